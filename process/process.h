@@ -1,0 +1,3 @@
+// Umbrella header of the process folder: includes every public header of it.
+#pragma once
+

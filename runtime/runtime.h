@@ -1,0 +1,3 @@
+// Umbrella header of the runtime folder: includes every public header of it.
+#pragma once
+

@@ -1,0 +1,15 @@
+// Shared test support: every test program runs with HOME and XDG_DATA_HOME
+// pointed at a temporary folder of its own, never at the user's real ones.
+#pragma once
+
+#include <string>
+
+namespace qelt::test {
+
+// The temporary folder of this test run (removed at exit).
+const std::string& TempRoot();
+
+// A fresh, empty folder below TempRoot().
+std::string MakeTempFolder(const std::string& hint);
+
+}  // namespace qelt::test
