@@ -1,3 +1,10 @@
 // Umbrella header of the json folder: includes every public header of it.
 #pragma once
 
+#include "json/VJSONValue.h"
+#include "json/IJSONObject.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VStorageLocker.h"
+#include "json/VJSONUser.h"
+#include "json/VJSONGraph.h"

@@ -123,3 +123,16 @@ enum CharSet : int {
 };
 
 }  // namespace qelt
+
+namespace qelt {
+
+// Line-end handling of text conversions; any other value also leaves line
+// ends unchanged.
+enum ECarriageReturnMode : int {
+    eCRM_NONE = 1,  // unchanged
+    eCRM_CRLF = 2,
+    eCRM_CR = 3,
+    eCRM_LF = 4
+};
+
+}  // namespace qelt

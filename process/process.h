@@ -1,3 +1,4 @@
 // Umbrella header of the process folder: includes every public header of it.
 #pragma once
 
+#include "process/VProcess.h"

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <string>
 
+#include "kernel/VCppMemMgr.h"
+#include "kernel/VObject.h"
+
 namespace qelt::test {
 
 namespace {
@@ -25,6 +28,11 @@ std::string MakeTempFolder(const std::string& hint)
 
 }  // namespace qelt::test
 
+// Under AddressSanitizer a request the allocator cannot serve answers null,
+// as the C library does, instead of ending the program: the toolbox's
+// handling of refused allocations is then tested as it runs.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
 int main(int argc, char** argv)
 {
     char pattern[] = "/tmp/qelt_test_XXXXXX";
@@ -37,8 +45,18 @@ int main(int argc, char** argv)
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
 
+    // Every test runs with the process memory manager in malloc mode, as the
+    // toolbox's entry point would create it.
+    qelt::VCppMemMgr* manager = new qelt::VCppMemMgr(qelt::eAllocatorMalloc);
+    if (manager == nullptr)
+        return 1;
+    qelt::VObject::sCppMemMgr = manager;
+
     ::testing::InitGoogleTest(&argc, argv);
     int status = RUN_ALL_TESTS();
+
+    qelt::VObject::sCppMemMgr = nullptr;
+    delete manager;
 
     std::error_code ec;
     std::filesystem::remove_all(qelt::test::gRoot, ec);

@@ -1,0 +1,84 @@
+// Appending to the growable memory buffer and writing numbers to the
+// in-memory stream, against std::vector appends of the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "files/VPtrStream.h"
+#include "kernel/VCppMemMgr.h"
+#include "kernel/VObject.h"
+#include "values/VMemoryBuffer.h"
+
+using namespace qelt;
+
+namespace {
+
+void EnsureManager()
+{
+    static bool sReady = [] {
+        if (VObject::sCppMemMgr == nullptr)
+            VObject::sCppMemMgr = new VCppMemMgr(eAllocatorMalloc);
+        return true;
+    }();
+    (void)sReady;
+}
+
+void BM_StdVector_AppendBytes(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::vector<unsigned char> v;
+        for (int i = 0; i < count; ++i)
+            v.push_back(static_cast<unsigned char>(i));
+        benchmark::DoNotOptimize(v.data());
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_VMemoryBuffer_AppendBytes(benchmark::State& state)
+{
+    EnsureManager();
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        VMemoryBufferDefault buffer;
+        for (int i = 0; i < count; ++i) {
+            unsigned char b = static_cast<unsigned char>(i);
+            buffer.AppendData(&b, 1);
+        }
+        benchmark::DoNotOptimize(buffer.GetDataPtr());
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_StdVector_AppendLongs(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::vector<int> v;
+        for (int i = 0; i < count; ++i)
+            v.push_back(i);
+        benchmark::DoNotOptimize(v.data());
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_VPtrStream_PutLongs(benchmark::State& state)
+{
+    EnsureManager();
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        VPtrStream stream;
+        stream.OpenWriting();
+        for (int i = 0; i < count; ++i)
+            stream.PutLongs(&i, 1);
+        benchmark::DoNotOptimize(stream.GetDataPtr());
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+}  // namespace
+
+BENCHMARK(BM_StdVector_AppendBytes)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK(BM_VMemoryBuffer_AppendBytes)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK(BM_StdVector_AppendLongs)->Arg(1 << 16);
+BENCHMARK(BM_VPtrStream_PutLongs)->Arg(1 << 16);

@@ -1,0 +1,182 @@
+// The abstract byte stream. It keeps the position, the open state, the
+// byte-swap flag, the text char set with its converters, the line-end mode
+// and one sticky error, and hands the transfer of bytes to the virtual
+// operations of the concrete streams (memory, blob and file streams).
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "kernel/VKernelTypes.h"
+#include "kernel/VObject.h"
+
+namespace qelt {
+
+class VValue;
+class VString;
+class VArrayString;
+class VProgressIndicator;
+class VToUnicodeConverter;
+class VFromUnicodeConverter;
+
+// True when the bytes are well-formed UTF-8 and do not end inside a
+// character. A count below 1 answers true.
+bool DetectUTF8(const void* bytes, int count);
+
+class VStream : public VObject {
+public:
+    // What a stream tells of its bytes when it holds them in memory.
+    struct UnderlyingData {
+        bool fAvailable = false;
+        const void* fData = nullptr;
+        uint64_t fSize = 0;
+    };
+
+    VStream();
+    ~VStream() override;
+    VStream(const VStream&) = delete;
+    VStream& operator=(const VStream&) = delete;
+
+    virtual UnderlyingData GetUnderlyingData() const;
+
+    // Open state. A stream is never open in both directions.
+    VError OpenReading();
+    // Opens for reading and checks the leading four-character tag, which
+    // also settles the byte order: data that starts with the tag in the other
+    // order inverts the swap flag. 'qelt' 207 (not stored, stream left open
+    // at position 0) when the tag is not there.
+    VError OpenReading(unsigned int tag);
+    VError OpenWriting();
+    VError CloseReading();
+    VError CloseWriting(bool flag = true);
+    VError SetReadOnly(bool readOnly);
+    VError SetWriteOnly(bool writeOnly);
+    bool IsReading() const { return fIsReading; }
+    bool IsWriting() const { return fIsWriting; }
+
+    // Byte order of multi-byte numbers (the machine is little-endian).
+    void SetNeedSwap(bool swap) { fNeedSwap = swap; }
+    bool NeedSwap() const { return fNeedSwap; }
+    void SetBigEndian() { fNeedSwap = true; }
+    void SetLittleEndian() { fNeedSwap = false; }
+
+    // The sticky error: 0, or the first failure the stream recorded.
+    VError GetLastError() const { return fError; }
+    void ResetLastError() { fError = VE_OK; }
+
+    // Position and size.
+    long long GetPos() const { return fPos; }
+    VError SetPos(long long pos);
+    VError SetPosByOffset(long long offset);
+    VError SetSize(long long size);
+    long long GetSize();
+    VError Flush();
+
+    // Binary transfer; bytes are never swapped.
+    VError GetData(void* buffer, unsigned long size, unsigned long* read = nullptr);
+    VError PutData(const void* buffer, unsigned long size);
+    VError UngetData(const void* buffer, unsigned long size);
+
+    // Writes one scalar, byte-swapped first when the swap flag is set.
+    template <typename T>
+    VError Put(const T& value)
+    {
+        T copy = value;
+        if (fNeedSwap && sizeof(T) > 1)
+            _SwapBytes(&copy, sizeof(T));
+        return PutData(&copy, sizeof(T));
+    }
+
+    // Arrays of numbers; `count` is updated to the number of whole numbers
+    // read. Readers swap in place, writers through a temporary copy.
+    VError GetWords(short* buffer, int* count);
+    VError GetLongs(int* buffer, int* count);
+    VError GetLong8s(long long* buffer, int* count);
+    VError GetReals(double* buffer, int* count);
+    VError PutWords(const short* buffer, int count);
+    VError PutLongs(const int* buffer, int count);
+    VError PutLong8s(const long long* buffer, int count);
+    VError PutReals(const double* buffer, int count);
+
+    // A value: its optional 16-bit kind, then its own stream body.
+    VError PutValue(const VValue& value, bool withKind = true);
+    // A new value read back (kind, then body), owned by the caller; null on
+    // error or for a kind without a registered class.
+    VValue* GetValue();
+
+    // Each byte as two upper-case hexadecimal digit characters.
+    VError PutHexBytes(const void* bytes, unsigned long count);
+
+    // Copies this whole stream into `dest`, which must be open for writing.
+    VError PutContentInto(VStream* dest);
+
+    // Text.
+    CharSet GetCharSet() const { return fCharSet; }
+    VError SetCharSet(CharSet charSet);
+    ECarriageReturnMode GetCarriageReturnMode() const { return fCRMode; }
+    void SetCarriageReturnMode(ECarriageReturnMode mode) { fCRMode = mode; }
+    VError WriteBOM();
+    VError GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool analyseUTF8 = false,
+                                        bool* foundBOM = nullptr);
+    VError GetText(VString& text);
+    VError GetText(VString& text, int maxChars, bool allowOvershoot = false);
+    VError GetTextLine(VString& line, bool keepLineEnd, const UniChar* lineEndUnit = nullptr);
+    // Reads one line and splits it at every tab, empty pieces included.
+    VError GetTTRLine(VArrayString& fields);
+    // Writes the text in the stream's char set and line-end mode, without mark.
+    VError PutText(const VString& text);
+    // Formats as VString::Printf does (C directives, %S for a VString*) and
+    // writes the text with PutText.
+    VError PutPrintf(const char* format, ...);
+    VError PutVPrintf(const char* format, va_list args);
+
+protected:
+    virtual VError DoOpenReading();
+    virtual VError DoOpenWriting();
+    virtual VError DoCloseReading();
+    virtual VError DoCloseWriting(bool flag);
+    virtual VError DoPutData(const void* bytes, unsigned long count) = 0;
+    // Reads up to *count bytes at the position and sets *count to the number
+    // read; 'qelt' 200 when fewer bytes were available.
+    virtual VError DoGetData(void* buffer, unsigned long* count) = 0;
+    virtual VError DoUngetData(const void* bytes, unsigned long count);
+    virtual long long DoGetSize() = 0;
+    virtual VError DoSetSize(long long size) = 0;
+    virtual VError DoSetPos(long long pos);
+    virtual VError DoFlush();
+
+    // Raises `err` on the task's error stack and stores it.
+    VError _ThrowAndStore(VError err);
+    static void _SwapBytes(void* value, unsigned long size);
+
+private:
+    // Progress reporting seam: no progress indicator is ever attached yet.
+    void _BeginProgressSession(long long max, const char* message);
+    void _EndProgressSession();
+    bool _ReportProgress(unsigned long count);
+
+    VError _GetNumbers(void* buffer, int* count, unsigned long elementSize);
+    VError _PutNumbers(const void* buffer, int count, unsigned long elementSize);
+    VError _RetainDecoder();
+    VError _RetainEncoder();
+    static void* _AllocTemp(unsigned long size);
+    static void _FreeTemp(void* block);
+    VError _GetTextLineBytes(VString& line, bool keepLineEnd, const UniChar* lineEndUnit);
+    VError _GetTextLineUTF16(VString& line, bool keepLineEnd, const UniChar* lineEndUnit);
+    void _ReleaseConverters();
+
+    VProgressIndicator* fProgress = nullptr;
+    long long fPos = 0;
+    bool fIsReading = false;
+    bool fIsWriting = false;
+    bool fWritingRefused = false;
+    bool fReadingRefused = false;
+    bool fNeedSwap = false;
+    VError fError = VE_OK;
+    CharSet fCharSet = VTC_SYSTEM;
+    ECarriageReturnMode fCRMode = eCRM_LF;
+    VToUnicodeConverter* fDecoder = nullptr;
+    VFromUnicodeConverter* fEncoder = nullptr;
+};
+
+}  // namespace qelt

@@ -1,0 +1,107 @@
+// The JSON array: a reference-counted, ordered list of JSON values indexed
+// from 0. Like an object it may be shared under a storage locker, belong to
+// a reference graph and carry the change stamp of its tree.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <unordered_set>
+#include <vector>
+
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+#include "kernel/IRefCountable.h"
+#include "kernel/VObject.h"
+
+namespace qelt {
+
+class VJSONGraph;
+class VStorageLocker;
+class VCompareOptions;
+
+class VJSONArray : public VObject, public IRefCountable {
+public:
+    // An empty array; the locker is retained (the array is then shared).
+    explicit VJSONArray(VStorageLocker* inLocker = nullptr);
+    // With inShared, the array gets a new storage locker of its own.
+    explicit VJSONArray(bool inShared);
+
+    VJSONArray(const VJSONArray&) = delete;
+    VJSONArray& operator=(const VJSONArray&) = delete;
+
+    int32_t Retain(const char* inDebugTag = nullptr) const override;
+    int32_t Release(const char* inDebugTag = nullptr) const override;
+
+    // ---- Reading --------------------------------------------------------
+    size_t GetCount() const { return fValues.size(); }
+    VJSONValue GetAt(size_t inIndex) const;
+    bool GetAt(size_t inIndex, VJSONValue& outValue) const;
+    void GetValues(std::vector<VJSONValue>& outValues) const;
+    VError GetString(VString& outText, std::unordered_set<const VJSONArray*>* ioVisited = nullptr) const;
+    bool DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions) const;
+    bool _DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions,
+                      VJSONDeepEqualVisits& ioVisits) const;
+    uint32_t GetStampAt(size_t inIndex) const;
+
+    // ---- Changing -------------------------------------------------------
+    bool Push(const VJSONValue& inValue);
+    bool SetAt(size_t inIndex, const VJSONValue& inValue);
+    bool SetAt_unchecked(size_t inIndex, const VJSONValue& inValue);
+    void RemoveAt(size_t inIndex, size_t inCount = 1);
+    bool Resize(size_t inCount);
+    bool Resize(size_t inCount, JSONType inType);
+    void Clear();
+    // Puts the caller's values into the array in place of its elements,
+    // which go back to the caller.
+    bool SwapValues(std::vector<VJSONValue>& ioValues);
+    void TouchStampAt(size_t inIndex);
+    void SetJSONStamp(VJSONStamp* inStamp);
+    VJSONStamp* GetJSONStamp() const { return fStamp; }
+
+    // ---- Sharing --------------------------------------------------------
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    void SetStorageLocker(VStorageLocker* inLocker);
+    void _SetStorageLocker(VStorageLocker* inLocker);
+    int32_t GetSharedID() const;
+    bool IsSharedGraph() const;
+    // The storage locker without a new reference (read without lock).
+    VStorageLocker* _GetStorageLocker() const { return fStorageLocker; }
+
+    // ---- Graph ----------------------------------------------------------
+    void DisconnectAll(size_t inFrom);
+    void ClearFromGraph();
+    VJSONGraph* GetGraph() const { return fGraph; }
+    int32_t GetInternalCount() const { return fInternalCount; }
+    void _AddInternalCount(int32_t inDelta) { fInternalCount += inDelta; }
+    int32_t GetRefCount() const { return fRefCount.load(std::memory_order_relaxed); }
+
+    // Debugging counters: arrays made and destroyed under the monitored task.
+    static std::atomic<uint32_t> sTaskToMonitor;
+    static std::atomic<int32_t> sTaskCounter;
+
+protected:
+    ~VJSONArray() override;
+
+private:
+    friend class VJSONGraph;
+    friend class VStorageLocker;
+
+    // Uncounts the container elements from inFrom (no release check).
+    void _UncountFrom(size_t inFrom);
+    // Drops one element's link from the graph (with the release check).
+    void _DropFromGraph(const VJSONValue& inValue);
+    // Lets the value join the storage of this shared array (locks held).
+    bool _JoinStorage(const VJSONValue& inValue);
+    // Stores at an index known to be in range, the locks held.
+    void _StoreAt(size_t inIndex, const VJSONValue& inValue);
+    bool _SetAtShared(size_t inIndex, const VJSONValue& inValue);
+
+    std::vector<VJSONValue> fValues;
+    VJSONGraph* fGraph = nullptr;
+    int32_t fInternalCount = 0;
+    VStorageLocker* fStorageLocker = nullptr;
+    VJSONStamp* fStamp = nullptr;
+};
+
+}  // namespace qelt

@@ -1,0 +1,162 @@
+// The bookkeeping that lets reference-counted JSON objects and arrays that
+// refer to one another be freed: all containers connected through object or
+// array values share one graph, which counts every reference to its members
+// and those that members hold to members. When a group of members is left
+// referenced only from inside itself, the graph empties those members, which
+// breaks their cycles and lets the ordinary counting free them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "kernel/IRefCountable.h"
+#include "kernel/VObject.h"
+#include "json/VStorageLocker.h"
+#include "runtime/VCriticalSection.h"
+
+namespace qelt {
+
+class VJSONObject;
+class VJSONArray;
+class VJSONValue;
+
+// The process-wide graph lock, always taken before a storage's critical
+// section. A locker built with false takes nothing.
+class StGraphLocker {
+public:
+    explicit StGraphLocker(bool inLock = true) : fLocked(inLock)
+    {
+        if (fLocked)
+            sMutex.Lock();
+    }
+    ~StGraphLocker()
+    {
+        if (fLocked)
+            sMutex.Unlock();
+    }
+    StGraphLocker(const StGraphLocker&) = delete;
+    StGraphLocker& operator=(const StGraphLocker&) = delete;
+
+    static VCriticalSection sMutex;
+
+private:
+    bool fLocked;
+};
+
+// The locks of one operation on a container: the graph lock when asked,
+// then, with the graph lock held, the critical section of the container's
+// storage locker when it (still) has one. Released in the reverse order.
+class StJSONContainerLocker {
+public:
+    template <class Container>
+    StJSONContainerLocker(const Container* inContainer, bool inTakeGraphLock) : fGraphLocked(inTakeGraphLock)
+    {
+        if (!fGraphLocked)
+            return;
+        StGraphLocker::sMutex.Lock();
+        fLocker = inContainer->_GetStorageLocker();
+        if (fLocker != nullptr) {
+            fLocker->Retain();
+            fLocker->GetCriticalSection().Lock();
+        }
+    }
+    ~StJSONContainerLocker()
+    {
+        if (fLocker != nullptr) {
+            fLocker->GetCriticalSection().Unlock();
+            fLocker->Release();
+        }
+        if (fGraphLocked)
+            StGraphLocker::sMutex.Unlock();
+    }
+    StJSONContainerLocker(const StJSONContainerLocker&) = delete;
+    StJSONContainerLocker& operator=(const StJSONContainerLocker&) = delete;
+
+    // The storage locker whose section is held, or null.
+    VStorageLocker* GetLocker() const { return fLocker; }
+
+private:
+    bool fGraphLocked;
+    VStorageLocker* fLocker = nullptr;
+};
+
+class VJSONGraph : public VObject, public IRefCountable {
+public:
+    VJSONGraph() = default;
+    ~VJSONGraph() override;
+
+    VJSONGraph(const VJSONGraph&) = delete;
+    VJSONGraph& operator=(const VJSONGraph&) = delete;
+
+    bool HasCycle() const { return fCycle != 0; }
+    bool IsShared() const { return fShared != 0; }
+    int32_t GetTotalReferences() const { return fTotalReferences.load(std::memory_order_relaxed); }
+    int32_t GetInternalReferences() const { return fInternalReferences; }
+    size_t GetObjectCount() const { return fObjects.size(); }
+    size_t GetArrayCount() const { return fArrays.size(); }
+
+    // Records that the container (an object or an array, the other null)
+    // holds one more reference to the value container; the graph arguments
+    // are the addresses of the two containers' graph pointers.
+    static void Connect(VJSONGraph** ioContainerGraph, VJSONGraph** ioValueGraph, const VJSONObject* inContainerObject,
+                        const VJSONArray* inContainerArray, const VJSONObject* inValueObject,
+                        const VJSONArray* inValueArray);
+    // The same for an object or array value; other values do nothing.
+    static void Connect(VJSONGraph** ioContainerGraph, const VJSONValue& inValue,
+                        const VJSONObject* inContainerObject, const VJSONArray* inContainerArray);
+    // Uncounts the link to the value and runs the release check for it.
+    static void Disconnect(VJSONGraph* inGraph, const VJSONValue& inValue);
+
+    // The release check for a container whose link from a member has just
+    // been uncounted (the link's reference not dropped yet).
+    static void ReleaseObjectDependenciesIfNecessary(VJSONObject* inObject);
+    static void ReleaseArrayDependenciesIfNecessary(VJSONArray* inArray);
+    // Runs the check that fits the value (objects and arrays only).
+    static void ReleaseValueDependenciesIfNecessary(const VJSONValue& inValue);
+
+    // Collects the containers reachable from one container into the sets
+    // and the two counts.
+    static void CollectObjectReferences(VJSONObject* inObject, std::set<VJSONObject*>& ioObjects,
+                                        std::set<VJSONArray*>& ioArrays, int& ioTotal, int& ioInternal);
+    static void CollectArrayReferences(VJSONArray* inArray, std::set<VJSONObject*>& ioObjects,
+                                       std::set<VJSONArray*>& ioArrays, int& ioTotal, int& ioInternal);
+    // Lists the containers reachable from one container for a release check;
+    // *outRepeated is set when one is met twice.
+    static void CollectObjectReferences(VJSONObject* inObject, std::vector<VJSONObject*>& ioObjects,
+                                        std::vector<VJSONArray*>& ioArrays, int& ioVisits, bool* outRepeated);
+    static void CollectArrayReferences(VJSONArray* inArray, std::vector<VJSONObject*>& ioObjects,
+                                       std::vector<VJSONArray*>& ioArrays, int& ioVisits, bool* outRepeated);
+
+    static void _CheckConsistency(VJSONGraph*, const VJSONObject*, const VJSONArray*) {}
+
+    // Collects from the object and from the array (either may be null).
+    void CollectReferences(const VJSONObject* inObject, const VJSONArray* inArray);
+    // Releases the listed containers when nothing outside them refers to them.
+    void ReleaseDependenciesIfNecessary(IRefCountable* inUnused, const std::vector<VJSONObject*>& inObjects,
+                                        const std::vector<VJSONArray*>& inArrays, int inVisits);
+    // Releases all members when the reference being released is the only one
+    // from outside the graph; true when it did.
+    bool ReleaseGraphDependenciesIfNecessary(IRefCountable* inUnused);
+
+    // Used by the containers.
+    void AddTotalReferences(int32_t inDelta) { fTotalReferences.fetch_add(inDelta, std::memory_order_relaxed); }
+    void AddInternalReferences(int32_t inDelta) { fInternalReferences += inDelta; }
+    void RemoveObject(VJSONObject* inObject) { fObjects.erase(inObject); }
+    void RemoveArray(VJSONArray* inArray) { fArrays.erase(inArray); }
+
+private:
+    static bool _IsSharedObject(const VJSONObject* inObject);
+    static bool _IsSharedArray(const VJSONArray* inArray);
+    static void _ReleaseIfNecessary(VJSONObject* inObject, VJSONArray* inArray);
+
+    unsigned char fCycle = 0;
+    unsigned char fShared = 0;
+    std::atomic<int32_t> fTotalReferences{0};
+    int32_t fInternalReferences = 0;
+    std::set<VJSONObject*> fObjects;
+    std::set<VJSONArray*> fArrays;
+};
+
+}  // namespace qelt

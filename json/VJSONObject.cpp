@@ -1,0 +1,788 @@
+#include "json/VJSONObject.h"
+
+#include <algorithm>
+#include <new>
+
+#include "json/VJSONArray.h"
+#include "json/VJSONGraph.h"
+#include "json/VStorageLocker.h"
+#include "kernel/VCompareOptions.h"
+#include "runtime/VErrorBase.h"
+
+namespace qelt {
+
+namespace {
+
+constexpr int kErrorSharedObjectChange = -10719;
+constexpr int kErrorScalarInAcceptsAll = -10727;
+constexpr int kErrorNotAClass = -10745;
+
+void ThrowModelError(int inNumber) { _ThrowError(MakeVError(kSignatureVQRT, inNumber)); }
+
+bool IsContainer(const VJSONValue& inValue) { return inValue.IsObject() || inValue.IsArray(); }
+
+// Whether storing the value must take the graph lock: an object or array
+// that has a storage locker or whose graph is shared.
+bool ValueIsSharedGraph(const VJSONValue& inValue)
+{
+    if (const VJSONObject* object = inValue.GetObject())
+        return object->IsSharedGraph();
+    if (const VJSONArray* array = inValue.GetArray())
+        return array->IsSharedGraph();
+    return false;
+}
+
+// Lowers the value container's internal count and the graph's internal
+// references by one.
+void UncountLink(VJSONGraph* inGraph, const VJSONValue& inValue)
+{
+    if (inGraph == nullptr)
+        return;
+    if (VJSONObject* object = inValue.GetObject()) {
+        object->_AddInternalCount(-1);
+        inGraph->AddInternalReferences(-1);
+    } else if (VJSONArray* array = inValue.GetArray()) {
+        array->_AddInternalCount(-1);
+        inGraph->AddInternalReferences(-1);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Name map
+
+size_t VJSONPropertyNameHash::operator()(const VString& inName) const
+{
+    const int length = inName.GetLength();
+    if (length <= 0)
+        return 0;
+    const UniChar* units = inName.GetCPointer();
+    uint32_t hash = static_cast<uint32_t>(length);
+    if (length <= 16) {
+        for (int i = 0; i < length; ++i)
+            hash = hash * 257u + units[i];
+    } else {
+        for (int i = 0; i < 8; ++i)
+            hash = hash * 257u + units[i];
+        for (int i = length - 8; i < length; ++i)
+            hash = hash * 257u + units[i];
+    }
+    return hash;
+}
+
+bool VJSONPropertyNameEqual::operator()(const VString& inA, const VString& inB) const
+{
+    const int length = inA.GetLength();
+    if (length != inB.GetLength())
+        return false;
+    const UniChar* a = inA.GetCPointer();
+    const UniChar* b = inB.GetCPointer();
+    for (int i = 0; i < length; ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+bool VJSONObject::IsLockerIDName(const VString& inName)
+{
+    static const char kName[] = "__LockerID";
+    constexpr int kLength = static_cast<int>(sizeof(kName) - 1);
+    if (inName.GetLength() != kLength)
+        return false;
+    const UniChar* units = inName.GetCPointer();
+    for (int i = 0; i < kLength; ++i) {
+        if (units[i] != static_cast<UniChar>(kName[i]))
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Construction and lifetime
+
+VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, VStorageLocker* inLocker)
+{
+    // Classes come with the class store; until a class object is given (or
+    // the root class "Object" exists) an object has no class.
+    (void)inClassObject;
+    if (inImplementation != nullptr) {
+        inImplementation->Retain();
+        fImplementation = inImplementation;
+    }
+    if (inLocker != nullptr) {
+        inLocker->Retain();
+        fStorageLocker = inLocker;
+    }
+    if (fImplementation != nullptr)
+        fImplementation->IJSON_DoConnectDependencies(this);
+}
+
+VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, bool inShared)
+    : VJSONObject(inClassObject, inImplementation,
+                  inShared ? new VStorageLocker(false, true) : static_cast<VStorageLocker*>(nullptr))
+{
+    // The object retained its new locker: the maker's reference goes.
+    if (inShared)
+        fStorageLocker->Release();
+}
+
+VJSONObject::~VJSONObject()
+{
+    if (fImplementation != nullptr)
+        fImplementation->IJSON_DoDisconnectDependencies(this);
+    fClass = nullptr;
+    if (fGraph != nullptr) {
+        StGraphLocker lock(fStorageLocker != nullptr || fGraph->IsShared());
+        _UncountValues();
+        fGraph->RemoveObject(this);
+        VJSONGraph* graph = fGraph;
+        fGraph = nullptr;
+        graph->Release();
+    }
+    if (IJSONObject* implementation = fImplementation) {
+        fImplementation = nullptr;
+        implementation->Release();
+    }
+    if (VStorageLocker* locker = fStorageLocker) {
+        fStorageLocker = nullptr;
+        locker->Release();
+    }
+    if (VJSONStamp* stamp = fStamp) {
+        fStamp = nullptr;
+        stamp->Release();
+    }
+    VJSONPropertyMap properties;
+    properties.swap(fProperties);
+}
+
+int32_t VJSONObject::Retain(const char*) const
+{
+    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    if (fGraph != nullptr)
+        fGraph->AddTotalReferences(1);
+    return fRefCount.fetch_add(1) + 1;
+}
+
+int32_t VJSONObject::Release(const char*) const
+{
+    int32_t count;
+    {
+        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+        if (fGraph != nullptr && fGraph->HasCycle())
+            fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
+        if (fGraph != nullptr)
+            fGraph->AddTotalReferences(-1);
+        count = fRefCount.fetch_sub(1) - 1;
+    }
+    if (count == 0)
+        const_cast<VJSONObject*>(this)->DoOnRefCountZero();
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Ordered access
+
+void VJSONObject::_GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const
+{
+    outEntries.clear();
+    outEntries.reserve(fProperties.size());
+    for (const auto& entry : fProperties)
+        outEntries.push_back(&entry);
+    std::sort(outEntries.begin(), outEntries.end(),
+              [](const VJSONPropertyMap::value_type* a, const VJSONPropertyMap::value_type* b) {
+                  return a->second.second < b->second.second;
+              });
+}
+
+void VJSONObject::GetOwnPropertiesInOrder(std::vector<std::pair<VString, VJSONValue>>& outProperties) const
+{
+    outProperties.clear();
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    std::vector<const VJSONPropertyMap::value_type*> entries;
+    _GetOrderedEntries(entries);
+    outProperties.reserve(entries.size());
+    for (const auto* entry : entries)
+        outProperties.emplace_back(entry->first, entry->second.first);
+}
+
+size_t VJSONObject::GetOwnPropertyCount() const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    return fProperties.size();
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* inContext) const
+{
+    VJSONValue result(JSON_undefined);
+    {
+        StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+        if (fImplementation != nullptr) {
+            EJSONStatus status = fImplementation->IJSON_GetProperty(this, inName, result, inContext);
+            if (status != eJSONStatus_NotHandled)
+                return result;
+        }
+        result = _GetOwnProperty(inName);
+    }
+    // The class's functions and getters come with the class store.
+    return result;
+}
+
+VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    return _GetOwnProperty(inName);
+}
+
+VJSONValue VJSONObject::_GetOwnProperty(const VString& inName) const
+{
+    if (fStorageLocker != nullptr && IsLockerIDName(inName))
+        return VJSONValue(static_cast<double>(fStorageLocker->GetSharedID()));
+    auto found = fProperties.find(inName);
+    if (found == fProperties.end())
+        return VJSONValue(JSON_undefined);
+    return VJSONValue(found->second.first);
+}
+
+bool VJSONObject::HasOwnProperty(const VString& inName) const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    return _HasOwnProperty(inName);
+}
+
+bool VJSONObject::_HasOwnProperty(const VString& inName) const
+{
+    if (fStorageLocker != nullptr && IsLockerIDName(inName))
+        return true;
+    return fProperties.find(inName) != fProperties.end();
+}
+
+bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inContext) const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    bool lookOwn = true;
+    if (fImplementation != nullptr) {
+        VJSONValue temporary(JSON_undefined);
+        EJSONStatus status = fImplementation->IJSON_GetProperty(this, inName, temporary, inContext);
+        if (status == eJSONStatus_Done && !temporary.IsUndefined())
+            return true;
+        lookOwn = status == eJSONStatus_NotHandled;
+    }
+    if (lookOwn && _HasOwnProperty(inName))
+        return true;
+    // The prototype chain: without class there is no prototype.
+    if (const VJSONObject* prototype = _GetPrototype())
+        return prototype->HasProperty(inName, nullptr);
+    return false;
+}
+
+VJSONValue VJSONObject::GetPropertyByIndex(size_t inIndex, EJSONStatus* outStatus) const
+{
+    VJSONValue result(JSON_undefined);
+    EJSONStatus status = eJSONStatus_NotHandled;
+    {
+        StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+        if (fImplementation != nullptr)
+            status = fImplementation->IJSON_GetPropertyByIndex(this, inIndex, result);
+    }
+    if (outStatus != nullptr)
+        *outStatus = status;
+    return result;
+}
+
+size_t VJSONObject::GetCountPropertiesByIndex(EJSONStatus* outStatus) const
+{
+    size_t count = 0;
+    EJSONStatus status = eJSONStatus_NotHandled;
+    {
+        StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+        if (fImplementation != nullptr)
+            status = fImplementation->IJSON_GetCountPropertiesByIndex(this, &count);
+    }
+    if (outStatus != nullptr)
+        *outStatus = status;
+    return count;
+}
+
+VJSONPropertyMap VJSONObject::GetInternalProperties() const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    return fProperties;
+}
+
+bool VJSONObject::IsEmpty() const
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    if (!fProperties.empty())
+        return false;
+    if (fImplementation != nullptr && !fImplementation->IJSON_IsEmpty(this))
+        return false;
+    // An object without class has no attribute getter.
+    return true;
+}
+
+VError VJSONObject::GetString(VString& outText) const
+{
+    outText.FromString(VJSONValue::sObjectString);
+    return VE_OK;
+}
+
+void VJSONObject::GetDescription(VString& outText, bool inPreview, VDBLanguageContext*) const
+{
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_GetDescription(this, outText) != eJSONStatus_NotHandled)
+        return;
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
+    VJSONValue self(const_cast<VJSONObject*>(this));
+    self.Stringify(outText, inPreview ? 0x4001 : 0x1);
+}
+
+void VJSONObject::GetClassName(VString& outName) const
+{
+    outName.Clear();
+    if (fImplementation != nullptr) {
+        EJSONStatus status = fImplementation->IJSON_GetClassName(this, outName);
+        if (status != eJSONStatus_NotHandled && !outName.IsNull() && !outName.IsEmpty())
+            return;
+        outName.Clear();
+    }
+    if (fStorageLocker != nullptr)
+        outName.FromCString("Shared Object");
+    else
+        outName.FromCString("Object");
+}
+
+VJSONObject* VJSONObject::GetClassObject() const { return nullptr; }
+
+VJSONObject* VJSONObject::_GetPrototype() const { return nullptr; }
+
+bool VJSONObject::IsGenericObject() const { return fClass == nullptr; }
+
+bool VJSONObject::IsInstanceOf(VJSONClass* inClass) const
+{
+    // Without class the walk ends at once.
+    return inClass == nullptr;
+}
+
+bool VJSONObject::IsInstanceOf(const VJSONObject*) const
+{
+    // Only an object whose implementation is a class is a class object; none
+    // exists before the class store.
+    ThrowModelError(kErrorNotAClass);
+    return false;
+}
+
+bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const
+{
+    VJSONDeepEqualVisits visits;
+    return _DeepEqualTo(inOther, inOptions, visits);
+}
+
+bool VJSONObject::_DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
+                               VJSONDeepEqualVisits& ioVisits) const
+{
+    if (inOther == this)
+        return true;
+    if (inOther == nullptr)
+        return false;
+    // A pair already under comparison is taken as equal here: its final
+    // answer is decided where the comparison began.
+    if (!ioVisits.insert(std::make_pair(static_cast<const void*>(this), static_cast<const void*>(inOther))).second)
+        return true;
+    StJSONContainerLocker lockThis(this, fStorageLocker != nullptr);
+    StJSONContainerLocker lockOther(inOther, inOther->fStorageLocker != nullptr);
+    if (fImplementation != nullptr) {
+        bool equal = false;
+        if (fImplementation->IJSON_DeepEqualTo(this, inOther, &equal) != eJSONStatus_NotHandled)
+            return equal;
+    }
+    if (fProperties.size() != inOther->fProperties.size())
+        return false;
+    for (const auto& entry : fProperties) {
+        auto found = inOther->fProperties.find(entry.first);
+        if (found == inOther->fProperties.end())
+            return false;
+        const VJSONValue& a = entry.second.first;
+        const VJSONValue& b = found->second.first;
+        if (a.GetType() != b.GetType())
+            return false;
+        if (a.IsArray()) {
+            if (!a.GetArray()->_DeepEqualTo(b.GetArray(), inOptions, ioVisits))
+                return false;
+        } else if (a.IsObject()) {
+            if (!a.GetObject()->_DeepEqualTo(b.GetObject(), inOptions, ioVisits))
+                return false;
+        } else if (a.CompareTo(b, inOptions) != CR_EQUAL) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
+{
+    if (VJSONObject* object = inValue.GetObject()) {
+        if (object->fStorageLocker == nullptr && object->fImplementation != nullptr) {
+            bool needsLocker = false;
+            if (object->fImplementation->IJSON_IsSharable(object, needsLocker) && !needsLocker)
+                return true;
+        }
+        return fStorageLocker->Assign(object->fStorageLocker, object, nullptr);
+    }
+    if (VJSONArray* array = inValue.GetArray())
+        return fStorageLocker->Assign(array->_GetStorageLocker(), nullptr, array);
+    return true;
+}
+
+bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
+{
+    try {
+        if (fStorageLocker != nullptr) {
+            if (IsLockerIDName(inName))
+                return false;
+            if (!fStorageLocker->IsUsedByCurrentTask()) {
+                ThrowModelError(kErrorSharedObjectChange);
+                return false;
+            }
+            if (!_JoinStorage(inValue))
+                return false;
+            if (fStorageLocker->AcceptsAll()) {
+                JSONType type = inValue.GetType();
+                if (type != JSON_null && type != JSON_object && type != JSON_array && type != JSON_undefined) {
+                    ThrowModelError(kErrorScalarInAcceptsAll);
+                    return false;
+                }
+            }
+        }
+
+        VJSONValue copy(inValue);
+        VJSONValue old(JSON_undefined);
+        auto found = fProperties.find(inName);
+        VJSONValue* stored;
+        if (found == fProperties.end()) {
+            const uint64_t index = fProperties.size();
+            auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
+                                                std::forward_as_tuple(std::move(copy), index));
+            stored = &inserted.first->second.first;
+        } else {
+            // The old value is held until the new one is stored and connected,
+            // then its link is uncounted and checked.
+            old = std::move(found->second.first);
+            found->second.first = std::move(copy);
+            stored = &found->second.first;
+        }
+        if (IsContainer(*stored))
+            VJSONGraph::Connect(&fGraph, *stored, this, nullptr);
+        VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
+        if (fGraph != nullptr && IsContainer(old)) {
+            UncountLink(fGraph, old);
+            VJSONGraph::ReleaseValueDependenciesIfNecessary(old);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValue)
+{
+    if (inValue.IsUndefined()) {
+        RemoveOwnProperty(inName);
+        return true;
+    }
+    bool graphLock = fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+                     ValueIsSharedGraph(inValue);
+    StJSONContainerLocker lock(this, graphLock);
+    return _SetOwnProperty(inName, inValue);
+}
+
+bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, VDBLanguageContext* inContext)
+{
+    if (inValue.IsUndefined()) {
+        RemoveProperty(inName);
+        return true;
+    }
+    if (fImplementation != nullptr) {
+        EJSONStatus status = fImplementation->IJSON_SetProperty(this, inName, inValue, inContext);
+        if (status != eJSONStatus_NotHandled)
+            return status == eJSONStatus_Done;
+    }
+    // The class's setters come with the class store.
+    bool graphLock = fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+                     ValueIsSharedGraph(inValue);
+    StJSONContainerLocker lock(this, graphLock);
+    return _SetOwnProperty(inName, inValue);
+}
+
+bool VJSONObject::SetProperties(const std::vector<std::pair<VString, VJSONValue>>& inProperties,
+                                VDBLanguageContext* inContext)
+{
+    if (inProperties.empty())
+        return true;
+    bool ok = true;
+    bool begun = true;
+    if (fImplementation != nullptr && fImplementation->IJSON_BeginChangeProperties() == eJSONStatus_Failed) {
+        ok = false;
+        begun = false;
+    }
+    if (begun) {
+        for (const auto& property : inProperties) {
+            if (!SetProperty(property.first, property.second, inContext)) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    if (fImplementation != nullptr && fImplementation->IJSON_EndChangeProperties() == eJSONStatus_Failed)
+        ok = false;
+    return ok;
+}
+
+void VJSONObject::_EraseEntry(VJSONPropertyMap::iterator inEntry)
+{
+    // The removed value is held while the others are renumbered and the
+    // graph checks what its link kept alive.
+    VJSONValue removed(std::move(inEntry->second.first));
+    const uint64_t index = inEntry->second.second;
+    fProperties.erase(inEntry);
+    for (auto& entry : fProperties) {
+        if (entry.second.second > index)
+            --entry.second.second;
+    }
+    if (fGraph != nullptr && IsContainer(removed)) {
+        UncountLink(fGraph, removed);
+        VJSONGraph::ReleaseValueDependenciesIfNecessary(removed);
+    }
+}
+
+void VJSONObject::_RemoveOwnProperty(const VString& inName)
+{
+    if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
+        ThrowModelError(kErrorSharedObjectChange);
+        return;
+    }
+    if (fStamp != nullptr)
+        fStamp->Increment();
+    auto found = fProperties.find(inName);
+    if (found != fProperties.end())
+        _EraseEntry(found);
+}
+
+void VJSONObject::RemoveOwnProperty(const VString& inName)
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    _RemoveOwnProperty(inName);
+}
+
+void VJSONObject::RemoveProperty(const VString& inName)
+{
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_RemoveProperty(this, inName) != eJSONStatus_NotHandled)
+        return;
+    RemoveOwnProperty(inName);
+}
+
+void VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)
+{
+    VJSONValue value = GetProperty(inName, inContext);
+    switch (value.GetType()) {
+        case JSON_undefined:
+            return;
+        case JSON_false:
+        case JSON_true:
+            value.SetBool(false);
+            break;
+        case JSON_string:
+            value.SetString(VString());
+            break;
+        case JSON_number:
+            value.SetNumber(0.0);
+            break;
+        case JSON_object:
+        case JSON_array:
+            value.SetNull();
+            break;
+        case JSON_date:
+            value.SetDate(0, 0, 0);
+            break;
+        default:
+            value.SetNull();
+            break;
+    }
+    SetProperty(inName, value, inContext);
+}
+
+void VJSONObject::Clear()
+{
+    if (fImplementation != nullptr)
+        fImplementation->IJSON_Clear(this);
+    ClearInternalProperties();
+}
+
+void VJSONObject::ClearInternalProperties()
+{
+    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
+        ThrowModelError(kErrorSharedObjectChange);
+        return;
+    }
+    VJSONPropertyMap removed;
+    removed.swap(fProperties);
+    if (fGraph != nullptr) {
+        // Each dropped link is uncounted and checked, so that a group that
+        // only this object's properties kept reachable is freed.
+        for (const auto& entry : removed)
+            UncountLink(fGraph, entry.second.first);
+        for (const auto& entry : removed)
+            VJSONGraph::ReleaseValueDependenciesIfNecessary(entry.second.first);
+    }
+    if (fStamp != nullptr)
+        fStamp->Increment();
+}
+
+VError VJSONObject::MergeWith(const VJSONObject* inOther, bool inOnlyMissing)
+{
+    if (inOther == nullptr)
+        return VE_OK;
+    std::vector<std::pair<VString, VJSONValue>> properties;
+    inOther->GetOwnPropertiesInOrder(properties);
+    for (const auto& property : properties) {
+        if (inOnlyMissing && HasOwnProperty(property.first))
+            continue;
+        SetProperty(property.first, property.second, nullptr);
+    }
+    return VE_OK;
+}
+
+void VJSONObject::ConnectImplementationProperty(const VJSONValue& inValue)
+{
+    if (!IsContainer(inValue))
+        return;
+    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+                       ValueIsSharedGraph(inValue));
+    const bool hadGraph = fGraph != nullptr;
+    VJSONGraph::Connect(&fGraph, inValue, this, nullptr);
+    // A connection that gives this object its graph counts the new link
+    // while it walks the object's properties; this link lies outside them,
+    // so it is counted here.
+    if (!hadGraph && fGraph != nullptr)
+        fGraph->AddInternalReferences(1);
+}
+
+void VJSONObject::DisconnectImplementationProperty(const VJSONValue& inValue)
+{
+    if (!IsContainer(inValue))
+        return;
+    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    if (fGraph == nullptr)
+        return;
+    UncountLink(fGraph, inValue);
+    VJSONGraph::ReleaseValueDependenciesIfNecessary(inValue);
+}
+
+// ---------------------------------------------------------------------------
+// Sharing
+
+VRefPtr<VStorageLocker> VJSONObject::GetStorageLocker() const
+{
+    if (fStorageLocker == nullptr)
+        return VRefPtr<VStorageLocker>();
+    StGraphLocker lock;
+    return VRefPtr<VStorageLocker>(fStorageLocker, true);
+}
+
+void VJSONObject::SetStorageLocker(VStorageLocker* inLocker)
+{
+    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    _SetStorageLocker(inLocker);
+}
+
+void VJSONObject::_SetStorageLocker(VStorageLocker* inLocker)
+{
+    if (inLocker == fStorageLocker)
+        return;
+    if (inLocker != nullptr)
+        inLocker->Retain();
+    VStorageLocker* old = fStorageLocker;
+    fStorageLocker = inLocker;
+    if (old != nullptr)
+        old->Release();
+}
+
+int32_t VJSONObject::GetSharedID() const
+{
+    if (fStorageLocker == nullptr)
+        return 0;
+    StJSONContainerLocker lock(this, true);
+    VStorageLocker* locker = lock.GetLocker();
+    return locker != nullptr ? locker->GetSharedID() : 0;
+}
+
+bool VJSONObject::IsSharedGraph() const
+{
+    if (fStorageLocker != nullptr)
+        return true;
+    return fGraph != nullptr && fGraph->IsShared();
+}
+
+bool VJSONObject::IsShared() const
+{
+    if (fStorageLocker != nullptr)
+        return true;
+    if (fImplementation != nullptr) {
+        bool needsLocker = false;
+        return fImplementation->IJSON_IsSharable(this, needsLocker);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Stamps
+
+void VJSONObject::SetJSONStamp(VJSONStamp* inStamp)
+{
+    {
+        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+        if (inStamp != fStamp) {
+            if (inStamp != nullptr)
+                inStamp->Retain();
+            VJSONStamp* old = fStamp;
+            fStamp = inStamp;
+            if (old != nullptr)
+                old->Release();
+        }
+    }
+    if (fImplementation != nullptr)
+        fImplementation->IJSON_SetJSONStamp(inStamp);
+}
+
+// ---------------------------------------------------------------------------
+// Graph
+
+void VJSONObject::_UncountValues()
+{
+    if (fGraph == nullptr)
+        return;
+    for (const auto& entry : fProperties)
+        UncountLink(fGraph, entry.second.first);
+}
+
+void VJSONObject::DisconnectAll() { _UncountValues(); }
+
+void VJSONObject::ClearFromGraph()
+{
+    _UncountValues();
+    if (!fProperties.empty()) {
+        VJSONPropertyMap dropped;
+        dropped.swap(fProperties);
+    }
+}
+
+}  // namespace qelt

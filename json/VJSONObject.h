@@ -1,0 +1,165 @@
+// The JSON object: a reference-counted map from property names to JSON
+// values that remembers the order in which its properties were first set.
+// An object may be backed by an IJSONObject implementation consulted before
+// its own properties, shared between tasks under a storage locker, a member
+// of a reference graph, and stamped with the change stamp of its tree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "json/IJSONObject.h"
+#include "json/VJSONValue.h"
+#include "kernel/IRefCountable.h"
+#include "kernel/VObject.h"
+#include "kernel/VString.h"
+
+namespace qelt {
+
+class VJSONGraph;
+class VJSONArray;
+class VJSONClass;
+class VStorageLocker;
+class VCompareOptions;
+
+// Property names hash with the string hash (length, then h * 257 + unit over
+// at most 16 units: the first and last 8 of a longer name) and compare
+// exactly, unit by unit.
+struct VJSONPropertyNameHash {
+    size_t operator()(const VString& inName) const;
+};
+struct VJSONPropertyNameEqual {
+    bool operator()(const VString& inA, const VString& inB) const;
+};
+
+// Value and insertion index of each property.
+using VJSONPropertyMap =
+    std::unordered_map<VString, std::pair<VJSONValue, uint64_t>, VJSONPropertyNameHash, VJSONPropertyNameEqual>;
+
+// Pairs of containers whose deep comparison is under way (so that cyclic
+// structures compare in finite time).
+using VJSONDeepEqualVisits = std::set<std::pair<const void*, const void*>>;
+
+class VJSONObject : public VObject, public IRefCountable {
+public:
+    // An empty object; the implementation and the locker are retained. A
+    // class object must be an object whose implementation is a class; null
+    // means the root class "Object", when the class store exists.
+    VJSONObject(VJSONObject* inClassObject = nullptr, IJSONObject* inImplementation = nullptr,
+                VStorageLocker* inLocker = nullptr);
+    // With inShared, the object gets a new storage locker of its own.
+    VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, bool inShared);
+
+    VJSONObject(const VJSONObject&) = delete;
+    VJSONObject& operator=(const VJSONObject&) = delete;
+
+    int32_t Retain(const char* inDebugTag = nullptr) const override;
+    int32_t Release(const char* inDebugTag = nullptr) const override;
+
+    // ---- Reading --------------------------------------------------------
+    VJSONValue GetProperty(const VString& inName, VDBLanguageContext* inContext = nullptr) const;
+    VJSONValue GetOwnProperty(const VString& inName) const;
+    VJSONValue _GetOwnProperty(const VString& inName) const;
+    bool HasOwnProperty(const VString& inName) const;
+    bool _HasOwnProperty(const VString& inName) const;
+    bool HasProperty(const VString& inName, VDBLanguageContext* inContext = nullptr) const;
+    VJSONValue GetPropertyByIndex(size_t inIndex, EJSONStatus* outStatus) const;
+    size_t GetCountPropertiesByIndex(EJSONStatus* outStatus) const;
+    VJSONPropertyMap GetInternalProperties() const;
+    // The number of own properties.
+    size_t GetOwnPropertyCount() const;
+    // The own properties in insertion order (copies with fresh stamps).
+    void GetOwnPropertiesInOrder(std::vector<std::pair<VString, VJSONValue>>& outProperties) const;
+    bool IsEmpty() const;
+    VError GetString(VString& outText) const;
+    void GetDescription(VString& outText, bool inPreview = false, VDBLanguageContext* inContext = nullptr) const;
+    void GetClassName(VString& outName) const;
+    VJSONObject* GetClassObject() const;
+    VJSONObject* _GetPrototype() const;
+    bool IsGenericObject() const;
+    bool IsInstanceOf(VJSONClass* inClass) const;
+    bool IsInstanceOf(const VJSONObject* inClassObject) const;
+    bool DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const;
+    bool _DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
+                      VJSONDeepEqualVisits& ioVisits) const;
+
+    // ---- Writing --------------------------------------------------------
+    bool SetProperty(const VString& inName, const VJSONValue& inValue, VDBLanguageContext* inContext = nullptr);
+    bool SetOwnProperty(const VString& inName, const VJSONValue& inValue);
+    // The own-property store, with the locks held.
+    bool _SetOwnProperty(const VString& inName, const VJSONValue& inValue);
+    bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& inProperties,
+                       VDBLanguageContext* inContext = nullptr);
+    void RemoveProperty(const VString& inName);
+    void RemoveOwnProperty(const VString& inName);
+    void _RemoveOwnProperty(const VString& inName);
+    void ClearProperty(const VString& inName, VDBLanguageContext* inContext = nullptr);
+    void Clear();
+    void ClearInternalProperties();
+    VError MergeWith(const VJSONObject* inOther, bool inOnlyMissing);
+    void ConnectImplementationProperty(const VJSONValue& inValue);
+    void DisconnectImplementationProperty(const VJSONValue& inValue);
+
+    // ---- Sharing --------------------------------------------------------
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    void SetStorageLocker(VStorageLocker* inLocker);
+    void _SetStorageLocker(VStorageLocker* inLocker);
+    int32_t GetSharedID() const;
+    bool IsSharedGraph() const;
+    // The storage locker without a new reference (read without lock).
+    VStorageLocker* _GetStorageLocker() const { return fStorageLocker; }
+    bool IsShared() const;
+
+    // ---- Stamps ---------------------------------------------------------
+    void SetJSONStamp(VJSONStamp* inStamp);
+    VJSONStamp* GetJSONStamp() const { return fStamp; }
+
+    // ---- Graph ----------------------------------------------------------
+    void DisconnectAll();
+    void ClearFromGraph();
+    VJSONGraph* GetGraph() const { return fGraph; }
+    int32_t GetInternalCount() const { return fInternalCount; }
+    void _AddInternalCount(int32_t inDelta) { fInternalCount += inDelta; }
+    int32_t GetRefCount() const { return fRefCount.load(std::memory_order_relaxed); }
+
+    IJSONObject* GetImplementation() const { return fImplementation; }
+
+    // The name of the locker pseudo-property of shared objects.
+    static bool IsLockerIDName(const VString& inName);
+
+protected:
+    ~VJSONObject() override;
+
+private:
+    friend class VJSONGraph;
+    friend class VStorageLocker;
+
+    // Own properties in insertion order (pointers into the map; the caller
+    // holds the locks).
+    void _GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const;
+    // Lowers the internal counts of the object's container values and the
+    // graph's internal references (no lock).
+    void _UncountValues();
+    // Erases an entry found in the map (graph step included).
+    void _EraseEntry(VJSONPropertyMap::iterator inEntry);
+    // Lets the value join the storage of this shared object (locks held).
+    bool _JoinStorage(const VJSONValue& inValue);
+    // Whether a change of this object must take the graph lock for the value.
+    static bool _ValueNeedsGraphLock(const VJSONValue& inValue);
+
+    VJSONPropertyMap fProperties;
+    VJSONGraph* fGraph = nullptr;
+    IJSONObject* fImplementation = nullptr;
+    VStorageLocker* fStorageLocker = nullptr;
+    VJSONStamp* fStamp = nullptr;
+    VJSONClass* fClass = nullptr;
+    int32_t fConstructionLevel = 0;
+    int32_t fInternalCount = 0;
+    bool fUnderConstruction = false;
+};
+
+}  // namespace qelt

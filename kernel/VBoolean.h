@@ -1,0 +1,95 @@
+// The boolean value (kind 1): one byte, 0 or 1. Its stream body is a 16-bit
+// number: the byte zero-extended on writing, 1 for any non-zero on reading.
+#pragma once
+
+#include "kernel/VValue.h"
+#include "kernel/VValueInfo_scalar.h"
+
+namespace qelt {
+
+class VBoolean : public VValueSingle {
+public:
+    using InfoType = VValueInfo_scalar<VBoolean, 1, unsigned char>;
+
+    // 0, not null, dirty.
+    VBoolean();
+    explicit VBoolean(bool inValue);
+    // With inClear false, loads the raw value at inDataPtr (not null, dirty);
+    // otherwise the pointer is not read and the value is cleared.
+    VBoolean(const unsigned char* inDataPtr, bool inClear);
+    VBoolean(const VBoolean& inOther);
+    VBoolean& operator=(const VBoolean& inOther);
+    ~VBoolean() override;
+
+    const VValueInfo* GetValueInfo() const override;
+    VValue* Clone() const override;
+    void Clear() override;
+    bool CanBeEvaluated() const override;
+
+    bool GetBoolean() const override;
+    signed char GetByte() const override;
+    short GetWord() const override;
+    int GetLong() const override;
+    long long GetLong8() const override;
+    double GetReal() const override;
+    void GetDuration(VDuration& outValue) const override;
+    void GetString(VString& outValue) const override;
+    void GetValue(VValueSingle& outValue) const override;
+
+    void FromBoolean(unsigned char inValue) override;
+    void FromByte(signed char inValue) override;
+    void FromWord(short inValue) override;
+    void FromLong(int inValue) override;
+    void FromLong8(long long inValue) override;
+    void FromReal(double inValue) override;
+    void FromDuration(const VDuration& inValue) override;
+    void FromString(const VString& inValue) override;
+    void FromValue(const VValueSingle& inValue) override;
+    bool FromValueSameKind(const VValue* inValue) override;
+
+    const void* LoadFromPtr(const void* inData, bool inRefresh = false) override;
+    void* WriteToPtr(void* inData, bool inRefresh = false, unsigned long inMax = 0) const override;
+    unsigned long GetSpace(unsigned long long& ioSize, unsigned long inMax = 0) const override;
+    unsigned long GetStreamSpace() const override;
+    VError ReadFromStream(VStream* ioStream, int inParam = 0) override;
+    VError WriteToStream(VStream* ioStream, int inParam = 0) const override;
+
+    CompareResult CompareTo(const VValueSingle& inValue, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
+    bool EqualToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindPtr(const void* inPtrToValueData, bool inDiacritical = false) const override;
+    bool EqualToSameKindPtr(const void* inPtrToValueData, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindWithOptions(const VValue* inValue,
+                                               const VCompareOptions& inOptions) const override;
+    bool EqualToSameKindWithOptions(const VValue* inValue, const VCompareOptions& inOptions) const override;
+    CompareResult CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                                  const VCompareOptions& inOptions) const override;
+    bool EqualToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                       const VCompareOptions& inOptions) const override;
+
+    // "true" or "false"; the option bits are ignored.
+    void GetXMLString(VString& outValue, unsigned int inOptions) const override;
+    // Accepts exactly "1", "0", "true" and "false" (letters in any ASCII
+    // case); anything else answers false and changes nothing.
+    bool FromXMLString(const VString& inValue) override;
+    VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
+    // As FromXMLString; text it does not accept makes the value false.
+    VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
+
+    static const InfoType sInfo;
+
+private:
+    friend class VValueInfo_scalar<VBoolean, 1, unsigned char>;
+
+    // Clears the null flag and sets the dirty flag, as every setter does.
+    void _Touch();
+
+    unsigned char fValue;
+};
+
+// The descriptor loads the raw byte unchanged (a value constructed from a raw
+// pointer stores 1 for any non-zero byte).
+template <>
+VValue* VValueInfo_scalar<VBoolean, 1, unsigned char>::LoadFromPtr(const void* inPtr, bool inRefresh) const;
+
+}  // namespace qelt

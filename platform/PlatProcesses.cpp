@@ -1,0 +1,164 @@
+#include "platform/PlatProcesses.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace qelt::plat {
+
+namespace {
+
+// Parses a directory name made only of decimal digits; 0 for anything else.
+int PidFromName(const char* name)
+{
+    long value = 0;
+    if (*name == '\0')
+        return 0;
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        value = value * 10 + (*p - '0');
+        if (value > INT_MAX)
+            return 0;
+    }
+    return static_cast<int>(value);
+}
+
+// Reads a small file of /proc whole (at most cap bytes); false when it cannot.
+bool ReadSmallFile(const char* path, std::string& out, size_t cap)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.clear();
+    char buffer[1024];
+    while (out.size() < cap) {
+        ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return !out.empty();
+}
+
+// The command name and state letter of a process from /proc/<pid>/stat.
+// The name sits between the first '(' and the last ')', since it may itself
+// hold parentheses and spaces.
+bool ReadStat(int pid, std::string* outName, char& outState)
+{
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
+    std::string text;
+    if (!ReadSmallFile(path, text, 4096))
+        return false;
+    size_t open = text.find('(');
+    size_t close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= text.size())
+        return false;
+    outState = text[close + 2];
+    if (outName != nullptr)
+        *outName = text.substr(open + 1, close - open - 1);
+    return true;
+}
+
+bool IsLiveState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
+
+}  // namespace
+
+bool ListProcesses(std::vector<int>& ioPids)
+{
+    DIR* dir = ::opendir("/proc");
+    if (dir == nullptr)
+        return false;
+    std::vector<int> found;
+    while (struct dirent* entry = ::readdir(dir)) {
+        int pid = PidFromName(entry->d_name);
+        if (pid <= 0)
+            continue;
+        char state = 0;
+        // A process that vanished between the listing and the read is gone.
+        if (!ReadStat(pid, nullptr, state) || !IsLiveState(state))
+            continue;
+        found.push_back(pid);
+    }
+    ::closedir(dir);
+    ioPids.insert(ioPids.end(), found.begin(), found.end());
+    return true;
+}
+
+bool ProcessName(int pid, std::string& outName)
+{
+    if (pid <= 0)
+        return false;
+    char state = 0;
+    std::string name;
+    if (!ReadStat(pid, &name, state) || !IsLiveState(state))
+        return false;
+    outName = name;
+    return true;
+}
+
+bool ProcessExecutablePath(int pid, std::string& outPath)
+{
+    if (pid <= 0)
+        return false;
+    char state = 0;
+    if (!ReadStat(pid, nullptr, state) || !IsLiveState(state))
+        return false;
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/exe", pid);
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(path, target, sizeof(target) - 1);
+    if (n > 0) {
+        outPath.assign(target, static_cast<size_t>(n));
+        return true;
+    }
+    // The link is not readable for processes of other users: the first
+    // argument is the next best thing.
+    std::snprintf(path, sizeof(path), "/proc/%d/cmdline", pid);
+    std::string args;
+    if (!ReadSmallFile(path, args, 65536))
+        return false;
+    size_t end = args.find('\0');
+    std::string first = args.substr(0, end);
+    if (first.empty())
+        return false;
+    outPath = first;
+    return true;
+}
+
+bool KillProcess(int pid)
+{
+    // 0 and negative ids name process groups: never signal those.
+    if (pid <= 0)
+        return false;
+    return ::kill(pid, SIGKILL) == 0;
+}
+
+ChildWait WaitForChild(int pid, bool block)
+{
+    if (pid <= 0)
+        return ChildWait::NoChild;
+    siginfo_t info;
+    std::memset(&info, 0, sizeof(info));
+    int options = WEXITED | (block ? 0 : WNOHANG);
+    int result;
+    do {
+        result = ::waitid(P_PID, static_cast<id_t>(pid), &info, options);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0)
+        return info.si_pid == pid ? ChildWait::Ended : ChildWait::Running;
+    return errno == ECHILD ? ChildWait::NoChild : ChildWait::Failed;
+}
+
+}  // namespace qelt::plat

@@ -1,0 +1,31 @@
+// The process list and child processes of the platform layer, read from
+// /proc. A process that has exited but has not been reaped (a zombie) is
+// gone for every caller: it is neither listed nor named.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qelt::plat {
+
+// Appends the id of every live process of the system, in /proc order.
+// False, with nothing appended, when /proc cannot be read.
+bool ListProcesses(std::vector<int>& ioPids);
+
+// The short command name of a live process; false when there is none.
+bool ProcessName(int pid, std::string& outName);
+
+// The path of a live process's executable (or, when the link cannot be read,
+// its first argument); false when there is none.
+bool ProcessExecutablePath(int pid, std::string& outPath);
+
+// Sends SIGKILL; false for an id of 0 or less and when the signal was not sent.
+bool KillProcess(int pid);
+
+enum class ChildWait { Ended, Running, NoChild, Failed };
+
+// Waits for a child process to end (block) or only looks (not block); a
+// child that has ended is reaped.
+ChildWait WaitForChild(int pid, bool block);
+
+}  // namespace qelt::plat

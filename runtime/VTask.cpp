@@ -1,0 +1,592 @@
+#include "runtime/VTask.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "kernel/VString.h"
+#include "kernel/VSyncEvent.h"
+#include "kernel/VSystem.h"
+#include "platform/PlatSync.h"
+#include "platform/PlatThreads.h"
+#include "runtime/IFiberScheduler.h"
+#include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
+#include "runtime/VTaskMgr.h"
+#include "runtime/mac/XMacTask.h"
+#include "values/VValueBag.h"
+
+namespace qelt {
+
+namespace {
+
+// Milliseconds and ticks (1/60 s) of the monotonic clock, held in 32 bits.
+uint32_t CurrentMilliseconds()
+{
+    return VSystem::GetCurrentTime();
+}
+
+uint32_t CurrentTicks()
+{
+    return VSystem::GetCurrentTicks();
+}
+
+bool CompareAndSwapState(std::atomic<int32_t>& state, int32_t from, int32_t to)
+{
+    return state.compare_exchange_strong(from, to, std::memory_order_acq_rel);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
+
+VTask::VTask(unsigned long stackSize, ETaskStyle style, std::function<void()>&& runFunction)
+    : fRunFunction(std::move(runFunction))
+{
+    _Construct(stackSize, style);
+}
+
+VTask::VTask(VObject* /*owner*/, unsigned long stackSize, ETaskStyle style, int (*procedure)(VTask*))
+{
+    if (procedure != nullptr)
+        fRunFunction = [procedure]() { procedure(VTask::GetCurrent()); };
+    _Construct(stackSize, style);
+}
+
+void VTask::_Construct(unsigned long stackSize, ETaskStyle style)
+{
+    fManager = VTaskMgr::Get();
+    fStyle = style;
+    fStackSize = stackSize;
+    fIsFiber = style == eTaskStyleFiber;
+    fIsPreemptive = style == eTaskStylePreemptive;
+    // No toolbox thread exists before the task manager does.
+    if (VTaskMgr::sInstanceInited)
+        fPlatform = fManager->GetPlatformManager().Create(this, style);
+    fID = fManager->GetNewTaskID(this);
+}
+
+VTask::VTask(VTaskMgr* manager)
+{
+    fManager = manager;
+    fStyle = eTaskStylePreemptive;
+    fIsMainTask = true;
+    fState.store(TaskState_Running);
+    fIsFiber = manager->GetPlatformManager().AreFibersEnabled();
+    fIsPreemptive = !fIsFiber;
+    fStackSize = manager->GetStackSizeForMainTask();
+    fPlatform = manager->GetPlatformManager().CreateMain(this);
+    fID = manager->GetNewTaskID(this);
+}
+
+VTask::~VTask()
+{
+    // The international text manager, the activity token and the message
+    // queue join this list as they come to exist.
+    if (fProperties != nullptr) {
+        fProperties->Release();
+        fProperties = nullptr;
+    }
+    if (fDeathWatchers != nullptr) {
+        for (VSyncEvent* watcher : *fDeathWatchers)
+            watcher->Release();
+        delete fDeathWatchers;
+        fDeathWatchers = nullptr;
+    }
+    _ReleaseErrorContext();
+    // Wakes a thread that never ran, joins the thread, frees its stack.
+    delete fPlatform;
+    fPlatform = nullptr;
+    delete fName;
+    fName = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Running and ending
+
+bool VTask::Run()
+{
+    // Nothing starts without a platform task, nor once the manager has ended.
+    if (fPlatform == nullptr || !VTaskMgr::sInstanceInited)
+        return false;
+
+    if (fStyle == eTaskStyleFiber) {
+        IFiberScheduler* scheduler = fManager->RetainFiberScheduler();
+        if (scheduler != nullptr) {
+            bool proceed = true;
+            bool result = scheduler->RunFiber(this, &proceed);
+            scheduler->Release();
+            if (!proceed)
+                return result;
+        }
+    }
+
+    if (!CompareAndSwapState(fState, TaskState_New, TaskState_Starting))
+        return false;
+
+    // The activity token "Running task <name>" is taken here once the process
+    // object keeps activity tokens.
+
+    fManager->RegisterTask(this);
+
+    if (!fPlatform->Run()) {
+        CompareAndSwapState(fState, TaskState_Starting, TaskState_Dying);
+        _SetStateDead();
+        return false;
+    }
+    return true;
+}
+
+void VTask::_Run()
+{
+    if (!CompareAndSwapState(fState, TaskState_Starting, TaskState_Running))
+        return;
+
+    fManager->_TaskStarted(this);
+
+    if (fRunFunction) {
+        fRunFunction();
+        CompareAndSwapState(fState, TaskState_Running, TaskState_Dying);
+    } else {
+        DoInit();
+        while (true) {
+            if (fIsFiber)
+                VTaskMgr::Yield();
+            if (!DoRun()) {
+                Kill();
+                DoDeInit();
+                break;
+            }
+            // The task's queued messages are executed here, with idle work,
+            // once tasks have message queues.
+            if (GetState() >= TaskState_Dying) {
+                DoDeInit();
+                break;
+            }
+        }
+    }
+    _Exit();
+}
+
+void VTask::_Exit()
+{
+    // Messaging stops and queued messages are cancelled here once tasks have
+    // message queues; registered JSON objects are released here once they exist.
+    DisposeAllData();
+    {
+        StTaskMgrLocker locker(fManager);
+        fVqTask = nullptr;
+        fVqTaskHolder = nullptr;
+    }
+    fManager->_TaskStopped(this);
+}
+
+void VTask::_SetStateDead()
+{
+    // The activity token is released here once it exists.
+    std::vector<VSyncEvent*>* watchers = nullptr;
+    {
+        StTaskMgrLocker locker(fManager);
+        watchers = fDeathWatchers;
+        fDeathWatchers = nullptr;
+        CompareAndSwapState(fState, TaskState_Dying, TaskState_Dead);
+        fManager->_SetDeadTaskFlag();
+    }
+    // Nothing of this task is touched from here on: it may already be gone.
+    if (watchers != nullptr) {
+        for (VSyncEvent* watcher : *watchers) {
+            watcher->Unlock();
+            watcher->Release();
+        }
+        delete watchers;
+    }
+}
+
+void VTask::Kill()
+{
+    if (GetCurrent() != this) {
+        while (GetState() == TaskState_Starting)
+            VTaskMgr::YieldNow();
+    }
+    if (GetState() <= TaskState_Dying)
+        DoPrepareToDie();
+    if (CompareAndSwapState(fState, TaskState_Running, TaskState_Dying))
+        fDyingTime.store(CurrentTicks());
+}
+
+void VTask::Exit(VTask* switchTo)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr)
+        return;
+    int32_t state = current->GetState();
+    if (state < TaskState_Starting || state > TaskState_Dying)
+        return;
+    current->fState.exchange(TaskState_Dying);
+    current->_Exit();
+    if (current->fPlatform != nullptr)
+        current->fPlatform->Exit(switchTo);
+}
+
+bool VTask::WaitForDeath(int milliseconds)
+{
+    VTask* current = GetCurrent();
+    if (current == this)
+        return false;
+
+    const uint32_t start = CurrentMilliseconds();
+    auto remaining = [&]() -> int {
+        uint32_t elapsed = CurrentMilliseconds() - start;
+        if (milliseconds <= 0 || elapsed >= static_cast<uint32_t>(milliseconds))
+            return 0;
+        return milliseconds - static_cast<int>(elapsed);
+    };
+
+    if (current == nullptr) {
+        // A thread without a task has nothing to be woken through: it polls
+        // the state with plain sleeps.
+        while (GetState() != TaskState_Dead) {
+            int left = remaining();
+            if (left <= 0)
+                break;
+            plat::ThreadSleep(std::min(left, 5));
+        }
+        return GetState() == TaskState_Dead;
+    }
+
+    // The caller waits on an event of its own that _SetStateDead signals.
+    VSyncEvent* watcher = nullptr;
+    {
+        StTaskMgrLocker locker(fManager);
+        if (GetState() != TaskState_Dead) {
+            watcher = new VSyncEvent();
+            watcher->Retain();  // the watcher list's reference
+            if (fDeathWatchers == nullptr)
+                fDeathWatchers = new std::vector<VSyncEvent*>();
+            fDeathWatchers->push_back(watcher);
+        }
+    }
+
+    bool reasonSet = current->_SetWaitReason(TaskWaitReason_Death);
+    while (watcher != nullptr && GetState() != TaskState_Dead) {
+        int left = remaining();
+        if (left <= 0)
+            break;
+        watcher->Lock(left);
+    }
+    current->_ClearWaitReason(reasonSet);
+
+    if (watcher != nullptr) {
+        bool found = false;
+        {
+            StTaskMgrLocker locker(fManager);
+            if (fDeathWatchers != nullptr) {
+                auto it = std::find(fDeathWatchers->begin(), fDeathWatchers->end(), watcher);
+                if (it != fDeathWatchers->end()) {
+                    fDeathWatchers->erase(it);
+                    found = true;
+                }
+            }
+        }
+        if (found)
+            watcher->Release();
+        watcher->Release();
+    }
+    return GetState() == TaskState_Dead;
+}
+
+bool VTask::IsDying(int* outTicks) const
+{
+    int32_t state = GetState();
+    bool dying = state == TaskState_Dying || state == TaskState_Dead;
+    if (outTicks != nullptr) {
+        if (dying) {
+            int32_t diff = static_cast<int32_t>(CurrentTicks() - fDyingTime.load());
+            *outTicks = diff < 0 ? -diff : diff;
+        } else {
+            *outTicks = 0;
+        }
+    }
+    return dying;
+}
+
+bool VTask::IsCurrentMain()
+{
+    VTask* current = GetCurrent();
+    return current != nullptr && current == current->fManager->GetMainTask();
+}
+
+// ---------------------------------------------------------------------------
+// Sleeping and waking
+
+bool VTask::_SetWaitReason(int32_t reason)
+{
+    int32_t expected = TaskWaitReason_None;
+    return fWaitReason.compare_exchange_strong(expected, reason);
+}
+
+void VTask::_ClearWaitReason(bool wasSet)
+{
+    if (wasSet)
+        fWaitReason.store(TaskWaitReason_None);
+}
+
+void VTask::Sleep(int milliseconds)
+{
+    VTask* current = GetCurrent();
+    if (milliseconds <= 0) {
+        VTaskMgr::YieldNow();
+        return;
+    }
+    if (current == nullptr)
+        return;
+
+    bool reasonSet = current->_SetWaitReason(TaskWaitReason_Sleep);
+    if (current->fIsPreemptive || !current->fIsFiber) {
+        if (current->fPlatform != nullptr)
+            current->fPlatform->Sleep(milliseconds);
+        else
+            plat::ThreadSleep(milliseconds);
+    } else {
+        std::atomic_ref<int32_t>(current->fFiberWakeFlag).store(0);
+        VTaskMgr::CurrentFiberWaitFlagWithTimeout(&current->fFiberWakeFlag, 0, milliseconds);
+    }
+    current->_ClearWaitReason(reasonSet);
+}
+
+void VTask::WakeUp()
+{
+    if (fPlatform == nullptr)
+        return;
+    if (fIsFiber)
+        std::atomic_ref<int32_t>(fFiberWakeFlag).store(1);
+    else
+        fPlatform->WakeUp();
+}
+
+// ---------------------------------------------------------------------------
+// Identity and description
+
+void VTask::SetName(const VString& name)
+{
+    {
+        StTaskMgrLocker locker(fManager);
+        VString* copy = new VString(name);
+        delete fName;
+        fName = copy;
+    }
+    if (GetCurrent() == this)
+        _SetThreadName();
+}
+
+void VTask::GetName(VString& outName) const
+{
+    StTaskMgrLocker locker(fManager);
+    if (fName != nullptr)
+        outName.FromString(*fName);
+    else
+        outName.Clear();
+}
+
+void VTask::_SetThreadName()
+{
+    VString name;
+    GetName(name);
+    fManager->GetPlatformManager().SetCurrentThreadName(name, fID);
+}
+
+VValueBag* VTask::RetainProperties() const
+{
+    StTaskMgrLocker locker(fManager);
+    if (fProperties != nullptr)
+        fProperties->Retain();
+    return fProperties;
+}
+
+void VTask::SetProperties(const VValueBag* properties)
+{
+    VValueBag* old = nullptr;
+    {
+        StTaskMgrLocker locker(fManager);
+        if (properties != nullptr)
+            properties->Retain();
+        old = fProperties;
+        fProperties = const_cast<VValueBag*>(properties);
+    }
+    if (old != nullptr)
+        old->Release();
+}
+
+size_t VTask::GetStackSize() const
+{
+    if (fStackSize == 0)
+        fStackSize = fIsMainTask ? fManager->GetStackSizeForMainTask() : fManager->GetDefaultStackSize();
+    return fStackSize;
+}
+
+unsigned long VTask::GetSystemID() const
+{
+    return fPlatform != nullptr ? fPlatform->GetThread() : 0;
+}
+
+bool VTask::GetCPUUsage(double& outUsage) const
+{
+    outUsage = 0;
+    return fPlatform != nullptr && fPlatform->GetCPUUsage(outUsage);
+}
+
+bool VTask::GetCPUTimes(double& outSystemSeconds, double& outUserSeconds) const
+{
+    outSystemSeconds = 0;
+    outUserSeconds = 0;
+    return fPlatform != nullptr && fPlatform->GetCPUTimes(outSystemSeconds, outUserSeconds);
+}
+
+VTask* VTask::GetCurrent()
+{
+    return VTaskMgr::GetCurrentTask();
+}
+
+VTaskID VTask::GetCurrentID()
+{
+    VTask* current = GetCurrent();
+    return current != nullptr ? current->fID : 0;
+}
+
+// ---------------------------------------------------------------------------
+// International text
+
+VIntlMgr* VTask::GetCurrentIntlManager()
+{
+    // Each task will carry a clone of the process's default manager, and a
+    // thread without a task will use the process's own; until the
+    // international text manager exists there is none.
+    VTask* current = GetCurrent();
+    return current != nullptr ? current->fIntlMgr : nullptr;
+}
+
+UniChar VTask::GetWildChar()
+{
+    // The wildcard of the current manager; '@' while there is none.
+    return 64;
+}
+
+// ---------------------------------------------------------------------------
+// Data slots
+
+void* VTask::GetCurrentData(unsigned long key)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || key == 0 || key > current->fDataSlots.size())
+        return nullptr;
+    return current->fDataSlots[key - 1];
+}
+
+void VTask::SetCurrentData(unsigned long key, void* value)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || key == 0)
+        return;
+    if (current->fDataSlots.size() < key)
+        current->fDataSlots.resize(key, nullptr);
+    current->fDataSlots[key - 1] = value;
+}
+
+void VTask::DisposeAllData()
+{
+    std::vector<void*> slots;
+    slots.swap(fDataSlots);
+    if (!slots.empty())
+        fManager->DisposeData(slots.data(), slots.size());
+}
+
+// ---------------------------------------------------------------------------
+// Engine task
+
+void VTask::SetVqTask(VVqTask* task, IRefCountable* holder)
+{
+    StTaskMgrLocker locker(fManager);
+    fVqTask = task;
+    fVqTaskHolder = holder;
+}
+
+VVqTask* VTask::RetainVqTask() const
+{
+    StTaskMgrLocker locker(fManager);
+    if (fVqTaskHolder != nullptr)
+        fVqTaskHolder->Retain();
+    return fVqTask;
+}
+
+}  // namespace qelt
+
+// ---------------------------------------------------------------------------
+// Errors: the task side of the error contexts
+
+namespace qelt {
+
+void VTask::_ReleaseErrorContext()
+{
+    if (fErrorContext != nullptr) {
+        fErrorContext->Release();
+        fErrorContext = nullptr;
+    }
+}
+
+VErrorTaskContext* VTask::GetErrorContext(bool create)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr)
+        return nullptr;
+    if (current->fErrorContext == nullptr && create)
+        current->fErrorContext = new VErrorTaskContext();
+    return current->fErrorContext;
+}
+
+bool VTask::PushError(VErrorBase* error)
+{
+    if (error == nullptr)
+        return false;
+    VErrorTaskContext* context = GetErrorContext(true);
+    if (context == nullptr)
+        return false;  // no task: the error is dropped
+    bool silent = false;
+    bool pushed = context->PushError(error, &silent);
+    // An error no context silences is reported to the debug manager here,
+    // once it exists.
+    return pushed;
+}
+
+bool VTask::PushRetainedError(VErrorBase* error)
+{
+    bool pushed = PushError(error);
+    if (error != nullptr)
+        error->Release();
+    return pushed;
+}
+
+void VTask::PushErrors(const VErrorContext* context)
+{
+    if (context == nullptr || context->IsEmpty())
+        return;
+    if (VErrorTaskContext* taskContext = GetErrorContext(true))
+        taskContext->PushErrorsFromContext(context);
+}
+
+void VTask::FlushErrors()
+{
+    if (VErrorTaskContext* context = GetErrorContext(false))
+        context->Flush();
+}
+
+VError VTask::GetLastError() const
+{
+    return fErrorContext != nullptr ? fErrorContext->GetLastError() : 0;
+}
+
+bool VTask::FailedForMemory() const
+{
+    return fErrorContext != nullptr && fErrorContext->FailedForMemory();
+}
+
+}  // namespace qelt

@@ -1,0 +1,178 @@
+#include "runtime/mac/XMacTaskMgr.h"
+
+#include <algorithm>
+#include <string>
+
+#include "kernel/VString.h"
+#include "process/VProcess.h"
+#include "platform/PlatThreads.h"
+#include "runtime/VTaskMgr.h"
+#include "runtime/mac/XMacFiber.h"
+#include "runtime/mac/XMacTask.h"
+#include "runtime/mac/XMacTask_fiber.h"
+
+namespace qelt {
+
+XMacTaskMgr::XMacTaskMgr()
+{
+    plat::CreateThreadKey(fCurrentTaskKey);
+    plat::CreateThreadKey(fForeignIDKey);
+}
+
+XMacTaskMgr::~XMacTaskMgr()
+{
+    plat::DeleteThreadKey(fCurrentTaskKey);
+    plat::DeleteThreadKey(fForeignIDKey);
+}
+
+bool XMacTaskMgr::Init(VProcess* process)
+{
+    // The process's fibers option is bit 0x2 of its start-up flags; a
+    // process without it never makes a fiber.
+    fFibersEnabled = process != nullptr && (process->GetInitFlags() & 0x2) != 0;
+    if (fFibersEnabled) {
+        _FiberData* data = new _FiberData(nullptr);
+        if (ConvertThreadToFiber(data) == nullptr)
+            delete data;
+    }
+    return true;
+}
+
+XMacTask* XMacTaskMgr::CreateMain(VTask* task)
+{
+    XMacTask* platform = new XMacTask_preemptive(task, true);
+    if (fFibersEnabled) {
+        XMacFiber* fiber = static_cast<XMacFiber*>(GetCurrentFiber());
+        platform->SetFiber(fiber);
+        platform->SetHomeTask(task);
+        if (fiber != nullptr && fiber->GetData() != nullptr)
+            static_cast<_FiberData*>(fiber->GetData())->SetTask(task);
+    }
+    SetCurrentTask(task);
+    return platform;
+}
+
+XMacTask* XMacTaskMgr::Create(VTask* task, ETaskStyle style)
+{
+    if (style == eTaskStylePreemptive)
+        return XMacTask_preemptive::Create(task);
+    if (style == eTaskStyleFiber && fFibersEnabled)
+        return new XMacTask_fiber(task);
+    // Fiber tasks exist only while fibers are enabled; a process without the
+    // fibers option gets no platform task for them.
+    return nullptr;
+}
+
+void XMacTaskMgr::YieldToFiber(VTask* task)
+{
+    VTask* current = GetCurrentTask();
+    if (task == nullptr || current == nullptr || current->GetPlatformTask() == nullptr || task->GetPlatformTask() == nullptr)
+        return;
+    XMacTask* mine = current->GetPlatformTask();
+    XMacTask* theirs = task->GetPlatformTask();
+    if (mine->GetHomeTask() == nullptr || mine->GetHomeTask() != theirs->GetHomeTask() || theirs->GetFiber() == nullptr)
+        return;
+    SwitchToFiber(theirs->GetFiber());
+    SetCurrentTask(current);
+}
+
+size_t XMacTaskMgr::ComputeMainTaskStackSize() const
+{
+    return plat::CurrentThreadStackSize();
+}
+
+size_t XMacTaskMgr::GetCurrentFreeStackSize() const
+{
+    VTask* task = GetCurrentTask();
+    if (task != nullptr && task->GetPlatformTask() != nullptr)
+        return task->GetPlatformTask()->GetCurrentFreeStackSize();
+    return plat::ProcessStackSoftLimit();
+}
+
+size_t XMacTaskMgr::GetCurrentFreeStackSizeStatic()
+{
+    return plat::ProcessStackSoftLimit();
+}
+
+namespace {
+
+void AppendUTF8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string ToUTF8(const UniChar* units, int length)
+{
+    std::string out;
+    for (int i = 0; i < length; ++i) {
+        uint32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;
+        }
+        AppendUTF8(out, u);
+    }
+    return out;
+}
+
+}  // namespace
+
+void XMacTaskMgr::SetCurrentThreadName(const VString& name, int id) const
+{
+    std::string utf8 = ToUTF8(name.GetCPointer(), name.GetLength());
+    SetCurrentThreadNameUTF8(utf8.data(), utf8.size(), id);
+}
+
+void XMacTaskMgr::SetCurrentThreadNameUTF8(const char* name, size_t length, int id)
+{
+    // Renaming the process's first thread would rename the process itself.
+    if (plat::IsProcessMainThread())
+        return;
+    std::string full(name != nullptr ? name : "", name != nullptr ? length : 0);
+    full += " (id = " + std::to_string(id) + ")";
+    plat::SetCurrentThreadName(full.data(), full.size());
+}
+
+void XMacTaskMgr::_RegisterThreadTask(XMacTask_preemptive* task)
+{
+    std::lock_guard<std::mutex> guard(fThreadsMutex);
+    fThreadTasks.push_back(task);
+}
+
+void XMacTaskMgr::_UnregisterThreadTask(XMacTask_preemptive* task)
+{
+    std::lock_guard<std::mutex> guard(fThreadsMutex);
+    auto it = std::find(fThreadTasks.begin(), fThreadTasks.end(), task);
+    if (it != fThreadTasks.end())
+        fThreadTasks.erase(it);
+}
+
+void XMacTaskMgr::_EndAllThreads()
+{
+    {
+        std::lock_guard<std::mutex> guard(fThreadsMutex);
+        for (XMacTask_preemptive* task : fThreadTasks)
+            task->_ReleaseParkedThread();
+    }
+    while (fLiveThreads.load() > 0)
+        plat::ThreadSleep(1);
+}
+
+}  // namespace qelt

@@ -1,0 +1,88 @@
+// The platform half of the task manager: the thread-specific keys through
+// which every thread finds its current task and its id when it has no task,
+// the fibers option, and the platform operations on the calling thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/PlatThreads.h"
+#include "runtime/VTask.h"
+
+namespace qelt {
+
+class VProcess;
+class XMacTask;
+class XMacTask_preemptive;
+
+class XMacTaskMgr {
+public:
+    XMacTaskMgr();
+    virtual ~XMacTaskMgr();
+
+    XMacTaskMgr(const XMacTaskMgr&) = delete;
+    XMacTaskMgr& operator=(const XMacTaskMgr&) = delete;
+
+    bool Init(VProcess* process);
+    void Deinit() {}
+
+    // A platform task adopting the calling thread for the main task, which
+    // becomes the calling thread's current task.
+    XMacTask* CreateMain(VTask* task);
+    // A new platform task: a parked thread for style 1, a fiber task for
+    // style 3 while fibers are enabled, else null.
+    XMacTask* Create(VTask* task, ETaskStyle style);
+
+    void TaskStarted(VTask*) {}
+    void TaskStopped(VTask*) {}
+    void YieldToFiber(VTask* task);
+
+    size_t ComputeMainTaskStackSize() const;
+    size_t GetCurrentFreeStackSize() const;
+    static size_t GetCurrentFreeStackSizeStatic();
+
+    // Names the calling thread "<name> (id = <id>)", cut to what the system
+    // keeps. The process's first thread is left alone: its name is the
+    // process's name.
+    void SetCurrentThreadName(const VString& name, int id) const;
+    static void SetCurrentThreadNameUTF8(const char* name, size_t length, int id);
+
+    // The calling thread's current task, or null.
+    VTask* GetCurrentTask() const { return static_cast<VTask*>(plat::GetThreadKeyValue(fCurrentTaskKey)); }
+    void SetCurrentTask(VTask* task) const { plat::SetThreadKeyValue(fCurrentTaskKey, task); }
+
+    // The id given to the calling thread that has no task (0 when none yet).
+    int GetForeignID() const
+    {
+        return static_cast<int>(reinterpret_cast<intptr_t>(plat::GetThreadKeyValue(fForeignIDKey)));
+    }
+    void SetForeignID(int id) const
+    {
+        plat::SetThreadKeyValue(fForeignIDKey, reinterpret_cast<void*>(static_cast<intptr_t>(id)));
+    }
+
+    bool AreFibersEnabled() const { return fFibersEnabled; }
+
+    // Created threads, so that the manager's end can make sure none outlives it.
+    void _RegisterThreadTask(XMacTask_preemptive* task);
+    void _UnregisterThreadTask(XMacTask_preemptive* task);
+    // Ends every thread still parked and waits until every created thread
+    // has returned from its procedure.
+    void _EndAllThreads();
+    void _ThreadStarted() { fLiveThreads.fetch_add(1); }
+    void _ThreadEnded() { fLiveThreads.fetch_sub(1); }
+    int GetLiveThreadCount() const { return fLiveThreads.load(); }
+
+private:
+    plat::ThreadKey fCurrentTaskKey = 0;
+    plat::ThreadKey fForeignIDKey = 0;
+    bool fFibersEnabled = false;
+    std::mutex fThreadsMutex;
+    std::vector<XMacTask_preemptive*> fThreadTasks;
+    std::atomic<int> fLiveThreads{0};
+};
+
+}  // namespace qelt

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "json/json.h"
+#include "kernel/VString.h"
+
+namespace qelt {
+namespace {
+
+// Counts the objects made by NewCounted that have been destroyed: each holds
+// an implementation that the object releases last in its destruction.
+int gDestroyed = 0;
+
+class CountingImplementation : public VObject, public IJSONObject {
+public:
+    ~CountingImplementation() override { ++gDestroyed; }
+};
+
+VJSONObject* NewCounted()
+{
+    CountingImplementation* implementation = new CountingImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    return object;
+}
+
+class JSONGraphTest : public ::testing::Test {
+protected:
+    void SetUp() override { gDestroyed = 0; }
+};
+
+TEST_F(JSONGraphTest, AnObjectInsideItselfIsFreed)
+{
+    VJSONObject* object = NewCounted();
+    object->SetProperty(VString("self"), VJSONValue(object));
+    ASSERT_NE(object->GetGraph(), nullptr);
+    EXPECT_TRUE(object->GetGraph()->HasCycle());
+    EXPECT_EQ(object->GetRefCount(), 2);
+    object->Release();
+    EXPECT_EQ(gDestroyed, 1);
+}
+
+TEST_F(JSONGraphTest, TwoObjectsReferringToEachOtherAreFreedWithTheLastOutsideReference)
+{
+    VJSONObject* a = NewCounted();
+    VJSONObject* b = NewCounted();
+    a->SetProperty(VString("b"), VJSONValue(b));
+    b->SetProperty(VString("a"), VJSONValue(a));
+    b->Release();  // b is now held by a only
+    EXPECT_EQ(gDestroyed, 0);
+    ASSERT_NE(a->GetGraph(), nullptr);
+    EXPECT_EQ(a->GetGraph()->GetTotalReferences(), 3);
+    EXPECT_EQ(a->GetGraph()->GetInternalReferences(), 2);
+    a->Release();
+    EXPECT_EQ(gDestroyed, 2);
+}
+
+TEST_F(JSONGraphTest, ACycleHeldByAThirdObjectLivesUntilThePropertyGoes)
+{
+    VJSONObject* holder = NewCounted();
+    VJSONObject* a = NewCounted();
+    VJSONObject* b = NewCounted();
+    holder->SetProperty(VString("a"), VJSONValue(a));
+    a->SetProperty(VString("b"), VJSONValue(b));
+    b->SetProperty(VString("a"), VJSONValue(a));
+    a->Release();
+    b->Release();
+    EXPECT_EQ(gDestroyed, 0);
+    EXPECT_EQ(holder->GetProperty(VString("a")).GetObject()->GetProperty(VString("b")).GetType(), JSON_object);
+
+    holder->RemoveProperty(VString("a"));
+    EXPECT_EQ(gDestroyed, 2);
+    // The released pair left the graph's figures: only the holder remains.
+    ASSERT_NE(holder->GetGraph(), nullptr);
+    EXPECT_EQ(holder->GetGraph()->GetTotalReferences(), holder->GetRefCount());
+    EXPECT_EQ(holder->GetGraph()->GetInternalReferences(), 0);
+    holder->Release();
+    EXPECT_EQ(gDestroyed, 3);
+}
+
+TEST_F(JSONGraphTest, ClearingOrReplacingTheOnlyLinkToACycleFreesIt)
+{
+    for (int way = 0; way < 3; ++way) {
+        gDestroyed = 0;
+        VJSONObject* holder = NewCounted();
+        VJSONObject* a = NewCounted();
+        VJSONObject* b = NewCounted();
+        holder->SetProperty(VString("a"), VJSONValue(a));
+        a->SetProperty(VString("b"), VJSONValue(b));
+        b->SetProperty(VString("a"), VJSONValue(a));
+        a->Release();
+        b->Release();
+        if (way == 0)
+            holder->Clear();
+        else if (way == 1)
+            holder->SetProperty(VString("a"), VJSONValue(1.0));
+        else
+            holder->SetProperty(VString("a"), VJSONValue(JSON_undefined));
+        EXPECT_EQ(gDestroyed, 2) << way;
+        holder->Release();
+        EXPECT_EQ(gDestroyed, 3) << way;
+    }
+}
+
+TEST_F(JSONGraphTest, ArraysDroppingACycleFreeIt)
+{
+    for (int way = 0; way < 3; ++way) {
+        gDestroyed = 0;
+        VJSONArray* array = new VJSONArray(static_cast<VStorageLocker*>(nullptr));
+        VJSONObject* a = NewCounted();
+        VJSONObject* b = NewCounted();
+        array->Push(VJSONValue(1.0));
+        array->Push(VJSONValue(a));
+        a->SetProperty(VString("b"), VJSONValue(b));
+        b->SetProperty(VString("a"), VJSONValue(a));
+        a->Release();
+        b->Release();
+        if (way == 0)
+            array->RemoveAt(1, 1);
+        else if (way == 1)
+            array->Resize(1);
+        else
+            array->Clear();
+        EXPECT_EQ(gDestroyed, 2) << way;
+        array->Release();
+    }
+}
+
+TEST_F(JSONGraphTest, ATreeIsNeverEmptiedByTheGraph)
+{
+    VJSONObject* root = NewCounted();
+    VJSONObject* child = NewCounted();
+    VJSONObject* leaf = NewCounted();
+    root->SetProperty(VString("child"), VJSONValue(child));
+    child->SetProperty(VString("leaf"), VJSONValue(leaf));
+    leaf->Release();
+    ASSERT_NE(root->GetGraph(), nullptr);
+    EXPECT_FALSE(root->GetGraph()->HasCycle());
+    root->RemoveProperty(VString("child"));
+    // The outside reference keeps the subtree whole.
+    EXPECT_EQ(gDestroyed, 0);
+    EXPECT_EQ(child->GetProperty(VString("leaf")).GetType(), JSON_object);
+    child->Release();
+    EXPECT_EQ(gDestroyed, 2);
+    root->Release();
+    EXPECT_EQ(gDestroyed, 3);
+}
+
+TEST_F(JSONGraphTest, TheSameObjectTwiceIsNoCycleToFree)
+{
+    VJSONObject* container = NewCounted();
+    VJSONObject* value = NewCounted();
+    container->SetProperty(VString("x"), VJSONValue(value));
+    container->SetProperty(VString("y"), VJSONValue(value));
+    ASSERT_NE(container->GetGraph(), nullptr);
+    EXPECT_TRUE(container->GetGraph()->HasCycle());
+    EXPECT_EQ(container->GetGraph()->GetInternalReferences(), 2);
+    EXPECT_EQ(value->GetInternalCount(), 2);
+    container->RemoveProperty(VString("x"));
+    EXPECT_EQ(gDestroyed, 0);
+    EXPECT_EQ(container->GetProperty(VString("y")).GetObject(), value);
+    value->Release();
+    EXPECT_EQ(gDestroyed, 0);
+    container->Release();
+    EXPECT_EQ(gDestroyed, 2);
+}
+
+TEST_F(JSONGraphTest, ConnectingTwoGraphsMergesThem)
+{
+    VJSONObject* left = NewCounted();
+    VJSONObject* leftChild = NewCounted();
+    VJSONObject* right = NewCounted();
+    VJSONArray* rightChild = new VJSONArray(static_cast<VStorageLocker*>(nullptr));
+    left->SetProperty(VString("c"), VJSONValue(leftChild));
+    right->SetProperty(VString("c"), VJSONValue(rightChild));
+    VJSONGraph* target = left->GetGraph();
+    ASSERT_NE(target, nullptr);
+    ASSERT_NE(right->GetGraph(), target);
+
+    left->SetProperty(VString("r"), VJSONValue(right));
+    EXPECT_EQ(right->GetGraph(), target);
+    EXPECT_EQ(rightChild->GetGraph(), target);
+    EXPECT_EQ(leftChild->GetGraph(), target);
+    EXPECT_EQ(target->GetObjectCount(), 3u);
+    EXPECT_EQ(target->GetArrayCount(), 1u);
+    EXPECT_EQ(target->GetInternalReferences(), 3);
+
+    leftChild->Release();
+    right->Release();
+    rightChild->Release();
+    left->Release();
+    EXPECT_EQ(gDestroyed, 3);
+}
+
+TEST_F(JSONGraphTest, AnArrayInsideItselfIsFreed)
+{
+    VJSONArray* array = new VJSONArray(static_cast<VStorageLocker*>(nullptr));
+    VJSONObject* payload = NewCounted();
+    array->Push(VJSONValue(payload));
+    payload->Release();
+    array->Push(VJSONValue(array));
+    array->Release();
+    EXPECT_EQ(gDestroyed, 1);
+}
+
+// An implementation that keeps one array outside the property map and
+// registers it with the object's graph.
+class HoldingImplementation : public VObject, public IJSONObject {
+public:
+    HoldingImplementation() : fHeld(JSON_array) {}
+    void IJSON_DoConnectDependencies(VJSONObject* inObject) override { inObject->ConnectImplementationProperty(fHeld); }
+    void IJSON_DoDisconnectDependencies(VJSONObject* inObject) override
+    {
+        inObject->DisconnectImplementationProperty(fHeld);
+    }
+    VJSONValue fHeld;
+};
+
+TEST_F(JSONGraphTest, ImplementationDependenciesCountInTheGraph)
+{
+    HoldingImplementation* implementation = new HoldingImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    VJSONArray* held = implementation->fHeld.GetArray();
+    implementation->Release();
+    ASSERT_NE(object->GetGraph(), nullptr);
+    EXPECT_EQ(held->GetGraph(), object->GetGraph());
+    EXPECT_EQ(held->GetInternalCount(), 1);
+    EXPECT_EQ(object->GetGraph()->GetInternalReferences(), 1);
+
+    // The held array refers back to its owner: the release still frees both.
+    VJSONObject* counted = NewCounted();
+    held->Push(VJSONValue(object));
+    held->Push(VJSONValue(counted));
+    counted->Release();
+    object->Release();
+    EXPECT_EQ(gDestroyed, 1);
+}
+
+}  // namespace
+}  // namespace qelt

@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <locale.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "TestSupport.h"
+#include "kernel/VCompareOptions.h"
+#include "kernel/VLong.h"
+#include "kernel/VReal.h"
+#include "kernel/VString.h"
+
+namespace qelt {
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+std::string Ascii(const VString& s)
+{
+    std::string out;
+    for (int i = 0; i < s.GetLength(); ++i)
+        out.push_back(static_cast<char>(s.GetCPointer()[i]));
+    return out;
+}
+
+std::string XML(double d)
+{
+    VString s;
+    VReal::RealToXMLString(d, s);
+    return Ascii(s);
+}
+
+std::string JSON(double d)
+{
+    VString s;
+    VReal::RealToJSONString(d, s);
+    return Ascii(s);
+}
+
+// A packed decimal record: exponent, sign byte, digit count, digit bytes.
+std::string Record(int exponent, unsigned char sign, int count, std::initializer_list<unsigned char> digits)
+{
+    std::string r(reinterpret_cast<const char*>(&exponent), 4);
+    r.push_back(static_cast<char>(sign));
+    r.append(reinterpret_cast<const char*>(&count), 4);
+    for (unsigned char d : digits)
+        r.push_back(static_cast<char>(d));
+    return r;
+}
+
+}  // namespace
+
+TEST(VReal, XMLAndJSONTexts)
+{
+    struct Case {
+        double value;
+        const char* xml;
+        const char* json;
+    };
+    const Case cases[] = {
+        {3.0, "3", "3"},
+        {-0.0, "0", "0"},
+        {-42.0, "-42", "-42"},
+        {9007199254740991.0, "9007199254740991", "9007199254740991"},
+        {9007199254740992.0, "9.007199254741E+15", "9.007199254741E+15"},
+        {0.1, "0.1", "0.1"},
+        {1e-5, "1E-05", "1E-05"},
+        {2.5, "2.5", "2.5"},
+        {1e20, "1E+20", "1E+20"},
+        {kNaN, "NaN", "null"},
+        {kInf, "INF", "null"},
+        {-kInf, "-INF", "null"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(XML(c.value), c.xml) << c.xml;
+        EXPECT_EQ(JSON(c.value), c.json) << c.xml;
+    }
+    VReal r(2.5);
+    r.SetNull(true);
+    VString text;
+    r.GetXMLString(text, 0);
+    EXPECT_EQ(Ascii(text), "2.5");  // the null flag is not consulted
+}
+
+TEST(VReal, FromXMLStringReadsTheWholeText)
+{
+    struct Case {
+        const char* text;
+        bool accepted;
+        double value;
+    };
+    const Case cases[] = {
+        {"2,5", true, 2.5},   {"2.5", true, 2.5},     {"-1E-05", true, -1e-5}, {"", true, 0.0},
+        {" 7", true, 7.0},    {"7 ", false, 0},       {"12abc", false, 0},     {"abc", false, 0},
+        {"1,5,0", false, 0},  {"INF", true, kInf},    {"-INF", true, -kInf},
+    };
+    for (const Case& c : cases) {
+        VReal r(99.0);
+        r.SetNull(true);
+        EXPECT_EQ(r.FromXMLString(VString(c.text)), c.accepted) << c.text;
+        if (c.accepted) {
+            EXPECT_EQ(r.GetReal(), c.value) << c.text;
+            EXPECT_FALSE(r.IsNull()) << c.text;
+        } else {
+            EXPECT_EQ(r.GetReal(), 99.0) << c.text;
+            EXPECT_TRUE(r.IsNull()) << c.text;
+        }
+    }
+    VReal r;
+    EXPECT_TRUE(r.FromXMLString(VString("NaN")));
+    EXPECT_TRUE(std::isnan(r.GetReal()));
+
+    // At most 254 UTF-8 bytes.
+    std::string longest(254, '1');
+    longest[0] = '0';
+    longest[1] = '.';
+    EXPECT_TRUE(r.FromXMLString(VString(longest.c_str())));
+    std::string tooLong = longest + "1";
+    r.FromReal(5.0);
+    EXPECT_FALSE(r.FromXMLString(VString(tooLong.c_str())));
+    EXPECT_EQ(r.GetReal(), 5.0);
+
+    // A zero unit inside the text does not let a prefix pass for the whole.
+    const UniChar withZero[] = {'1', 0, '2'};
+    VString zeroText;
+    zeroText.FromUniString(withZero, 3);
+    EXPECT_FALSE(r.FromXMLString(zeroText));
+    EXPECT_EQ(r.GetReal(), 5.0);
+}
+
+TEST(VReal, FromJSONStringFallsBackToZero)
+{
+    VReal r(3.0);
+    r.SetNull(true);
+    EXPECT_EQ(r.FromJSONString(VString("abc"), 0), VE_OK);
+    EXPECT_EQ(r.GetReal(), 0.0);
+    EXPECT_FALSE(r.IsNull());
+    EXPECT_EQ(r.FromJSONString(VString("-0.25"), 0), VE_OK);
+    EXPECT_EQ(r.GetReal(), -0.25);
+    VString text;
+    EXPECT_EQ(VReal(kNaN).GetJSONString(text, 0), VE_OK);
+    EXPECT_EQ(Ascii(text), "null");
+}
+
+TEST(VReal, ComparisonsUseATolerance)
+{
+    VReal one(1.0);
+    VReal close(1.0000005);
+    VReal far(1.00001);
+    VReal nan(kNaN);
+    EXPECT_EQ(one.CompareToSameKind(&close), CR_EQUAL);
+    EXPECT_TRUE(one.EqualToSameKind(&close));
+    EXPECT_EQ(one.CompareToSameKind(&far), CR_SMALLER);
+    EXPECT_EQ(far.CompareToSameKind(&one), CR_BIGGER);
+    EXPECT_EQ(nan.CompareToSameKind(&one), CR_SMALLER);
+    EXPECT_EQ(one.CompareToSameKind(&nan), CR_SMALLER);
+    EXPECT_EQ(one.CompareTo(VLong(1)), CR_EQUAL);
+    const double raw = 1.0000005;
+    EXPECT_EQ(one.CompareToSameKindPtr(&raw), CR_EQUAL);
+
+    VCompareOptions options;
+    EXPECT_EQ(options.GetEpsilon(), 1e-6);
+    options.SetEpsilon(0.001);
+    EXPECT_EQ(one.CompareToSameKindWithOptions(&far, options), CR_EQUAL);
+    EXPECT_TRUE(one.EqualToSameKindPtrWithOptions(&raw, options));
+    options.SetDiacritical(true);  // not consulted by the value's own comparisons
+    EXPECT_EQ(one.CompareToSameKindWithOptions(&far, options), CR_EQUAL);
+}
+
+TEST(VReal, DescriptorOrdersNaNFirstAndHonoursOptions)
+{
+    const VValueInfo& info = VReal::sInfo;
+    const double nan = kNaN, minusInf = -kInf, one = 1.0, close = 1.0000005;
+    VCompareOptions options;
+    EXPECT_EQ(info.CompareTwoPtrToDataWithOptions(&nan, &minusInf, options), CR_SMALLER);
+    EXPECT_EQ(info.CompareTwoPtrToDataWithOptions(&minusInf, &nan, options), CR_BIGGER);
+    EXPECT_EQ(info.CompareTwoPtrToDataWithOptions(&nan, &nan, options), CR_EQUAL);
+    EXPECT_EQ(info.CompareTwoPtrToDataWithOptions(&one, &close, options), CR_EQUAL);
+    options.SetDiacritical(true);
+    EXPECT_EQ(info.CompareTwoPtrToDataWithOptions(&one, &close, options), CR_SMALLER);
+
+    EXPECT_EQ(info.CompareTwoPtrToData(&one, &close, false), CR_EQUAL);
+    EXPECT_EQ(info.CompareTwoPtrToData(&one, &close, true), CR_SMALLER);
+    EXPECT_EQ(info.CompareTwoPtrToDataBegining(&close, &one, true), CR_BIGGER);
+    EXPECT_EQ(info.GetSizeOfValueDataPtr(&one), 8u);
+    EXPECT_EQ(info.GetKind(), VK_REAL);
+}
+
+TEST(VReal, PackedDecimalRecords)
+{
+    std::string r = Record(2, 1, 3, {12, 30});
+    EXPECT_DOUBLE_EQ(MAPM_FloatToReal(r.data()), 12.3);
+    r = Record(2, 0xFF, 3, {12, 30});
+    EXPECT_DOUBLE_EQ(MAPM_FloatToReal(r.data()), -12.3);
+    r = Record(2, 0, 3, {99, 99});
+    EXPECT_EQ(MAPM_FloatToReal(r.data()), 0.0);
+    r = Record(-2, 1, 1, {50});
+    EXPECT_DOUBLE_EQ(MAPM_FloatToReal(r.data()), 0.005);
+    r = Record(5, 1, 4, {12, 34});
+    EXPECT_DOUBLE_EQ(MAPM_FloatToReal(r.data()), 12340.0);
+
+    // Records whose sizes or digits cannot be right are not read further.
+    r = Record(1, 1, 0, {});
+    EXPECT_TRUE(std::isnan(MAPM_FloatToReal(r.data())));
+    r = Record(1, 1, -5, {});
+    EXPECT_TRUE(std::isnan(MAPM_FloatToReal(r.data())));
+    r = Record(1, 1, 0x7FFFFFFF, {1});
+    EXPECT_TRUE(std::isnan(MAPM_FloatToReal(r.data())));
+    r = Record(1, 1, 2, {100});
+    EXPECT_TRUE(std::isnan(MAPM_FloatToReal(r.data())));
+    r = Record(0x7FFFFFFF, 1, 1, {10});
+    EXPECT_EQ(MAPM_FloatToReal(r.data()), kInf);
+    r = Record(-0x7FFFFFFF - 1, 1, 1, {10});
+    EXPECT_EQ(MAPM_FloatToReal(r.data()), 0.0);
+}
+
+TEST(VReal, StringAndValueSetters)
+{
+    VReal r(4.0);
+    VString nullString(true);
+    r.FromString(nullString);
+    EXPECT_TRUE(r.IsNull());
+    EXPECT_EQ(r.GetReal(), 4.0);  // a null string leaves the number
+
+    VLong l(9);
+    l.SetNull(true);
+    r.FromValue(l);
+    EXPECT_EQ(r.GetReal(), 9.0);
+    EXPECT_TRUE(r.IsNull());
+    r.FromLong8(-3);
+    EXPECT_FALSE(r.IsNull());
+    EXPECT_EQ(r.GetWord(), -3);
+    r.FromReal(70000.7);
+    EXPECT_EQ(r.GetWord(), static_cast<short>(70000));
+    EXPECT_EQ(r.GetByte(), static_cast<signed char>(70000));
+}
+
+namespace {
+
+// Makes the calling thread use the locale (formatting, parsing and
+// localeconv follow it); false when it cannot be made or has no decimal comma.
+bool UseCommaLocale(const char* name)
+{
+    locale_t made = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+    if (made == static_cast<locale_t>(nullptr))
+        return false;
+    uselocale(made);
+    return std::strcmp(localeconv()->decimal_point, ",") == 0;
+}
+
+// The checks under a decimal-comma locale; prints what fails. 0 when all pass.
+int CheckNumbersUnderCommaLocale()
+{
+    int failures = 0;
+    auto check = [&failures](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "failed: %s\n", what);
+            ++failures;
+        }
+    };
+    char printed[16];
+    std::snprintf(printed, sizeof(printed), "%.1f", 2.5);
+    check(std::strcmp(printed, "2,5") == 0, "the locale prints a decimal comma");
+    check(XML(2.5) == "2.5", "2.5 is written with a point");
+    check(XML(1e-5) == "1E-05", "1e-5 is written with the C exponent form");
+    check(JSON(0.125) == "0.125", "JSON text uses a point");
+    VReal r;
+    check(r.FromXMLString(VString("2.5")) && r.GetReal() == 2.5, "2.5 reads back");
+    check(r.FromXMLString(VString("2,5")) && r.GetReal() == 2.5, "2,5 reads back");
+    std::string record = Record(2, 1, 3, {12, 30});
+    check(std::fabs(MAPM_FloatToReal(record.data()) - 12.3) < 1e-12, "packed decimal 12.3");
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+// Numbers are written and read in the C locale whatever the process locale
+// is. The check runs in a child process: a locale made from a private
+// LOCPATH folder leaves a C library allocation behind that is not ours.
+TEST(VReal, NumbersIgnoreTheProcessLocale)
+{
+    const char* installed = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR"}) {
+        locale_t probe = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+        if (probe != static_cast<locale_t>(nullptr)) {
+            freelocale(probe);
+            installed = name;
+            break;
+        }
+    }
+    std::string folder;
+    if (installed == nullptr) {
+        // Nothing installed: build de_DE in a folder of this test run only.
+        folder = test::MakeTempFolder("locales");
+        std::string command = "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            GTEST_SKIP() << "no de_DE locale and none can be made here";
+    }
+    std::fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!folder.empty())
+            setenv("LOCPATH", folder.c_str(), 1);
+        if (!UseCommaLocale(installed != nullptr ? installed : "de_DE.UTF-8"))
+            _exit(77);
+        int status = CheckNumbersUnderCommaLocale();
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the de_DE locale cannot be loaded";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the failed checks above";
+}
+
+}  // namespace qelt

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kernel/VBoolean.h"
+#include "kernel/VByte.h"
+#include "kernel/VLong.h"
+#include "kernel/VString.h"
+#include "values/VPackedDictionary.h"
+
+namespace qelt {
+
+namespace {
+
+using AttrDict = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
+
+std::string Narrow(const VString& s)
+{
+    std::string out;
+    for (int i = 0; i < s.GetLength(); ++i)
+        out.push_back(static_cast<char>(s.GetCPointer()[i]));
+    return out;
+}
+
+std::string KeyName(int i) { return "key" + std::to_string(i); }
+
+void AppendLongs(AttrDict& dict, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        std::string name = KeyName(i);
+        dict.Append(StPackedDictionaryKey(name.data(), name.size()), VLong(i));
+    }
+}
+
+}  // namespace
+
+TEST(PackedDictionary, RecordsAreRewrittenInPlaceWhenTheSizeHolds)
+{
+    AttrDict dict;
+    dict.Append("n", VLong(7));
+    ASSERT_TRUE(dict.SetExistingValue("n", VLong(9)));
+    EXPECT_FALSE(dict.NeedsPack());
+    EXPECT_FALSE(dict.HasAttachedValueAt(0));
+    VLong out;
+    ASSERT_TRUE(dict.GetValue("n", out));
+    EXPECT_EQ(out.GetLong(), 9);
+
+    // A byte and a boolean both take 3 bytes: the record changes kind in place.
+    dict.Append("b", VByte(5));
+    ASSERT_TRUE(dict.SetExistingValue("b", VBoolean(true)));
+    EXPECT_FALSE(dict.NeedsPack());
+    EXPECT_EQ(dict.GetBackstore()[dict.GetValueOffsetAt(1)], 1);  // kind 1
+
+    // A long (6 bytes) set to a boolean (3 bytes) attaches a clone.
+    ASSERT_TRUE(dict.SetExistingValue("n", VBoolean(true)));
+    EXPECT_TRUE(dict.NeedsPack());
+    EXPECT_TRUE(dict.HasAttachedValueAt(0));
+    EXPECT_FALSE(dict.SetExistingValue("absent", VLong(1)));
+}
+
+TEST(PackedDictionary, GrowingStringsArePackedInSlotOrder)
+{
+    AttrDict dict;
+    dict.Append("s", VString("ab"));
+    dict.Append("t", VLong(3));
+    ASSERT_EQ(dict.GetValueOffsetAt(1), 5u);  // string record: 2 + 4 + 4 bytes = 5 units
+    dict.SetExistingValue("s", VString("abc"));
+    EXPECT_TRUE(dict.NeedsPack());
+
+    AttrDict copy;
+    copy = dict;  // packs the source first; the copy holds records only
+    EXPECT_FALSE(dict.NeedsPack());
+    EXPECT_EQ(dict.GetValueOffsetAt(1), 6u);
+    EXPECT_EQ(copy.GetValueOffsetAt(1), 6u);
+    EXPECT_FALSE(copy.HasAttachedValueAt(0));
+    VString s;
+    ASSERT_TRUE(copy.GetValue("s", s));
+    EXPECT_EQ(Narrow(s), "abc");
+    VLong t;
+    ASSERT_TRUE(copy.GetValue("t", t));
+    EXPECT_EQ(t.GetLong(), 3);
+}
+
+TEST(PackedDictionary, ReadingIntoAnotherKindAttachesOneObject)
+{
+    AttrDict dict;
+    dict.Append("n", VLong(42));
+    VLong direct;
+    ASSERT_TRUE(dict.GetValue("n", direct));
+    EXPECT_FALSE(dict.HasAttachedValueAt(0));  // loaded straight from the record
+    VString text;
+    ASSERT_TRUE(dict.GetValue("n", text));
+    EXPECT_EQ(Narrow(text), "42");
+    EXPECT_TRUE(dict.HasAttachedValueAt(0));
+    const VValueSingle* attached = dict.GetValueAt(0);
+    ASSERT_TRUE(dict.GetValue("n", text));
+    EXPECT_EQ(dict.GetValueAt(0), attached);
+    EXPECT_FALSE(dict.NeedsPack());
+}
+
+TEST(PackedDictionary, RemovingTheMiddleKeyLowersOffsets)
+{
+    AttrDict dict;
+    dict.Append("a", VLong(1));
+    dict.Append("bb", VString("xyz"));
+    dict.Append("c", VLong(3));
+    dict.Clear("bb");
+    ASSERT_EQ(dict.GetCount(), 2u);
+    EXPECT_EQ(dict.GetValueOffsetAt(1), 3u);
+    EXPECT_EQ(dict.GetKeyBytesSize(), 4u);
+    VLong v;
+    ASSERT_TRUE(dict.GetValue("c", v));
+    EXPECT_EQ(v.GetLong(), 3);
+    ASSERT_TRUE(dict.GetValue("a", v));
+    EXPECT_EQ(v.GetLong(), 1);
+    EXPECT_FALSE(dict.GetValue("bb", v));
+    dict.Clear("absent");
+    EXPECT_EQ(dict.GetCount(), 2u);
+}
+
+TEST(PackedDictionary, IndexIsBuiltFromSixKeysAndGrowsWhenFull)
+{
+    AttrDict dict;
+    AppendLongs(dict, 5);
+    EXPECT_EQ(dict._Find("key4"), 4u);
+    EXPECT_FALSE(dict.HasIndex());
+
+    dict.Append("key5", VLong(5));
+    EXPECT_EQ(dict._Find("key5"), 5u);
+    ASSERT_TRUE(dict.HasIndex());
+    EXPECT_EQ(dict.GetIndexCellCount(), 11u);
+    for (int i = 6; i < 11; ++i) {
+        std::string name = KeyName(i);
+        dict.Append(StPackedDictionaryKey(name.data(), name.size()), VLong(i));
+    }
+    EXPECT_EQ(dict.GetIndexCellCount(), 11u);  // 11 keys fill 11 cells
+    dict.Append("key11", VLong(11));
+    EXPECT_EQ(dict.GetIndexCellCount(), 23u);
+    for (int i = 0; i < 12; ++i) {
+        std::string name = KeyName(i);
+        VLong v;
+        ASSERT_TRUE(dict.GetValue(StPackedDictionaryKey(name.data(), name.size()), v)) << name;
+        EXPECT_EQ(v.GetLong(), i);
+    }
+
+    dict.Clear("key3");
+    EXPECT_FALSE(dict.HasIndex());  // dropped on removal, rebuilt on the next lookup
+    EXPECT_EQ(dict._Find("key11"), 10u);
+    EXPECT_TRUE(dict.HasIndex());
+}
+
+TEST(PackedDictionary, AbsentKeyWithAnEmptyHomeCellComparesNothing)
+{
+    AttrDict dict;
+    AppendLongs(dict, 8);
+    dict._Find("key0");  // builds the index
+    // Find a name whose home cell is empty, and one whose home cell holds
+    // another key's slot.
+    int checkedEmpty = 0;
+    for (int i = 100; i < 200 && checkedEmpty == 0; ++i) {
+        std::string name = "absent" + std::to_string(i);
+        StPackedDictionaryKey key(name.data(), name.size());
+        bool emptyHome = true;
+        for (int k = 0; k < 8; ++k) {
+            std::string present = KeyName(k);
+            unsigned long long h = StPackedDictionaryKey::GetHashCode(present.data(), present.size());
+            if (h % 11 == key.GetHash() % 11)
+                emptyHome = false;
+        }
+        if (!emptyHome)
+            continue;
+        unsigned long long before = dict.GetCompareCount();
+        EXPECT_EQ(dict._Find(key), dict.GetCount());
+        EXPECT_EQ(dict.GetCompareCount(), before);
+        ++checkedEmpty;
+    }
+    EXPECT_EQ(checkedEmpty, 1);
+}
+
+TEST(PackedDictionary, DuplicateAppendsFindTheFirst)
+{
+    AttrDict dict;
+    dict.Append("k", VLong(1));
+    dict.Append("k", VLong(2));
+    EXPECT_EQ(dict.GetCount(), 2u);
+    VLong v;
+    ASSERT_TRUE(dict.GetValue("k", v));
+    EXPECT_EQ(v.GetLong(), 1);
+}
+
+TEST(PackedDictionary, NullListsAreRefused)
+{
+    VPackedDictionary<VPackedValue_VBagArray> elements;
+    EXPECT_FALSE(elements.SetValue("x", nullptr));
+    EXPECT_EQ(elements.GetCount(), 0u);
+}
+
+}  // namespace qelt

@@ -1,0 +1,51 @@
+// The hash index of a packed dictionary: a vector of 32-bit slot numbers,
+// sized from a fixed table of primes and filled by linear probing. A lookup
+// takes only its starting point from it (see VPackedDictionary).
+#pragma once
+
+#include <vector>
+
+#include "kernel/VKernelTypes.h"
+
+namespace qelt {
+
+class VStream;
+
+class _VHashKeyMap {
+public:
+    // The value of an empty cell.
+    static const unsigned int tag_empty;
+
+    _VHashKeyMap() = default;
+
+    // The cell count for a key count (0 when the count is beyond the table).
+    static unsigned long _ComputeHashVectorSize(unsigned long keyCount);
+
+    // Replaces the vector by an empty one sized for keyCount keys. False,
+    // with the index emptied, when it cannot be allocated.
+    bool Rebuild(unsigned long keyCount);
+
+    // Replaces the vector by the one stored in the stream. The cells are
+    // read in pieces as they arrive, so a damaged count never makes a huge
+    // allocation. False (index emptied) for a negative count or no memory;
+    // read failures stay in the stream's error.
+    bool Rebuild(VStream* stream);
+
+    // Stores slot in the first empty cell from the hash's home cell; false
+    // when every cell is taken.
+    bool Put(unsigned long long hash, unsigned long slot);
+    // The same, adding the number of cells visited to *probes.
+    bool Put(unsigned long long hash, unsigned long slot, unsigned long long* probes);
+
+    VError WriteToStream(VStream* stream) const;
+
+    void Clear() { fCells.clear(); fCells.shrink_to_fit(); }
+    bool IsEmpty() const { return fCells.empty(); }
+    unsigned long GetCount() const { return static_cast<unsigned long>(fCells.size()); }
+    unsigned int GetCell(unsigned long index) const { return fCells[index]; }
+
+private:
+    std::vector<unsigned int> fCells;
+};
+
+}  // namespace qelt
