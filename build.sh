@@ -3,6 +3,8 @@
 #   ./build.sh test           install what is missing, build with sanitizers, run every test
 #   ./build.sh demo           install what is missing, build, run the main job
 #   ./build.sh bench [FILTER] build optimised and run the benchmarks
+#   ./build.sh fuzz [SECONDS] build the libFuzzer targets with clang and run
+#                             each on a copy of its corpus (default 60 s each)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -29,6 +31,11 @@ install_missing() {
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
     fi
 }
+
+# The fuzz mode also needs clang and its fuzzer runtime.
+if [ "$mode" = "fuzz" ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 configure() {  # configure DIR [cmake options...]
     local dir="$1"; shift
@@ -63,8 +70,37 @@ bench)
     done
     exit $status
     ;;
+fuzz)
+    install_missing
+    seconds="${1:-60}"
+    cc="$(command -v clang-14 || command -v clang)"
+    cxx="$(command -v clang++-14 || command -v clang++)"
+    CC="$cc" CXX="$cxx" configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELT_FUZZ=ON -DQELT_TESTS=OFF
+    cmake --build build/fuzz -j "$jobs"
+    # Each target works on a scratch copy of its corpus, so that what the
+    # fuzzer adds does not flood the tree; the first fault stops the run.
+    scratch="$here/build/fuzz/run"
+    for target_dir in "$here"/tests/data/fuzz/*/; do
+        target="$(basename "$target_dir")"
+        exe="$here/build/fuzz/fuzz/fuzz_$target"
+        [ -x "$exe" ] || continue
+        rm -rf "$scratch/$target"
+        mkdir -p "$scratch/$target/corpus" "$scratch/$target/artifacts"
+        cp "$target_dir"* "$scratch/$target/corpus/" 2>/dev/null || true
+        echo "== fuzz_$target for ${seconds}s"
+        if ! (cd "$scratch/$target" && "$exe" -max_total_time="$seconds" -artifact_prefix=artifacts/ \
+                -print_final_stats=1 corpus > log 2>&1); then
+            tail -n 40 "$scratch/$target/log"
+            for found in "$scratch/$target"/artifacts/*; do
+                [ -e "$found" ] && echo "== fault in fuzz_$target; reproducer: $found"
+            done
+            exit 1
+        fi
+        grep -E "^#[0-9]+ +DONE" "$scratch/$target/log" | tail -n 1 || true
+    done
+    ;;
 *)
-    echo "usage: ./build.sh test|demo|bench [FILTER]" >&2
+    echo "usage: ./build.sh test|demo|bench [FILTER]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "values/VDuration.h"
 
@@ -305,6 +306,23 @@ VError VBoolean::FromJSONString(const VString& inJSONString, unsigned int)
         fValue = 0;
         _Touch();
     }
+    return VE_OK;
+}
+
+VError VBoolean::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    if (IsNull())
+        outJSONValue.SetNull();
+    else
+        outJSONValue.SetBool(fValue != 0);
+    return VE_OK;
+}
+
+VError VBoolean::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    fValue = inJSONValue.GetBool() ? 1 : 0;
+    SetNull(inJSONValue.GetType() == JSON_null);
+    SetDirty(true);
     return VE_OK;
 }
 

@@ -7,6 +7,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VBoolean : public VValueSingle {
 public:
     using InfoType = VValueInfo_scalar<VBoolean, 1, unsigned char>;
@@ -75,6 +77,12 @@ public:
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
     // As FromXMLString; text it does not accept makes the value false.
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
+
+    // JSON values: null for a null value, else a JSON boolean.
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
+    // Stores the JSON value read as a boolean; the value is null exactly
+    // when the JSON value is null.
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
 
     static const InfoType sInfo;
 

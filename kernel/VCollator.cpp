@@ -310,15 +310,14 @@ VCollator_system* VCollator_system::Create(unsigned int inDialectCode, VIntlMgr*
 CompareResult VCollator_system::CompareString(const UniChar* inText1, int inSize1, const UniChar* inText2,
                                               int inSize2, bool inWithDiacritics)
 {
-    if (inText1 == nullptr || inSize1 < 0)
-        inSize1 = 0;
-    if (inText2 == nullptr || inSize2 < 0)
-        inSize2 = 0;
-    if (inSize1 == 0)
-        return inSize2 == 0 ? CR_EQUAL : CR_SMALLER;
-    if (inSize2 == 0)
-        return CR_BIGGER;
-    return fCompare.CompareString(inText1, inSize1, inText2, inSize2, inWithDiacritics);
+    if (inSize1 > 0 && inSize2 > 0 && inText1 != nullptr && inText2 != nullptr)
+        return fCompare.CompareString(inText1, inSize1, inText2, inSize2, inWithDiacritics);
+    // The empty cases: a null text, or a size of 0 or less, is empty.
+    bool empty1 = inText1 == nullptr || inSize1 <= 0;
+    bool empty2 = inText2 == nullptr || inSize2 <= 0;
+    if (empty1)
+        return empty2 ? CR_EQUAL : CR_SMALLER;
+    return CR_BIGGER;
 }
 
 bool VCollator_system::EqualString(const UniChar* inText1, int inSize1, const UniChar* inText2, int inSize2,

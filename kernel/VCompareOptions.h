@@ -3,11 +3,13 @@
 // the beginning only, and the tolerance under which two reals are equal.
 #pragma once
 
+#include "kernel/VKernelTypes.h"
 #include "kernel/VObject.h"
 
 namespace qelt {
 
 class VIntlMgr;
+class VJSONObject;
 
 class VCompareOptions : public VObject {
 public:
@@ -37,6 +39,14 @@ public:
     // Two reals closer than this are equal.
     double GetEpsilon() const { return fEpsilon; }
     void SetEpsilon(double epsilon) { fEpsilon = epsilon; }
+
+    // Stores the diacritical flag as the boolean property "diacritical" (the
+    // other fields are not stored). Always 0; a null object is left alone.
+    VError ToJSON(VJSONObject* ioObject) const;
+    // Takes the diacritical flag from the property "diacritical" when it is a
+    // boolean; any other type, a missing property or a null object leave the
+    // flag unchanged. Always 0.
+    VError FromJSON(const VJSONObject* inObject);
 
 private:
     VIntlMgr* fIntlMgr;

@@ -1231,14 +1231,14 @@ bool VIntlMgr::_SplitWordRangeOnDot(const VString& inText, int inStart, unsigned
     }
     if (!sawDot)
         return false;
-    int pieceStart = first;
+    int partStart = first;
     for (int i = first; i <= end; ++i) {
         if (i == end || p[i] == '.') {
-            if (i > pieceStart)
-                outParts.emplace_back(pieceStart + 1, i - pieceStart);
+            if (i > partStart)
+                outParts.emplace_back(partStart + 1, i - partStart);
             if (i < end && inKeepDots)
                 outParts.emplace_back(i + 1, 1);
-            pieceStart = i + 1;
+            partStart = i + 1;
         }
     }
     return true;

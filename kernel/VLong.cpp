@@ -1,8 +1,11 @@
 #include "kernel/VLong.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "values/VDuration.h"
 
@@ -227,6 +230,31 @@ CompareResult VLong::CompareToSameKindPtrWithOptions(const void* inPtrToValueDat
 bool VLong::EqualToSameKindPtrWithOptions(const void* inPtrToValueData, const VCompareOptions&) const
 {
     return EqualToSameKindPtr(inPtrToValueData, false);
+}
+
+VError VLong::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    if (IsNull())
+        outJSONValue.SetNull();
+    else
+        outJSONValue.SetNumber(static_cast<double>(fValue));
+    return VE_OK;
+}
+
+VError VLong::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    // The number is floored, then kept only when it fits the member exactly:
+    // out-of-range numbers and NaN store 0 rather than an undefined cast.
+    using Limits = std::numeric_limits<int>;
+    const double floored = std::floor(inJSONValue.GetNumber());
+    const double lowest = static_cast<double>(Limits::min());
+    if (floored >= lowest && floored < -lowest)
+        fValue = static_cast<int>(floored);
+    else
+        fValue = 0;
+    SetNull(inJSONValue.GetType() == JSON_null);
+    SetDirty(true);
+    return VE_OK;
 }
 
 }  // namespace qelt

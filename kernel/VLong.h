@@ -6,6 +6,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VLong : public VValueSingle {
 public:
     using InfoType = VValueInfo_scalar<VLong, 4, int>;
@@ -65,6 +67,12 @@ public:
                                                   const VCompareOptions& inOptions) const override;
     bool EqualToSameKindPtrWithOptions(const void* inPtrToValueData,
                                        const VCompareOptions& inOptions) const override;
+
+    // JSON values: null for a null value, else a JSON number.
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
+    // Stores the floor of the JSON number when it fits the width, else 0;
+    // the value is null exactly when the JSON value is null.
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
 
     static const InfoType sInfo;
 

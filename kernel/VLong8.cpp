@@ -1,8 +1,11 @@
 #include "kernel/VLong8.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "values/VDuration.h"
 
@@ -229,6 +232,31 @@ CompareResult VLong8::CompareToSameKindPtrWithOptions(const void* inPtrToValueDa
 bool VLong8::EqualToSameKindPtrWithOptions(const void* inPtrToValueData, const VCompareOptions&) const
 {
     return EqualToSameKindPtr(inPtrToValueData, false);
+}
+
+VError VLong8::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    if (IsNull())
+        outJSONValue.SetNull();
+    else
+        outJSONValue.SetNumber(static_cast<double>(fValue));
+    return VE_OK;
+}
+
+VError VLong8::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    // The number is floored, then kept only when it fits the member exactly:
+    // out-of-range numbers and NaN store 0 rather than an undefined cast.
+    using Limits = std::numeric_limits<long long>;
+    const double floored = std::floor(inJSONValue.GetNumber());
+    const double lowest = static_cast<double>(Limits::min());
+    if (floored >= lowest && floored < -lowest)
+        fValue = static_cast<long long>(floored);
+    else
+        fValue = 0;
+    SetNull(inJSONValue.GetType() == JSON_null);
+    SetDirty(true);
+    return VE_OK;
 }
 
 }  // namespace qelt

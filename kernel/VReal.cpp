@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VCompareOptions.h"
 #include "kernel/VString.h"
 #include "values/VDuration.h"
@@ -408,6 +409,26 @@ VError VReal::FromJSONString(const VString& inJSONString, unsigned int)
         fValue = 0.0;
         _Touch();
     }
+    return VE_OK;
+}
+
+VError VReal::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    if (IsNull())
+        outJSONValue.SetNull();
+    else
+        outJSONValue.SetNumber(fValue);
+    return VE_OK;
+}
+
+VError VReal::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    if (inJSONValue.GetType() == JSON_null) {
+        SetNull(true);
+        return VE_OK;
+    }
+    fValue = inJSONValue.GetNumber();
+    _Touch();
     return VE_OK;
 }
 

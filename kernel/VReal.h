@@ -9,6 +9,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VReal : public VValueSingle {
 public:
     class VValueInfo_real;
@@ -87,6 +89,12 @@ public:
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
     // As FromXMLString; text it cannot read makes the value 0.0.
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
+    // JSON values: null for a null value, else a JSON number (a NaN or an
+    // infinity is written as null when the JSON value becomes text).
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
+    // A JSON null only sets the null flag (the member is kept); any other JSON
+    // value stores its number reading.
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
 
     static const VValueInfo_real sInfo;
 

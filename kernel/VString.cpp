@@ -1,5 +1,7 @@
 #include "kernel/VString.h"
 
+#include "kernel/Base64Coder.h"
+
 #include <locale.h>
 
 #include <cerrno>
@@ -3903,5 +3905,28 @@ unsigned long VString_info::GetSizeOfValueDataPtr(const void* inPtr) const
 }
 
 unsigned long VString_info::GetAvgSpace() const { return 64; }
+
+// ---------------------------------------------------------------------------
+// Base64: the coder does the work.
+
+bool VString::EncodeBase64(const void* inBytes, unsigned long inCount, bool inURL)
+{
+    return Base64Coder::EncodeBase64(*this, inBytes, inCount, inURL);
+}
+
+bool VString::EncodeBase64(CharSet inCharSet, bool inURL)
+{
+    return Base64Coder::EncodeBase64(*this, inCharSet, inURL);
+}
+
+bool VString::DecodeBase64(VMemoryBuffer<1024ul, 2ul, 1048576ul>& outBuffer, bool inURL) const
+{
+    return Base64Coder::DecodeBase64(*this, outBuffer, inURL);
+}
+
+bool VString::DecodeBase64(CharSet inCharSet, bool inURL)
+{
+    return Base64Coder::DecodeBase64(*this, inCharSet, inURL);
+}
 
 }  // namespace qelt

@@ -294,8 +294,8 @@ public:
     bool FromXMLString(const VString& inValue) override;
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
-    virtual VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const;
-    virtual VError FromJSONValue(const VJSONValue& inJSONValue);
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
     // A script identifier made of the letters, digits, "_" and "$".
     void GetCleanJSName(VString& outName) const;
 
@@ -375,6 +375,18 @@ public:
     bool IsNonAmbigousDate() const;
     // Fills "{{path}}" placeholders with the object's properties.
     void FormatWithTemplate(const VJSONObject* inObject, VString& outResult);
+
+    // ---- Base64 ---------------------------------------------------------
+    // The string becomes the Base64 text of the bytes (URL alphabet without
+    // padding when inURL); false, string unchanged, when it cannot be made.
+    bool EncodeBase64(const void* inBytes, unsigned long inCount, bool inURL);
+    // The text becomes the Base64 text of its own bytes in the character set.
+    bool EncodeBase64(CharSet inCharSet, bool inURL);
+    // Decodes the Base64 text into the buffer; a unit above U+007F raises
+    // 'qelt' 210.
+    bool DecodeBase64(VMemoryBuffer<1024ul, 2ul, 1048576ul>& outBuffer, bool inURL) const;
+    // The Base64 text becomes the text its bytes carry in the character set.
+    bool DecodeBase64(CharSet inCharSet, bool inURL);
 
     // ---- Exchange with the platform layer's UTF-16 text ----------------
     // A new platform text with this string's units, owned by the caller.

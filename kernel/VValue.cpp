@@ -5,7 +5,9 @@
 #include <new>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VEmpty.h"
+#include "kernel/VReal.h"
 #include "kernel/VString.h"
 #include "kernel/VValueInfo.h"
 #include "process/VProcess.h"
@@ -113,6 +115,19 @@ VError VValue::FromJSONString(const VString&, unsigned int)
 
 VError VValue::GetJSONString(VString&, unsigned int) const
 {
+    _ThrowError(kErrorNotSupported);
+    return kErrorNotSupported;
+}
+
+VError VValue::FromJSONValue(const VJSONValue&)
+{
+    _ThrowError(kErrorNotSupported);
+    return kErrorNotSupported;
+}
+
+VError VValue::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    outJSONValue.SetUndefined();
     _ThrowError(kErrorNotSupported);
     return kErrorNotSupported;
 }
@@ -341,6 +356,20 @@ VError VValueSingle::GetJSONString(VString& outJSONString, unsigned int) const
     return VE_OK;
 }
 
+// A single value that does not know JSON empties itself and says so quietly:
+// callers that walk many values test the result rather than the error stack.
+VError VValueSingle::FromJSONValue(const VJSONValue&)
+{
+    Clear();
+    return kErrorNotSupported;
+}
+
+VError VValueSingle::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    outJSONValue.SetNull();
+    return kErrorNotSupported;
+}
+
 CharSet VValueSingle::DebugDump(char* inTextBuffer, int& inBufferSize) const
 {
     if (VProcess::sInstance == nullptr || inTextBuffer == nullptr || inBufferSize <= 0) {
@@ -445,6 +474,69 @@ VValueSingle* VValueSingle::ConvertTo(unsigned short inKind) const
     GetValue(*single);
     single->SetNull(IsNull());
     return single;
+}
+
+VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& inValue, bool inMilliseconds)
+{
+    switch (inValue.GetValueInfo()->GetKind()) {
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 7:
+        case 16: {
+            VReal* real = new VReal(inValue.GetReal());
+            real->SetNull(inValue.IsNull());
+            real->SetDirty(true);
+            return real;
+        }
+        case 9: {
+            VReal* real = new VReal();
+            if (inValue.IsNull()) {
+                real->SetNull(true);
+            } else {
+#if QELT_HAVE_VDURATION
+                VDuration duration;
+                inValue.GetDuration(duration);
+                double ms = static_cast<double>(duration.ConvertToMilliseconds());
+#else
+                double ms = static_cast<double>(inValue.GetLong8());
+#endif
+                real->FromReal(inMilliseconds ? ms : ms / 1000.0);
+            }
+            real->SetDirty(true);
+            return real;
+        }
+        case 13:
+        case 14:
+        case 17:
+        case 19:
+        case 20: {
+            VString* text = new VString();
+            text->FromValue(inValue);
+            return text;
+        }
+        default: {
+            VValue* clone = inValue.Clone();
+            if (clone == nullptr)
+                return nullptr;
+            VValueSingle* single = clone->IsVValueSingle();
+            if (single == nullptr)
+                delete clone;
+            return single;
+        }
+    }
+}
+
+JSONType VValueSingle::ValueKindToJsonType(unsigned short inKind)
+{
+    switch (inKind) {
+        case VK_BOOLEAN: return JSON_true;
+        case VK_REAL: return JSON_number;
+        case VK_TIME: return JSON_date;
+        case VK_STRING: return JSON_string;
+        default: return JSON_null;
+    }
 }
 
 // ---------------------------------------------------------------------------

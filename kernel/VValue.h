@@ -17,6 +17,8 @@ class VTime;
 class VDuration;
 class VUUID;
 class VCompareOptions;
+class VJSONValue;
+enum JSONType : int32_t;
 
 // The kinds of the system's values.
 enum ValueKind : unsigned short {
@@ -76,6 +78,8 @@ public:
 
     virtual VError FromJSONString(const VString& inJSONString, unsigned int inOptions);
     virtual VError GetJSONString(VString& outJSONString, unsigned int inOptions) const;
+    virtual VError FromJSONValue(const VJSONValue& inJSONValue);
+    virtual VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const;
 
     virtual CompareResult CompareToSameKindWithOptions(const VValue* inValue, const VCompareOptions& inOptions) const;
     virtual bool EqualToSameKindWithOptions(const VValue* inValue, const VCompareOptions& inOptions) const;
@@ -179,6 +183,8 @@ public:
     bool CanBeStreamed() const override;
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
     CharSet DebugDump(char* inTextBuffer, int& inBufferSize) const override;
 
     virtual bool GetBoolean() const;
@@ -215,6 +221,13 @@ public:
     // A new value of the kind holding this value's content and null state;
     // null when the kind is unknown or not a single value.
     VValueSingle* ConvertTo(unsigned short inKind) const;
+
+    // A new value, owned by the caller, that a JSON scalar can hold: the
+    // integer kinds become reals, a duration a real of seconds (or of
+    // milliseconds when asked), UUIDs a string; other kinds are cloned.
+    static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& inValue, bool inMilliseconds);
+    // The JSON type that holds a kind directly; JSON_null when there is none.
+    static JSONType ValueKindToJsonType(unsigned short inKind);
 };
 
 // Abstract base of the multi-valued values (the typed arrays).

@@ -509,9 +509,7 @@ bool PlatCollator::Find(const char16_t* inText, int inTextLength, const char16_t
                 return false;
             }
         }
-        bool found = _FindWith(fSearch, inText, inTextLength, inPattern, inPatternLength, outStart, outLength);
-        // Forget the caller's texts.
-        return found;
+        return _FindWith(fSearch, inText, inTextLength, inPattern, inPatternLength, outStart, outLength);
     }
     // Another thread uses the shared search object: use one of our own.
     UErrorCode status = U_ZERO_ERROR;

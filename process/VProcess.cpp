@@ -1,5 +1,6 @@
 #include "process/VProcess.h"
 
+#include "kernel/VIntlMgr.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTaskMgr.h"
 
@@ -32,9 +33,18 @@ bool VProcess::_Init(unsigned int inFlags)
     // The process object is reachable from the very first step on.
     sInstance = this;
 
-    // Still to come, in this order: the system version check, the
-    // international text manager and the default intl object, the file
-    // layer, the file kinds and resource files, the install folder check.
+    // Still to come here: the system version check.
+
+    // The international text library, then the process's default manager
+    // for the user's dialect.
+    if (!VIntlMgr::Init())
+        return false;
+    fDefaultIntlMgr = VIntlMgr::Create(0, 0, 1);
+    if (fDefaultIntlMgr == nullptr)
+        return false;
+
+    // Still to come, in this order: the file layer, the file kinds and
+    // resource files, the install folder check.
 
     if (!VTaskMgr::Init(this))
         return false;
@@ -54,8 +64,12 @@ void VProcess::_DeInit()
     VErrorBase::DeInit();
     VTaskMgr::DeInit();
     // Still to come, in this order: resource files, file kinds, the file
-    // layer, the progress manager, the default intl object, the logger and
-    // the international text library.
+    // layer, the progress manager.
+    ReleaseRefCountable(fDefaultIntlMgr);
+    fDefaultIntlMgr = nullptr;
+    // The logger stops here once it exists; the international text library
+    // is the very last to go.
+    VIntlMgr::ICU_Cleanup();
 }
 
 }  // namespace qelt

@@ -9,6 +9,7 @@
 namespace qelt {
 
 class ILogger;
+class VIntlMgr;
 
 class VProcess : public VObject {
 public:
@@ -29,6 +30,10 @@ public:
     // The process's logger, or null when it has none.
     ILogger* GetLogger() const { return fLogger; }
 
+    // The process's international text manager, made at start-up; tasks
+    // start with a clone of it.
+    VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
+
     // The one process object, or null before its start-up and after its
     // shut-down.
     static VProcess* sInstance;
@@ -45,6 +50,7 @@ private:
     bool fInitResult = false;
     unsigned int fInitFlags = 0;
     ILogger* fLogger = nullptr;
+    VIntlMgr* fDefaultIntlMgr = nullptr;
 };
 
 }  // namespace qelt

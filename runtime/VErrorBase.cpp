@@ -15,6 +15,8 @@
 #include "kernel/VLong8.h"
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 namespace qelt {
 
@@ -264,6 +266,19 @@ VError VErrorBase::LoadFromBag(const VValueBag& inBag)
         }
     }
     return 0;
+}
+
+VJSONObject* VErrorBase::CreateJSONObject() const
+{
+    VJSONObject* object = new (std::nothrow) VJSONObject;
+    if (object == nullptr)
+        return nullptr;
+    VString message;
+    GetErrorDescription(message);
+    object->SetProperty(VString("errCode"), VJSONValue(static_cast<double>(VErrorNumber(fError))));
+    object->SetProperty(VString("componentSignature"), VJSONValue(VOsTypeString(VErrorComponent(fError))));
+    object->SetProperty(VString("message"), VJSONValue(message));
+    return object;
 }
 
 bool VErrorBase::Init()

@@ -15,6 +15,7 @@ namespace qelt {
 
 class ILocalizer;
 class VValueBag;
+class VJSONObject;
 
 class VErrorBase : public VObject, public IRefCountable {
 public:
@@ -73,6 +74,11 @@ public:
     // Reads the form SaveToBag writes; missing keys leave the fields as
     // they were (a missing name empties the name); always 0.
     VError LoadFromBag(const VValueBag& inBag);
+
+    // A new object (one reference for the caller) with "errCode" (the error
+    // number, read as signed), "componentSignature" (the four signature
+    // characters) and "message" (the description).
+    VJSONObject* CreateJSONObject() const;
 
     // Start-up and shut-down hooks of the process object.
     static bool Init();

@@ -5,6 +5,9 @@
 #include "kernel/VString.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 #include "runtime/VTask.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"
@@ -203,6 +206,28 @@ VError VErrorContext::LoadFromBag(const VValueBag& inBag)
             return QeltError(100);
     }
     return 0;
+}
+
+void VErrorContext::SaveToJSONArray(VJSONValue& outValue) const
+{
+    if (fErrors.empty()) {
+        outValue.SetUndefined();
+        return;
+    }
+    VJSONArray* array = new (std::nothrow) VJSONArray;
+    if (array == nullptr) {
+        outValue.SetUndefined();
+        return;
+    }
+    for (const VErrorBase* error : fErrors) {
+        VJSONObject* object = error->CreateJSONObject();
+        if (object != nullptr) {
+            array->Push(VJSONValue(object));
+            object->Release();
+        }
+    }
+    outValue.SetArray(array);
+    array->Release();
 }
 
 // ---------------------------------------------------------------------------

@@ -13,6 +13,7 @@ namespace qelt {
 
 class VErrorBase;
 class VValueBag;
+class VJSONValue;
 
 // An ordered list of errors (oldest first) with the codes it filters and a
 // few flags.
@@ -70,6 +71,10 @@ public:
     // Appends an error for each "error" child; 'qelt' 100 when memory runs
     // out, else 0.
     VError LoadFromBag(const VValueBag& inBag);
+
+    // Undefined when the context holds no error; otherwise a new array of
+    // the errors' JSON forms, oldest first.
+    void SaveToJSONArray(VJSONValue& outValue) const;
 
     const std::vector<VErrorBase*>& GetErrors() const { return fErrors; }
     size_t GetErrorsCount() const { return fErrors.size(); }

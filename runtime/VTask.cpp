@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "kernel/VIntlMgr.h"
 #include "kernel/VString.h"
 #include "kernel/VSyncEvent.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
+#include "process/VProcess.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
@@ -60,10 +62,18 @@ void VTask::_Construct(unsigned long stackSize, ETaskStyle style)
     fStackSize = stackSize;
     fIsFiber = style == eTaskStyleFiber;
     fIsPreemptive = style == eTaskStylePreemptive;
+    _CloneDefaultIntlMgr();
     // No toolbox thread exists before the task manager does.
     if (VTaskMgr::sInstanceInited)
         fPlatform = fManager->GetPlatformManager().Create(this, style);
     fID = fManager->GetNewTaskID(this);
+}
+
+void VTask::_CloneDefaultIntlMgr()
+{
+    // Every task starts with its own copy of the process's manager.
+    if (VProcess::sInstance != nullptr && VProcess::sInstance->GetDefaultIntlMgr() != nullptr)
+        fIntlMgr = VProcess::sInstance->GetDefaultIntlMgr()->Clone();
 }
 
 VTask::VTask(VTaskMgr* manager)
@@ -75,14 +85,19 @@ VTask::VTask(VTaskMgr* manager)
     fIsFiber = manager->GetPlatformManager().AreFibersEnabled();
     fIsPreemptive = !fIsFiber;
     fStackSize = manager->GetStackSizeForMainTask();
+    _CloneDefaultIntlMgr();
     fPlatform = manager->GetPlatformManager().CreateMain(this);
     fID = manager->GetNewTaskID(this);
 }
 
 VTask::~VTask()
 {
-    // The international text manager, the activity token and the message
-    // queue join this list as they come to exist.
+    // The activity token and the message queue join this list as they come
+    // to exist.
+    if (fIntlMgr != nullptr) {
+        fIntlMgr->Release();
+        fIntlMgr = nullptr;
+    }
     if (fProperties != nullptr) {
         fProperties->Release();
         fProperties = nullptr;
@@ -458,17 +473,44 @@ VTaskID VTask::GetCurrentID()
 
 VIntlMgr* VTask::GetCurrentIntlManager()
 {
-    // Each task will carry a clone of the process's default manager, and a
-    // thread without a task will use the process's own; until the
-    // international text manager exists there is none.
     VTask* current = GetCurrent();
-    return current != nullptr ? current->fIntlMgr : nullptr;
+    if (current != nullptr)
+        return current->fIntlMgr;
+    return VProcess::sInstance != nullptr ? VProcess::sInstance->GetDefaultIntlMgr() : nullptr;
+}
+
+void VTask::SetCurrentIntlManager(VIntlMgr* manager)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || manager == nullptr || manager == current->fIntlMgr)
+        return;
+    manager->Retain();
+    VIntlMgr* old = current->fIntlMgr;
+    current->fIntlMgr = manager;
+    if (old != nullptr)
+        old->Release();
+}
+
+void VTask::SetCurrentDialectCode(unsigned int dialect, unsigned char options)
+{
+    if (GetCurrent() == nullptr)
+        return;
+    VIntlMgr* manager = VIntlMgr::Create(dialect, dialect, options);
+    if (manager != nullptr) {
+        SetCurrentIntlManager(manager);
+        manager->Release();
+    }
+}
+
+unsigned int VTask::GetDialectCode() const
+{
+    return fIntlMgr != nullptr ? fIntlMgr->GetDialectCode() : 0;
 }
 
 UniChar VTask::GetWildChar()
 {
-    // The wildcard of the current manager; '@' while there is none.
-    return 64;
+    VIntlMgr* manager = GetCurrentIntlManager();
+    return manager != nullptr ? manager->GetWildChar() : UniChar(64);
 }
 
 // ---------------------------------------------------------------------------

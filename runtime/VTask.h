@@ -134,8 +134,18 @@ public:
     // threads without a task).
     static VTaskID GetCurrentID();
 
-    // Per-task international text manager: null until one exists.
+    // The current task's international text manager; on a thread without a
+    // task the process's default manager; null without a process object.
     static VIntlMgr* GetCurrentIntlManager();
+    // Makes the manager the current task's (retains it); ignored for null,
+    // for the manager already installed, or without a current task.
+    static void SetCurrentIntlManager(VIntlMgr* manager);
+    // Installs a new manager for the dialect (as dialect and collation
+    // dialect) with the options byte on the current task.
+    static void SetCurrentDialectCode(unsigned int dialect, unsigned char options);
+    // The dialect of this task's manager, 0 without one.
+    unsigned int GetDialectCode() const;
+    // The wildcard of the current manager; '@' when there is none.
     static UniChar GetWildChar();
 
     // Errors: the task side of the error contexts.
@@ -173,6 +183,7 @@ private:
     friend class XMacTask_preemptive;
 
     void _Construct(unsigned long stackSize, ETaskStyle style);
+    void _CloneDefaultIntlMgr();
     void _ReleaseErrorContext();
     void _SetThreadName();
     bool _SetWaitReason(int32_t reason);

@@ -1,5 +1,6 @@
 #include "values/VDuration.h"
 
+#include <climits>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 
 namespace qelt {
@@ -448,6 +450,53 @@ VError VDuration::GetJSONString(VString& outValue, unsigned int) const
 VError VDuration::FromJSONString(const VString& inValue, unsigned int)
 {
     _Set(valuetext::ReadLong8(valuetext::ToASCII(inValue, 4096).c_str()));
+    return VE_OK;
+}
+
+VError VDuration::GetJSONValue(VJSONValue& outValue, unsigned int inOptions) const
+{
+    if (IsNull()) {
+        outValue.SetNull();
+    } else if ((inOptions & 4) != 0) {
+        // Hours, minutes and seconds of the magnitude; a negative duration
+        // carries one leading minus sign rather than one per part.
+        const bool negative = fMilliseconds < 0;
+        const unsigned long long ms = negative ? 0ULL - static_cast<unsigned long long>(fMilliseconds)
+                                               : static_cast<unsigned long long>(fMilliseconds);
+        char text[48];
+        std::snprintf(text, sizeof(text), "%s%llu:%02llu:%02llu", negative ? "-" : "", ms / 3600000ULL,
+                      (ms / 60000ULL) % 60ULL, (ms / 1000ULL) % 60ULL);
+        VString json;
+        SetASCII(json, text);
+        outValue.SetString(json);
+    } else if ((inOptions & 2) != 0) {
+        outValue.SetNumber(static_cast<double>(fMilliseconds));
+    } else {
+        outValue.SetNumber(static_cast<double>(fMilliseconds) / 1000.0);
+    }
+    return VE_OK;
+}
+
+VError VDuration::FromJSONValue(const VJSONValue& inValue)
+{
+    if (inValue.GetType() == JSON_null) {
+        SetNull(true);
+        return VE_OK;
+    }
+    // Seconds to milliseconds, truncated; NaN reads as 0 and counts beyond
+    // the 64-bit range stop at its limits instead of an undefined conversion.
+    const double ms = std::trunc(inValue.GetNumber() * 1000.0);
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63
+    long long count = 0;
+    if (std::isnan(ms))
+        count = 0;
+    else if (ms >= kLimit)
+        count = LLONG_MAX;
+    else if (ms < -kLimit)
+        count = LLONG_MIN;
+    else
+        count = static_cast<long long>(ms);
+    _Set(count);
     return VE_OK;
 }
 

@@ -8,6 +8,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VString;
 
 // Text helpers shared by the time and duration values: plain ASCII texts
@@ -104,6 +106,12 @@ public:
     bool FromXMLString(const VString& inValue) override;
     VError GetJSONString(VString& outValue, unsigned int inOptions) const override;
     VError FromJSONString(const VString& inValue, unsigned int inOptions) override;
+    // A null duration gives JSON null; option 4 the text "H:MM:SS" (total
+    // hours); option 2 a number of milliseconds; otherwise a number of seconds.
+    VError GetJSONValue(VJSONValue& outValue, unsigned int inOptions) const override;
+    // JSON null makes the duration null; any other value is read as a number
+    // of seconds (truncated to the millisecond, saturated at the count's limits).
+    VError FromJSONValue(const VJSONValue& inValue) override;
 
     // ---- Value kind
     const VValueInfo* GetValueInfo() const override;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VIntlMgr.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
@@ -1045,6 +1046,32 @@ VError VTime::GetJSONString(VString& outText, unsigned int inOptions) const
 VError VTime::FromJSONString(const VString& inText, unsigned int)
 {
     FromXMLString(inText);
+    return VE_OK;
+}
+
+VError VTime::GetJSONValue(VJSONValue& outValue, unsigned int inOptions) const
+{
+    if (IsNull()) {
+        outValue.SetNull();
+    } else if ((inOptions & 1) != 0) {
+        outValue.SetTime(*this);
+    } else {
+        VString text;
+        GetJSONString(text, 0);
+        outValue.SetString(text);
+    }
+    return VE_OK;
+}
+
+VError VTime::FromJSONValue(const VJSONValue& inValue)
+{
+    if (inValue.GetType() == JSON_null) {
+        SetNull(true);
+        return VE_OK;
+    }
+    VString text;
+    inValue.GetString(text, nullptr);
+    FromXMLString(text);
     return VE_OK;
 }
 

@@ -10,6 +10,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VString;
 
 enum VTimeInitParam { eInitWithZero = 0, eInitWithCurrentTime = 1 };
@@ -128,6 +130,11 @@ public:
     bool FromXMLString(const VString& inText) override;
     VError GetJSONString(VString& outText, unsigned int inOptions) const override;
     VError FromJSONString(const VString& inText, unsigned int inOptions) override;
+    // A null time gives JSON null; option 1 a JSON date (the UTC day);
+    // otherwise a JSON string of the UTC time with milliseconds.
+    VError GetJSONValue(VJSONValue& outValue, unsigned int inOptions) const override;
+    // JSON null makes the time null; any other value is read from its text.
+    VError FromJSONValue(const VJSONValue& inValue) override;
 
     // ---- Display and legacy text forms
     void FormatByOS(VString& outDate, VString& outTime, bool inUTC) const;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "kernel/mac/XMacSystem.h"
 #include "values/mac/XMacUUID.h"
@@ -295,6 +296,30 @@ VError VUUID::GetJSONString(VString& outText, unsigned int inOptions) const
 VError VUUID::FromJSONString(const VString& inText, unsigned int)
 {
     FromString(inText);
+    return VE_OK;
+}
+
+VError VUUID::GetJSONValue(VJSONValue& outValue, unsigned int) const
+{
+    if (IsNull()) {
+        outValue.SetNull();
+    } else {
+        VString text;
+        GetString(text);
+        outValue.SetString(text);
+    }
+    return VE_OK;
+}
+
+VError VUUID::FromJSONValue(const VJSONValue& inValue)
+{
+    if (inValue.GetType() == JSON_null) {
+        SetNull(true);
+        return VE_OK;
+    }
+    VString text;
+    inValue.GetString(text, nullptr);
+    FromString(text);
     return VE_OK;
 }
 

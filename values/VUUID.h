@@ -7,6 +7,8 @@
 
 namespace qelt {
 
+class VJSONValue;
+
 class VString;
 class VUUID;
 
@@ -73,6 +75,10 @@ public:
     bool FromXMLString(const VString& inText) override;
     VError GetJSONString(VString& outText, unsigned int inOptions) const override;
     VError FromJSONString(const VString& inText, unsigned int inOptions) override;
+    // A null UUID gives JSON null; otherwise a JSON string of the text form.
+    VError GetJSONValue(VJSONValue& outValue, unsigned int inOptions) const override;
+    // JSON null makes the UUID null; any other value is read from its text.
+    VError FromJSONValue(const VJSONValue& inValue) override;
 
     const void* LoadFromPtr(const void* inData, bool inRefresh = false) override;
     void* WriteToPtr(void* inData, bool inRefresh = false, unsigned long inMax = 0) const override;

@@ -23,6 +23,7 @@ class VBagArray;
 class VString;
 class VStream;
 class VJSONValue;
+class VJSONObject;
 
 class VValueBag : public VValue, public IRefCountable {
 public:
@@ -52,6 +53,9 @@ public:
     VError ReadFromStream(VStream* stream, int param = 0) override;
     VError WriteToStream(VStream* stream, int param = 0) const override;
     VError GetJSONString(VString& text, unsigned int options) const override;
+    // The destination becomes the bag's JSON object, or undefined (with the
+    // error) when the bag's JSON text does not make an object.
+    VError GetJSONValue(VJSONValue& value, unsigned int options) const override;
     CharSet DebugDump(char* buffer, int& size) const override;
 
     // Removes every attribute and every element name.
@@ -118,6 +122,10 @@ public:
     // JSON text. The binary JSON form carries no bag: nothing is read.
     VError FromBinaryJSONValue(const VJSONValue& value);
     VError _GetJSONString(VString& text, int& level, bool pretty, unsigned int options) const;
+    // The JSON object that reading the bag's JSON text (options 0) gives,
+    // with one reference for the caller; null, with the error stored, when
+    // that text does not make an object.
+    VJSONObject* BuildJSONObject(VError& outError) const;
 
     // XML text.
     void DumpXML(VString& text, const VString& elementName, bool indented) const;
@@ -142,6 +150,9 @@ private:
     VError _WriteBody(VStream* stream, bool withIndex, int depth) const;
     bool _MergeFrom(const VValueBag& source, bool override);
     Elements* _EnsureElements();
+    // The JSON value that reading this bag's JSON text (in the given
+    // options) gives, built without going through the text.
+    VError _BuildJSONValue(VJSONValue& outValue, unsigned int options) const;
 
     friend class VBagArray;
 

@@ -22,13 +22,13 @@ public:
 
     plat::PlatLocale* GetLocale() const { return fLocale; }
 
-    // -1, 0 or 1 (0 when no collator can be had).
+    // -1, 0 or 1 (0 when no collator can be had). The sizes are not
+    // negative and a null text has size 0: the collator makes sure of it.
     CompareResult CompareString(const UniChar* inText1, int inSize1, const UniChar* inText2, int inSize2,
                                 bool inWithDiacritics) const
     {
         plat::PlatCollator* collator = _GetCollator(inWithDiacritics);
-        if (collator == nullptr || inSize1 < 0 || inSize2 < 0 || (inText1 == nullptr && inSize1 > 0) ||
-            (inText2 == nullptr && inSize2 > 0))
+        if (collator == nullptr)
             return CR_EQUAL;
         int result = collator->Compare(reinterpret_cast<const char16_t*>(inText1), inSize1,
                                        reinterpret_cast<const char16_t*>(inText2), inSize2);

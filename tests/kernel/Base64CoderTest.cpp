@@ -208,33 +208,33 @@ TEST(Base64Coder, DigestWriters)
 TEST(Base64Coder, StringForms)
 {
     VString s("previous");
-    EXPECT_TRUE(Base64Coder::EncodeBase64(s, "\xfb\xff", 2, false));
+    EXPECT_TRUE(s.EncodeBase64("\xfb\xff", 2, false));
     EXPECT_EQ(Narrow(s), "+/8=");
-    EXPECT_TRUE(Base64Coder::EncodeBase64(s, "\xfb\xff", 2, true));
+    EXPECT_TRUE(s.EncodeBase64("\xfb\xff", 2, true));
     EXPECT_EQ(Narrow(s), "-_8");
-    EXPECT_TRUE(Base64Coder::EncodeBase64(s, nullptr, 0, false));
+    EXPECT_TRUE(s.EncodeBase64(nullptr, 0, false));
     EXPECT_EQ(s.GetLength(), 0);
     EXPECT_FALSE(s.IsNull());
 
     // Text through a character set and back.
     VString text("h\xc3\xa9llo", 6, VTC_UTF_8);
     VString copy(text);
-    EXPECT_TRUE(Base64Coder::EncodeBase64(copy, VTC_UTF_8, false));
+    EXPECT_TRUE(copy.EncodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(Narrow(copy), "aMOpbGxv");
-    EXPECT_TRUE(Base64Coder::DecodeBase64(copy, VTC_UTF_8, false));
+    EXPECT_TRUE(copy.DecodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(Units(copy), Units(text));
 
     VString none;
-    EXPECT_TRUE(Base64Coder::EncodeBase64(none, VTC_UTF_8, false));
-    EXPECT_TRUE(Base64Coder::DecodeBase64(none, VTC_UTF_8, false));
+    EXPECT_TRUE(none.EncodeBase64(VTC_UTF_8, false));
+    EXPECT_TRUE(none.DecodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(none.GetLength(), 0);
     Buffer out;
-    EXPECT_TRUE(Base64Coder::DecodeBase64(none, out, false));
+    EXPECT_TRUE(none.DecodeBase64(out, false));
     EXPECT_EQ(out.GetDataSize(), 0u);
 
     VString bad("Zm8");
-    EXPECT_FALSE(Base64Coder::DecodeBase64(bad, out, false));
-    EXPECT_TRUE(Base64Coder::DecodeBase64(bad, out, true));
+    EXPECT_FALSE(bad.DecodeBase64(out, false));
+    EXPECT_TRUE(bad.DecodeBase64(out, true));
     EXPECT_EQ(Text(out), "fo");
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "kernel/VCollator.h"
 #include "kernel/VIntlMgr.h"
@@ -168,6 +170,30 @@ TEST_F(CollatorTest, CloneKeepsWildcardAndDialect)
     fCollator->GetStringComparisonAlgorithmSignature(signature);
     ASSERT_GE(signature.GetLength(), 7);
     EXPECT_EQ(signature.GetCPointer()[6], ':');
+}
+
+TEST_F(CollatorTest, SharedBetweenThreads)
+{
+    // One manager serves several tasks at once: searches and comparisons
+    // from many threads give the answers one thread gets.
+    std::vector<std::thread> threads;
+    std::vector<int> failures(6, 0);
+    for (size_t t = 0; t < failures.size(); ++t) {
+        threads.emplace_back([this, t, &failures] {
+            for (int i = 0; i < 200; ++i) {
+                int length = 0;
+                if (fManager->FindString(U(u"le caf\u00E9 noir"), 12, U(u"CAFE"), 4, false, &length) != 4 ||
+                    length != 4)
+                    ++failures[t];
+                if (fManager->CompareString(U(u"\u00E9t\u00E9"), 3, U(u"ETE"), 3, false) != CR_EQUAL)
+                    ++failures[t];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int count : failures)
+        EXPECT_EQ(count, 0);
 }
 
 TEST(Collator, DichotomyPatterns)

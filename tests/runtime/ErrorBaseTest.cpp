@@ -12,6 +12,9 @@
 #include "kernel/VLong8.h"
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 using namespace qelt;
 
@@ -276,3 +279,52 @@ TEST(ProcessInit, SecondCallReturnsFirstResult)
     EXPECT_EQ(VProcess::sInstance->GetInitFlags(), 0u);
     EXPECT_EQ(VProcess::sInstance->GetLogger(), nullptr);
 }
+
+namespace qelt {
+
+TEST(ErrorJSON, ObjectCarriesNumberSignatureAndMessage)
+{
+    struct Case { VError code; double number; const char* signature; };
+    const Case cases[] = {
+        {QeltError(600), 600, "qelt"},
+        {MakeVError(FourCC("POSX"), 0), 0, "POSX"},
+        {QeltError(-1), -1, "qelt"},  // all ones read as signed
+    };
+    for (const Case& c : cases) {
+        VErrorBase* error = new VErrorBase(c.code);
+        VJSONObject* object = error->CreateJSONObject();
+        ASSERT_NE(object, nullptr);
+        EXPECT_EQ(object->GetProperty(VString("errCode")).GetNumber(), c.number);
+        VString signature, message, expected;
+        object->GetProperty(VString("componentSignature")).GetString(signature);
+        EXPECT_TRUE(signature.EqualToStringRaw(VString(c.signature)));
+        object->GetProperty(VString("message")).GetString(message);
+        error->GetErrorDescription(expected);
+        EXPECT_TRUE(message.EqualToStringRaw(expected));
+        object->Release();
+        error->Release();
+    }
+}
+
+TEST(ErrorJSON, ContextArrayIsUndefinedWhenEmptyElseOneObjectPerError)
+{
+    VErrorContext context;
+    VJSONValue value(JSON_null);
+    context.SaveToJSONArray(value);
+    EXPECT_TRUE(value.IsUndefined());
+
+    VErrorBase* first = new VErrorBase(QeltError(1));
+    VErrorBase* second = new VErrorBase(QeltError(2));
+    context.PushError(first);
+    context.PushError(second);
+    first->Release();
+    second->Release();
+    context.SaveToJSONArray(value);
+    ASSERT_TRUE(value.IsArray());
+    VJSONArray* array = value.GetArray();
+    ASSERT_EQ(array->GetCount(), 2u);
+    EXPECT_EQ(array->GetAt(0).GetProperty(VString("errCode")).GetNumber(), 1);
+    EXPECT_EQ(array->GetAt(1).GetProperty(VString("errCode")).GetNumber(), 2);
+}
+
+}  // namespace qelt

@@ -1,0 +1,80 @@
+#include "fuzz/FuzzSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "kernel/VCppMemMgr.h"
+#include "kernel/IRefCountable.h"
+#include "kernel/VObject.h"
+#include "kernel/VValue.h"
+#include "process/VProcess.h"
+
+namespace qelt::fuzz {
+
+namespace {
+VCppMemMgr* gManager = nullptr;
+VProcess* gProcess = nullptr;
+}  // namespace
+
+void Setup()
+{
+    if (gManager != nullptr)
+        return;
+    gManager = new VCppMemMgr(eAllocatorMalloc);
+    VObject::sCppMemMgr = gManager;
+    gProcess = new VProcess;
+    if (!gProcess->Init(0)) {
+        std::fprintf(stderr, "fuzz: the process did not start\n");
+        std::abort();
+    }
+    // The fuzzer leaves through exit(): tear down then, so that the leak
+    // check at exit sees nothing of the set-up.
+    std::atexit(Shutdown);
+}
+
+void Shutdown()
+{
+    delete gProcess;
+    gProcess = nullptr;
+    VObject::sCppMemMgr = nullptr;
+    delete gManager;
+    gManager = nullptr;
+}
+
+void MakeText(const uint8_t* data, size_t size, VString& outText)
+{
+    if (size == 0) {
+        outText.Clear();
+        return;
+    }
+    if ((data[0] & 1) != 0)
+        outText.FromBlock(data + 1, (size - 1) & ~static_cast<size_t>(1), VTC_UTF_16);
+    else
+        outText.FromBlock(data + 1, size - 1, VTC_UTF_8);
+}
+
+void DisposeValue(VValue* value)
+{
+    if (value == nullptr)
+        return;
+    if (IRefCountable* counted = dynamic_cast<IRefCountable*>(value))
+        counted->Release();
+    else
+        delete value;
+}
+
+void Check(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "fuzz: check failed: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace qelt::fuzz
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    qelt::fuzz::Setup();
+    return 0;
+}
