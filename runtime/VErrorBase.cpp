@@ -89,35 +89,8 @@ void VErrorBase::GetErrorString(VString& outText) const
 void VErrorBase::_FormatWithParameters(VString& ioText) const
 {
     // Each {name} becomes the text of the parameter of that name; a
-    // placeholder without a parameter is removed. Replaced texts are not
-    // scanned again.
-    VString result;
-    const UniChar* p = ioText.GetCPointer();
-    const int length = ioText.GetLength();
-    int i = 0;
-    bool changed = false;
-    while (i < length) {
-        if (p[i] == '{') {
-            int close = i + 1;
-            while (close < length && p[close] != '}' && p[close] != '{')
-                ++close;
-            if (close < length && p[close] == '}') {
-                VString name;
-                name.FromUniString(p + i + 1, close - i - 1);
-                VString value;
-                const StPackedDictionaryKey key(name);
-                if (fBag->GetAttribute(key, value))
-                    result.AppendString(value);
-                changed = true;
-                i = close + 1;
-                continue;
-            }
-        }
-        result.AppendUniChar(p[i]);
-        ++i;
-    }
-    if (changed)
-        ioText.FromString(result);
+    // placeholder without a parameter is removed.
+    ioText.Format(fBag, true);
 }
 
 void VErrorBase::GetErrorDescription(VString& outText) const

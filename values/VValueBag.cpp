@@ -67,54 +67,6 @@ void AppendTabs(VString& text, int count)
         text.AppendUniChar('\t');
 }
 
-// JSON string literal of a text (quotes included): the escapes of RFC 8259.
-void AppendJSONQuoted(VString& text, const VString& source)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    text.AppendUniChar('"');
-    const UniChar* p = source.GetCPointer();
-    int n = source.GetLength();
-    for (int i = 0; i < n; ++i) {
-        UniChar c = p[i];
-        switch (c) {
-            case '"': AppendAscii(text, "\\\""); break;
-            case '\\': AppendAscii(text, "\\\\"); break;
-            case 8: AppendAscii(text, "\\b"); break;
-            case 9: AppendAscii(text, "\\t"); break;
-            case 10: AppendAscii(text, "\\n"); break;
-            case 12: AppendAscii(text, "\\f"); break;
-            case 13: AppendAscii(text, "\\r"); break;
-            default:
-                if (c < 32 || c == 127) {
-                    AppendAscii(text, "\\u00");
-                    text.AppendUniChar(static_cast<UniChar>(kHex[c >> 4]));
-                    text.AppendUniChar(static_cast<UniChar>(kHex[c & 0xF]));
-                } else {
-                    text.AppendUniChar(c);
-                }
-                break;
-        }
-    }
-    text.AppendUniChar('"');
-}
-
-// XML text of a string: the five reserved characters as entity references.
-void AppendXMLEscaped(VString& text, const VString& source)
-{
-    const UniChar* p = source.GetCPointer();
-    int n = source.GetLength();
-    for (int i = 0; i < n; ++i) {
-        switch (p[i]) {
-            case '&': AppendAscii(text, "&amp;"); break;
-            case '<': AppendAscii(text, "&lt;"); break;
-            case '>': AppendAscii(text, "&gt;"); break;
-            case '"': AppendAscii(text, "&quot;"); break;
-            case '\'': AppendAscii(text, "&apos;"); break;
-            default: text.AppendUniChar(p[i]); break;
-        }
-    }
-}
-
 bool IsStringValue(const VValueSingle& value) { return value.GetValueInfo()->GetKind() == VK_STRING; }
 
 // The JSON text of an attribute value (value options 0x201).
@@ -122,10 +74,6 @@ void AppendValueJSON(VString& text, const VValueSingle* value)
 {
     if (value == nullptr || value->IsNull()) {
         AppendAscii(text, "null");
-        return;
-    }
-    if (IsStringValue(*value)) {
-        AppendJSONQuoted(text, static_cast<const VString&>(*value));
         return;
     }
     VString json;
@@ -138,10 +86,6 @@ void AppendValueXML(VString& text, const VValueSingle* value)
 {
     if (value == nullptr)
         return;
-    if (IsStringValue(*value)) {
-        AppendXMLEscaped(text, static_cast<const VString&>(*value));
-        return;
-    }
     VString xml;
     value->GetXMLString(xml, 1);
     text.AppendString(xml);
@@ -994,7 +938,9 @@ VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigne
             text.AppendUniChar('\n');
             AppendTabs(text, level);
         }
-        AppendJSONQuoted(text, name);
+        VString quotedName;
+        name.GetJSONString(quotedName, 0x1);
+        text.AppendString(quotedName);
         AppendAscii(text, pretty ? " : " : ":");
     };
     for (size_t i = 0; i < fAttributes.GetCount(); ++i) {
