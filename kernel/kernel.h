@@ -17,6 +17,7 @@
 #include "kernel/VValueInfo_scalar.h"
 #include "kernel/VEmpty.h"
 #include "kernel/VBoolean.h"
+#include "kernel/VIntegerValue.h"
 #include "kernel/VByte.h"
 #include "kernel/VWord.h"
 #include "kernel/VLong.h"
