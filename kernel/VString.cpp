@@ -3052,7 +3052,25 @@ CompareResult CompareToZero(const UniChar* inA, const UniChar* inB, bool inFold)
 
 CompareResult VString::CompareToStringRaw(const VString& inString) const
 {
-    return CompareToZero(fString, inString.fString, false);
+    // Skips the common start four units at a time while both texts agree
+    // and hold no 0 unit there; the unit loop settles the rest exactly.
+    const UniChar* a = fString;
+    const UniChar* b = inString.fString;
+    int common = fLength < inString.fLength ? fLength : inString.fLength;
+    while (common >= 4) {
+        uint64_t wordA;
+        uint64_t wordB;
+        std::memcpy(&wordA, a, sizeof(wordA));
+        std::memcpy(&wordB, b, sizeof(wordB));
+        if (wordA != wordB)
+            break;
+        if (((wordA - 0x0001000100010001ULL) & ~wordA & 0x8000800080008000ULL) != 0)
+            return CR_EQUAL;  // both reach the same 0 unit
+        a += 4;
+        b += 4;
+        common -= 4;
+    }
+    return CompareToZero(a, b, false);
 }
 
 CompareResult VString::CompareToStringRawCase(const VString& inString) const

@@ -44,6 +44,28 @@ TEST(VStringRaw, Comparisons)
     EXPECT_EQ(S(std::u16string(u"ab\0x", 4)).CompareToStringRaw(S(std::u16string(u"ab\0y", 4))), CR_EQUAL);
     EXPECT_EQ(VString().CompareToStringRaw(VString()), CR_EQUAL);
 
+    // Long texts are skipped four units at a time: differences and 0 units
+    // at every offset around those steps must still decide as unit order.
+    for (int length = 1; length <= 13; ++length) {
+        for (int at = 0; at < length; ++at) {
+            std::u16string base(static_cast<size_t>(length), u'm');
+            std::u16string lower = base, higher = base, zeroA = base, zeroB = base;
+            lower[static_cast<size_t>(at)] = u'a';
+            higher[static_cast<size_t>(at)] = u'\uFFFF';  // above every ASCII unit
+            zeroA[static_cast<size_t>(at)] = 0;
+            zeroB[static_cast<size_t>(at)] = 0;
+            if (at + 1 < length)
+                zeroB[static_cast<size_t>(at + 1)] = u'z';  // differs only after the 0
+            EXPECT_EQ(S(lower).CompareToStringRaw(S(base)), CR_SMALLER) << length << " " << at;
+            EXPECT_EQ(S(higher).CompareToStringRaw(S(base)), CR_BIGGER) << length << " " << at;
+            EXPECT_EQ(S(zeroA).CompareToStringRaw(S(zeroB)), CR_EQUAL) << length << " " << at;
+            EXPECT_EQ(S(zeroA).CompareToStringRaw(S(base)), CR_SMALLER) << length << " " << at;
+        }
+        std::u16string text(static_cast<size_t>(length), u'q');
+        EXPECT_EQ(S(text).CompareToStringRaw(S(text + u"r")), CR_SMALLER);
+        EXPECT_EQ(S(text + u"r").CompareToStringRaw(S(text)), CR_BIGGER);
+    }
+
     EXPECT_EQ(S(u"ABC").CompareToStringRawCase(S(u"abc")), CR_EQUAL);
     EXPECT_EQ(S(u"Z").CompareToStringRawCase(S(u"\u005B")), CR_BIGGER);
     EXPECT_NE(S(u"\u00C9").CompareToStringRawCase(S(u"\u00E9")), CR_EQUAL);
