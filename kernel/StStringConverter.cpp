@@ -13,36 +13,10 @@ namespace qelt {
 namespace {
 
 // Rewrites the line ends of the string (CR LF, lone CR, lone LF) in the
-// form the mode asks for, through the string's own conversion when it
-// offers one.
-template <class S>
-void ApplyLineEnds(S& ioString, ECarriageReturnMode inMode)
+// form the mode asks for.
+void ApplyLineEnds(VString& ioString, ECarriageReturnMode inMode)
 {
-    if constexpr (requires { ioString.ConvertCarriageReturns(inMode); }) {
-        ioString.ConvertCarriageReturns(inMode);
-    } else {
-        if (inMode != eCRM_CRLF && inMode != eCRM_CR && inMode != eCRM_LF)
-            return;
-        const UniChar* p = ioString.GetCPointer();
-        const int length = ioString.GetLength();
-        S result;
-        for (int i = 0; i < length; ++i) {
-            const UniChar c = p[i];
-            if (c != 13 && c != 10) {
-                result.AppendUniChar(c);
-                continue;
-            }
-            if (c == 13 && i + 1 < length && p[i + 1] == 10)
-                ++i;
-            if (inMode == eCRM_CRLF) {
-                result.AppendUniChar(13);
-                result.AppendUniChar(10);
-            } else {
-                result.AppendUniChar(inMode == eCRM_CR ? 13 : 10);
-            }
-        }
-        ioString = result;
-    }
+    ioString.ConvertCarriageReturns(inMode);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #include "kernel/VString.h"
 
-#include "kernel/Base64Coder.h"
-
 #include <locale.h>
-
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -13,46 +10,30 @@
 #include <cwchar>
 #include <type_traits>
 #include <vector>
-
 #include <sys/types.h>
 
 #include "files/VStream.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+#include "kernel/Base64Coder.h"
+#include "kernel/StStringConverter.h"
+#include "kernel/VCollator.h"
+#include "kernel/VCompareOptions.h"
 #include "kernel/VCppMemMgr.h"
+#include "kernel/VIntlMgr.h"
 #include "kernel/VObject.h"
 #include "kernel/VTextConverter.h"
 #include "kernel/VTextConverters.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
-#include "kernel/StStringConverter.h"
-#include "kernel/VCompareOptions.h"
 #include "platform/PlatString.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
 #include "values/StPackedDictionaryKey.h"
 #include "values/VArrayString.h"
-#include "values/VMemoryBuffer.h"
-#include "values/VValueBag.h"
-
-#if __has_include("values/VTime.h")
-#include "values/VTime.h"
-#define QELT_HAVE_VTIME 1
-#endif
-#if __has_include("values/VDuration.h")
 #include "values/VDuration.h"
-#define QELT_HAVE_VDURATION 1
-#endif
-#if __has_include("values/VUUID.h")
+#include "values/VMemoryBuffer.h"
+#include "values/VTime.h"
 #include "values/VUUID.h"
-#define QELT_HAVE_VUUID 1
-#endif
-#if __has_include("kernel/VIntlMgr.h") && __has_include("runtime/VTask.h")
-#include "kernel/VIntlMgr.h"
-#include "runtime/VTask.h"
-#define QELT_HAVE_INTL 1
-#endif
-#if __has_include("kernel/VCollator.h")
-#include "kernel/VCollator.h"
-#endif
+#include "values/VValueBag.h"
 
 namespace qelt {
 
@@ -1081,10 +1062,8 @@ void VString::RemoveWhiteSpaces(bool inLeading, bool inTrailing, int* outLeading
                                 [[maybe_unused]] VIntlMgr* inIntlMgr, [[maybe_unused]] bool inFlag)
 {
     auto isBlank = [&](UniChar c) -> bool {
-#ifdef QELT_HAVE_INTL
         if (inIntlMgr != nullptr)
             return inIntlMgr->IsSpace(c, inFlag);
-#endif
         return c == 0x20 || c == 0x09;
     };
     if (inLeading) {
@@ -1109,21 +1088,16 @@ void VString::RemoveWhiteSpaces(bool inLeading, bool inTrailing, int* outLeading
 
 void VString::ToUpperCase([[maybe_unused]] bool inStripDiacritics)
 {
-#ifdef QELT_HAVE_INTL
     if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
         intl->ToUpperLowerCase(*this, inStripDiacritics, true);
-#endif
 }
 
 void VString::ToLowerCase([[maybe_unused]] bool inStripDiacritics)
 {
-#ifdef QELT_HAVE_INTL
     if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
         intl->ToUpperLowerCase(*this, inStripDiacritics, false);
-#endif
 }
 
-#ifdef QELT_HAVE_INTL
 namespace {
 // The type of the normalisation mode the manager takes.
 template <class T>
@@ -1138,22 +1112,17 @@ struct ModeOf<R (C::*)(S, M) const> {
 };
 using NormalizationModeArg = typename ModeOf<decltype(&VIntlMgr::NormalizeString)>::type;
 }  // namespace
-#endif
 
 void VString::Decompose()
 {
-#ifdef QELT_HAVE_INTL
     if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(2));
-#endif
 }
 
 void VString::Compose()
 {
-#ifdef QELT_HAVE_INTL
     if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(4));
-#endif
 }
 
 // ===========================================================================
@@ -1375,23 +1344,17 @@ void VString::GetString(VString& outValue) const { outValue.FromString(*this); }
 
 void VString::GetDuration([[maybe_unused]] VDuration& outValue) const
 {
-#ifdef QELT_HAVE_VDURATION
     outValue.FromString(*this);
-#endif
 }
 
 void VString::GetTime([[maybe_unused]] VTime& outValue) const
 {
-#ifdef QELT_HAVE_VTIME
     outValue.FromString(*this);
-#endif
 }
 
 void VString::GetVUUID([[maybe_unused]] VUUID& outValue) const
 {
-#ifdef QELT_HAVE_VUUID
     outValue.FromString(*this);
-#endif
 }
 
 void VString::GetValue(VValueSingle& outValue) const
@@ -1403,23 +1366,17 @@ void VString::GetValue(VValueSingle& outValue) const
 
 void VString::FromDuration([[maybe_unused]] const VDuration& inValue)
 {
-#ifdef QELT_HAVE_VDURATION
     inValue.GetString(*this);
-#endif
 }
 
 void VString::FromTime([[maybe_unused]] const VTime& inValue)
 {
-#ifdef QELT_HAVE_VTIME
     inValue.GetString(*this);
-#endif
 }
 
 void VString::FromVUUID([[maybe_unused]] const VUUID& inValue)
 {
-#ifdef QELT_HAVE_VUUID
     inValue.GetString(*this);
-#endif
 }
 
 // ===========================================================================
@@ -1533,27 +1490,17 @@ int RawFind(const UniChar* inText, int inTextLength, const UniChar* inPattern, i
     return 0;
 }
 
-template <class T>
-concept CompleteType = requires { sizeof(T); };
-
-// The collator side: search with a matched length.
-template <class C>
-int CollatorFind(C* inCollator, const UniChar* inText, int inTextLength, const UniChar* inPattern, int inPatternLength,
-                 bool inDiacritical, int* outMatched)
+// The collator side: search with a matched length. Without a collator the
+// units are compared raw (case-folded when diacritics do not count).
+int CollatorFind(VCollator* inCollator, const UniChar* inText, int inTextLength, const UniChar* inPattern,
+                 int inPatternLength, bool inDiacritical, int* outMatched)
 {
-    if constexpr (CompleteType<C>) {
-        if constexpr (requires(int* m) {
-                          inCollator->FindString(inText, inTextLength, inPattern, inPatternLength, inDiacritical, m);
-                      }) {
-            if (inCollator != nullptr) {
-                int matched = 0;
-                int pos = inCollator->FindString(inText, inTextLength, inPattern, inPatternLength, inDiacritical,
-                                                 &matched);
-                if (outMatched != nullptr)
-                    *outMatched = pos > 0 ? matched : 0;
-                return pos;
-            }
-        }
+    if (inCollator != nullptr) {
+        int matched = 0;
+        int pos = inCollator->FindString(inText, inTextLength, inPattern, inPatternLength, inDiacritical, &matched);
+        if (outMatched != nullptr)
+            *outMatched = pos > 0 ? matched : 0;
+        return pos;
     }
     int pos = RawFind(inText, inTextLength, inPattern, inPatternLength, !inDiacritical);
     if (outMatched != nullptr)
@@ -1561,135 +1508,76 @@ int CollatorFind(C* inCollator, const UniChar* inText, int inTextLength, const U
     return pos;
 }
 
-template <class C>
-bool CollatorBeginsWith(C* inCollator, const UniChar* inText, int inTextLength, const UniChar* inPrefix,
+bool CollatorBeginsWith(VCollator* inCollator, const UniChar* inText, int inTextLength, const UniChar* inPrefix,
                         int inPrefixLength, bool inDiacritical)
 {
-    if constexpr (CompleteType<C>) {
-        if constexpr (requires(int* m) {
-                          inCollator->BeginsWithString(inText, inTextLength, inPrefix, inPrefixLength, inDiacritical,
-                                                       m);
-                      }) {
-            if (inCollator != nullptr)
-                return inCollator->BeginsWithString(inText, inTextLength, inPrefix, inPrefixLength, inDiacritical,
-                                                    nullptr);
-        }
-    }
+    if (inCollator != nullptr)
+        return inCollator->BeginsWithString(inText, inTextLength, inPrefix, inPrefixLength, inDiacritical, nullptr);
     if (inPrefixLength > inTextLength)
         return false;
     return RawOrder(inText, inPrefixLength, inPrefix, inPrefixLength, !inDiacritical) == CR_EQUAL;
 }
 
-template <class C>
-bool CollatorEndsWith(C* inCollator, const UniChar* inText, int inTextLength, const UniChar* inSuffix,
+bool CollatorEndsWith(VCollator* inCollator, const UniChar* inText, int inTextLength, const UniChar* inSuffix,
                       int inSuffixLength, bool inDiacritical)
 {
-    if constexpr (CompleteType<C>) {
-        if constexpr (requires(int* m) {
-                          inCollator->EndsWithString(inText, inTextLength, inSuffix, inSuffixLength, inDiacritical, m);
-                      }) {
-            if (inCollator != nullptr)
-                return inCollator->EndsWithString(inText, inTextLength, inSuffix, inSuffixLength, inDiacritical,
-                                                  nullptr);
-        }
-    }
+    if (inCollator != nullptr)
+        return inCollator->EndsWithString(inText, inTextLength, inSuffix, inSuffixLength, inDiacritical, nullptr);
     if (inSuffixLength > inTextLength)
         return false;
     return RawOrder(inText + inTextLength - inSuffixLength, inSuffixLength, inSuffix, inSuffixLength,
                     !inDiacritical) == CR_EQUAL;
 }
 
-// The manager side.
-template <class M>
-struct IntlOps {
-    static auto* GetCollator(M* inIntl)
-    {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->GetCollator(); }) {
-                return inIntl != nullptr ? inIntl->GetCollator() : nullptr;
-            } else {
-                return static_cast<VCollator*>(nullptr);
-            }
-        } else {
-            return static_cast<VCollator*>(nullptr);
-        }
-    }
+// The manager side. Without a manager (no process object) the units are
+// compared raw, case-folded when diacritics do not count, and LIKE patterns
+// use the task's wildcard.
+struct Intl {
+    static VCollator* GetCollator(VIntlMgr* inIntl) { return inIntl != nullptr ? inIntl->GetCollator() : nullptr; }
 
-    static CompareResult Compare(M* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
-                                 bool inDiacritical)
+    static CompareResult Compare(VIntlMgr* inIntl, const UniChar* inA, int inALength, const UniChar* inB,
+                                 int inBLength, bool inDiacritical)
     {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->CompareString(inA, inALength, inB, inBLength, inDiacritical); }) {
-                if (inIntl != nullptr)
-                    return static_cast<CompareResult>(
-                        inIntl->CompareString(inA, inALength, inB, inBLength, inDiacritical));
-            }
-        }
+        if (inIntl != nullptr)
+            return inIntl->CompareString(inA, inALength, inB, inBLength, inDiacritical);
         return RawOrder(inA, inALength, inB, inBLength, !inDiacritical);
     }
 
-    static bool Equal(M* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
+    static bool Equal(VIntlMgr* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
                       bool inDiacritical)
     {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->EqualString(inA, inALength, inB, inBLength, inDiacritical); }) {
-                if (inIntl != nullptr)
-                    return inIntl->EqualString(inA, inALength, inB, inBLength, inDiacritical);
-            }
-        }
+        if (inIntl != nullptr)
+            return inIntl->EqualString(inA, inALength, inB, inBLength, inDiacritical);
         return inALength == inBLength && RawOrder(inA, inALength, inB, inBLength, !inDiacritical) == CR_EQUAL;
     }
 
-    static CompareResult CompareLike(M* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
-                                     bool inDiacritical)
+    static CompareResult CompareLike(VIntlMgr* inIntl, const UniChar* inA, int inALength, const UniChar* inB,
+                                     int inBLength, bool inDiacritical)
     {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->CompareString_Like(inA, inALength, inB, inBLength, inDiacritical); }) {
-                if (inIntl != nullptr)
-                    return static_cast<CompareResult>(
-                        inIntl->CompareString_Like(inA, inALength, inB, inBLength, inDiacritical));
-            }
-        }
+        if (inIntl != nullptr)
+            return inIntl->CompareString_Like(inA, inALength, inB, inBLength, inDiacritical);
         if (RawLike(inA, inALength, inB, inBLength, !inDiacritical, VTask::GetWildChar()))
             return CR_EQUAL;
         CompareResult order = RawOrder(inA, inALength, inB, inBLength, !inDiacritical);
         return order == CR_EQUAL ? CR_SMALLER : order;
     }
 
-    static bool EqualLike(M* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
+    static bool EqualLike(VIntlMgr* inIntl, const UniChar* inA, int inALength, const UniChar* inB, int inBLength,
                           bool inDiacritical)
     {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->EqualString_Like(inA, inALength, inB, inBLength, inDiacritical); }) {
-                if (inIntl != nullptr)
-                    return inIntl->EqualString_Like(inA, inALength, inB, inBLength, inDiacritical);
-            }
-        }
+        if (inIntl != nullptr)
+            return inIntl->EqualString_Like(inA, inALength, inB, inBLength, inDiacritical);
         return RawLike(inA, inALength, inB, inBLength, !inDiacritical, VTask::GetWildChar());
     }
 
     // The first unit of the manager's decimal separator; '.' without one.
-    static UniChar DecimalSeparator(M* inIntl)
+    static UniChar DecimalSeparator(VIntlMgr* inIntl)
     {
-        if constexpr (CompleteType<M>) {
-            if constexpr (requires { inIntl->GetDecimalSeparator(); }) {
-                if (inIntl != nullptr) {
-                    const auto& separator = inIntl->GetDecimalSeparator();
-                    if constexpr (std::is_convertible_v<decltype(separator), const VString&>) {
-                        const VString& text = separator;
-                        if (text.GetLength() > 0)
-                            return text.GetCPointer()[0];
-                    } else {
-                        return static_cast<UniChar>(separator);
-                    }
-                }
-            }
-        }
+        if (inIntl != nullptr && inIntl->GetDecimalSeparator().GetLength() > 0)
+            return inIntl->GetDecimalSeparator().GetCPointer()[0];
         return '.';
     }
 };
-
-using Intl = IntlOps<VIntlMgr>;
 
 VIntlMgr* CurrentIntl() { return VTask::GetCurrentIntlManager(); }
 

@@ -12,19 +12,9 @@
 #include "kernel/VValueInfo.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
-
-#if __has_include("values/VTime.h")
-#include "values/VTime.h"
-#define QELT_HAVE_VTIME 1
-#endif
-#if __has_include("values/VDuration.h")
 #include "values/VDuration.h"
-#define QELT_HAVE_VDURATION 1
-#endif
-#if __has_include("values/VUUID.h")
+#include "values/VTime.h"
 #include "values/VUUID.h"
-#define QELT_HAVE_VUUID 1
-#endif
 
 namespace qelt {
 
@@ -403,25 +393,19 @@ double VValueSingle::GetReal() const { return 0.0; }
 
 void VValueSingle::GetDuration([[maybe_unused]] VDuration& outValue) const
 {
-#ifdef QELT_HAVE_VDURATION
     outValue.Clear();
-#endif
 }
 
 void VValueSingle::GetTime([[maybe_unused]] VTime& outValue) const
 {
-#ifdef QELT_HAVE_VTIME
     outValue.Clear();
-#endif
 }
 
 void VValueSingle::GetString(VString& outValue) const { outValue.Clear(); }
 
 void VValueSingle::GetVUUID([[maybe_unused]] VUUID& outValue) const
 {
-#ifdef QELT_HAVE_VUUID
     outValue.Clear();
-#endif
 }
 
 void VValueSingle::GetValue(VValueSingle& outValue) const { outValue.Clear(); }
@@ -495,13 +479,9 @@ VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& inValu
             if (inValue.IsNull()) {
                 real->SetNull(true);
             } else {
-#if QELT_HAVE_VDURATION
                 VDuration duration;
                 inValue.GetDuration(duration);
                 double ms = static_cast<double>(duration.ConvertToMilliseconds());
-#else
-                double ms = static_cast<double>(inValue.GetLong8());
-#endif
                 real->FromReal(inMilliseconds ? ms : ms / 1000.0);
             }
             real->SetDirty(true);

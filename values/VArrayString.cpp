@@ -10,24 +10,15 @@ namespace {
 constexpr int kMarkerPresent = 2;
 constexpr int kMarkerAbsent = 0x4E554C4C;  // 'NULL'
 
-// The international comparison of two texts where the strings offer it;
-// otherwise the order of their code units.
-template <class S>
-CompareResult CompareTexts(const S& a, const S& b, bool inDiacritical)
+// The international comparison of two texts (the current task's collator).
+CompareResult CompareTexts(const VString& a, const VString& b, bool inDiacritical)
 {
-    if constexpr (requires { a.CompareToString(b, inDiacritical); })
-        return a.CompareToString(b, inDiacritical);
-    else
-        return a.CompareTo(b, inDiacritical);
+    return a.CompareToString(b, inDiacritical);
 }
 
-template <class S>
-bool EqualTexts(const S& a, const S& b, bool inDiacritical)
+bool EqualTexts(const VString& a, const VString& b, bool inDiacritical)
 {
-    if constexpr (requires { a.EqualToString(b, inDiacritical); })
-        return a.EqualToString(b, inDiacritical);
-    else
-        return CompareTexts(a, b, inDiacritical) == CR_EQUAL;
+    return a.EqualToString(b, inDiacritical);
 }
 
 }  // namespace
