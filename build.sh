@@ -96,7 +96,7 @@ fuzz)
             done
             exit 1
         fi
-        grep -E "^#[0-9]+ +DONE" "$scratch/$target/log" | tail -n 1 || true
+        grep -E "^#[0-9]+[[:space:]]+DONE" "$scratch/$target/log" | tail -n 1 || true
     done
     ;;
 *)
