@@ -1,5 +1,4 @@
-// The multi-criteria sort: an iterative quicksort (explicit stack of pending
-// parts, larger part pushed) for ten elements or more, a selection pass below.
+// The multi-criteria sort: the shared index sort over the listed arrays.
 #include "values/ISortable.h"
 
 #include "kernel/VCppMemMgr.h"
@@ -51,74 +50,7 @@ void ISortable::MultiCriteriaQSort(ISortable** inList, unsigned char* inDescendi
     auto compare = [&](int i, int j) { return MultiCriteriaCompare(inList, data, inDescending, inKeyCount, i, j); };
     auto swap = [&](int i, int j) { MultiCriteriaSwap(inList, data, i, j); };
 
-    if (hi - lo >= 9) {
-        // Pushing the larger part keeps the depth below log2(count) < 32.
-        int stackLo[32];
-        int stackHi[32];
-        int depth = 0;
-        for (;;) {
-            int m = lo + (hi - lo + 1) / 2;
-            swap(m, lo);
-            int i = lo;
-            int j = hi + 1;
-            for (;;) {
-                do {
-                    ++i;
-                } while (i <= hi && compare(i, lo) <= 0);
-                do {
-                    --j;
-                } while (j > lo && compare(j, lo) >= 0);
-                if (j < i)
-                    break;
-                swap(i, j);
-            }
-            swap(lo, j);
-
-            // lo..j-1 and i..hi remain; j..i-1 equal the pivot and are final.
-            int leftLo = lo, leftHi = j - 1;
-            int rightLo = i, rightHi = hi;
-            bool haveNext = false;
-            if ((leftHi - leftLo) < (rightHi - rightLo)) {
-                if (rightHi - rightLo >= 1) {
-                    stackLo[depth] = rightLo;
-                    stackHi[depth] = rightHi;
-                    ++depth;
-                }
-                if (leftHi - leftLo >= 1) {
-                    lo = leftLo;
-                    hi = leftHi;
-                    haveNext = true;
-                }
-            } else {
-                if (leftHi - leftLo >= 1) {
-                    stackLo[depth] = leftLo;
-                    stackHi[depth] = leftHi;
-                    ++depth;
-                }
-                if (rightHi - rightLo >= 1) {
-                    lo = rightLo;
-                    hi = rightHi;
-                    haveNext = true;
-                }
-            }
-            if (!haveNext) {
-                if (depth == 0)
-                    break;
-                --depth;
-                lo = stackLo[depth];
-                hi = stackHi[depth];
-            }
-        }
-    } else {
-        for (int end = hi; end > lo; --end) {
-            int best = lo;
-            for (int c = lo + 1; c <= end; ++c) {
-                if (compare(c, best) == CR_BIGGER)
-                    best = c;
-            }
-            swap(best, end);
-        }
-    }
+    SortIndices(lo, hi, compare, swap);
 
     for (int k = 0; k < arrays; ++k)
         inList[k]->UnlockData();

@@ -184,78 +184,15 @@ void QSort(T* ioElems, int inCount, bool inDescending)
         return;
     // "a before b" in the sort's order: greater first when descending.
     auto less = [inDescending](const T& a, const T& b) { return inDescending ? b < a : a < b; };
+    auto compare = [ioElems, &less](int i, int j) {
+        return less(ioElems[i], ioElems[j]) ? CR_SMALLER : (less(ioElems[j], ioElems[i]) ? CR_BIGGER : CR_EQUAL);
+    };
     auto swap = [ioElems](int i, int j) {
         T t = ioElems[i];
         ioElems[i] = ioElems[j];
         ioElems[j] = t;
     };
-    if (inCount < 10) {
-        for (int end = inCount - 1; end >= 1; --end) {
-            int best = 0;
-            for (int c = 1; c <= end; ++c) {
-                if (less(ioElems[best], ioElems[c]))
-                    best = c;
-            }
-            swap(best, end);
-        }
-        return;
-    }
-    int stackLo[30];
-    int stackHi[30];
-    int depth = 0;
-    int lo = 0;
-    int hi = inCount - 1;
-    for (;;) {
-        int m = lo + (hi - lo + 1) / 2;
-        swap(m, lo);
-        int i = lo;
-        int j = hi + 1;
-        for (;;) {
-            do {
-                ++i;
-            } while (i <= hi && !less(ioElems[lo], ioElems[i]));
-            do {
-                --j;
-            } while (j > lo && !less(ioElems[j], ioElems[lo]));
-            if (j < i)
-                break;
-            swap(i, j);
-        }
-        swap(lo, j);
-        int leftLo = lo, leftHi = j - 1;
-        int rightLo = i, rightHi = hi;
-        bool haveNext = false;
-        if ((leftHi - leftLo) < (rightHi - rightLo)) {
-            if (rightHi - rightLo >= 1) {
-                stackLo[depth] = rightLo;
-                stackHi[depth] = rightHi;
-                ++depth;
-            }
-            if (leftHi - leftLo >= 1) {
-                lo = leftLo;
-                hi = leftHi;
-                haveNext = true;
-            }
-        } else {
-            if (leftHi - leftLo >= 1) {
-                stackLo[depth] = leftLo;
-                stackHi[depth] = leftHi;
-                ++depth;
-            }
-            if (rightHi - rightLo >= 1) {
-                lo = rightLo;
-                hi = rightHi;
-                haveNext = true;
-            }
-        }
-        if (!haveNext) {
-            if (depth == 0)
-                return;
-            --depth;
-            lo = stackLo[depth];
-            hi = stackHi[depth];
-        }
-    }
+    SortIndices(0, inCount - 1, compare, swap);
 }
 
 }  // namespace qelt
