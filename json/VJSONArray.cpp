@@ -117,12 +117,17 @@ int32_t VJSONArray::Retain(const char*) const
 
 int32_t VJSONArray::Release(const char*) const
 {
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    if (fGraph != nullptr && fGraph->HasCycle())
-        fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
-    if (fGraph != nullptr)
-        fGraph->AddTotalReferences(-1);
-    int32_t count = fRefCount.fetch_sub(1) - 1;
+    // As for objects: the count drops under the graph lock, the array is
+    // destroyed after it (its elements take the lock again as they go).
+    int32_t count;
+    {
+        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+        if (fGraph != nullptr && fGraph->HasCycle())
+            fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
+        if (fGraph != nullptr)
+            fGraph->AddTotalReferences(-1);
+        count = fRefCount.fetch_sub(1) - 1;
+    }
     if (count == 0)
         const_cast<VJSONArray*>(this)->DoOnRefCountZero();
     return count;
