@@ -587,54 +587,26 @@ void VTime::GetLocalTime(short& outYear, short& outMonth, short& outDay, short& 
     outMillisecond = date[6];
 }
 
-int VTime::GetLocalYear() const
+int VTime::_GetLocalField(int inIndex) const
 {
     short d[7];
     _GetLocalFields(d);
-    return d[0];
+    return d[inIndex];
 }
 
-int VTime::GetLocalMonth() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[1];
-}
+int VTime::GetLocalYear() const { return _GetLocalField(0); }
 
-int VTime::GetLocalDay() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[2];
-}
+int VTime::GetLocalMonth() const { return _GetLocalField(1); }
 
-int VTime::GetLocalHour() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[3];
-}
+int VTime::GetLocalDay() const { return _GetLocalField(2); }
 
-int VTime::GetLocalMinute() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[4];
-}
+int VTime::GetLocalHour() const { return _GetLocalField(3); }
 
-int VTime::GetLocalSecond() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[5];
-}
+int VTime::GetLocalMinute() const { return _GetLocalField(4); }
 
-int VTime::GetLocalMillisecond() const
-{
-    short d[7];
-    _GetLocalFields(d);
-    return d[6];
-}
+int VTime::GetLocalSecond() const { return _GetLocalField(5); }
+
+int VTime::GetLocalMillisecond() const { return _GetLocalField(6); }
 
 VDuration VTime::GetLocalDurationSinceMidnight() const
 {

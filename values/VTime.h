@@ -183,6 +183,9 @@ private:
     // The seven UTC fields (zeros when null) and the local ones.
     void _GetUTCFields(short* outDate) const;
     void _GetLocalFields(short* outDate) const;
+    // One of the seven local fields (year, month, day, hour, minute, second,
+    // millisecond), by index.
+    int _GetLocalField(int inIndex) const;
     // Local fields through LocalToUTCTime, then FromUTCTime.
     void _FromLocalFields(short* ioDate);
     // SetLocalHour and its twins: field 3 to 6 of the local date set to n.
