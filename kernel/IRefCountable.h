@@ -62,10 +62,11 @@ inline T* RetainRefCountable(T* obj)
 }
 
 // A holder of one reference to a reference-counted object (or null).
-// Built from an lvalue pointer it retains the object; built from an rvalue
-// pointer (VRefPtr<T>(new T), VRefPtr<T>(std::move(p))) it takes over the
-// reference the pointer carried. Copying retains, moving transfers, and
-// destruction or reassignment releases.
+// Built from a pointer it always retains the object, whatever the pointer's
+// value category; taking over a reference the caller already owns (a fresh
+// `new T`, a `Retain...` result) is the explicit, named AdoptRef(p) or
+// Adopt(p). A reader knows from the call site who releases. Copying retains,
+// moving transfers, and destruction or reassignment releases.
 template <class T>
 class VRefPtr {
 public:
@@ -76,17 +77,10 @@ public:
 
     // Retains.
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    VRefPtr(U* const& inObject) noexcept : fObject(inObject)
+    VRefPtr(U* inObject) noexcept : fObject(inObject)
     {
         if (fObject != nullptr)
             fObject->Retain();
-    }
-
-    // Takes over the caller's reference.
-    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    VRefPtr(U*&& inObject) noexcept : fObject(inObject)
-    {
-        inObject = nullptr;
     }
 
     // Retains (when retain is true) or takes over the reference.
@@ -143,18 +137,9 @@ public:
 
     // Retains.
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    VRefPtr& operator=(U* const& inObject) noexcept
+    VRefPtr& operator=(U* inObject) noexcept
     {
         Set(inObject);
-        return *this;
-    }
-
-    // Takes over the caller's reference.
-    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    VRefPtr& operator=(U*&& inObject) noexcept
-    {
-        Adopt(inObject);
-        inObject = nullptr;
         return *this;
     }
 
@@ -219,6 +204,13 @@ public:
 private:
     T* fObject;
 };
+
+// Takes over the reference the caller owns: VRefPtr<T> p = AdoptRef(new T).
+template <class T>
+[[nodiscard]] VRefPtr<T> AdoptRef(T* inObject) noexcept
+{
+    return VRefPtr<T>(inObject, false);
+}
 
 // A reference-counted block of raw bytes from the C library's allocator
 // (not the memory manager): a 64-bit byte count, a 32-bit atomic reference

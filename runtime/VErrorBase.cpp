@@ -379,7 +379,7 @@ void _ThrowError(VError code, const VString* p1, const VString* p2, const VStrin
     if (VProcess::sInstance == nullptr)
         return;
     try {
-        VRefPtr<VErrorBase> error(new VErrorBase(code));
+        VRefPtr<VErrorBase> error = AdoptRef(new VErrorBase(code));
         VValueBag* bag = error->GetBag();
         if (p1 != nullptr)
             bag->SetAttribute(kP1Key, *p1);
@@ -396,7 +396,7 @@ bool _PushRetainedError(VErrorBase* inError, VError inNativeError)
 {
     if (inError == nullptr)
         return false;
-    VRefPtr<VErrorBase> error(std::move(inError));
+    VRefPtr<VErrorBase> error = AdoptRef(inError);
     try {
         if (inNativeError != 0) {
             bool filtered = false;
@@ -416,7 +416,7 @@ bool _PushRetainedError(VErrorBase* inError, VError inNativeError)
 VError vThrowUserGeneratedError(VError inError, const VString& inMessage)
 {
     try {
-        VRefPtr<VErrorBase> error(new VErrorUserGenerated(inError, inMessage));
+        VRefPtr<VErrorBase> error = AdoptRef<VErrorBase>(new VErrorUserGenerated(inError, inMessage));
         VTask::PushError(error.Get());
     } catch (const std::bad_alloc&) {
     }

@@ -177,8 +177,8 @@ TEST(RefPtr, CopyMoveAssignAndDestroy)
 {
     int destroyed = 0;
     {
-        // Built from an rvalue pointer: takes over the creator's reference.
-        VRefPtr<Counted> a(new Counted(&destroyed));
+        // AdoptRef takes over the creator's reference.
+        VRefPtr<Counted> a = AdoptRef(new Counted(&destroyed));
         ASSERT_TRUE(a);
         EXPECT_EQ(a->Count(), 1);
 
@@ -206,6 +206,22 @@ TEST(RefPtr, CopyMoveAssignAndDestroy)
         handed->Release();
         EXPECT_EQ(destroyed, 0);
     }
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(RefPtr, ARawPointerIsRetainedWhateverItsValueCategory)
+{
+    int destroyed = 0;
+    Counted* raw = new Counted(&destroyed);
+    {
+        VRefPtr<Counted> fromRvalue(std::move(raw));  // never adopts silently
+        EXPECT_EQ(raw->Count(), 2);
+        VRefPtr<Counted> assigned;
+        assigned = static_cast<Counted*>(raw);
+        EXPECT_EQ(raw->Count(), 3);
+    }
+    EXPECT_EQ(raw->Count(), 1);
+    raw->Release();
     EXPECT_EQ(destroyed, 1);
 }
 
