@@ -2,3 +2,5 @@
 #pragma once
 
 #include "process/VProcess.h"
+#include "process/VCommandLineOptions.h"
+#include "process/VCommandLineParser.h"
