@@ -19,3 +19,5 @@
 #include "platform/PlatFaults.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatTrash.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatFileKinds.h"
