@@ -16,3 +16,8 @@
 #include "platform/PlatLocale.h"
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
+#include "platform/PlatFaults.h"
+#include "platform/PlatFileOps.h"
+#include "platform/PlatTrash.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatFileKinds.h"
