@@ -1,8 +1,18 @@
 #include "process/VProcess.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <unistd.h>
+
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
+#include "platform/PlatBundle.h"
+#include "runtime/VTask.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTaskMgr.h"
 
@@ -10,7 +20,15 @@ namespace qelt {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess() = default;
+VProcess::VProcess() : fLastTokenRelease(VSystem::GetCurrentTime())
+{
+    std::string value;
+    if (plat::GetMainBundleInfoValue("CFBundleName", value))
+        fProductName.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    if (plat::GetMainBundleInfoValue("CFBundleShortVersionString", value))
+        fProductVersion.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    fProductFolderName = fProductName;
+}
 
 VProcess::~VProcess()
 {
@@ -35,7 +53,9 @@ bool VProcess::_Init(unsigned int inFlags)
     // The process object is reachable from the very first step on.
     sInstance = this;
 
-    // Still to come here: the system version check.
+    // The system version check (always satisfied here).
+    if (!DoCheckSystemVersion(VSystem::MAC_OSX_10_12))
+        return false;
 
     // The international text library, then the process's default manager
     // for the user's dialect.
@@ -48,6 +68,8 @@ bool VProcess::_Init(unsigned int inFlags)
     // The file layer, the file kinds and resource files; still to come
     // here: the install folder check.
     if (!VFileKindManager::Init() || !VResourceFile::Init())
+        return false;
+    if (!_CheckCaseInsensitiveInstallFolder())
         return false;
 
     if (!VTaskMgr::Init(this))
@@ -75,6 +97,189 @@ void VProcess::_DeInit()
     // The logger stops here once it exists; the international text library
     // is the very last to go.
     VIntlMgr::ICU_Cleanup();
+}
+
+bool VProcess::DoCheckSystemVersion(VSystem::SystemVersion inVersion)
+{
+    bool ok = VSystem::IsSystemVersionOrAbove(inVersion);
+    if (!ok) {
+        VString message(inVersion == VSystem::MAC_OSX_10_12 ? "This application needs at least OS X 10.12"
+                                                             : "This application needs at least OS X 10.7");
+        VSystem::DisplayNotification(VString("Initialization failed"), message, 0, nullptr);
+    }
+    return ok;
+}
+
+bool VProcess::_CheckCaseInsensitiveInstallFolder()
+{
+    // The resources folder, and the same path with the case of its last
+    // name's first letter flipped: on a case-insensitive volume both exist.
+    std::string folder = plat::GetMainBundleResourcesFolder();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
+        return true;
+    std::string flipped = folder;
+    char& first = flipped[slash + 1];
+    if (first >= 'a' && first <= 'z')
+        first = static_cast<char>(first - 'a' + 'A');
+    else if (first >= 'A' && first <= 'Z')
+        first = static_cast<char>(first - 'A' + 'a');
+    struct stat info;
+    bool exists = ::stat(folder.c_str(), &info) == 0;
+    bool flippedExists = ::stat(flipped.c_str(), &info) == 0;
+    // Linux volumes are case-sensitive: the start-up goes on with a warning.
+    // LATER: the warning goes to the boot log once the logger is started.
+    fCaseSensitiveInstallFolder = exists != flippedExists;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+bool VProcess::IsRunning()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return false;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    return main != nullptr && !main->IsDying();
+}
+
+void VProcess::Run()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TaskState_Running)
+        return;
+    if (!fInitDone)
+        Init(0x50);
+    if (!fInitResult) {
+        VString reason("VApplication::DoInit failed");
+        _ThrowError(QeltError(4), &reason);
+        return;
+    }
+    VTask::FlushErrors();
+    // LATER: messaging for the main task starts here and stops after the
+    // kill, once tasks have message queues.
+    DoRun();
+    DoQuit();
+    main->Kill();
+}
+
+void VProcess::QuitAsynchronously(const VString*)
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr)
+        return;
+    main->Kill();
+    // LATER: wakes the main task's message queue (SetMessageQueueEvent) once
+    // tasks have one; until then a sleeping main task is woken.
+    main->WakeUp();
+}
+
+VResourceFile* VProcess::RetainResourceFile() { return nullptr; }
+
+VString VProcess::GetLogSourceIdentifier() { return fProductName; }
+
+// ---------------------------------------------------------------------------
+// Product version
+
+namespace {
+
+// Position of "build " in the version (collation search, diacritics ignored).
+int FindBuild(const VString& inVersion) { return inVersion.Find(VString("build "), 1, false); }
+
+}  // namespace
+
+void VProcess::GetBuildNumber(VString& outBuildNumber) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found <= 0) {
+        outBuildNumber.Clear();
+        return;
+    }
+    fProductVersion.GetSubString(found + 6, fProductVersion.GetLength() - (found + 5), outBuildNumber);
+    outBuildNumber.RemoveWhiteSpaces();
+}
+
+void VProcess::GetShortProductVersion(VString& outVersion) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found > 0)
+        outVersion = fProductVersion.Before(found);
+    else
+        outVersion = fProductVersion;
+    outVersion.RemoveWhiteSpaces();
+}
+
+void VProcess::GetMainProductVersion(VString& outVersion) const
+{
+    GetShortProductVersion(outVersion);
+    int dot = outVersion.FindUniChar('.');
+    if (dot > 0)
+        outVersion.Truncate(dot - 1);
+}
+
+int32_t VProcess::GetChangeListNumber() const
+{
+    VString build;
+    GetBuildNumber(build);
+    int dot = build.FindUniChar('.', build.GetLength(), true);
+    if (dot <= 0)
+        return 0;
+    return build.After(dot).GetLong();
+}
+
+// ---------------------------------------------------------------------------
+// Activity tokens
+
+bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
+{
+    StLocker locker(fTokenLock);
+    if (!fActivityTokens.empty())
+        return true;
+    return VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+void VProcess::RegisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.insert(inToken);
+}
+
+void VProcess::UnregisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.erase(inToken);
+    if (fActivityTokens.empty())
+        fLastTokenRelease = VSystem::GetCurrentTime();
+}
+
+VActivityToken::VActivityToken(const VString& inName) : fName(inName)
+{
+    VProcess::sInstance->RegisterActivityToken(this);
+}
+
+VActivityToken::~VActivityToken()
+{
+    VProcess::sInstance->UnregisterActivityToken(this);
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+int VProcess::GetSystemID() { return static_cast<int>(::getpid()); }
+
+bool VProcess::IsProcessRunning(int inPid)
+{
+    // kill() with 0 or a negative id tests process groups, not one process.
+    if (inPid <= 0)
+        return false;
+    return ::kill(inPid, 0) == 0 || errno != ESRCH;
 }
 
 }  // namespace qelt

@@ -3,13 +3,21 @@
 // to no other singleton.
 #pragma once
 
+#include <set>
+
+#include "kernel/IRefCountable.h"
 #include "kernel/VKernelTypes.h"
 #include "kernel/VObject.h"
+#include "kernel/VString.h"
+#include "kernel/VSystem.h"
+#include "runtime/VCriticalSection.h"
 
 namespace qelt {
 
 class ILogger;
 class VIntlMgr;
+class VResourceFile;
+class VActivityToken;
 
 class VProcess : public VObject {
 public:
@@ -38,6 +46,57 @@ public:
     // shut-down.
     static VProcess* sInstance;
 
+    // ---- Running ------------------------------------------------------
+    // On the main task: runs DoRun then DoQuit, then kills the main task.
+    // After a failed start-up it raises 'qelt' 4 instead.
+    void Run();
+    // Kills the main task and wakes it, so that Run returns; the reason is
+    // not used. Callable from any thread.
+    virtual void QuitAsynchronously(const VString* inReason);
+    // True while a main task exists and is not dying.
+    static bool IsRunning();
+
+    // The process's resource file, retained; this process holds none.
+    virtual VResourceFile* RetainResourceFile();
+    // A copy of the product name.
+    virtual VString GetLogSourceIdentifier();
+
+    // ---- Product name and version (from the main bundle's Info.plist) ----
+    const VString& GetProductName() const { return fProductName; }
+    const VString& GetProductVersion() const { return fProductVersion; }
+    const VString& GetProductFolderName() const { return fProductFolderName; }
+    // A version reads "<short version> build <build number>".
+    void GetBuildNumber(VString& outBuildNumber) const;
+    void GetShortProductVersion(VString& outVersion) const;
+    // The short version up to its first '.'.
+    void GetMainProductVersion(VString& outVersion) const;
+    // The number after the last '.' of the build number, 0 without one.
+    int32_t GetChangeListNumber() const;
+
+    // ---- Activity tokens ------------------------------------------------
+    // True while a token lives, or for inMilliseconds after the last one went.
+    bool HasSomeActivityTokens(uint32_t inMilliseconds);
+    void RegisterActivityToken(VActivityToken* inToken);
+    void UnregisterActivityToken(VActivityToken* inToken);
+
+    // ---- Processes ------------------------------------------------------
+    static int GetSystemID();
+    // True when a process of that id exists (ids of 0 and below never name
+    // one process).
+    static bool IsProcessRunning(int inPid);
+
+protected:
+    // The application's hooks, run by Run.
+    virtual void DoRun() {}
+    virtual void DoQuit() {}
+    // The first start-up step; false (after a notification) when the system
+    // is older than asked.
+    virtual bool DoCheckSystemVersion(VSystem::SystemVersion inVersion);
+
+    // On a case-sensitive volume the check cannot pass: the start-up warns
+    // and goes on.
+    bool _CheckCaseInsensitiveInstallFolder();
+
 protected:
     // The ordered start-up steps; false at the first that fails.
     bool _Init(unsigned int inFlags);
@@ -51,6 +110,34 @@ private:
     unsigned int fInitFlags = 0;
     ILogger* fLogger = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
+
+    VCriticalSection fTokenLock;
+    std::set<VActivityToken*> fActivityTokens;
+    uint32_t fLastTokenRelease;
+
+protected:
+    // Read from the main bundle's Info.plist by the constructor.
+    VString fProductName;
+    VString fProductVersion;
+    VString fProductFolderName;
+
+private:
+    // Set when the install folder lies on a case-sensitive volume.
+    bool fCaseSensitiveInstallFolder = false;
+};
+
+// A named token that marks the process as busy while it lives. Tokens are
+// made only while the process object exists.
+class VActivityToken : public VObject, public IRefCountable {
+public:
+    explicit VActivityToken(const VString& inName);
+    const VString& GetName() const { return fName; }
+
+protected:
+    ~VActivityToken() override;
+
+private:
+    VString fName;
 };
 
 }  // namespace qelt

@@ -4,3 +4,4 @@
 #include "process/VProcess.h"
 #include "process/VCommandLineOptions.h"
 #include "process/VCommandLineParser.h"
+#include "process/VProcessIPC.h"
