@@ -5,3 +5,4 @@
 #include "process/VCommandLineOptions.h"
 #include "process/VCommandLineParser.h"
 #include "process/VProcessIPC.h"
+#include "process/VArrayOf.h"
