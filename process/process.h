@@ -6,3 +6,4 @@
 #include "process/VCommandLineParser.h"
 #include "process/VProcessIPC.h"
 #include "process/VArrayOf.h"
+#include "process/VComponentManager.h"
