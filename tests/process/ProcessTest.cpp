@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -97,7 +99,7 @@ public:
     explicit TestProcess(int inVerdict = 0) : fVerdict(inVerdict) {}
 
     std::vector<std::string> fSeen;
-    bool fRan = false;
+    std::atomic<bool> fRan{false};
     bool fQuit = false;
     bool fVersionOK = true;
     bool fSleepInRun = false;
@@ -191,15 +193,16 @@ TEST(ProcessIPC, RunCallsTheHooksAndEndsTheMainTask)
         if (!process.Init(0))
             return 1;
         // The default run hook waits until asked to quit; ask from another
-        // thread, as a signal would.
+        // thread once the hook runs, as a signal would.
+        bool runningBefore = VProcess::IsRunning();
         std::thread quitter([&process] {
-            VTask::Sleep(50);
+            while (!process.fRan.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             process.QuitAsynchronously(nullptr);
         });
-        bool runningBefore = VProcess::IsRunning();
         process.Run();
         quitter.join();
-        std::printf("%d %d %d %d", runningBefore, process.fRan, process.fQuit, VProcess::IsRunning());
+        std::printf("%d %d %d %d", runningBefore, process.fRan.load(), process.fQuit, VProcess::IsRunning());
         return 0;
     });
     EXPECT_EQ(run.status, 0);
