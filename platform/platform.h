@@ -18,3 +18,6 @@
 #include "platform/PlatExecutables.h"
 #include "platform/PlatFolders.h"
 #include "platform/PlatFolderWatch.h"
+#include "platform/PlatFaults.h"
+#include "platform/PlatFileOps.h"
+#include "platform/PlatTrash.h"
