@@ -21,3 +21,5 @@
 #include "platform/PlatFaults.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatTrash.h"
+#include "platform/PlatUTF8.h"
+#include "platform/PlatNumbers.h"
