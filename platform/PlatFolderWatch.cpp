@@ -132,7 +132,7 @@ int FolderWatcher::AddFolder(void* cookie, const std::string& folderKey)
     return _AddFolderLocked(cookie, it->second, folderKey);
 }
 
-void FolderWatcher::RemoveWatch(void* cookie)
+void FolderWatcher::RemoveWatch(void* cookie, bool wait)
 {
     std::unique_lock<std::mutex> lock(fMutex);
     auto it = fWatches.find(cookie);
@@ -141,7 +141,7 @@ void FolderWatcher::RemoveWatch(void* cookie)
             _DropDescriptorLocked(cookie, wd);
         fWatches.erase(it);
     }
-    if (std::this_thread::get_id() != fThread.get_id())
+    if (wait && std::this_thread::get_id() != fThread.get_id())
         fIdle.wait(lock, [&] { return fInFlight != cookie; });
 }
 

@@ -45,9 +45,10 @@ public:
     // Adds a folder found later below a watch's root (a new subfolder).
     int AddFolder(void* cookie, const std::string& folderKey);
 
-    // Ends a watch. When its handler call is running on another thread, waits
-    // for it to return, so the cookie is unused afterwards.
-    void RemoveWatch(void* cookie);
+    // Ends a watch. With `wait`, when its handler call is running on another
+    // thread, waits for it to return, so the cookie is unused afterwards;
+    // without it, a handler call already under way may still run once.
+    void RemoveWatch(void* cookie, bool wait = true);
 
     // The number of inotify watches held (for tests).
     size_t CountFolderWatches() const;

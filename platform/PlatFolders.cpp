@@ -549,6 +549,33 @@ int DeleteTreeForced(const char* path, int& outRestoreError)
     return err;
 }
 
+bool IsSameOrInside(const char* inner, const char* outer)
+{
+    struct stat outerStatus;
+    if (stat(outer, &outerStatus) != 0)
+        return false;
+    std::string existing = WithoutFinalSlash(inner);
+    struct stat st;
+    while (stat(existing.c_str(), &st) != 0) {
+        std::string parent = ParentOf(existing);
+        if (parent == existing)
+            return false;
+        existing = parent;
+    }
+    char* real = realpath(existing.c_str(), nullptr);
+    if (real == nullptr)
+        return false;
+    std::string path(real);
+    free(real);
+    for (;;) {
+        if (stat(path.c_str(), &st) == 0 && st.st_dev == outerStatus.st_dev && st.st_ino == outerStatus.st_ino)
+            return true;
+        if (path == "/")
+            return false;
+        path = ParentOf(path);
+    }
+}
+
 bool IsPackageFolder(const char* path)
 {
     std::string text = WithoutFinalSlash(path);

@@ -118,6 +118,12 @@ int SetFolderMode(const char* path, unsigned mode);
 // remove; what was removed before stays removed.
 int DeleteTreeForced(const char* path, int& outRestoreError);
 
+// Whether `inner` is `outer` or lies inside it, by device and inode: the
+// real path of inner (of its nearest existing ancestor when it does not
+// exist yet) and each folder above it are compared with outer (links
+// followed). False when outer does not exist.
+bool IsSameOrInside(const char* inner, const char* outer);
+
 // Whether the folder is an application package: its name ends with ".app"
 // or it holds "Contents/Info.plist".
 bool IsPackageFolder(const char* path);

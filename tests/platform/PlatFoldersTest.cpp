@@ -267,3 +267,26 @@ TEST(PlatFolders, WatchOfMissingFolderFailsAndKeepsNothing)
     EXPECT_EQ(watcher.CountFolderWatches(), 0u);
     EXPECT_EQ(watcher.AddFolder(&cookie, root + "/"), ENOENT);
 }
+
+TEST(PlatFolders, ContainmentFollowsLinksByDeviceAndInode)
+{
+    std::string root = qelt::test::MakeTempFolder("inside");
+    mkdir((root + "/src").c_str(), 0755);
+    mkdir((root + "/src/sub").c_str(), 0755);
+    mkdir((root + "/other").c_str(), 0755);
+    symlink((root + "/src/sub").c_str(), (root + "/other/link").c_str());
+    struct Case {
+        std::string inner;
+        bool inside;
+    } cases[] = {
+        {root + "/src", true},
+        {root + "/src/", true},
+        {root + "/src/sub/new/deeper", true},  // not there yet: its nearest existing folder counts
+        {root + "/other/link/x", true},        // reached through a link
+        {root + "/other", false},
+        {root + "/srcx", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsSameOrInside(c.inner.c_str(), (root + "/src").c_str()), c.inside) << c.inner;
+    EXPECT_FALSE(IsSameOrInside(root.c_str(), (root + "/missing").c_str()));
+}
