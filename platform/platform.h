@@ -21,3 +21,5 @@
 #include "platform/PlatTrash.h"
 #include "platform/PlatFile.h"
 #include "platform/PlatFileKinds.h"
+#include "platform/PlatUTF8.h"
+#include "platform/PlatNumbers.h"

@@ -1,5 +1,6 @@
 #include "process/VProcess.h"
 
+#include "files/VFile.h"
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
@@ -47,7 +48,7 @@ bool VProcess::_Init(unsigned int inFlags)
 
     // The file layer, the file kinds and resource files; still to come
     // here: the install folder check.
-    if (!VFileKindManager::Init() || !VResourceFile::Init())
+    if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
         return false;
 
     if (!VTaskMgr::Init(this))
@@ -69,6 +70,7 @@ void VProcess::_DeInit()
     VTaskMgr::DeInit();
     VResourceFile::DeInit();
     VFileKindManager::DeInit();
+    VFile::DeInit();
     // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
