@@ -18,3 +18,4 @@
 #include "platform/PlatExecutables.h"
 #include "platform/PlatUTF8.h"
 #include "platform/PlatNumbers.h"
+#include "platform/PlatRealPath.h"
