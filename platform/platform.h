@@ -23,3 +23,4 @@
 #include "platform/PlatFileKinds.h"
 #include "platform/PlatUTF8.h"
 #include "platform/PlatNumbers.h"
+#include "platform/PlatRealPath.h"
