@@ -21,5 +21,8 @@
 #include "platform/PlatFaults.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatTrash.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatFileKinds.h"
 #include "platform/PlatUTF8.h"
 #include "platform/PlatNumbers.h"
+#include "platform/PlatRealPath.h"
