@@ -461,6 +461,44 @@ int CreateEmptyFile(const char* path, bool replace)
     return err;
 }
 
+int MakeFolderChain(const std::string& path, unsigned mode)
+{
+    // Climbs to the first existing ancestor, then creates downwards.
+    std::vector<std::string> missing;
+    std::string at = path;
+    while (at.size() > 1 && at.back() == '/')
+        at.pop_back();
+    for (;;) {
+        struct stat st;
+        if (::stat(at.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                return ENOTDIR;
+            break;
+        }
+        if (errno != ENOENT)
+            return errno;
+        missing.push_back(at);
+        std::string up = ParentPath(at);
+        if (up == at)
+            break;
+        at = up;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (int fault = FaultCheck("mkdir"))
+            return fault;
+        if (::mkdir(it->c_str(), mode) != 0 && errno != EEXIST)
+            return errno;
+    }
+    return 0;
+}
+
+int DeleteFileEntry(const char* path)
+{
+    if (int fault = FaultCheck("unlink"))
+        return fault;
+    return ::unlink(path) == 0 ? 0 : errno;
+}
+
 int RevealFolder(const char* folderPath)
 {
     const char* display = std::getenv("DISPLAY");

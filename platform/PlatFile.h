@@ -104,6 +104,13 @@ int ResolveLink(const char* path, std::string& outTarget, bool& outIsFolder);
 // with it the new empty file is made beside and renamed over the old one.
 int CreateEmptyFile(const char* path, bool replace);
 
+// Makes the folder and its missing ancestors with the mode (umask applies);
+// an existing folder is fine, an existing file in the chain gives ENOTDIR.
+int MakeFolderChain(const std::string& path, unsigned mode);
+
+// Removes a file or link (never a folder: EISDIR).
+int DeleteFileEntry(const char* path);
+
 // Shows the folder in the desktop's file viewer (xdg-open) when a graphical
 // session exists; ENOTSUP otherwise.
 int RevealFolder(const char* folderPath);

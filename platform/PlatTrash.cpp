@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/PlatFaults.h"
+#include "platform/PlatFile.h"
 
 namespace qelt::plat {
 
@@ -31,23 +32,11 @@ std::string ParentOf(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-int MakeFolder(const std::string& path)
+int MakeTrashFolder(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
         return 0;
     return errno;
-}
-
-int MakeFolders(const std::string& path)
-{
-    if (path.empty() || path == "/")
-        return 0;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    if (int err = MakeFolders(ParentOf(path)))
-        return err;
-    return MakeFolder(path);
 }
 
 // A trash folder is usable when it is a real folder (not a link) owned by us.
@@ -160,10 +149,10 @@ int MoveToTrash(const char* path, std::string* outTrashed)
     std::string trash;
     std::string recordPath;
     struct stat homeStat;
-    if (!dataHome.empty() && MakeFolders(dataHome) == 0 && ::stat(dataHome.c_str(), &homeStat) == 0 &&
+    if (!dataHome.empty() && MakeFolderChain(dataHome, 0700) == 0 && ::stat(dataHome.c_str(), &homeStat) == 0 &&
         homeStat.st_dev == itemStat.st_dev) {
         trash = dataHome + "/Trash";
-        if (MakeFolder(trash) != 0 || !IsOwnFolder(trash))
+        if (MakeTrashFolder(trash) != 0 || !IsOwnFolder(trash))
             return ENOTSUP;
         recordPath = absolute;
     } else {
@@ -173,18 +162,18 @@ int MoveToTrash(const char* path, std::string* outTrashed)
         std::string shared = topPrefix + "/.Trash";
         struct stat sst;
         if (::lstat(shared.c_str(), &sst) == 0 && S_ISDIR(sst.st_mode) && (sst.st_mode & S_ISVTX) != 0 &&
-            MakeFolder(shared + "/" + uid) == 0 && IsOwnFolder(shared + "/" + uid)) {
+            MakeTrashFolder(shared + "/" + uid) == 0 && IsOwnFolder(shared + "/" + uid)) {
             trash = shared + "/" + uid;
         } else {
             trash = topPrefix + "/.Trash-" + uid;
-            if (MakeFolder(trash) != 0 || !IsOwnFolder(trash))
+            if (MakeTrashFolder(trash) != 0 || !IsOwnFolder(trash))
                 return ENOTSUP;
         }
         recordPath = absolute.substr(topPrefix.size() + 1);
     }
     std::string files = trash + "/files";
     std::string info = trash + "/info";
-    if (MakeFolder(files) != 0 || MakeFolder(info) != 0 || !IsOwnFolder(files) || !IsOwnFolder(info))
+    if (MakeTrashFolder(files) != 0 || MakeTrashFolder(info) != 0 || !IsOwnFolder(files) || !IsOwnFolder(info))
         return ENOTSUP;
 
     std::string record = "[Trash Info]\nPath=" + EncodeTrashPath(recordPath) + "\nDeletionDate=" + DeletionDate() + "\n";

@@ -8,6 +8,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "files/VFile.h"
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
@@ -65,9 +66,9 @@ bool VProcess::_Init(unsigned int inFlags)
     if (fDefaultIntlMgr == nullptr)
         return false;
 
-    // The file layer, the file kinds and resource files; still to come
-    // here: the install folder check.
-    if (!VFileKindManager::Init() || !VResourceFile::Init())
+    // The file layer, the file kinds and resource files, then the install
+    // folder check.
+    if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
         return false;
     if (!_CheckCaseInsensitiveInstallFolder())
         return false;
@@ -91,6 +92,7 @@ void VProcess::_DeInit()
     VTaskMgr::DeInit();
     VResourceFile::DeInit();
     VFileKindManager::DeInit();
+    VFile::DeInit();
     // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;

@@ -1,6 +1,10 @@
 // Type identifiers of the platform side of files: public kinds come from the
 // platform layer's table of declarations.
+#include <cerrno>
+
+#include "files/VFile.h"
 #include "files/VFileKind.h"
+#include "platform/PlatFile.h"
 #include "files/mac/XMacFile.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatFileKinds.h"
@@ -56,6 +60,51 @@ VFileKind* XMacFile::CreatePublicFileKindFromOsKind(const VString&) { return nul
 bool XMacFile::IsFileKindConformsTo(const VFileKind& a, const VFileKind& b)
 {
     return plat::PublicKindConformsTo(ToUTF8(a.GetID()), ToUTF8(b.GetID()));
+}
+
+VError XMacFile::GetUTIString(VString& outUTI) const
+{
+    outUTI.Clear();
+    std::string id;
+    switch (plat::GetEntryKind(GetPosixText())) {
+    case plat::EntryKind::Missing:
+        return PosixError(ENOENT);
+    case plat::EntryKind::Folder:
+        id = "public.folder";
+        break;
+    case plat::EntryKind::Link:
+        id = "public.symlink";
+        break;
+    default: {
+        VString extension;
+        if (fOwner != nullptr)
+            fOwner->GetPath().GetExtension(extension);
+        id = plat::PublicKindForExtension(ToUTF8(extension));
+        if (id.empty())
+            id = "public.data";
+        break;
+    }
+    }
+    outUTI = FromUTF8(id);
+    return VE_OK;
+}
+
+VError XMacFile::ConformsTo(const VFileKind& inKind, bool* outConforms) const
+{
+    VString extension;
+    if (fOwner != nullptr)
+        fOwner->GetPath().GetExtension(extension);
+    if (!inKind.IsPublic()) {
+        *outConforms = inKind.MatchExtension(extension);
+        return VE_OK;
+    }
+    VString uti;
+    VError err = GetUTIString(uti);
+    if (err != VE_OK)
+        return err;
+    *outConforms = plat::PublicKindConformsTo(ToUTF8(uti), ToUTF8(inKind.GetID())) ||
+                   (!extension.IsEmpty() && inKind.MatchExtension(extension));
+    return VE_OK;
 }
 
 }  // namespace qelt

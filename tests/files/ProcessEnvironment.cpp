@@ -1,6 +1,6 @@
 // One process object for the whole files test program: created and started
 // before the first test, shut down after the last. Tests raise and read
-// errors through it and through the main task its start-up adopts.
+// errors, and run tasks, through it and the main task its start-up adopts.
 #include <gtest/gtest.h>
 
 #include "process/VProcess.h"
