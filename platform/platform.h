@@ -16,3 +16,4 @@
 #include "platform/PlatLocale.h"
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
+#include "platform/PlatDebug.h"

@@ -2,3 +2,4 @@
 #pragma once
 
 #include "process/VProcess.h"
+#include "process/VBootLogListener.h"
