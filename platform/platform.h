@@ -17,3 +17,5 @@
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
 #include "platform/PlatDebug.h"
+#include "platform/PlatUTF8.h"
+#include "platform/PlatNumbers.h"
