@@ -5,6 +5,7 @@
 #include "files/mac/XMacFile.h"
 #include "files/mac/XMacVolumes.h"
 #include "kernel/VCppMemMgr.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
@@ -22,49 +23,9 @@ UniChar* WritableUnits(VString& ioText, int inCapacity)
     return const_cast<UniChar*>(ioText.GetCPointer());
 }
 
-// Length of the well-formed UTF-8 sequence at p (0 when ill-formed), and its
-// code point.
-int WellFormedSequence(const unsigned char* p, size_t inLeft, uint32_t& outCode)
-{
-    const unsigned char b = p[0];
-    int n;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-        outCode = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-        outCode = b & 0x0F;
-        if (b == 0xE0)
-            lo = 0xA0;
-        else if (b == 0xED)
-            hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-        outCode = b & 0x07;
-        if (b == 0xF0)
-            lo = 0x90;
-        else if (b == 0xF4)
-            hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (inLeft < static_cast<size_t>(n))
-        return 0;
-    for (int i = 1; i < n; ++i) {
-        const unsigned char c = p[i];
-        if (c < lo || c > hi)
-            return 0;
-        lo = 0x80;
-        hi = 0xBF;
-        outCode = (outCode << 6) | (c & 0x3F);
-    }
-    return n;
-}
-
 }  // namespace
 
-// ---- The path mode of the UTF-8 coding --------------------------------------
+// ---- Path texts in the path mode of the platform's UTF-8 coder ----------------
 
 void XMacFile::DecodePathBytes(const char* inBytes, size_t inCount, VString& outText)
 {
@@ -73,73 +34,21 @@ void XMacFile::DecodePathBytes(const char* inBytes, size_t inCount, VString& out
         return;
     if (inCount > 0x3FFFFFF0)
         inCount = 0x3FFFFFF0;
+    // One unit a byte at most.
     UniChar* out = WritableUnits(outText, static_cast<int>(inCount));
     if (out == nullptr)
         return;
-    const auto* p = reinterpret_cast<const unsigned char*>(inBytes);
-    size_t i = 0;
-    int n = 0;
-    while (i < inCount) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            out[n++] = b;
-            ++i;
-            continue;
-        }
-        uint32_t code = 0;
-        const int len = WellFormedSequence(p + i, inCount - i, code);
-        if (len == 0) {
-            // A byte that starts no well-formed sequence comes in as itself
-            // above U+DC00; the next byte is read afresh.
-            out[n++] = static_cast<UniChar>(0xDC00 + b);
-            ++i;
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out[n++] = static_cast<UniChar>(0xD800 + (code >> 10));
-            out[n++] = static_cast<UniChar>(0xDC00 + (code & 0x3FF));
-            i += static_cast<size_t>(len);
-        } else {
-            out[n++] = static_cast<UniChar>(code);
-            i += static_cast<size_t>(len);
-        }
-    }
-    outText.Validate(n);
+    const plat::UTF8Result result = plat::DecodeUTF8(inBytes, inCount, out, inCount, plat::UTF8Mode::kPath, true);
+    outText.Validate(static_cast<int>(result.produced));
 }
 
 void XMacFile::EncodePathText(const UniChar* inUnits, int inCount, std::string& outBytes)
 {
-    outBytes.clear();
-    if (inUnits == nullptr || inCount <= 0)
+    if (inUnits == nullptr || inCount <= 0) {
+        outBytes.clear();
         return;
-    outBytes.reserve(static_cast<size_t>(inCount) + 8);
-    for (int i = 0; i < inCount; ++i) {
-        uint32_t u = inUnits[i];
-        if (u < 0x80) {
-            outBytes.push_back(static_cast<char>(u));
-            continue;
-        }
-        if (u >= 0xDC80 && u <= 0xDCFF) {
-            outBytes.push_back(static_cast<char>(u - 0xDC00));
-            continue;
-        }
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < inCount && inUnits[i + 1] >= 0xDC00 && inUnits[i + 1] <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (inUnits[i + 1] - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;  // a lone surrogate that stands for no byte
-        }
-        if (u < 0x800) {
-            outBytes.push_back(static_cast<char>(0xC0 | (u >> 6)));
-        } else if (u < 0x10000) {
-            outBytes.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            outBytes.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        } else {
-            outBytes.push_back(static_cast<char>(0xF0 | (u >> 18)));
-            outBytes.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-            outBytes.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        }
-        outBytes.push_back(static_cast<char>(0x80 | (u & 0x3F)));
     }
+    outBytes = plat::UTF16ToUTF8(inUnits, static_cast<size_t>(inCount), plat::UTF8Mode::kPath);
 }
 
 // ---- Full conversions ------------------------------------------------------
