@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -33,7 +34,13 @@ void BreakIntoDebugger()
     if (IsTracerAttached())
         ::raise(SIGTRAP);
     else
-        std::exit(1);
+        EndProcess(1);
+}
+
+void EndProcess(int status)
+{
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 std::string FormatLocalTimeC(const char* format)

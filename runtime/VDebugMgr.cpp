@@ -307,7 +307,7 @@ void VDebugMgr::Break()
 
 void VDebugMgr::Abort()
 {
-    std::exit(1);
+    plat::EndProcess(1);
 }
 
 void VDebugMgr::fprintf_console(const char* inFormat, ...)

@@ -95,7 +95,8 @@ public:
     // Breaks into the debugger unless the current task forbids breaks;
     // nothing without a current task.
     void Break();
-    // Ends the process with status 1.
+    // Ends the process with status 1 (streams flushed, no static destructor
+    // run while other tasks may still be running).
     [[noreturn]] void Abort();
 
     static void fprintf_console(const char* inFormat, ...) __attribute__((format(printf, 1, 2)));

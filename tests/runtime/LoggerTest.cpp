@@ -229,8 +229,9 @@ TEST(Logger, DestructionWaitsForASlowListenerBeyondTheStopLimit)
     logger->AddLogListener(slow.Get());
     VRefPtr<VTask> task(logger->GetLoggerTask());
     logger->LogBag(Record("slow").Get());
-    while (!slow->fEntered.load())
+    for (int i = 0; i < 1000 && !slow->fEntered.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(slow->fEntered.load());
     logger->Stop();  // gives up after 3000 ms
     logger->Release();
     EXPECT_TRUE(slow->fDone.load());
