@@ -132,6 +132,49 @@ struct LocalTimeText {
 
 thread_local LocalTimeText tLocalTime;
 
+// A line put together in a small fixed buffer; Fits tells whether all of it
+// found room.
+class LineBuilder {
+public:
+    void Add(const char* inText)
+    {
+        const size_t length = std::strlen(inText);
+        if (fFits && length < sizeof(fText) - fLength) {
+            std::memcpy(fText + fLength, inText, length);
+            fLength += length;
+        } else {
+            fFits = false;
+        }
+    }
+
+    void Number(unsigned long long inValue)
+    {
+        char digits[24];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + inValue % 10);
+            inValue /= 10;
+        } while (inValue != 0);
+        char text[24];
+        for (int i = 0; i < count; ++i)
+            text[i] = digits[count - 1 - i];
+        text[count] = 0;
+        Add(text);
+    }
+
+    bool Fits() const { return fFits; }
+    const char* Text()
+    {
+        fText[fLength] = 0;
+        return fText;
+    }
+
+private:
+    char fText[1024];
+    size_t fLength = 0;
+    bool fFits = true;
+};
+
 }  // namespace
 
 VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& inFolderPath, const VString& inName)
@@ -348,7 +391,24 @@ void VLog4jMsgFileLogger::_WriteLine(const char* inLoggerName, EMessageLevel inL
     const char* time = tLocalTime.Now();
     const unsigned long long sequence = ILogger::GetSequenceNumber();
     const char* levelName = GetMessageLevelName(inLevel);
-    if (sequence != 0)
+    // Usual lines are put together here and written in one piece; longer
+    // ones go through the formatted append.
+    LineBuilder line;
+    if (sequence != 0) {
+        line.Number(sequence);
+        line.Add(" ");
+    }
+    line.Add(time);
+    line.Add(" [");
+    line.Add(name);
+    line.Add("] ");
+    line.Add(levelName);
+    line.Add(" - ");
+    line.Add(message);
+    line.Add("\n");
+    if (line.Fits())
+        fLogFile->AppendString(line.Text());
+    else if (sequence != 0)
         fLogFile->AppendFormattedString("%llu %s [%s] %s - %s\n", sequence, time, name, levelName, message);
     else
         fLogFile->AppendFormattedString("%s [%s] %s - %s\n", time, name, levelName, message);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 #include "kernel/StStringConverter.h"
@@ -138,10 +139,12 @@ bool VSplitableLogFile::Open(bool inTruncate, bool inSearchFreePart)
             fJustOpened = true;
             return false;
         }
+        struct stat info;
+        fPosition = ::fstat(fileno(fStream), &info) == 0 ? static_cast<long>(info.st_size) : 0;
     }
     if (!fHeader.IsEmpty()) {
         StStringConverter<char> bytes(fHeader, fCharSet);
-        std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream);
+        _Wrote(static_cast<long>(std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream)));
     }
     fJustOpened = true;
     return true;
@@ -183,7 +186,7 @@ void VSplitableLogFile::Flush()
 
 int VSplitableLogFile::CheckLogSize()
 {
-    if (fStream == nullptr || std::ftell(fStream) < kSplitSize)
+    if (fStream == nullptr || fPosition < kSplitSize)
         return 0;
     Close();
     const int oldNumber = fLogNumber;
@@ -211,7 +214,7 @@ void VSplitableLogFile::CheckEndOfLine()
         fJustOpened = false;
     } else if (!fSeparator.IsEmpty() && fStream != nullptr) {
         StStringConverter<char> bytes(fSeparator, fCharSet);
-        std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream);
+        _Wrote(static_cast<long>(std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream)));
     }
 }
 
@@ -223,7 +226,7 @@ void VSplitableLogFile::AppendFormattedString(const char* inFormat, ...)
     CheckEndOfLine();
     va_list args;
     va_start(args, inFormat);
-    std::vfprintf(fStream, inFormat, args);
+    _Wrote(std::vfprintf(fStream, inFormat, args));
     va_end(args);
 }
 
@@ -233,7 +236,8 @@ void VSplitableLogFile::AppendString(const char* inText)
     if (fStream == nullptr || inText == nullptr)
         return;
     CheckEndOfLine();
-    std::fputs(inText, fStream);
+    const size_t length = std::strlen(inText);
+    _Wrote(static_cast<long>(std::fwrite(inText, 1, length, fStream)));
 }
 
 void VSplitableLogFile::AppendString(const VString& inText)
@@ -243,7 +247,7 @@ void VSplitableLogFile::AppendString(const VString& inText)
         return;
     CheckEndOfLine();
     StStringConverter<char> bytes(inText, fCharSet);
-    std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream);
+    _Wrote(static_cast<long>(std::fwrite(bytes.GetCPointer(), 1, bytes.GetSize(), fStream)));
 }
 
 }  // namespace qelt

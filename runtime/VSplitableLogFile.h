@@ -63,7 +63,16 @@ public:
 private:
     void _BuildFileName(int inLogNumber, VString& outName) const;
 
+    // Remembers the bytes written to the stream, so that the size test
+    // needs no system call (an append stream's ftell asks the system).
+    void _Wrote(long inBytes)
+    {
+        if (inBytes > 0)
+            fPosition += inBytes;
+    }
+
     FILE* fStream = nullptr;
+    long fPosition = 0;  // the size of the current part, with what is buffered
     VFilePath fFolderPath;
     VString fName;
     int fLogNumber = 1;

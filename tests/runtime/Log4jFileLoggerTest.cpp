@@ -183,6 +183,20 @@ TEST_F(FileLoggerTest, ErrorRecordsNameTheComponentAndCarryCodeAndTask)
     EXPECT_EQ(Tail(lines[0]), "[S.qelt] ERROR - [101] " + to_string(description) + " (task=7, taskName=T)");
 }
 
+TEST_F(FileLoggerTest, LongLinesAreWrittenWhole)
+{
+    VLog4jMsgFileLogger logger(FolderPath(fFolder), VString("log"));
+    logger.Start();
+    const std::string longText(3000, 'x');
+    logger.GetListener()->Log("S", EML_Error, longText.c_str());
+    logger.GetListener()->Log("S", EML_Error, "short");
+    logger.Stop();
+    const std::vector<std::string> lines = Lines(Part(fFolder, 1));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Tail(lines[0]), "[S] ERROR - " + longText);
+    EXPECT_EQ(Tail(lines[1]), "[S] ERROR - short");
+}
+
 TEST_F(FileLoggerTest, PausedLoggersDropWhatTheyAreGiven)
 {
     VLog4jMsgFileLogger logger(FolderPath(fFolder), VString("log"));
