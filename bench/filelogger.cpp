@@ -42,14 +42,24 @@ void EnsureToolbox()
     (void)sDone;
 }
 
-// A fresh, empty folder for one benchmark, below the working folder.
-std::string Folder(const char* name)
-{
-    std::filesystem::path path = std::filesystem::current_path() / "bench_logs" / name;
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
-    return path.string();
-}
+// A fresh, empty folder for one benchmark beside the benchmark program (in
+// the build folder, on disk), removed again when the benchmark ends.
+class Folder {
+public:
+    explicit Folder(const char* name)
+        : fPath(std::filesystem::read_symlink("/proc/self/exe").parent_path() / "bench_logs" / name)
+    {
+        std::filesystem::remove_all(fPath);
+        std::filesystem::create_directories(fPath);
+    }
+    ~Folder() { std::filesystem::remove_all(fPath); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    operator std::string() const { return fPath.string(); }
+
+private:
+    std::filesystem::path fPath;
+};
 
 VFilePath FolderPath(const std::string& posix)
 {
@@ -69,7 +79,7 @@ long ResidentKiB()
 void BM_FileLogger_Log(benchmark::State& state)
 {
     EnsureToolbox();
-    const std::string folder = Folder("log");
+    const Folder folder("log");
     VLog4jMsgFileLogger logger(FolderPath(folder), VString("bench"));
     logger.Start();
     VLog4jMsgFileLogger::VLog4jLogListener* listener = logger.GetListener();
@@ -83,7 +93,7 @@ BENCHMARK(BM_FileLogger_Log);
 void BM_FileLogger_Put(benchmark::State& state)
 {
     EnsureToolbox();
-    const std::string folder = Folder("put");
+    const Folder folder("put");
     VLog4jMsgFileLogger logger(FolderPath(folder), VString("bench"));
     logger.Start();
     std::vector<const VValueBag*> records;
@@ -107,7 +117,7 @@ BENCHMARK(BM_FileLogger_Put);
 void BM_FileLogger_TenMillionLines(benchmark::State& state)
 {
     EnsureToolbox();
-    const std::string folder = Folder("long");
+    const Folder folder("long");
     long afterMillion = 0;
     long atEnd = 0;
     for (auto _ : state) {
@@ -123,7 +133,7 @@ void BM_FileLogger_TenMillionLines(benchmark::State& state)
         logger.Stop();
     }
     int parts = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(folder)))
         parts += entry.is_regular_file() ? 1 : 0;
     state.counters["rss_1M_KiB"] = static_cast<double>(afterMillion);
     state.counters["rss_10M_KiB"] = static_cast<double>(atEnd);
@@ -135,8 +145,8 @@ BENCHMARK(BM_FileLogger_TenMillionLines)->Iterations(1)->Unit(benchmark::kSecond
 #ifdef QELT_HAVE_SPDLOG
 void BM_Spdlog_BasicFileSinkMt(benchmark::State& state)
 {
-    const std::string folder = Folder("peer");
-    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(folder + "/bench_1.txt", true);
+    const Folder folder("peer");
+    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(std::string(folder) + "/bench_1.txt", true);
     spdlog::logger logger(kName, sink);
     logger.set_pattern("%Y-%m-%dT%H:%M:%S.%e [%n] %l - %v");
     unsigned long long sequence = 0;
