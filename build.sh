@@ -3,6 +3,7 @@
 #   ./build.sh test           install what is missing, build with sanitizers, run every test
 #   ./build.sh demo           install what is missing, build, run the main job
 #   ./build.sh bench [FILTER] build optimised and run the benchmarks
+#   ./build.sh tsan [FILTER]  build the runtime tests with ThreadSanitizer and run them
 #   ./build.sh fuzz [SECONDS] build the libFuzzer targets with clang and run
 #                             each on a copy of its corpus (default 60 s each)
 set -euo pipefail
@@ -31,6 +32,12 @@ install_missing() {
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
     fi
 }
+
+# The bench mode also needs the peer logging library the file logger is
+# measured against.
+if [ "$mode" = "bench" ]; then
+    packages+=(libspdlog-dev)
+fi
 
 # The fuzz mode also needs clang and its fuzzer runtime.
 if [ "$mode" = "fuzz" ]; then
@@ -70,6 +77,14 @@ bench)
     done
     exit $status
     ;;
+tsan)
+    install_missing
+    configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELT_SANITIZE=OFF -DQELT_TESTS=ON \
+        -DCMAKE_C_FLAGS="-fsanitize=thread" -DCMAKE_CXX_FLAGS="-fsanitize=thread" \
+        -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+    cmake --build build/tsan -j "$jobs" --target test_runtime
+    TSAN_OPTIONS=halt_on_error=1 build/tsan/test_runtime --gtest_filter="${1:-*}"
+    ;;
 fuzz)
     install_missing
     seconds="${1:-60}"
@@ -100,7 +115,7 @@ fuzz)
     done
     ;;
 *)
-    echo "usage: ./build.sh test|demo|bench [FILTER]|fuzz [SECONDS]" >&2
+    echo "usage: ./build.sh test|demo|bench [FILTER]|tsan [FILTER]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -23,6 +23,7 @@
 #include "platform/PlatTrash.h"
 #include "platform/PlatFile.h"
 #include "platform/PlatFileKinds.h"
+#include "platform/PlatDebug.h"
 #include "platform/PlatUTF8.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatRealPath.h"

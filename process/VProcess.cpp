@@ -13,8 +13,11 @@
 #include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
+#include "process/VBootLogListener.h"
+#include "runtime/VDebugMgr.h"
 #include "runtime/VTask.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
 
 namespace qelt {
@@ -33,8 +36,41 @@ VProcess::VProcess() : fLastTokenRelease(VSystem::GetCurrentTime())
 
 VProcess::~VProcess()
 {
+    // The logger goes first, while its task can still be waited for.
+    _ReleaseLogger();
     if (fInitDone)
         _DeInit();
+}
+
+VString VProcess::GetLogSourceIdentifier() const
+{
+    return fProductName;
+}
+
+bool VProcess::_CreateLogger()
+{
+    if (fLogger != nullptr)
+        return true;
+    VLogger* logger = new VLogger;
+    fLogger = logger;
+    fBootLogListener = new VBootLogListener;
+    logger->AddLogListener(fBootLogListener);
+    logger->Start();
+    return true;
+}
+
+void VProcess::_ReleaseLogger()
+{
+    // No toolbox thread outlives the task manager: the logger's task is
+    // stopped and, when this is the last reference, waited for until dead.
+    if (fLogger != nullptr) {
+        ILogger* logger = fLogger;
+        fLogger = nullptr;
+        logger->Stop();
+        logger->Release();
+    }
+    ReleaseRefCountable(fBootLogListener);
+    fBootLogListener = nullptr;
 }
 
 bool VProcess::Init(unsigned int inFlags)
@@ -49,8 +85,6 @@ bool VProcess::Init(unsigned int inFlags)
 
 bool VProcess::_Init(unsigned int inFlags)
 {
-    (void)inFlags;
-
     // The process object is reachable from the very first step on.
     sInstance = this;
 
@@ -77,18 +111,24 @@ bool VProcess::_Init(unsigned int inFlags)
         return false;
     if (!VErrorBase::Init())
         return false;
+    if (!VDebugMgr::Get()->Init())
+        return false;
 
-    // Still to come, in this order: the debug manager, the progress manager,
-    // the built-in file systems, the root class store, and with flag 0x10
-    // the logger with its boot listener.
+    // Still to come, in this order: the progress manager, the built-in file
+    // systems, the root class store.
+
+    // With flag 0x10, the logger with its boot listener, last.
+    if ((inFlags & 0x10) != 0 && !_CreateLogger())
+        return false;
     return true;
 }
 
 void VProcess::_DeInit()
 {
     sInstance = nullptr;
-    // The debug manager stops here once it exists.
+    VDebugMgr::Get()->DeInit();
     VErrorBase::DeInit();
+    _ReleaseLogger();
     VTaskMgr::DeInit();
     VResourceFile::DeInit();
     VFileKindManager::DeInit();
@@ -96,8 +136,7 @@ void VProcess::_DeInit()
     // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
-    // The logger stops here once it exists; the international text library
-    // is the very last to go.
+    // The international text library is the very last to go.
     VIntlMgr::ICU_Cleanup();
 }
 
@@ -184,8 +223,6 @@ void VProcess::QuitAsynchronously(const VString*)
 }
 
 VResourceFile* VProcess::RetainResourceFile() { return nullptr; }
-
-VString VProcess::GetLogSourceIdentifier() { return fProductName; }
 
 // ---------------------------------------------------------------------------
 // Product version

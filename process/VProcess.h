@@ -15,6 +15,7 @@
 namespace qelt {
 
 class ILogger;
+class VBootLogListener;
 class VIntlMgr;
 class VResourceFile;
 class VActivityToken;
@@ -38,6 +39,9 @@ public:
     // The process's logger, or null when it has none.
     ILogger* GetLogger() const { return fLogger; }
 
+    // The source named by records that name none: the product name.
+    virtual VString GetLogSourceIdentifier() const;
+
     // The process's international text manager, made at start-up; tasks
     // start with a clone of it.
     VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
@@ -58,8 +62,6 @@ public:
 
     // The process's resource file, retained; this process holds none.
     virtual VResourceFile* RetainResourceFile();
-    // A copy of the product name.
-    virtual VString GetLogSourceIdentifier();
 
     // ---- Product name and version (from the main bundle's Info.plist) ----
     const VString& GetProductName() const { return fProductName; }
@@ -104,11 +106,18 @@ protected:
     // The shut-down steps, in the reverse order of the start-up.
     void _DeInit();
 
+    // The logger with its boot listener, started (start-up flag 0x10).
+    bool _CreateLogger();
+    // Stops the logger, waits for its task's death and releases it with
+    // its boot listener; the task manager must still be up.
+    void _ReleaseLogger();
+
 private:
     bool fInitDone = false;
     bool fInitResult = false;
     unsigned int fInitFlags = 0;
     ILogger* fLogger = nullptr;
+    VBootLogListener* fBootLogListener = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
 
     VCriticalSection fTokenLock;

@@ -7,3 +7,4 @@
 #include "process/VProcessIPC.h"
 #include "process/VArrayOf.h"
 #include "process/VComponentManager.h"
+#include "process/VBootLogListener.h"
