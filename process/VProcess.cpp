@@ -120,6 +120,9 @@ bool VProcess::_Init(unsigned int inFlags)
     // With flag 0x10, the logger with its boot listener, last.
     if ((inFlags & 0x10) != 0 && !_CreateLogger())
         return false;
+    if (fCaseSensitiveInstallFolder && fLogger != nullptr)
+        fLogger->LogMessage(EML_Warning, VString("The application is installed on a case-sensitive file system"),
+                            GetLogSourceIdentifier());
     return true;
 }
 
@@ -170,8 +173,8 @@ bool VProcess::_CheckCaseInsensitiveInstallFolder()
     struct stat info;
     bool exists = ::stat(folder.c_str(), &info) == 0;
     bool flippedExists = ::stat(flipped.c_str(), &info) == 0;
-    // Linux volumes are case-sensitive: the start-up goes on with a warning.
-    // LATER: the warning goes to the boot log once the logger is started.
+    // Linux volumes are case-sensitive: the start-up goes on, and warns in
+    // the boot log once the logger is started.
     fCaseSensitiveInstallFolder = exists != flippedExists;
     return true;
 }

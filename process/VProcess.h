@@ -38,6 +38,8 @@ public:
 
     // The process's logger, or null when it has none.
     ILogger* GetLogger() const { return fLogger; }
+    // The listener that keeps every record logged since the logger started.
+    VBootLogListener* GetBootLogListener() const { return fBootLogListener; }
 
     // The source named by records that name none: the product name.
     virtual VString GetLogSourceIdentifier() const;

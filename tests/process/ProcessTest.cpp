@@ -16,7 +16,11 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "kernel/StStringConverter.h"
+#include "process/VBootLogListener.h"
 #include "process/VCommandLineParser.h"
+#include "runtime/ILoggerBagKeys.h"
+#include "values/VValueBag.h"
 #include "process/VProcessIPC.h"
 #include "runtime/VTask.h"
 
@@ -255,6 +259,25 @@ TEST(ProcessIPC, ASecondQuitSignalTakesTheSystemDefault)
         });
     ASSERT_TRUE(WIFSIGNALED(run.status));
     EXPECT_EQ(WTERMSIG(run.status), SIGQUIT);
+}
+
+TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
+{
+    // The test program's resources folder is its own folder, whose name
+    // exists only in its exact case here.
+    ChildRun run = RunInChild([] {
+        TestProcess process;
+        if (!process.Init(0x10))
+            return 1;
+        process.GetLogger()->Flush();
+        for (const VValueBag* record : process.GetBootLogListener()->RetainRecords()) {
+            std::printf("%s\n", to_string(ILoggerBagKeys::message.Get(*record)).c_str());
+            record->Release();
+        }
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "The application is installed on a case-sensitive file system\n");
 }
 
 // ---------------------------------------------------------------------------
