@@ -6,10 +6,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "files/VFile.h"
+#include "files/VFilePath.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
+#include "platform/PlatUTF8.h"
+#include "runtime/VErrorContext.h"
 #include "process/VCommandLineParser.h"
 
 namespace qelt {
@@ -430,6 +439,66 @@ bool Argument<VJSONValue>::Append(VCommandLineParser&, VJSONValue& ioValue, cons
         default:
             return false;
     }
+}
+
+namespace {
+
+// Resolves the POSIX path text through realpath into outPath; false (the
+// path set from the text as it is, or cleared when empty) when it does not
+// resolve.
+bool ResolvePath(const VString& inText, VFilePath& outPath)
+{
+    if (inText.IsEmpty()) {
+        outPath.Clear();
+        return false;
+    }
+    // Path texts carry bytes that are no UTF-8 as U+DC00 + the byte.
+    std::string bytes = plat::UTF16ToUTF8(inText.GetCPointer(), static_cast<size_t>(inText.GetLength()),
+                                          plat::UTF8Mode::kPath);
+    char resolved[PATH_MAX + 1];
+    if (bytes.find('\0') != std::string::npos || ::realpath(bytes.c_str(), resolved) == nullptr) {
+        outPath.FromFullPath(inText, FPS_POSIX);
+        return false;
+    }
+    std::string text = resolved;
+    struct stat info;
+    if (::stat(resolved, &info) == 0 && S_ISDIR(info.st_mode) && text.back() != '/')
+        text += '/';
+    std::vector<unsigned short> units(text.size() + 1);
+    plat::UTF8Result decoded =
+        plat::DecodeUTF8(text.data(), text.size(), units.data(), units.size(), plat::UTF8Mode::kPath, true);
+    VString path;
+    path.FromUniString(units.data(), static_cast<int>(decoded.produced));
+    outPath.FromFullPath(path, FPS_POSIX);
+    return true;
+}
+
+}  // namespace
+
+bool Argument<VFilePath>::Append(VFilePath& outPath, const VString& inText)
+{
+    ResolvePath(inText, outPath);
+    return true;
+}
+
+bool Argument<VRefPtr<VFile>>::Append(VRefPtr<VFile>& outFile, const VString& inText)
+{
+    // File-system failures only make the conversion fail.
+    StErrorContextInstaller quiet(false, true);
+    VFilePath path;
+    if (!ResolvePath(inText, path) || !path.IsFile()) {
+        outFile = nullptr;
+        return false;
+    }
+    VRefPtr<VFile> file = AdoptRef(new VFile(path));
+    if (file->IsAliasFile() && VFile::ResolveAliasFile(file, false) != VE_OK)
+        file = AdoptRef(new VFile(path));
+    if (!file->Exists()) {
+        outFile = nullptr;
+        return false;
+    }
+    outFile = file;
+    return true;
 }
 
 }  // namespace Extension::CommandLineParser

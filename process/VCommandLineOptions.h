@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "kernel/IRefCountable.h"
 #include "kernel/VKernelTypes.h"
 #include "kernel/VString.h"
 
@@ -18,6 +19,8 @@ namespace qelt {
 
 class VCommandLineParser;
 class VJSONValue;
+class VFilePath;
+class VFile;
 
 namespace Private::CommandLineParser {
 
@@ -178,8 +181,21 @@ struct Argument<VJSONValue> {
     static bool Append(VCommandLineParser& ioParser, VJSONValue& ioValue, const VString& inText);
 };
 
-// LATER: the path conversions (VFilePath, VRefPtr<VFile>, VRefPtr<VFolder>,
-// resolving through realpath) come with the path and file classes.
+// Paths: the text, read as a POSIX path, is resolved with realpath (relative
+// parts and links against the current folder; a folder gets a final '/').
+template <>
+struct Argument<VFilePath> {
+    // The resolved path, else the text as it is; an empty text clears the
+    // path. Always true.
+    static bool Append(VFilePath& outPath, const VString& inText);
+};
+template <>
+struct Argument<VRefPtr<VFile>> {
+    // A new file on the resolved path (an alias replaced by its target);
+    // fails, emptying the reference, when the text names no existing file.
+    static bool Append(VRefPtr<VFile>& outFile, const VString& inText);
+};
+// LATER: the VRefPtr<VFolder> conversion comes with the folder object.
 
 }  // namespace Extension::CommandLineParser
 

@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "TestSupport.h"
+#include "files/VFile.h"
+#include "files/VFilePath.h"
 #include "process/VCommandLineParser.h"
 
 namespace qelt {
@@ -398,6 +402,40 @@ TEST(CommandLineConversions, FlagsOnTextAndListOptionsStoreTheirMark)
     EXPECT_TRUE(list[0].IsEmpty());
     EXPECT_EQ(empty.size(), 1u);
     EXPECT_EQ(number, 1);
+}
+
+}  // namespace
+}  // namespace qelt
+
+namespace qelt {
+namespace {
+
+TEST(CommandLineConversions, PathsResolveAgainstTheFileSystem)
+{
+    std::string folder = test::MakeTempFolder("paths");
+    std::string file = folder + "/file.txt";
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+    ASSERT_EQ(::symlink(file.c_str(), (folder + "/link").c_str()), 0);
+    ASSERT_EQ(::symlink((folder + "/gone").c_str(), (folder + "/broken").c_str()), 0);
+
+    VFilePath path;
+    EXPECT_TRUE(Argument<VFilePath>::Append(path, VString((folder + "/./sub/../").c_str())));
+    EXPECT_EQ(UTF8(path.GetPath(FPS_POSIX)), folder + "/") << "a folder ends with '/'";
+    EXPECT_TRUE(Argument<VFilePath>::Append(path, VString((folder + "/missing").c_str())));
+    EXPECT_EQ(UTF8(path.GetPath(FPS_POSIX)), folder + "/missing");
+    EXPECT_TRUE(Argument<VFilePath>::Append(path, VString("")));
+    EXPECT_FALSE(path.IsValid());
+
+    VRefPtr<VFile> target;
+    EXPECT_TRUE(Argument<VRefPtr<VFile>>::Append(target, VString((folder + "/link").c_str())));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(UTF8(target->GetPath().GetPath(FPS_POSIX)), file);
+    for (const std::string& bad : {folder + "/broken", folder, folder + "/missing", std::string()}) {
+        EXPECT_FALSE(Argument<VRefPtr<VFile>>::Append(target, VString(bad.c_str()))) << bad;
+        EXPECT_FALSE(target) << bad;
+    }
 }
 
 }  // namespace
