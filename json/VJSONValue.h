@@ -141,6 +141,10 @@ public:
     void SetProperty(const VString& inName, const VJSONValue& inValue) const;
 
     // ---- JSON text --------------------------------------------------------
+    // Reads the value from JSON text: options 0; with inDetectDates, quoted
+    // "!!...!!" and "YYYY-MM-DD" strings are dates (0xC0), with both flags
+    // only "!!YYYY-MM-DD!!" strings (0x240).
+    VError ParseFromString(const VString& inText, bool inDetectDates = false, bool inStrictDates = false);
     // Writes the value as JSON text (0x1 quotes strings, names and dates;
     // 0x8 pretty form; 0x2000 writes a repeated object as "[circular]").
     VError Stringify(VString& outText, unsigned int inFlags) const;

@@ -8,3 +8,6 @@
 #include "json/VStorageLocker.h"
 #include "json/VJSONUser.h"
 #include "json/VJSONGraph.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONPropertyIterator.h"
+#include "json/VJSONWriter.h"
