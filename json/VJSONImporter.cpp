@@ -6,6 +6,7 @@
 #include "json/VJSONObject.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
+#include "platform/PlatNumbers.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
 #include "values/VTime.h"
@@ -443,14 +444,11 @@ VError VJSONImporter::_StringToValue(const VString& inText, bool inIsString, VJS
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
         if (!IsNumberWord(p, n))
             return _ThrowErrorInvalidToken(inText, kExpectNumber);
-        // U+2212 (the minus sign) may stand for the exponent's '-'.
-        if (inText.FindUniChar(0x2212) > 0) {
-            VString ascii(inText);
-            ascii.Exchange(static_cast<UniChar>(0x2212), static_cast<UniChar>('-'));
-            outValue.SetNumber(ascii.GetReal());
-        } else {
-            outValue.SetNumber(inText.GetReal());
-        }
+        // The platform's C-locale reader; U+2212 may stand for the exponent's
+        // '-', and "-" alone reads as 0.
+        double number = 0.0;
+        plat::ReadCNumber(p, static_cast<size_t>(n), number, plat::kCNumberMinusSign);
+        outValue.SetNumber(number);
         return VE_OK;
     }
     if ((fOptions & kJSONImportStrict) != 0)

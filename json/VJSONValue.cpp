@@ -14,6 +14,7 @@
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
 #include "kernel/VReal.h"
+#include "platform/PlatNumbers.h"
 #include "runtime/VErrorBase.h"
 #include "values/VTime.h"
 

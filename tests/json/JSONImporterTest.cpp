@@ -316,5 +316,19 @@ TEST(JSONImporter, TextsWrittenByTheWriterReadBackToTheSameText)
     }
 }
 
+TEST(JSONImporter, NumbersWrittenAndReadAgainKeepTheirValue)
+{
+    const double numbers[] = {0.1 + 0.2, 9007199254740992.0, 12345678901234568.0, -1e-300, 5e-324,
+                              1.7976931348623157e308, 123.456, 1.0 / 3.0};
+    for (double number : numbers) {
+        SCOPED_TRACE(number);
+        VString text;
+        ASSERT_EQ(VJSONValue(number).Stringify(text, 0x1), VE_OK);
+        VJSONValue back(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(text, back, 0), VE_OK);
+        EXPECT_EQ(back.GetNumber(), number) << ToStd(text);
+    }
+}
+
 }  // namespace
 }  // namespace qelt
