@@ -44,6 +44,10 @@ using VJSONPropertyMap =
 // structures compare in finite time).
 using VJSONDeepEqualVisits = std::set<std::pair<const void*, const void*>>;
 
+// True when the path part is empty or made of the digits 0 to 9 only: such
+// a part makes a missing container an array when a path is written.
+bool isvalidnumber(const VString& inPart);
+
 class VJSONObject : public VObject, public IRefCountable {
 public:
     // An empty object; the implementation and the locker are retained. A
@@ -103,6 +107,28 @@ public:
     VError MergeWith(const VJSONObject* inOther, bool inOnlyMissing);
     void ConnectImplementationProperty(const VJSONValue& inValue);
     void DisconnectImplementationProperty(const VJSONValue& inValue);
+
+    // ---- Paths (names joined by ".", array indexes in brackets) ----------
+    // Cuts a path into its parts: 901 for a bracket piece without "]", 902
+    // for an empty part.
+    static VError ExtractPath(const VString& inPath, std::vector<VString>& outParts);
+    // Undefined when the path does not parse or leads nowhere.
+    VJSONValue GetPropertyWithPath(const VString& inPath, VDBLanguageContext* inContext = nullptr) const;
+    VJSONValue GetPropertyWithPath(const std::vector<VString>& inParts, VDBLanguageContext* inContext = nullptr) const;
+    // Stores the value at the path, creating the objects and arrays it needs;
+    // false when the path does not parse or runs into a value that is neither
+    // an object nor an array (903, 904), or when an index would grow an array
+    // by more than kMaxPathGrowth elements (100).
+    bool SetPropertyWithPath(const VString& inPath, const VJSONValue& inValue,
+                             VDBLanguageContext* inContext = nullptr);
+    bool SetPropertiesWithPaths(const std::vector<std::pair<VString, VJSONValue>>& inProperties);
+    static constexpr size_t kMaxPathGrowth = 1048576;
+
+    // ---- Property stamps ------------------------------------------------
+    uint32_t GetPropertyStamp(const VString& inName) const;
+    void TouchPropertyStamp(const VString& inName);
+    uint32_t GetPropertyStampWithPath(const VString& inPath) const;
+    void TouchPropertyStampWithPath(const VString& inPath);
 
     // ---- Sharing --------------------------------------------------------
     VRefPtr<VStorageLocker> GetStorageLocker() const;
