@@ -17,6 +17,7 @@
 namespace qelt {
 
 class VJSONGraph;
+class VJSONCloner;
 class VStorageLocker;
 class VCompareOptions;
 
@@ -64,6 +65,9 @@ public:
     // which go back to the caller.
     bool SwapValues(std::vector<VJSONValue>& ioValues);
     void TouchStampAt(size_t inIndex);
+
+    // ---- Cloning (see VJSONCloner) ----------------------------------------
+    VError Clone(VJSONValue& outResult, VJSONCloner& ioCloner) const;
 
     // ---- Whole-array operations -------------------------------------------
     // Sorts in place (not stable). A comparator that throws, or one that is

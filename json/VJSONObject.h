@@ -23,6 +23,7 @@ namespace qelt {
 class VJSONGraph;
 class VJSONArray;
 class VJSONClass;
+class VJSONCloner;
 class VStorageLocker;
 class VCompareOptions;
 
@@ -123,6 +124,11 @@ public:
                              VDBLanguageContext* inContext = nullptr);
     bool SetPropertiesWithPaths(const std::vector<std::pair<VString, VJSONValue>>& inProperties);
     static constexpr size_t kMaxPathGrowth = 1048576;
+
+    // ---- Cloning (see VJSONCloner) ----------------------------------------
+    VError Clone(VJSONValue& outResult, VJSONCloner& ioCloner) const;
+    // Replaces the target's own properties by clones of this object's.
+    VError CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget) const;
 
     // ---- Property stamps ------------------------------------------------
     uint32_t GetPropertyStamp(const VString& inName) const;
