@@ -12,3 +12,4 @@
 #include "json/VJSONImporter.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONWriter.h"
+#include "json/VJSONTools.h"
