@@ -2,6 +2,7 @@
 // whole and in small steps. No refused sequence may yield a '/' or '.' that
 // the bytes did not hold; replaced text must be well formed and read back
 // unchanged; the first byte chooses the step size.
+#include <cstring>
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* bytes = data + 1;
     const size_t count = size - 1;
 
-    for (plat::UTF8Mode mode : {plat::UTF8Mode::kConverter, plat::UTF8Mode::kReplace}) {
+    for (plat::UTF8Mode mode : {plat::UTF8Mode::kConverter, plat::UTF8Mode::kReplace, plat::UTF8Mode::kPath}) {
         std::vector<unsigned short> whole = DecodeAll(bytes, count, mode, count * 2 + 2);
         std::vector<unsigned short> stepped = DecodeAll(bytes, count, mode, step);
         if (step >= 2)
@@ -74,6 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::vector<unsigned short> back = DecodeAll(reinterpret_cast<const uint8_t*>(again.data()),
                                                          again.size(), mode, again.size() + 2);
             fuzz::Check(back == whole, "replaced text reads back unchanged");
+        }
+        if (mode == plat::UTF8Mode::kPath) {
+            // Paths: every byte comes back as it was, whole and by counting.
+            std::string again = plat::UTF16ToUTF8(whole.data(), whole.size(), plat::UTF8Mode::kPath);
+            fuzz::Check(again.size() == count && (count == 0 || std::memcmp(again.data(), bytes, count) == 0),
+                        "path bytes round-trip");
         }
     }
     return 0;

@@ -25,6 +25,8 @@ constexpr uint32_t kUTF8Minimums[6] = {0x0u, 0x80u, 0x800u, 0x10000u, 0x200000u,
 
 inline bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+// A unit that stands for one byte of a path that is not UTF-8.
+inline bool IsPathByte(uint32_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
 
 // A high surrogate and a low one as their code point.
 inline uint32_t JoinSurrogates(uint32_t inHigh, uint32_t inLow) { return (inHigh << 10) + inLow - 0x35FDC00u; }
@@ -45,6 +47,9 @@ inline Unit LoneByte(unsigned int inByte, bool& ioOk)
     if constexpr (kMode == UTF8Mode::kReplace) {
         ioOk = false;
         return 0xFFFD;
+    } else if constexpr (kMode == UTF8Mode::kPath) {
+        ioOk = false;
+        return static_cast<Unit>(0xDC00 + inByte);
     } else {
         return static_cast<Unit>(inByte);
     }
@@ -52,11 +57,17 @@ inline Unit LoneByte(unsigned int inByte, bool& ioOk)
 
 // Writes what a refused sequence decodes to and makes the answer false.
 // Like a character beyond U+FFFF it needs two units of room: false, with
-// nothing written, when they are not there.
+// nothing written, when they are not there. Paths keep the lead byte alone
+// (the caller then reads on from the next byte, whose trailing bytes are
+// lone bytes too), so every byte of the sequence is kept.
 template <bool kChecked, UTF8Mode kMode>
-inline bool Refuse(Unit*& ioTarget, Unit* const inTargetEnd, bool& ioOk)
+inline bool Refuse(Unit*& ioTarget, Unit* const inTargetEnd, bool& ioOk, unsigned int inLead)
 {
     ioOk = false;
+    if constexpr (kMode == UTF8Mode::kPath) {
+        *ioTarget++ = static_cast<Unit>(0xDC00 + inLead);
+        return true;
+    }
     if constexpr (kChecked) {
         if (inTargetEnd - ioTarget < 2)
             return false;
@@ -186,9 +197,14 @@ bool DecodeLoop(const unsigned char*& ioSource, const unsigned char* const inEnd
                 continue;
             }
             const unsigned int value = ((c & 0x1F) << 6) | (b1 & 0x3F);
-            if (value - 1 < 0x7F) {  // overlong, but for C0 80
-                if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok))
+            // Overlong, but for C0 80 (which paths refuse too).
+            if (kMode == UTF8Mode::kPath ? value < 0x80 : value - 1 < 0x7F) {
+                if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok, c))
                     break;
+                if constexpr (kMode == UTF8Mode::kPath) {
+                    ++src;
+                    continue;
+                }
             } else {
                 *dst++ = static_cast<Unit>(value);
             }
@@ -213,8 +229,12 @@ bool DecodeLoop(const unsigned char*& ioSource, const unsigned char* const inEnd
                     const unsigned int value = ((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
                     const unsigned int top = value & 0xF800;
                     if (top == 0 || top == 0xD800) {  // overlong, or a surrogate
-                        if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok))
+                        if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok, c))
                             break;
+                        if constexpr (kMode == UTF8Mode::kPath) {
+                            ++src;
+                            continue;
+                        }
                     } else {
                         *dst++ = static_cast<Unit>(value);
                     }
@@ -259,8 +279,13 @@ bool DecodeLoop(const unsigned char*& ioSource, const unsigned char* const inEnd
             dst[0] = static_cast<Unit>(((value - 0x10000) >> 10) + 0xD800);
             dst[1] = static_cast<Unit>((value & 0x3FF) | 0xDC00);
             dst += 2;
-        } else if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok)) {
-            break;
+        } else {
+            if (!Refuse<kChecked, kMode>(dst, inTargetEnd, ok, c))
+                break;
+            if constexpr (kMode == UTF8Mode::kPath) {
+                ++src;
+                continue;
+            }
         }
         src += trail + 1;
     }
@@ -333,7 +358,7 @@ inline void WriteUTF8(unsigned char* p, uint32_t inValue, int inLength)
 template <UTF8Mode kMode>
 inline bool IsThreeByteUnit(uint32_t u)
 {
-    if constexpr (kMode == UTF8Mode::kReplace)
+    if constexpr (kMode != UTF8Mode::kConverter)
         return u >= 0x800 && (u - 0xD800u) >= 0x800u;
     else
         return u >= 0x800 && (u - 0xD800u) >= 0x400u;
@@ -451,7 +476,7 @@ __attribute__((target("ssse3"))) size_t EncodeTwoByteBlocks(const Unit* inSource
 template <UTF8Mode kMode>
 inline uint32_t LoneSurrogate(uint32_t inUnit, bool& ioOk)
 {
-    if constexpr (kMode == UTF8Mode::kReplace) {
+    if constexpr (kMode != UTF8Mode::kConverter) {
         ioOk = false;
         return 0xFFFD;
     } else {
@@ -470,7 +495,7 @@ bool EncodeLoop(const Unit*& ioSource, const Unit* const inEnd, unsigned char*& 
     unsigned char* dst = ioTarget;
     const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
     const __m128i zero = _mm_setzero_si128();
-    constexpr uint16_t kSurrogateMask = kMode == UTF8Mode::kReplace ? 0xF800 : 0xFC00;
+    constexpr uint16_t kSurrogateMask = kMode != UTF8Mode::kConverter ? 0xF800 : 0xFC00;
     bool ok = true;
 
     while (src < inEnd) {
@@ -557,6 +582,17 @@ bool EncodeLoop(const Unit*& ioSource, const Unit* const inEnd, unsigned char*& 
             continue;
         }
         if (!IsHighSurrogate(u)) {
+            if constexpr (kMode == UTF8Mode::kPath) {
+                if (IsPathByte(u)) {
+                    if constexpr (kChecked) {
+                        if (dst >= inTargetEnd)
+                            break;
+                    }
+                    *dst++ = static_cast<unsigned char>(u - 0xDC00);
+                    ++src;
+                    continue;
+                }
+            }
             if constexpr (!kChecked) {
                 // Runs of three-byte units (CJK text): blocks of eight, then
                 // each unit written as one four-byte store while another unit
@@ -590,7 +626,7 @@ bool EncodeLoop(const Unit*& ioSource, const Unit* const inEnd, unsigned char*& 
                 if (src >= inEnd)
                     break;
                 u = *src;
-                if (u < 0x800 || IsHighSurrogate(u))
+                if (u < 0x800 || IsHighSurrogate(u) || (kMode == UTF8Mode::kPath && IsPathByte(u)))
                     continue;
             } else {
                 if (inTargetEnd - dst < 3)
@@ -654,6 +690,9 @@ UTF8Result Count(const Unit* inSource, size_t inUnits, bool inFinal)
                 total += 3;
                 ++i;
             }
+        } else if (kMode == UTF8Mode::kPath && IsPathByte(u)) {
+            total += 1;
+            ++i;
         } else {
             if (IsLowSurrogate(u))
                 LoneSurrogate<kMode>(u, result.ok);
@@ -719,6 +758,8 @@ UTF8Result DecodeUTF8(const void* inBytes, size_t inByteCount, unsigned short* o
         return UTF8Result{};
     if (inMode == UTF8Mode::kReplace)
         return Decode<UTF8Mode::kReplace>(bytes, inByteCount, outUnits, inCapacity, inFinal);
+    if (inMode == UTF8Mode::kPath)
+        return Decode<UTF8Mode::kPath>(bytes, inByteCount, outUnits, inCapacity, inFinal);
     return Decode<UTF8Mode::kConverter>(bytes, inByteCount, outUnits, inCapacity, inFinal);
 }
 
@@ -730,6 +771,8 @@ UTF8Result EncodeUTF8(const unsigned short* inUnits, size_t inUnitCount, void* o
     unsigned char* bytes = static_cast<unsigned char*>(outBytes);
     if (inMode == UTF8Mode::kReplace)
         return Encode<UTF8Mode::kReplace>(inUnits, inUnitCount, bytes, inCapacity, inFinal);
+    if (inMode == UTF8Mode::kPath)
+        return Encode<UTF8Mode::kPath>(inUnits, inUnitCount, bytes, inCapacity, inFinal);
     return Encode<UTF8Mode::kConverter>(inUnits, inUnitCount, bytes, inCapacity, inFinal);
 }
 

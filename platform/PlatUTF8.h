@@ -28,6 +28,12 @@ enum class UTF8Mode : int {
     // becomes U+FFFD (one per byte that starts no whole sequence, one per
     // refused sequence) and the answer is false.
     kReplace = 1,
+    // Path texts, so that every name round-trips: decoding takes every byte
+    // of a refused or cut sequence, and every lone byte (C0 80 included),
+    // as U+DC00 plus the byte; encoding writes U+DC80-U+DCFF, alone, as
+    // that byte and any other lone surrogate as U+FFFD. The answer is false
+    // when such a unit was made.
+    kPath = 2,
 };
 
 struct UTF8Result {

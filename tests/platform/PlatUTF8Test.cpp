@@ -136,3 +136,53 @@ TEST(PlatUTF8, CodePointsEncodeOnlyWhenTheyAreCharacters)
 }
 
 }  // namespace qelt::plat
+
+namespace qelt::plat {
+
+// Paths keep every byte that is not well-formed UTF-8 as U+DC00 + the byte,
+// so that any name reads in and writes out unchanged, also inside the long
+// runs the block paths decode and with exactly the room the text needs.
+TEST(PlatUTF8, PathModeKeepsEveryByteOfAName)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Units path;
+    };
+    const Case cases[] = {
+        {"well formed", "a\xC3\xA9", {'a', 0xE9}},
+        {"latin-1", "caf\xE9", {'c', 'a', 'f', 0xDCE9}},
+        {"two-byte zero", std::string("\xC0\x80", 2), {0xDCC0, 0xDC80}},
+        {"overlong slash", "\xC0\xAF/", {0xDCC0, 0xDCAF, '/'}},
+        {"encoded surrogate", "\xED\xA0\x80", {0xDCED, 0xDCA0, 0xDC80}},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},
+        {"six-byte form", "\xFC\x80\x80\x80\x80\x80", {0xDCFC, 0xDC80, 0xDC80, 0xDC80, 0xDC80, 0xDC80}},
+        {"cut off", "x\xE2\x82", {'x', 0xDCE2, 0xDC82}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Decoded d = Decode(c.bytes, UTF8Mode::kPath, true);
+        EXPECT_EQ(d.units, c.path);
+        EXPECT_EQ(d.consumed, c.bytes.size());
+        EXPECT_EQ(UTF16ToUTF8(d.units.data(), d.units.size(), UTF8Mode::kPath), c.bytes);
+        // Exactly the room the bytes need.
+        std::string out(c.bytes.size(), '\0');
+        UTF8Result r = EncodeUTF8(d.units.data(), d.units.size(), out.data(), out.size(), UTF8Mode::kPath, true);
+        EXPECT_EQ(r.consumed, d.units.size());
+        EXPECT_EQ(out, c.bytes);
+    }
+
+    std::string longText;
+    for (int i = 0; i < 40; ++i)
+        longText += (i % 7 == 3) ? std::string("\xED\xA0\x80") : std::string("\xE2\x82\xAC");
+    longText += std::string(40, 'a') + "\xE9" + std::string(40, 'b');
+    Decoded d = Decode(longText, UTF8Mode::kPath, true, 512);
+    EXPECT_EQ(d.consumed, longText.size());
+    EXPECT_EQ(UTF16ToUTF8(d.units.data(), d.units.size(), UTF8Mode::kPath), longText);
+
+    // A lone surrogate that stands for no byte goes out as U+FFFD.
+    const Units lone = {'a', 0xDC7F, 0xD800, 'b'};
+    EXPECT_EQ(UTF16ToUTF8(lone.data(), lone.size(), UTF8Mode::kPath), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+}
+
+}  // namespace qelt::plat
