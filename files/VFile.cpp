@@ -5,6 +5,7 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VURL.h"
 #include "kernel/VLong.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFile.h"
@@ -63,6 +64,12 @@ VFile::VFile(const VString& inFullPath, FilePathStyle inStyle)
     fMacFile.Init(this);
 }
 
+VFile::VFile(const VURL& inURL)
+{
+    inURL.GetFilePath(fPath);
+    fMacFile.Init(this);
+}
+
 VFile::VFile(const char* inPosixPath, const VFilePath& inPath) : fMacFile(inPosixPath), fPath(inPath)
 {
     fMacFile.Init(this);
@@ -102,6 +109,12 @@ IFolder* VFile::RetainParentFolder(bool) const
 {
     // LATER: a new folder on the parent path once the folder object exists.
     return nullptr;
+}
+
+VError VFile::GetURL(VString& outURL, bool inEncoded) const
+{
+    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
+    return VE_OK;
 }
 
 bool VFile::IsSameFile(const VFile* inOther) const

@@ -19,6 +19,7 @@ namespace qelt {
 
 class VFileKind;
 class VTime;
+class VURL;
 
 // One answer of the volume free-space query; never changed after creation.
 class VVolumeInfo : public VObject, public IRefCountable {
@@ -34,13 +35,14 @@ public:
 };
 
 // LATER: the named file system of a file, the constructors and copy and move
-// forms that take a folder, and the parent folder, come with the folder
-// object and the named file systems; the URL forms with the URL object.
+// forms that take a folder, the parent folder and the URL relative to a
+// folder come with the folder object and the named file systems.
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
     VFile(const VFilePath& inFolderPath, const VString& inRelativePath, FilePathStyle inStyle);
     VFile(const VString& inFullPath, FilePathStyle inStyle);
+    explicit VFile(const VURL& inURL);
     // The platform part keeps the given POSIX text (folder listings build files so).
     VFile(const char* inPosixPath, const VFilePath& inPath);
     VFile(const VFile& inOther);
@@ -56,6 +58,8 @@ public:
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
+    // The file URL's absolute text; 0.
+    VError GetURL(VString& outURL, bool inEncoded) const;
     // The two path texts are equal (diacritics ignored).
     bool IsSameFile(const VFile* inOther) const;
     const XMacFile& GetMacFile() const { return fMacFile; }
