@@ -433,9 +433,11 @@ bool Argument<VJSONValue>::Append(VCommandLineParser&, VJSONValue& ioValue, cons
             }
             return false;
         case JSON_object:
-        case JSON_undefined:
-            // LATER: parsed as JSON text once the text importer is here.
-            return false;
+        case JSON_undefined: {
+            // A parse error only makes the conversion fail.
+            StErrorContextInstaller quiet(false, true);
+            return ioValue.ParseFromString(inText) == VE_OK;
+        }
         default:
             return false;
     }

@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "files/VFile.h"
 #include "files/VFilePath.h"
+#include "json/VJSONValue.h"
 #include "process/VCommandLineParser.h"
 
 namespace qelt {
@@ -436,6 +437,46 @@ TEST(CommandLineConversions, PathsResolveAgainstTheFileSystem)
         EXPECT_FALSE(Argument<VRefPtr<VFile>>::Append(target, VString(bad.c_str()))) << bad;
         EXPECT_FALSE(target) << bad;
     }
+}
+
+}  // namespace
+}  // namespace qelt
+
+namespace qelt {
+namespace {
+
+TEST(CommandLineConversions, JSONValuesConvertByTheirCurrentType)
+{
+    std::vector<VString> none;
+    VCommandLineParser parser(none);
+    struct Case {
+        JSONType type;
+        const char* text;
+        bool ok;
+        JSONType after;
+    } cases[] = {
+        {JSON_string, "{not json", true, JSON_string},
+        {JSON_undefined, "{\"a\": [1, 2]}", true, JSON_object},
+        {JSON_object, "[true]", true, JSON_array},
+        {JSON_undefined, "{\"a\": ", false, JSON_undefined},
+        {JSON_false, "On", true, JSON_true},
+        {JSON_true, "off", true, JSON_false},
+        {JSON_true, "yes", false, JSON_true},
+        {JSON_number, "3", false, JSON_number},
+        {JSON_null, "null", false, JSON_null},
+    };
+    for (const Case& c : cases) {
+        VJSONValue value(c.type);
+        EXPECT_EQ(Argument<VJSONValue>::Append(parser, value, VString(c.text)), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value.GetType(), c.after) << c.text;
+        }
+    }
+    VJSONValue text(JSON_string);
+    Argument<VJSONValue>::Append(parser, text, VString("{not json"));
+    VString read;
+    text.GetString(read);
+    EXPECT_EQ(UTF8(read), "{not json");
 }
 
 }  // namespace
