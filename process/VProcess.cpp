@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "files/VFile.h"
+#include "files/VFileKindManager.h"
+#include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
 #include "process/VBootLogListener.h"
@@ -85,8 +88,10 @@ bool VProcess::_Init(unsigned int inFlags)
     if (fDefaultIntlMgr == nullptr)
         return false;
 
-    // Still to come, in this order: the file layer, the file kinds and
-    // resource files, the install folder check.
+    // The file layer, the file kinds and resource files; still to come
+    // here: the install folder check.
+    if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
+        return false;
 
     if (!VTaskMgr::Init(this))
         return false;
@@ -111,8 +116,10 @@ void VProcess::_DeInit()
     VErrorBase::DeInit();
     _ReleaseLogger();
     VTaskMgr::DeInit();
-    // Still to come, in this order: resource files, file kinds, the file
-    // layer, the progress manager.
+    VResourceFile::DeInit();
+    VFileKindManager::DeInit();
+    VFile::DeInit();
+    // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
     // The international text library is the very last to go.

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "files/VFile.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatTime.h"
 #include "process/VProcess.h"
@@ -207,15 +208,9 @@ void VLog4jMsgFileLogger::Start()
     while (true) {
         VString name;
         BuildLogFileName(fLogName, k, name);
-        VFilePath part(fFolderPath);
-        part.ToSubFile(name);
-        VString posix;
-        part.GetPosixPath(posix);
-        // LATER: VFile::Exists once the file object exists.
-        FILE* probe = std::fopen(to_string(posix).c_str(), "r");
-        if (probe == nullptr)
+        VRefPtr<VFile> part = AdoptRef(new VFile(fFolderPath, name, FPS_SYSTEM));
+        if (!part->Exists())
             break;
-        std::fclose(probe);
         ++k;
     }
     Start(k - 1 >= 1 ? k - 1 : 1);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "files/VFile.h"
 #include "kernel/StStringConverter.h"
 #include "runtime/VErrorContext.h"
 
@@ -24,14 +25,13 @@ std::string PosixUTF8(const VFilePath& inPath)
     return to_string(posix);
 }
 
-// LATER: VFile::Exists and VFolder::CreateRecursive once the file and folder
-// objects exist; until then the two probes of the disk are made here.
-bool FileExists(const std::string& inPath)
+bool FileExists(const VFilePath& inPath)
 {
-    struct stat info;
-    return ::stat(inPath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    VRefPtr<VFile> file = AdoptRef(new VFile(inPath));
+    return file->Exists();
 }
 
+// LATER: VFolder::CreateRecursive once the folder object exists.
 void CreateFolderRecursive(const std::string& inFolder)
 {
     std::string path;
@@ -113,14 +113,13 @@ bool VSplitableLogFile::Open(bool inTruncate, bool inSearchFreePart)
             fJustOpened = true;
             return false;
         }
-        std::string posix = PosixUTF8(path);
         if (inSearchFreePart) {
-            while (FileExists(posix)) {
+            while (FileExists(path)) {
                 ++fLogNumber;
                 _BuildFilePath(path, fLogNumber);
-                posix = PosixUTF8(path);
             }
         }
+        const std::string posix = PosixUTF8(path);
         {
             // A folder that cannot be made shows as a failed opening only.
             StErrorContextInstaller silent(false, true);
