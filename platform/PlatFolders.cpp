@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <vector>
 
@@ -445,7 +446,8 @@ int GetFolderStatus(const char* path, bool follow, FolderStatus& outStatus)
 {
     outStatus = FolderStatus();
     struct stat st;
-    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0)
+    // A final '/' would make lstat follow a link: the entry itself is asked for.
+    if ((follow ? stat(path, &st) : lstat(WithoutFinalSlash(path).c_str(), &st)) != 0)
         return errno;
     outStatus.exists = true;
     outStatus.isFolder = S_ISDIR(st.st_mode);
@@ -574,6 +576,31 @@ bool IsSameOrInside(const char* inner, const char* outer)
             return false;
         path = ParentOf(path);
     }
+}
+
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || name.empty() || name.find('/') != std::string::npos || IsDotOrDotDot(name.c_str()))
+        return std::string();
+    std::string parent = folder;
+    if (parent.back() != '/')
+        parent += '/';
+    struct stat st;
+    if (stat((parent + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return parent + name;
+    DIR* dir = opendir(parent.c_str());
+    if (dir == nullptr)
+        return std::string();
+    std::string found;
+    while (struct dirent* entry = readdir(dir)) {
+        if (strcasecmp(entry->d_name, name.c_str()) == 0 && stat((parent + entry->d_name).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            found = parent + entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 bool IsPackageFolder(const char* path)
