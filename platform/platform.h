@@ -17,6 +17,8 @@
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
 #include "platform/PlatDebug.h"
+#include "platform/PlatFolders.h"
+#include "platform/PlatFolderWatch.h"
 #include "platform/PlatFaults.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatTrash.h"

@@ -11,6 +11,9 @@ namespace qelt {
 
 class ILogger;
 class VBootLogListener;
+class VFile;
+class VFileSystemNamespace;
+class VFolder;
 class VIntlMgr;
 
 class VProcess : public VObject {
@@ -39,6 +42,20 @@ public:
     // start with a clone of it.
     VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
 
+    // The process's named file systems (built-in and defined ones).
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
+    // A new folder object for a kind of the program's folders: 'BNDL' the
+    // bundle, 'PLST' its Contents, 'EXEC' the executable's folder, 'RSRC'
+    // the resources, 'NCMP' "Native Components", 'DTDs', 'XSDs', 'XSLs' and
+    // 'JSNs' inside the resources; null for any other kind.
+    virtual VFolder* RetainFolder(unsigned int inKind) const;
+    // The existing file of that name (a POSIX relative path) in the folder
+    // of the kind, else in the folder of the fallback kind (in the own path
+    // form); a plain name is matched exactly first, then without regard to
+    // letter case. Null when none exists.
+    VFile* RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind = 0) const;
+
     // The one process object, or null before its start-up and after its
     // shut-down.
     static VProcess* sInstance;
@@ -56,6 +73,9 @@ protected:
     // its boot listener; the task manager must still be up.
     void _ReleaseLogger();
 
+    // Registers the built-in file systems and those of "fileSystems.json".
+    bool _Init_FileSystems();
+
 private:
     bool fInitDone = false;
     bool fInitResult = false;
@@ -64,6 +84,7 @@ private:
     VBootLogListener* fBootLogListener = nullptr;
     VString fProductName;
     VIntlMgr* fDefaultIntlMgr = nullptr;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
 };
 
 }  // namespace qelt
