@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatTime.h"
 #include "process/VProcess.h"
@@ -178,8 +179,8 @@ private:
 
 }  // namespace
 
-VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& inFolderPath, const VString& inName)
-    : fFolderPath(inFolderPath), fLogName(inName)
+VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFolder& inFolder, const VString& inName)
+    : fFolderPath(inFolder.GetPath()), fLogName(inName)
 {
 }
 
@@ -223,7 +224,8 @@ void VLog4jMsgFileLogger::Start(int inPartNumber)
         StLocker locker(fLock);
         if (fLogFile != nullptr || !_CanStart())
             return;
-        fLogFile = new VSplitableLogFile(fFolderPath, fLogName, inPartNumber, false);
+        VRefPtr<VFolder> folder = AdoptRef(new VFolder(fFolderPath));
+        fLogFile = new VSplitableLogFile(*folder, fLogName, inPartNumber, false);
         if (fLogFile->Open(false, false)) {
             VTime::Now(fStartTime);
             fStarted.store(true, std::memory_order_release);

@@ -1,14 +1,13 @@
 #include "runtime/VSplitableLogFile.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "runtime/VErrorContext.h"
 
@@ -31,27 +30,10 @@ bool FileExists(const VFilePath& inPath)
     return file->Exists();
 }
 
-// LATER: VFolder::CreateRecursive once the folder object exists.
-void CreateFolderRecursive(const std::string& inFolder)
-{
-    std::string path;
-    size_t start = 0;
-    while (start < inFolder.size()) {
-        size_t slash = inFolder.find('/', start + 1);
-        if (slash == std::string::npos)
-            slash = inFolder.size();
-        path.assign(inFolder, 0, slash);
-        if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            return;
-        start = slash;
-    }
-}
-
 }  // namespace
 
-VSplitableLogFile::VSplitableLogFile(const VFilePath& inFolderPath, const VString& inName, int inLogNumber,
-                                     bool inByteMode)
-    : fFolderPath(inFolderPath),
+VSplitableLogFile::VSplitableLogFile(const VFolder& inFolder, const VString& inName, int inLogNumber, bool inByteMode)
+    : fFolderPath(inFolder.GetPath()),
       fName(inName),
       fLogNumber(inLogNumber),
       fMaxLogsToKeep(sDefaultMaxLogsToKeep),
@@ -123,7 +105,8 @@ bool VSplitableLogFile::Open(bool inTruncate, bool inSearchFreePart)
         {
             // A folder that cannot be made shows as a failed opening only.
             StErrorContextInstaller silent(false, true);
-            CreateFolderRecursive(PosixUTF8(fFolderPath));
+            VRefPtr<VFolder> folder = AdoptRef(new VFolder(fFolderPath));
+            folder->CreateRecursive(false);
         }
         const char* create = fByteMode ? "wb" : "w";
         if (inTruncate) {

@@ -15,6 +15,7 @@
 #include "TestProcess.h"
 #include "TestSupport.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "runtime/ILoggerBagKeys.h"
@@ -27,9 +28,9 @@ using qelt::test::TestProcess;
 
 namespace {
 
-VFilePath FolderPath(const std::string& posix)
+VFolder FolderPath(const std::string& posix)
 {
-    return VFilePath(VString((posix + "/").c_str()), FPS_POSIX);
+    return VFolder(VFilePath(VString((posix + "/").c_str()), FPS_POSIX));
 }
 
 std::string Part(const std::string& folder, int number)
@@ -113,10 +114,10 @@ TEST_F(FileLoggerTest, StartNeedsAFolderPathAndAName)
     VLog4jMsgFileLogger noName(FolderPath(fFolder), VString());
     noName.Start();
     EXPECT_FALSE(noName.IsStarted());
-    VLog4jMsgFileLogger notAFolder(VFilePath(VString((fFolder + "/file").c_str()), FPS_POSIX), VString("log"));
-    notAFolder.Start();
-    EXPECT_FALSE(notAFolder.IsStarted());
-    EXPECT_EQ(notAFolder.GetLogMaxNumberToKeep(), 0);
+    VLog4jMsgFileLogger noFolder(VFolder(VFilePath()), VString("log"));
+    noFolder.Start();
+    EXPECT_FALSE(noFolder.IsStarted());
+    EXPECT_EQ(noFolder.GetLogMaxNumberToKeep(), 0);
 }
 
 TEST_F(FileLoggerTest, LinesCarryNumberTimeNameLevelMessageAndAttributes)
