@@ -194,7 +194,7 @@ TEST_F(FileLoggerTest, LongLinesAreWrittenWhole)
     logger.Stop();
     const std::vector<std::string> lines = Lines(Part(fFolder, 1));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(Tail(lines[0]), "[S] ERROR - " + longText);
+    EXPECT_EQ(Tail(lines[0]), std::string("[S] ERROR - ").append(longText));
     EXPECT_EQ(Tail(lines[1]), "[S] ERROR - short");
 }
 
@@ -220,21 +220,27 @@ TEST_F(FileLoggerTest, StartingAndStoppingWhileAnotherTaskLogsNeitherBlocksNorLo
     std::atomic<bool> done{false};
     std::thread writer([&]() {
         for (int i = 0; !done.load(); ++i) {
-            fLogger->LogMessage(EML_Info, VString(("w" + std::to_string(i)).c_str()), VString("W"));
+            VString text;
+            text.Printf("w%d", i);
+            fLogger->LogMessage(EML_Info, text, VString("W"));
             if (i % 50 == 0)
                 fLogger->Flush();
         }
     });
     for (int round = 0; round < 20; ++round) {
         logger.Start();
-        fLogger->LogMessage(EML_Warning, VString(("round " + std::to_string(round)).c_str()), VString("M"));
+        VString text;
+        text.Printf("round %d", round);
+        fLogger->LogMessage(EML_Warning, text, VString("M"));
         logger.Stop();
     }
     done.store(true);
     writer.join();
     const std::string text = ReadFile(Part(fFolder, 1));
-    for (int round = 0; round < 20; ++round)
-        EXPECT_NE(text.find("[M] WARN - round " + std::to_string(round) + " ()\n"), std::string::npos) << round;
+    for (int round = 0; round < 20; ++round) {
+        const std::string line = std::string("[M] WARN - round ").append(std::to_string(round)).append(" ()\n");
+        EXPECT_NE(text.find(line), std::string::npos) << round;
+    }
 }
 
 TEST(FileLogger, LevelNamesAndUnknownLevels)
