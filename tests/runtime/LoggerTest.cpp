@@ -290,3 +290,32 @@ TEST(Logger, ProcessLoggerIsStoppedAndItsTaskDeadWhenReleased)
     EXPECT_EQ(process->GetLogger(), nullptr);
     EXPECT_EQ(task->GetState(), TaskState_Dead);
 }
+
+TEST(Logger, AProcessStartedWithTheLoggerFlagLogsAndShutsItsTaskDown)
+{
+    // In a child process: the test program's own process object is shut
+    // down, and a new one is started with the logger flag.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            delete VProcess::sInstance;
+            VProcess* process = new VProcess;
+            int status = process->Init(0x10) ? 0 : 2;
+            ILogger* logger = process->GetLogger();
+            if (logger == nullptr || !logger->IsStarted())
+                std::_Exit(3);
+            VRefPtr<RecordingListener> listener = AdoptRef(new RecordingListener);
+            logger->AddLogListener(listener.Get());
+            logger->LogMessage(EML_Info, VString("boot"), VString("test"));
+            for (int i = 0; i < 300 && listener->Messages().empty(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (listener->Messages().size() != 1)
+                status = 4;
+            VRefPtr<VTask> task(static_cast<VLogger*>(logger)->GetLoggerTask());
+            delete process;
+            if (task->GetState() != TaskState_Dead)
+                status = 5;
+            std::_Exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
