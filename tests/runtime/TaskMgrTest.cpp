@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/PlatThreads.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VScheduler_void.h"
@@ -178,20 +179,7 @@ TEST(TaskMgr, ThreadsWithoutTaskGetDistinctStableNegativeIds)
     _exit(ok ? 0 : 1);
 }
 
-// The children re-run this program from its start ("threadsafe" style), so
-// that each begins with a fresh task manager.
-class FreshProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        fStyle = GTEST_FLAG_GET(death_test_style);
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-    }
-    void TearDown() override { GTEST_FLAG_SET(death_test_style, fStyle); }
-
-private:
-    std::string fStyle;
-};
+using test::FreshProgramTest;
 
 TEST_F(FreshProgramTest, ThreadsWithoutTaskGetMinusOneThenMinusTwo)
 {
