@@ -583,6 +583,8 @@ TEST(VStringEdit, InsertRemoveReplace)
         {"Insert 0 unit", [](VString& s) { s.Insert(static_cast<UniChar>(0), 1); }, u"abcd"},
         {"Insert unit at 99", [](VString& s) { s.Insert('x', 99); }, u"abcdx"},
         {"Insert unit at 1", [](VString& s) { s.Insert('x', 1); }, u"xabcd"},
+        {"Insert unit at the last unit", [](VString& s) { s.Insert('x', 4); }, u"abcxd"},
+        {"Insert unit after the last unit", [](VString& s) { s.Insert('x', 5); }, u"abcdx"},
         {"Insert text at 3", [](VString& s) { s.Insert(VString("XY"), 3); }, u"abXYcd"},
         {"Insert text at 5", [](VString& s) { s.Insert(VString("XY"), 5); }, u"abcdXY"},
         {"Insert text at 0", [](VString& s) { s.Insert(VString("XY"), 0); }, u"abcd"},

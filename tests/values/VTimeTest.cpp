@@ -264,6 +264,11 @@ TEST(VTimeTest, Rfc3339OffsetOfTheTimesOwnDate)
     VTime back;
     EXPECT_TRUE(back.FromRfc3339String(VString("2026-12-08T21:53:42-05:00")));
     EXPECT_EQ(back, Make(2026, 12, 9, 2, 53, 42));
+    // Offsets with minutes, both ways.
+    EXPECT_TRUE(back.FromRfc3339String(VString("2026-12-08T21:53:42-05:30")));
+    EXPECT_EQ(back, Make(2026, 12, 9, 3, 23, 42));
+    EXPECT_TRUE(back.FromRfc3339String(VString("2026-12-08T21:53:42+05:45")));
+    EXPECT_EQ(back, Make(2026, 12, 8, 16, 8, 42));
 }
 
 TEST(VTimeTest, Rfc3339ReaderForms)
