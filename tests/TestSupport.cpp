@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <locale.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,10 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
+#include "kernel/VSystem.h"
 #include "process/VProcess.h"
 
 namespace qelt::test {
@@ -32,6 +35,43 @@ std::string MakeTempFolder(const std::string& hint)
     std::string path = gRoot + "/" + hint + "_" + std::to_string(gCounter.fetch_add(1));
     std::filesystem::create_directories(path);
     return path;
+}
+
+StEnvironmentVariable::StEnvironmentVariable(const char* inName, const char* inValue) : fName(inName)
+{
+    const char* old = std::getenv(inName);
+    fHad = old != nullptr;
+    if (fHad)
+        fOld = old;
+    if (inValue != nullptr)
+        ::setenv(inName, inValue, 1);
+    else
+        ::unsetenv(inName);
+}
+
+StEnvironmentVariable::~StEnvironmentVariable()
+{
+    if (fHad)
+        ::setenv(fName.c_str(), fOld.c_str(), 1);
+    else
+        ::unsetenv(fName.c_str());
+}
+
+StTimeZone::StTimeZone(const char* inZone) : fTZ(std::make_unique<StEnvironmentVariable>("TZ", inZone))
+{
+    VSystem::SystemDateTimeChanged();
+}
+
+StTimeZone::~StTimeZone()
+{
+    fTZ.reset();  // TZ as it was, before the caches are refreshed
+    VSystem::SystemDateTimeChanged();
+}
+
+bool StTimeZone::Available(const std::string& inZone)
+{
+    struct stat info;
+    return ::stat(("/usr/share/zoneinfo/" + inZone).c_str(), &info) == 0;
 }
 
 StStartedProcess::StStartedProcess()

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace qelt::test {
@@ -15,6 +16,43 @@ const std::string& TempRoot();
 
 // A fresh, empty folder below TempRoot().
 std::string MakeTempFolder(const std::string& hint);
+
+// Sets (or, with a null value, removes) an environment variable for the
+// life of the holder and restores what was there.
+class StEnvironmentVariable {
+public:
+    StEnvironmentVariable(const char* inName, const char* inValue);
+    ~StEnvironmentVariable();
+    StEnvironmentVariable(const StEnvironmentVariable&) = delete;
+    StEnvironmentVariable& operator=(const StEnvironmentVariable&) = delete;
+
+private:
+    std::string fName;
+    bool fHad = false;
+    std::string fOld;
+};
+
+// Makes TZ name a zone for the life of the holder; the toolbox's time-zone
+// caches are refreshed on the way in and out.
+class StTimeZone {
+public:
+    explicit StTimeZone(const char* inZone);
+    ~StTimeZone();
+    StTimeZone(const StTimeZone&) = delete;
+    StTimeZone& operator=(const StTimeZone&) = delete;
+    // Whether the system has data for the zone.
+    static bool Available(const std::string& inZone);
+
+private:
+    std::unique_ptr<StEnvironmentVariable> fTZ;
+};
+
+// Runs the rest of the test in the zone; skips it when the system has no
+// data for the zone.
+#define REQUIRE_ZONE(zone)                                                         \
+    if (!::qelt::test::StTimeZone::Available(zone))                                \
+        GTEST_SKIP() << "time-zone data for " << zone << " is missing";            \
+    ::qelt::test::StTimeZone scopedZone(zone)
 
 // A started process object for the life of the holder, so that raised
 // errors land on the task's error stack; when the program already has one,

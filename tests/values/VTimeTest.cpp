@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "TestSupport.h"
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
 #include "kernel/VString.h"
@@ -40,41 +41,6 @@ std::string Rfc(const VTime& t, unsigned int options)
     return Text(s);
 }
 
-// Sets TZ for the length of a test and restores it afterwards.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        ::setenv("TZ", zone, 1);
-        VSystem::SystemDateTimeChanged();
-    }
-    ~ScopedTimeZone()
-    {
-        if (fHad)
-            ::setenv("TZ", fOld.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        VSystem::SystemDateTimeChanged();
-    }
-    static bool Available(const std::string& zone)
-    {
-        struct stat info;
-        return ::stat(("/usr/share/zoneinfo/" + zone).c_str(), &info) == 0;
-    }
-
-private:
-    bool fHad = false;
-    std::string fOld;
-};
-
-#define REQUIRE_ZONE(zone)                                            \
-    if (!ScopedTimeZone::Available(zone))                             \
-        GTEST_SKIP() << "time-zone data for " << zone << " is missing"; \
-    ScopedTimeZone scopedZone(zone)
 
 }  // namespace
 
@@ -416,9 +382,9 @@ TEST(VTimeTest, LocalFieldsInTheRepeatedHour)
 TEST(VTimeTest, LocalUnixTime)
 {
     for (const char* zone : {"UTC", "Europe/Paris", "Australia/Lord_Howe"}) {
-        if (!ScopedTimeZone::Available(zone))
+        if (!test::StTimeZone::Available(zone))
             continue;
-        ScopedTimeZone scoped(zone);
+        test::StTimeZone scoped(zone);
         VTime epoch = Make(1970, 1, 1, 0, 0, 0, 7);
         EXPECT_EQ(epoch.GetLocalUnixTime(false), 0) << zone;
         EXPECT_EQ(epoch.GetLocalUnixTime(true), 7) << zone;
