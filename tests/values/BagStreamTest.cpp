@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -226,8 +227,9 @@ TEST(BagStream, DamagedCountsAreRefused)
 {
     const unsigned char header[] = {0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
     auto stream = [&](Bytes body) {
-        Bytes all(header, header + 8);
-        all.insert(all.end(), body.begin(), body.end());
+        Bytes all(8 + body.size());
+        std::copy(header, header + 8, all.begin());
+        std::copy(body.begin(), body.end(), all.begin() + 8);
         return all;
     };
     const Bytes cases[] = {
