@@ -234,7 +234,7 @@ TEST(TaskMgr, StackSizes)
 TEST(TaskMgr, TaskStackIsRoundedAndGuarded)
 {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    VTask* task = new VTask(64000, eTaskStylePreemptive, []() {});
+    VRefPtr<VTask> task = AdoptRef(new VTask(64000, eTaskStylePreemptive, []() {}));
     auto* platform = static_cast<XMacTask_preemptive*>(task->GetPlatformTask());
     ASSERT_NE(platform, nullptr);
     const size_t expected = (64000 + page - 1) / page * page;
@@ -243,7 +243,6 @@ TEST(TaskMgr, TaskStackIsRoundedAndGuarded)
     EXPECT_EQ(platform->GetStackRegion().regionSize, expected + page);
     EXPECT_TRUE(InGuardPage(platform->GetStackRegion().region));
     EXPECT_FALSE(InGuardPage(platform->GetStackRegion().stack));
-    task->Release();
 }
 
 TEST(TaskMgr, CountsAndLookupsFollowTheStates)

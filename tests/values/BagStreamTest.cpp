@@ -126,7 +126,7 @@ TEST(BagStream, OneLongAttributeBytes)
 
 TEST(BagStream, ChildrenAndIndexLayout)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     VValueBag* a = new VValueBag();
     VValueBag* b = new VValueBag();
     bag->AddElement("e", a);
@@ -152,14 +152,12 @@ TEST(BagStream, ChildrenAndIndexLayout)
     ASSERT_GT(bytes.size(), flagAt + 5);
     EXPECT_EQ(bytes[flagAt], 1);
     EXPECT_EQ(bytes[flagAt + 1], 11);
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, bytes), VE_OK);
     EXPECT_EQ(back->GetAttributesDictionary().GetIndexCellCount(), 11u);
     VLong v;
     ASSERT_TRUE(back->GetAttribute("e", v));
     EXPECT_EQ(v.GetLong(), 4);
-    back->Release();
-    bag->Release();
 }
 
 TEST(BagStream, RoundTripInBothByteOrders)
@@ -169,18 +167,17 @@ TEST(BagStream, RoundTripInBothByteOrders)
         Bytes before = WriteBag(*bag);
         Bytes bytes = WriteBag(*bag, swap);
         EXPECT_EQ(WriteBag(*bag), before);  // writing swapped leaves the bag unchanged
-        VValueBag* back = new VValueBag();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
         ASSERT_EQ(ReadBag(*back, bytes, swap), VE_OK);
         ExpectSampleContent(*back);
         EXPECT_EQ(WriteBag(*back), before);
-        back->Release();
     }
     bag->Release();
 }
 
 TEST(BagStream, SwappedStringRecordIsBigEndian)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->SetAttribute("s", VString("abc"));
     Bytes bytes = WriteBag(*bag, true);
     // Record: kind 10, length 3, then the units, all big-endian.
@@ -189,16 +186,15 @@ TEST(BagStream, SwappedStringRecordIsBigEndian)
     VString s;
     ASSERT_TRUE(bag->GetAttribute("s", s));
     EXPECT_EQ(Narrow(s), "abc");
-    bag->Release();
 }
 
 TEST(BagStream, WriterPacksChangedValuesFirst)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->SetAttribute("s", VString("ab"));
     bag->SetAttribute("n", VLong(1));
     bag->SetAttribute("s", VString("abcdef"));
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, WriteBag(*bag)), VE_OK);
     VString s;
     ASSERT_TRUE(back->GetAttribute("s", s));
@@ -206,8 +202,6 @@ TEST(BagStream, WriterPacksChangedValuesFirst)
     VLong n;
     ASSERT_TRUE(back->GetAttribute("n", n));
     EXPECT_EQ(n.GetLong(), 1);
-    back->Release();
-    bag->Release();
 }
 
 TEST(BagStream, BadTagAndVersion)
@@ -281,10 +275,9 @@ TEST(BagStream, DamagedIndexIsReplaced)
             for (int b = 0; b < 4; ++b)
                 damaged[flagAt + 5 + c * 4 + b] = fill == 0 ? (b == 0 ? 200 : 0) : 0xFF;
         }
-        VValueBag* back = new VValueBag();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
         ASSERT_EQ(ReadBag(*back, damaged), VE_OK);
         ExpectSampleContent(*back);
-        back->Release();
     }
     bag->Release();
 }
@@ -362,7 +355,7 @@ TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
                 0x04, 0x00, 0x00, 0x00,                                // 4 units
                 0x07, 0x00,                                            // kind 7: not registered
                 0x04, 0x00, 0x05, 0x00, 0x00, 0x00};                   // the long 5
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*bag, bytes), VE_OK);
     VLong dest(42);
     EXPECT_TRUE(bag->GetAttribute("u", dest));
@@ -371,7 +364,6 @@ TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
     ASSERT_TRUE(bag->GetAttribute("n", dest));
     EXPECT_EQ(dest.GetLong(), 5);
     EXPECT_EQ(WriteBag(*bag), bytes);
-    bag->Release();
 }
 
 TEST(BagStream, NestingWithinTheLimitRoundTrips)
@@ -385,14 +377,13 @@ TEST(BagStream, NestingWithinTheLimitRoundTrips)
         current = child;
     }
     current->SetAttribute("leaf", VLong(1));
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, WriteBag(*root)), VE_OK);
     VValueBag::StKeyPath path(200, StPackedDictionaryKey("n"));
     const VValueBag* walk = back->GetUniqueElementByPath(path);
     ASSERT_NE(walk, nullptr);
     VLong leaf;
     EXPECT_TRUE(walk->GetAttribute("leaf", leaf));
-    back->Release();
     root->Release();
 }
 
@@ -418,14 +409,13 @@ TEST(BagStream, CollidingKeysDoNotMakeReadingQuadratic)
         bytes.insert(bytes.end(), {0x04, 0x00});
         put32(bytes, i);
     }
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*bag, bytes), VE_OK);
     EXPECT_EQ(bag->GetAttributesCount(), static_cast<int>(n));
     VLong v;
     ASSERT_TRUE(bag->GetAttribute("a", v));
     EXPECT_EQ(v.GetLong(), 0);
     EXPECT_FALSE(bag->GetAttributesDictionary().HasIndex());
-    bag->Release();
 }
 
 TEST(BagStream, BagTravelsAsAValueOfKind200)
