@@ -90,6 +90,21 @@ void ReplaceExtension(VString& ioText, int inEnd, const VString& inExtension)
     ioText.FromString(result);
 }
 
+// Cuts the text after its first inSeparator units and appends the name, '.'
+// and the extension when there is one, and ':' for a folder.
+void ReplaceLastElement(VString& ioText, int inSeparator, const VString& inName, const VString& inExtension,
+                        bool inFolder)
+{
+    ioText.Truncate(inSeparator, false);
+    ioText.AppendString(inName);
+    if (!inExtension.IsEmpty()) {
+        ioText.AppendUniChar(kDot);
+        ioText.AppendString(inExtension);
+    }
+    if (inFolder)
+        ioText.AppendUniChar(kColon);
+}
+
 bool IsBlank(const VIntlMgr* inIntl, UniChar inUnit)
 {
     if (inIntl != nullptr)
@@ -477,7 +492,8 @@ VFilePath& VFilePath::ToFolder()
 
 VFilePath& VFilePath::ToSubFolder(const VString& inName)
 {
-    if (IsFolder()) {
+    // An empty name would leave "::", a step up.
+    if (IsFolder() && !inName.IsEmpty()) {
         fPath.AppendString(inName);
         fPath.AppendUniChar(kColon);
     }
@@ -502,7 +518,7 @@ bool VFilePath::SetName(const VString& inName)
         _ThrowError(kErrorNameWithSeparator);
         return false;
     }
-    if (!fIsValid || fPath.IsEmpty())
+    if (!fIsValid || fPath.IsEmpty() || inName.IsEmpty())
         return false;
     const bool folder = _IsFolderText();
     const int separator = folder ? _FindSeparatorBeforeLastElement()
@@ -511,10 +527,7 @@ bool VFilePath::SetName(const VString& inName)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (folder)
-        fPath.AppendUniChar(kColon);
+    ReplaceLastElement(fPath, separator, inName, VString(), folder);
     return true;
 }
 
@@ -524,7 +537,7 @@ bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
         _ThrowError(kErrorNameWithSeparator);
         return false;
     }
-    if (!fIsValid || fPath.IsEmpty())
+    if (!fIsValid || fPath.IsEmpty() || inName.IsEmpty())
         return false;
     if (_IsFolderText()) {
         fPath.AppendString(inName);
@@ -538,18 +551,18 @@ bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (!extension.IsEmpty()) {
-        fPath.AppendUniChar(kDot);
-        fPath.AppendString(extension);
-    }
+    ReplaceLastElement(fPath, separator, inName, extension, false);
     return true;
 }
 
 bool VFilePath::SetFolderName(const VString& inName, bool inWithExtension)
 {
-    if (!IsFolder())
+    // A ':' in the name would make more elements, or a step up.
+    if (Contains(inName, kColon)) {
+        _ThrowError(kErrorNameWithSeparator);
+        return false;
+    }
+    if (!IsFolder() || inName.IsEmpty())
         return false;
     VStr<31> extension;
     if (!inWithExtension)
@@ -559,13 +572,7 @@ bool VFilePath::SetFolderName(const VString& inName, bool inWithExtension)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (!extension.IsEmpty()) {
-        fPath.AppendUniChar(kDot);
-        fPath.AppendString(extension);
-    }
-    fPath.AppendUniChar(kColon);
+    ReplaceLastElement(fPath, separator, inName, extension, true);
     return true;
 }
 

@@ -185,6 +185,18 @@ TEST(VFilePath, NamesOfAnyBytesRoundTripByteForByte)
     EXPECT_EQ(SystemBytes(VFilePath()), "");
 }
 
+TEST(VFilePath, HiddenNamesAreSeenInTheLastElement)
+{
+    const struct {
+        const char* fPath;
+        bool fHidden;
+    } cases[] = {{"/a/.b/", true}, {"/a/.b", true}, {".x", true}, {"/a/b", false}, {"/", false},
+                 {"/.a/b", false}, {".", false}, {"", false}, {"a/..", true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(XMacFile::PosixNameBeginsWithDot(c.fPath), c.fHidden) << c.fPath;
+    EXPECT_FALSE(XMacFile::PosixNameBeginsWithDot(nullptr));
+}
+
 TEST(VFilePath, RelativeTextsConvertByTheirOwnRules)
 {
     struct Case {
@@ -328,6 +340,18 @@ TEST(VFilePath, NamesAreReadAndReplaced)
         EXPECT_EQ(Own(path), "Disk:a:e.bundle:");
         EXPECT_TRUE(path.IsValid());
     }
+
+    // Names that would make a step up or more elements change nothing.
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_FALSE(path.SetFolderName(S("x:")));
+        EXPECT_EQ(errors.GetLastError(), QeltError(614));
+    }
+    EXPECT_FALSE(path.SetName(S("")));
+    EXPECT_FALSE(path.SetFolderName(S("")));
+    path.ToSubFolder(S(""));
+    EXPECT_EQ(Own(path), "Disk:a:e.bundle:");
+    EXPECT_TRUE(path.IsValid());
 
     VFilePath root(S("Disk:"));
     EXPECT_FALSE(root.SetName(S("Other")));
