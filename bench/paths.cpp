@@ -36,7 +36,7 @@ struct Fixture {
         const char* const names[] = {"Documents", "Projects", "release-notes", "caf\xC3\xA9", "build.log",
                                      "Library",   "Caches",   "settings.json", "2026-12",   "photo.jpeg"};
         for (int i = 0; i < 16; ++i) {
-            std::string path = root;
+            std::string path = root + "/" + std::to_string(i);
             int k = i;
             while (path.size() < 60 + static_cast<size_t>(i) * 2) {
                 path += "/";

@@ -77,7 +77,9 @@ void ReplaceExtension(VString& ioText, int inEnd, const VString& inExtension)
     if (dot < elementStart)
         dot = -1;
     if (inExtension.IsEmpty()) {
-        if (dot >= 0)
+        // A name that is all extension (".profile") keeps it: an empty name
+        // would turn the path into another one.
+        if (dot > elementStart)
             ioText.Remove(dot + 1, inEnd - dot);
         return;
     }

@@ -139,9 +139,14 @@ void Exercise(const uint8_t* inData, size_t inSize)
     CheckValidPath(edited);
     edited.SetFolderName(name, false);
     CheckValidPath(edited);
-    edited.SetExtension(name);
-    edited.SetFileExtension(name);
-    edited.SetFolderExtension(name);
+    if (!Contains(name, u':')) {
+        edited.SetExtension(name);
+        CheckValidPath(edited);
+        edited.SetFileExtension(name);
+        CheckValidPath(edited);
+        edited.SetFolderExtension(name);
+        CheckValidPath(edited);
+    }
     if (!Contains(name, u':')) {
         edited.ToSubFolder(name);
         CheckValidPath(edited);

@@ -385,6 +385,7 @@ TEST(VFilePath, ExtensionsBelongToTheLastElement)
         {"Disk:a.:", "app", "Disk:a.app:"}, {"Disk:a:", "app", "Disk:a.app:"}, {"Disk:a.b:", "", "Disk:a:"},
         {"Disk:f.txt", "md", "Disk:f.md"},  {"Disk:f", "md", "Disk:f.md"},     {"Disk:f.", "md", "Disk:f.md"},
         {"Disk:x.y:f", "", "Disk:x.y:f"},   {"Disk:f.txt", "", "Disk:f"},
+        {"Disk:a:.kis:", "", "Disk:a:.kis:"}, {"Disk:.profile", "", "Disk:.profile"},
     };
     for (const Edit& e : edits) {
         SCOPED_TRACE(e.fText);
