@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build and run.
 #   ./build.sh test           install what is missing, build with sanitizers, run every test
+#   ./build.sh test release   the same suite in an optimised build without sanitizers
 #   ./build.sh demo           install what is missing, build, run the main job
 #   ./build.sh bench [FILTER] build optimised and run the benchmarks
 #   ./build.sh fuzz [SECONDS] build the libFuzzer targets with clang and run
@@ -47,9 +48,15 @@ test)
     install_missing
     werror=OFF
     if [ "${CI:-}" = "true" ]; then werror=ON; fi
-    configure build/test -DCMAKE_BUILD_TYPE=Debug -DQELT_SANITIZE=ON -DQELT_WERROR="$werror" -DQELT_TESTS=ON
-    cmake --build build/test -j "$jobs"
-    cd build/test
+    if [ "${1:-}" = "release" ]; then
+        dir=build/release-test
+        configure "$dir" -DCMAKE_BUILD_TYPE=Release -DQELT_SANITIZE=OFF -DQELT_WERROR="$werror" -DQELT_TESTS=ON
+    else
+        dir=build/test
+        configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DQELT_SANITIZE=ON -DQELT_WERROR="$werror" -DQELT_TESTS=ON
+    fi
+    cmake --build "$dir" -j "$jobs"
+    cd "$dir"
     ctest --output-on-failure -j "$jobs"
     ;;
 demo)
@@ -100,7 +107,7 @@ fuzz)
     done
     ;;
 *)
-    echo "usage: ./build.sh test|demo|bench [FILTER]|fuzz [SECONDS]" >&2
+    echo "usage: ./build.sh test [release]|demo|bench [FILTER]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

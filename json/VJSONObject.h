@@ -137,6 +137,7 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VStorageLocker;
+    friend struct JSONContainerShared;
 
     // Own properties in insertion order (pointers into the map; the caller
     // holds the locks).

@@ -2286,8 +2286,8 @@ void VString::_Printf(const char* inFormat, va_list inArgs)
     // numbers of every kind, '*' widths and object pointers may be mixed
     // freely. Ordinary directives are formatted one by one by the C library
     // in the C locale; object directives insert their text right where they
-    // stand. A directive the walker does not know is copied as text and
-    // takes no argument.
+    // stand. A directive the walker does not know is copied as text; it
+    // takes its argument like any other, unused.
     if (inFormat == nullptr)
         return;
     va_list args;
@@ -2388,7 +2388,20 @@ void VString::_Printf(const char* inFormat, va_list inArgs)
         }
         if (!known) {
             // Not a directive of this formatter (%n among them, which would
-            // write through its argument): copied as text.
+            // write through its argument, and %C): copied as text. It still
+            // takes its arguments, unused, so that the directives after it
+            // read theirs; a directive cut off by the end of the format has
+            // none.
+            if (conversion != 0) {
+                if (starWidth)
+                    (void)va_arg(args, int);
+                if (starPrecision)
+                    (void)va_arg(args, int);
+                if (conversion == 'C')
+                    (void)va_arg(args, wint_t);
+                else
+                    (void)va_arg(args, void*);
+            }
             size_t n = conversion == 0 ? static_cast<size_t>(d - percent) : static_cast<size_t>(d + 1 - percent);
             sink.Append(percent, n);
             p = percent + n;
@@ -2636,32 +2649,43 @@ void VString::TranscodeFromXML()
         }
         const UniChar* p = fString + i;
         int available = fLength - i;
-        UniChar decoded = 0;
+        UniChar decoded[2] = {0, 0};
+        int decodedUnits = 1;
         int consumed = 0;
         if (MatchesASCII(p, available, "&amp;")) {
-            decoded = '&';
+            decoded[0] = '&';
             consumed = 5;
         } else if (MatchesASCII(p, available, "&lt;")) {
-            decoded = '<';
+            decoded[0] = '<';
             consumed = 4;
         } else if (MatchesASCII(p, available, "&gt;")) {
-            decoded = '>';
+            decoded[0] = '>';
             consumed = 4;
         } else if (MatchesASCII(p, available, "&quot;")) {
-            decoded = '"';
+            decoded[0] = '"';
             consumed = 6;
         } else if (MatchesASCII(p, available, "&apos;")) {
-            decoded = '\'';
+            decoded[0] = '\'';
             consumed = 6;
         } else if (MatchesASCII(p, available, "&#x")) {
+            // A character beyond U+FFFF becomes its surrogate pair; zero,
+            // surrogates and values beyond U+10FFFF stay as text.
             int j = 3;
             unsigned value = 0;
             while (j < available && HexValue(p[j]) >= 0) {
-                value = ((value << 4) | static_cast<unsigned>(HexValue(p[j]))) & 0xFFFF;
+                if (value <= 0x10FFFF)
+                    value = (value << 4) | static_cast<unsigned>(HexValue(p[j]));
                 ++j;
             }
-            if (j > 3 && j < available && p[j] == ';' && value != 0) {
-                decoded = static_cast<UniChar>(value);
+            const bool character = value != 0 && value <= 0x10FFFF && (value & 0xFFFFF800u) != 0xD800u;
+            if (j > 3 && j < available && p[j] == ';' && character) {
+                if (value >= 0x10000) {
+                    decoded[0] = static_cast<UniChar>(0xD800 + ((value - 0x10000) >> 10));
+                    decoded[1] = static_cast<UniChar>(0xDC00 + (value & 0x3FF));
+                    decodedUnits = 2;
+                } else {
+                    decoded[0] = static_cast<UniChar>(value);
+                }
                 consumed = j + 1;
             }
         }
@@ -2672,7 +2696,7 @@ void VString::TranscodeFromXML()
         if (result == nullptr)
             result = new VString;
         result->AppendUniChars(fString + runStart, i - runStart);
-        result->AppendUniChar(decoded);
+        result->AppendUniChars(decoded, decodedUnits);
         i += consumed;
         runStart = i;
     }

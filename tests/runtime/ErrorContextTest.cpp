@@ -371,6 +371,22 @@ TEST_F(ErrorStackTest, RecycleContext)
     fStack->RecycleContext(nullptr);
 }
 
+TEST_F(ErrorStackTest, AContextItsCallerStillHoldsIsNeverTheSpare)
+{
+    VErrorContext* taken = fStack->PushNewContext(true, false);  // takes the spare
+    ASSERT_NE(taken, nullptr);
+    VRefPtr<VErrorContext> held(taken);  // someone else keeps it too
+    fStack->PopContext();
+    fStack->RecycleContext(taken);
+    EXPECT_NE(fStack->GetSpareContext(), taken);
+    VErrorContext* next = fStack->PushNewContext(false, true);
+    EXPECT_NE(next, taken);
+    EXPECT_TRUE(held->IsKeepingErrors());  // its holder's settings stay
+    EXPECT_FALSE(held->IsSilent());
+    fStack->PopContext();
+    fStack->RecycleContext(next);
+}
+
 // --- One context --------------------------------------------------------------
 
 TEST(ErrorContext, FindAndFindAny)

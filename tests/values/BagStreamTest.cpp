@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <random>
 #include <string>
 #include <vector>
@@ -8,7 +10,9 @@
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
 #include "kernel/VString.h"
+#include "runtime/VErrorContext.h"
 #include "values/VBagArray.h"
+#include "values/VBagStreamIO.h"
 #include "values/VValueBag.h"
 
 namespace qelt {
@@ -299,9 +303,12 @@ TEST(BagStream, TruncatedAndRandomInputNeverCrashes)
         int flips = 1 + static_cast<int>(random() % 4);
         for (int f = 0; f < flips; ++f)
             damaged[8 + random() % (damaged.size() - 8)] = static_cast<unsigned char>(random());
-        VValueBag* back = new VValueBag();
-        ReadBag(*back, damaged);
-        back->Release();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
+        if (ReadBag(*back, damaged) == VE_OK) {
+            // What was accepted is a whole bag: it writes and reads back.
+            VRefPtr<VValueBag> again = AdoptRef(new VValueBag());
+            EXPECT_EQ(ReadBag(*again, WriteBag(*back)), VE_OK) << round;
+        }
     }
     bag->Release();
 }
@@ -316,6 +323,33 @@ TEST(BagStream, DeepNestingIsRefused)
     VValueBag* bag = new VValueBag();
     EXPECT_NE(ReadBag(*bag, bytes), VE_OK);
     bag->Release();
+}
+
+// Bags nest 256 levels deep (the outer bag counts as one); the 257th is
+// refused as bad bag data.
+TEST(BagStream, NestingLimitIsTwoHundredFiftySixLevels)
+{
+    const Bytes level{0x02, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x65, 0x00, 0x01, 0x00, 0x00, 0x00};
+    for (int levels : {256, 257}) {
+        Bytes bytes{0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
+        for (int i = 1; i < levels; ++i)
+            bytes.insert(bytes.end(), level.begin(), level.end());
+        bytes.push_back(0x00);
+        VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
+        test::StStartedProcess process;
+        ASSERT_TRUE(process.IsStarted());
+        StErrorContextInstaller errors(true, true);
+        VError err = ReadBag(*bag, bytes);
+        SCOPED_TRACE(levels);
+        if (levels == 256) {
+            EXPECT_EQ(err, VE_OK);
+            VValueBag::StKeyPath path(255, StPackedDictionaryKey("e"));
+            EXPECT_NE(bag->GetUniqueElementByPath(path), nullptr);
+        } else {
+            EXPECT_EQ(err, bagio::kBadBagData);
+            EXPECT_EQ(errors.GetLastError(), bagio::kBadBagData);
+        }
+    }
 }
 
 TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
