@@ -183,6 +183,19 @@ TEST(VFilePath, NamesOfAnyBytesRoundTripByteForByte)
 
     EXPECT_EQ(Own(FromSystem("/a/b", true)), "Disk:a:b:");
     EXPECT_EQ(SystemBytes(VFilePath()), "");
+
+    // File URLs for the system are a POSIX text and a folder flag.
+    std::string url;
+    bool folder = false;
+    EXPECT_TRUE(XMacFile::CreateNSURLFromFilePath(FromSystem("/d/caf\xE9/", false), url, folder));
+    EXPECT_EQ(url, "/d/caf\xE9/");
+    EXPECT_TRUE(folder);
+    EXPECT_FALSE(XMacFile::CreateNSURLFromFilePath(VFilePath(), url, folder));
+    VFilePath fromURL;
+    XMacFile::GetFilePathFromNSURL("/d/x", true, fromURL);
+    EXPECT_EQ(Own(fromURL), "Disk:d:x:");
+    XMacFile::GetFilePathFromNSURL(nullptr, true, fromURL);
+    EXPECT_FALSE(fromURL.IsValid());
 }
 
 TEST(VFilePath, HiddenNamesAreSeenInTheLastElement)
