@@ -44,12 +44,6 @@ bool SameModeName(const std::string& a, const char* b)
 
 }  // namespace
 
-bool SpinLock::TryOnce(uint32_t* word)
-{
-    uint32_t previous = Word(word).fetch_or(kHeldBit, std::memory_order_acquire);
-    return (previous & kHeldBit) == 0;
-}
-
 void SpinLock::Release(uint32_t* word)
 {
     // Only the holder writes while it holds the word: a release store suffices.

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -228,7 +227,6 @@ TEST(BagStream, DamagedCountsAreRefused)
 {
     const unsigned char header[] = {0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
     auto stream = [&](Bytes body) {
-        // Sized first, then filled: GCC 12 misreads an insert here at -O3.
         Bytes all(8 + body.size());
         std::copy(header, header + 8, all.begin());
         std::copy(body.begin(), body.end(), all.begin() + 8);
