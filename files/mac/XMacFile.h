@@ -159,6 +159,14 @@ public:
     // A null text clears the path.
     static void GetFilePathFromPosixPath(const char* inPosixPath, bool inIsFolder, VFilePath& outPath);
 
+    // A file URL for the system, which here is its POSIX text (UTF-8, as
+    // for AllocatePosixPathFromFilePath) and whether it names a folder;
+    // false with an empty text for an invalid path.
+    static bool CreateNSURLFromFilePath(const VFilePath& inPath, std::string& outPosixPath, bool& outIsFolder);
+    // The path of a file URL given as its POSIX text and folder flag; a null
+    // text clears the path.
+    static void GetFilePathFromNSURL(const char* inPosixPath, bool inIsFolder, VFilePath& outPath);
+
     // Whether the last element (one trailing '/' ignored) begins with '.'.
     static bool PosixNameBeginsWithDot(const char* inPosixPath);
 
