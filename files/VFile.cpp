@@ -233,16 +233,21 @@ VError VFile::MoveToTrash() const
 
 // ---- content ------------------------------------------------------------------------------------
 
+VError VFile::_OpenForContent(VFileDesc** outDesc) const
+{
+    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, outDesc);
+    return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
+        bag.SetAttribute("access", VLong(FA_READ));
+        bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
+    });
+}
+
 VError VFile::GetContent(VMemoryBuffer<1024, 2, 1048576>& ioBuffer) const
 {
     VFileDesc* desc = nullptr;
-    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, &desc);
-    if (err != VE_OK) {
-        return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
-            bag.SetAttribute("access", VLong(FA_READ));
-            bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
-        });
-    }
+    VError err = _OpenForContent(&desc);
+    if (err != VE_OK)
+        return err;
     long long size = desc->GetSize();
     if (ioBuffer.GetAllocatedSize() != static_cast<uint64_t>(size)) {
         if (size == 0) {
@@ -267,13 +272,9 @@ VError VFile::GetData(void* outBuffer, size_t inCount, size_t* outCount) const
     if (outCount != nullptr)
         *outCount = 0;
     VFileDesc* desc = nullptr;
-    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, &desc);
-    if (err != VE_OK) {
-        return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
-            bag.SetAttribute("access", VLong(FA_READ));
-            bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
-        });
-    }
+    VError err = _OpenForContent(&desc);
+    if (err != VE_OK)
+        return err;
     err = desc->GetData(outBuffer, inCount, 0, outCount);
     delete desc;
     return err;

@@ -152,6 +152,8 @@ private:
     VError _Wrap(VError inResult, VError inFallback) const;
     VError _CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
     VError _Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
+    // Opens for a whole-content read: regular files only, never waiting.
+    VError _OpenForContent(VFileDesc** outDesc) const;
     VError _MakeParentFolders() const;
     VError _WriteContent(const void* inData, size_t inSize, bool inAppend) const;
 

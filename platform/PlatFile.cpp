@@ -42,6 +42,15 @@ struct timespec ToTimespec(int64_t ns)
     return t;
 }
 
+
+// Opens an entry to read or change its attribute flags.
+int OpenForFlags(const char* path, bool follow)
+{
+    return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+}
+
+}  // namespace
+
 std::string ParentPath(const std::string& path)
 {
     size_t end = path.size();
@@ -53,13 +62,23 @@ std::string ParentPath(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// Opens an entry to read or change its attribute flags.
-int OpenForFlags(const char* path, bool follow)
+int WriteAll(int fd, const void* data, size_t size)
 {
-    return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        if (int fault = FaultCheck("write"))
+            return fault;
+        ssize_t n = ::write(fd, at, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
 }
-
-}  // namespace
 
 int OpenFile(const char* path, int access, unsigned options, bool regularOnly, int& outFd)
 {
@@ -118,18 +137,26 @@ void CloseFile(int fd)
         ::close(fd);
 }
 
-int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
+namespace {
+
+// Moves bytes at offsets in calls of at most kMaxTransfer bytes. A call that
+// moves nothing ends the transfer: at the end of the file for a read (0),
+// as a refusal for a write (EINVAL).
+template <class Call>
+int Transfer(size_t count, size_t& outDone, void (*between)(), bool isWrite, Call&& call)
 {
     outDone = 0;
-    char* at = static_cast<char*>(buffer);
     while (outDone < count) {
+        if (isWrite)
+            if (int fault = FaultCheck("write"))
+                return fault;
         size_t chunk = count - outDone < kMaxTransfer ? count - outDone : kMaxTransfer;
-        ssize_t n = ::pread(fd, at + outDone, chunk, static_cast<off_t>(offset + static_cast<int64_t>(outDone)));
+        ssize_t n = call(outDone, chunk);
         if (n < 0) {
             if (errno != EINTR)
                 return errno;
         } else if (n == 0) {
-            return 0;
+            return isWrite ? EINVAL : 0;
         } else {
             outDone += static_cast<size_t>(n);
             if (outDone == count)
@@ -141,29 +168,22 @@ int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, 
     return 0;
 }
 
+}  // namespace
+
+int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
+{
+    char* at = static_cast<char*>(buffer);
+    return Transfer(count, outDone, between, false, [&](size_t done, size_t chunk) {
+        return ::pread(fd, at + done, chunk, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
+}
+
 int WriteAt(int fd, const void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
 {
-    outDone = 0;
     const char* at = static_cast<const char*>(buffer);
-    while (outDone < count) {
-        if (int fault = FaultCheck("write"))
-            return fault;
-        size_t chunk = count - outDone < kMaxTransfer ? count - outDone : kMaxTransfer;
-        ssize_t n = ::pwrite(fd, at + outDone, chunk, static_cast<off_t>(offset + static_cast<int64_t>(outDone)));
-        if (n < 0) {
-            if (errno != EINTR)
-                return errno;
-        } else if (n == 0) {
-            return EINVAL;
-        } else {
-            outDone += static_cast<size_t>(n);
-            if (outDone == count)
-                return 0;
-        }
-        if (between != nullptr)
-            between();
-    }
-    return 0;
+    return Transfer(count, outDone, between, true, [&](size_t done, size_t chunk) {
+        return ::pwrite(fd, at + done, chunk, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
 }
 
 int GetOpenFileSize(int fd, int64_t& outSize)

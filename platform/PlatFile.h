@@ -31,6 +31,14 @@ enum : unsigned {
 // failure.
 int OpenFile(const char* path, int access, unsigned options, bool regularOnly, int& outFd);
 
+// The folder part of a path: "." for a bare name, "/" at the root; trailing
+// '/' are ignored.
+std::string ParentPath(const std::string& path);
+
+// Writes all bytes from the descriptor's offset, going on after
+// interruptions and partial writes.
+int WriteAll(int fd, const void* data, size_t size);
+
 // Closes a descriptor (the result is not interesting to callers).
 void CloseFile(int fd);
 

@@ -33,23 +33,12 @@ void FreeText(char* inText)
         VObject::sCppMemMgr->Free(inText);
 }
 
-// A POSIX text made from a path for the length of a scope.
-class PosixText {
-public:
-    explicit PosixText(const VFilePath& inPath) : fText(XMacFile::AllocatePosixPathFromFilePath(inPath)) {}
-    ~PosixText() { FreeText(fText); }
-    PosixText(const PosixText&) = delete;
-    PosixText& operator=(const PosixText&) = delete;
-    bool IsOK() const { return fText != nullptr && fText[0] != '\0'; }
-    const char* Get() const { return fText != nullptr ? fText : ""; }
-
-private:
-    char* fText;
-};
 
 VError Posix(int inErrno) { return inErrno == 0 ? VE_OK : PosixError(inErrno); }
 
 }  // namespace
+
+StPosixPathText::~StPosixPathText() { FreeText(fText); }
 
 XMacFile::XMacFile() = default;
 
@@ -121,7 +110,7 @@ VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFi
         fOwner->GetPath().GetName(name);
         dest.SetFileName(name, true);
     }
-    PosixText target(dest);
+    StPosixPathText target(dest);
     if (!target.IsOK())
         return PosixError(EINVAL);
     bool replace = (inOptions & kFileOptionReplace) != 0;
@@ -146,7 +135,7 @@ VError XMacFile::Move(const VFilePath& inDest, VFile** outFile, unsigned int inO
 
 VError XMacFile::RenamePath(const char* inPosixSource, const VFilePath& inDest)
 {
-    PosixText target(inDest);
+    StPosixPathText target(inDest);
     if (!target.IsOK())
         return PosixError(EINVAL);
     return Posix(plat::MovePath(inPosixSource, target.Get(), false));
@@ -197,7 +186,7 @@ VError XMacFile::RevealInFinder() const
 {
     VFilePath folder = fOwner != nullptr ? fOwner->GetPath() : VFilePath();
     folder.ToFolder();
-    PosixText text(folder);
+    StPosixPathText text(folder);
     if (!text.IsOK())
         return PosixError(EINVAL);
     return Posix(plat::RevealFolder(text.Get()));

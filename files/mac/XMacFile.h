@@ -177,4 +177,19 @@ private:
     char* fPosixPath = nullptr;
 };
 
+// The POSIX text of a path for the length of a scope.
+class StPosixPathText {
+public:
+    explicit StPosixPathText(const VFilePath& inPath) : fText(XMacFile::AllocatePosixPathFromFilePath(inPath)) {}
+    ~StPosixPathText();
+    StPosixPathText(const StPosixPathText&) = delete;
+    StPosixPathText& operator=(const StPosixPathText&) = delete;
+    // False for an invalid path (an empty text) or without memory.
+    bool IsOK() const { return fText != nullptr && fText[0] != '\0'; }
+    const char* Get() const { return fText != nullptr ? fText : ""; }
+
+private:
+    char* fText;
+};
+
 }  // namespace qelt
