@@ -7,6 +7,7 @@
 #include "files/VFileKindManager.h"
 #include "files/VURL.h"
 #include "kernel/VLong.h"
+#include "kernel/VLong8.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFile.h"
 #include "runtime/VErrorContext.h"
@@ -298,18 +299,29 @@ VError VFile::_WriteContent(const void* inData, size_t inSize, bool inAppend) co
 {
     _MakeParentFolders();
     unsigned int options = kFileOptionFollowLink | kFileOptionCreate | (inAppend ? 0 : kFileOptionTruncate);
+    if (!inAppend) {
+        // The whole content is replaced by renaming a complete new file over
+        // the old one: a failure leaves the old content as it was.
+        bool writing = false;
+        int err = plat::ReplaceFileContent(fMacFile.GetPosixText(), inData, inSize, writing);
+        if (err == 0)
+            return VE_OK;
+        if (writing) {
+            return WrapFileError(fPath, PosixError(err), QeltError(216), [&](VValueBag& bag) {
+                bag.SetAttribute("count", VLong(static_cast<int>(inSize)));
+                bag.SetAttribute("offset", VLong8(0));
+            });
+        }
+        return WrapFileError(fPath, PosixError(err), kErrOpen, [&](VValueBag& bag) {
+            bag.SetAttribute("access", VLong(FA_READ_WRITE));
+            bag.SetAttribute("options", VLong(static_cast<int>(options)));
+        });
+    }
     VFileDesc* desc = nullptr;
     VError err = Open(FA_READ_WRITE, &desc, options);
     if (err != VE_OK)
         return err;
-    if (inAppend) {
-        long long size = desc->GetSize();
-        err = desc->PutData(inData, inSize, size);
-    } else {
-        err = desc->SetSize(static_cast<long long>(inSize));
-        if (err == VE_OK)
-            err = desc->PutData(inData, inSize, 0);
-    }
+    err = desc->PutData(inData, inSize, desc->GetSize());
     delete desc;
     return err;
 }

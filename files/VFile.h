@@ -97,7 +97,8 @@ public:
     // Only regular files are read (a FIFO or device gives 'POSX' EINVAL, never a wait).
     VError GetContent(VMemoryBuffer<1024, 2, 1048576>& ioBuffer) const override;
     VError GetData(void* outBuffer, size_t inCount, size_t* outCount) const override;
-    // Creates missing parent folders first.
+    // Creates missing parent folders first. The new content is written beside
+    // the file and renamed over it; a file locked elsewhere is refused.
     VError SetContent(const void* inData, size_t inSize) const override;
     VError AppendContent(const void* inData, size_t inSize) const override;
     // Whether the file opens for reading and writing now; raises nothing.

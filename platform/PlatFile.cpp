@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <vector>
 
 #include "platform/PlatExecutables.h"
@@ -47,6 +48,25 @@ struct timespec ToTimespec(int64_t ns)
 int OpenForFlags(const char* path, bool follow)
 {
     return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+}
+
+// The process's file-creation mask, read from /proc (changing it to read it
+// would race with other threads creating files); 022 when unknown.
+mode_t CurrentUmask()
+{
+    FILE* status = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (status == nullptr)
+        return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "Umask:", 6) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
 }
 
 }  // namespace
@@ -455,6 +475,56 @@ int ResolveLink(const char* path, std::string& outTarget, bool& outIsFolder)
     struct stat st;
     outIsFolder = ::stat(outTarget.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     return 0;
+}
+
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool& outWriting)
+{
+    outWriting = false;
+    // The file a final link names is the one replaced; the link stays.
+    std::string target = path;
+    struct stat st;
+    if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(path, nullptr);
+        if (real != nullptr) {
+            target = real;
+            std::free(real);
+        }
+    }
+    mode_t mode = 0644;
+    int lockFd = -1;
+    if (int err = OpenFile(target.c_str(), 1, kOpenFollowLink, false, lockFd)) {
+        if (err != ENOENT)
+            return err;
+    } else {
+        struct stat old;
+        if (::fstat(lockFd, &old) == 0)
+            mode = old.st_mode & 07777;
+    }
+    std::string temp = SiblingTempName(target.c_str());
+    int err = FaultCheck("open");
+    int fd = err == 0 ? ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1;
+    if (fd < 0) {
+        if (err == 0)
+            err = errno;
+        CloseFile(lockFd);
+        return err;
+    }
+    outWriting = true;
+    err = WriteAll(fd, data, size);
+    if (err == 0 && ::fchmod(fd, lockFd >= 0 ? mode : (0644 & ~CurrentUmask())) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0)
+        err = FaultCheck("rename");
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
+        err = errno;
+    if (err != 0)
+        ::unlink(temp.c_str());
+    CloseFile(lockFd);
+    return err;
 }
 
 int CreateEmptyFile(const char* path, bool replace)

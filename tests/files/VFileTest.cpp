@@ -195,6 +195,8 @@ TEST(VFile, ALockHeldElsewhereRefusesAtOnceAndKeepsTheBytes)
         EXPECT_EQ(FileAt(dir + "/f")->Open(FA_READ_WRITE, &desc, kFileOptionTruncate), QeltError(5));
         EXPECT_EQ(Codes(errors), V({PosixError(EACCES), QeltError(5)}));
         EXPECT_EQ(ReadText(dir + "/f"), "kept");
+        EXPECT_EQ(FileAt(dir + "/f")->SetContent("lost", 4), QeltError(5));
+        EXPECT_EQ(ReadText(dir + "/f"), "kept");
         // Access 3 falls back to reading and records what was asked.
         ASSERT_EQ(FileAt(dir + "/f")->Open(FA_READ_WRITE_OR_READ, &desc), VE_OK);
         EXPECT_EQ(desc->GetMode(), FA_READ_WRITE_OR_READ);
@@ -268,13 +270,32 @@ TEST(VFile, ContentReadsAndWrites)
     EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hello");
     ASSERT_EQ(deep->SetContent("hi", 2), VE_OK);
     EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hi");
+    // A failed write leaves the old content whole, and the mode stays.
+    ::chmod((dir + "/x/y/z.bin").c_str(), 0640);
+    {
+        Faults faults("write:1:ENOSPC");
+        StErrorContextInstaller errors;
+        EXPECT_EQ(deep->SetContent("replacement", 11), QeltError(216));
+        EXPECT_EQ(Codes(errors), V({PosixError(ENOSPC), QeltError(216)}));
+    }
+    EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hi");
+    ASSERT_EQ(deep->SetContent("new", 3), VE_OK);
+    struct stat st;
+    ASSERT_EQ(::stat((dir + "/x/y/z.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Through a link the named file is replaced and the link stays.
+    ::symlink("x/y/z.bin", (dir + "/link").c_str());
+    ASSERT_EQ(FileAt(dir + "/link")->SetContent("via", 3), VE_OK);
+    EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "via");
+    ASSERT_EQ(::lstat((dir + "/link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(FileAt(dir + "/log")->AppendContent("1", 1), VE_OK);
     ASSERT_EQ(FileAt(dir + "/log")->AppendContent("2", 1), VE_OK);
     EXPECT_EQ(ReadText(dir + "/log"), "12");
 
     VMemoryBuffer<1024, 2, 1048576> buffer;
     ASSERT_EQ(deep->GetContent(buffer), VE_OK);
-    EXPECT_EQ(std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()), "hi");
+    EXPECT_EQ(std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()), "via");
     WriteText(dir + "/empty", "");
     ASSERT_EQ(FileAt(dir + "/empty")->GetContent(buffer), VE_OK);
     EXPECT_EQ(buffer.GetDataSize(), 0u);
