@@ -84,6 +84,37 @@ TEST(VFile, OpenFailuresRaiseTheNativeErrorThenTheFileError)
     }
 }
 
+TEST(VFileError, OnlyNativeFailuresAreWrapped)
+{
+    VFilePath path = PosixToPath("/some/folder/name.txt");
+    struct {
+        VError result;
+        VError fallback;
+        VError returned;
+        std::vector<VError> raised;
+    } cases[] = {
+        {VE_OK, QeltError(602), VE_OK, {}},
+        {PosixError(0), QeltError(602), PosixError(0), {}},
+        {QeltError(100), QeltError(602), QeltError(100), {}},
+        {PosixError(ENOENT), QeltError(602), QeltError(600), {PosixError(ENOENT), QeltError(600)}},
+        {PosixError(EACCES), QeltError(607), QeltError(5), {PosixError(EACCES), QeltError(5)}},
+        {PosixError(EIO), QeltError(607), QeltError(607), {PosixError(EIO), QeltError(607)}},
+        {MakeVError(kSignatureCARB, -43), QeltError(605), QeltError(600),
+         {MakeVError(kSignatureCARB, -43), QeltError(600)}},
+    };
+    for (const auto& c : cases) {
+        StErrorContextInstaller errors;
+        EXPECT_EQ(WrapFileError(path, c.result, c.fallback), c.returned) << std::hex << c.result;
+        EXPECT_EQ(Codes(errors), c.raised) << std::hex << c.result;
+        if (!c.raised.empty()) {
+            EXPECT_EQ(LastParameter(errors, "name"), "name.txt");
+            VString text;
+            path.GetPath(text);
+            EXPECT_EQ(LastParameter(errors, "path"), to_string(text));
+        }
+    }
+}
+
 TEST(VFile, ShortReadsReportTheCountAndOnlyTheAbsoluteReadRaises)
 {
     std::string dir = test::MakeTempFolder("vfile_read");
