@@ -282,10 +282,7 @@ VError VFileSystemNamespace::LoadFromJSONArray(const VJSONArray* inArray)
                 continue;
             root = AdoptRef(static_cast<IFolder*>(new VFolder(root->GetPath(), nullptr)));
         } else {
-            VFilePath rootPath(path, FPS_POSIX);
-            if (!rootPath.IsValid() || !rootPath.IsFolder())
-                continue;
-            root = AdoptRef(static_cast<IFolder*>(new VFolder(rootPath, nullptr)));
+            root = AdoptRef(static_cast<IFolder*>(new VFolder(path, FPS_POSIX)));
         }
         RegisterFileSystem(name, root.Get(), isWritable ? kFileSystemWritable : 0);
     }
