@@ -129,17 +129,7 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 
 VString VFile::GetPathWithFileSystem() const
 {
-    VString text;
-    VString relative;
-    if (fFileSystem != nullptr && fPath.GetRelativePosixPath(fFileSystem->GetRoot(), relative)) {
-        text.AppendUniChar('/');
-        text.AppendString(fFileSystem->GetName());
-        text.AppendUniChar('/');
-        text.AppendString(relative);
-        return text;
-    }
-    GetPlatformPath(text, FPS_POSIX);
-    return text;
+    return VFileSystem::GetPathWithFileSystem(fPath, fFileSystem);
 }
 
 IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
@@ -147,11 +137,7 @@ IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
     VFilePath parent;
     if (!fPath.GetFolder(parent))
         return nullptr;
-    if (fFileSystem != nullptr && fFileSystem->IsAuthorized(parent))
-        return new VFolder(parent, fFileSystem);
-    if (!inFileSystemOnly || fFileSystem == nullptr)
-        return new VFolder(parent, nullptr);
-    return nullptr;
+    return VFolder::RetainFolderInFileSystem(parent, fFileSystem, inFileSystemOnly);
 }
 
 bool VFile::IsSameFile(const VFile* inOther) const

@@ -2,7 +2,7 @@
 #include "files/VFolder.h"
 #include "files/mac/XMacFileSystemNotification.h"
 
-#include "FileTestSupport.h"
+#include "FolderTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +15,11 @@
 #include <thread>
 
 using namespace qelt;
+using qelt::test::FolderAt;
 using qelt::test::PosixToPath;
 using qelt::test::WriteText;
 
 namespace {
-
-VRefPtr<VFolder> FolderAt(const std::string& posix)
-{
-    return AdoptRef(new VFolder(PosixToPath(posix.back() == '/' ? posix : posix + "/"), nullptr));
-}
 
 struct Recorder : VFileSystemNotifier::IEventHandler {
     void FileSystemEventHandler(const std::vector<VFilePath>& inPaths, VFileSystemNotifier::EventKind inKind) override

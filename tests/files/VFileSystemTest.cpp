@@ -7,7 +7,7 @@
 #include "json/VJSONValue.h"
 #include "process/VProcess.h"
 
-#include "FileTestSupport.h"
+#include "FolderTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,14 +16,10 @@
 
 using namespace qelt;
 using qelt::test::Codes;
+using qelt::test::FolderAt;
 using qelt::test::PosixToPath;
 
 namespace {
-
-VRefPtr<VFolder> FolderAt(const std::string& posix)
-{
-    return AdoptRef(new VFolder(PosixToPath(posix.back() == '/' ? posix : posix + "/"), nullptr));
-}
 
 std::string PosixOf(const IFileSystemObject* inObject)
 {

@@ -6,7 +6,7 @@
 #include "platform/PlatFaults.h"
 #include "values/VTime.h"
 
-#include "FileTestSupport.h"
+#include "FolderTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,19 +20,12 @@
 
 using namespace qelt;
 using qelt::test::Codes;
+using qelt::test::FolderAt;
 using qelt::test::PosixToPath;
 using qelt::test::ReadText;
 using qelt::test::WriteText;
 
 namespace {
-
-VRefPtr<VFolder> FolderAt(const std::string& posix)
-{
-    std::string text = posix;
-    if (text.back() != '/')
-        text += '/';
-    return AdoptRef(new VFolder(PosixToPath(text), nullptr));
-}
 
 bool IsThere(const std::string& posix)
 {
