@@ -24,11 +24,15 @@ namespace {
 struct Recorder : VFileSystemNotifier::IEventHandler {
     void FileSystemEventHandler(const std::vector<VFilePath>& inPaths, VFileSystemNotifier::EventKind inKind) override
     {
-        std::string line = std::to_string(inKind) + ":";
+        std::string line = std::to_string(static_cast<unsigned int>(inKind));
+        line += ':';
         for (const VFilePath& path : inPaths) {
             VString name;
             path.GetName(name);
-            line += " " + to_string(name) + (path.IsFolder() ? ":" : "");
+            line += ' ';
+            line += to_string(name);
+            if (path.IsFolder())
+                line += ':';
         }
         calls.push_back(line);
     }
