@@ -5,6 +5,8 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VFileSystem.h"
+#include "files/VFolder.h"
 #include "files/VURL.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"
@@ -76,10 +78,44 @@ VFile::VFile(const char* inPosixPath, const VFilePath& inPath) : fMacFile(inPosi
     fMacFile.Init(this);
 }
 
-VFile::VFile(const VFile& inOther) : VObject(inOther), IFile(), fPath(inOther.GetPath()) { fMacFile.Init(this); }
+VFile::VFile(const VFilePath& inPath, VFileSystem* inFileSystem) : fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
+    : fMacFile(inPosixPath), fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+    : fFileSystem(inFolder.GetFileSystem())
+{
+    fPath.FromRelativePath(inFolder.GetPath(), inRelativePath, inStyle, false);
+    if (fFileSystem != nullptr && !fPath.IsChildOf(fFileSystem->GetRoot()))
+        fFileSystem = nullptr;
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFile& inOther)
+    : VObject(inOther), IFile(), fPath(inOther.GetPath()), fFileSystem(inOther.GetFileSystem())
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
 
 VFile::~VFile()
 {
+    if (fFileSystem != nullptr)
+        fFileSystem->Release();
     VVolumeInfo* info = fVolumeInfo.exchange(nullptr);
     if (info != nullptr)
         info->Release();
@@ -101,15 +137,15 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 
 VString VFile::GetPathWithFileSystem() const
 {
-    VString text;
-    GetPlatformPath(text, FPS_POSIX);
-    return text;
+    return VFileSystem::GetPathWithFileSystem(fPath, fFileSystem);
 }
 
-IFolder* VFile::RetainParentFolder(bool) const
+IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
 {
-    // LATER: a new folder on the parent path once the folder object exists.
-    return nullptr;
+    VFilePath parent;
+    if (!fPath.GetFolder(parent))
+        return nullptr;
+    return VFolder::RetainFolderInFileSystem(parent, fFileSystem, inFileSystemOnly);
 }
 
 VError VFile::GetURL(VString& outURL, bool inEncoded) const

@@ -18,6 +18,8 @@
 namespace qelt {
 
 class VFileKind;
+class VFileSystem;
+class VFolder;
 class VTime;
 class VURL;
 
@@ -34,9 +36,7 @@ public:
     const long long fTotal;
 };
 
-// LATER: the named file system of a file, the constructors and copy and move
-// forms that take a folder, the parent folder and the URL relative to a
-// folder come with the folder object and the named file systems.
+// LATER: the URL relative to a folder (GetRelativeURL).
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
@@ -45,6 +45,12 @@ public:
     explicit VFile(const VURL& inURL);
     // The platform part keeps the given POSIX text (folder listings build files so).
     VFile(const char* inPosixPath, const VFilePath& inPath);
+    // Bound to a named file system (retained; null for none).
+    VFile(const VFilePath& inPath, VFileSystem* inFileSystem);
+    VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
+    // A file relative to a folder; it keeps the folder's file system only
+    // when it lies inside the file system's root.
+    VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle);
     VFile(const VFile& inOther);
     VFile& operator=(const VFile&) = delete;
     ~VFile() override;
@@ -54,7 +60,7 @@ public:
 
     // ---- Paths and identity -------------------------------------------------
     VFilePath GetPath() const override { return fPath; }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
+    VFileSystem* GetFileSystem() const override { return fFileSystem; }
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
@@ -160,6 +166,7 @@ private:
 
     XMacFile fMacFile;
     VFilePath fPath;
+    VFileSystem* fFileSystem = nullptr;
     mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr};
 };
 

@@ -9,6 +9,9 @@
 namespace qelt {
 
 class ILogger;
+class VFile;
+class VFileSystemNamespace;
+class VFolder;
 class VIntlMgr;
 
 class VProcess : public VObject {
@@ -34,6 +37,20 @@ public:
     // start with a clone of it.
     VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
 
+    // The process's named file systems (built-in and defined ones).
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
+    // A new folder object for a kind of the program's folders: 'BNDL' the
+    // bundle, 'PLST' its Contents, 'EXEC' the executable's folder, 'RSRC'
+    // the resources, 'NCMP' "Native Components", 'DTDs', 'XSDs', 'XSLs' and
+    // 'JSNs' inside the resources; null for any other kind.
+    virtual VFolder* RetainFolder(unsigned int inKind) const;
+    // The existing file of that name (a POSIX relative path) in the folder
+    // of the kind, else in the folder of the fallback kind (in the own path
+    // form); a plain name is matched exactly first, then without regard to
+    // letter case. Null when none exists.
+    VFile* RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind = 0) const;
+
     // The one process object, or null before its start-up and after its
     // shut-down.
     static VProcess* sInstance;
@@ -45,12 +62,16 @@ protected:
     // The shut-down steps, in the reverse order of the start-up.
     void _DeInit();
 
+    // Registers the built-in file systems and those of "fileSystems.json".
+    bool _Init_FileSystems();
+
 private:
     bool fInitDone = false;
     bool fInitResult = false;
     unsigned int fInitFlags = 0;
     ILogger* fLogger = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
 };
 
 }  // namespace qelt
