@@ -199,49 +199,66 @@ VError VFile::Create(unsigned int inOptions) const
 
 // ---- copying, moving, renaming, deleting ------------------------------------------------------
 
-VError VFile::_CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VFileSystem* VFile::_FileSystemFor(const VFilePath& inDest) const
+{
+    return (fFileSystem != nullptr && inDest.IsSameOrChildOf(fFileSystem->GetRoot())) ? fFileSystem : nullptr;
+}
+
+VError VFile::_CopyTo(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
     if (!fPath.IsValid() || !inDest.IsValid())
         return ThrowFileRefusal(fPath, kErrCopy, DestinationParameters(inDest, inOptions));
-    return WrapFileError(fPath, fMacFile.Copy(inDest, outFile, inOptions), kErrCopy,
+    return WrapFileError(fPath, fMacFile.Copy(inDest, inFileSystem, outFile, inOptions), kErrCopy,
                          DestinationParameters(inDest, inOptions));
 }
 
 VError VFile::CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
 {
-    return _CopyTo(inDest, outFile, inOptions);
+    return _CopyTo(inDest, _FileSystemFor(inDest), outFile, inOptions);
 }
 
 VError VFile::CopyTo(const VFile& inDest, unsigned int inOptions) const
 {
-    return _CopyTo(inDest.GetPath(), nullptr, inOptions);
+    return _CopyTo(inDest.GetPath(), nullptr, nullptr, inOptions);
+}
+
+VError VFile::CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const
+{
+    return _CopyTo(inDest.GetPath(), inDest.GetFileSystem(), outFile, inOptions);
 }
 
 VError VFile::CopyFrom(const VFile& inSource, unsigned int inOptions) const
 {
-    return inSource._CopyTo(fPath, nullptr, inOptions);
+    return inSource._CopyTo(fPath, nullptr, nullptr, inOptions);
 }
 
-VError VFile::_Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError VFile::_Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                    unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
     if (!inDest.IsValid())
         return ThrowFileRefusal(fPath, kErrMove, DestinationParameters(inDest, inOptions));
-    return WrapFileError(fPath, fMacFile.Move(inDest, outFile, inOptions), kErrMove,
+    return WrapFileError(fPath, fMacFile.Move(inDest, inFileSystem, outFile, inOptions), kErrMove,
                          DestinationParameters(inDest, inOptions));
 }
 
 VError VFile::Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
 {
-    return _Move(inDest, outFile, inOptions);
+    return _Move(inDest, _FileSystemFor(inDest), outFile, inOptions);
 }
 
 VError VFile::Move(const VFile& inDest, unsigned int inOptions) const
 {
-    return _Move(inDest.GetPath(), nullptr, inOptions);
+    return _Move(inDest.GetPath(), inDest.GetFileSystem(), nullptr, inOptions);
+}
+
+VError VFile::Move(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const
+{
+    return _Move(inDest.GetPath(), inDest.GetFileSystem(), outFile, inOptions);
 }
 
 VError VFile::Rename(const VString& inNewName, VFile** outFile) const

@@ -90,10 +90,13 @@ public:
     // the new copy is complete. A copy onto the file itself is refused.
     VError CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError CopyTo(const VFile& inDest, unsigned int inOptions = 0) const override;
+    // Into the folder, under this file's name, in the folder's file system.
+    VError CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions = 0) const override;
     VError CopyFrom(const VFile& inSource, unsigned int inOptions = 0) const;
     // Never replaces an existing item without kFileOptionReplace.
     VError Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError Move(const VFile& inDest, unsigned int inOptions = 0) const;
+    VError Move(const VFolder& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError Rename(const VString& inNewName, VFile** outFile) const;
     // A missing file: 0 and nothing happens. An invalid path: 604.
     VError Delete() const override;
@@ -157,8 +160,10 @@ public:
 
 private:
     VError _Wrap(VError inResult, VError inFallback) const;
-    VError _CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
-    VError _Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
+    // This file's file system when the destination lies in its root, else none.
+    VFileSystem* _FileSystemFor(const VFilePath& inDest) const;
+    VError _CopyTo(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
+    VError _Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
     // Opens for a whole-content read: regular files only, never waiting.
     VError _OpenForContent(VFileDesc** outDesc) const;
     VError _MakeParentFolders() const;

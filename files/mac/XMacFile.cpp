@@ -100,7 +100,8 @@ VError XMacFile::Create(unsigned int inOptions) const
 
 // ---- copying, moving, renaming, deleting -------------------------------------
 
-VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                             unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
@@ -119,18 +120,20 @@ VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFi
     if (err != 0)
         return PosixError(err);
     if (outFile != nullptr)
-        *outFile = new VFile(dest);
+        *outFile = new VFile(dest, inFileSystem);
     return VE_OK;
 }
 
-VError XMacFile::Copy(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::Copy(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
-    return _CopyOrMove(true, inDest, outFile, inOptions);
+    return _CopyOrMove(true, inDest, inFileSystem, outFile, inOptions);
 }
 
-VError XMacFile::Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
-    return _CopyOrMove(false, inDest, outFile, inOptions);
+    return _CopyOrMove(false, inDest, inFileSystem, outFile, inOptions);
 }
 
 VError XMacFile::RenamePath(const char* inPosixSource, const VFilePath& inDest)
@@ -150,7 +153,7 @@ VError XMacFile::Rename(const VString& inNewName, VFile** outFile) const
         return QeltError(614);  // raised by the path
     VError err = RenamePath(GetPosixText(), path);
     if (err == VE_OK && outFile != nullptr)
-        *outFile = new VFile(path);
+        *outFile = new VFile(path, fOwner != nullptr ? fOwner->GetFileSystem() : nullptr);
     return err;
 }
 

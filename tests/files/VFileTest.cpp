@@ -16,6 +16,7 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VFolder.h"
 #include "files/VURL.h"
 #include "json/VJSONValue.h"
 #include "platform/PlatFaults.h"
@@ -265,6 +266,15 @@ TEST(VFile, CopyNeverHarmsTheSourceOrAnOldTarget)
     VRefPtr<VFile> held = AdoptRef(copy);
     EXPECT_EQ(ReadText(dir + "/into/a.txt"), "new");
     EXPECT_TRUE(held->Exists());
+    VRefPtr<VFolder> folder = AdoptRef(new VFolder(PosixToPath(dir + "/into/")));
+    EXPECT_EQ(source->CopyTo(*folder, nullptr), QeltError(605));  // the name is taken there
+    ASSERT_EQ(source->CopyTo(*folder, &copy, kFileOptionReplace), VE_OK);
+    held = AdoptRef(copy);
+    VFile* moved = nullptr;
+    ASSERT_EQ(held->Move(*AdoptRef(new VFolder(PosixToPath(dir + "/"))), &moved, kFileOptionReplace), VE_OK);
+    VRefPtr<VFile> movedHeld = AdoptRef(moved);
+    EXPECT_EQ(ReadText(dir + "/a.txt"), "new");
+    EXPECT_FALSE(held->Exists());
     EXPECT_EQ(FileAt(dir + "/c.txt")->CopyFrom(*source), VE_OK);
     EXPECT_EQ(ReadText(dir + "/c.txt"), "new");
 }
