@@ -92,4 +92,19 @@ bool VFileSystem::IsAuthorized(const VFilePath& inPath) const
     return fRoot != nullptr && inPath.IsSameOrChildOf(fRoot->GetPath());
 }
 
+VString VFileSystem::GetPathWithFileSystem(const VFilePath& inPath, const VFileSystem* inFileSystem)
+{
+    VString text;
+    VString relative;
+    if (inFileSystem != nullptr && inPath.GetRelativePosixPath(inFileSystem->GetRoot(), relative)) {
+        text.AppendUniChar('/');
+        text.AppendString(inFileSystem->GetName());
+        text.AppendUniChar('/');
+        text.AppendString(relative);
+        return text;
+    }
+    inPath.GetPosixPath(text);
+    return text;
+}
+
 }  // namespace qelt

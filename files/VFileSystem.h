@@ -45,6 +45,11 @@ public:
     // Whether the path is the root or lies below it (unit for unit).
     bool IsAuthorized(const VFilePath& inPath) const;
 
+    // The path of an object bound to a file system, as shown to people:
+    // "/NAME/" and its POSIX path relative to the root when it lies there,
+    // else its full POSIX path.
+    static VString GetPathWithFileSystem(const VFilePath& inPath, const VFileSystem* inFileSystem);
+
 private:
     VFileSystem(const VString& inName, IFolder* inRoot, unsigned int inFlags, unsigned long inQuota,
                 unsigned long inUsed);

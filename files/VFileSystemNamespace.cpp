@@ -27,6 +27,19 @@ VString StringProperty(const VJSONObject& inObject, const char* inName)
     return text;
 }
 
+// A new file or folder on a full POSIX path that names one, else null.
+IFile* PlainFile(const VString& inPath)
+{
+    VFilePath path(inPath, FPS_POSIX);
+    return path.IsValid() && path.IsFile() ? new VFile(path) : nullptr;
+}
+
+IFolder* PlainFolder(const VString& inPath)
+{
+    VFilePath path(inPath, FPS_POSIX);
+    return path.IsValid() && path.IsFolder() ? new VFolder(path, nullptr) : nullptr;
+}
+
 }  // namespace
 
 bool VFileSystemNameLess::operator()(const VString& a, const VString& b) const
@@ -166,19 +179,11 @@ IFile* VFileSystemNamespace::RetainFile(const VString& inPath, IFolder* inBaseFo
             VRefPtr<IFolder> root = AdoptRef(fileSystem->RetainRootFolder());
             return root.Get() != nullptr ? root->_RetainRelativeIFile(relative, FPS_POSIX) : nullptr;
         }
-        if (inBaseFolder == nullptr && inPlainPath) {
-            VFilePath path(inPath, FPS_POSIX);
-            return path.IsValid() && path.IsFile() ? new VFile(path) : nullptr;
-        }
-        return nullptr;
+        return (inBaseFolder == nullptr && inPlainPath) ? PlainFile(inPath) : nullptr;
     }
     if (inBaseFolder != nullptr)
         return inBaseFolder->_RetainRelativeIFile(inPath, FPS_POSIX);
-    if (inPlainPath) {
-        VFilePath path(inPath, FPS_POSIX);
-        return path.IsValid() && path.IsFile() ? new VFile(path) : nullptr;
-    }
-    return nullptr;
+    return inPlainPath ? PlainFile(inPath) : nullptr;
 }
 
 IFolder* VFileSystemNamespace::RetainFolder(const VString& inPath, IFolder* inBaseFolder, unsigned int inOptions,
@@ -197,19 +202,11 @@ IFolder* VFileSystemNamespace::RetainFolder(const VString& inPath, IFolder* inBa
             VRefPtr<IFolder> root = AdoptRef(fileSystem->RetainRootFolder());
             return root.Get() != nullptr ? root->RetainRelativeFolder(relative, FPS_POSIX, nullptr) : nullptr;
         }
-        if (inBaseFolder == nullptr && inPlainPath && EndsWithUnit(inPath, '/')) {
-            VFilePath path(inPath, FPS_POSIX);
-            return path.IsValid() && path.IsFolder() ? new VFolder(path, nullptr) : nullptr;
-        }
-        return nullptr;
+        return (inBaseFolder == nullptr && inPlainPath) ? PlainFolder(inPath) : nullptr;
     }
     if (inBaseFolder != nullptr)
         return inBaseFolder->RetainRelativeFolder(inPath, FPS_POSIX, nullptr);
-    if (inPlainPath && EndsWithUnit(inPath, '/')) {
-        VFilePath path(inPath, FPS_POSIX);
-        return path.IsValid() && path.IsFolder() ? new VFolder(path, nullptr) : nullptr;
-    }
-    return nullptr;
+    return inPlainPath ? PlainFolder(inPath) : nullptr;
 }
 
 IFile* VFileSystemNamespace::RetainFile(const VFileSystemNamespace* inNamespace, const VString& inPath,
@@ -221,8 +218,7 @@ IFile* VFileSystemNamespace::RetainFile(const VFileSystemNamespace* inNamespace,
         return nullptr;
     if (inBaseFolder != nullptr)
         return inBaseFolder->_RetainRelativeIFile(inPath, FPS_POSIX);
-    VFilePath path(inPath, FPS_POSIX);
-    return path.IsValid() && path.IsFile() ? new VFile(path) : nullptr;
+    return PlainFile(inPath);
 }
 
 IFolder* VFileSystemNamespace::RetainFolder(const VFileSystemNamespace* inNamespace, const VString& inPath,
@@ -234,8 +230,7 @@ IFolder* VFileSystemNamespace::RetainFolder(const VFileSystemNamespace* inNamesp
         return nullptr;
     if (inBaseFolder != nullptr)
         return inBaseFolder->RetainRelativeFolder(inPath, FPS_POSIX, nullptr);
-    VFilePath path(inPath, FPS_POSIX);
-    return path.IsValid() && path.IsFolder() ? new VFolder(path, nullptr) : nullptr;
+    return PlainFolder(inPath);
 }
 
 VError VFileSystemNamespace::LoadFromDefinitionFile(VFile* inFile)
@@ -282,10 +277,7 @@ VError VFileSystemNamespace::LoadFromJSONArray(const VJSONArray* inArray)
                 continue;
             root = AdoptRef(static_cast<IFolder*>(new VFolder(root->GetPath(), nullptr)));
         } else {
-            VFilePath rootPath(path, FPS_POSIX);
-            if (!rootPath.IsValid() || !rootPath.IsFolder())
-                continue;
-            root = AdoptRef(static_cast<IFolder*>(new VFolder(rootPath, nullptr)));
+            root = AdoptRef(static_cast<IFolder*>(new VFolder(path, FPS_POSIX)));
         }
         RegisterFileSystem(name, root.Get(), isWritable ? kFileSystemWritable : 0);
     }

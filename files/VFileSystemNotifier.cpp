@@ -95,6 +95,20 @@ VError VFileSystemNotifier::StopWatchingForChanges(const VFolder& inFolder, IEve
     return VE_FOLDER_NOT_WATCHED;
 }
 
+VFileSystemNotifier::VChangeData* VFileSystemNotifier::RetainChangeData(const VFolder& inFolder,
+                                                                       IEventHandler* inHandler)
+{
+    StLocker lock(fLock);
+    const VFilePath path = inFolder.GetPath();
+    for (VChangeData* watch : fWatches) {
+        if (watch->fHandler == inHandler && SamePath(watch->fFolderPath, path)) {
+            watch->Retain();
+            return watch;
+        }
+    }
+    return nullptr;
+}
+
 void VFileSystemNotifier::PushChangeData(VChangeData* inData)
 {
     StLocker lock(fLock);

@@ -74,6 +74,11 @@ public:
 
     VCriticalSection& GetLock() { return fLock; }
 
+    // The watch of the folder for the handler (retained), or null. LATER:
+    // only tests use it, to deliver changes themselves, until change
+    // messages can be posted to the watch's task.
+    VChangeData* RetainChangeData(const VFolder& inFolder, IEventHandler* inHandler);
+
 private:
     XMacFileSystemNotification* fBackEnd = nullptr;
     VCriticalSection fLock;

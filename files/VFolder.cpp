@@ -96,17 +96,7 @@ void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 
 VString VFolder::GetPathWithFileSystem() const
 {
-    VString result;
-    VString relative;
-    if (fFileSystem != nullptr && fPath.GetRelativePosixPath(fFileSystem->GetRoot(), relative)) {
-        result.AppendUniChar('/');
-        result.AppendString(fFileSystem->GetName());
-        result.AppendUniChar('/');
-        result.AppendString(relative);
-        return result;
-    }
-    fPlatform.GetPosixPath(result);
-    return result;
+    return VFileSystem::GetPathWithFileSystem(fPath, fFileSystem);
 }
 
 // ---- Relatives -----------------------------------------------------------------
@@ -116,10 +106,16 @@ VFolder* VFolder::RetainParentFolder(bool inSameFileSystemOnly) const
     VFilePath parent;
     if (!fPath.GetParent(parent))
         return nullptr;
-    if (fFileSystem != nullptr && fFileSystem->IsAuthorized(parent))
-        return new VFolder(parent, fFileSystem);
-    if (!inSameFileSystemOnly || fFileSystem == nullptr)
-        return new VFolder(parent, nullptr);
+    return RetainFolderInFileSystem(parent, fFileSystem, inSameFileSystemOnly);
+}
+
+VFolder* VFolder::RetainFolderInFileSystem(const VFilePath& inPath, VFileSystem* inFileSystem,
+                                           bool inSameFileSystemOnly)
+{
+    if (inFileSystem != nullptr && inFileSystem->IsAuthorized(inPath))
+        return new VFolder(inPath, inFileSystem);
+    if (!inSameFileSystemOnly || inFileSystem == nullptr)
+        return new VFolder(inPath, nullptr);
     return nullptr;
 }
 

@@ -87,6 +87,11 @@ public:
 
     // ---- Relatives -------------------------------------------------------
     VFolder* RetainParentFolder(bool inSameFileSystemOnly = false) const override;
+    // A folder on the path (a relative's): bound to the file system when it
+    // authorises the path; else unbound, or null when inSameFileSystemOnly
+    // and there is a file system.
+    static VFolder* RetainFolderInFileSystem(const VFilePath& inPath, VFileSystem* inFileSystem,
+                                             bool inSameFileSystemOnly);
     VFolder* RetainRelativeFolder(const VString& inRelativePath, FilePathStyle inStyle,
                                   VFileSystem* inFileSystem = nullptr) const override;
     VFile* RetainRelativeFile(const VString& inRelativePath, FilePathStyle inStyle) const;

@@ -26,6 +26,23 @@ std::string PosixWithoutSlash(const VFolder& inFolder)
     return text;
 }
 
+// Appends the visible files (and unresolved links) and the visible
+// subfolders of an existing folder, in directory order, as objects or as
+// interfaces.
+template <class FileRef, class FolderRef>
+void AppendContents(const VFolder* inFolder, std::vector<VRefPtr<FileRef>>* outFiles,
+                    std::vector<VRefPtr<FolderRef>>* outFolders)
+{
+    if (!inFolder->Exists())
+        return;
+    if (outFiles != nullptr)
+        for (VFileIterator it(inFolder, kIterateFiles); it.IsValid(); ++it)
+            outFiles->push_back(VRefPtr<FileRef>(it.Current()));
+    if (outFolders != nullptr)
+        for (VFolderIterator it(inFolder, kIterateFolders); it.IsValid(); ++it)
+            outFolders->push_back(VRefPtr<FolderRef>(it.Current()));
+}
+
 }  // namespace
 
 bool VFolder::IsEmpty() const
@@ -61,26 +78,12 @@ VError VFolder::DeleteContents(bool inRemoveFolders) const
 
 void VFolder::GetContents(std::vector<VRefPtr<VFile>>* outFiles, std::vector<VRefPtr<VFolder>>* outFolders) const
 {
-    if (!Exists())
-        return;
-    if (outFiles != nullptr)
-        for (VFileIterator it(this, kIterateFiles); it.IsValid(); ++it)
-            outFiles->push_back(VRefPtr<VFile>(it.Current()));
-    if (outFolders != nullptr)
-        for (VFolderIterator it(this, kIterateFolders); it.IsValid(); ++it)
-            outFolders->push_back(VRefPtr<VFolder>(it.Current()));
+    AppendContents(this, outFiles, outFolders);
 }
 
 void VFolder::GetElements(std::vector<VRefPtr<IFile>>* outFiles, std::vector<VRefPtr<IFolder>>* outFolders) const
 {
-    if (!Exists())
-        return;
-    if (outFiles != nullptr)
-        for (VFileIterator it(this, kIterateFiles); it.IsValid(); ++it)
-            outFiles->push_back(VRefPtr<IFile>(it.Current()));
-    if (outFolders != nullptr)
-        for (VFolderIterator it(this, kIterateFolders); it.IsValid(); ++it)
-            outFolders->push_back(VRefPtr<IFolder>(it.Current()));
+    AppendContents(this, outFiles, outFolders);
 }
 
 void VFolder::Iterate(std::function<bool(IFileAttributeAccessor*)>&& inCallback, unsigned int inOptions) const

@@ -1,6 +1,7 @@
 #include "platform/PlatFolders.h"
 
 #include "platform/PlatBundle.h"
+#include "platform/PlatFaults.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -119,6 +120,8 @@ int UnlockEntry(int dirFd, const char* name)
 // it removable and tries once more.
 int RemoveNonFolder(int dirFd, const char* name)
 {
+    if (int fault = FaultCheck("unlink"))
+        return fault;
     if (unlinkat(dirFd, name, 0) == 0)
         return 0;
     int err = errno;
@@ -231,6 +234,8 @@ int EmptyFolderTree(int rootFd)
         close(current);
         current = parent;
         ownsCurrent = !stack.empty();
+        if ((err = FaultCheck("rmdir")) != 0)
+            break;
         if (unlinkat(current, left.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
             err = errno;
             break;
@@ -533,6 +538,8 @@ int DeleteTreeForced(const char* path, int& outRestoreError)
             } else {
                 err = EmptyFolderTree(rootFd);
                 close(rootFd);
+                if (err == 0)
+                    err = FaultCheck("rmdir");
                 if (err == 0 && unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0)
                     err = errno;
             }

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "kernel/VCppMemMgr.h"
@@ -136,6 +138,18 @@ StStartedProcess::~StStartedProcess() { delete static_cast<VProcess*>(fProcess);
         return ::testing::AssertionFailure() << "checks under " << sName << " failed (see above), status "
                                              << WEXITSTATUS(status);
     return ::testing::AssertionSuccess();
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
 }
 
 }  // namespace qelt::test

@@ -108,5 +108,8 @@ private:
 // passed. A child, because a locale loaded from a private folder leaves a C
 // library allocation behind that the leak checker would report.
 ::testing::AssertionResult RunUnderCommaLocale(const std::function<bool()>& inChecks);
+// A file's whole content, written (replacing it) or read ("" when missing).
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
 
 }  // namespace qelt::test

@@ -2,10 +2,11 @@
 #include "files/VFileIterator.h"
 #include "files/VFileSystem.h"
 #include "files/VFolder.h"
+#include "kernel/VIntlMgr.h"
 #include "platform/PlatFaults.h"
 #include "values/VTime.h"
 
-#include "FileTestSupport.h"
+#include "FolderTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +20,12 @@
 
 using namespace qelt;
 using qelt::test::Codes;
+using qelt::test::FolderAt;
 using qelt::test::PosixToPath;
 using qelt::test::ReadText;
 using qelt::test::WriteText;
 
 namespace {
-
-VRefPtr<VFolder> FolderAt(const std::string& posix)
-{
-    std::string text = posix;
-    if (text.back() != '/')
-        text += '/';
-    return AdoptRef(new VFolder(PosixToPath(text), nullptr));
-}
 
 bool IsThere(const std::string& posix)
 {
@@ -416,4 +410,35 @@ TEST(VFolder, MoveAndTrashGoThroughTheEngine)
     EXPECT_FALSE(IsThere(root + "/into/a"));
     std::string trash = std::string(getenv("XDG_DATA_HOME")) + "/Trash/files/a/f";
     EXPECT_EQ(ReadText(trash), "f");
+}
+
+TEST(VFolder, LocalizationFoldersAndFilesAsObjects)
+{
+    std::string root = qelt::test::MakeTempFolder("lproj");
+    mkdir((root + "/en.lproj").c_str(), 0755);
+    mkdir((root + "/english.lproj").c_str(), 0755);  // found without regard to case
+    WriteText(root + "/en.lproj/Strings.xlf", "en");
+    WriteText(root + "/english.lproj/strings.XLF", "English");
+    VFilePath resources = PosixToPath(root + "/");
+    std::vector<VRefPtr<VFolder>> folders;
+    EXPECT_TRUE(VIntlMgr::GetLocalizationFoldersWithDialect(1033, resources, folders));
+    ASSERT_EQ(folders.size(), 2u);
+    EXPECT_TRUE(folders[0]->Exists());
+    EXPECT_TRUE(folders[1]->Exists());
+
+    bool found = false;
+    VRefPtr<VFile> file = AdoptRef(VIntlMgr::RetainLocalizationFile(resources, VString("Strings.xlf"), 1033, &found));
+    EXPECT_TRUE(found);
+    ASSERT_NE(file.Get(), nullptr);
+    VString posix;
+    file->GetPlatformPath(posix, FPS_POSIX);
+    EXPECT_EQ(to_string(posix), root + "/english.lproj/strings.XLF");  // the last folder found wins
+
+    EXPECT_EQ(VIntlMgr::RetainLocalizationFile(resources, VString("missing.xlf"), 1033, &found), nullptr);
+    EXPECT_TRUE(found);
+    std::vector<VRefPtr<VFolder>> none;
+    EXPECT_FALSE(VIntlMgr::GetLocalizationFoldersWithDialect(1033, VFilePath(), none));
+    EXPECT_EQ(VIntlMgr::RetainLocalizationFile(PosixToPath(root + "/en.lproj/"), VString("x"), 1033, &found),
+              nullptr);
+    EXPECT_FALSE(found);
 }
