@@ -223,7 +223,8 @@ TEST(BagStream, DamagedCountsAreRefused)
     const unsigned char header[] = {0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
     auto stream = [&](Bytes body) {
         Bytes all(header, header + 8);
-        all.insert(all.end(), body.begin(), body.end());
+        for (unsigned char byte : body)
+            all.push_back(byte);
         return all;
     };
     const Bytes cases[] = {
