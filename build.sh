@@ -73,9 +73,11 @@ demo)
     exec "$here/tools/demo.sh" "$here/build/release"
     ;;
 bench)
+    packages+=(rapidjson-dev libsimdjson-dev python3)
     install_missing
     configure build/bench -DCMAKE_BUILD_TYPE=Release -DQELT_TESTS=OFF -DQELT_BENCH=ON
     cmake --build build/bench -j "$jobs"
+    python3 tools/json_lookalikes.py build/bench/json_data > /dev/null
     status=0
     for b in build/bench/bench_*; do
         [ -x "$b" ] || continue

@@ -12,6 +12,7 @@ namespace qelt {
 
 class VFile;
 class VFolder;
+class VJSONValue;
 
 class IFile : public IFileSystemObject {
 public:
@@ -40,8 +41,20 @@ public:
     // nothing.
     VError SetContentAsString(const VString& inText, CharSet inCharSet, ECarriageReturnMode inMode,
                               bool inWithBOM) const;
-    // LATER: GetContentAsJSON and SetContentAsJSON wait for the JSON text
-    // importer and writer.
+    // The content read as text (line ends as they are) and parsed as JSON
+    // (only "!!YYYY-MM-DD!!" strings are dates); the read error or the
+    // parser's.
+    VError GetContentAsJSON(VJSONValue& outValue, CharSet inCharSet) const;
+    // The value written as standard JSON text, then stored as with
+    // SetContentAsString; a file object is replaced through a new file
+    // beside it. The first error.
+    VError SetContentAsJSON(const VJSONValue& inValue, CharSet inCharSet, ECarriageReturnMode inMode,
+                            bool inWithBOM) const;
+    // Stores the text as SetContentAsString does, but for a file object
+    // through a new file beside it renamed over the old one, so that a
+    // failure leaves the old content whole.
+    VError ReplaceContentWithString(const VString& inText, CharSet inCharSet, ECarriageReturnMode inMode,
+                                    bool inWithBOM) const;
 };
 
 }  // namespace qelt
