@@ -16,6 +16,18 @@ VProcess::~VProcess()
         _DeInit();
 }
 
+ILocalizer* VProcess::GetLocalizer() const
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    return fLocalizer;
+}
+
+void VProcess::SetLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    fLocalizer = inLocalizer;
+}
+
 bool VProcess::Init(unsigned int inFlags)
 {
     if (!fInitDone) {

@@ -8,6 +8,7 @@
 
 namespace qelt {
 
+class ILocalizer;
 class ILogger;
 class VIntlMgr;
 
@@ -34,6 +35,11 @@ public:
     // start with a clone of it.
     VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
 
+    // The process's localiser (not owned), read by LocalizeString; set and
+    // read under VErrorBase::LocalizersMutex().
+    ILocalizer* GetLocalizer() const;
+    void SetLocalizer(ILocalizer* inLocalizer);
+
     // The one process object, or null before its start-up and after its
     // shut-down.
     static VProcess* sInstance;
@@ -51,6 +57,7 @@ private:
     unsigned int fInitFlags = 0;
     ILogger* fLogger = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
+    ILocalizer* fLocalizer = nullptr;
 };
 
 }  // namespace qelt

@@ -1,3 +1,8 @@
 // Umbrella header of the xml folder: includes every public header of it.
 #pragma once
 
+#include "xml/IXMLHandler.h"
+#include "xml/VXMLBagHandler.h"
+#include "xml/VXMLParser.h"
+#include "xml/VLocalizationManager.h"
+#include "xml/VLocalizationXMLHandler.h"

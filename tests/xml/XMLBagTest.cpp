@@ -1,0 +1,131 @@
+// Value bags written as XML and read back from texts and streams.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "XMLTestSupport.h"
+#include "files/VConstPtrStream.h"
+#include "files/VPtrStream.h"
+#include "kernel/VLong.h"
+#include "runtime/VErrorContext.h"
+#include "values/VBagArray.h"
+#include "values/VValueBag.h"
+#include "xml/VXMLBagHandler.h"
+
+using namespace qelt;
+using qelt::test::Attribute;
+using qelt::test::Utf8;
+
+namespace {
+
+VRefPtr<VValueBag> SampleBag()
+{
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag);
+    bag->SetAttribute(StPackedDictionaryKey("a"), VLong(1));
+    bag->SetAttribute(StPackedDictionaryKey("b"), VString("x"));
+    VRefPtr<VValueBag> child = AdoptRef(new VValueBag);
+    bag->AddElement(StPackedDictionaryKey("child"), child.Get());
+    return bag;
+}
+
+std::string Dump(const VValueBag& inBag)
+{
+    VString text;
+    inBag.DumpXML(text, VString("root"), false);
+    return Utf8(text);
+}
+
+}  // namespace
+
+TEST(XMLBags, ABagReadsBackWithItsAttributesAsStrings)
+{
+    VRefPtr<VValueBag> bag = SampleBag();
+    VString text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    bag->DumpXML(text, VString("root"), false);
+    EXPECT_EQ(Utf8(text), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><root a=\"1\" b=\"x\">\n<child/></root>");
+
+    VValueBag read;
+    EXPECT_EQ(LoadBagFromXML(text, VString("root"), read, 2), VError(0));
+    EXPECT_EQ(Dump(read), Dump(*bag));
+    ASSERT_NE(read.GetNthAttribute(1, nullptr), nullptr);
+    EXPECT_EQ(read.GetNthAttribute(1, nullptr)->GetValueInfo()->GetKind(), VK_STRING);
+    EXPECT_EQ(Attribute(read, "a"), "1");
+}
+
+TEST(XMLBags, TheRootElementDecidesWhatIsRead)
+{
+    const VString document("<?pi data?><!-- c --><root a=\"1\">one<![CDATA[&two]]><!-- x -->three<k/></root>");
+    struct Case {
+        const char* rootName;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"root", "<root a=\"1\"><![CDATA[one&two]]><![CDATA[three]]>\n<k/></root>"},
+        {"", "<root a=\"1\"><![CDATA[one&two]]><![CDATA[three]]>\n<k/></root>"},
+        {"other", "<root/>"},
+    };
+    for (const Case& c : cases) {
+        VValueBag bag;
+        StErrorContextInstaller errors(true, false);
+        EXPECT_EQ(LoadBagFromXML(document, VString(c.rootName), bag, 2), VError(0)) << c.rootName;
+        VString cdata;
+        if (std::strcmp(c.rootName, "other") == 0) {
+            EXPECT_TRUE(bag.IsEmpty());
+        } else {
+            EXPECT_EQ(Attribute(bag, "a"), "1");
+            EXPECT_TRUE(bag.GetAttribute(VValueBag::CDataAttributeName(), cdata));
+            EXPECT_EQ(Utf8(cdata), "one&twothree") << c.rootName;
+            EXPECT_EQ(bag.GetElementNamesCount(), 1);
+        }
+    }
+}
+
+TEST(XMLBags, AParseErrorIsAnsweredAndWhatCameBeforeStays)
+{
+    VValueBag bag;
+    StErrorContextInstaller outer(true, false);
+    const VError error = LoadBagFromXML(VString("<root a=\"1\"><k b=\"2\"/><broken></root>"), VString(), bag, 2);
+    EXPECT_EQ(error, MakeVError(kSignatureXMLC, 3));
+    EXPECT_EQ(outer.GetContext()->GetErrorsCount(), 1u);
+    EXPECT_EQ(Attribute(bag, "a"), "1");
+    EXPECT_EQ(bag.GetElementNamesCount(), 2);
+}
+
+TEST(XMLBags, TheStreamFormRoundTripsAndAnotherVersionReadsNothing)
+{
+    VRefPtr<VValueBag> bag = SampleBag();
+    VRefPtr<VValueBag> text = AdoptRef(new VValueBag);
+    text->AppendToCData(VString("text with <markup> & ]]> inside"));
+    bag->AddElement(StPackedDictionaryKey("text"), text.Get());
+    for (bool swap : {false, true}) {
+        VPtrStream stream;
+        stream.SetNeedSwap(swap);
+        ASSERT_EQ(stream.OpenWriting(), VError(0));
+        ASSERT_EQ(WriteBagToStreamInXML(*bag, &stream), VError(0));
+        stream.CloseWriting();
+        const unsigned char* bytes = static_cast<const unsigned char*>(stream.GetDataPtr());
+        EXPECT_EQ(bytes[swap ? 3 : 0], 1);
+
+        ASSERT_EQ(stream.OpenReading(), VError(0));
+        VValueBag read;
+        EXPECT_EQ(ReadBagFromStreamInXML(read, &stream), VError(0));
+        stream.CloseReading();
+        EXPECT_EQ(Dump(read), Dump(*bag)) << swap;
+    }
+
+    const unsigned char version2[] = {2, 0, 0, 0, 9, 9, 9, 9};
+    VConstPtrStream stream(version2, sizeof(version2));
+    ASSERT_EQ(stream.OpenReading(), VError(0));
+    VValueBag untouched;
+    EXPECT_EQ(ReadBagFromStreamInXML(untouched, &stream), VError(0));
+    EXPECT_TRUE(untouched.IsEmpty());
+    EXPECT_EQ(stream.GetPos(), 4);
+
+    // A stream that ends early gives the stream's error.
+    const unsigned char truncated[] = {1, 0, 0, 0, 40, 0};
+    VConstPtrStream shortStream(truncated, sizeof(truncated));
+    ASSERT_EQ(shortStream.OpenReading(), VError(0));
+    StErrorContextInstaller errors(true, false);
+    EXPECT_NE(ReadBagFromStreamInXML(untouched, &shortStream), VError(0));
+    EXPECT_TRUE(untouched.IsEmpty());
+}

@@ -1,0 +1,134 @@
+#include "xml/VXMLBagHandler.h"
+
+#include "files/VStream.h"
+#include "runtime/VErrorContext.h"
+#include "values/VValueBag.h"
+#include "xml/VXMLParser.h"
+
+namespace qelt {
+
+namespace {
+
+const char kXMLDeclarationUTF16[] = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+const char kStreamRootName[] = "bag";
+constexpr int kStreamVersion = 1;
+
+}  // namespace
+
+VXMLBagHandler::VXMLBagHandler(VValueBag* inBag)
+{
+    fBagStack.AddTail(inBag);
+}
+
+VXMLBagHandler::~VXMLBagHandler() = default;
+
+IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
+{
+    VRefPtr<VValueBag> child = AdoptRef(new VValueBag);
+    const int count = fBagStack.GetCount();
+    if (count > 0) {
+        VRefPtr<VValueBag> top = AdoptRef(fBagStack.RetainNth(count));
+        if (top)
+            top->AddElement(StPackedDictionaryKey(inElementName), child.Get());
+    }
+    fBagStack.AddTail(child.Get());
+    Retain();
+    return this;
+}
+
+void VXMLBagHandler::EndElement(const VString&)
+{
+    const int count = fBagStack.GetCount();
+    if (count > 0)
+        fBagStack.DeleteNth(count);
+}
+
+void VXMLBagHandler::SetAttribute(const VString& inName, const VString& inValue)
+{
+    const int count = fBagStack.GetCount();
+    if (count == 0)
+        return;
+    VRefPtr<VValueBag> top = AdoptRef(fBagStack.RetainNth(count));
+    if (top)
+        top->SetAttribute(StPackedDictionaryKey(inName), inValue);
+}
+
+void VXMLBagHandler::SetText(const VString& inText)
+{
+    const int count = fBagStack.GetCount();
+    if (count == 0)
+        return;
+    VRefPtr<VValueBag> top = AdoptRef(fBagStack.RetainNth(count));
+    if (top)
+        top->AppendToCData(inText);
+}
+
+VXMLBagHandler_UniqueElement::VXMLBagHandler_UniqueElement(VValueBag* inBag, const VString& inElementName)
+    : fBag(RetainRefCountable(inBag)), fElementName(inElementName)
+{
+}
+
+VXMLBagHandler_UniqueElement::~VXMLBagHandler_UniqueElement()
+{
+    ReleaseRefCountable(fBag);
+}
+
+IXMLHandler* VXMLBagHandler_UniqueElement::StartElement(const VString& inElementName)
+{
+    ++fCount;
+    if (!fElementName.IsEmpty() && !inElementName.EqualToString(fElementName, false))
+        return nullptr;
+    if (fCount != 1)
+        return nullptr;
+    if (fElementName.IsEmpty())
+        fElementName = inElementName;
+    return new VXMLBagHandler(fBag);
+}
+
+void VXMLBagHandler_UniqueElement::SetText(const VString&)
+{
+}
+
+VError WriteBagToStreamInXML(const VValueBag& inBag, VStream* inStream)
+{
+    VString text(kXMLDeclarationUTF16);
+    inBag.DumpXML(text, VString(kStreamRootName), false);
+    inStream->Put<int>(kStreamVersion);
+    return text.WriteToStream(inStream);
+}
+
+VError ReadBagFromStreamInXML(VValueBag& ioBag, VStream* inStream)
+{
+    int version = 0;
+    unsigned long read = 0;
+    inStream->GetData(&version, sizeof(version), &read);
+    if (inStream->NeedSwap())
+        version = static_cast<int>(__builtin_bswap32(static_cast<unsigned int>(version)));
+    if (inStream->GetLastError() != 0 || version != kStreamVersion)
+        return inStream->GetLastError();
+
+    VString text;
+    VError error = text.ReadFromStream(inStream);
+    if (error != 0)
+        return error;
+
+    StErrorContextInstaller errors(true, false);
+    VRefPtr<VXMLBagHandler_UniqueElement> handler =
+        AdoptRef(new VXMLBagHandler_UniqueElement(&ioBag, VString(kStreamRootName)));
+    VXMLParser parser;
+    parser.Parse(text, handler.Get(), 0);
+    return errors.GetLastError();
+}
+
+VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
+{
+    // LATER: raise the debug context's no-break counters around the parse
+    // once the debug manager exists.
+    StErrorContextInstaller errors(true, false);
+    VRefPtr<VXMLBagHandler_UniqueElement> handler = AdoptRef(new VXMLBagHandler_UniqueElement(&ioBag, inRootName));
+    VXMLParser parser;
+    parser.Parse(inText, handler.Get(), inOptions);
+    return errors.GetLastError();
+}
+
+}  // namespace qelt

@@ -1,0 +1,66 @@
+// Value bags read from XML: the handlers that turn elements into child bags,
+// attributes into string attributes and text into the bag's CDATA, and the
+// free functions that write a bag as XML to a stream and read it back from a
+// stream or a text.
+#pragma once
+
+#include "kernel/VObject.h"
+#include "kernel/VString.h"
+#include "values/VBagArray.h"
+#include "xml/IXMLHandler.h"
+
+namespace qelt {
+
+class VStream;
+class VValueBag;
+
+// One handler for a whole subtree: a stack of bags whose bottom is the bag
+// it was built on.
+class VXMLBagHandler : public VObject, public IXMLHandler {
+public:
+    explicit VXMLBagHandler(VValueBag* inBag);
+    ~VXMLBagHandler() override;
+
+    IXMLHandler* StartElement(const VString& inElementName) override;
+    void EndElement(const VString& inElementName) override;
+    void SetAttribute(const VString& inName, const VString& inValue) override;
+    void SetText(const VString& inText) override;
+
+private:
+    VBagArray fBagStack;
+};
+
+// The root handler of the bag readers: the document element (when its name
+// is the expected one, or any name when none is expected) goes straight into
+// the target bag; anything else is skipped.
+class VXMLBagHandler_UniqueElement : public VObject, public IXMLHandler {
+public:
+    VXMLBagHandler_UniqueElement(VValueBag* inBag, const VString& inElementName);
+    ~VXMLBagHandler_UniqueElement() override;
+
+    IXMLHandler* StartElement(const VString& inElementName) override;
+    void SetText(const VString& inText) override;
+
+private:
+    VValueBag* fBag;
+    VString fElementName;
+    unsigned int fCount = 0;
+};
+
+// The stream form: the 32-bit version 1, then the text of the XML
+// declaration and the bag under the root element "bag", unindented.
+VError WriteBagToStreamInXML(const VValueBag& inBag, VStream* inStream);
+
+// Reads that form back; a version other than 1 reads nothing more and
+// leaves the bag untouched (answer 0).
+VError ReadBagFromStreamInXML(VValueBag& ioBag, VStream* inStream);
+
+// Reads an XML text into the bag: the root element (named inRootName, or any
+// when empty) gives the bag's attributes, children and CDATA; another root
+// leaves the bag untouched. Answers the last error the parse raised.
+VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions);
+
+// LATER: WriteBagToFileInXML, the file forms of LoadBagFromXML and the forms
+// with an entities folder, once file and folder objects exist.
+
+}  // namespace qelt
