@@ -5,3 +5,5 @@
 #include "files/VConstPtrStream.h"
 #include "files/VPtrStream.h"
 #include "files/VBlobStream.h"
+#include "files/VFilePath.h"
+#include "files/VURL.h"

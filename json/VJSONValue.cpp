@@ -14,6 +14,7 @@
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
 #include "kernel/VReal.h"
+#include "platform/PlatNumbers.h"
 #include "runtime/VErrorBase.h"
 #include "values/VTime.h"
 
@@ -63,34 +64,14 @@ VJSONStamp::~VJSONStamp() = default;
 
 namespace {
 
-// The C locale, made once, for reading numbers whatever the process locale.
-locale_t CLocale()
-{
-    static locale_t sLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return sLocale;
-}
-
 // The longest prefix of the text that reads as a number in the C locale; 0
 // when there is none.
 double ReadReal(const UniChar* inUnits, int inLength)
 {
-    if (inLength <= 0 || inUnits == nullptr)
-        return 0.0;
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(inLength));
-    for (int i = 0; i < inLength; ++i) {
-        UniChar c = inUnits[i];
-        // A zero unit or a character beyond ASCII ends every number.
-        if (c == 0 || c > 0x7F) {
-            bytes.push_back('\x80');
-            break;
-        }
-        bytes.push_back(static_cast<char>(c));
-    }
-    locale_t c = CLocale();
-    if (c == static_cast<locale_t>(nullptr))
-        return std::strtod(bytes.c_str(), nullptr);
-    return ::strtod_l(bytes.c_str(), nullptr, c);
+    double value = 0.0;
+    if (inLength > 0)
+        plat::ReadCNumber(inUnits, static_cast<size_t>(inLength), value);
+    return value;
 }
 
 // Every hexadecimal digit of the text in order, four bits each; every other

@@ -24,6 +24,7 @@
 #include "kernel/VObject.h"
 #include "kernel/VTextConverter.h"
 #include "kernel/VTextConverters.h"
+#include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
@@ -1598,13 +1599,6 @@ RawText ReadRawForm(const void* inPtr)
 
 inline int MinLength(int inA, int inB) { return inA < inB ? inA : inB; }
 
-// The C locale's number syntax, whatever the process locale is.
-locale_t CNumericLocale()
-{
-    static const locale_t sLocale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
-    return sLocale;
-}
-
 }  // namespace
 
 // ===========================================================================
@@ -1657,11 +1651,7 @@ VString& VString::AppendULong8(unsigned long long inValue)
 VString& VString::AppendReal(double inValue)
 {
     char buffer[255];
-    locale_t c = CNumericLocale();
-    locale_t previous = c != static_cast<locale_t>(nullptr) ? ::uselocale(c) : static_cast<locale_t>(nullptr);
-    std::snprintf(buffer, sizeof(buffer), "%.14G", inValue);
-    if (previous != static_cast<locale_t>(nullptr))
-        ::uselocale(previous);
+    plat::WriteCDouble(inValue, 14, 'G', buffer, sizeof(buffer));
     return AppendCString(buffer);
 }
 
@@ -1772,16 +1762,10 @@ double VString::GetRealCheckOverflow(bool* outOverflow) const
 {
     StStringConverter<char> bytes(*this, VTC_UTF_8, eCRM_NONE);
     const char* text = bytes.GetCPointer();
-    double result = 0;
-    errno = 0;
-    locale_t c = CNumericLocale();
-    if (c != static_cast<locale_t>(nullptr))
-        result = ::strtod_l(text, nullptr, c);
-    else
-        result = std::strtod(text, nullptr);
-    int error = errno;
+    bool outOfRange = false;
+    const double result = plat::ReadCDouble(text, nullptr, &outOfRange);
     if (outOverflow != nullptr)
-        *outOverflow = (std::isinf(result) || result == 0) && error == ERANGE;
+        *outOverflow = (std::isinf(result) || result == 0) && outOfRange;
     return result;
 }
 
@@ -2211,11 +2195,7 @@ public:
         if (room == 0)
             return;
         // Numbers in the C locale, whatever the process or thread locale is.
-        locale_t c = CNumericLocale();
-        locale_t previous = c != static_cast<locale_t>(nullptr) ? ::uselocale(c) : static_cast<locale_t>(nullptr);
-        int n = std::snprintf(fBuffer + fUsed, room + 1, inDirective, inArgs...);
-        if (previous != static_cast<locale_t>(nullptr))
-            ::uselocale(previous);
+        int n = plat::FormatC(fBuffer + fUsed, room + 1, inDirective, inArgs...);
         if (n > 0)
             fUsed += static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room;
         fBuffer[fUsed] = 0;

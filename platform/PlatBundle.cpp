@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/PlatUTF8.h"
+
 namespace qelt::plat {
 
 namespace {
@@ -146,25 +148,6 @@ private:
         return true;
     }
 
-    static void AppendUtf8(std::string& out, unsigned long cp)
-    {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     // Reads character data up to the next end tag, resolving entities and
     // CDATA sections. Elements inside text are refused.
     bool ReadText(std::string& out)
@@ -214,7 +197,8 @@ private:
                     unsigned long cp = std::strtoul(digits, &endp, hex ? 16 : 10);
                     if (*endp != 0 || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
                         return false;
-                    AppendUtf8(out, cp);
+                    char bytes[4];
+                    out.append(bytes, EncodeCodePoint(static_cast<uint32_t>(cp), bytes));
                 } else {
                     return false;
                 }

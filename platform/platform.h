@@ -16,3 +16,5 @@
 #include "platform/PlatLocale.h"
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
+#include "platform/PlatUTF8.h"
+#include "platform/PlatNumbers.h"

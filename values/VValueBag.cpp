@@ -18,6 +18,7 @@
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"
+#include "platform/PlatNumbers.h"
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
@@ -1499,11 +1500,10 @@ VValueSingle* ParseNumber(const UniChar* p, int begin, int end, bool negative)
         return nullptr;
     buffer[used] = 0;
     if (isReal) {
-        static locale_t sCLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-        char* stop = nullptr;
-        errno = 0;
-        double d = sCLocale != nullptr ? strtod_l(buffer, &stop, sCLocale) : std::strtod(buffer, &stop);
-        if (errno == ERANGE || stop == buffer)
+        const char* stop = nullptr;
+        bool outOfRange = false;
+        double d = plat::ReadCDouble(buffer, &stop, &outOfRange);
+        if (outOfRange || stop == buffer)
             return nullptr;
         return new VReal(d);
     }
