@@ -18,6 +18,29 @@ constexpr int kStreamVersion = 1;
 VXMLBagHandler::VXMLBagHandler(VValueBag* inBag)
 {
     fBagStack.AddTail(inBag);
+    fLevels.emplace_back();
+}
+
+namespace {
+
+bool IsBlank(const VString& inText)
+{
+    for (int i = 1; i <= inText.GetLength(); ++i) {
+        if (!IXMLHandler::WCharIsSpace(inText.GetUniChar(i)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void VXMLBagHandler::_FlushBlanks(Level& ioLevel, VValueBag* inBag)
+{
+    if (!ioLevel.fPendingBlanks.IsEmpty()) {
+        if (inBag != nullptr)
+            inBag->AppendToCData(ioLevel.fPendingBlanks);
+        ioLevel.fPendingBlanks.Clear();
+    }
 }
 
 VXMLBagHandler::~VXMLBagHandler() = default;
@@ -31,7 +54,12 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
         if (top)
             top->AddElement(StPackedDictionaryKey(inElementName), child.Get());
     }
+    if (!fLevels.empty()) {
+        fLevels.back().fPendingBlanks.Clear();
+        fLevels.back().fHasChildren = true;
+    }
     fBagStack.AddTail(child.Get());
+    fLevels.emplace_back();
     Retain();
     return this;
 }
@@ -39,8 +67,15 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
 void VXMLBagHandler::EndElement(const VString&)
 {
     const int count = fBagStack.GetCount();
-    if (count > 0)
+    if (count > 0) {
+        if (!fLevels.empty() && !fLevels.back().fHasChildren) {
+            VRefPtr<VValueBag> top = AdoptRef(fBagStack.RetainNth(count));
+            _FlushBlanks(fLevels.back(), top.Get());
+        }
         fBagStack.DeleteNth(count);
+    }
+    if (!fLevels.empty())
+        fLevels.pop_back();
 }
 
 void VXMLBagHandler::SetAttribute(const VString& inName, const VString& inValue)
@@ -59,8 +94,15 @@ void VXMLBagHandler::SetText(const VString& inText)
     if (count == 0)
         return;
     VRefPtr<VValueBag> top = AdoptRef(fBagStack.RetainNth(count));
-    if (top)
-        top->AppendToCData(inText);
+    if (!top || fLevels.empty())
+        return;
+    Level& level = fLevels.back();
+    if (IsBlank(inText)) {
+        level.fPendingBlanks.AppendString(inText);
+        return;
+    }
+    _FlushBlanks(level, top.Get());
+    top->AppendToCData(inText);
 }
 
 VXMLBagHandler_UniqueElement::VXMLBagHandler_UniqueElement(VValueBag* inBag, const VString& inElementName)

@@ -4,6 +4,8 @@
 // stream or a text.
 #pragma once
 
+#include <vector>
+
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
 #include "values/VBagArray.h"
@@ -15,7 +17,9 @@ class VStream;
 class VValueBag;
 
 // One handler for a whole subtree: a stack of bags whose bottom is the bag
-// it was built on.
+// it was built on. A run of blanks only next to child elements is the
+// layout the bag writer puts before each child and closing tag, not text:
+// it is dropped, so that a bag written and read back keeps its CDATA.
 class VXMLBagHandler : public VObject, public IXMLHandler {
 public:
     explicit VXMLBagHandler(VValueBag* inBag);
@@ -27,7 +31,16 @@ public:
     void SetText(const VString& inText) override;
 
 private:
+    // Per open element: blanks not yet appended, and whether a child came.
+    struct Level {
+        VString fPendingBlanks;
+        bool fHasChildren = false;
+    };
+
+    void _FlushBlanks(Level& ioLevel, VValueBag* inBag);
+
     VBagArray fBagStack;
+    std::vector<Level> fLevels;
 };
 
 // The root handler of the bag readers: the document element (when its name

@@ -129,3 +129,33 @@ TEST(XMLBags, TheStreamFormRoundTripsAndAnotherVersionReadsNothing)
     EXPECT_NE(ReadBagFromStreamInXML(untouched, &shortStream), VError(0));
     EXPECT_TRUE(untouched.IsEmpty());
 }
+
+TEST(XMLBags, TheLayoutBeforeChildrenDoesNotGrowTheText)
+{
+    VRefPtr<VValueBag> bag = SampleBag();
+    bag->AppendToCData(VString("a & b"));
+    VRefPtr<VValueBag> blank = AdoptRef(new VValueBag);
+    blank->AppendToCData(VString(" "));
+    bag->AddElement(StPackedDictionaryKey("blank"), blank.Get());
+    for (bool indented : {false, true}) {
+        VRefPtr<VValueBag> current = bag;
+        for (int round = 0; round < 3; ++round) {
+            VString text;
+            current->DumpXML(text, VString("root"), indented);
+            VRefPtr<VValueBag> read = AdoptRef(new VValueBag);
+            EXPECT_EQ(LoadBagFromXML(text, VString("root"), *read, 2), VError(0));
+            current = read;
+        }
+        EXPECT_EQ(Dump(*current), Dump(*bag)) << indented;
+        VString cdata;
+        current->GetAttribute(VValueBag::CDataAttributeName(), cdata);
+        EXPECT_EQ(Utf8(cdata), "a & b") << indented;
+    }
+
+    // Blanks are text where there is no child element.
+    VValueBag spaces;
+    EXPECT_EQ(LoadBagFromXML(VString("<r>  </r>"), VString(), spaces, 2), VError(0));
+    VString cdata;
+    EXPECT_TRUE(spaces.GetAttribute(VValueBag::CDataAttributeName(), cdata));
+    EXPECT_EQ(Utf8(cdata), "  ");
+}
