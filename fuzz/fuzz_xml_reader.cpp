@@ -4,7 +4,9 @@
 
 #include "files/VPtrStream.h"
 #include "fuzz/FuzzSupport.h"
+#include "values/VBlob.h"
 #include "values/VValueBag.h"
+#include "xml/IXMLDomWrapper.h"
 #include "xml/VXMLBagHandler.h"
 #include "xml/VXMLParser.h"
 
@@ -51,6 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::MakeText(data, size, text);
         VValueBag fromText;
         LoadBagFromXML(text, VString(), fromText, 2);
+    }
+
+    // The bytes as a DOM document, walked into a bag and serialised.
+    if (VXMLDOMNode_opaque* document = IXMLDomWrapper::CreateNodeDocumentFromBuffer(data, size, nullptr)) {
+        VValueBag fromDom;
+        ReadBagFromDomXML(IXMLDomWrapper::GetNodeFromNodeElement(IXMLDomWrapper::GetRootNodeElement(document)),
+                          fromDom);
+        VBlobWithPtr blob;
+        size_t written = 0;
+        IXMLDomWrapper::SerializeToBlob(document, &blob, 0, written, size > 1 && (data[1] & 1) != 0);
+        IXMLDomWrapper::ReleaseNode(document);
     }
 
     // What was read goes through the stream form and back unchanged.

@@ -140,7 +140,7 @@ public:
                       const RefVectorOf<XMLAttr>& inAttributes, const XMLSize_t inCount, const bool inIsEmpty,
                       const bool) override
     {
-        if (!inIsEmpty && static_cast<int>(fStack.size()) > VXMLParser::kMaxDepth)
+        if (static_cast<int>(fStack.size()) > VXMLParser::kMaxDepth)
             _Stop("elements are nested too deep");
         IXMLHandler* top = fStack.back().Get();
         VRefPtr<IXMLHandler> child;

@@ -6,3 +6,4 @@
 #include "xml/VXMLParser.h"
 #include "xml/VLocalizationManager.h"
 #include "xml/VLocalizationXMLHandler.h"
+#include "xml/IXMLDomWrapper.h"
