@@ -334,6 +334,11 @@ void VSystem::GetNetworkAdaptersInformations(VJSONArray& ioArray)
 
 void VSystem::GetDiskPartitionsInfos(VJSONArray& ioArray) { XMacSystemMachine::GetDiskPartitionsInfos(ioArray); }
 
+bool VSystem::SearchExecutablePath(const VString& inName, VFilePath& outPath)
+{
+    return XMacSystemMachine::SearchExecutablePath(inName, outPath);
+}
+
 bool VSystem::SearchExecutablePath(const VString& inName, VString& outPosixPath)
 {
     return XMacSystemMachine::SearchExecutablePath(inName, outPosixPath);

@@ -1,5 +1,8 @@
 #include "process/VProcess.h"
 
+#include "files/VFile.h"
+#include "files/VFileKindManager.h"
+#include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTaskMgr.h"
@@ -55,8 +58,10 @@ bool VProcess::_Init(unsigned int inFlags)
     if (fDefaultIntlMgr == nullptr)
         return false;
 
-    // Still to come, in this order: the file layer, the file kinds and
-    // resource files, the install folder check.
+    // The file layer, the file kinds and resource files; still to come
+    // here: the install folder check.
+    if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
+        return false;
 
     if (!VTaskMgr::Init(this))
         return false;
@@ -75,8 +80,10 @@ void VProcess::_DeInit()
     // The debug manager stops here once it exists.
     VErrorBase::DeInit();
     VTaskMgr::DeInit();
-    // Still to come, in this order: resource files, file kinds, the file
-    // layer, the progress manager.
+    VResourceFile::DeInit();
+    VFileKindManager::DeInit();
+    VFile::DeInit();
+    // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
     // The logger stops here once it exists; the international text library

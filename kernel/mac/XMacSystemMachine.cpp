@@ -3,6 +3,8 @@
 #include <mutex>
 #include <string>
 
+#include "files/VFilePath.h"
+#include "files/mac/XMacFile.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
@@ -333,6 +335,24 @@ void XMacSystemMachine::GetDiskPartitionsInfos(VJSONArray& ioArray)
 }
 
 // ---- Executables and applications.
+
+bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VFilePath& outPath)
+{
+    if (XBSDSystem::SearchExecutablePath(inName, outPath))
+        return true;
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    if (name.empty())
+        return false;
+    static const std::string kExtension = ".app";
+    if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+        name += kExtension;
+    std::string found;
+    if (!plat::FindApplicationBundle(name, found))
+        return false;
+    XMacFile::GetFilePathFromPosixPath(found.c_str(), true, outPath);
+    return outPath.IsValid();
+}
 
 bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VString& outPosixPath)
 {
