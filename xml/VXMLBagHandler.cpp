@@ -1,6 +1,11 @@
 #include "xml/VXMLBagHandler.h"
 
+#include "files/IFile.h"
+#include "files/VFile.h"
+#include "files/VFileDesc.h"
 #include "files/VStream.h"
+#include "platform/PlatFileOps.h"
+#include "platform/PlatUTF8.h"
 #include "runtime/VErrorContext.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLParser.h"
@@ -10,6 +15,7 @@ namespace qelt {
 namespace {
 
 const char kXMLDeclarationUTF16[] = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+const char kXMLDeclarationUTF8[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 const char kStreamRootName[] = "bag";
 constexpr int kStreamVersion = 1;
 
@@ -162,15 +168,69 @@ VError ReadBagFromStreamInXML(VValueBag& ioBag, VStream* inStream)
     return errors.GetLastError();
 }
 
-VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
+namespace {
+
+// Runs the parse of a bag loader in an error context of its own; answers
+// the last error it raised.
+template <class Source>
+VError LoadBag(const Source& inSource, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
 {
     // LATER: raise the debug context's no-break counters around the parse
     // once the debug manager exists.
     StErrorContextInstaller errors(true, false);
     VRefPtr<VXMLBagHandler_UniqueElement> handler = AdoptRef(new VXMLBagHandler_UniqueElement(&ioBag, inRootName));
     VXMLParser parser;
-    parser.Parse(inText, handler.Get(), inOptions);
+    parser.Parse(inSource, handler.Get(), inOptions);
     return errors.GetLastError();
+}
+
+}  // namespace
+
+VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
+{
+    return LoadBag(inFile, inRootName, ioBag, inOptions);
+}
+
+VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inRootName, IFile* inFile, bool inIndented)
+{
+    if (inFile == nullptr)
+        return 0;
+    VString text(kXMLDeclarationUTF8);
+    inBag.DumpXML(text, inRootName, inIndented);
+
+    const VFile* file = dynamic_cast<const VFile*>(inFile);
+    if (file == nullptr) {
+        // A file that is not on disk has no place beside it.
+        const VError error = inFile->SetContentAsString(text, VTC_UTF_8, eCRM_NONE, false);
+        if (error != 0)
+            inFile->Delete();
+        return error;
+    }
+
+    VString path;
+    file->GetPlatformPath(path, FPS_POSIX);
+    const std::string posix = plat::UTF16ToUTF8(path.GetCPointer(), static_cast<size_t>(path.GetLength()),
+                                                plat::UTF8Mode::kPath);
+    const std::string tempPosix = plat::SiblingTempName(posix.c_str());
+    // The temporary name is ASCII and lies in the target's folder: the
+    // folder part is kept as the target's own text.
+    VString tempPath(path);
+    tempPath.Truncate(tempPath.FindUniChar('/', tempPath.GetLength(), true));
+    tempPath.AppendCString(tempPosix.c_str() + tempPosix.rfind('/') + 1);
+    VFile temp(tempPath, FPS_POSIX);
+    VError error = temp.SetContentAsString(text, VTC_UTF_8, eCRM_NONE, false);
+    if (error == 0)
+        error = temp.Move(*file, kFileOptionReplace);
+    if (error != 0) {
+        StErrorContextInstaller quiet(false, true);
+        temp.Delete();
+    }
+    return error;
+}
+
+VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
+{
+    return LoadBag(inText, inRootName, ioBag, inOptions);
 }
 
 }  // namespace qelt

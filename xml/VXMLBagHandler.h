@@ -13,6 +13,7 @@
 
 namespace qelt {
 
+class IFile;
 class VStream;
 class VValueBag;
 
@@ -73,7 +74,14 @@ VError ReadBagFromStreamInXML(VValueBag& ioBag, VStream* inStream);
 // leaves the bag untouched. Answers the last error the parse raised.
 VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions);
 
-// LATER: WriteBagToFileInXML, the file forms of LoadBagFromXML and the forms
-// with an entities folder, once file and folder objects exist.
+// The same on a file's content.
+VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions);
+// LATER: the forms with an entities folder, once folder objects exist.
+
+// Writes the XML declaration and the bag under inRootName as the file's
+// whole content (UTF-8, no byte-order mark). The text goes to a new file
+// beside the target, which is then renamed over it: a failure leaves the
+// old file whole. A null file writes nothing (answer 0).
+VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inRootName, IFile* inFile, bool inIndented);
 
 }  // namespace qelt

@@ -1,8 +1,11 @@
 #include "xml/VXMLParser.h"
 
 #include <deque>
+#include <memory>
+#include <string>
 #include <new>
 
+#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLDocumentHandler.hpp>
@@ -18,9 +21,12 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "files/IFile.h"
+#include "files/VFile.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VLong.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
 #include "values/StBagKey.h"
 #include "xml/IXMLHandler.h"
 
@@ -241,22 +247,46 @@ VXMLParser::~VXMLParser() = default;
 
 bool VXMLParser::Parse(const void* inData, size_t inSize, IXMLHandler* inHandler, unsigned int inOptions)
 {
-    return _Parse(inData, inSize, nullptr, inHandler, inOptions);
+    return _Parse(inData, inSize, nullptr, kFromMem, false, inHandler, inOptions);
 }
 
 bool VXMLParser::Parse(const VString& inText, IXMLHandler* inHandler, unsigned int inOptions)
 {
     return _Parse(inText.GetCPointer(), static_cast<size_t>(inText.GetLength()) * sizeof(UniChar), kUTF16LE,
-                  inHandler, inOptions);
+                  kFromMem, false, inHandler, inOptions);
 }
 
-bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inForcedEncoding, IXMLHandler* inHandler,
+bool VXMLParser::Parse(IFile* inFile, IXMLHandler* inHandler, unsigned int inOptions)
+{
+    if (inFile == nullptr)
+        return false;
+    VString path;
+    inFile->GetPlatformPath(path, FPS_POSIX);
+    std::u16string systemID(reinterpret_cast<const char16_t*>(path.GetCPointer()), static_cast<size_t>(path.GetLength()));
+    if (dynamic_cast<VFile*>(inFile) != nullptr) {
+        // The size bounds the text that entity expansion may add.
+        long long size = 0;
+        {
+            StErrorContextInstaller quiet(false, true);
+            inFile->GetSize(&size);
+        }
+        return _Parse(nullptr, size > 0 ? static_cast<size_t>(size) : 0, nullptr,
+                      reinterpret_cast<const UniChar*>(systemID.c_str()), true, inHandler, inOptions);
+    }
+    VMemoryBuffer<1024, 2, 1048576> buffer;
+    if (inFile->GetContent(buffer) != 0)
+        return false;
+    return _Parse(buffer.GetDataPtr(), buffer.GetDataSize(), nullptr, reinterpret_cast<const UniChar*>(systemID.c_str()),
+                  false, inHandler, inOptions);
+}
+
+bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inForcedEncoding,
+                        const UniChar* inSystemID, bool inLocalFile, IXMLHandler* inHandler,
                         unsigned int inOptions)
 {
     static const XMLByte kEmpty[1] = {0};
     const XMLByte* bytes = inBytes != nullptr ? static_cast<const XMLByte*>(inBytes) : kEmpty;
-    if (inBytes == nullptr)
-        inSize = 0;
+    const size_t memorySize = inBytes != nullptr ? inSize : 0;
     fReportUnspecifiedAttributes = (inOptions & kXMLReportUnspecifiedAttributes) != 0;
 
     bool ok = false;
@@ -280,11 +310,16 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
         parser.setErrorHandler(&adapter);
         parser.setEntityResolver(&adapter);
 
-        MemBufInputSource source(bytes, inSize, AsXMLCh(kFromMem), false);
-        if (inForcedEncoding != nullptr)
-            source.setEncoding(AsXMLCh(inForcedEncoding));
+        std::unique_ptr<InputSource> source;
+        if (inLocalFile) {
+            source = std::make_unique<LocalFileInputSource>(AsXMLCh(inSystemID));
+        } else {
+            source = std::make_unique<MemBufInputSource>(bytes, memorySize, AsXMLCh(inSystemID), false);
+            if (inForcedEncoding != nullptr)
+                source->setEncoding(AsXMLCh(inForcedEncoding));
+        }
         try {
-            parser.parse(source);
+            parser.parse(*source);
             ok = parser.getErrorCount() == 0;
         } catch (const StopParse&) {
             ok = false;
@@ -292,7 +327,7 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
     } catch (const XMLException& e) {
         VString message;
         SetFromXMLCh(message, e.getMessage());
-        ThrowXMLError(3, message, VString(kFromMem), VString(), 0, 0);
+        ThrowXMLError(3, message, VString(inSystemID), VString(), 0, 0);
     } catch (const SAXParseException& e) {
         VString message, systemID, publicID;
         SetFromXMLCh(message, e.getMessage());
@@ -302,11 +337,11 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
     } catch (const SAXException& e) {
         VString message;
         SetFromXMLCh(message, e.getMessage());
-        ThrowXMLError(3, message, VString(kFromMem), VString(), 0, 0);
+        ThrowXMLError(3, message, VString(inSystemID), VString(), 0, 0);
     } catch (const OutOfMemoryException&) {
-        ThrowXMLError(3, VString("out of memory"), VString(kFromMem), VString(), 0, 0);
+        ThrowXMLError(3, VString("out of memory"), VString(inSystemID), VString(), 0, 0);
     } catch (const std::bad_alloc&) {
-        ThrowXMLError(3, VString("out of memory"), VString(kFromMem), VString(), 0, 0);
+        ThrowXMLError(3, VString("out of memory"), VString(inSystemID), VString(), 0, 0);
     }
     return ok;
 }

@@ -12,6 +12,7 @@
 
 namespace qelt {
 
+class IFile;
 class IXMLHandler;
 
 // Parse option bits.
@@ -42,11 +43,15 @@ public:
     // The string's UTF-16 units, whatever its XML declaration says.
     bool Parse(const VString& inText, IXMLHandler* inHandler, unsigned int inOptions);
 
+    // A file: a VFile is read by the library from its POSIX path, any other
+    // file is read whole first (false, without parsing, when that fails).
+    bool Parse(IFile* inFile, IXMLHandler* inHandler, unsigned int inOptions);
+
     // Library errors go on the task's error stack ('xmlc' 2 for an error,
     // 3 for a fatal one, with "message", "systemID", "publicID", "line" and
     // "column"); the answer is true only when there was none.
-    // LATER: Parse(IFile*, ...), SetEntitiesLocalFolder, ResolveEntity and
-    // ResolveEntityFromFolder, once file and folder objects exist.
+    // LATER: SetEntitiesLocalFolder, ResolveEntity and ResolveEntityFromFolder
+    // once folder objects exist; until then no external entity is read.
 
     bool GetReportUnspecifiedAttributes() const { return fReportUnspecifiedAttributes; }
 
@@ -55,8 +60,8 @@ public:
     static void DeInit();
 
 private:
-    bool _Parse(const void* inBytes, size_t inSize, const UniChar* inForcedEncoding, IXMLHandler* inHandler,
-                unsigned int inOptions);
+    bool _Parse(const void* inBytes, size_t inSize, const UniChar* inForcedEncoding, const UniChar* inSystemID,
+                bool inLocalFile, IXMLHandler* inHandler, unsigned int inOptions);
 
     bool fReportUnspecifiedAttributes = false;
 };

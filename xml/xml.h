@@ -7,3 +7,6 @@
 #include "xml/VLocalizationManager.h"
 #include "xml/VLocalizationXMLHandler.h"
 #include "xml/IXMLDomWrapper.h"
+#include "xml/VUTI.h"
+#include "xml/VUTIManager.h"
+#include "xml/VUTIManagerXMLHandler.h"

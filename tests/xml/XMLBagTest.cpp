@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
+#include "TestSupport.h"
 #include "XMLTestSupport.h"
+#include "files/VFile.h"
 #include "files/VConstPtrStream.h"
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
@@ -158,4 +163,49 @@ TEST(XMLBags, TheLayoutBeforeChildrenDoesNotGrowTheText)
     VString cdata;
     EXPECT_TRUE(spaces.GetAttribute(VValueBag::CDataAttributeName(), cdata));
     EXPECT_EQ(Utf8(cdata), "  ");
+}
+
+TEST(XMLBags, AFileIsReplacedWholeOrLeftAsItWas)
+{
+    const std::string folder = qelt::test::MakeTempFolder("bagfiles");
+    const std::string path = folder + "/link.xml";
+    std::ofstream(path) << "old content";
+    VFile file(VString(path.c_str()), FPS_POSIX);
+
+    VRefPtr<VValueBag> bag = SampleBag();
+    EXPECT_EQ(WriteBagToFileInXML(*bag, VString("root"), &file, false), VError(0));
+    std::ifstream in(path);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><root a=\"1\" b=\"x\">\n<child/></root>");
+
+    VValueBag read;
+    EXPECT_EQ(LoadBagFromXML(&file, VString("root"), read, 2), VError(0));
+    EXPECT_EQ(Dump(read), Dump(*bag));
+
+    // A target that cannot be replaced (a folder) stays, and nothing is
+    // left beside it.
+    const std::string blocked = folder + "/blocked.xml";
+    std::filesystem::create_directory(blocked);
+    std::ofstream(blocked + "/keep") << "kept";
+    VFile blockedFile(VString(blocked.c_str()), FPS_POSIX);
+    {
+        StErrorContextInstaller errors(true, false);
+        EXPECT_NE(WriteBagToFileInXML(*bag, VString("root"), &blockedFile, true), VError(0));
+    }
+    EXPECT_TRUE(std::filesystem::exists(blocked + "/keep"));
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2);
+
+    EXPECT_EQ(WriteBagToFileInXML(*bag, VString("root"), nullptr, false), VError(0));
+
+    // A missing file to read: the file layer's error, the bag untouched.
+    VFile missing(VString((folder + "/missing.xml").c_str()), FPS_POSIX);
+    VValueBag none;
+    StErrorContextInstaller errors(true, false);
+    EXPECT_NE(LoadBagFromXML(&missing, VString(), none, 2), VError(0));
+    EXPECT_TRUE(none.IsEmpty());
 }
