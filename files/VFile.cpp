@@ -5,6 +5,8 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VFileSystem.h"
+#include "files/VFolder.h"
 #include "kernel/VLong.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFile.h"
@@ -68,10 +70,44 @@ VFile::VFile(const char* inPosixPath, const VFilePath& inPath) : fMacFile(inPosi
     fMacFile.Init(this);
 }
 
-VFile::VFile(const VFile& inOther) : VObject(inOther), IFile(), fPath(inOther.GetPath()) { fMacFile.Init(this); }
+VFile::VFile(const VFilePath& inPath, VFileSystem* inFileSystem) : fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
+    : fMacFile(inPosixPath), fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+    : fFileSystem(inFolder.GetFileSystem())
+{
+    fPath.FromRelativePath(inFolder.GetPath(), inRelativePath, inStyle, false);
+    if (fFileSystem != nullptr && !fPath.IsChildOf(fFileSystem->GetRoot()))
+        fFileSystem = nullptr;
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFile& inOther)
+    : VObject(inOther), IFile(), fPath(inOther.GetPath()), fFileSystem(inOther.GetFileSystem())
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
 
 VFile::~VFile()
 {
+    if (fFileSystem != nullptr)
+        fFileSystem->Release();
     VVolumeInfo* info = fVolumeInfo.exchange(nullptr);
     if (info != nullptr)
         info->Release();
@@ -94,13 +130,27 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 VString VFile::GetPathWithFileSystem() const
 {
     VString text;
+    VString relative;
+    if (fFileSystem != nullptr && fPath.GetRelativePosixPath(fFileSystem->GetRoot(), relative)) {
+        text.AppendUniChar('/');
+        text.AppendString(fFileSystem->GetName());
+        text.AppendUniChar('/');
+        text.AppendString(relative);
+        return text;
+    }
     GetPlatformPath(text, FPS_POSIX);
     return text;
 }
 
-IFolder* VFile::RetainParentFolder(bool) const
+IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
 {
-    // LATER: a new folder on the parent path once the folder object exists.
+    VFilePath parent;
+    if (!fPath.GetFolder(parent))
+        return nullptr;
+    if (fFileSystem != nullptr && fFileSystem->IsAuthorized(parent))
+        return new VFolder(parent, fFileSystem);
+    if (!inFileSystemOnly || fFileSystem == nullptr)
+        return new VFolder(parent, nullptr);
     return nullptr;
 }
 

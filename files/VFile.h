@@ -18,6 +18,8 @@
 namespace qelt {
 
 class VFileKind;
+class VFileSystem;
+class VFolder;
 class VTime;
 
 // One answer of the volume free-space query; never changed after creation.
@@ -33,9 +35,7 @@ public:
     const long long fTotal;
 };
 
-// LATER: the named file system of a file, the constructors and copy and move
-// forms that take a folder, and the parent folder, come with the folder
-// object and the named file systems; the URL forms with the URL object.
+// LATER: the URL forms with the URL object.
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
@@ -43,6 +43,12 @@ public:
     VFile(const VString& inFullPath, FilePathStyle inStyle);
     // The platform part keeps the given POSIX text (folder listings build files so).
     VFile(const char* inPosixPath, const VFilePath& inPath);
+    // Bound to a named file system (retained; null for none).
+    VFile(const VFilePath& inPath, VFileSystem* inFileSystem);
+    VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
+    // A file relative to a folder; it keeps the folder's file system only
+    // when it lies inside the file system's root.
+    VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle);
     VFile(const VFile& inOther);
     VFile& operator=(const VFile&) = delete;
     ~VFile() override;
@@ -52,7 +58,7 @@ public:
 
     // ---- Paths and identity -------------------------------------------------
     VFilePath GetPath() const override { return fPath; }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
+    VFileSystem* GetFileSystem() const override { return fFileSystem; }
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
@@ -153,6 +159,7 @@ private:
 
     XMacFile fMacFile;
     VFilePath fPath;
+    VFileSystem* fFileSystem = nullptr;
     mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr};
 };
 

@@ -16,6 +16,8 @@
 #include "platform/PlatLocale.h"
 #include "platform/PlatMachine.h"
 #include "platform/PlatExecutables.h"
+#include "platform/PlatFolders.h"
+#include "platform/PlatFolderWatch.h"
 #include "platform/PlatFaults.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatTrash.h"

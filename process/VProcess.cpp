@@ -3,7 +3,12 @@
 #include "files/VFile.h"
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
+#include "files/VFileSystemNamespace.h"
+#include "files/VFolder.h"
+#include "files/mac/XMacFile.h"
 #include "kernel/VIntlMgr.h"
+#include "platform/PlatBundle.h"
+#include "platform/PlatFolders.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTaskMgr.h"
 
@@ -11,10 +16,12 @@ namespace qelt {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess() = default;
+VProcess::VProcess() : fFileSystemNamespace(new VFileSystemNamespace(nullptr)) {}
 
 VProcess::~VProcess()
 {
+    ReleaseRefCountable(fFileSystemNamespace);
+    fFileSystemNamespace = nullptr;
     if (fInitDone)
         _DeInit();
 }
@@ -67,6 +74,8 @@ bool VProcess::_Init(unsigned int inFlags)
         return false;
     if (!VErrorBase::Init())
         return false;
+    if (!_Init_FileSystems())
+        return false;
 
     // Still to come, in this order: the debug manager, the progress manager,
     // the built-in file systems, the root class store, and with flag 0x10
@@ -89,6 +98,110 @@ void VProcess::_DeInit()
     // The logger stops here once it exists; the international text library
     // is the very last to go.
     VIntlMgr::ICU_Cleanup();
+}
+
+namespace {
+
+VFolder* FolderFromPosix(const std::string& inPosix)
+{
+    if (inPosix.empty())
+        return nullptr;
+    std::string text = inPosix;
+    if (text.back() != '/')
+        text += '/';
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(text.c_str(), true, path);
+    return path.IsValid() ? new VFolder(path, nullptr) : nullptr;
+}
+
+std::string ParentFolderOf(const std::string& inPath)
+{
+    std::string text = inPath;
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    size_t slash = text.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : text.substr(0, slash);
+}
+
+// The file named by the text in the folder: the path as given, else a plain
+// name matched without regard to letter case.
+VFile* ExistingFileIn(const VFolder* inFolder, const VString& inName, FilePathStyle inStyle)
+{
+    if (inFolder == nullptr || !inFolder->Exists())
+        return nullptr;
+    VRefPtr<VFile> file = AdoptRef(inFolder->RetainRelativeFile(inName, inStyle));
+    if (file.Get() != nullptr && file->Exists())
+        return file.Forget();
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    std::string found = plat::FindFileIgnoringCase(inFolder->GetPlatform().GetPosixText(), name);
+    if (found.empty())
+        return nullptr;
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(found.c_str(), false, path);
+    return path.IsValid() ? new VFile(path) : nullptr;
+}
+
+}  // namespace
+
+VFolder* VProcess::RetainFolder(unsigned int inKind) const
+{
+    const std::string executableFolder = plat::GetExecutableFolder();
+    const std::string contents = ParentFolderOf(executableFolder);
+    const std::string resources = plat::GetMainBundleResourcesFolder();
+    switch (inKind) {
+        case FourCC("BNDL"):
+            return FolderFromPosix(ParentFolderOf(contents));
+        case FourCC("PLST"):
+            return FolderFromPosix(contents);
+        case FourCC("EXEC"):
+            return FolderFromPosix(executableFolder);
+        case FourCC("RSRC"):
+            return FolderFromPosix(resources);
+        case FourCC("NCMP"):
+            return FolderFromPosix(contents + "/Native Components");
+        case FourCC("DTDs"):
+            return FolderFromPosix(resources + "/DTD");
+        case FourCC("XSDs"):
+            return FolderFromPosix(resources + "/XSD");
+        case FourCC("XSLs"):
+            return FolderFromPosix(resources + "/XSL");
+        case FourCC("JSNs"):
+            return FolderFromPosix(resources + "/JSONSchemas");
+        default:
+            return nullptr;
+    }
+}
+
+VFile* VProcess::RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind) const
+{
+    VRefPtr<VFolder> folder = AdoptRef(RetainFolder(inKind));
+    if (VFile* file = ExistingFileIn(folder.Get(), inName, FPS_POSIX))
+        return file;
+    if (inFallbackKind == 0)
+        return nullptr;
+    VRefPtr<VFolder> fallback = AdoptRef(RetainFolder(inFallbackKind));
+    return ExistingFileIn(fallback.Get(), inName, FPS_SYSTEM);
+}
+
+bool VProcess::_Init_FileSystems()
+{
+    VError err = VE_OK;
+    VRefPtr<VFolder> documents = AdoptRef(VFolder::RetainSystemFolder(eFK_UserDocuments, false));
+    if (documents.Get() != nullptr)
+        err = fFileSystemNamespace->RegisterFileSystem(VString(".USER_HOME_DIRECTORY"), documents.Get(),
+                                                       kFileSystemPrivate);
+    if (err == VE_OK) {
+        VRefPtr<VFolder> resources = AdoptRef(RetainFolder(FourCC("RSRC")));
+        if (resources.Get() != nullptr)
+            err = fFileSystemNamespace->RegisterFileSystem(VString(".PRODUCT_RESOURCES"), resources.Get(), 0);
+    }
+    if (err == VE_OK) {
+        VRefPtr<VFile> definitions = AdoptRef(RetainFile(FourCC("RSRC"), VString("fileSystems.json")));
+        if (definitions.Get() != nullptr)
+            err = fFileSystemNamespace->LoadFromDefinitionFile(definitions.Get());
+    }
+    return err == VE_OK;
 }
 
 }  // namespace qelt

@@ -10,6 +10,9 @@ namespace qelt {
 
 class ILocalizer;
 class ILogger;
+class VFile;
+class VFileSystemNamespace;
+class VFolder;
 class VIntlMgr;
 
 class VProcess : public VObject {
@@ -40,6 +43,20 @@ public:
     ILocalizer* GetLocalizer() const;
     void SetLocalizer(ILocalizer* inLocalizer);
 
+    // The process's named file systems (built-in and defined ones).
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
+    // A new folder object for a kind of the program's folders: 'BNDL' the
+    // bundle, 'PLST' its Contents, 'EXEC' the executable's folder, 'RSRC'
+    // the resources, 'NCMP' "Native Components", 'DTDs', 'XSDs', 'XSLs' and
+    // 'JSNs' inside the resources; null for any other kind.
+    virtual VFolder* RetainFolder(unsigned int inKind) const;
+    // The existing file of that name (a POSIX relative path) in the folder
+    // of the kind, else in the folder of the fallback kind (in the own path
+    // form); a plain name is matched exactly first, then without regard to
+    // letter case. Null when none exists.
+    VFile* RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind = 0) const;
+
     // The one process object, or null before its start-up and after its
     // shut-down.
     static VProcess* sInstance;
@@ -51,6 +68,9 @@ protected:
     // The shut-down steps, in the reverse order of the start-up.
     void _DeInit();
 
+    // Registers the built-in file systems and those of "fileSystems.json".
+    bool _Init_FileSystems();
+
 private:
     bool fInitDone = false;
     bool fInitResult = false;
@@ -58,6 +78,7 @@ private:
     ILogger* fLogger = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
     ILocalizer* fLocalizer = nullptr;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
 };
 
 }  // namespace qelt
