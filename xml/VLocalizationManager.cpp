@@ -2,9 +2,15 @@
 
 #include <cstdio>
 
+#include "files/VFile.h"
+#include "files/VFileIterator.h"
+#include "files/VFileStream.h"
+#include "files/VFolder.h"
 #include "files/VStream.h"
+#include "kernel/VIntlMgr.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
 #include "values/VValueBag.h"
 #include "xml/VLocalizationXMLHandler.h"
 #include "xml/VXMLParser.h"
@@ -145,6 +151,162 @@ bool VLocalizationManager::ClearLocalizations()
     fDotStringsTable.clear();
     fGroupBagsByName.clear();
     fGroupBagsByType.clear();
+    return true;
+}
+
+bool VLocalizationManager::LoadDefaultLocalizationFoldersForComponentOrPlugin(VFolder* inBundleFolder)
+{
+    if (inBundleFolder == nullptr || !inBundleFolder->Exists())
+        return false;
+    VFolder resources(*inBundleFolder, VString("Contents/Resources/"), FPS_POSIX);
+    return LoadDefaultLocalizationFolders(&resources);
+}
+
+bool VLocalizationManager::LoadDefaultLocalizationFolders(VFolder* inResourcesFolder)
+{
+    if (inResourcesFolder == nullptr || !inResourcesFolder->Exists())
+        return false;
+    ScanAndLoadFolder(inResourcesFolder, true);
+    std::vector<VRefPtr<VFolder>> folders;
+    if (!VIntlMgr::GetLocalizationFoldersWithDialect(fLanguage, inResourcesFolder->GetPath(), folders))
+        return false;
+    fLanguageFolders = folders;
+    bool loaded = false;
+    for (const VRefPtr<VFolder>& folder : folders)
+        loaded = ScanAndLoadFolder(folder.Get(), false) == 0 || loaded;
+    return loaded;
+}
+
+VError VLocalizationManager::ScanAndLoadFolder(VFolder* inFolder, bool inAvoidLanguageCheck)
+{
+    if (inFolder == nullptr)
+        return QeltError(3);
+    if (!inFolder->Exists())
+        return QeltError(600);
+    for (VFileIterator file(inFolder, kIterateFiles); file.IsValid(); ++file)
+        _LoadFile(file.Current(), inAvoidLanguageCheck, true);
+    for (const VFilePath& path : fLoadedPaths) {
+        if (path.IsFolder()) {
+            VFolder loaded(path);
+            if (loaded.IsSameFolder(inFolder))
+                return 0;
+        }
+    }
+    fLoadedPaths.push_back(inFolder->GetPath());
+    return 0;
+}
+
+VError VLocalizationManager::LoadFile(VFile* inFile, bool inAvoidLanguageCheck)
+{
+    return _LoadFile(inFile, inAvoidLanguageCheck, false);
+}
+
+VError VLocalizationManager::_LoadFile(VFile* inFile, bool inAvoidLanguageCheck, bool inFromScan)
+{
+    if (inFile == nullptr)
+        return QeltError(3);
+    if (!inFile->Exists())
+        return QeltError(600);
+    if (inFile->MatchExtension(VString("xlf"))) {
+        if (AnalyzeXLIFFFile(inFile, inAvoidLanguageCheck) != 0)
+            return 0;
+        if (!inFromScan) {
+            bool known = false;
+            for (const VFilePath& path : fLoadedPaths) {
+                if (path.IsFile()) {
+                    VFile loaded(path);
+                    known = known || loaded.IsSameFile(inFile);
+                }
+            }
+            if (!known)
+                fLoadedPaths.push_back(inFile->GetPath());
+        }
+        VTime modified;
+        if (inFile->GetTimeAttributes(&modified, nullptr, nullptr) == 0)
+            fFileStamps[inFile->GetPath()] = modified;
+        return 0;
+    }
+    if (inFile->MatchExtension(VString("strings"))) {
+        AnalyzeDotStringsFile(inFile);
+        return 0;
+    }
+    return QeltError(613);
+}
+
+VError VLocalizationManager::AnalyzeXLIFFFile(VFile* inFile, bool inAvoidLanguageCheck)
+{
+    if (inFile == nullptr)
+        return QeltError(3);
+    VString text;
+    const VError error = inFile->GetContentAsString(text, VTC_UTF_8, eCRM_NONE);
+    if (error != 0)
+        return error;
+    return _AnalyzeXLIFFContent(text, inAvoidLanguageCheck);
+}
+
+VError VLocalizationManager::AnalyzeDotStringsFile(VFile* inFile)
+{
+    if (inFile == nullptr)
+        return QeltError(3);
+    if (!inFile->Exists())
+        return QeltError(600);
+    VFileStream stream(inFile, kFileOptionReadAhead);
+    return _AnalyzeDotStringsStream(&stream);
+}
+
+bool VLocalizationManager::DoesNeedAnUpdate()
+{
+    StLocker locker(fLock);
+    bool needed = false;
+    std::map<VFilePath, VTime, CompareTwoVFilePaths> fresh;
+    for (const auto& [path, stamp] : fFileStamps) {
+        VFile file(path);
+        if (!file.Exists()) {
+            needed = true;
+            continue;
+        }
+        VTime modified;
+        StErrorContextInstaller quiet(false, true);
+        if (file.GetTimeAttributes(&modified, nullptr, nullptr) != 0)
+            continue;
+        fresh[path] = modified;
+        if (modified != stamp)
+            needed = true;
+    }
+    fFileStamps.swap(fresh);
+    for (size_t i = 0; !needed && i < fLoadedPaths.size(); ++i) {
+        if (!fLoadedPaths[i].IsFolder())
+            continue;
+        VRefPtr<VFolder> folder = AdoptRef(new VFolder(fLoadedPaths[i]));
+        if (!folder->Exists())
+            continue;
+        for (VFileIterator file(folder.Get(), kIterateFiles); file.IsValid() && !needed; ++file) {
+            if (file->MatchExtension(VString("xlf")) && fFileStamps.find(file->GetPath()) == fFileStamps.end())
+                needed = true;
+        }
+    }
+    return needed;
+}
+
+bool VLocalizationManager::UpdateIfNeeded()
+{
+    if (!DoesNeedAnUpdate())
+        return false;
+    ClearLocalizations();
+    const std::vector<VFilePath> paths = fLoadedPaths;
+    for (const VFilePath& path : paths) {
+        if (!path.IsValid())
+            continue;
+        if (path.IsFolder()) {
+            VRefPtr<VFolder> folder = AdoptRef(new VFolder(path));
+            if (folder->Exists())
+                ScanAndLoadFolder(folder.Get(), false);
+        } else {
+            VRefPtr<VFile> file = AdoptRef(new VFile(path));
+            if (file->Exists())
+                _LoadFile(file.Get(), false, false);
+        }
+    }
     return true;
 }
 

@@ -11,12 +11,17 @@
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
+#include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "kernel/VString.h"
 #include "runtime/ILocalizer.h"
 #include "runtime/VCriticalSection.h"
+#include "values/VTime.h"
 
 namespace qelt {
 
+class VFile;
+class VFolder;
 class VLocalizationXMLHandler;
 class VStream;
 class VValueBag;
@@ -42,6 +47,17 @@ struct CompareTwoSTRSharpCodes {
 // Unit-by-unit order of strings, without collation: keys are exact.
 struct CompareTwoVStrings {
     bool operator()(const VString& inA, const VString& inB) const { return inA.CompareToStringRaw(inB) < 0; }
+};
+
+// Paths through collation of their texts, diacritics not significant.
+struct CompareTwoVFilePaths {
+    bool operator()(const VFilePath& inA, const VFilePath& inB) const
+    {
+        VString a, b;
+        inA.GetPath(a);
+        inB.GetPath(b);
+        return a.CompareToString(b, false) < 0;
+    }
 };
 
 // The order of group-bag names and types: through collation, diacritics not
@@ -83,12 +99,30 @@ public:
     // The key under which the error's text is looked up.
     static VString ErrorKey(VError inErrorCode);
 
+    // Loading; none of it takes the lock, so a manager is loaded before it
+    // is shared. The bundle's Contents/Resources folder, then:
+    bool LoadDefaultLocalizationFoldersForComponentOrPlugin(VFolder* inBundleFolder);
+    // Every file directly in the resources folder (no language check), then
+    // the language folders of the manager's language, most specific first.
+    bool LoadDefaultLocalizationFolders(VFolder* inResourcesFolder);
+    // Every ".xlf" and ".strings" file directly in the folder.
+    VError ScanAndLoadFolder(VFolder* inFolder, bool inAvoidLanguageCheck);
+    // One file: 0 for an XLIFF file (its read or parse errors stay on the
+    // task's error stack) and for a .strings file, 'qelt' 613 for another
+    // extension, 'qelt' 3 for null, 'qelt' 600 for a missing file.
+    VError LoadFile(VFile* inFile, bool inAvoidLanguageCheck);
+    VError AnalyzeXLIFFFile(VFile* inFile, bool inAvoidLanguageCheck);
+    VError AnalyzeDotStringsFile(VFile* inFile);
+
+    // Whether an XLIFF file loaded before changed or went, or a new one
+    // lies in a loaded folder (.strings files are not watched).
+    bool DoesNeedAnUpdate();
+    // Reloads every loaded folder and file when DoesNeedAnUpdate says so.
+    bool UpdateIfNeeded();
+
     // Loading from contents already read: an XLIFF text (its declaration
     // does not choose its encoding), and the lines of a .strings stream
     // (read until its first error or its end; the answer is 0).
-    // LATER: the file and folder forms (LoadDefaultLocalizationFolders,
-    // ScanAndLoadFolder, LoadFile, AnalyzeXLIFFFile, AnalyzeDotStringsFile,
-    // DoesNeedAnUpdate, UpdateIfNeeded) once file and folder objects exist.
     VError _AnalyzeXLIFFContent(const VString& inText, bool inAvoidLanguageCheck);
     VError _AnalyzeDotStringsStream(VStream* inStream);
 
@@ -103,6 +137,8 @@ public:
     bool _InsertGroupBag(const VString& inName, const VString& inRestype, const VValueBag* inBag);
 
 private:
+    VError _LoadFile(VFile* inFile, bool inAvoidLanguageCheck, bool inFromScan);
+
     using StringTable = std::map<VString, VString, CompareTwoVStrings>;
 
     VCriticalSection fLock;
@@ -113,8 +149,11 @@ private:
     StringTable fDotStringsTable;
     VXMLParser* fParser = nullptr;
     VLocalizationXMLHandler* fXLIFFHandler = nullptr;
+    std::vector<VFilePath> fLoadedPaths;
+    std::map<VFilePath, VTime, CompareTwoVFilePaths> fFileStamps;
     std::map<VString, VRefPtr<const VValueBag>, CompareTwoVStringsCollated> fGroupBagsByName;
     std::multimap<VString, VRefPtr<const VValueBag>, CompareTwoVStringsCollated> fGroupBagsByType;
+    std::vector<VRefPtr<VFolder>> fLanguageFolders;
 };
 
 // The process localiser's text for the key, else the fallback (ASCII, or

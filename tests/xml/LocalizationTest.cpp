@@ -2,10 +2,15 @@
 // units into its tables, .strings files, error keys and the localiser seams.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "XMLTestSupport.h"
+#include "files/VFile.h"
+#include "files/VFolder.h"
 #include "files/VConstPtrStream.h"
 #include "kernel/VIntlMgr.h"
 #include "process/VProcess.h"
@@ -315,4 +320,64 @@ TEST(Localization, ARegisteredManagerLocalizesErrorsUntilItIsDestroyed)
     EXPECT_NE(Utf8(text), "Bad XML at line 7");
     EXPECT_EQ(Utf8(LocalizeString(VString("hello"), "hi")), "hi");
     EXPECT_EQ(Utf8(LocalizeString(VString("hello"), nullptr)), "");
+}
+
+namespace {
+
+void WriteFile(const std::string& inPath, const std::string& inContent)
+{
+    std::filesystem::create_directories(std::filesystem::path(inPath).parent_path());
+    std::ofstream(inPath) << inContent;
+}
+
+VFolder FolderAt(const std::string& inPath)
+{
+    return VFolder(VString((inPath + "/").c_str()), FPS_POSIX);
+}
+
+}  // namespace
+
+TEST(Localization, ABundlesFoldersLoadFromTheMostSpecificLanguage)
+{
+    const std::string bundle = qelt::test::MakeTempFolder("bundle") + "/App.app";
+    const std::string resources = bundle + "/Contents/Resources";
+    WriteFile(resources + "/base.xlf", Xliff(nullptr, Unit("k", "R") + Unit("onlyR", "R")));
+    WriteFile(resources + "/base.strings", "\"s\" = \"strings\";\n");
+    WriteFile(resources + "/fr-CA.lproj/texts.xlf", Xliff("fr-CA", Unit("k", "FF")));
+    WriteFile(resources + "/fr.lproj/texts.xlf", Xliff("fr", Unit("k", "F")));
+    WriteFile(resources + "/fr.lproj/notes.txt", "ignored");
+
+    VRefPtr<VLocalizationManager> manager = NewManager("fr-CA");
+    VFolder bundleFolder = FolderAt(bundle);
+    EXPECT_TRUE(manager->LoadDefaultLocalizationFoldersForComponentOrPlugin(&bundleFolder));
+    EXPECT_EQ(Lookup(manager.Get(), "k"), "FF");
+    EXPECT_EQ(Lookup(manager.Get(), "onlyR"), "R");
+    EXPECT_EQ(Lookup(manager.Get(), "s"), "strings");
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+
+    // A new .strings file goes unnoticed; a new XLIFF file does not.
+    WriteFile(resources + "/fr.lproj/more.strings", "\"m\" = \"more\";\n");
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+    WriteFile(resources + "/fr.lproj/more.xlf", Xliff("fr", Unit("new", "N")));
+    EXPECT_TRUE(manager->UpdateIfNeeded());
+    EXPECT_EQ(Lookup(manager.Get(), "new"), "N");
+    EXPECT_EQ(Lookup(manager.Get(), "m"), "more");
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+
+    // Without the regional folder, the bare language only fills gaps.
+    std::filesystem::remove_all(resources + "/fr-CA.lproj");
+    VRefPtr<VLocalizationManager> second = NewManager("fr-CA");
+    VFolder resourcesFolder = FolderAt(resources);
+    EXPECT_TRUE(second->LoadDefaultLocalizationFolders(&resourcesFolder));
+    EXPECT_EQ(Lookup(second.Get(), "k"), "R");
+
+    // Files one by one.
+    VFile text(VString((resources + "/fr.lproj/notes.txt").c_str()), FPS_POSIX);
+    VFile missing(VString((resources + "/none.xlf").c_str()), FPS_POSIX);
+    EXPECT_EQ(second->LoadFile(&text, false), QeltError(613));
+    EXPECT_EQ(second->LoadFile(&missing, false), QeltError(600));
+    EXPECT_EQ(second->LoadFile(nullptr, false), QeltError(3));
+    VFolder none = FolderAt(resources + "/none");
+    EXPECT_EQ(second->ScanAndLoadFolder(&none, false), QeltError(600));
+    EXPECT_FALSE(second->LoadDefaultLocalizationFolders(&none));
 }
