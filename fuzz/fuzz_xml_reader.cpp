@@ -7,6 +7,7 @@
 #include "values/VBlob.h"
 #include "values/VValueBag.h"
 #include "xml/IXMLDomWrapper.h"
+#include "xml/VUTIManager.h"
 #include "xml/VXMLBagHandler.h"
 #include "xml/VXMLParser.h"
 
@@ -53,6 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::MakeText(data, size, text);
         VValueBag fromText;
         LoadBagFromXML(text, VString(), fromText, 2);
+    }
+
+    // The same text as type declarations, linked.
+    {
+        VString text;
+        fuzz::MakeText(data, size, text);
+        VRefPtr<VUTIManager> types = AdoptRef(new VUTIManager);
+        types->_LoadXMLText(text);
+        for (const auto& [id, type] : types->GetUTIs()) {
+            fuzz::Check(!type->IsParent(type), "a type is never its own ancestor");
+            type->ConformsToIdentifier(VString("public.data"));
+        }
+        VRefPtr<VUTI> preferred = AdoptRef(
+            types->UTTypeCreatePreferredIdentifierForTag(VString(kUTTagClassFilenameExtension), VString("x"), VString()));
     }
 
     // The bytes as a DOM document, walked into a bag and serialised.

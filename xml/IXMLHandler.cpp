@@ -2,9 +2,24 @@
 
 #include <xercesc/util/XMLChar.hpp>
 
+#include "files/VFolder.h"
+#include "xml/VXMLParser.h"
+
 namespace qelt {
 
-IXMLHandler::~IXMLHandler() = default;
+IXMLHandler::~IXMLHandler()
+{
+    ReleaseRefCountable(fEntitiesFolder);
+}
+
+void IXMLHandler::SetEntitiesLocalFolder(const VString& inPrefix, VFolder* inFolder)
+{
+    fEntitiesPrefix = inPrefix;
+    if (inFolder != fEntitiesFolder) {
+        ReleaseRefCountable(fEntitiesFolder);
+        fEntitiesFolder = RetainRefCountable(inFolder);
+    }
+}
 
 IXMLHandler* IXMLHandler::StartElement(const VString&)
 {
@@ -23,9 +38,9 @@ void IXMLHandler::SetText(const VString&)
 {
 }
 
-VFile* IXMLHandler::ResolveEntity(const VString&)
+VFile* IXMLHandler::ResolveEntity(const VString& inSystemID)
 {
-    return nullptr;
+    return VXMLParser::ResolveEntityFromFolder(fEntitiesPrefix, fEntitiesFolder, inSystemID);
 }
 
 void IXMLHandler::StartStyleSheet()

@@ -12,6 +12,7 @@
 namespace qelt {
 
 class VFile;
+class VFolder;
 
 class IXMLHandler : public IRefCountable {
 public:
@@ -30,7 +31,8 @@ public:
     virtual void SetText(const VString& inText);
 
     // An external entity by system id: a file (one reference for the
-    // caller) or null, in which case the entity is not read at all.
+    // caller) or null. By default looked up in the handler's own entities
+    // folder (VXMLParser::ResolveEntityFromFolder).
     virtual VFile* ResolveEntity(const VString& inSystemID);
 
     // By default splits an "xml-stylesheet" instruction into its
@@ -40,13 +42,18 @@ public:
     virtual void SetStyleSheetAttribute(const VString& inName, const VString& inValue);
     virtual void EndStyleSheet();
 
-    // LATER: SetEntitiesLocalFolder(prefix, folder) and the folder lookup of
-    // ResolveEntity, once folder objects exist.
+    // The prefix and folder of the local entities source (the folder is
+    // retained; the same folder again changes nothing).
+    void SetEntitiesLocalFolder(const VString& inPrefix, VFolder* inFolder);
 
     // Space, tab, line feed, form feed and carriage return (not 11).
     static bool WCharIsSpace(UniChar inChar);
     // Whether XML 1.0 allows the unit in a document.
     static bool IsXMLChar(UniChar inChar);
+
+protected:
+    VString fEntitiesPrefix;
+    VFolder* fEntitiesFolder = nullptr;
 };
 
 // Swallows a whole subtree: every child is taken by the handler itself.

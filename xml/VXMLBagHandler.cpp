@@ -3,6 +3,7 @@
 #include "files/IFile.h"
 #include "files/VFile.h"
 #include "files/VFileDesc.h"
+#include "files/VFolder.h"
 #include "files/VStream.h"
 #include "platform/PlatFileOps.h"
 #include "platform/PlatUTF8.h"
@@ -130,7 +131,12 @@ IXMLHandler* VXMLBagHandler_UniqueElement::StartElement(const VString& inElement
         return nullptr;
     if (fElementName.IsEmpty())
         fElementName = inElementName;
-    return new VXMLBagHandler(fBag);
+    // The entities of the element's content are resolved from the same
+    // local source as those of the document's prolog.
+    VXMLBagHandler* handler = new VXMLBagHandler(fBag);
+    if (fEntitiesFolder != nullptr)
+        handler->SetEntitiesLocalFolder(fEntitiesPrefix, fEntitiesFolder);
+    return handler;
 }
 
 void VXMLBagHandler_UniqueElement::SetText(const VString&)
@@ -173,12 +179,15 @@ namespace {
 // Runs the parse of a bag loader in an error context of its own; answers
 // the last error it raised.
 template <class Source>
-VError LoadBag(const Source& inSource, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
+VError LoadBag(const Source& inSource, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
+               const VString* inEntitiesPrefix = nullptr, VFolder* inEntitiesFolder = nullptr)
 {
     // LATER: raise the debug context's no-break counters around the parse
     // once the debug manager exists.
     StErrorContextInstaller errors(true, false);
     VRefPtr<VXMLBagHandler_UniqueElement> handler = AdoptRef(new VXMLBagHandler_UniqueElement(&ioBag, inRootName));
+    if (inEntitiesPrefix != nullptr && inEntitiesFolder != nullptr && inEntitiesFolder->Exists())
+        handler->SetEntitiesLocalFolder(*inEntitiesPrefix, inEntitiesFolder);
     VXMLParser parser;
     parser.Parse(inSource, handler.Get(), inOptions);
     return errors.GetLastError();
@@ -189,6 +198,18 @@ VError LoadBag(const Source& inSource, const VString& inRootName, VValueBag& ioB
 VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)
 {
     return LoadBag(inFile, inRootName, ioBag, inOptions);
+}
+
+VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
+                      const VString* inEntitiesPrefix, VFolder* inEntitiesFolder)
+{
+    return LoadBag(inFile, inRootName, ioBag, inOptions, inEntitiesPrefix, inEntitiesFolder);
+}
+
+VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
+                      const VString* inEntitiesPrefix, VFolder* inEntitiesFolder)
+{
+    return LoadBag(inText, inRootName, ioBag, inOptions, inEntitiesPrefix, inEntitiesFolder);
 }
 
 VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inRootName, IFile* inFile, bool inIndented)

@@ -14,6 +14,7 @@
 namespace qelt {
 
 class IFile;
+class VFolder;
 class VStream;
 class VValueBag;
 
@@ -76,7 +77,13 @@ VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBa
 
 // The same on a file's content.
 VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions);
-// LATER: the forms with an entities folder, once folder objects exist.
+// The same with a local source of external entities: when both the prefix
+// and the folder are given and the folder exists, an entity whose system id
+// begins with the prefix is read from inside the folder.
+VError LoadBagFromXML(IFile* inFile, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
+                      const VString* inEntitiesPrefix, VFolder* inEntitiesFolder);
+VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
+                      const VString* inEntitiesPrefix, VFolder* inEntitiesFolder);
 
 // Writes the XML declaration and the bag under inRootName as the file's
 // whole content (UTF-8, no byte-order mark). The text goes to a new file

@@ -3,6 +3,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 #include <new>
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
@@ -23,6 +24,7 @@
 
 #include "files/IFile.h"
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VLong.h"
 #include "runtime/VErrorBase.h"
@@ -181,11 +183,23 @@ public:
 
     // EntityResolver: the library never reads an entity on its own; what no
     // handler gives is read as empty.
-    InputSource* resolveEntity(const XMLCh* const, const XMLCh* const) override
+    InputSource* resolveEntity(const XMLCh* const, const XMLCh* const inSystemID) override
     {
-        // LATER: ask the top handler, then the parser, for a file (entities
-        // folder) once file objects exist.
-        return nullptr;
+        IXMLHandler* top = fStack.back().Get();
+        if (top == nullptr || inSystemID == nullptr)
+            return nullptr;
+        VString systemID;
+        SetFromXMLCh(systemID, inSystemID);
+        VRefPtr<VFile> file = AdoptRef(top->ResolveEntity(systemID));
+        if (!file)
+            file.Adopt(fOwner->ResolveEntity(systemID));
+        if (!file)
+            return nullptr;
+        VString path;
+        file->GetPlatformPath(path, FPS_POSIX);
+        const std::u16string terminated(reinterpret_cast<const char16_t*>(path.GetCPointer()),
+                                        static_cast<size_t>(path.GetLength()));
+        return new LocalFileInputSource(terminated.c_str());
     }
 
     // ErrorHandler
@@ -243,7 +257,47 @@ void ThrowXMLError(int inNumber, const VString& inMessage, const VString& inSyst
 
 VXMLParser::VXMLParser() = default;
 
-VXMLParser::~VXMLParser() = default;
+VXMLParser::~VXMLParser()
+{
+    ReleaseRefCountable(fEntitiesFolder);
+}
+
+void VXMLParser::SetEntitiesLocalFolder(const VString& inPrefix, VFolder* inFolder)
+{
+    fEntitiesPrefix = inPrefix;
+    if (inFolder != fEntitiesFolder) {
+        ReleaseRefCountable(fEntitiesFolder);
+        fEntitiesFolder = RetainRefCountable(inFolder);
+    }
+}
+
+VFile* VXMLParser::ResolveEntity(const VString& inSystemID)
+{
+    return ResolveEntityFromFolder(fEntitiesPrefix, fEntitiesFolder, inSystemID);
+}
+
+VFile* VXMLParser::ResolveEntityFromFolder(const VString& inPrefix, VFolder* inFolder, const VString& inSystemID)
+{
+    if (inFolder == nullptr || !inSystemID.BeginsWith(inPrefix, false))
+        return nullptr;
+    VString relative(inSystemID);
+    if (!inPrefix.IsEmpty())
+        relative.Remove(1, inPrefix.GetLength());
+    // Only a plain relative path stays inside the folder: no leading '/',
+    // no empty segment, no "..".
+    std::vector<VString> segments;
+    relative.GetSubStrings(UniChar('/'), segments, true, false);
+    if (relative.IsEmpty() || segments.empty())
+        return nullptr;
+    for (const VString& segment : segments) {
+        if (segment.IsEmpty() || segment.EqualToUSASCIICString(".."))
+            return nullptr;
+    }
+    VFilePath path(inFolder->GetPath(), relative, FPS_POSIX, true);
+    if (!path.IsFile() || !path.IsChildOfRawPath(inFolder->GetPath()))
+        return nullptr;
+    return new VFile(path);
+}
 
 bool VXMLParser::Parse(const void* inData, size_t inSize, IXMLHandler* inHandler, unsigned int inOptions)
 {

@@ -13,6 +13,8 @@
 namespace qelt {
 
 class IFile;
+class VFile;
+class VFolder;
 class IXMLHandler;
 
 // Parse option bits.
@@ -50,8 +52,19 @@ public:
     // Library errors go on the task's error stack ('xmlc' 2 for an error,
     // 3 for a fatal one, with "message", "systemID", "publicID", "line" and
     // "column"); the answer is true only when there was none.
-    // LATER: SetEntitiesLocalFolder, ResolveEntity and ResolveEntityFromFolder
-    // once folder objects exist; until then no external entity is read.
+    // The library never reads an entity on its own: an external entity is
+    // read only from the file that the open element's handler, else this
+    // parser, resolves it to.
+
+    // The parser's own local entities source (the folder is retained).
+    void SetEntitiesLocalFolder(const VString& inPrefix, VFolder* inFolder);
+    VFile* ResolveEntity(const VString& inSystemID);
+
+    // The file (one reference for the caller) of the system id inside the
+    // folder: the id must begin with the prefix, and what follows it must
+    // be a relative path ('/'-separated) without ".." or empty segments.
+    // Null otherwise, or without a folder. The file need not exist.
+    static VFile* ResolveEntityFromFolder(const VString& inPrefix, VFolder* inFolder, const VString& inSystemID);
 
     bool GetReportUnspecifiedAttributes() const { return fReportUnspecifiedAttributes; }
 
@@ -64,6 +77,8 @@ private:
                 bool inLocalFile, IXMLHandler* inHandler, unsigned int inOptions);
 
     bool fReportUnspecifiedAttributes = false;
+    VString fEntitiesPrefix;
+    VFolder* fEntitiesFolder = nullptr;
 };
 
 // Raises an XML error ('xmlc' inNumber) with the library's message and where

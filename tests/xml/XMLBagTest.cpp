@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "XMLTestSupport.h"
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "files/VConstPtrStream.h"
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
@@ -16,6 +17,7 @@
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLBagHandler.h"
+#include "xml/VXMLParser.h"
 
 using namespace qelt;
 using qelt::test::Attribute;
@@ -208,4 +210,56 @@ TEST(XMLBags, AFileIsReplacedWholeOrLeftAsItWas)
     StErrorContextInstaller errors(true, false);
     EXPECT_NE(LoadBagFromXML(&missing, VString(), none, 2), VError(0));
     EXPECT_TRUE(none.IsEmpty());
+}
+
+TEST(XMLBags, ExternalEntitiesAreReadOnlyFromInsideTheirFolder)
+{
+    const std::string root = qelt::test::MakeTempFolder("entities");
+    std::filesystem::create_directories(root + "/local/sub");
+    std::ofstream(root + "/local/inside.txt") << "INSIDE";
+    std::ofstream(root + "/local/sub/deeper.txt") << "DEEPER";
+    std::ofstream(root + "/secret.txt") << "SECRET";
+    VRefPtr<VFolder> folder = AdoptRef(new VFolder(VString((root + "/local/").c_str()), FPS_POSIX));
+    const VString prefix("ents/");
+
+    struct Case {
+        const char* systemID;
+        const char* expected;  // the bag's text, or null when the parse fails
+    };
+    const Case cases[] = {
+        {"ents/inside.txt", "INSIDE"},
+        {"ents/sub/deeper.txt", "DEEPER"},
+        {"ents/../secret.txt", nullptr},
+        {"ents/sub/../../secret.txt", nullptr},
+        {"ents//inside.txt", nullptr},
+        {"ents/sub//deeper.txt", nullptr},
+        {"inside.txt", nullptr},
+        {"file:///etc/hostname", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string document =
+            std::string("<!DOCTYPE r [<!ENTITY e SYSTEM \"") + c.systemID + "\">]><r>[&e;]</r>";
+        VValueBag bag;
+        StErrorContextInstaller errors(true, false);
+        const VError error = LoadBagFromXML(VString(document.c_str()), VString("r"), bag, 2, &prefix, folder.Get());
+        VString cdata;
+        bag.GetAttribute(VValueBag::CDataAttributeName(), cdata);
+        if (c.expected != nullptr) {
+            EXPECT_EQ(error, VError(0)) << c.systemID;
+            EXPECT_EQ(Utf8(cdata), std::string("[") + c.expected + "]") << c.systemID;
+        } else {
+            EXPECT_NE(error, VError(0)) << c.systemID;
+            EXPECT_EQ(Utf8(cdata).find("SECRET"), std::string::npos) << c.systemID;
+        }
+    }
+
+    // The folder lookup itself.
+    VRefPtr<VFile> found = AdoptRef(VXMLParser::ResolveEntityFromFolder(prefix, folder.Get(), VString("ents/a/b.txt")));
+    ASSERT_TRUE(found);
+    VString path;
+    found->GetPlatformPath(path, FPS_POSIX);
+    EXPECT_EQ(Utf8(path), root + "/local/a/b.txt");
+    for (const char* refused : {"ents/", "ents//x", "ents/a/", "ents/../x", "other/x", "ents/x/.."})
+        EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, folder.Get(), VString(refused)), nullptr) << refused;
+    EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, nullptr, VString("ents/x")), nullptr);
 }
