@@ -12,6 +12,8 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include "files/VFile.h"
+#include "files/VFileStream.h"
 #include "files/VURL.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
@@ -26,6 +28,7 @@
 #include "xml/IXMLHandler.h"
 #include "xml/VXMLBagHandler.h"
 #include "xml/VXMLParser.h"
+#include "xml/XMLFileReplace.h"
 
 namespace qelt {
 
@@ -569,6 +572,26 @@ bool IXMLDomWrapper::SerializeToBlob(VXMLDOMNode_opaque* inNode, VBlob* inBlob, 
         serializer->release();
         return ok;
     });
+}
+
+bool IXMLDomWrapper::SerializeToFile(VXMLDOMNode_opaque* inNode, VFileStream& ioStream, size_t& outSize,
+                                     bool inPrettyPrint)
+{
+    VBlobWithPtr blob;
+    if (!SerializeToBlob(inNode, &blob, 0, outSize, inPrettyPrint))
+        return false;
+    return ioStream.PutData(blob.GetDataPtr(), static_cast<unsigned long>(outSize)) == 0;
+}
+
+bool IXMLDomWrapper::WriteToFile(VXMLDOMNode_opaque* inNode, const VFile& inFile, bool inPrettyPrint)
+{
+    VBlobWithPtr blob;
+    size_t size = 0;
+    if (!SerializeToBlob(inNode, &blob, 0, size, inPrettyPrint))
+        return false;
+    return WriteFileBesideAndRename(inFile, [&](const VFile& inTemp) {
+               return inTemp.SetContent(blob.GetDataPtr(), size);
+           }) == 0;
 }
 
 bool IXMLDomWrapper::CopyMemBufFormatTargetToBlob(VBlob* inBlob, int inOffset, size_t& outSize,

@@ -16,6 +16,8 @@ namespace qelt {
 class IXMLHandler;
 class VBlob;
 class VDuration;
+class VFile;
+class VFileStream;
 class VTime;
 class VURL;
 class VValueBag;
@@ -59,7 +61,13 @@ public:
     // The node serialised into the blob at the offset, line ends as CR.
     static bool SerializeToBlob(VXMLDOMNode_opaque* inNode, VBlob* inBlob, int inOffset, size_t& outSize,
                                 bool inPrettyPrint);
-    // LATER: SerializeToFile and WriteToFile, once file objects exist.
+    // The same into a stream open for writing; true when it reported no
+    // error.
+    static bool SerializeToFile(VXMLDOMNode_opaque* inNode, VFileStream& ioStream, size_t& outSize,
+                                bool inPrettyPrint);
+    // The serialised node as the whole content of the file, written beside
+    // it and renamed over it: a failure leaves the old file whole.
+    static bool WriteToFile(VXMLDOMNode_opaque* inNode, const VFile& inFile, bool inPrettyPrint);
     static bool CopyMemBufFormatTargetToBlob(VBlob* inBlob, int inOffset, size_t& outSize,
                                              VXMLMemBufFormatTarget_opaque* inTarget, const VString& inEncoding,
                                              bool inConvertLineEnds);

@@ -5,11 +5,10 @@
 #include "files/VFileDesc.h"
 #include "files/VFolder.h"
 #include "files/VStream.h"
-#include "platform/PlatFileOps.h"
-#include "platform/PlatUTF8.h"
 #include "runtime/VErrorContext.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLParser.h"
+#include "xml/XMLFileReplace.h"
 
 namespace qelt {
 
@@ -228,25 +227,9 @@ VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inRootName, IF
         return error;
     }
 
-    VString path;
-    file->GetPlatformPath(path, FPS_POSIX);
-    const std::string posix = plat::UTF16ToUTF8(path.GetCPointer(), static_cast<size_t>(path.GetLength()),
-                                                plat::UTF8Mode::kPath);
-    const std::string tempPosix = plat::SiblingTempName(posix.c_str());
-    // The temporary name is ASCII and lies in the target's folder: the
-    // folder part is kept as the target's own text.
-    VString tempPath(path);
-    tempPath.Truncate(tempPath.FindUniChar('/', tempPath.GetLength(), true));
-    tempPath.AppendCString(tempPosix.c_str() + tempPosix.rfind('/') + 1);
-    VFile temp(tempPath, FPS_POSIX);
-    VError error = temp.SetContentAsString(text, VTC_UTF_8, eCRM_NONE, false);
-    if (error == 0)
-        error = temp.Move(*file, kFileOptionReplace);
-    if (error != 0) {
-        StErrorContextInstaller quiet(false, true);
-        temp.Delete();
-    }
-    return error;
+    return WriteFileBesideAndRename(*file, [&](const VFile& inTemp) {
+        return inTemp.SetContentAsString(text, VTC_UTF_8, eCRM_NONE, false);
+    });
 }
 
 VError LoadBagFromXML(const VString& inText, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions)

@@ -2,9 +2,14 @@
 // bags, editing, IDs and namespaces, serialising with CR line ends.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "TestSupport.h"
 #include "XMLTestSupport.h"
+#include "files/VFile.h"
 #include "kernel/VLong.h"
 #include "runtime/VErrorContext.h"
 #include "values/VBlob.h"
@@ -179,4 +184,28 @@ TEST(XMLDom, BadBuffersGiveNoDocumentAndAnError)
         EXPECT_EQ(document.Node(), nullptr) << text.substr(0, 40);
         EXPECT_FALSE(errors.GetContext()->IsEmpty()) << text.substr(0, 40);
     }
+}
+
+TEST(XMLDom, AFileIsWrittenWholeBesideTheOldOne)
+{
+    const std::string folder = qelt::test::MakeTempFolder("domfiles");
+    const std::string path = folder + "/doc.xml";
+    std::ofstream(path) << "old";
+    VFile file(VString(path.c_str()), FPS_POSIX);
+    StDocument document("<r>\n<a/>\n</r>");
+    ASSERT_NE(document.Node(), nullptr);
+    EXPECT_TRUE(IXMLDomWrapper::WriteToFile(document.Node(), file, false));
+    std::ifstream in(path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, Serialize(document.Node()));
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+
+    // A folder in the way: false, the folder kept, nothing left beside.
+    const std::string blocked = folder + "/blocked.xml";
+    std::filesystem::create_directory(blocked);
+    VFile blockedFile(VString(blocked.c_str()), FPS_POSIX);
+    StErrorContextInstaller errors(true, false);
+    EXPECT_FALSE(IXMLDomWrapper::WriteToFile(document.Node(), blockedFile, false));
+    EXPECT_TRUE(std::filesystem::is_directory(blocked));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 2);
 }
