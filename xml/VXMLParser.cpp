@@ -106,9 +106,8 @@ public:
         fTextBudget -= bytes;
         if (inLength > 0x7FFFFFFF)
             _Stop("a run of text is too long");
-        VStr<255> text;
-        text.FromUniString(AsUniChar(inChars), static_cast<int>(inLength));
-        top->SetText(text);
+        fText.FromUniString(AsUniChar(inChars), static_cast<int>(inLength));
+        top->SetText(fText);
     }
 
     void docComment(const XMLCh* const) override {}
@@ -133,9 +132,8 @@ public:
         VRefPtr<IXMLHandler> top = std::move(fStack.back());
         fStack.pop_back();
         if (top) {
-            VString name;
-            SetFromXMLCh(name, inDecl.getFullName());
-            top->EndElement(name);
+            SetFromXMLCh(fName, inDecl.getFullName());
+            top->EndElement(fName);
         }
     }
 
@@ -152,30 +150,34 @@ public:
             _Stop("elements are nested too deep");
         IXMLHandler* top = fStack.back().Get();
         VRefPtr<IXMLHandler> child;
-        VString name;
         if (top != nullptr) {
-            SetFromXMLCh(name, inDecl.getFullName());
-            child.Adopt(top->StartElement(name));
+            SetFromXMLCh(fName, inDecl.getFullName());
+            child.Adopt(top->StartElement(fName));
         }
         if (!child) {
             if (!inIsEmpty)
                 fStack.emplace_back(nullptr);
             return;
         }
+        // The stack takes the reference over; an empty element keeps it
+        // here until its end, given at once.
+        IXMLHandler* handler = child.Get();
         if (!inIsEmpty)
-            fStack.push_back(child);
+            fStack.push_back(std::move(child));
         const bool reportAll = fOwner->GetReportUnspecifiedAttributes();
-        VString attributeName, attributeValue;
         for (XMLSize_t i = 0; i < inCount; ++i) {
             const XMLAttr* attribute = inAttributes.elementAt(i);
             if (!attribute->getSpecified() && !reportAll)
                 continue;
-            SetFromXMLCh(attributeName, attribute->getQName());
-            SetFromXMLCh(attributeValue, attribute->getValue());
-            child->SetAttribute(attributeName, attributeValue);
+            SetFromXMLCh(fAttributeName, attribute->getQName());
+            SetFromXMLCh(fAttributeValue, attribute->getValue());
+            handler->SetAttribute(fAttributeName, fAttributeValue);
         }
-        if (inIsEmpty)
-            child->EndElement(name);
+        if (inIsEmpty) {
+            // A handler may have changed the shared name buffer meanwhile.
+            SetFromXMLCh(fName, inDecl.getFullName());
+            handler->EndElement(fName);
+        }
     }
 
     void startEntityReference(const XMLEntityDecl&) override {}
@@ -238,6 +240,12 @@ private:
     VXMLParser* fOwner;
     unsigned long long fTextBudget;
     std::deque<VRefPtr<IXMLHandler>> fStack;
+    // Buffers reused from one event to the next, so that short names and
+    // runs of text need no heap block.
+    VStr<63> fName;
+    VStr<63> fAttributeName;
+    VStr<255> fAttributeValue;
+    VStr<255> fText;
 };
 
 }  // namespace
@@ -368,7 +376,11 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
         if (inLocalFile) {
             source = std::make_unique<LocalFileInputSource>(AsXMLCh(inSystemID));
         } else {
-            source = std::make_unique<MemBufInputSource>(bytes, memorySize, AsXMLCh(inSystemID), false);
+            auto memory = std::make_unique<MemBufInputSource>(bytes, memorySize, AsXMLCh(inSystemID), false);
+            // The caller's bytes outlive the parse: the library reads them
+            // in place.
+            memory->setCopyBufToStream(false);
+            source = std::move(memory);
             if (inForcedEncoding != nullptr)
                 source->setEncoding(AsXMLCh(inForcedEncoding));
         }
