@@ -40,6 +40,33 @@ void AppendText(VString& ioText, const VString& inText)
         ioText.AppendString(inText);
 }
 
+// The text of a "source" or "target" child goes to its own text.
+void AppendChildText(const VString& inChild, VString& ioSource, VString& ioTarget, const VString& inText)
+{
+    if (Is(inChild, "source"))
+        AppendText(ioSource, inText);
+    else if (Is(inChild, "target"))
+        AppendText(ioTarget, inText);
+}
+
+// The attributes of a unit or an alternative: every one goes into the bag
+// when there is one; the id, the resname and the platform lists are read.
+void ReadUnitAttribute(VValueBag* ioBag, const VString& inName, const VString& inValue, unsigned int& ioID,
+                       VString& ioResname, bool& ioIgnore)
+{
+    if (ioBag != nullptr)
+        ioBag->SetAttribute(StPackedDictionaryKey(inName), inValue);
+    if (Is(inName, "id")) {
+        const int id = inValue.GetLong();
+        if (id > 0)
+            ioID = static_cast<unsigned int>(id);
+    } else if (Is(inName, "resname")) {
+        ioResname = inValue;
+    } else if (Is(inName, "qv:excludeIf") || Is(inName, "qv:includeIf")) {
+        VLocalizationTransUnitHandler::CheckPlatformTag(inValue, Is(inName, "qv:includeIf"), &ioIgnore);
+    }
+}
+
 }  // namespace
 
 // ---- Root handler --------------------------------------------------------
@@ -204,25 +231,12 @@ IXMLHandler* VLocalizationTransUnitHandler::StartElement(const VString& inElemen
 
 void VLocalizationTransUnitHandler::SetText(const VString& inText)
 {
-    if (Is(fCurrentChild, "source"))
-        AppendText(fSource, inText);
-    else if (Is(fCurrentChild, "target"))
-        AppendText(fTarget, inText);
+    AppendChildText(fCurrentChild, fSource, fTarget, inText);
 }
 
 void VLocalizationTransUnitHandler::SetAttribute(const VString& inName, const VString& inValue)
 {
-    if (fUnitBag != nullptr)
-        fUnitBag->SetAttribute(StPackedDictionaryKey(inName), inValue);
-    if (Is(inName, "id")) {
-        const int id = inValue.GetLong();
-        if (id > 0)
-            fUnitID = static_cast<unsigned int>(id);
-    } else if (Is(inName, "resname")) {
-        fResname = inValue;
-    } else if (Is(inName, "qv:excludeIf") || Is(inName, "qv:includeIf")) {
-        CheckPlatformTag(inValue, Is(inName, "qv:includeIf"), &fIgnore);
-    }
+    ReadUnitAttribute(fUnitBag, inName, inValue, fUnitID, fResname, fIgnore);
 }
 
 void VLocalizationTransUnitHandler::CheckPlatformTag(const VString& inValue, bool inIsInclude, bool* ioIgnore)
@@ -323,25 +337,12 @@ IXMLHandler* VLocalizationAltTransHandler::StartElement(const VString& inElement
 
 void VLocalizationAltTransHandler::SetText(const VString& inText)
 {
-    if (Is(fCurrentChild, "source"))
-        AppendText(fSource, inText);
-    else if (Is(fCurrentChild, "target"))
-        AppendText(fTarget, inText);
+    AppendChildText(fCurrentChild, fSource, fTarget, inText);
 }
 
 void VLocalizationAltTransHandler::SetAttribute(const VString& inName, const VString& inValue)
 {
-    if (fBag != nullptr)
-        fBag->SetAttribute(StPackedDictionaryKey(inName), inValue);
-    if (Is(inName, "id")) {
-        const int id = inValue.GetLong();
-        if (id > 0)
-            fID = static_cast<unsigned int>(id);
-    } else if (Is(inName, "resname")) {
-        fResname = inValue;
-    } else if (Is(inName, "qv:excludeIf") || Is(inName, "qv:includeIf")) {
-        CheckPlatformTag(inValue, Is(inName, "qv:includeIf"), &fIgnore);
-    }
+    ReadUnitAttribute(fBag, inName, inValue, fID, fResname, fIgnore);
 }
 
 void VLocalizationAltTransHandler::EndElement(const VString& inElementName)
