@@ -13,6 +13,7 @@
 #include "runtime/VErrorContext.h"
 #include "values/VValueBag.h"
 #include "xml/VLocalizationXMLHandler.h"
+#include "xml/VUTIManager.h"
 #include "xml/VXMLParser.h"
 
 namespace qelt {
@@ -57,6 +58,9 @@ VLocalizationManager::~VLocalizationManager()
         if (VProcess::sInstance != nullptr && VProcess::sInstance->GetLocalizer() == this)
             VProcess::sInstance->SetLocalizer(nullptr);
     }
+    // The type registry keeps a plain pointer too.
+    if (VUTIManager::fSingleton != nullptr && VUTIManager::fSingleton->GetLocalizationManager() == this)
+        VUTIManager::fSingleton->SetLocalizationManager(nullptr);
     ReleaseRefCountable(fXLIFFHandler);
     if (fParser != nullptr) {
         VXMLParser::DeInit();

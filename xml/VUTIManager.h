@@ -56,6 +56,7 @@ public:
 
     // Not retained; its .strings table localises the descriptions.
     void SetLocalizationManager(VLocalizationManager* inManager) { fLocalizationManager = inManager; }
+    VLocalizationManager* GetLocalizationManager() const { return fLocalizationManager; }
 
     // Every registered type that declares or inherits the tag, each retained,
     // in a new vector the caller deletes; null for an empty class or tag.

@@ -20,6 +20,7 @@
 #include "values/VValueBag.h"
 #include "xml/VLocalizationManager.h"
 #include "xml/VLocalizationXMLHandler.h"
+#include "xml/VUTIManager.h"
 
 using namespace qelt;
 using qelt::test::Attribute;
@@ -312,8 +313,11 @@ TEST(Localization, ARegisteredManagerLocalizesErrorsUntilItIsDestroyed)
     EXPECT_EQ(Utf8(LocalizeString(VString("hello"), "hi")), "bonjour");
     EXPECT_EQ(Utf8(LocalizeString(VString("missing"), "caf\xC3\xA9")), "caf\xC3\xA9");
 
+    VUTIManager::GetUTIManager()->SetLocalizationManager(manager);
+
     manager->Release();
     EXPECT_EQ(VProcess::sInstance->GetLocalizer(), nullptr);
+    EXPECT_EQ(VUTIManager::GetUTIManager()->GetLocalizationManager(), nullptr);
     for (OsType signature : {kSignatureQelt, kSignatureXMLC, kSignaturePW32, kSignatureUPVQ})
         EXPECT_EQ(VErrorBase::GetLocalizer(signature), nullptr);
     error->GetErrorDescription(text);
