@@ -44,6 +44,10 @@ fi
 if [ "$mode" = "fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
+# The bench mode measures the XML reader against libxml2 too.
+if [ "$mode" = "bench" ]; then
+    packages+=(libxml2-dev)
+fi
 
 configure() {  # configure DIR [cmake options...]
     local dir="$1"; shift

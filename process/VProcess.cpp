@@ -69,6 +69,18 @@ void VProcess::_ReleaseLogger()
     fBootLogListener = nullptr;
 }
 
+ILocalizer* VProcess::GetLocalizer() const
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    return fLocalizer;
+}
+
+void VProcess::SetLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    fLocalizer = inLocalizer;
+}
+
 bool VProcess::Init(unsigned int inFlags)
 {
     if (!fInitDone) {

@@ -9,6 +9,7 @@
 
 namespace qelt {
 
+class ILocalizer;
 class ILogger;
 class VBootLogListener;
 class VFile;
@@ -41,6 +42,11 @@ public:
     // The process's international text manager, made at start-up; tasks
     // start with a clone of it.
     VIntlMgr* GetDefaultIntlMgr() const { return fDefaultIntlMgr; }
+
+    // The process's localiser (not owned), read by LocalizeString; set and
+    // read under VErrorBase::LocalizersMutex().
+    ILocalizer* GetLocalizer() const;
+    void SetLocalizer(ILocalizer* inLocalizer);
 
     // The process's named file systems (built-in and defined ones).
     VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
@@ -84,6 +90,7 @@ private:
     VBootLogListener* fBootLogListener = nullptr;
     VString fProductName;
     VIntlMgr* fDefaultIntlMgr = nullptr;
+    ILocalizer* fLocalizer = nullptr;
     VFileSystemNamespace* fFileSystemNamespace = nullptr;
 };
 
