@@ -277,6 +277,26 @@ int32_t VProcess::GetChangeListNumber() const
 }
 
 // ---------------------------------------------------------------------------
+// The executable
+
+namespace {
+
+VFilePath PosixPath(const std::string& inPath)
+{
+    VString text;
+    text.FromBlock(inPath.data(), inPath.size(), VTC_UTF_8);
+    return VFilePath(text, FPS_POSIX);
+}
+
+}  // namespace
+
+VFilePath VProcess::GetExecutableFilePath() const { return PosixPath(plat::GetExecutablePath()); }
+
+VFile* VProcess::RetainExecutableFile() const { return new VFile(GetExecutableFilePath()); }
+
+VFilePath VProcess::GetExecutableFolderPath() const { return PosixPath(plat::GetExecutableFolder() + "/"); }
+
+// ---------------------------------------------------------------------------
 // Activity tokens
 
 bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)

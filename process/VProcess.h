@@ -10,6 +10,7 @@
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
+#include "files/VFilePath.h"
 #include "runtime/VCriticalSection.h"
 
 namespace qelt {
@@ -19,6 +20,7 @@ class VBootLogListener;
 class VIntlMgr;
 class VResourceFile;
 class VActivityToken;
+class VFile;
 
 class VProcess : public VObject {
 public:
@@ -76,6 +78,14 @@ public:
     void GetMainProductVersion(VString& outVersion) const;
     // The number after the last '.' of the build number, 0 without one.
     int32_t GetChangeListNumber() const;
+
+    // ---- The main bundle's executable -----------------------------------
+    VFilePath GetExecutableFilePath() const;
+    // A new file object on the executable; the caller releases it.
+    VFile* RetainExecutableFile() const;
+    VFilePath GetExecutableFolderPath() const;
+    // LATER: RetainProductSystemFolder comes with the folder object; the
+    // folders it creates get the process's umask, never writable by all.
 
     // ---- Activity tokens ------------------------------------------------
     // True while a token lives, or for inMilliseconds after the last one went.
