@@ -1,18 +1,26 @@
 #include "process/VProcess.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <string>
+#include <unistd.h>
 
 #include "files/VFile.h"
-#include "files/VFileKindManager.h"
-#include "files/VResourceFile.h"
 #include "files/VFileSystemNamespace.h"
 #include "files/VFolder.h"
 #include "files/mac/XMacFile.h"
+#include "platform/PlatFolders.h"
+#include "files/VFileKindManager.h"
+#include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
-#include "platform/PlatFolders.h"
+#include "runtime/VTask.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
@@ -21,26 +29,42 @@ namespace qelt {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess() : fFileSystemNamespace(new VFileSystemNamespace(nullptr))
+VProcess::VProcess()
+    : fFileSystemNamespace(new VFileSystemNamespace(nullptr)), fLastTokenRelease(VSystem::GetCurrentTime())
 {
-    std::string name;
-    if (plat::GetMainBundleInfoValue("CFBundleName", name))
-        fProductName.FromBlock(name.data(), name.size(), VTC_UTF_8);
+    std::string value;
+    if (plat::GetMainBundleInfoValue("CFBundleName", value))
+        fProductName.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    if (plat::GetMainBundleInfoValue("CFBundleShortVersionString", value))
+        fProductVersion.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    fProductFolderName = fProductName;
 }
 
 VProcess::~VProcess()
 {
-    ReleaseRefCountable(fFileSystemNamespace);
-    fFileSystemNamespace = nullptr;
     // The logger goes first, while its task can still be waited for.
     _ReleaseLogger();
     if (fInitDone)
         _DeInit();
+    ReleaseRefCountable(fFileSystemNamespace);
+    fFileSystemNamespace = nullptr;
 }
 
 VString VProcess::GetLogSourceIdentifier() const
 {
     return fProductName;
+}
+
+ILocalizer* VProcess::GetLocalizer() const
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    return fLocalizer;
+}
+
+void VProcess::SetLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    fLocalizer = inLocalizer;
 }
 
 bool VProcess::_CreateLogger()
@@ -69,18 +93,6 @@ void VProcess::_ReleaseLogger()
     fBootLogListener = nullptr;
 }
 
-ILocalizer* VProcess::GetLocalizer() const
-{
-    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
-    return fLocalizer;
-}
-
-void VProcess::SetLocalizer(ILocalizer* inLocalizer)
-{
-    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
-    fLocalizer = inLocalizer;
-}
-
 bool VProcess::Init(unsigned int inFlags)
 {
     if (!fInitDone) {
@@ -96,7 +108,9 @@ bool VProcess::_Init(unsigned int inFlags)
     // The process object is reachable from the very first step on.
     sInstance = this;
 
-    // Still to come here: the system version check.
+    // The system version check (always satisfied here).
+    if (!DoCheckSystemVersion(VSystem::MAC_OSX_10_12))
+        return false;
 
     // The international text library, then the process's default manager
     // for the user's dialect.
@@ -106,9 +120,11 @@ bool VProcess::_Init(unsigned int inFlags)
     if (fDefaultIntlMgr == nullptr)
         return false;
 
-    // The file layer, the file kinds and resource files; still to come
-    // here: the install folder check.
+    // The file layer, the file kinds and resource files, then the install
+    // folder check.
     if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
+        return false;
+    if (!_CheckCaseInsensitiveInstallFolder())
         return false;
 
     if (!VTaskMgr::Init(this))
@@ -117,15 +133,18 @@ bool VProcess::_Init(unsigned int inFlags)
         return false;
     if (!VDebugMgr::Get()->Init())
         return false;
+
     // LATER: the progress manager comes here, before the file systems.
     if (!_Init_FileSystems())
         return false;
-
     // Still to come here: the root class store.
 
     // With flag 0x10, the logger with its boot listener, last.
     if ((inFlags & 0x10) != 0 && !_CreateLogger())
         return false;
+    if (fCaseSensitiveInstallFolder && fLogger != nullptr)
+        fLogger->LogMessage(EML_Warning, VString("The application is installed on a case-sensitive file system"),
+                            GetLogSourceIdentifier());
     return true;
 }
 
@@ -144,6 +163,207 @@ void VProcess::_DeInit()
     fDefaultIntlMgr = nullptr;
     // The international text library is the very last to go.
     VIntlMgr::ICU_Cleanup();
+}
+
+bool VProcess::DoCheckSystemVersion(VSystem::SystemVersion inVersion)
+{
+    bool ok = VSystem::IsSystemVersionOrAbove(inVersion);
+    if (!ok) {
+        VString message(inVersion == VSystem::MAC_OSX_10_12 ? "This application needs at least OS X 10.12"
+                                                             : "This application needs at least OS X 10.7");
+        VSystem::DisplayNotification(VString("Initialization failed"), message, 0, nullptr);
+    }
+    return ok;
+}
+
+bool VProcess::_CheckCaseInsensitiveInstallFolder()
+{
+    // The resources folder, and the same path with the case of its last
+    // name's first letter flipped: on a case-insensitive volume both exist.
+    std::string folder = plat::GetMainBundleResourcesFolder();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
+        return true;
+    std::string flipped = folder;
+    char& first = flipped[slash + 1];
+    if (first >= 'a' && first <= 'z')
+        first = static_cast<char>(first - 'a' + 'A');
+    else if (first >= 'A' && first <= 'Z')
+        first = static_cast<char>(first - 'A' + 'a');
+    struct stat info;
+    bool exists = ::stat(folder.c_str(), &info) == 0;
+    bool flippedExists = ::stat(flipped.c_str(), &info) == 0;
+    // Linux volumes are case-sensitive: the start-up goes on, and warns in
+    // the boot log once the logger is started.
+    fCaseSensitiveInstallFolder = exists != flippedExists;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+bool VProcess::IsRunning()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return false;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    return main != nullptr && !main->IsDying();
+}
+
+void VProcess::Run()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TaskState_Running)
+        return;
+    if (!fInitDone)
+        Init(0x50);
+    if (!fInitResult) {
+        VString reason("VApplication::DoInit failed");
+        _ThrowError(QeltError(4), &reason);
+        return;
+    }
+    VTask::FlushErrors();
+    // LATER: messaging for the main task starts here and stops after the
+    // kill, once tasks have message queues.
+    DoRun();
+    DoQuit();
+    main->Kill();
+}
+
+void VProcess::QuitAsynchronously(const VString*)
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr)
+        return;
+    main->Kill();
+    // LATER: wakes the main task's message queue (SetMessageQueueEvent) once
+    // tasks have one; until then a sleeping main task is woken.
+    main->WakeUp();
+}
+
+VResourceFile* VProcess::RetainResourceFile() { return nullptr; }
+
+// ---------------------------------------------------------------------------
+// Product version
+
+namespace {
+
+// Position of "build " in the version (collation search, diacritics ignored).
+int FindBuild(const VString& inVersion) { return inVersion.Find(VString("build "), 1, false); }
+
+}  // namespace
+
+void VProcess::GetBuildNumber(VString& outBuildNumber) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found <= 0) {
+        outBuildNumber.Clear();
+        return;
+    }
+    fProductVersion.GetSubString(found + 6, fProductVersion.GetLength() - (found + 5), outBuildNumber);
+    outBuildNumber.RemoveWhiteSpaces();
+}
+
+void VProcess::GetShortProductVersion(VString& outVersion) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found > 0)
+        outVersion = fProductVersion.Before(found);
+    else
+        outVersion = fProductVersion;
+    outVersion.RemoveWhiteSpaces();
+}
+
+void VProcess::GetMainProductVersion(VString& outVersion) const
+{
+    GetShortProductVersion(outVersion);
+    int dot = outVersion.FindUniChar('.');
+    if (dot > 0)
+        outVersion.Truncate(dot - 1);
+}
+
+int32_t VProcess::GetChangeListNumber() const
+{
+    VString build;
+    GetBuildNumber(build);
+    int dot = build.FindUniChar('.', build.GetLength(), true);
+    if (dot <= 0)
+        return 0;
+    return build.After(dot).GetLong();
+}
+
+// ---------------------------------------------------------------------------
+// The executable
+
+namespace {
+
+VFilePath PosixPath(const std::string& inPath)
+{
+    VString text;
+    text.FromBlock(inPath.data(), inPath.size(), VTC_UTF_8);
+    return VFilePath(text, FPS_POSIX);
+}
+
+}  // namespace
+
+VFilePath VProcess::GetExecutableFilePath() const { return PosixPath(plat::GetExecutablePath()); }
+
+VFile* VProcess::RetainExecutableFile() const { return new VFile(GetExecutableFilePath()); }
+
+VFilePath VProcess::GetExecutableFolderPath() const { return PosixPath(plat::GetExecutableFolder() + "/"); }
+
+// ---------------------------------------------------------------------------
+// Activity tokens
+
+bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
+{
+    StLocker locker(fTokenLock);
+    if (!fActivityTokens.empty())
+        return true;
+    return VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+void VProcess::RegisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.insert(inToken);
+}
+
+void VProcess::UnregisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.erase(inToken);
+    if (fActivityTokens.empty())
+        fLastTokenRelease = VSystem::GetCurrentTime();
+}
+
+VActivityToken::VActivityToken(const VString& inName) : fName(inName)
+{
+    VProcess::sInstance->RegisterActivityToken(this);
+}
+
+VActivityToken::~VActivityToken()
+{
+    VProcess::sInstance->UnregisterActivityToken(this);
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+int VProcess::GetSystemID() { return static_cast<int>(::getpid()); }
+
+bool VProcess::IsProcessRunning(int inPid)
+{
+    // kill() with 0 or a negative id tests process groups, not one process.
+    if (inPid <= 0)
+        return false;
+    return ::kill(inPid, 0) == 0 || errno != ESRCH;
 }
 
 namespace {
