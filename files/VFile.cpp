@@ -7,6 +7,7 @@
 #include "files/VFileKindManager.h"
 #include "files/VFileSystem.h"
 #include "files/VFolder.h"
+#include "files/VURL.h"
 #include "kernel/VLong.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFile.h"
@@ -62,6 +63,12 @@ VFile::VFile(const VFilePath& inFolderPath, const VString& inRelativePath, FileP
 VFile::VFile(const VString& inFullPath, FilePathStyle inStyle)
 {
     fPath.FromFullPath(inFullPath, inStyle, false);
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VURL& inURL)
+{
+    inURL.GetFilePath(fPath);
     fMacFile.Init(this);
 }
 
@@ -138,6 +145,12 @@ IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
     if (!fPath.GetFolder(parent))
         return nullptr;
     return VFolder::RetainFolderInFileSystem(parent, fFileSystem, inFileSystemOnly);
+}
+
+VError VFile::GetURL(VString& outURL, bool inEncoded) const
+{
+    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
+    return VE_OK;
 }
 
 bool VFile::IsSameFile(const VFile* inOther) const

@@ -21,6 +21,7 @@ class VFileKind;
 class VFileSystem;
 class VFolder;
 class VTime;
+class VURL;
 
 // One answer of the volume free-space query; never changed after creation.
 class VVolumeInfo : public VObject, public IRefCountable {
@@ -35,12 +36,13 @@ public:
     const long long fTotal;
 };
 
-// LATER: the URL forms with the URL object.
+// LATER: the URL relative to a folder.
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
     VFile(const VFilePath& inFolderPath, const VString& inRelativePath, FilePathStyle inStyle);
     VFile(const VString& inFullPath, FilePathStyle inStyle);
+    explicit VFile(const VURL& inURL);
     // The platform part keeps the given POSIX text (folder listings build files so).
     VFile(const char* inPosixPath, const VFilePath& inPath);
     // Bound to a named file system (retained; null for none).
@@ -62,6 +64,8 @@ public:
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
+    // The file URL's absolute text; 0.
+    VError GetURL(VString& outURL, bool inEncoded) const;
     // The two path texts are equal (diacritics ignored).
     bool IsSameFile(const VFile* inOther) const;
     const XMacFile& GetMacFile() const { return fMacFile; }

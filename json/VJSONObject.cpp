@@ -5,6 +5,7 @@
 
 #include "json/VJSONArray.h"
 #include "json/VJSONGraph.h"
+#include "json/VJSONWriter.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VCompareOptions.h"
 #include "runtime/VErrorBase.h"
@@ -331,14 +332,13 @@ VError VJSONObject::GetString(VString& outText) const
     return VE_OK;
 }
 
-void VJSONObject::GetDescription(VString& outText, bool inPreview, VDBLanguageContext*) const
+void VJSONObject::GetDescription(VString& outText, bool inPreview, VDBLanguageContext* inContext) const
 {
     if (fImplementation != nullptr &&
         fImplementation->IJSON_GetDescription(this, outText) != eJSONStatus_NotHandled)
         return;
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
-    VJSONValue self(const_cast<VJSONObject*>(this));
-    self.Stringify(outText, inPreview ? 0x4001 : 0x1);
+    VJSONWriter writer(inContext, inPreview ? (kJSONWritePreview | kJSONWriteQuoted) : kJSONWriteQuoted);
+    writer.StringifyObject(this, outText);
 }
 
 void VJSONObject::GetClassName(VString& outName) const

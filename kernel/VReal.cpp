@@ -306,10 +306,22 @@ void VReal::RealToXMLString(double inValue, VString& outString)
 
 void VReal::RealToJSONString(double inValue, VString& outString)
 {
-    if (std::isnan(inValue) || std::isinf(inValue))
+    if (std::isnan(inValue) || std::isinf(inValue)) {
         outString.FromCString("null");
-    else
+        return;
+    }
+    if (std::trunc(inValue) == inValue && std::fabs(inValue) <= 9007199254740991.0) {
         RealToXMLString(inValue, outString);
+        return;
+    }
+    // Fourteen significant digits when they read back to the same number,
+    // else seventeen, which always do: a number saved and loaded again keeps
+    // its value.
+    char buffer[64];
+    plat::WriteCDouble(inValue, 14, 'G', buffer, sizeof(buffer));
+    if (plat::ReadCDouble(buffer, nullptr) != inValue)
+        plat::WriteCDouble(inValue, 17, 'G', buffer, sizeof(buffer));
+    outString.FromCString(buffer);
 }
 
 void VReal::GetXMLString(VString& outValue, unsigned int) const

@@ -16,6 +16,7 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VURL.h"
 #include "json/VJSONValue.h"
 #include "platform/PlatFaults.h"
 #include "values/VTime.h"
@@ -410,6 +411,18 @@ TEST(VFile, TimesRoundTripToTheMillisecond)
     StErrorContextInstaller errors;
     EXPECT_EQ(FileAt(dir + "/none")->GetTimeAttributes(&readModification, nullptr, nullptr), QeltError(600));
     EXPECT_TRUE(readModification.IsNull() || readModification.GetStamp() == 0);
+}
+
+TEST(VFile, FileURLsRoundTrip)
+{
+    std::string dir = test::MakeTempFolder("vfile_url");
+    VRefPtr<VFile> file = FileAt(dir + "/a b.txt");
+    VString url;
+    ASSERT_EQ(file->GetURL(url, true), VE_OK);
+    EXPECT_EQ(to_string(url), "file://" + dir + "/a%20b.txt");
+    VRefPtr<VFile> back = AdoptRef(new VFile(VURL(file->GetPath())));
+    EXPECT_TRUE(back->IsSameFile(file.Get()));
+    EXPECT_FALSE(back->IsSameFile(nullptr));
 }
 
 TEST(VFile, TemporaryFilesAreNamedFromAUUIDInTMPDIR)
