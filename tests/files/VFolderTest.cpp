@@ -367,6 +367,11 @@ TEST(VFolder, RelativesAndFileSystemConfinement)
     VString text;
     two->GetPlatformPath(text, static_cast<FilePathStyle>(2));
     EXPECT_TRUE(text.IsEmpty());
+    VRefPtr<VFolder> a = AdoptRef(two->RetainParentFolder(false));
+    EXPECT_EQ(two->GetURL(text, false), VE_OK);
+    EXPECT_EQ(to_string(text), "file://" + root + "/fs/a/b/");
+    EXPECT_EQ(two->GetRelativeURL(a.Get(), text, false), VE_OK);
+    EXPECT_EQ(to_string(text), "b/");
 
     // Creation of missing parents, and a rename that never replaces.
     EXPECT_FALSE(two->Exists());
