@@ -11,6 +11,7 @@
 namespace qelt {
 
 class VFile;
+class VFolder;
 
 class IFile : public IFileSystemObject {
 public:
@@ -27,7 +28,7 @@ public:
     virtual bool IsWritable() const = 0;
     virtual VError GetSize(long long* outSize) const = 0;
     virtual VError CopyTo(const VFile& inDest, unsigned int inOptions) const = 0;
-    // LATER: CopyTo(const VFolder&, VFile**, unsigned int) once the folder object exists.
+    virtual VError CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const = 0;
 
     // The whole content as text: a leading byte-order mark decides the
     // character set (and is dropped), else inCharSet; then the line ends are

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "kernel/VCppMemMgr.h"
@@ -24,6 +26,20 @@ std::string MakeTempFolder(const std::string& hint)
     std::string path = gRoot + "/" + hint + "_" + std::to_string(gCounter.fetch_add(1));
     std::filesystem::create_directories(path);
     return path;
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
 }
 
 }  // namespace qelt::test

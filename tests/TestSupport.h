@@ -12,4 +12,8 @@ const std::string& TempRoot();
 // A fresh, empty folder below TempRoot().
 std::string MakeTempFolder(const std::string& hint);
 
+// A file's whole content, written (replacing it) or read ("" when missing).
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
+
 }  // namespace qelt::test
