@@ -4,9 +4,11 @@
 #include "files/VFile.h"
 #include "files/VFolder.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "runtime/VErrorBase.h"
+#include "values/VValueBag.h"
 
 namespace qelt {
 
@@ -239,9 +241,22 @@ VError VFileSystemNamespace::LoadFromDefinitionFile(VFile* inFile)
         _ThrowError(QeltError(1));
         return QeltError(1);
     }
-    // LATER: parse the file with the JSON text importer (options 3) once it
-    // exists; on a parse failure raise 687 with "path" and return the
-    // parser's code; an array is loaded with LoadFromJSONArray.
+    // LATER: VJSONImporter::ParseFile once the importer reads files itself.
+    VString text;
+    VError err = inFile->GetContentAsString(text, VTC_UTF_8, eCRM_NONE);
+    VJSONValue value;
+    if (err == VE_OK)
+        err = VJSONImporter::ParseString(text, value, 3);
+    if (err != VE_OK) {
+        VString path;
+        inFile->GetPath().GetPath(path);
+        VErrorBase* error = new VErrorBase(VE_FILE_SYSTEM_DEFINITION_INVALID);
+        error->GetBag()->SetAttribute("path", path);
+        _PushRetainedError(error, VE_OK);
+        return err;
+    }
+    if (value.IsArray())
+        return LoadFromJSONArray(value.GetArray());
     return VE_OK;
 }
 

@@ -3,6 +3,7 @@
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "files/VFileSystem.h"
+#include "files/VURL.h"
 #include "files/mac/XMacFile.h"
 #include "platform/PlatFile.h"
 #include "platform/PlatFolders.h"
@@ -97,6 +98,24 @@ void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 VString VFolder::GetPathWithFileSystem() const
 {
     return VFileSystem::GetPathWithFileSystem(fPath, fFileSystem);
+}
+
+VError VFolder::GetURL(VString& outURL, bool inEncoded) const
+{
+    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
+    return VE_OK;
+}
+
+VError VFolder::GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const
+{
+    GetURL(outURL, inEncoded);
+    if (inBase != nullptr) {
+        VString base;
+        inBase->GetURL(base, inEncoded);
+        if (!base.IsEmpty() && outURL.BeginsWithRawString(base))
+            outURL.Remove(1, base.GetLength());
+    }
+    return VE_OK;
 }
 
 // ---- Relatives -----------------------------------------------------------------

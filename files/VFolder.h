@@ -83,7 +83,11 @@ public:
     VFileSystem* GetFileSystem() const override { return fFileSystem; }
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
-    // LATER: GetURL and GetRelativeURL once the URL value can be built from a path.
+    // The folder's file URL; the flag asks for the encoded form. Returns 0.
+    VError GetURL(VString& outURL, bool inEncoded) const;
+    // The URL without the base folder's URL when it begins with it (compared
+    // unit for unit); the whole URL otherwise. Returns 0.
+    VError GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const;
 
     // ---- Relatives -------------------------------------------------------
     VFolder* RetainParentFolder(bool inSameFileSystemOnly = false) const override;

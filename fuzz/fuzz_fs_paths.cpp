@@ -1,7 +1,9 @@
 // Path texts through a namespace of two file systems ("DATA" and the private
 // "HOME"), in every form of lookup: parsing, files, folders, every option
 // and flag, with and without a base folder. Whatever comes back bound to a
-// file system lies inside that file system's root.
+// file system lies inside that file system's root. An input that reads as a
+// JSON array is also loaded as file-system definitions: every registered
+// name is valid.
 #include <string>
 
 #include "files/IFolder.h"
@@ -10,6 +12,9 @@
 #include "files/VFileSystemNamespace.h"
 #include "files/VFolder.h"
 #include "fuzz/FuzzSupport.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONValue.h"
 
 using namespace qelt;
 
@@ -65,6 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 AdoptRef(VFileSystemNamespace::RetainFolder(nullptr, text, folderBase, options, plain));
             CheckInside(loose.Get());
         }
+    }
+    VJSONValue definitions;
+    if (VJSONImporter::ParseString(text, definitions, 3) == VE_OK && definitions.IsArray()) {
+        VRefPtr<VFileSystemNamespace> loaded = AdoptRef(new VFileSystemNamespace(space));
+        loaded->LoadFromJSONArray(definitions.GetArray());
+        VFileSystemMap map;
+        loaded->RetainMapOfFileSystems(map);
+        for (const auto& entry : map)
+            fuzz::Check(!entry.first.IsEmpty() && entry.first.FindUniChar('/') == 0, "registered names are valid");
     }
     return 0;
 }

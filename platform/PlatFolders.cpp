@@ -2,6 +2,7 @@
 
 #include "platform/PlatBundle.h"
 #include "platform/PlatFaults.h"
+#include "platform/PlatFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -45,16 +46,6 @@ std::string WithoutFinalSlash(const char* path)
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
-}
-
-std::string ParentOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 EntryTime TimeOf(const struct statx_timestamp& stamp, bool present)
@@ -299,7 +290,7 @@ int MakeFolderWithParents(const std::string& path)
     struct stat st;
     if (stat(path.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    std::string parent = ParentOf(WithoutFinalSlash(path.c_str()));
+    std::string parent = ParentPath(WithoutFinalSlash(path.c_str()));
     if (parent != path && parent != "/" && parent != ".") {
         int err = MakeFolderWithParents(parent);  // depth bounded by the standard folders' own depth
         if (err != 0)
@@ -490,7 +481,7 @@ int DeleteTreeForced(const char* path, int& outRestoreError)
     std::string target = WithoutFinalSlash(path);
     if (target.empty() || target == "/")
         return EINVAL;
-    std::string parentPath = ParentOf(target);
+    std::string parentPath = ParentPath(target);
     std::string name = LastElement(target);
 
     // The parent: made writable and unlocked for the duration when needed.
@@ -566,7 +557,7 @@ bool IsSameOrInside(const char* inner, const char* outer)
     std::string existing = WithoutFinalSlash(inner);
     struct stat st;
     while (stat(existing.c_str(), &st) != 0) {
-        std::string parent = ParentOf(existing);
+        std::string parent = ParentPath(existing);
         if (parent == existing)
             return false;
         existing = parent;
@@ -581,7 +572,7 @@ bool IsSameOrInside(const char* inner, const char* outer)
             return true;
         if (path == "/")
             return false;
-        path = ParentOf(path);
+        path = ParentPath(path);
     }
 }
 

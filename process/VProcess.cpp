@@ -21,6 +21,7 @@
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
 #include "runtime/VTask.h"
+#include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
@@ -380,15 +381,6 @@ VFolder* FolderFromPosix(const std::string& inPosix)
     return path.IsValid() ? new VFolder(path, nullptr) : nullptr;
 }
 
-std::string ParentFolderOf(const std::string& inPath)
-{
-    std::string text = inPath;
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    size_t slash = text.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string("/") : text.substr(0, slash);
-}
-
 // The file named by the text in the folder: the path as given, else a plain
 // name matched without regard to letter case.
 VFile* ExistingFileIn(const VFolder* inFolder, const VString& inName, FilePathStyle inStyle)
@@ -413,11 +405,11 @@ VFile* ExistingFileIn(const VFolder* inFolder, const VString& inName, FilePathSt
 VFolder* VProcess::RetainFolder(unsigned int inKind) const
 {
     const std::string executableFolder = plat::GetExecutableFolder();
-    const std::string contents = ParentFolderOf(executableFolder);
+    const std::string contents = plat::ParentPath(executableFolder);
     const std::string resources = plat::GetMainBundleResourcesFolder();
     switch (inKind) {
         case FourCC("BNDL"):
-            return FolderFromPosix(ParentFolderOf(contents));
+            return FolderFromPosix(plat::ParentPath(contents));
         case FourCC("PLST"):
             return FolderFromPosix(contents);
         case FourCC("EXEC"):

@@ -241,3 +241,30 @@ TEST(VFileSystemNamespace, ProcessStartsWithTheBuiltInFileSystems)
     EXPECT_EQ(to_string(name), "test_files");
     EXPECT_EQ(VProcess::sInstance->RetainFile(FourCC("EXEC"), VString("no-such-file")), nullptr);
 }
+
+TEST(VFileSystemNamespace, DefinitionFileRegistersOrFailsWhole)
+{
+    std::string base = qelt::test::MakeTempFolder("ns-file");
+    qelt::test::WriteText(base + "/good.json",
+                          "[{\"name\": \"Shared\", \"path\": \"" + base + "/shared\", \"writable\": true}]");
+    qelt::test::WriteText(base + "/bad.json", "[{\"name\": \"Broken\", \"path\": ");
+    VRefPtr<VFileSystemNamespace> space = AdoptRef(new VFileSystemNamespace(nullptr));
+    VRefPtr<VFile> good = AdoptRef(new VFile(PosixToPath(base + "/good.json")));
+    EXPECT_EQ(space->LoadFromDefinitionFile(good.Get()), VE_OK);
+    VRefPtr<VFileSystem> shared = AdoptRef(space->RetainFileSystem(VString("Shared")));
+    ASSERT_NE(shared.Get(), nullptr);
+    EXPECT_TRUE(shared->IsWritable());
+    VString root;
+    shared->GetRoot().GetPosixPath(root);
+    EXPECT_EQ(to_string(root), base + "/shared/");
+
+    StErrorContextInstaller errors;
+    VRefPtr<VFile> bad = AdoptRef(new VFile(PosixToPath(base + "/bad.json")));
+    EXPECT_NE(space->LoadFromDefinitionFile(bad.Get()), VE_OK);
+    EXPECT_EQ(errors.GetLastError(), QeltError(687));
+    EXPECT_FALSE(qelt::test::LastParameter(errors, "path").empty());
+    VFileSystemMap map;
+    space->RetainMapOfFileSystems(map);
+    EXPECT_EQ(map.size(), 1u);
+    EXPECT_EQ(space->LoadFromDefinitionFile(nullptr), QeltError(1));
+}

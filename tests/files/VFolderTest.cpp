@@ -367,6 +367,11 @@ TEST(VFolder, RelativesAndFileSystemConfinement)
     VString text;
     two->GetPlatformPath(text, static_cast<FilePathStyle>(2));
     EXPECT_TRUE(text.IsEmpty());
+    VRefPtr<VFolder> a = AdoptRef(two->RetainParentFolder(false));
+    EXPECT_EQ(two->GetURL(text, false), VE_OK);
+    EXPECT_EQ(to_string(text), "file://" + root + "/fs/a/b/");
+    EXPECT_EQ(two->GetRelativeURL(a.Get(), text, false), VE_OK);
+    EXPECT_EQ(to_string(text), "b/");
 
     // Creation of missing parents, and a rename that never replaces.
     EXPECT_FALSE(two->Exists());
@@ -441,4 +446,38 @@ TEST(VFolder, LocalizationFoldersAndFilesAsObjects)
     EXPECT_EQ(VIntlMgr::RetainLocalizationFile(PosixToPath(root + "/en.lproj/"), VString("x"), 1033, &found),
               nullptr);
     EXPECT_FALSE(found);
+}
+
+TEST(VFolder, LinksStandingForFoldersAreResolved)
+{
+    std::string root = qelt::test::MakeTempFolder("alias");
+    mkdir((root + "/real").c_str(), 0755);
+    WriteText(root + "/file", "f");
+    symlink("real", (root + "/toFolder").c_str());
+    symlink("file", (root + "/toFile").c_str());
+    symlink("missing", (root + "/dangling").c_str());
+
+    VFolder* folder = FolderAt(root + "/toFolder").Forget();
+    EXPECT_EQ(VFolder::ResolveAliasFolder(&folder, false), VE_OK);
+    VString posix;
+    folder->GetPlatformPath(posix, FPS_POSIX);
+    EXPECT_EQ(to_string(posix), root + "/real/");
+    folder->Release();
+
+    {
+        StErrorContextInstaller errors;
+        folder = FolderAt(root + "/toFile").Forget();
+        EXPECT_EQ(VFolder::ResolveAliasFolder(&folder, false), QeltError(618));
+        folder->Release();
+    }
+    // With the flag, a link that leads nowhere is deleted and the folder
+    // object stays on its own (now free) path.
+    VRefPtr<VFolder> parent = FolderAt(root);
+    VRefPtr<VFolder> freed = AdoptRef(VFolder::CreateAndResolveAlias(*parent, VString("dangling")));
+    ASSERT_NE(freed.Get(), nullptr);
+    EXPECT_FALSE(freed->Exists());
+    EXPECT_FALSE(IsThere(root + "/dangling"));
+    VRefPtr<VFolder> plain = AdoptRef(VFolder::CreateAndResolveAlias(*parent, VString("real")));
+    ASSERT_NE(plain.Get(), nullptr);
+    EXPECT_TRUE(plain->Exists());
 }
