@@ -31,7 +31,7 @@ namespace qelt {
 VProcess* VProcess::sInstance = nullptr;
 
 VProcess::VProcess()
-    : fFileSystemNamespace(new VFileSystemNamespace(nullptr)), fLastTokenRelease(VSystem::GetCurrentTime())
+    : fLastTokenRelease(VSystem::GetCurrentTime()), fFileSystemNamespace(new VFileSystemNamespace(nullptr))
 {
     std::string value;
     if (plat::GetMainBundleInfoValue("CFBundleName", value))

@@ -138,6 +138,8 @@ StStartedProcess::~StStartedProcess() { delete static_cast<VProcess*>(fProcess);
         return ::testing::AssertionFailure() << "checks under " << sName << " failed (see above), status "
                                              << WEXITSTATUS(status);
     return ::testing::AssertionSuccess();
+}
+
 void WriteText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -232,6 +232,7 @@ TEST_F(FileLoggerTest, StartingAndStoppingWhileAnotherTaskLogsNeitherBlocksNorLo
         VString text;
         text.Printf("round %d", round);
         fLogger->LogMessage(EML_Warning, text, VString("M"));
+        fLogger->Flush();
         logger.Stop();
     }
     done.store(true);

@@ -1,4 +1,5 @@
 // The process logger: its ring, levels, listeners and task.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -309,7 +310,11 @@ TEST(Logger, AProcessStartedWithTheLoggerFlagLogsAndShutsItsTaskDown)
             logger->LogMessage(EML_Info, VString("boot"), VString("test"));
             for (int i = 0; i < 300 && listener->Messages().empty(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (listener->Messages().size() != 1)
+            // The start-up may log a warning of its own (a case-sensitive
+            // install folder); the record logged here arrives once.
+            const std::vector<VString> messages = listener->Messages();
+            if (std::count_if(messages.begin(), messages.end(),
+                              [](const VString& m) { return m.EqualToStringRaw(VString("boot")); }) != 1)
                 status = 4;
             VRefPtr<VTask> task(static_cast<VLogger*>(logger)->GetLoggerTask());
             delete process;
