@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VString.h"
 #include "runtime/ILoggerBagKeys.h"
@@ -61,9 +62,9 @@ private:
     std::filesystem::path fPath;
 };
 
-VFilePath FolderPath(const std::string& posix)
+VFolder FolderPath(const std::string& posix)
 {
-    return VFilePath(VString((posix + "/").c_str()), FPS_POSIX);
+    return VFolder(VFilePath(VString((posix + "/").c_str()), FPS_POSIX));
 }
 
 long ResidentKiB()

@@ -11,6 +11,8 @@
 namespace qelt {
 
 class VFile;
+class VFolder;
+class VJSONValue;
 
 class IFile : public IFileSystemObject {
 public:
@@ -27,7 +29,7 @@ public:
     virtual bool IsWritable() const = 0;
     virtual VError GetSize(long long* outSize) const = 0;
     virtual VError CopyTo(const VFile& inDest, unsigned int inOptions) const = 0;
-    // LATER: CopyTo(const VFolder&, VFile**, unsigned int) once the folder object exists.
+    virtual VError CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const = 0;
 
     // The whole content as text: a leading byte-order mark decides the
     // character set (and is dropped), else inCharSet; then the line ends are
@@ -39,8 +41,20 @@ public:
     // nothing.
     VError SetContentAsString(const VString& inText, CharSet inCharSet, ECarriageReturnMode inMode,
                               bool inWithBOM) const;
-    // LATER: GetContentAsJSON and SetContentAsJSON wait for the JSON text
-    // importer and writer.
+    // The content read as text (line ends as they are) and parsed as JSON
+    // (only "!!YYYY-MM-DD!!" strings are dates); the read error or the
+    // parser's.
+    VError GetContentAsJSON(VJSONValue& outValue, CharSet inCharSet) const;
+    // The value written as standard JSON text, then stored as with
+    // SetContentAsString; a file object is replaced through a new file
+    // beside it. The first error.
+    VError SetContentAsJSON(const VJSONValue& inValue, CharSet inCharSet, ECarriageReturnMode inMode,
+                            bool inWithBOM) const;
+    // Stores the text as SetContentAsString does, but for a file object
+    // through a new file beside it renamed over the old one, so that a
+    // failure leaves the old content whole.
+    VError ReplaceContentWithString(const VString& inText, CharSet inCharSet, ECarriageReturnMode inMode,
+                                    bool inWithBOM) const;
 };
 
 }  // namespace qelt

@@ -6,7 +6,10 @@
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
 #include "files/VURL.h"
+#include "files/VFileSystem.h"
+#include "files/VFolder.h"
 #include "kernel/VLong.h"
+#include "kernel/VLong8.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFile.h"
 #include "runtime/VErrorContext.h"
@@ -75,10 +78,44 @@ VFile::VFile(const char* inPosixPath, const VFilePath& inPath) : fMacFile(inPosi
     fMacFile.Init(this);
 }
 
-VFile::VFile(const VFile& inOther) : VObject(inOther), IFile(), fPath(inOther.GetPath()) { fMacFile.Init(this); }
+VFile::VFile(const VFilePath& inPath, VFileSystem* inFileSystem) : fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
+    : fMacFile(inPosixPath), fPath(inPath), fFileSystem(inFileSystem)
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+    : fFileSystem(inFolder.GetFileSystem())
+{
+    fPath.FromRelativePath(inFolder.GetPath(), inRelativePath, inStyle, false);
+    if (fFileSystem != nullptr && !fPath.IsChildOf(fFileSystem->GetRoot()))
+        fFileSystem = nullptr;
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
+
+VFile::VFile(const VFile& inOther)
+    : VObject(inOther), IFile(), fPath(inOther.GetPath()), fFileSystem(inOther.GetFileSystem())
+{
+    if (fFileSystem != nullptr)
+        fFileSystem->Retain();
+    fMacFile.Init(this);
+}
 
 VFile::~VFile()
 {
+    if (fFileSystem != nullptr)
+        fFileSystem->Release();
     VVolumeInfo* info = fVolumeInfo.exchange(nullptr);
     if (info != nullptr)
         info->Release();
@@ -100,15 +137,15 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 
 VString VFile::GetPathWithFileSystem() const
 {
-    VString text;
-    GetPlatformPath(text, FPS_POSIX);
-    return text;
+    return VFileSystem::GetPathWithFileSystem(fPath, fFileSystem);
 }
 
-IFolder* VFile::RetainParentFolder(bool) const
+IFolder* VFile::RetainParentFolder(bool inFileSystemOnly) const
 {
-    // LATER: a new folder on the parent path once the folder object exists.
-    return nullptr;
+    VFilePath parent;
+    if (!fPath.GetFolder(parent))
+        return nullptr;
+    return VFolder::RetainFolderInFileSystem(parent, fFileSystem, inFileSystemOnly);
 }
 
 VError VFile::GetURL(VString& outURL, bool inEncoded) const
@@ -162,49 +199,66 @@ VError VFile::Create(unsigned int inOptions) const
 
 // ---- copying, moving, renaming, deleting ------------------------------------------------------
 
-VError VFile::_CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VFileSystem* VFile::_FileSystemFor(const VFilePath& inDest) const
+{
+    return (fFileSystem != nullptr && inDest.IsSameOrChildOf(fFileSystem->GetRoot())) ? fFileSystem : nullptr;
+}
+
+VError VFile::_CopyTo(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
     if (!fPath.IsValid() || !inDest.IsValid())
         return ThrowFileRefusal(fPath, kErrCopy, DestinationParameters(inDest, inOptions));
-    return WrapFileError(fPath, fMacFile.Copy(inDest, outFile, inOptions), kErrCopy,
+    return WrapFileError(fPath, fMacFile.Copy(inDest, inFileSystem, outFile, inOptions), kErrCopy,
                          DestinationParameters(inDest, inOptions));
 }
 
 VError VFile::CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
 {
-    return _CopyTo(inDest, outFile, inOptions);
+    return _CopyTo(inDest, _FileSystemFor(inDest), outFile, inOptions);
 }
 
 VError VFile::CopyTo(const VFile& inDest, unsigned int inOptions) const
 {
-    return _CopyTo(inDest.GetPath(), nullptr, inOptions);
+    return _CopyTo(inDest.GetPath(), nullptr, nullptr, inOptions);
+}
+
+VError VFile::CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const
+{
+    return _CopyTo(inDest.GetPath(), inDest.GetFileSystem(), outFile, inOptions);
 }
 
 VError VFile::CopyFrom(const VFile& inSource, unsigned int inOptions) const
 {
-    return inSource._CopyTo(fPath, nullptr, inOptions);
+    return inSource._CopyTo(fPath, nullptr, nullptr, inOptions);
 }
 
-VError VFile::_Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError VFile::_Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                    unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
     if (!inDest.IsValid())
         return ThrowFileRefusal(fPath, kErrMove, DestinationParameters(inDest, inOptions));
-    return WrapFileError(fPath, fMacFile.Move(inDest, outFile, inOptions), kErrMove,
+    return WrapFileError(fPath, fMacFile.Move(inDest, inFileSystem, outFile, inOptions), kErrMove,
                          DestinationParameters(inDest, inOptions));
 }
 
 VError VFile::Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
 {
-    return _Move(inDest, outFile, inOptions);
+    return _Move(inDest, _FileSystemFor(inDest), outFile, inOptions);
 }
 
 VError VFile::Move(const VFile& inDest, unsigned int inOptions) const
 {
-    return _Move(inDest.GetPath(), nullptr, inOptions);
+    return _Move(inDest.GetPath(), inDest.GetFileSystem(), nullptr, inOptions);
+}
+
+VError VFile::Move(const VFolder& inDest, VFile** outFile, unsigned int inOptions) const
+{
+    return _Move(inDest.GetPath(), inDest.GetFileSystem(), outFile, inOptions);
 }
 
 VError VFile::Rename(const VString& inNewName, VFile** outFile) const
@@ -233,16 +287,21 @@ VError VFile::MoveToTrash() const
 
 // ---- content ------------------------------------------------------------------------------------
 
+VError VFile::_OpenForContent(VFileDesc** outDesc) const
+{
+    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, outDesc);
+    return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
+        bag.SetAttribute("access", VLong(FA_READ));
+        bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
+    });
+}
+
 VError VFile::GetContent(VMemoryBuffer<1024, 2, 1048576>& ioBuffer) const
 {
     VFileDesc* desc = nullptr;
-    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, &desc);
-    if (err != VE_OK) {
-        return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
-            bag.SetAttribute("access", VLong(FA_READ));
-            bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
-        });
-    }
+    VError err = _OpenForContent(&desc);
+    if (err != VE_OK)
+        return err;
     long long size = desc->GetSize();
     if (ioBuffer.GetAllocatedSize() != static_cast<uint64_t>(size)) {
         if (size == 0) {
@@ -267,13 +326,9 @@ VError VFile::GetData(void* outBuffer, size_t inCount, size_t* outCount) const
     if (outCount != nullptr)
         *outCount = 0;
     VFileDesc* desc = nullptr;
-    VError err = fMacFile.OpenRegular(FA_READ, kFileOptionFollowLink, &desc);
-    if (err != VE_OK) {
-        return WrapFileError(fPath, err, kErrOpen, [&](VValueBag& bag) {
-            bag.SetAttribute("access", VLong(FA_READ));
-            bag.SetAttribute("options", VLong(static_cast<int>(kFileOptionFollowLink)));
-        });
-    }
+    VError err = _OpenForContent(&desc);
+    if (err != VE_OK)
+        return err;
     err = desc->GetData(outBuffer, inCount, 0, outCount);
     delete desc;
     return err;
@@ -297,18 +352,29 @@ VError VFile::_WriteContent(const void* inData, size_t inSize, bool inAppend) co
 {
     _MakeParentFolders();
     unsigned int options = kFileOptionFollowLink | kFileOptionCreate | (inAppend ? 0 : kFileOptionTruncate);
+    if (!inAppend) {
+        // The whole content is replaced by renaming a complete new file over
+        // the old one: a failure leaves the old content as it was.
+        bool writing = false;
+        int err = plat::ReplaceFileContent(fMacFile.GetPosixText(), inData, inSize, writing);
+        if (err == 0)
+            return VE_OK;
+        if (writing) {
+            return WrapFileError(fPath, PosixError(err), QeltError(216), [&](VValueBag& bag) {
+                bag.SetAttribute("count", VLong(static_cast<int>(inSize)));
+                bag.SetAttribute("offset", VLong8(0));
+            });
+        }
+        return WrapFileError(fPath, PosixError(err), kErrOpen, [&](VValueBag& bag) {
+            bag.SetAttribute("access", VLong(FA_READ_WRITE));
+            bag.SetAttribute("options", VLong(static_cast<int>(options)));
+        });
+    }
     VFileDesc* desc = nullptr;
     VError err = Open(FA_READ_WRITE, &desc, options);
     if (err != VE_OK)
         return err;
-    if (inAppend) {
-        long long size = desc->GetSize();
-        err = desc->PutData(inData, inSize, size);
-    } else {
-        err = desc->SetSize(static_cast<long long>(inSize));
-        if (err == VE_OK)
-            err = desc->PutData(inData, inSize, 0);
-    }
+    err = desc->PutData(inData, inSize, desc->GetSize());
     delete desc;
     return err;
 }

@@ -18,6 +18,8 @@
 namespace qelt {
 
 class VFileKind;
+class VFileSystem;
+class VFolder;
 class VTime;
 class VURL;
 
@@ -34,9 +36,7 @@ public:
     const long long fTotal;
 };
 
-// LATER: the named file system of a file, the constructors and copy and move
-// forms that take a folder, the parent folder and the URL relative to a
-// folder come with the folder object and the named file systems.
+// LATER: the URL relative to a folder (GetRelativeURL).
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
@@ -45,6 +45,12 @@ public:
     explicit VFile(const VURL& inURL);
     // The platform part keeps the given POSIX text (folder listings build files so).
     VFile(const char* inPosixPath, const VFilePath& inPath);
+    // Bound to a named file system (retained; null for none).
+    VFile(const VFilePath& inPath, VFileSystem* inFileSystem);
+    VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
+    // A file relative to a folder; it keeps the folder's file system only
+    // when it lies inside the file system's root.
+    VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle);
     VFile(const VFile& inOther);
     VFile& operator=(const VFile&) = delete;
     ~VFile() override;
@@ -54,7 +60,7 @@ public:
 
     // ---- Paths and identity -------------------------------------------------
     VFilePath GetPath() const override { return fPath; }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
+    VFileSystem* GetFileSystem() const override { return fFileSystem; }
     void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
     VString GetPathWithFileSystem() const override;
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
@@ -84,10 +90,13 @@ public:
     // the new copy is complete. A copy onto the file itself is refused.
     VError CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError CopyTo(const VFile& inDest, unsigned int inOptions = 0) const override;
+    // Into the folder, under this file's name, in the folder's file system.
+    VError CopyTo(const VFolder& inDest, VFile** outFile, unsigned int inOptions = 0) const override;
     VError CopyFrom(const VFile& inSource, unsigned int inOptions = 0) const;
     // Never replaces an existing item without kFileOptionReplace.
     VError Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError Move(const VFile& inDest, unsigned int inOptions = 0) const;
+    VError Move(const VFolder& inDest, VFile** outFile, unsigned int inOptions = 0) const;
     VError Rename(const VString& inNewName, VFile** outFile) const;
     // A missing file: 0 and nothing happens. An invalid path: 604.
     VError Delete() const override;
@@ -97,7 +106,8 @@ public:
     // Only regular files are read (a FIFO or device gives 'POSX' EINVAL, never a wait).
     VError GetContent(VMemoryBuffer<1024, 2, 1048576>& ioBuffer) const override;
     VError GetData(void* outBuffer, size_t inCount, size_t* outCount) const override;
-    // Creates missing parent folders first.
+    // Creates missing parent folders first. The new content is written beside
+    // the file and renamed over it; a file locked elsewhere is refused.
     VError SetContent(const void* inData, size_t inSize) const override;
     VError AppendContent(const void* inData, size_t inSize) const override;
     // Whether the file opens for reading and writing now; raises nothing.
@@ -150,13 +160,18 @@ public:
 
 private:
     VError _Wrap(VError inResult, VError inFallback) const;
-    VError _CopyTo(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
-    VError _Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
+    // This file's file system when the destination lies in its root, else none.
+    VFileSystem* _FileSystemFor(const VFilePath& inDest) const;
+    VError _CopyTo(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
+    VError _Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
+    // Opens for a whole-content read: regular files only, never waiting.
+    VError _OpenForContent(VFileDesc** outDesc) const;
     VError _MakeParentFolders() const;
     VError _WriteContent(const void* inData, size_t inSize, bool inAppend) const;
 
     XMacFile fMacFile;
     VFilePath fPath;
+    VFileSystem* fFileSystem = nullptr;
     mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr};
 };
 

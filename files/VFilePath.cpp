@@ -77,7 +77,9 @@ void ReplaceExtension(VString& ioText, int inEnd, const VString& inExtension)
     if (dot < elementStart)
         dot = -1;
     if (inExtension.IsEmpty()) {
-        if (dot >= 0)
+        // A name that is all extension (".profile") keeps it: an empty name
+        // would turn the path into another one.
+        if (dot > elementStart)
             ioText.Remove(dot + 1, inEnd - dot);
         return;
     }
@@ -88,6 +90,21 @@ void ReplaceExtension(VString& ioText, int inEnd, const VString& inExtension)
     result.AppendString(inExtension);
     result.AppendUniChars(ioText.GetCPointer() + inEnd, ioText.GetLength() - inEnd);
     ioText.FromString(result);
+}
+
+// Cuts the text after its first inSeparator units and appends the name, '.'
+// and the extension when there is one, and ':' for a folder.
+void ReplaceLastElement(VString& ioText, int inSeparator, const VString& inName, const VString& inExtension,
+                        bool inFolder)
+{
+    ioText.Truncate(inSeparator, false);
+    ioText.AppendString(inName);
+    if (!inExtension.IsEmpty()) {
+        ioText.AppendUniChar(kDot);
+        ioText.AppendString(inExtension);
+    }
+    if (inFolder)
+        ioText.AppendUniChar(kColon);
 }
 
 bool IsBlank(const VIntlMgr* inIntl, UniChar inUnit)
@@ -477,7 +494,8 @@ VFilePath& VFilePath::ToFolder()
 
 VFilePath& VFilePath::ToSubFolder(const VString& inName)
 {
-    if (IsFolder()) {
+    // An empty name would leave "::", a step up.
+    if (IsFolder() && !inName.IsEmpty()) {
         fPath.AppendString(inName);
         fPath.AppendUniChar(kColon);
     }
@@ -502,7 +520,7 @@ bool VFilePath::SetName(const VString& inName)
         _ThrowError(kErrorNameWithSeparator);
         return false;
     }
-    if (!fIsValid || fPath.IsEmpty())
+    if (!fIsValid || fPath.IsEmpty() || inName.IsEmpty())
         return false;
     const bool folder = _IsFolderText();
     const int separator = folder ? _FindSeparatorBeforeLastElement()
@@ -511,10 +529,7 @@ bool VFilePath::SetName(const VString& inName)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (folder)
-        fPath.AppendUniChar(kColon);
+    ReplaceLastElement(fPath, separator, inName, VString(), folder);
     return true;
 }
 
@@ -524,7 +539,7 @@ bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
         _ThrowError(kErrorNameWithSeparator);
         return false;
     }
-    if (!fIsValid || fPath.IsEmpty())
+    if (!fIsValid || fPath.IsEmpty() || inName.IsEmpty())
         return false;
     if (_IsFolderText()) {
         fPath.AppendString(inName);
@@ -538,18 +553,18 @@ bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (!extension.IsEmpty()) {
-        fPath.AppendUniChar(kDot);
-        fPath.AppendString(extension);
-    }
+    ReplaceLastElement(fPath, separator, inName, extension, false);
     return true;
 }
 
 bool VFilePath::SetFolderName(const VString& inName, bool inWithExtension)
 {
-    if (!IsFolder())
+    // A ':' in the name would make more elements, or a step up.
+    if (Contains(inName, kColon)) {
+        _ThrowError(kErrorNameWithSeparator);
+        return false;
+    }
+    if (!IsFolder() || inName.IsEmpty())
         return false;
     VStr<31> extension;
     if (!inWithExtension)
@@ -559,13 +574,7 @@ bool VFilePath::SetFolderName(const VString& inName, bool inWithExtension)
         Clear();
         return false;
     }
-    fPath.Truncate(separator, false);
-    fPath.AppendString(inName);
-    if (!extension.IsEmpty()) {
-        fPath.AppendUniChar(kDot);
-        fPath.AppendString(extension);
-    }
-    fPath.AppendUniChar(kColon);
+    ReplaceLastElement(fPath, separator, inName, extension, true);
     return true;
 }
 

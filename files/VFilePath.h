@@ -79,7 +79,8 @@ public:
     VFilePath& ToFolder();
     VFilePath& ToSubFolder(const VString& inName);
     VFilePath& ToSubFile(const VString& inName);
-    // A name holding ':' raises 'qelt' 614 and leaves the path unchanged.
+    // A name holding ':' raises 'qelt' 614 and leaves the path unchanged; an
+    // empty name changes nothing either (false).
     bool SetName(const VString& inName);
     bool SetFileName(const VString& inName, bool inWithExtension = true);
     bool SetFolderName(const VString& inName, bool inWithExtension = true);

@@ -98,6 +98,25 @@ int FindText(const UniChar* inText, int inLength, const char* inPattern, int inF
     return -1;
 }
 
+// The last position of the unit before inEnd, or -1.
+int FindLastUnit(const UniChar* inText, int inEnd, UniChar inUnit)
+{
+    for (int i = inEnd - 1; i >= 0; --i) {
+        if (inText[i] == inUnit)
+            return i;
+    }
+    return -1;
+}
+
+// Drops one trailing '/' of a path; answers the position of its last '/'
+// then, or -1.
+int DropTrailingSlash(VString& ioPath)
+{
+    if (!ioPath.IsEmpty() && ioPath.GetCPointer()[ioPath.GetLength() - 1] == u'/')
+        ioPath.Truncate(ioPath.GetLength() - 1, false);
+    return FindLastUnit(ioPath.GetCPointer(), ioPath.GetLength(), u'/');
+}
+
 int FindUnit(const UniChar* inText, int inLength, UniChar inUnit, int inFrom, int inEnd = -1)
 {
     const int end = inEnd < 0 ? inLength : inEnd;
@@ -552,11 +571,11 @@ void VURL::_GetEncodedPart(VString& outPart, EURLParts inPart, bool inEncoded) c
         Encode(outPart, false, false, inPart != e_NetLoc, false);
 }
 
-void VURL::_SetPart(const VString& inText, EURLParts inPart)
+bool VURL::_SetPart(const VString& inText, EURLParts inPart)
 {
     URLPart parts[6];
     if (!_BuildURLArray(fURL, false, parts))
-        return;
+        return false;
     VStr<255> texts[6];
     for (int i = 0; i < 6; ++i) {
         if (i == inPart)
@@ -583,6 +602,7 @@ void VURL::_SetPart(const VString& inText, EURLParts inPart)
         }
     }
     fURL.FromString(url);
+    return true;
 }
 
 void VURL::_SetDecodedPart(const VString& inText, EURLParts inPart, bool inEncoded)
@@ -794,11 +814,7 @@ void VURL::ParseNetLocation(const VString& inNetLocation, VString* outUser, VStr
                 port.FromUniString(h + colon + 1, hostLength - colon - 1);
         }
     } else {
-        int colon = -1;
-        for (int i = hostLength - 1; i >= 0 && colon < 0; --i) {
-            if (h[i] == kColon)
-                colon = i;
-        }
+        const int colon = FindLastUnit(h, hostLength, kColon);
         if (colon >= 0) {
             host.FromUniString(h, colon);
             port.FromUniString(h + colon + 1, hostLength - colon - 1);
@@ -859,13 +875,7 @@ void VURL::GetLastPathComponent(VString& outName, bool inEncoded) const
 {
     VStr<255> path;
     _GetPart(path, e_Path);
-    if (EndsWith(path, kSlash))
-        path.Truncate(path.GetLength() - 1, false);
-    int slash = -1;
-    for (int i = path.GetLength() - 1; i >= 0 && slash < 0; --i) {
-        if (path.GetCPointer()[i] == kSlash)
-            slash = i;
-    }
+    const int slash = DropTrailingSlash(path);
     path.GetSubString(slash + 2, path.GetLength() - slash - 1, outName);
     if (inEncoded)
         Encode(outName, false, false, true, false);
@@ -885,17 +895,14 @@ bool VURL::ToParent()
         return false;
     VStr<255> path;
     _GetPart(path, e_Path);
-    if (EndsWith(path, kSlash))
-        path.Truncate(path.GetLength() - 1, false);
-    int slash = -1;
-    for (int i = path.GetLength() - 1; i >= 0 && slash < 0; --i) {
-        if (path.GetCPointer()[i] == kSlash)
-            slash = i;
-    }
+    const int slash = DropTrailingSlash(path);
     if (slash < 0)
         return false;
     path.Truncate(slash + 1, false);
-    SetRelativePath(path, eURL_POSIX_STYLE, false);
+    // A text that does not split validly keeps its path.
+    if (!_SetPart(path, e_Path))
+        return false;
+    _Parse(false);
     return true;
 }
 
@@ -916,7 +923,9 @@ bool VURL::ToSubFolder(const VString& inName)
     if (!EndsWith(path, kSlash))
         return false;
     path.AppendString(inName);
-    SetRelativePath(path, eURL_POSIX_STYLE, false);
+    if (!_SetPart(path, e_Path))
+        return false;
+    _Parse(false);
     return true;
 }
 
@@ -926,11 +935,7 @@ void VURL::_RemoveLastPathComponent()
     _GetPart(path, e_Path);
     if (EndsWith(path, kSlash))
         return;
-    int slash = -1;
-    for (int i = path.GetLength() - 1; i >= 0 && slash < 0; --i) {
-        if (path.GetCPointer()[i] == kSlash)
-            slash = i;
-    }
+    const int slash = FindLastUnit(path.GetCPointer(), path.GetLength(), kSlash);
     // Without any '/' the parent is the empty path.
     path.Truncate(slash + 1, false);
     _SetPart(path, e_Path);

@@ -153,8 +153,8 @@ private:
     void _GetPart(VString& outPart, EURLParts inPart) const;
     void _GetEncodedPart(VString& outPart, EURLParts inPart, bool inEncoded) const;
     // Rebuilds the URL text with a part replaced (nothing when the text does
-    // not split validly); the caller splits again.
-    void _SetPart(const VString& inText, EURLParts inPart);
+    // not split validly: false); the caller splits again.
+    bool _SetPart(const VString& inText, EURLParts inPart);
     void _DecodeParts();
     void _RemoveLastPathComponent();
     void _SetDecodedPart(const VString& inText, EURLParts inPart, bool inEncoded);

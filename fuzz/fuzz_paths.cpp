@@ -38,6 +38,8 @@ bool HasOnlyNames(const std::string& inPath)
     return true;
 }
 
+bool Contains(const VString& inText, UniChar inUnit) { return inText.FindUniChar(inUnit) > 0; }
+
 void CheckValidPath(const VFilePath& inPath)
 {
     if (!inPath.IsValid())
@@ -134,12 +136,23 @@ void Exercise(const uint8_t* inData, size_t inSize)
     edited.SetName(name);
     CheckValidPath(edited);
     edited.SetFileName(name, false);
+    CheckValidPath(edited);
     edited.SetFolderName(name, false);
-    edited.SetExtension(name);
-    edited.SetFileExtension(name);
-    edited.SetFolderExtension(name);
-    edited.ToSubFolder(name);
-    edited.ToSubFile(name);
+    CheckValidPath(edited);
+    if (!Contains(name, u':')) {
+        edited.SetExtension(name);
+        CheckValidPath(edited);
+        edited.SetFileExtension(name);
+        CheckValidPath(edited);
+        edited.SetFolderExtension(name);
+        CheckValidPath(edited);
+    }
+    if (!Contains(name, u':')) {
+        edited.ToSubFolder(name);
+        CheckValidPath(edited);
+        edited.ToSubFile(name);
+        CheckValidPath(edited);
+    }
     edited.RemoveBlanks();
     edited.ToFolder();
     edited.ToParent();

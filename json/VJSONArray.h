@@ -112,6 +112,7 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VStorageLocker;
+    friend struct JSONContainerShared;
 
     // Uncounts the container elements from inFrom (no release check).
     void _UncountFrom(size_t inFrom);

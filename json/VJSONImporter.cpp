@@ -37,11 +37,9 @@ const char kExpectNumber[] = "+- 0-9 eE";
 
 inline bool IsDigit(UniChar c) { return c >= '0' && c <= '9'; }
 
-// The number rule of bare words: an optional '-'; a single '0' or a run of
-// digits (which may be empty after the '-'); optionally '.' and at least one
-// digit; optionally 'e' or 'E', a sign ('+', '-' or U+2212) and at least one
-// digit; nothing after that.
-bool IsNumberWord(const UniChar* p, int n)
+}  // namespace
+
+bool VJSONImporter::_IsNumberWord(const UniChar* p, int n)
 {
     int i = 0;
     if (i < n && p[i] == '-')
@@ -72,7 +70,7 @@ bool IsNumberWord(const UniChar* p, int n)
     return i == n;
 }
 
-bool IsWord(const VString& inText, const char* inWord)
+bool VJSONImporter::_IsWord(const VString& inText, const char* inWord)
 {
     const UniChar* p = inText.GetCPointer();
     const int n = inText.GetLength();
@@ -83,6 +81,8 @@ bool IsWord(const VString& inText, const char* inWord)
     }
     return i == n;
 }
+
+namespace {
 
 int HexDigit(UniChar c)
 {
@@ -427,22 +427,22 @@ VError VJSONImporter::_StringToValue(const VString& inText, bool inIsString, VJS
         }
         return VE_OK;
     }
-    if (IsWord(inText, "true")) {
+    if (_IsWord(inText, "true")) {
         outValue.SetBool(true);
         return VE_OK;
     }
-    if (IsWord(inText, "false")) {
+    if (_IsWord(inText, "false")) {
         outValue.SetBool(false);
         return VE_OK;
     }
-    if (IsWord(inText, "null")) {
+    if (_IsWord(inText, "null")) {
         outValue.SetNull();
         return VE_OK;
     }
     const UniChar* p = inText.GetCPointer();
     const int n = inText.GetLength();
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
-        if (!IsNumberWord(p, n))
+        if (!_IsNumberWord(p, n))
             return _ThrowErrorInvalidToken(inText, kExpectNumber);
         // The platform's C-locale reader; U+2212 may stand for the exponent's
         // '-', and "-" alone reads as 0.

@@ -21,6 +21,7 @@ namespace qelt {
 class VJSONObject;
 class VStorageLocker;
 class VValueBag;
+class IFile;
 
 // Option bits of the importer.
 enum : uint32_t {
@@ -62,8 +63,10 @@ public:
     // looked at.
     VError Parse(VJSONValue& outValue);
     static VError ParseString(const VString& inText, VJSONValue& outValue, uint32_t inOptions);
-    // LATER: ParseFile (a file read as UTF-8 text, its path as the source of
-    // the reports) comes with the file layer.
+    // Reads the whole file as UTF-8 text (line ends as they are) and parses
+    // it, its POSIX path as the source of the reports. A null file gives
+    // undefined and 0; a read error is answered as it is, the value untouched.
+    static VError ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t inOptions);
 
     // The scanner: the token's kind, its text (unquoted and unescaped for a
     // quoted string), and whether it was quoted. In strict mode an open
@@ -86,6 +89,12 @@ public:
 
     // The text the error reports give a token kind.
     static VString _TokenToString(JsonToken inToken);
+    // The number rule of bare words: an optional '-'; '0' or a run of digits
+    // (empty after the '-'); optionally '.' and digits; optionally 'e' or
+    // 'E', a sign ('+', '-' or U+2212) and digits; nothing else.
+    static bool _IsNumberWord(const UniChar* inUnits, int inLength);
+    // Whether the text is exactly the ASCII word.
+    static bool _IsWord(const VString& inText, const char* inWord);
 
 private:
     template <bool kWithText>

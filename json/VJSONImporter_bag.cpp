@@ -21,67 +21,21 @@ const char kExpectKey[] = "\"";
 const char kExpectColon[] = ":";
 const char kExpectValue[] = "\" 0-9 null true false { [";
 
-bool IsWord(const VString& inText, const char* inWord)
-{
-    const UniChar* p = inText.GetCPointer();
-    const int n = inText.GetLength();
-    int i = 0;
-    for (; inWord[i] != 0; ++i) {
-        if (i >= n || p[i] != static_cast<UniChar>(inWord[i]))
-            return false;
-    }
-    return i == n;
-}
-
-bool IsDigit(UniChar c) { return c >= '0' && c <= '9'; }
-
-// The importer's number rule (see VJSONImporter.cpp) for a bare word.
-bool IsNumberWord(const UniChar* p, int n)
-{
-    int i = 0;
-    if (i < n && p[i] == '-')
-        ++i;
-    if (i < n && p[i] == '0') {
-        ++i;
-    } else {
-        while (i < n && IsDigit(p[i]))
-            ++i;
-    }
-    if (i < n && p[i] == '.') {
-        int start = ++i;
-        while (i < n && IsDigit(p[i]))
-            ++i;
-        if (i == start)
-            return false;
-    }
-    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
-        ++i;
-        if (i < n && (p[i] == '+' || p[i] == '-' || p[i] == 0x2212))
-            ++i;
-        int start = i;
-        while (i < n && IsDigit(p[i]))
-            ++i;
-        if (i == start)
-            return false;
-    }
-    return i == n;
-}
-
 // The value of a bare word: null, a boolean, an integer for a word without
 // '.' (and, for a number, without an exponent), else a real.
 void SetBareWord(VValueBag& ioBag, const StPackedDictionaryKey& inName, const VString& inWord)
 {
-    if (IsWord(inWord, "null")) {
+    if (VJSONImporter::_IsWord(inWord, "null")) {
         ioBag.SetAttribute(inName, VString(true));
         return;
     }
-    if (IsWord(inWord, "true") || IsWord(inWord, "false")) {
+    if (VJSONImporter::_IsWord(inWord, "true") || VJSONImporter::_IsWord(inWord, "false")) {
         ioBag.SetAttribute(inName, VBoolean(inWord.GetCPointer()[0] == 't'));
         return;
     }
     const UniChar* p = inWord.GetCPointer();
     const int n = inWord.GetLength();
-    const bool exponent = IsNumberWord(p, n) && (inWord.FindUniChar('e') > 0 || inWord.FindUniChar('E') > 0);
+    const bool exponent = VJSONImporter::_IsNumberWord(p, n) && (inWord.FindUniChar('e') > 0 || inWord.FindUniChar('E') > 0);
     if (inWord.FindUniChar('.') == 0 && !exponent) {
         ioBag.SetAttribute(inName, VLong8(inWord.GetLong8()));
         return;

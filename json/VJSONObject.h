@@ -169,6 +169,7 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VStorageLocker;
+    friend struct JSONContainerShared;
     friend class VJSONPropertyIteratorBase;
 
     // Own properties in insertion order (pointers into the map; the caller

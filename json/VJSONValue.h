@@ -22,6 +22,7 @@ class VJSONArray;
 class VCompareOptions;
 class VValueSingle;
 class VTime;
+class IFile;
 
 // The types of JSON values.
 enum JSONType : int32_t {
@@ -145,6 +146,10 @@ public:
     // "!!...!!" and "YYYY-MM-DD" strings are dates (0xC0), with both flags
     // only "!!YYYY-MM-DD!!" strings (0x240).
     VError ParseFromString(const VString& inText, bool inDetectDates = false, bool inStrictDates = false);
+    // The same from a file's UTF-8 text (options 0, or 0xC0 with dates).
+    VError LoadFromFile(IFile* inFile, bool inDetectDates = false);
+    // Writes the value's text into the file, replacing it safely.
+    VError SaveToFile(IFile* inFile, unsigned int inFlags) const;
     // Writes the value as JSON text (0x1 quotes strings, names and dates;
     // 0x8 pretty form; 0x2000 writes a repeated object as "[circular]").
     VError Stringify(VString& outText, unsigned int inFlags) const;

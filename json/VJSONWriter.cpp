@@ -298,36 +298,32 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
 // ---------------------------------------------------------------------------
 // Entry points
 
-VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
+template <class Write>
+VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
 {
     VString text;
     fOutOfRoom = false;
-    VError error = _Value(inValue, text);
+    VError error = inWrite(text);
     if (error == VE_OK && fOutOfRoom)
         error = _Fail(107);
     if (error == VE_OK)
-        outText.Swap(text);
+        outText.FromString(text);
     return error;
+}
+
+VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
+{
+    return _Stringify([&](VString& ioText) { return _Value(inValue, ioText); }, outText);
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
 {
-    VString text;
-    fOutOfRoom = false;
-    VError error = _Object(inObject, text);
-    if (error == VE_OK)
-        outText.Swap(text);
-    return error;
+    return _Stringify([&](VString& ioText) { return _Object(inObject, ioText); }, outText);
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 {
-    VString text;
-    fOutOfRoom = false;
-    VError error = _Array(inArray, text);
-    if (error == VE_OK)
-        outText.Swap(text);
-    return error;
+    return _Stringify([&](VString& ioText) { return _Array(inArray, ioText); }, outText);
 }
 
 VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const

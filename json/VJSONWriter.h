@@ -19,6 +19,7 @@ namespace qelt {
 class VJSONObject;
 class VJSONArray;
 class VDBLanguageContext;
+class IFile;
 
 // Flag bits of the writer (the others reach the string and time writers).
 enum : unsigned int {
@@ -62,9 +63,17 @@ public:
     unsigned int GetFlags() const { return fFlags; }
     int GetLevel() const { return fLevel; }
 
-    // LATER: StringifyValueToFile comes with the file layer.
+    // Writes the value's text as the file's whole content in UTF-8, line
+    // ends as they are, without byte-order mark. The text is written to a
+    // new file beside the old one and renamed over it, so that a failure at
+    // any step leaves the old content whole. A null file: 0, nothing done.
+    static VError StringifyValueToFile(IFile* inFile, const VJSONValue& inValue, unsigned int inFlags);
 
 private:
+    // Runs one of the rules below into a new text that replaces out's
+    // content on success.
+    template <class Write>
+    VError _Stringify(Write&& inWrite, VString& outText);
     // Each appends the text to ioText; on failure ioText is cut back.
     VError _Value(const VJSONValue& inValue, VString& ioText);
     VError _Object(const VJSONObject* inObject, VString& ioText);

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <vector>
 
 #include "platform/PlatExecutables.h"
@@ -42,6 +43,34 @@ struct timespec ToTimespec(int64_t ns)
     return t;
 }
 
+
+// Opens an entry to read or change its attribute flags.
+int OpenForFlags(const char* path, bool follow)
+{
+    return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+}
+
+// The process's file-creation mask, read from /proc (changing it to read it
+// would race with other threads creating files); 022 when unknown.
+mode_t CurrentUmask()
+{
+    FILE* status = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (status == nullptr)
+        return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "Umask:", 6) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
+
+}  // namespace
+
 std::string ParentPath(const std::string& path)
 {
     size_t end = path.size();
@@ -53,13 +82,23 @@ std::string ParentPath(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// Opens an entry to read or change its attribute flags.
-int OpenForFlags(const char* path, bool follow)
+int WriteAll(int fd, const void* data, size_t size)
 {
-    return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        if (int fault = FaultCheck("write"))
+            return fault;
+        ssize_t n = ::write(fd, at, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
 }
-
-}  // namespace
 
 int OpenFile(const char* path, int access, unsigned options, bool regularOnly, int& outFd)
 {
@@ -118,18 +157,26 @@ void CloseFile(int fd)
         ::close(fd);
 }
 
-int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
+namespace {
+
+// Moves bytes at offsets in calls of at most kMaxTransfer bytes. A call that
+// moves nothing ends the transfer: at the end of the file for a read (0),
+// as a refusal for a write (EINVAL).
+template <class Call>
+int Transfer(size_t count, size_t& outDone, void (*between)(), bool isWrite, Call&& call)
 {
     outDone = 0;
-    char* at = static_cast<char*>(buffer);
     while (outDone < count) {
+        if (isWrite)
+            if (int fault = FaultCheck("write"))
+                return fault;
         size_t chunk = count - outDone < kMaxTransfer ? count - outDone : kMaxTransfer;
-        ssize_t n = ::pread(fd, at + outDone, chunk, static_cast<off_t>(offset + static_cast<int64_t>(outDone)));
+        ssize_t n = call(outDone, chunk);
         if (n < 0) {
             if (errno != EINTR)
                 return errno;
         } else if (n == 0) {
-            return 0;
+            return isWrite ? EINVAL : 0;
         } else {
             outDone += static_cast<size_t>(n);
             if (outDone == count)
@@ -141,29 +188,22 @@ int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, 
     return 0;
 }
 
+}  // namespace
+
+int ReadAt(int fd, void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
+{
+    char* at = static_cast<char*>(buffer);
+    return Transfer(count, outDone, between, false, [&](size_t done, size_t chunk) {
+        return ::pread(fd, at + done, chunk, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
+}
+
 int WriteAt(int fd, const void* buffer, size_t count, int64_t offset, size_t& outDone, void (*between)())
 {
-    outDone = 0;
     const char* at = static_cast<const char*>(buffer);
-    while (outDone < count) {
-        if (int fault = FaultCheck("write"))
-            return fault;
-        size_t chunk = count - outDone < kMaxTransfer ? count - outDone : kMaxTransfer;
-        ssize_t n = ::pwrite(fd, at + outDone, chunk, static_cast<off_t>(offset + static_cast<int64_t>(outDone)));
-        if (n < 0) {
-            if (errno != EINTR)
-                return errno;
-        } else if (n == 0) {
-            return EINVAL;
-        } else {
-            outDone += static_cast<size_t>(n);
-            if (outDone == count)
-                return 0;
-        }
-        if (between != nullptr)
-            between();
-    }
-    return 0;
+    return Transfer(count, outDone, between, true, [&](size_t done, size_t chunk) {
+        return ::pwrite(fd, at + done, chunk, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    });
 }
 
 int GetOpenFileSize(int fd, int64_t& outSize)
@@ -435,6 +475,56 @@ int ResolveLink(const char* path, std::string& outTarget, bool& outIsFolder)
     struct stat st;
     outIsFolder = ::stat(outTarget.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     return 0;
+}
+
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool& outWriting)
+{
+    outWriting = false;
+    // The file a final link names is the one replaced; the link stays.
+    std::string target = path;
+    struct stat st;
+    if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(path, nullptr);
+        if (real != nullptr) {
+            target = real;
+            std::free(real);
+        }
+    }
+    mode_t mode = 0644;
+    int lockFd = -1;
+    if (int err = OpenFile(target.c_str(), 1, kOpenFollowLink, false, lockFd)) {
+        if (err != ENOENT)
+            return err;
+    } else {
+        struct stat old;
+        if (::fstat(lockFd, &old) == 0)
+            mode = old.st_mode & 07777;
+    }
+    std::string temp = SiblingTempName(target.c_str());
+    int err = FaultCheck("open");
+    int fd = err == 0 ? ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1;
+    if (fd < 0) {
+        if (err == 0)
+            err = errno;
+        CloseFile(lockFd);
+        return err;
+    }
+    outWriting = true;
+    err = WriteAll(fd, data, size);
+    if (err == 0 && ::fchmod(fd, lockFd >= 0 ? mode : (0644 & ~CurrentUmask())) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0)
+        err = FaultCheck("rename");
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
+        err = errno;
+    if (err != 0)
+        ::unlink(temp.c_str());
+    CloseFile(lockFd);
+    return err;
 }
 
 int CreateEmptyFile(const char* path, bool replace)

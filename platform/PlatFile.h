@@ -31,6 +31,14 @@ enum : unsigned {
 // failure.
 int OpenFile(const char* path, int access, unsigned options, bool regularOnly, int& outFd);
 
+// The folder part of a path: "." for a bare name, "/" at the root; trailing
+// '/' are ignored.
+std::string ParentPath(const std::string& path);
+
+// Writes all bytes from the descriptor's offset, going on after
+// interruptions and partial writes.
+int WriteAll(int fd, const void* data, size_t size);
+
 // Closes a descriptor (the result is not interesting to callers).
 void CloseFile(int fd);
 
@@ -99,6 +107,16 @@ int MakeLinkReplacing(const char* text, const char* linkPath);
 // The real path the link at `path` leads to (all links resolved), and
 // whether that is a folder.
 int ResolveLink(const char* path, std::string& outTarget, bool& outIsFolder);
+
+// Replaces the whole content of the file at `path` (following a final link
+// to the file it names) with `size` bytes: the new content is written and
+// synced beside it under a temporary name, with the old file's permission
+// bits, and renamed over it, so a failure at any step leaves the old content
+// whole. An exclusive flock lock is taken on the old file first, without
+// waiting (EACCES when another holds one). A missing file is created with
+// mode 0644. outWriting tells whether a failure came after the new file was
+// made (while writing it out) rather than while opening.
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool& outWriting);
 
 // Creates an empty file. Without replace an existing entry gives EEXIST;
 // with it the new empty file is made beside and renamed over the old one.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/PlatFaults.h"
+#include "platform/PlatFile.h"
 
 namespace qelt::plat {
 
@@ -58,18 +59,6 @@ private:
     int fFd;
 };
 
-std::string ParentOf(const std::string& path)
-{
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/')
-        --end;
-    size_t slash = path.rfind('/', end - 1);
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 std::string Join(const std::string& folder, const char* name)
 {
@@ -80,23 +69,6 @@ std::string Join(const std::string& folder, const char* name)
     return out;
 }
 
-// Writes all bytes, retrying after interruptions and partial writes.
-int WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        if (int fault = FaultCheck("write"))
-            return fault;
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 // Copies the data of `in` from its offset to `out` at its offset.
 int CopyData(int in, int out)
@@ -214,30 +186,11 @@ int CopyRegularInto(const char* from, const struct stat& st, const char* to)
     return err;
 }
 
-// Reads a link's text. The text may change between lstat and readlink, so
-// the buffer grows until the answer fits.
-int ReadLinkText(const char* path, size_t sizeHint, std::string& out)
-{
-    size_t room = sizeHint + 2 < 256 ? 256 : sizeHint + 2;
-    for (;;) {
-        std::vector<char> buffer(room);
-        ssize_t n = ::readlink(path, buffer.data(), room);
-        if (n < 0)
-            return errno;
-        if (static_cast<size_t>(n) < room) {
-            out.assign(buffer.data(), static_cast<size_t>(n));
-            return 0;
-        }
-        if (room > (size_t{1} << 20))
-            return ENAMETOOLONG;
-        room *= 2;
-    }
-}
 
 int CopyLinkInto(const char* from, const struct stat& st, const char* to)
 {
     std::string text;
-    if (int err = ReadLinkText(from, static_cast<size_t>(st.st_size), text))
+    if (int err = ReadLinkText(from, text))
         return err;
     if (int err = Step("symlink", [&] { return ::symlink(text.c_str(), to); }))
         return err;
@@ -382,7 +335,7 @@ int PutInPlace(const std::string& temp, const char* to, bool replace, bool isFol
 // of each ancestor of `inner`'s real folder.
 bool LiesInside(const char* innerPath, const struct stat& outer)
 {
-    std::string parent = ParentOf(innerPath);
+    std::string parent = ParentPath(innerPath);
     char resolved[PATH_MAX];
     if (::realpath(parent.c_str(), resolved) == nullptr)
         return false;
@@ -393,7 +346,7 @@ bool LiesInside(const char* innerPath, const struct stat& outer)
             return true;
         if (at == "/")
             return false;
-        at = ParentOf(at);
+        at = ParentPath(at);
     }
 }
 
@@ -413,7 +366,7 @@ std::string SiblingTempName(const char* path)
                                  (static_cast<unsigned long long>(now.tv_sec) << 20);
         std::memcpy(random, &mix, sizeof random);
     }
-    std::string name = Join(ParentOf(path), ".qlt-");
+    std::string name = Join(ParentPath(path), ".qlt-");
     for (unsigned char byte : random) {
         name += kHex[byte >> 4];
         name += kHex[byte & 15];

@@ -1,6 +1,8 @@
 #include "platform/PlatFolders.h"
 
 #include "platform/PlatBundle.h"
+#include "platform/PlatFaults.h"
+#include "platform/PlatFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <vector>
 
@@ -43,16 +46,6 @@ std::string WithoutFinalSlash(const char* path)
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
-}
-
-std::string ParentOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 EntryTime TimeOf(const struct statx_timestamp& stamp, bool present)
@@ -118,6 +111,8 @@ int UnlockEntry(int dirFd, const char* name)
 // it removable and tries once more.
 int RemoveNonFolder(int dirFd, const char* name)
 {
+    if (int fault = FaultCheck("unlink"))
+        return fault;
     if (unlinkat(dirFd, name, 0) == 0)
         return 0;
     int err = errno;
@@ -230,6 +225,8 @@ int EmptyFolderTree(int rootFd)
         close(current);
         current = parent;
         ownsCurrent = !stack.empty();
+        if ((err = FaultCheck("rmdir")) != 0)
+            break;
         if (unlinkat(current, left.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
             err = errno;
             break;
@@ -293,7 +290,7 @@ int MakeFolderWithParents(const std::string& path)
     struct stat st;
     if (stat(path.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    std::string parent = ParentOf(WithoutFinalSlash(path.c_str()));
+    std::string parent = ParentPath(WithoutFinalSlash(path.c_str()));
     if (parent != path && parent != "/" && parent != ".") {
         int err = MakeFolderWithParents(parent);  // depth bounded by the standard folders' own depth
         if (err != 0)
@@ -445,7 +442,8 @@ int GetFolderStatus(const char* path, bool follow, FolderStatus& outStatus)
 {
     outStatus = FolderStatus();
     struct stat st;
-    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0)
+    // A final '/' would make lstat follow a link: the entry itself is asked for.
+    if ((follow ? stat(path, &st) : lstat(WithoutFinalSlash(path).c_str(), &st)) != 0)
         return errno;
     outStatus.exists = true;
     outStatus.isFolder = S_ISDIR(st.st_mode);
@@ -483,7 +481,7 @@ int DeleteTreeForced(const char* path, int& outRestoreError)
     std::string target = WithoutFinalSlash(path);
     if (target.empty() || target == "/")
         return EINVAL;
-    std::string parentPath = ParentOf(target);
+    std::string parentPath = ParentPath(target);
     std::string name = LastElement(target);
 
     // The parent: made writable and unlocked for the duration when needed.
@@ -531,6 +529,8 @@ int DeleteTreeForced(const char* path, int& outRestoreError)
             } else {
                 err = EmptyFolderTree(rootFd);
                 close(rootFd);
+                if (err == 0)
+                    err = FaultCheck("rmdir");
                 if (err == 0 && unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0)
                     err = errno;
             }
@@ -557,7 +557,7 @@ bool IsSameOrInside(const char* inner, const char* outer)
     std::string existing = WithoutFinalSlash(inner);
     struct stat st;
     while (stat(existing.c_str(), &st) != 0) {
-        std::string parent = ParentOf(existing);
+        std::string parent = ParentPath(existing);
         if (parent == existing)
             return false;
         existing = parent;
@@ -572,8 +572,33 @@ bool IsSameOrInside(const char* inner, const char* outer)
             return true;
         if (path == "/")
             return false;
-        path = ParentOf(path);
+        path = ParentPath(path);
     }
+}
+
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || name.empty() || name.find('/') != std::string::npos || IsDotOrDotDot(name.c_str()))
+        return std::string();
+    std::string parent = folder;
+    if (parent.back() != '/')
+        parent += '/';
+    struct stat st;
+    if (stat((parent + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return parent + name;
+    DIR* dir = opendir(parent.c_str());
+    if (dir == nullptr)
+        return std::string();
+    std::string found;
+    while (struct dirent* entry = readdir(dir)) {
+        if (strcasecmp(entry->d_name, name.c_str()) == 0 && stat((parent + entry->d_name).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            found = parent + entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 bool IsPackageFolder(const char* path)

@@ -85,7 +85,8 @@ private:
 // The real path of an open descriptor (through /proc/self/fd), empty on failure.
 std::string PathOfDescriptor(int fd);
 
-// Status of a path as the folder layer needs it. `follow` follows a final link.
+// Status of a path as the folder layer needs it. `follow` follows a final
+// link; without it the entry itself is examined, a final '/' or not.
 struct FolderStatus {
     bool exists = false;
     bool isFolder = false;
@@ -123,6 +124,11 @@ int DeleteTreeForced(const char* path, int& outRestoreError);
 // exist yet) and each folder above it are compared with outer (links
 // followed). False when outer does not exist.
 bool IsSameOrInside(const char* inner, const char* outer);
+
+// The path of the regular file `name` inside `folder`: the exact name
+// first, else the first entry whose name matches without regard to ASCII
+// letter case. Empty when there is none (or the name holds '/').
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name);
 
 // Whether the folder is an application package: its name ends with ".app"
 // or it holds "Contents/Info.plist".

@@ -24,13 +24,6 @@ namespace {
 constexpr size_t kMaxBaseName = 200;
 constexpr int kMaxAttempts = 10000;
 
-std::string ParentOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
 
 int MakeTrashFolder(const std::string& path)
 {
@@ -51,7 +44,7 @@ std::string TopFolder(const std::string& folder, dev_t device)
 {
     std::string at = folder;
     while (at != "/") {
-        std::string up = ParentOf(at);
+        std::string up = ParentPath(at);
         struct stat st;
         if (::lstat(up.c_str(), &st) != 0 || st.st_dev != device)
             break;
@@ -81,22 +74,6 @@ std::string CutName(const std::string& name, size_t limit)
     return name.substr(0, end);
 }
 
-int WriteRecord(int fd, const std::string& text)
-{
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -132,7 +109,7 @@ int MoveToTrash(const char* path, std::string* outTrashed)
     if (name.empty() || name == "." || name == ".." || item == "/")
         return EINVAL;
     char resolved[PATH_MAX];
-    if (::realpath(ParentOf(item).c_str(), resolved) == nullptr)
+    if (::realpath(ParentPath(item).c_str(), resolved) == nullptr)
         return errno;
     std::string folder = resolved;
     std::string absolute = (folder == "/") ? "/" + name : folder + "/" + name;
@@ -189,7 +166,7 @@ int MoveToTrash(const char* path, std::string* outTrashed)
                 continue;
             return errno;
         }
-        int err = WriteRecord(fd, record);
+        int err = WriteAll(fd, record.data(), record.size());
         if (::close(fd) != 0 && err == 0)
             err = errno;
         if (err != 0) {

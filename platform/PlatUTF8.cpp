@@ -253,6 +253,28 @@ bool DecodeLoop(const unsigned char*& ioSource, const unsigned char* const inEnd
             break;  // the sequence ends beyond the source
         }
 
+        // Four well-formed bytes of a character beyond U+FFFF (emoji), the
+        // common case, straight to its pair.
+        if (c < 0xF5 && avail >= 3) {
+            const unsigned int b1 = src[1];
+            const unsigned int b2 = src[2];
+            const unsigned int b3 = src[3];
+            if (((b1 & 0xC0) == 0x80) & ((b2 & 0xC0) == 0x80) & ((b3 & 0xC0) == 0x80)) {
+                const uint32_t value = ((c & 0x07) << 18) | ((b1 & 0x3F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F);
+                if (value - 0x10000u <= 0xFFFFFu) {
+                    if constexpr (kChecked) {
+                        if (inTargetEnd - dst < 2)
+                            break;
+                    }
+                    dst[0] = static_cast<Unit>(0xD7C0 + (value >> 10));
+                    dst[1] = static_cast<Unit>(0xDC00 | (value & 0x3FF));
+                    dst += 2;
+                    src += 4;
+                    continue;
+                }
+            }
+        }
+
         // Four to six bytes: the value by the general rule, in 32-bit arithmetic.
         const unsigned int trail = TrailCount(c);
         const unsigned long check = avail < trail ? avail : trail;

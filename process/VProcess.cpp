@@ -5,10 +5,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 
 #include "files/VFile.h"
+#include "files/VFileSystemNamespace.h"
+#include "files/VFolder.h"
+#include "files/mac/XMacFile.h"
+#include "platform/PlatFolders.h"
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
@@ -16,6 +21,7 @@
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
 #include "runtime/VTask.h"
+#include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
@@ -24,7 +30,8 @@ namespace qelt {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess() : fLastTokenRelease(VSystem::GetCurrentTime())
+VProcess::VProcess()
+    : fLastTokenRelease(VSystem::GetCurrentTime()), fFileSystemNamespace(new VFileSystemNamespace(nullptr))
 {
     std::string value;
     if (plat::GetMainBundleInfoValue("CFBundleName", value))
@@ -40,11 +47,25 @@ VProcess::~VProcess()
     _ReleaseLogger();
     if (fInitDone)
         _DeInit();
+    ReleaseRefCountable(fFileSystemNamespace);
+    fFileSystemNamespace = nullptr;
 }
 
 VString VProcess::GetLogSourceIdentifier() const
 {
     return fProductName;
+}
+
+ILocalizer* VProcess::GetLocalizer() const
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    return fLocalizer;
+}
+
+void VProcess::SetLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    fLocalizer = inLocalizer;
 }
 
 bool VProcess::_CreateLogger()
@@ -114,8 +135,10 @@ bool VProcess::_Init(unsigned int inFlags)
     if (!VDebugMgr::Get()->Init())
         return false;
 
-    // Still to come, in this order: the progress manager, the built-in file
-    // systems, the root class store.
+    // LATER: the progress manager comes here, before the file systems.
+    if (!_Init_FileSystems())
+        return false;
+    // Still to come here: the root class store.
 
     // With flag 0x10, the logger with its boot listener, last.
     if ((inFlags & 0x10) != 0 && !_CreateLogger())
@@ -277,6 +300,26 @@ int32_t VProcess::GetChangeListNumber() const
 }
 
 // ---------------------------------------------------------------------------
+// The executable
+
+namespace {
+
+VFilePath PosixPath(const std::string& inPath)
+{
+    VString text;
+    text.FromBlock(inPath.data(), inPath.size(), VTC_UTF_8);
+    return VFilePath(text, FPS_POSIX);
+}
+
+}  // namespace
+
+VFilePath VProcess::GetExecutableFilePath() const { return PosixPath(plat::GetExecutablePath()); }
+
+VFile* VProcess::RetainExecutableFile() const { return new VFile(GetExecutableFilePath()); }
+
+VFilePath VProcess::GetExecutableFolderPath() const { return PosixPath(plat::GetExecutableFolder() + "/"); }
+
+// ---------------------------------------------------------------------------
 // Activity tokens
 
 bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
@@ -322,6 +365,101 @@ bool VProcess::IsProcessRunning(int inPid)
     if (inPid <= 0)
         return false;
     return ::kill(inPid, 0) == 0 || errno != ESRCH;
+}
+
+namespace {
+
+VFolder* FolderFromPosix(const std::string& inPosix)
+{
+    if (inPosix.empty())
+        return nullptr;
+    std::string text = inPosix;
+    if (text.back() != '/')
+        text += '/';
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(text.c_str(), true, path);
+    return path.IsValid() ? new VFolder(path, nullptr) : nullptr;
+}
+
+// The file named by the text in the folder: the path as given, else a plain
+// name matched without regard to letter case.
+VFile* ExistingFileIn(const VFolder* inFolder, const VString& inName, FilePathStyle inStyle)
+{
+    if (inFolder == nullptr || !inFolder->Exists())
+        return nullptr;
+    VRefPtr<VFile> file = AdoptRef(inFolder->RetainRelativeFile(inName, inStyle));
+    if (file.Get() != nullptr && file->Exists())
+        return file.Forget();
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    std::string found = plat::FindFileIgnoringCase(inFolder->GetPlatform().GetPosixText(), name);
+    if (found.empty())
+        return nullptr;
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(found.c_str(), false, path);
+    return path.IsValid() ? new VFile(path) : nullptr;
+}
+
+}  // namespace
+
+VFolder* VProcess::RetainFolder(unsigned int inKind) const
+{
+    const std::string executableFolder = plat::GetExecutableFolder();
+    const std::string contents = plat::ParentPath(executableFolder);
+    const std::string resources = plat::GetMainBundleResourcesFolder();
+    switch (inKind) {
+        case FourCC("BNDL"):
+            return FolderFromPosix(plat::ParentPath(contents));
+        case FourCC("PLST"):
+            return FolderFromPosix(contents);
+        case FourCC("EXEC"):
+            return FolderFromPosix(executableFolder);
+        case FourCC("RSRC"):
+            return FolderFromPosix(resources);
+        case FourCC("NCMP"):
+            return FolderFromPosix(contents + "/Native Components");
+        case FourCC("DTDs"):
+            return FolderFromPosix(resources + "/DTD");
+        case FourCC("XSDs"):
+            return FolderFromPosix(resources + "/XSD");
+        case FourCC("XSLs"):
+            return FolderFromPosix(resources + "/XSL");
+        case FourCC("JSNs"):
+            return FolderFromPosix(resources + "/JSONSchemas");
+        default:
+            return nullptr;
+    }
+}
+
+VFile* VProcess::RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind) const
+{
+    VRefPtr<VFolder> folder = AdoptRef(RetainFolder(inKind));
+    if (VFile* file = ExistingFileIn(folder.Get(), inName, FPS_POSIX))
+        return file;
+    if (inFallbackKind == 0)
+        return nullptr;
+    VRefPtr<VFolder> fallback = AdoptRef(RetainFolder(inFallbackKind));
+    return ExistingFileIn(fallback.Get(), inName, FPS_SYSTEM);
+}
+
+bool VProcess::_Init_FileSystems()
+{
+    VError err = VE_OK;
+    VRefPtr<VFolder> documents = AdoptRef(VFolder::RetainSystemFolder(eFK_UserDocuments, false));
+    if (documents.Get() != nullptr)
+        err = fFileSystemNamespace->RegisterFileSystem(VString(".USER_HOME_DIRECTORY"), documents.Get(),
+                                                       kFileSystemPrivate);
+    if (err == VE_OK) {
+        VRefPtr<VFolder> resources = AdoptRef(RetainFolder(FourCC("RSRC")));
+        if (resources.Get() != nullptr)
+            err = fFileSystemNamespace->RegisterFileSystem(VString(".PRODUCT_RESOURCES"), resources.Get(), 0);
+    }
+    if (err == VE_OK) {
+        VRefPtr<VFile> definitions = AdoptRef(RetainFile(FourCC("RSRC"), VString("fileSystems.json")));
+        if (definitions.Get() != nullptr)
+            err = fFileSystemNamespace->LoadFromDefinitionFile(definitions.Get());
+    }
+    return err == VE_OK;
 }
 
 }  // namespace qelt

@@ -10,6 +10,7 @@
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
+#include "files/VFilePath.h"
 #include "runtime/VCriticalSection.h"
 
 namespace qelt {
@@ -19,6 +20,10 @@ class VBootLogListener;
 class VIntlMgr;
 class VResourceFile;
 class VActivityToken;
+class ILocalizer;
+class VFile;
+class VFileSystemNamespace;
+class VFolder;
 
 class VProcess : public VObject {
 public:
@@ -43,6 +48,25 @@ public:
 
     // The source named by records that name none: the product name.
     virtual VString GetLogSourceIdentifier() const;
+
+    // The process's localiser (not owned), read by LocalizeString; set and
+    // read under VErrorBase::LocalizersMutex().
+    ILocalizer* GetLocalizer() const;
+    void SetLocalizer(ILocalizer* inLocalizer);
+
+    // The process's named file systems (built-in and defined ones).
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
+    // A new folder object for a kind of the program's folders: 'BNDL' the
+    // bundle, 'PLST' its Contents, 'EXEC' the executable's folder, 'RSRC'
+    // the resources, 'NCMP' "Native Components", 'DTDs', 'XSDs', 'XSLs' and
+    // 'JSNs' inside the resources; null for any other kind.
+    virtual VFolder* RetainFolder(unsigned int inKind) const;
+    // The existing file of that name (a POSIX relative path) in the folder
+    // of the kind, else in the folder of the fallback kind (in the own path
+    // form); a plain name is matched exactly first, then without regard to
+    // letter case. Null when none exists.
+    VFile* RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind = 0) const;
 
     // The process's international text manager, made at start-up; tasks
     // start with a clone of it.
@@ -76,6 +100,14 @@ public:
     void GetMainProductVersion(VString& outVersion) const;
     // The number after the last '.' of the build number, 0 without one.
     int32_t GetChangeListNumber() const;
+
+    // ---- The main bundle's executable -----------------------------------
+    VFilePath GetExecutableFilePath() const;
+    // A new file object on the executable; the caller releases it.
+    VFile* RetainExecutableFile() const;
+    VFilePath GetExecutableFolderPath() const;
+    // LATER: RetainProductSystemFolder comes with the folder object; the
+    // folders it creates get the process's umask, never writable by all.
 
     // ---- Activity tokens ------------------------------------------------
     // True while a token lives, or for inMilliseconds after the last one went.
@@ -114,6 +146,9 @@ protected:
     // its boot listener; the task manager must still be up.
     void _ReleaseLogger();
 
+    // Registers the built-in file systems and those of "fileSystems.json".
+    bool _Init_FileSystems();
+
 private:
     bool fInitDone = false;
     bool fInitResult = false;
@@ -135,6 +170,8 @@ protected:
 private:
     // Set when the install folder lies on a case-sensitive volume.
     bool fCaseSensitiveInstallFolder = false;
+    ILocalizer* fLocalizer = nullptr;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
 };
 
 // A named token that marks the process as busy while it lives. Tokens are

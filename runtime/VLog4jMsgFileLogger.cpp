@@ -6,6 +6,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "files/VFile.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatTime.h"
 #include "process/VProcess.h"
@@ -177,8 +179,8 @@ private:
 
 }  // namespace
 
-VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& inFolderPath, const VString& inName)
-    : fFolderPath(inFolderPath), fLogName(inName)
+VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFolder& inFolder, const VString& inName)
+    : fFolderPath(inFolder.GetPath()), fLogName(inName)
 {
 }
 
@@ -207,15 +209,9 @@ void VLog4jMsgFileLogger::Start()
     while (true) {
         VString name;
         BuildLogFileName(fLogName, k, name);
-        VFilePath part(fFolderPath);
-        part.ToSubFile(name);
-        VString posix;
-        part.GetPosixPath(posix);
-        // LATER: VFile::Exists once the file object exists.
-        FILE* probe = std::fopen(to_string(posix).c_str(), "r");
-        if (probe == nullptr)
+        VRefPtr<VFile> part = AdoptRef(new VFile(fFolderPath, name, FPS_SYSTEM));
+        if (!part->Exists())
             break;
-        std::fclose(probe);
         ++k;
     }
     Start(k - 1 >= 1 ? k - 1 : 1);
@@ -228,7 +224,8 @@ void VLog4jMsgFileLogger::Start(int inPartNumber)
         StLocker locker(fLock);
         if (fLogFile != nullptr || !_CanStart())
             return;
-        fLogFile = new VSplitableLogFile(fFolderPath, fLogName, inPartNumber, false);
+        VRefPtr<VFolder> folder = AdoptRef(new VFolder(fFolderPath));
+        fLogFile = new VSplitableLogFile(*folder, fLogName, inPartNumber, false);
         if (fLogFile->Open(false, false)) {
             VTime::Now(fStartTime);
             fStarted.store(true, std::memory_order_release);

@@ -20,12 +20,13 @@
 
 namespace qelt {
 
+class VFolder;
 class VSplitableLogFile;
 
 class VLog4jMsgFileLogger : public VObject {
 public:
-    // LATER: the constructor on a VFolder, once the folder object exists.
-    VLog4jMsgFileLogger(const VFilePath& inFolderPath, const VString& inName);
+    // The log's parts lie in the folder and are named after the base name.
+    VLog4jMsgFileLogger(const VFolder& inFolder, const VString& inName);
     VLog4jMsgFileLogger(const VLog4jMsgFileLogger&) = delete;
     VLog4jMsgFileLogger& operator=(const VLog4jMsgFileLogger&) = delete;
     ~VLog4jMsgFileLogger() override;

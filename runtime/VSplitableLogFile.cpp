@@ -1,13 +1,13 @@
 #include "runtime/VSplitableLogFile.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 
+#include "files/VFile.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "runtime/VErrorContext.h"
 
@@ -24,34 +24,16 @@ std::string PosixUTF8(const VFilePath& inPath)
     return to_string(posix);
 }
 
-// LATER: VFile::Exists and VFolder::CreateRecursive once the file and folder
-// objects exist; until then the two probes of the disk are made here.
-bool FileExists(const std::string& inPath)
+bool FileExists(const VFilePath& inPath)
 {
-    struct stat info;
-    return ::stat(inPath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
-void CreateFolderRecursive(const std::string& inFolder)
-{
-    std::string path;
-    size_t start = 0;
-    while (start < inFolder.size()) {
-        size_t slash = inFolder.find('/', start + 1);
-        if (slash == std::string::npos)
-            slash = inFolder.size();
-        path.assign(inFolder, 0, slash);
-        if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            return;
-        start = slash;
-    }
+    VRefPtr<VFile> file = AdoptRef(new VFile(inPath));
+    return file->Exists();
 }
 
 }  // namespace
 
-VSplitableLogFile::VSplitableLogFile(const VFilePath& inFolderPath, const VString& inName, int inLogNumber,
-                                     bool inByteMode)
-    : fFolderPath(inFolderPath),
+VSplitableLogFile::VSplitableLogFile(const VFolder& inFolder, const VString& inName, int inLogNumber, bool inByteMode)
+    : fFolderPath(inFolder.GetPath()),
       fName(inName),
       fLogNumber(inLogNumber),
       fMaxLogsToKeep(sDefaultMaxLogsToKeep),
@@ -113,18 +95,18 @@ bool VSplitableLogFile::Open(bool inTruncate, bool inSearchFreePart)
             fJustOpened = true;
             return false;
         }
-        std::string posix = PosixUTF8(path);
         if (inSearchFreePart) {
-            while (FileExists(posix)) {
+            while (FileExists(path)) {
                 ++fLogNumber;
                 _BuildFilePath(path, fLogNumber);
-                posix = PosixUTF8(path);
             }
         }
+        const std::string posix = PosixUTF8(path);
         {
             // A folder that cannot be made shows as a failed opening only.
             StErrorContextInstaller silent(false, true);
-            CreateFolderRecursive(PosixUTF8(fFolderPath));
+            VRefPtr<VFolder> folder = AdoptRef(new VFolder(fFolderPath));
+            folder->CreateRecursive(false);
         }
         const char* create = fByteMode ? "wb" : "w";
         if (inTruncate) {

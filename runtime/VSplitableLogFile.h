@@ -15,14 +15,16 @@
 
 namespace qelt {
 
+class VFolder;
+
 class VSplitableLogFile : public VObject {
 public:
     // A part is split once it holds this many bytes (10 MiB and one byte).
     static constexpr long kSplitSize = 0xA00001;
     static int sDefaultMaxLogsToKeep;
 
-    // LATER: the constructor on a VFolder, once the folder object exists.
-    VSplitableLogFile(const VFilePath& inFolderPath, const VString& inName, int inLogNumber, bool inByteMode);
+    // The parts lie directly in the folder.
+    VSplitableLogFile(const VFolder& inFolder, const VString& inName, int inLogNumber, bool inByteMode);
     VSplitableLogFile(const VSplitableLogFile&) = delete;
     VSplitableLogFile& operator=(const VSplitableLogFile&) = delete;
     ~VSplitableLogFile() override;

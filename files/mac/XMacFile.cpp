@@ -33,23 +33,12 @@ void FreeText(char* inText)
         VObject::sCppMemMgr->Free(inText);
 }
 
-// A POSIX text made from a path for the length of a scope.
-class PosixText {
-public:
-    explicit PosixText(const VFilePath& inPath) : fText(XMacFile::AllocatePosixPathFromFilePath(inPath)) {}
-    ~PosixText() { FreeText(fText); }
-    PosixText(const PosixText&) = delete;
-    PosixText& operator=(const PosixText&) = delete;
-    bool IsOK() const { return fText != nullptr && fText[0] != '\0'; }
-    const char* Get() const { return fText != nullptr ? fText : ""; }
-
-private:
-    char* fText;
-};
 
 VError Posix(int inErrno) { return inErrno == 0 ? VE_OK : PosixError(inErrno); }
 
 }  // namespace
+
+StPosixPathText::~StPosixPathText() { FreeText(fText); }
 
 XMacFile::XMacFile() = default;
 
@@ -111,7 +100,8 @@ VError XMacFile::Create(unsigned int inOptions) const
 
 // ---- copying, moving, renaming, deleting -------------------------------------
 
-VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                             unsigned int inOptions) const
 {
     if (outFile != nullptr)
         *outFile = nullptr;
@@ -121,7 +111,7 @@ VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFi
         fOwner->GetPath().GetName(name);
         dest.SetFileName(name, true);
     }
-    PosixText target(dest);
+    StPosixPathText target(dest);
     if (!target.IsOK())
         return PosixError(EINVAL);
     bool replace = (inOptions & kFileOptionReplace) != 0;
@@ -130,23 +120,25 @@ VError XMacFile::_CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFi
     if (err != 0)
         return PosixError(err);
     if (outFile != nullptr)
-        *outFile = new VFile(dest);
+        *outFile = new VFile(dest, inFileSystem);
     return VE_OK;
 }
 
-VError XMacFile::Copy(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::Copy(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
-    return _CopyOrMove(true, inDest, outFile, inOptions);
+    return _CopyOrMove(true, inDest, inFileSystem, outFile, inOptions);
 }
 
-VError XMacFile::Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const
+VError XMacFile::Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                      unsigned int inOptions) const
 {
-    return _CopyOrMove(false, inDest, outFile, inOptions);
+    return _CopyOrMove(false, inDest, inFileSystem, outFile, inOptions);
 }
 
 VError XMacFile::RenamePath(const char* inPosixSource, const VFilePath& inDest)
 {
-    PosixText target(inDest);
+    StPosixPathText target(inDest);
     if (!target.IsOK())
         return PosixError(EINVAL);
     return Posix(plat::MovePath(inPosixSource, target.Get(), false));
@@ -161,7 +153,7 @@ VError XMacFile::Rename(const VString& inNewName, VFile** outFile) const
         return QeltError(614);  // raised by the path
     VError err = RenamePath(GetPosixText(), path);
     if (err == VE_OK && outFile != nullptr)
-        *outFile = new VFile(path);
+        *outFile = new VFile(path, fOwner != nullptr ? fOwner->GetFileSystem() : nullptr);
     return err;
 }
 
@@ -197,7 +189,7 @@ VError XMacFile::RevealInFinder() const
 {
     VFilePath folder = fOwner != nullptr ? fOwner->GetPath() : VFilePath();
     folder.ToFolder();
-    PosixText text(folder);
+    StPosixPathText text(folder);
     if (!text.IsOK())
         return PosixError(EINVAL);
     return Posix(plat::RevealFolder(text.Get()));

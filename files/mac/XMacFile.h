@@ -22,6 +22,7 @@ class VFile;
 class VFileDesc;
 class VFileKind;
 class VFilePath;
+class VFileSystem;
 class VTime;
 
 class XMacFile : public VObject {
@@ -54,8 +55,9 @@ public:
     // ---- Copying, moving, renaming, deleting ---------------------------
     // A folder path as destination receives the owner's name; option 4
     // replaces an existing destination. outFile: a new file on success.
-    VError Copy(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
-    VError Move(const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
+    // outFile, on success, belongs to inFileSystem.
+    VError Copy(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
+    VError Move(const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile, unsigned int inOptions) const;
     // Renames a file or folder; an existing destination is never replaced.
     static VError RenamePath(const char* inPosixSource, const VFilePath& inDest);
     VError Rename(const VString& inNewName, VFile** outFile) const;
@@ -159,6 +161,14 @@ public:
     // A null text clears the path.
     static void GetFilePathFromPosixPath(const char* inPosixPath, bool inIsFolder, VFilePath& outPath);
 
+    // A file URL for the system, which here is its POSIX text (UTF-8, as
+    // for AllocatePosixPathFromFilePath) and whether it names a folder;
+    // false with an empty text for an invalid path.
+    static bool CreateNSURLFromFilePath(const VFilePath& inPath, std::string& outPosixPath, bool& outIsFolder);
+    // The path of a file URL given as its POSIX text and folder flag; a null
+    // text clears the path.
+    static void GetFilePathFromNSURL(const char* inPosixPath, bool inIsFolder, VFilePath& outPath);
+
     // Whether the last element (one trailing '/' ignored) begins with '.'.
     static bool PosixNameBeginsWithDot(const char* inPosixPath);
 
@@ -170,11 +180,27 @@ public:
     static void EncodePathText(const UniChar* inUnits, int inCount, std::string& outBytes);
 
 private:
-    VError _CopyOrMove(bool inCopy, const VFilePath& inDest, VFile** outFile, unsigned int inOptions) const;
+    VError _CopyOrMove(bool inCopy, const VFilePath& inDest, VFileSystem* inFileSystem, VFile** outFile,
+                       unsigned int inOptions) const;
     VError _Open(int inAccess, unsigned int inOptions, bool inRegularOnly, VFileDesc** outDesc) const;
 
     VFile* fOwner = nullptr;
     char* fPosixPath = nullptr;
+};
+
+// The POSIX text of a path for the length of a scope.
+class StPosixPathText {
+public:
+    explicit StPosixPathText(const VFilePath& inPath) : fText(XMacFile::AllocatePosixPathFromFilePath(inPath)) {}
+    ~StPosixPathText();
+    StPosixPathText(const StPosixPathText&) = delete;
+    StPosixPathText& operator=(const StPosixPathText&) = delete;
+    // False for an invalid path (an empty text) or without memory.
+    bool IsOK() const { return fText != nullptr && fText[0] != '\0'; }
+    const char* Get() const { return fText != nullptr ? fText : ""; }
+
+private:
+    char* fText;
 };
 
 }  // namespace qelt

@@ -58,21 +58,6 @@ int64_t TimeToStamp(const VTime& inTime)
     return static_cast<int64_t>(::timegm(&parts)) * 1000000000LL + static_cast<int64_t>(millisecond) * 1000000LL;
 }
 
-class PosixText {
-public:
-    explicit PosixText(const VFilePath& inPath) : fText(XMacFile::AllocatePosixPathFromFilePath(inPath)) {}
-    ~PosixText()
-    {
-        if (fText != nullptr && VObject::sCppMemMgr != nullptr)
-            VObject::sCppMemMgr->Free(fText);
-    }
-    PosixText(const PosixText&) = delete;
-    PosixText& operator=(const PosixText&) = delete;
-    const char* Get() const { return fText != nullptr ? fText : ""; }
-
-private:
-    char* fText;
-};
 
 }  // namespace
 

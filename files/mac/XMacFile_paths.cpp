@@ -201,6 +201,20 @@ void XMacFile::GetFilePathFromPosixPath(const char* inPosixPath, bool inIsFolder
     outPath.FromFullPath(text, FPS_POSIX);
 }
 
+bool XMacFile::CreateNSURLFromFilePath(const VFilePath& inPath, std::string& outPosixPath, bool& outIsFolder)
+{
+    VStr<255> posix;
+    inPath.GetPosixPath(posix);
+    EncodePathText(posix.GetCPointer(), posix.GetLength(), outPosixPath);
+    outIsFolder = inPath.IsFolder();
+    return !outPosixPath.empty();
+}
+
+void XMacFile::GetFilePathFromNSURL(const char* inPosixPath, bool inIsFolder, VFilePath& outPath)
+{
+    GetFilePathFromPosixPath(inPosixPath, inIsFolder, outPath);
+}
+
 bool XMacFile::PosixNameBeginsWithDot(const char* inPosixPath)
 {
     if (inPosixPath == nullptr)

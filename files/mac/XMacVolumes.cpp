@@ -30,8 +30,10 @@ VString& Assign(VString& outText, const std::u16string& inUnits)
 
 XMacVolumes& XMacVolumes::Get()
 {
-    static XMacVolumes sInstance;
-    return sInstance;
+    // Never destroyed: paths may still be converted by other statics' clean-up
+    // at exit, after a destroyed cache would have lost its lock.
+    static XMacVolumes* const sInstance = new XMacVolumes;
+    return *sInstance;
 }
 
 std::vector<XMacVolumes::Mount> XMacVolumes::DefaultMounts()

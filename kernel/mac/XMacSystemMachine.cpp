@@ -336,6 +336,21 @@ void XMacSystemMachine::GetDiskPartitionsInfos(VJSONArray& ioArray)
 
 // ---- Executables and applications.
 
+namespace {
+
+// The bundle name of an application: ".app" added unless it is there
+// (file names compare byte for byte here).
+std::string ApplicationName(std::string inName)
+{
+    static const std::string kExtension = ".app";
+    if (inName.size() < kExtension.size() ||
+        inName.compare(inName.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+        inName += kExtension;
+    return inName;
+}
+
+}  // namespace
+
 bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VFilePath& outPath)
 {
     if (XBSDSystem::SearchExecutablePath(inName, outPath))
@@ -344,11 +359,8 @@ bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VFilePath& o
     XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
     if (name.empty())
         return false;
-    static const std::string kExtension = ".app";
-    if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
-        name += kExtension;
     std::string found;
-    if (!plat::FindApplicationBundle(name, found))
+    if (!plat::FindApplicationBundle(ApplicationName(name), found))
         return false;
     XMacFile::GetFilePathFromPosixPath(found.c_str(), true, outPath);
     return outPath.IsValid();
@@ -361,12 +373,8 @@ bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VString& out
     std::string name = ToUTF8(inName);
     if (name.empty())
         return false;
-    // File names compare byte for byte here.
-    static const std::string kExtension = ".app";
-    if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
-        name += kExtension;
     std::string found;
-    if (!plat::FindApplicationBundle(name, found))
+    if (!plat::FindApplicationBundle(ApplicationName(name), found))
         return false;
     found.push_back('/');
     SetUTF8(outPosixPath, found);

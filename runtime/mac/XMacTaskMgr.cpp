@@ -1,6 +1,7 @@
 #include "runtime/mac/XMacTaskMgr.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "kernel/VString.h"
@@ -14,7 +15,13 @@
 
 namespace qelt {
 
-XMacTaskMgr::XMacTaskMgr()
+thread_local XMacTaskMgr::ThreadSlot XMacTaskMgr::sThreadSlot;
+
+namespace {
+std::atomic<uint64_t> sLastGeneration{0};
+}
+
+XMacTaskMgr::XMacTaskMgr() : fGeneration(sLastGeneration.fetch_add(1) + 1)
 {
     plat::CreateThreadKey(fCurrentTaskKey);
     plat::CreateThreadKey(fForeignIDKey);

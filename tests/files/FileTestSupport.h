@@ -2,11 +2,10 @@
 // toolbox's form, and the codes on the current error context.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "files/VFilePath.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
@@ -15,20 +14,6 @@
 #include "values/VValueBag.h"
 
 namespace qelt::test {
-
-inline void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 inline VFilePath PosixToPath(const std::string& posix)
 {

@@ -1,9 +1,11 @@
-// One process object for the whole files test program: created and started
-// before the first test, shut down after the last. Tests raise and read
-// errors, and run tasks, through it and the main task its start-up adopts.
+// One started process for the whole files test program, so that raised
+// errors land on the main task's error stack and path texts have the
+// process memory manager.
 #include <gtest/gtest.h>
 
-#include "process/VProcess.h"
+#include <memory>
+
+#include "TestSupport.h"
 
 namespace {
 
@@ -11,19 +13,13 @@ class ProcessEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        fProcess = new qelt::VProcess;
-        ASSERT_TRUE(fProcess->Init(0));
-        ASSERT_EQ(qelt::VProcess::sInstance, fProcess);
+        fProcess = std::make_unique<qelt::test::StStartedProcess>();
+        ASSERT_TRUE(fProcess->IsStarted());
     }
-
-    void TearDown() override
-    {
-        delete fProcess;
-        fProcess = nullptr;
-    }
+    void TearDown() override { fProcess.reset(); }
 
 private:
-    qelt::VProcess* fProcess = nullptr;
+    std::unique_ptr<qelt::test::StStartedProcess> fProcess;
 };
 
 ::testing::Environment* const gProcessEnvironment = ::testing::AddGlobalTestEnvironment(new ProcessEnvironment);

@@ -183,6 +183,31 @@ TEST(VFilePath, NamesOfAnyBytesRoundTripByteForByte)
 
     EXPECT_EQ(Own(FromSystem("/a/b", true)), "Disk:a:b:");
     EXPECT_EQ(SystemBytes(VFilePath()), "");
+
+    // File URLs for the system are a POSIX text and a folder flag.
+    std::string url;
+    bool folder = false;
+    EXPECT_TRUE(XMacFile::CreateNSURLFromFilePath(FromSystem("/d/caf\xE9/", false), url, folder));
+    EXPECT_EQ(url, "/d/caf\xE9/");
+    EXPECT_TRUE(folder);
+    EXPECT_FALSE(XMacFile::CreateNSURLFromFilePath(VFilePath(), url, folder));
+    VFilePath fromURL;
+    XMacFile::GetFilePathFromNSURL("/d/x", true, fromURL);
+    EXPECT_EQ(Own(fromURL), "Disk:d:x:");
+    XMacFile::GetFilePathFromNSURL(nullptr, true, fromURL);
+    EXPECT_FALSE(fromURL.IsValid());
+}
+
+TEST(VFilePath, HiddenNamesAreSeenInTheLastElement)
+{
+    const struct {
+        const char* fPath;
+        bool fHidden;
+    } cases[] = {{"/a/.b/", true}, {"/a/.b", true}, {".x", true}, {"/a/b", false}, {"/", false},
+                 {"/.a/b", false}, {".", false}, {"", false}, {"a/..", true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(XMacFile::PosixNameBeginsWithDot(c.fPath), c.fHidden) << c.fPath;
+    EXPECT_FALSE(XMacFile::PosixNameBeginsWithDot(nullptr));
 }
 
 TEST(VFilePath, RelativeTextsConvertByTheirOwnRules)
@@ -329,6 +354,18 @@ TEST(VFilePath, NamesAreReadAndReplaced)
         EXPECT_TRUE(path.IsValid());
     }
 
+    // Names that would make a step up or more elements change nothing.
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_FALSE(path.SetFolderName(S("x:")));
+        EXPECT_EQ(errors.GetLastError(), QeltError(614));
+    }
+    EXPECT_FALSE(path.SetName(S("")));
+    EXPECT_FALSE(path.SetFolderName(S("")));
+    path.ToSubFolder(S(""));
+    EXPECT_EQ(Own(path), "Disk:a:e.bundle:");
+    EXPECT_TRUE(path.IsValid());
+
     VFilePath root(S("Disk:"));
     EXPECT_FALSE(root.SetName(S("Other")));
     EXPECT_FALSE(root.IsValid());
@@ -361,6 +398,7 @@ TEST(VFilePath, ExtensionsBelongToTheLastElement)
         {"Disk:a.:", "app", "Disk:a.app:"}, {"Disk:a:", "app", "Disk:a.app:"}, {"Disk:a.b:", "", "Disk:a:"},
         {"Disk:f.txt", "md", "Disk:f.md"},  {"Disk:f", "md", "Disk:f.md"},     {"Disk:f.", "md", "Disk:f.md"},
         {"Disk:x.y:f", "", "Disk:x.y:f"},   {"Disk:f.txt", "", "Disk:f"},
+        {"Disk:a:.kis:", "", "Disk:a:.kis:"}, {"Disk:.profile", "", "Disk:.profile"},
     };
     for (const Edit& e : edits) {
         SCOPED_TRACE(e.fText);

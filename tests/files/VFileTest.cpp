@@ -16,6 +16,7 @@
 #include "files/VFileError.h"
 #include "files/VFileKind.h"
 #include "files/VFileKindManager.h"
+#include "files/VFolder.h"
 #include "files/VURL.h"
 #include "json/VJSONValue.h"
 #include "platform/PlatFaults.h"
@@ -81,6 +82,37 @@ TEST(VFile, OpenFailuresRaiseTheNativeErrorThenTheFileError)
         VFileDesc* desc = nullptr;
         EXPECT_EQ(FileAt(dir + "/missing.txt")->Open(FA_READ, &desc), QeltError(600));
         EXPECT_EQ(Codes(errors), V({QeltError(600)}));
+    }
+}
+
+TEST(VFileError, OnlyNativeFailuresAreWrapped)
+{
+    VFilePath path = PosixToPath("/some/folder/name.txt");
+    struct {
+        VError result;
+        VError fallback;
+        VError returned;
+        std::vector<VError> raised;
+    } cases[] = {
+        {VE_OK, QeltError(602), VE_OK, {}},
+        {PosixError(0), QeltError(602), PosixError(0), {}},
+        {QeltError(100), QeltError(602), QeltError(100), {}},
+        {PosixError(ENOENT), QeltError(602), QeltError(600), {PosixError(ENOENT), QeltError(600)}},
+        {PosixError(EACCES), QeltError(607), QeltError(5), {PosixError(EACCES), QeltError(5)}},
+        {PosixError(EIO), QeltError(607), QeltError(607), {PosixError(EIO), QeltError(607)}},
+        {MakeVError(kSignatureCARB, -43), QeltError(605), QeltError(600),
+         {MakeVError(kSignatureCARB, -43), QeltError(600)}},
+    };
+    for (const auto& c : cases) {
+        StErrorContextInstaller errors;
+        EXPECT_EQ(WrapFileError(path, c.result, c.fallback), c.returned) << std::hex << c.result;
+        EXPECT_EQ(Codes(errors), c.raised) << std::hex << c.result;
+        if (!c.raised.empty()) {
+            EXPECT_EQ(LastParameter(errors, "name"), "name.txt");
+            VString text;
+            path.GetPath(text);
+            EXPECT_EQ(LastParameter(errors, "path"), to_string(text));
+        }
     }
 }
 
@@ -195,6 +227,8 @@ TEST(VFile, ALockHeldElsewhereRefusesAtOnceAndKeepsTheBytes)
         EXPECT_EQ(FileAt(dir + "/f")->Open(FA_READ_WRITE, &desc, kFileOptionTruncate), QeltError(5));
         EXPECT_EQ(Codes(errors), V({PosixError(EACCES), QeltError(5)}));
         EXPECT_EQ(ReadText(dir + "/f"), "kept");
+        EXPECT_EQ(FileAt(dir + "/f")->SetContent("lost", 4), QeltError(5));
+        EXPECT_EQ(ReadText(dir + "/f"), "kept");
         // Access 3 falls back to reading and records what was asked.
         ASSERT_EQ(FileAt(dir + "/f")->Open(FA_READ_WRITE_OR_READ, &desc), VE_OK);
         EXPECT_EQ(desc->GetMode(), FA_READ_WRITE_OR_READ);
@@ -232,6 +266,15 @@ TEST(VFile, CopyNeverHarmsTheSourceOrAnOldTarget)
     VRefPtr<VFile> held = AdoptRef(copy);
     EXPECT_EQ(ReadText(dir + "/into/a.txt"), "new");
     EXPECT_TRUE(held->Exists());
+    VRefPtr<VFolder> folder = AdoptRef(new VFolder(PosixToPath(dir + "/into/")));
+    EXPECT_EQ(source->CopyTo(*folder, nullptr), QeltError(605));  // the name is taken there
+    ASSERT_EQ(source->CopyTo(*folder, &copy, kFileOptionReplace), VE_OK);
+    held = AdoptRef(copy);
+    VFile* moved = nullptr;
+    ASSERT_EQ(held->Move(*AdoptRef(new VFolder(PosixToPath(dir + "/"))), &moved, kFileOptionReplace), VE_OK);
+    VRefPtr<VFile> movedHeld = AdoptRef(moved);
+    EXPECT_EQ(ReadText(dir + "/a.txt"), "new");
+    EXPECT_FALSE(held->Exists());
     EXPECT_EQ(FileAt(dir + "/c.txt")->CopyFrom(*source), VE_OK);
     EXPECT_EQ(ReadText(dir + "/c.txt"), "new");
 }
@@ -268,13 +311,32 @@ TEST(VFile, ContentReadsAndWrites)
     EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hello");
     ASSERT_EQ(deep->SetContent("hi", 2), VE_OK);
     EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hi");
+    // A failed write leaves the old content whole, and the mode stays.
+    ::chmod((dir + "/x/y/z.bin").c_str(), 0640);
+    {
+        Faults faults("write:1:ENOSPC");
+        StErrorContextInstaller errors;
+        EXPECT_EQ(deep->SetContent("replacement", 11), QeltError(216));
+        EXPECT_EQ(Codes(errors), V({PosixError(ENOSPC), QeltError(216)}));
+    }
+    EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "hi");
+    ASSERT_EQ(deep->SetContent("new", 3), VE_OK);
+    struct stat st;
+    ASSERT_EQ(::stat((dir + "/x/y/z.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Through a link the named file is replaced and the link stays.
+    ::symlink("x/y/z.bin", (dir + "/link").c_str());
+    ASSERT_EQ(FileAt(dir + "/link")->SetContent("via", 3), VE_OK);
+    EXPECT_EQ(ReadText(dir + "/x/y/z.bin"), "via");
+    ASSERT_EQ(::lstat((dir + "/link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(FileAt(dir + "/log")->AppendContent("1", 1), VE_OK);
     ASSERT_EQ(FileAt(dir + "/log")->AppendContent("2", 1), VE_OK);
     EXPECT_EQ(ReadText(dir + "/log"), "12");
 
     VMemoryBuffer<1024, 2, 1048576> buffer;
     ASSERT_EQ(deep->GetContent(buffer), VE_OK);
-    EXPECT_EQ(std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()), "hi");
+    EXPECT_EQ(std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()), "via");
     WriteText(dir + "/empty", "");
     ASSERT_EQ(FileAt(dir + "/empty")->GetContent(buffer), VE_OK);
     EXPECT_EQ(buffer.GetDataSize(), 0u);

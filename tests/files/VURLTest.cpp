@@ -267,9 +267,15 @@ TEST(VURL, PartsAreReplacedAndPathsWalked)
     file.SetRelativePath(S("a:b"), eURL_HFS_STYLE, false);
     EXPECT_EQ(Whole(file), "file://h2/a/b");
 
-    VURL invalid(S("mailto:x"), false);
-    invalid.SetQuery(S("q"), false);  // does not split validly: unchanged
-    EXPECT_EQ(Whole(invalid), "mailto:x");
+    // A text that does not split validly keeps its parts, and walking its
+    // path reports that nothing was done.
+    VURL invalid(S("mailto:a/b/c/"), false);
+    invalid.SetQuery(S("q"), false);
+    EXPECT_EQ(Whole(invalid), "mailto:a/b/c/");
+    EXPECT_FALSE(invalid.ToParent());
+    EXPECT_FALSE(invalid.ToSubFolder(S("d")));
+    EXPECT_EQ(std::unique_ptr<VURL>(invalid.RetainParent()), nullptr);
+    EXPECT_EQ(Whole(invalid), "mailto:a/b/c/");
 
     VURL folder(S("web://h/a/"), false);
     EXPECT_TRUE(folder.IsRoot());

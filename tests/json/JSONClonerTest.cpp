@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "JSONTextTestSupport.h"
+
 #include <string>
 
 #include "json/json.h"
@@ -9,27 +11,12 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::Parse;
+using test::ToStd;
+using test::Write;
 
-VJSONValue Parse(const char* inText)
-{
-    VJSONValue value(JSON_undefined);
-    EXPECT_EQ(VJSONImporter::ParseString(VString(inText), value, 0), VE_OK);
-    return value;
-}
 
-std::string Write(const VJSONValue& inValue)
-{
-    VString text;
-    EXPECT_EQ(inValue.Stringify(text, 0x2001), VE_OK);
-    return ToStd(text);
-}
+
 
 VJSONValue Clone(const VJSONValue& inValue, uint32_t inMode = kJSONCloneCopyAll)
 {
@@ -50,7 +37,7 @@ TEST(JSONCloner, CopiesKeepSharedReferencesAndCycles)
     VJSONValue copy = Clone(root);
     ASSERT_TRUE(copy.IsObject());
     EXPECT_NE(copy.GetObject(), root.GetObject());
-    EXPECT_EQ(Write(copy), "{\"x\":1,\"o\":{\"s\":\"t\"},\"a\":[1,[2]],\"b\":[1,[2]],\"self\":\"[circular]\"}");
+    EXPECT_EQ(Write(copy, 0x2001), "{\"x\":1,\"o\":{\"s\":\"t\"},\"a\":[1,[2]],\"b\":[1,[2]],\"self\":\"[circular]\"}");
     VJSONValue a = copy.GetProperty(VString("a"));
     EXPECT_EQ(a.GetArray(), copy.GetProperty(VString("b")).GetArray());
     EXPECT_NE(a.GetArray(), list.GetArray());

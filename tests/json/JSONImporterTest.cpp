@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "JSONTextTestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -13,21 +15,10 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i) {
-        UniChar c = inText.GetCPointer()[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char buffer[12];
-            std::snprintf(buffer, sizeof(buffer), "<U+%04X>", c);
-            out += buffer;
-        }
-    }
-    return out;
-}
+using test::Parse;
+using test::ToStd;
+using test::Write;
+
 
 VString FromUTF8(const std::string& inText)
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "JSONTextTestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -14,13 +16,10 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::Parse;
+using test::ToStd;
+using test::Write;
+
 
 using BagPtr = VRefPtr<VValueBag>;
 BagPtr NewBag() { return AdoptRef(new VValueBag()); }

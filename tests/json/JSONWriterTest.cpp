@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "JSONTextTestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -10,27 +12,12 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::Parse;
+using test::ToStd;
+using test::Write;
 
-VJSONValue Parse(const char* inText)
-{
-    VJSONValue value(JSON_undefined);
-    EXPECT_EQ(VJSONImporter::ParseString(VString(inText), value, 0), VE_OK);
-    return value;
-}
 
-std::string Write(const VJSONValue& inValue, unsigned int inFlags)
-{
-    VString text;
-    EXPECT_EQ(inValue.Stringify(text, inFlags), VE_OK);
-    return ToStd(text);
-}
+
 
 // An implementation that lists names of its own and can write itself.
 class NamedImplementation : public VObject, public IJSONObject {

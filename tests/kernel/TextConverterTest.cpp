@@ -473,6 +473,14 @@ TEST(TextConverterUTF32, DecodesBothByteOrders)
     r = Decode(big, {0, 0, 0, 0x41, 0x00, 0x01, 0xF6, 0x00}, 8);
     EXPECT_EQ(r.units, (Units{'A', 0xD83D, 0xDE00}));
 
+    // The last character there is, in both byte orders.
+    r = Decode(little, {0xFF, 0xFF, 0x10, 0x00}, 8);
+    EXPECT_EQ(r.units, (Units{0xDBFF, 0xDFFF}));
+    EXPECT_TRUE(r.ok);
+    r = Decode(big, {0x00, 0x10, 0xFF, 0xFF}, 8);
+    EXPECT_EQ(r.units, (Units{0xDBFF, 0xDFFF}));
+    EXPECT_TRUE(r.ok);
+
     r = Decode(little, {0x41, 0, 0, 0, 0x00, 0xD8, 0, 0, 0x42, 0, 0, 0}, 8);
     EXPECT_EQ(r.units, (Units{'A'}));
     EXPECT_EQ(r.consumed, 4u);

@@ -150,7 +150,8 @@ TEST_F(ExecutableSearch, OverlongCandidatesAreSkippedNotCut)
     std::string folder = root;
     while (folder.size() < 1021) {
         size_t part = std::min<size_t>(200, 1021 - folder.size() - 1);
-        folder += "/" + std::string(part, 'd');
+        folder += '/';
+        folder.append(part, 'd');
     }
     ASSERT_EQ(folder.size(), 1021u);
     std::filesystem::create_directories(folder);

@@ -10,9 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
@@ -22,21 +20,10 @@
 
 namespace qelt::plat {
 
+using test::ReadText;
+using test::WriteText;
+
 namespace {
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 bool Missing(const std::string& path)
 {

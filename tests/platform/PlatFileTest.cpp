@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
@@ -17,23 +15,8 @@
 
 namespace qelt::plat {
 
-namespace {
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-}  // namespace
+using test::ReadText;
+using test::WriteText;
 
 TEST(PlatFile, ALockedFileRefusesAtOnceAndKeepsItsBytes)
 {

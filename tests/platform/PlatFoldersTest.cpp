@@ -1,4 +1,5 @@
 #include "platform/PlatFolderWatch.h"
+#include "platform/PlatFaults.h"
 #include "platform/PlatFolders.h"
 
 #include "TestSupport.h"
@@ -6,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,4 +292,53 @@ TEST(PlatFolders, ContainmentFollowsLinksByDeviceAndInode)
     for (const Case& c : cases)
         EXPECT_EQ(IsSameOrInside(c.inner.c_str(), (root + "/src").c_str()), c.inside) << c.inner;
     EXPECT_FALSE(IsSameOrInside(root.c_str(), (root + "/missing").c_str()));
+}
+
+TEST(PlatFolders, ForcedDeletionPutsTheParentsLockBackAfterAFailureToo)
+{
+    if (!kFaultInjection)
+        GTEST_SKIP() << "built without fault injection";
+    std::string parent = qelt::test::MakeTempFolder("forced-lock");
+    auto makeTree = [&] {
+        mkdir((parent + "/tree").c_str(), 0755);
+        mkdir((parent + "/tree/sub").c_str(), 0500);
+        Touch(parent + "/tree/f");
+    };
+    auto setLocked = [&](bool locked) {
+        int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = locked ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            close(fd);
+        return ok;
+    };
+    auto isLocked = [&] {
+        int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        ioctl(fd, FS_IOC_GETFLAGS, &flags);
+        close(fd);
+        return (flags & FS_IMMUTABLE_FL) != 0;
+    };
+    if (!setLocked(true))
+        GTEST_SKIP() << "the file system or the user cannot lock folders";
+
+    for (const char* faults : {"rmdir:1:EIO", "unlink:1:EACCES", ""}) {
+        setLocked(false);
+        makeTree();
+        setLocked(true);
+        ::setenv("QELT_TEST_FAULTS", faults, 1);
+        ResetFaults();
+        int restore = -1;
+        int err = DeleteTreeForced((parent + "/tree").c_str(), restore);
+        EXPECT_EQ(err, faults[0] == 0 ? 0 : faults[0] == 'r' ? EIO : EACCES) << faults;
+        EXPECT_EQ(restore, 0) << faults;
+        EXPECT_TRUE(isLocked()) << faults;
+    }
+    ::unsetenv("QELT_TEST_FAULTS");
+    ResetFaults();
+    struct stat st;
+    EXPECT_NE(lstat((parent + "/tree").c_str(), &st), 0);
+    setLocked(false);
 }

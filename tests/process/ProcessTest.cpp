@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "files/VFile.h"
 #include "kernel/StStringConverter.h"
 #include "process/VBootLogListener.h"
 #include "process/VCommandLineParser.h"
@@ -340,6 +341,24 @@ TEST(Process, OnlyExistingSingleProcessesAreRunning)
     EXPECT_FALSE(VProcess::IsProcessRunning(child));
     EXPECT_FALSE(VProcess::IsProcessRunning(0));
     EXPECT_FALSE(VProcess::IsProcessRunning(-1));
+}
+
+}  // namespace
+}  // namespace qelt
+
+namespace qelt {
+namespace {
+
+TEST(Process, ExecutablePathsNameTheRunningProgram)
+{
+    VProcess process;
+    VFilePath file = process.GetExecutableFilePath();
+    VFilePath folder = process.GetExecutableFolderPath();
+    EXPECT_TRUE(file.IsFile());
+    EXPECT_TRUE(folder.IsFolder());
+    EXPECT_TRUE(file.IsChildOf(folder));
+    VRefPtr<VFile> executable = AdoptRef(process.RetainExecutableFile());
+    EXPECT_TRUE(executable->Exists());
 }
 
 }  // namespace

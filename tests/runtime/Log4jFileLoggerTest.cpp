@@ -15,6 +15,7 @@
 #include "TestProcess.h"
 #include "TestSupport.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "runtime/ILoggerBagKeys.h"
@@ -27,9 +28,9 @@ using qelt::test::TestProcess;
 
 namespace {
 
-VFilePath FolderPath(const std::string& posix)
+VFolder FolderPath(const std::string& posix)
 {
-    return VFilePath(VString((posix + "/").c_str()), FPS_POSIX);
+    return VFolder(VFilePath(VString((posix + "/").c_str()), FPS_POSIX));
 }
 
 std::string Part(const std::string& folder, int number)
@@ -113,10 +114,10 @@ TEST_F(FileLoggerTest, StartNeedsAFolderPathAndAName)
     VLog4jMsgFileLogger noName(FolderPath(fFolder), VString());
     noName.Start();
     EXPECT_FALSE(noName.IsStarted());
-    VLog4jMsgFileLogger notAFolder(VFilePath(VString((fFolder + "/file").c_str()), FPS_POSIX), VString("log"));
-    notAFolder.Start();
-    EXPECT_FALSE(notAFolder.IsStarted());
-    EXPECT_EQ(notAFolder.GetLogMaxNumberToKeep(), 0);
+    VLog4jMsgFileLogger noFolder(VFolder(VFilePath()), VString("log"));
+    noFolder.Start();
+    EXPECT_FALSE(noFolder.IsStarted());
+    EXPECT_EQ(noFolder.GetLogMaxNumberToKeep(), 0);
 }
 
 TEST_F(FileLoggerTest, LinesCarryNumberTimeNameLevelMessageAndAttributes)
@@ -193,7 +194,7 @@ TEST_F(FileLoggerTest, LongLinesAreWrittenWhole)
     logger.Stop();
     const std::vector<std::string> lines = Lines(Part(fFolder, 1));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(Tail(lines[0]), "[S] ERROR - " + longText);
+    EXPECT_EQ(Tail(lines[0]), std::string("[S] ERROR - ").append(longText));
     EXPECT_EQ(Tail(lines[1]), "[S] ERROR - short");
 }
 
@@ -219,21 +220,28 @@ TEST_F(FileLoggerTest, StartingAndStoppingWhileAnotherTaskLogsNeitherBlocksNorLo
     std::atomic<bool> done{false};
     std::thread writer([&]() {
         for (int i = 0; !done.load(); ++i) {
-            fLogger->LogMessage(EML_Info, VString(("w" + std::to_string(i)).c_str()), VString("W"));
+            VString text;
+            text.Printf("w%d", i);
+            fLogger->LogMessage(EML_Info, text, VString("W"));
             if (i % 50 == 0)
                 fLogger->Flush();
         }
     });
     for (int round = 0; round < 20; ++round) {
         logger.Start();
-        fLogger->LogMessage(EML_Warning, VString(("round " + std::to_string(round)).c_str()), VString("M"));
+        VString text;
+        text.Printf("round %d", round);
+        fLogger->LogMessage(EML_Warning, text, VString("M"));
+        fLogger->Flush();
         logger.Stop();
     }
     done.store(true);
     writer.join();
     const std::string text = ReadFile(Part(fFolder, 1));
-    for (int round = 0; round < 20; ++round)
-        EXPECT_NE(text.find("[M] WARN - round " + std::to_string(round) + " ()\n"), std::string::npos) << round;
+    for (int round = 0; round < 20; ++round) {
+        const std::string line = std::string("[M] WARN - round ").append(std::to_string(round)).append(" ()\n");
+        EXPECT_NE(text.find(line), std::string::npos) << round;
+    }
 }
 
 TEST(FileLogger, LevelNamesAndUnknownLevels)

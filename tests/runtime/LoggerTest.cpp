@@ -1,4 +1,5 @@
 // The process logger: its ring, levels, listeners and task.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -289,4 +290,37 @@ TEST(Logger, ProcessLoggerIsStoppedAndItsTaskDeadWhenReleased)
     process->_ReleaseLogger();
     EXPECT_EQ(process->GetLogger(), nullptr);
     EXPECT_EQ(task->GetState(), TaskState_Dead);
+}
+
+TEST(Logger, AProcessStartedWithTheLoggerFlagLogsAndShutsItsTaskDown)
+{
+    // In a child process: the test program's own process object is shut
+    // down, and a new one is started with the logger flag.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            delete VProcess::sInstance;
+            VProcess* process = new VProcess;
+            int status = process->Init(0x10) ? 0 : 2;
+            ILogger* logger = process->GetLogger();
+            if (logger == nullptr || !logger->IsStarted())
+                std::_Exit(3);
+            VRefPtr<RecordingListener> listener = AdoptRef(new RecordingListener);
+            logger->AddLogListener(listener.Get());
+            logger->LogMessage(EML_Info, VString("boot"), VString("test"));
+            for (int i = 0; i < 300 && listener->Messages().empty(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The start-up may log a warning of its own (a case-sensitive
+            // install folder); the record logged here arrives once.
+            const std::vector<VString> messages = listener->Messages();
+            if (std::count_if(messages.begin(), messages.end(),
+                              [](const VString& m) { return m.EqualToStringRaw(VString("boot")); }) != 1)
+                status = 4;
+            VRefPtr<VTask> task(static_cast<VLogger*>(logger)->GetLoggerTask());
+            delete process;
+            if (task->GetState() != TaskState_Dead)
+                status = 5;
+            std::_Exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

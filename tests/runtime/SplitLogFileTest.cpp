@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "runtime/VSplitableLogFile.h"
@@ -18,9 +19,9 @@ using namespace qelt;
 
 namespace {
 
-VFilePath FolderPath(const std::string& posix)
+VFolder FolderPath(const std::string& posix)
 {
-    return VFilePath(VString((posix + "/").c_str()), FPS_POSIX);
+    return VFolder(VFilePath(VString((posix + "/").c_str()), FPS_POSIX));
 }
 
 std::string Part(const std::string& folder, int number, const std::string& name = "log")
@@ -114,7 +115,7 @@ TEST(SplitLogFile, TheSearchOpensTheFirstFreePart)
 TEST(SplitLogFile, AnEmptyFolderOrNameOpensNothingAndAppendsNothing)
 {
     const std::string folder = test::MakeTempFolder("split_empty");
-    VSplitableLogFile noFolder(VFilePath(), VString("log"), 1, false);
+    VSplitableLogFile noFolder(VFolder(VFilePath()), VString("log"), 1, false);
     EXPECT_FALSE(noFolder.Open(false, false));
     noFolder.AppendString("lost");
     EXPECT_EQ(noFolder.CheckLogSize(), 0);
