@@ -10,3 +10,4 @@
 #include "process/VBootLogListener.h"
 #include "process/VProcessLauncher.h"
 #include "process/VSleepNotifier.h"
+#include "process/VLibrary.h"

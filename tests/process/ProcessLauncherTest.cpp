@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "InChildProcess.h"
 #include "TestSupport.h"
 #include "files/VFilePath.h"
 #include "files/mac/XMacFile.h"
@@ -247,36 +248,7 @@ TEST(ProcessLauncher, ShutdownWithKillEndsAChildThatStillRuns)
     EXPECT_EQ(launcher.GetExitStatus(), -127);
 }
 
-// Runs `body` in a forked child with a process object, so that raised
-// errors land on a task's error stack; the child's standard output is the
-// result.
-std::string InChildWithProcess(const std::function<void()>& inBody)
-{
-    std::string outPath = test::MakeTempFolder("launcher child") + "/out.txt";
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(outPath.c_str(), "w", stdout);
-        struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        ::alarm(20);
-        {
-            VProcess process;
-            if (!process.Init(0))
-                ::_exit(3);
-            inBody();
-            std::fflush(nullptr);
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::ifstream in(outPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::InChildWithProcess;
 
 bool ProcessGone(pid_t inPid)
 {
