@@ -20,7 +20,9 @@
 
 namespace qelt::test {
 
-inline std::string InChildWithProcess(const std::function<void()>& inBody)
+// The body runs in a forked child whose standard output is the result; the
+// child must end within 20 seconds and exit 0.
+inline std::string InChildProcess(const std::function<void()>& inBody)
 {
     std::string outPath = MakeTempFolder("child with process") + "/out.txt";
     std::fflush(nullptr);
@@ -30,13 +32,8 @@ inline std::string InChildWithProcess(const std::function<void()>& inBody)
         struct rlimit noCore = {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
         ::alarm(20);
-        {
-            VProcess process;
-            if (!process.Init(0))
-                ::_exit(3);
-            inBody();
-            std::fflush(nullptr);
-        }
+        inBody();
+        std::fflush(nullptr);
         ::_exit(0);
     }
     int status = 0;
@@ -46,6 +43,16 @@ inline std::string InChildWithProcess(const std::function<void()>& inBody)
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+inline std::string InChildWithProcess(const std::function<void()>& inBody)
+{
+    return InChildProcess([&inBody] {
+        VProcess process;
+        if (!process.Init(0))
+            ::_exit(3);
+        inBody();
+    });
 }
 
 }  // namespace qelt::test

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "InChildProcess.h"
 #include "TestSupport.h"
 #include "kernel/StStringConverter.h"
 #include "process/VBootLogListener.h"
@@ -94,38 +95,20 @@ TEST(SleepNotifier, AHandlerMayUnregisterItselfWhileNotified)
 
 TEST(SleepNotifier, ASleepWithNoHandlerIsLoggedByTheProcessNotifier)
 {
-    std::string outPath = test::MakeTempFolder("sleep") + "/out.txt";
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(outPath.c_str(), "w", stdout);
-        struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        ::alarm(20);
-        {
-            VProcessIPC process;
-            if (!process.Init(0x10) || VSleepNotifier::Instance() == nullptr || process.GetLogger() == nullptr)
-                ::_exit(3);
-            VSleepNotifier::Instance()->HaveSleepNotification();
-            process.GetLogger()->Flush();
-            for (const VValueBag* record : process.GetBootLogListener()->RetainRecords()) {
-                std::printf("%s|%s|%d\n", to_string(ILoggerBagKeys::message.Get(*record)).c_str(),
-                            to_string(ILoggerBagKeys::source.Get(*record)).c_str(),
-                            static_cast<int>(ILoggerBagKeys::level.Get(*record)));
-                record->Release();
-            }
-            std::fflush(nullptr);
+    std::string out = test::InChildProcess([] {
+        VProcessIPC process;
+        if (!process.Init(0x10) || VSleepNotifier::Instance() == nullptr || process.GetLogger() == nullptr)
+            ::_exit(3);
+        VSleepNotifier::Instance()->HaveSleepNotification();
+        process.GetLogger()->Flush();
+        for (const VValueBag* record : process.GetBootLogListener()->RetainRecords()) {
+            std::printf("%s|%s|%d\n", to_string(ILoggerBagKeys::message.Get(*record)).c_str(),
+                        to_string(ILoggerBagKeys::source.Get(*record)).c_str(),
+                        static_cast<int>(ILoggerBagKeys::level.Get(*record)));
+            record->Release();
         }
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::ifstream in(outPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("System is going to sleep|sleepNotifications|4\n"), std::string::npos) << text.str();
+    });
+    EXPECT_NE(out.find("System is going to sleep|sleepNotifications|4\n"), std::string::npos) << out;
 }
 
 }  // namespace
