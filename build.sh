@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Set-up, build and run.
 #   ./build.sh test           install what is missing, build with sanitizers, run every test
+#   ./build.sh test release   the same suite in an optimised build without sanitizers
 #   ./build.sh demo           install what is missing, build, run the main job
 #   ./build.sh bench [FILTER] build optimised and run the benchmarks
+#   ./build.sh tsan [FILTER]  build the runtime tests with ThreadSanitizer and run them
 #   ./build.sh fuzz [SECONDS] build the libFuzzer targets with clang and run
 #                             each on a copy of its corpus (default 60 s each)
 set -euo pipefail
@@ -32,9 +34,19 @@ install_missing() {
     fi
 }
 
+# The bench mode also needs the peer logging library the file logger is
+# measured against.
+if [ "$mode" = "bench" ]; then
+    packages+=(libspdlog-dev)
+fi
+
 # The fuzz mode also needs clang and its fuzzer runtime.
 if [ "$mode" = "fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)
+fi
+# The bench mode measures the XML reader against libxml2 too.
+if [ "$mode" = "bench" ]; then
+    packages+=(libxml2-dev)
 fi
 
 configure() {  # configure DIR [cmake options...]
@@ -47,9 +59,15 @@ test)
     install_missing
     werror=OFF
     if [ "${CI:-}" = "true" ]; then werror=ON; fi
-    configure build/test -DCMAKE_BUILD_TYPE=Debug -DQELT_SANITIZE=ON -DQELT_WERROR="$werror" -DQELT_TESTS=ON
-    cmake --build build/test -j "$jobs"
-    cd build/test
+    if [ "${1:-}" = "release" ]; then
+        dir=build/release-test
+        configure "$dir" -DCMAKE_BUILD_TYPE=Release -DQELT_SANITIZE=OFF -DQELT_WERROR="$werror" -DQELT_TESTS=ON
+    else
+        dir=build/test
+        configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DQELT_SANITIZE=ON -DQELT_WERROR="$werror" -DQELT_TESTS=ON
+    fi
+    cmake --build "$dir" -j "$jobs"
+    cd "$dir"
     ctest --output-on-failure -j "$jobs"
     ;;
 demo)
@@ -59,9 +77,11 @@ demo)
     exec "$here/tools/demo.sh" "$here/build/release"
     ;;
 bench)
+    packages+=(rapidjson-dev libsimdjson-dev python3)
     install_missing
     configure build/bench -DCMAKE_BUILD_TYPE=Release -DQELT_TESTS=OFF -DQELT_BENCH=ON
     cmake --build build/bench -j "$jobs"
+    python3 tools/json_lookalikes.py build/bench/json_data > /dev/null
     status=0
     for b in build/bench/bench_*; do
         [ -x "$b" ] || continue
@@ -69,6 +89,14 @@ bench)
         "$b" --benchmark_filter="${1:-.}" || status=1
     done
     exit $status
+    ;;
+tsan)
+    install_missing
+    configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELT_SANITIZE=OFF -DQELT_TESTS=ON \
+        -DCMAKE_C_FLAGS="-fsanitize=thread" -DCMAKE_CXX_FLAGS="-fsanitize=thread" \
+        -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+    cmake --build build/tsan -j "$jobs" --target test_runtime
+    TSAN_OPTIONS=halt_on_error=1 build/tsan/test_runtime --gtest_filter="${1:-*}"
     ;;
 fuzz)
     install_missing
@@ -100,7 +128,7 @@ fuzz)
     done
     ;;
 *)
-    echo "usage: ./build.sh test|demo|bench [FILTER]|fuzz [SECONDS]" >&2
+    echo "usage: ./build.sh test [release]|demo|bench [FILTER]|tsan [FILTER]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

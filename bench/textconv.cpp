@@ -1,9 +1,13 @@
 // UTF-8 to UTF-16 and back through the toolbox's converters, compared in the
-// same run with the Unicode library's u_strFromUTF8 / u_strToUTF8, on 64 KiB
-// of ASCII, of mixed European text and of CJK text.
+// same run with the Unicode library: u_strFromUTF8 (validating) and
+// u_strFromUTF8Lenient for decoding, u_strToUTF8 for encoding. The corpora
+// (ASCII, European, CJK, four-byte emoji) are drawn character by character
+// from a seeded generator, not one sample repeated; each comes as 64 KiB of
+// text and as 512 short strings of 16 to 64 bytes.
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,43 +17,79 @@
 namespace {
 
 constexpr size_t kCorpusBytes = 64 * 1024;
+constexpr size_t kShortStrings = 512;
 
-enum Corpus { kASCII = 0, kEuropean = 1, kCJK = 2 };
+enum Corpus { kASCII = 0, kEuropean = 1, kCJK = 2, kEmoji = 3 };
 
-// Repeats the sample up to 64 KiB of UTF-8, cut at a character boundary.
-std::string MakeCorpus(Corpus inCorpus)
+void AppendUTF8(std::string& ioText, uint32_t inCodePoint)
 {
-    const char* sample = nullptr;
+    if (inCodePoint < 0x80) {
+        ioText += static_cast<char>(inCodePoint);
+    } else if (inCodePoint < 0x800) {
+        ioText += static_cast<char>(0xC0 | (inCodePoint >> 6));
+        ioText += static_cast<char>(0x80 | (inCodePoint & 0x3F));
+    } else if (inCodePoint < 0x10000) {
+        ioText += static_cast<char>(0xE0 | (inCodePoint >> 12));
+        ioText += static_cast<char>(0x80 | ((inCodePoint >> 6) & 0x3F));
+        ioText += static_cast<char>(0x80 | (inCodePoint & 0x3F));
+    } else {
+        ioText += static_cast<char>(0xF0 | (inCodePoint >> 18));
+        ioText += static_cast<char>(0x80 | ((inCodePoint >> 12) & 0x3F));
+        ioText += static_cast<char>(0x80 | ((inCodePoint >> 6) & 0x3F));
+        ioText += static_cast<char>(0x80 | (inCodePoint & 0x3F));
+    }
+}
+
+// One character of the corpus kind: mostly what the kind is made of, with
+// the spaces and ASCII punctuation that real text of that kind carries.
+uint32_t NextCharacter(Corpus inCorpus, std::mt19937& ioRandom)
+{
+    const uint32_t r = ioRandom();
     switch (inCorpus) {
         case kASCII:
-            sample =
-                "The quick brown fox jumps over the lazy dog while the updater waits for the caller to quit. "
-                "Logs are written line by line, 0123456789, with punctuation: (a), [b], {c}; done!\n";
-            break;
-        case kEuropean:
-            sample =
-                "Le c\xC5\x93ur a ses raisons que la raison ne conna\xC3\xAEt point. "
-                "Fr\xC3\xBChst\xC3\xBC\x63k mit M\xC3\xBCsli und K\xC3\xA4se f\xC3\xBCr die Gro\xC3\x9F" "eltern. "
-                "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84. "
-                "El ni\xC3\xB1o comi\xC3\xB3 una pi\xC3\xB1" "a en el a\xC3\xB1o nuevo. "
-                "\xC3\x85ngstr\xC3\xB6m m\xC3\xA4tte v\xC3\xA5gen \xE2\x82\xAC 12,50.\n";
-            break;
+            return r % 8 == 0 ? ' ' : 0x21 + r % 0x5E;
+        case kEuropean: {
+            static const uint32_t accented[] = {0xE0, 0xE2, 0xE4, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEE, 0xEF, 0xF4,
+                                                0xF6, 0xF9, 0xFB, 0xFC, 0xDF, 0xF1, 0xE5, 0x153, 0x142, 0x17C,
+                                                0x15B, 0x107, 0x119, 0x105, 0x144, 0x20AC};
+            if (r % 7 == 0)
+                return accented[(r >> 8) % (sizeof(accented) / sizeof(accented[0]))];
+            return r % 6 == 1 ? ' ' : 'a' + (r >> 4) % 26;
+        }
         case kCJK:
-            sample =
-                "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87\xE7\xAB\xA0\xE3\x82\x92"
-                "\xE6\x9B\xB8\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x99\xE3\x80\x82\xE4\xB8\xAD\xE6\x96\x87"
-                "\xE7\x9A\x84\xE6\x96\x87\xE6\x9C\xAC\xE6\xB5\x8B\xE8\xAF\x95\xEF\xBC\x8C\xED\x95\x9C"
-                "\xEA\xB5\xAD\xEC\x96\xB4\xE3\x80\x82\n";
-            break;
+            return r % 12 == 0 ? 0x3002 : (r % 16 == 1 ? ' ' : 0x4E00 + (r >> 5) % 0x5200);
+        case kEmoji:
+            return r % 4 == 0 ? ' ' : 0x1F300 + (r >> 3) % 0x350;
     }
-    std::string corpus;
-    while (corpus.size() < kCorpusBytes)
-        corpus += sample;
-    size_t cut = kCorpusBytes;
-    while (cut > 0 && (static_cast<unsigned char>(corpus[cut]) & 0xC0) == 0x80)
-        --cut;
-    corpus.resize(cut);
-    return corpus;
+    return ' ';
+}
+
+std::string MakeText(Corpus inCorpus, size_t inBytes, std::mt19937& ioRandom)
+{
+    std::string text;
+    for (;;) {
+        std::string next;
+        AppendUTF8(next, NextCharacter(inCorpus, ioRandom));
+        if (text.size() + next.size() > inBytes)
+            return text;
+        text += next;
+    }
+}
+
+std::string MakeCorpus(Corpus inCorpus)
+{
+    std::mt19937 random(1234 + static_cast<unsigned>(inCorpus));
+    return MakeText(inCorpus, kCorpusBytes, random);
+}
+
+// 512 strings of 16 to 64 bytes.
+std::vector<std::string> MakeShortStrings(Corpus inCorpus)
+{
+    std::mt19937 random(99 + static_cast<unsigned>(inCorpus));
+    std::vector<std::string> strings;
+    for (size_t i = 0; i < kShortStrings; ++i)
+        strings.push_back(MakeText(inCorpus, 16 + random() % 49, random));
+    return strings;
 }
 
 std::u16string ToUTF16(const std::string& inUTF8)
@@ -65,7 +105,7 @@ std::u16string ToUTF16(const std::string& inUTF8)
 
 const char* CorpusName(int64_t inCorpus)
 {
-    return inCorpus == kASCII ? "ascii" : inCorpus == kEuropean ? "european" : "cjk";
+    return inCorpus == kASCII ? "ascii" : inCorpus == kEuropean ? "european" : inCorpus == kCJK ? "cjk" : "emoji";
 }
 
 void DecodeToolbox(benchmark::State& state)
@@ -98,6 +138,70 @@ void DecodeICU(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(corpus.size()));
+    state.SetLabel(CorpusName(state.range(0)));
+}
+
+void DecodeICULenient(benchmark::State& state)
+{
+    const std::string corpus = MakeCorpus(static_cast<Corpus>(state.range(0)));
+    std::vector<UChar> target(corpus.size() + 16);
+    for (auto _ : state) {
+        int32_t length = 0;
+        UErrorCode error = U_ZERO_ERROR;
+        u_strFromUTF8Lenient(target.data(), static_cast<int32_t>(target.size()), &length, corpus.data(),
+                             static_cast<int32_t>(corpus.size()), &error);
+        benchmark::DoNotOptimize(length);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(corpus.size()));
+    state.SetLabel(CorpusName(state.range(0)));
+}
+
+int64_t TotalBytes(const std::vector<std::string>& inStrings)
+{
+    int64_t total = 0;
+    for (const std::string& s : inStrings)
+        total += static_cast<int64_t>(s.size());
+    return total;
+}
+
+void DecodeShortToolbox(benchmark::State& state)
+{
+    const std::vector<std::string> strings = MakeShortStrings(static_cast<Corpus>(state.range(0)));
+    std::vector<qelt::UniChar> target(80);
+    qelt::VToUnicodeConverter* converter = qelt::VTextConverters::Get()->GetStdLibToUnicodeConverter();
+    for (auto _ : state) {
+        for (const std::string& s : strings) {
+            unsigned long consumed = 0;
+            int produced = 0;
+            converter->Convert(s.data(), s.size(), &consumed, target.data(), static_cast<int>(target.size()),
+                               &produced);
+            benchmark::DoNotOptimize(produced);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * TotalBytes(strings));
+    state.SetLabel(CorpusName(state.range(0)));
+}
+
+template <bool kLenient>
+void DecodeShortICU(benchmark::State& state)
+{
+    const std::vector<std::string> strings = MakeShortStrings(static_cast<Corpus>(state.range(0)));
+    std::vector<UChar> target(80);
+    for (auto _ : state) {
+        for (const std::string& s : strings) {
+            int32_t length = 0;
+            UErrorCode error = U_ZERO_ERROR;
+            if (kLenient)
+                u_strFromUTF8Lenient(target.data(), 80, &length, s.data(), static_cast<int32_t>(s.size()), &error);
+            else
+                u_strFromUTF8(target.data(), 80, &length, s.data(), static_cast<int32_t>(s.size()), &error);
+            benchmark::DoNotOptimize(length);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * TotalBytes(strings));
     state.SetLabel(CorpusName(state.range(0)));
 }
 
@@ -138,7 +242,11 @@ void EncodeICU(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(DecodeToolbox)->DenseRange(0, 2);
-BENCHMARK(DecodeICU)->DenseRange(0, 2);
-BENCHMARK(EncodeToolbox)->DenseRange(0, 2);
-BENCHMARK(EncodeICU)->DenseRange(0, 2);
+BENCHMARK(DecodeToolbox)->DenseRange(0, 3);
+BENCHMARK(DecodeICU)->DenseRange(0, 3);
+BENCHMARK(DecodeICULenient)->DenseRange(0, 3);
+BENCHMARK(DecodeShortToolbox)->DenseRange(0, 3);
+BENCHMARK_TEMPLATE(DecodeShortICU, false)->DenseRange(0, 3);
+BENCHMARK_TEMPLATE(DecodeShortICU, true)->DenseRange(0, 3);
+BENCHMARK(EncodeToolbox)->DenseRange(0, 3);
+BENCHMARK(EncodeICU)->DenseRange(0, 3);

@@ -158,7 +158,11 @@ VError VStream::CloseWriting(bool flag)
         return Raise(kErrNotWriting);
     if (fError == VE_OK)
         fError = DoFlush();
-    DoCloseWriting(flag);
+    // The concrete close may still fail (a file cut to its final size): that
+    // failure is the close's result, never lost.
+    VError closeError = DoCloseWriting(flag);
+    if (fError == VE_OK)
+        fError = closeError;
     _EndProgressSession();
     fIsWriting = false;
     return fError;

@@ -84,7 +84,7 @@ VJSONArray::VJSONArray(bool inShared)
 VJSONArray::~VJSONArray()
 {
     {
-        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+        StGraphLocker lock(JSONContainerShared::NeedsGraphLock(*this));
         if (fGraph != nullptr) {
             _UncountFrom(0);
             fGraph->RemoveArray(this);
@@ -107,31 +107,9 @@ VJSONArray::~VJSONArray()
     DestroyLastFirst(values);
 }
 
-int32_t VJSONArray::Retain(const char*) const
-{
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    if (fGraph != nullptr)
-        fGraph->AddTotalReferences(1);
-    return fRefCount.fetch_add(1) + 1;
-}
+int32_t VJSONArray::Retain(const char*) const { return JSONContainerShared::Retain(*this); }
 
-int32_t VJSONArray::Release(const char*) const
-{
-    // As for objects: the count drops under the graph lock, the array is
-    // destroyed after it (its elements take the lock again as they go).
-    int32_t count;
-    {
-        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-        if (fGraph != nullptr && fGraph->HasCycle())
-            fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
-        if (fGraph != nullptr)
-            fGraph->AddTotalReferences(-1);
-        count = fRefCount.fetch_sub(1) - 1;
-    }
-    if (count == 0)
-        const_cast<VJSONArray*>(this)->DoOnRefCountZero();
-    return count;
-}
+int32_t VJSONArray::Release(const char*) const { return JSONContainerShared::Release(*this); }
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -394,7 +372,7 @@ bool VJSONArray::Push(const VJSONValue& inValue)
 
 void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     if (inIndex >= fValues.size())
         return;
     if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
@@ -423,7 +401,7 @@ void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
 
 bool VJSONArray::Resize(size_t inCount)
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
         ThrowModelError(kErrorSharedArrayChange);
         return false;
@@ -452,7 +430,7 @@ bool VJSONArray::Resize(size_t inCount)
 
 bool VJSONArray::Resize(size_t inCount, JSONType inType)
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
         ThrowModelError(kErrorSharedArrayChange);
         return false;
@@ -490,7 +468,7 @@ bool VJSONArray::Resize(size_t inCount, JSONType inType)
 
 void VJSONArray::Clear()
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
         ThrowModelError(kErrorSharedArrayChange);
         return;
@@ -506,7 +484,7 @@ void VJSONArray::Clear()
 
 bool VJSONArray::SwapValues(std::vector<VJSONValue>& ioValues)
 {
-    bool graphLock = fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared());
+    bool graphLock = JSONContainerShared::NeedsGraphLock(*this);
     for (const VJSONValue& value : ioValues)
         graphLock = graphLock || ValueIsSharedGraph(value);
     StJSONContainerLocker lock(this, graphLock);
@@ -550,62 +528,19 @@ void VJSONArray::TouchStampAt(size_t inIndex)
         fValues[inIndex]._TouchStamp();
 }
 
-void VJSONArray::SetJSONStamp(VJSONStamp* inStamp)
-{
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    if (inStamp == fStamp)
-        return;
-    if (inStamp != nullptr)
-        inStamp->Retain();
-    VJSONStamp* old = fStamp;
-    fStamp = inStamp;
-    if (old != nullptr)
-        old->Release();
-}
+void VJSONArray::SetJSONStamp(VJSONStamp* inStamp) { JSONContainerShared::SetJSONStamp(*this, inStamp); }
 
 // ---------------------------------------------------------------------------
 // Sharing
 
-VRefPtr<VStorageLocker> VJSONArray::GetStorageLocker() const
-{
-    if (fStorageLocker == nullptr)
-        return VRefPtr<VStorageLocker>();
-    StGraphLocker lock;
-    return VRefPtr<VStorageLocker>(fStorageLocker, true);
-}
+VRefPtr<VStorageLocker> VJSONArray::GetStorageLocker() const { return JSONContainerShared::GetStorageLocker(*this); }
 
-void VJSONArray::SetStorageLocker(VStorageLocker* inLocker)
-{
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    _SetStorageLocker(inLocker);
-}
+void VJSONArray::SetStorageLocker(VStorageLocker* inLocker) { JSONContainerShared::SetStorageLocker(*this, inLocker); }
 
-void VJSONArray::_SetStorageLocker(VStorageLocker* inLocker)
-{
-    if (inLocker == fStorageLocker)
-        return;
-    if (inLocker != nullptr)
-        inLocker->Retain();
-    VStorageLocker* old = fStorageLocker;
-    fStorageLocker = inLocker;
-    if (old != nullptr)
-        old->Release();
-}
+void VJSONArray::_SetStorageLocker(VStorageLocker* inLocker) { JSONContainerShared::Exchange(fStorageLocker, inLocker); }
 
-int32_t VJSONArray::GetSharedID() const
-{
-    if (fStorageLocker == nullptr)
-        return 0;
-    StJSONContainerLocker lock(this, true);
-    VStorageLocker* locker = lock.GetLocker();
-    return locker != nullptr ? locker->GetSharedID() : 0;
-}
+int32_t VJSONArray::GetSharedID() const { return JSONContainerShared::GetSharedID(*this); }
 
-bool VJSONArray::IsSharedGraph() const
-{
-    if (fStorageLocker != nullptr)
-        return true;
-    return fGraph != nullptr && fGraph->IsShared();
-}
+bool VJSONArray::IsSharedGraph() const { return JSONContainerShared::IsSharedGraph(*this); }
 
 }  // namespace qelt

@@ -17,8 +17,17 @@
 namespace qelt {
 
 class VJSONGraph;
+class VJSONCloner;
 class VStorageLocker;
 class VCompareOptions;
+
+// The order a caller gives JSONArray::Sort: IsBefore answers whether the
+// first value comes before the second (a strict weak order).
+class IJSONValueComparator {
+public:
+    virtual ~IJSONValueComparator();
+    virtual bool IsBefore(const VJSONValue& inFirst, const VJSONValue& inSecond) = 0;
+};
 
 class VJSONArray : public VObject, public IRefCountable {
 public:
@@ -56,6 +65,23 @@ public:
     // which go back to the caller.
     bool SwapValues(std::vector<VJSONValue>& ioValues);
     void TouchStampAt(size_t inIndex);
+
+    // ---- Cloning (see VJSONCloner) ----------------------------------------
+    VError Clone(VJSONValue& outResult, VJSONCloner& ioCloner) const;
+
+    // ---- Whole-array operations -------------------------------------------
+    // Sorts in place (not stable). A comparator that throws, or one that is
+    // no order at all, never makes the sort read outside the array; a throw
+    // leaves the order as it was, with 'qelt' 917.
+    void Sort(IJSONValueComparator* inComparator);
+    // Appends copies of the other array's elements; false when an element
+    // may not join this array's storage or memory runs out.
+    bool Concatenate(const VJSONArray& inOther);
+    // The elements' texts joined by the separator.
+    void JoinAsString(const VString& inSeparator, VString& outText, bool inKeepEmptyTexts, bool inNullAsText) const;
+    // {"ranges": [{"start": s, "end": e}, ...]}: the runs of consecutive
+    // elements found in the selection array.
+    VJSONValue GetSelectedRows(const VJSONValue& inSelection) const;
     void SetJSONStamp(VJSONStamp* inStamp);
     VJSONStamp* GetJSONStamp() const { return fStamp; }
 
@@ -86,6 +112,7 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VStorageLocker;
+    friend struct JSONContainerShared;
 
     // Uncounts the container elements from inFrom (no release check).
     void _UncountFrom(size_t inFrom);

@@ -159,4 +159,105 @@ private:
     std::set<VJSONArray*> fArrays;
 };
 
+// What objects and arrays do alike, written once: their reference counting
+// through the graph, their storage locker and their change stamp. Reached as
+// a friend of both classes; each calls it from its own member functions.
+//
+// Whether an operation takes the graph lock is decided by reading the
+// container's locker and graph fields before the lock is held. That read
+// cannot race: a container with neither a storage locker nor a shared graph
+// is reachable from one thread only (unshared JSON belongs to the thread that
+// holds it), so no other thread changes those fields under the reader; and a
+// container gets a locker, or joins a shared graph, only under the graph
+// lock, after which every later operation on it takes the lock first.
+struct JSONContainerShared {
+    template <class Container>
+    static bool NeedsGraphLock(const Container& inContainer)
+    {
+        return inContainer.fStorageLocker != nullptr ||
+               (inContainer.fGraph != nullptr && inContainer.fGraph->IsShared());
+    }
+
+    template <class Container>
+    static int32_t Retain(const Container& inContainer)
+    {
+        StGraphLocker lock(NeedsGraphLock(inContainer));
+        if (inContainer.fGraph != nullptr)
+            inContainer.fGraph->AddTotalReferences(1);
+        return inContainer.fRefCount.fetch_add(1) + 1;
+    }
+
+    // The count drops under the graph lock; the container is destroyed after
+    // it is let go (its elements take the lock again as they go).
+    template <class Container>
+    static int32_t Release(const Container& inContainer)
+    {
+        int32_t count;
+        {
+            StGraphLocker lock(NeedsGraphLock(inContainer));
+            if (inContainer.fGraph != nullptr && inContainer.fGraph->HasCycle())
+                inContainer.fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
+            if (inContainer.fGraph != nullptr)
+                inContainer.fGraph->AddTotalReferences(-1);
+            count = inContainer.fRefCount.fetch_sub(1) - 1;
+        }
+        if (count == 0)
+            const_cast<Container&>(inContainer).DoOnRefCountZero();
+        return count;
+    }
+
+    template <class Container>
+    static VRefPtr<VStorageLocker> GetStorageLocker(const Container& inContainer)
+    {
+        if (inContainer.fStorageLocker == nullptr)
+            return VRefPtr<VStorageLocker>();
+        StGraphLocker lock;
+        return VRefPtr<VStorageLocker>(inContainer.fStorageLocker);
+    }
+
+    // Puts a new reference in a field and lets the old one go.
+    template <class T>
+    static void Exchange(T*& ioField, T* inNew)
+    {
+        if (inNew == ioField)
+            return;
+        if (inNew != nullptr)
+            inNew->Retain();
+        T* old = ioField;
+        ioField = inNew;
+        if (old != nullptr)
+            old->Release();
+    }
+
+    template <class Container>
+    static void SetStorageLocker(Container& ioContainer, VStorageLocker* inLocker)
+    {
+        StGraphLocker lock(NeedsGraphLock(ioContainer));
+        Exchange(ioContainer.fStorageLocker, inLocker);
+    }
+
+    template <class Container, class Stamp>
+    static void SetJSONStamp(Container& ioContainer, Stamp* inStamp)
+    {
+        StGraphLocker lock(NeedsGraphLock(ioContainer));
+        Exchange(ioContainer.fStamp, inStamp);
+    }
+
+    template <class Container>
+    static int32_t GetSharedID(const Container& inContainer)
+    {
+        if (inContainer.fStorageLocker == nullptr)
+            return 0;
+        StJSONContainerLocker lock(&inContainer, true);
+        VStorageLocker* locker = lock.GetLocker();
+        return locker != nullptr ? locker->GetSharedID() : 0;
+    }
+
+    template <class Container>
+    static bool IsSharedGraph(const Container& inContainer)
+    {
+        return NeedsGraphLock(inContainer);
+    }
+};
+
 }  // namespace qelt

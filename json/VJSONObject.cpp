@@ -5,6 +5,7 @@
 
 #include "json/VJSONArray.h"
 #include "json/VJSONGraph.h"
+#include "json/VJSONWriter.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VCompareOptions.h"
 #include "runtime/VErrorBase.h"
@@ -157,29 +158,9 @@ VJSONObject::~VJSONObject()
     properties.swap(fProperties);
 }
 
-int32_t VJSONObject::Retain(const char*) const
-{
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    if (fGraph != nullptr)
-        fGraph->AddTotalReferences(1);
-    return fRefCount.fetch_add(1) + 1;
-}
+int32_t VJSONObject::Retain(const char*) const { return JSONContainerShared::Retain(*this); }
 
-int32_t VJSONObject::Release(const char*) const
-{
-    int32_t count;
-    {
-        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-        if (fGraph != nullptr && fGraph->HasCycle())
-            fGraph->ReleaseGraphDependenciesIfNecessary(nullptr);
-        if (fGraph != nullptr)
-            fGraph->AddTotalReferences(-1);
-        count = fRefCount.fetch_sub(1) - 1;
-    }
-    if (count == 0)
-        const_cast<VJSONObject*>(this)->DoOnRefCountZero();
-    return count;
-}
+int32_t VJSONObject::Release(const char*) const { return JSONContainerShared::Release(*this); }
 
 // ---------------------------------------------------------------------------
 // Ordered access
@@ -331,14 +312,13 @@ VError VJSONObject::GetString(VString& outText) const
     return VE_OK;
 }
 
-void VJSONObject::GetDescription(VString& outText, bool inPreview, VDBLanguageContext*) const
+void VJSONObject::GetDescription(VString& outText, bool inPreview, VDBLanguageContext* inContext) const
 {
     if (fImplementation != nullptr &&
         fImplementation->IJSON_GetDescription(this, outText) != eJSONStatus_NotHandled)
         return;
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr);
-    VJSONValue self(const_cast<VJSONObject*>(this));
-    self.Stringify(outText, inPreview ? 0x4001 : 0x1);
+    VJSONWriter writer(inContext, inPreview ? (kJSONWritePreview | kJSONWriteQuoted) : kJSONWriteQuoted);
+    writer.StringifyObject(this, outText);
 }
 
 void VJSONObject::GetClassName(VString& outName) const
@@ -497,7 +477,7 @@ bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValu
         RemoveOwnProperty(inName);
         return true;
     }
-    bool graphLock = fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+    bool graphLock = JSONContainerShared::NeedsGraphLock(*this) ||
                      ValueIsSharedGraph(inValue);
     StJSONContainerLocker lock(this, graphLock);
     return _SetOwnProperty(inName, inValue);
@@ -515,7 +495,7 @@ bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, 
             return status == eJSONStatus_Done;
     }
     // The class's setters come with the class store.
-    bool graphLock = fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+    bool graphLock = JSONContainerShared::NeedsGraphLock(*this) ||
                      ValueIsSharedGraph(inValue);
     StJSONContainerLocker lock(this, graphLock);
     return _SetOwnProperty(inName, inValue);
@@ -577,7 +557,7 @@ void VJSONObject::_RemoveOwnProperty(const VString& inName)
 
 void VJSONObject::RemoveOwnProperty(const VString& inName)
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     _RemoveOwnProperty(inName);
 }
 
@@ -628,7 +608,7 @@ void VJSONObject::Clear()
 
 void VJSONObject::ClearInternalProperties()
 {
-    StJSONContainerLocker lock(this, fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));
     if (fStorageLocker != nullptr && !fStorageLocker->IsUsedByCurrentTask()) {
         ThrowModelError(kErrorSharedObjectChange);
         return;
@@ -665,7 +645,7 @@ void VJSONObject::ConnectImplementationProperty(const VJSONValue& inValue)
 {
     if (!IsContainer(inValue))
         return;
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()) ||
+    StGraphLocker lock(JSONContainerShared::NeedsGraphLock(*this) ||
                        ValueIsSharedGraph(inValue));
     const bool hadGraph = fGraph != nullptr;
     VJSONGraph::Connect(&fGraph, inValue, this, nullptr);
@@ -680,7 +660,7 @@ void VJSONObject::DisconnectImplementationProperty(const VJSONValue& inValue)
 {
     if (!IsContainer(inValue))
         return;
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
+    StGraphLocker lock(JSONContainerShared::NeedsGraphLock(*this));
     if (fGraph == nullptr)
         return;
     UncountLink(fGraph, inValue);
@@ -690,47 +670,15 @@ void VJSONObject::DisconnectImplementationProperty(const VJSONValue& inValue)
 // ---------------------------------------------------------------------------
 // Sharing
 
-VRefPtr<VStorageLocker> VJSONObject::GetStorageLocker() const
-{
-    if (fStorageLocker == nullptr)
-        return VRefPtr<VStorageLocker>();
-    StGraphLocker lock;
-    return VRefPtr<VStorageLocker>(fStorageLocker, true);
-}
+VRefPtr<VStorageLocker> VJSONObject::GetStorageLocker() const { return JSONContainerShared::GetStorageLocker(*this); }
 
-void VJSONObject::SetStorageLocker(VStorageLocker* inLocker)
-{
-    StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-    _SetStorageLocker(inLocker);
-}
+void VJSONObject::SetStorageLocker(VStorageLocker* inLocker) { JSONContainerShared::SetStorageLocker(*this, inLocker); }
 
-void VJSONObject::_SetStorageLocker(VStorageLocker* inLocker)
-{
-    if (inLocker == fStorageLocker)
-        return;
-    if (inLocker != nullptr)
-        inLocker->Retain();
-    VStorageLocker* old = fStorageLocker;
-    fStorageLocker = inLocker;
-    if (old != nullptr)
-        old->Release();
-}
+void VJSONObject::_SetStorageLocker(VStorageLocker* inLocker) { JSONContainerShared::Exchange(fStorageLocker, inLocker); }
 
-int32_t VJSONObject::GetSharedID() const
-{
-    if (fStorageLocker == nullptr)
-        return 0;
-    StJSONContainerLocker lock(this, true);
-    VStorageLocker* locker = lock.GetLocker();
-    return locker != nullptr ? locker->GetSharedID() : 0;
-}
+int32_t VJSONObject::GetSharedID() const { return JSONContainerShared::GetSharedID(*this); }
 
-bool VJSONObject::IsSharedGraph() const
-{
-    if (fStorageLocker != nullptr)
-        return true;
-    return fGraph != nullptr && fGraph->IsShared();
-}
+bool VJSONObject::IsSharedGraph() const { return JSONContainerShared::IsSharedGraph(*this); }
 
 bool VJSONObject::IsShared() const
 {
@@ -748,17 +696,7 @@ bool VJSONObject::IsShared() const
 
 void VJSONObject::SetJSONStamp(VJSONStamp* inStamp)
 {
-    {
-        StGraphLocker lock(fStorageLocker != nullptr || (fGraph != nullptr && fGraph->IsShared()));
-        if (inStamp != fStamp) {
-            if (inStamp != nullptr)
-                inStamp->Retain();
-            VJSONStamp* old = fStamp;
-            fStamp = inStamp;
-            if (old != nullptr)
-                old->Release();
-        }
-    }
+    JSONContainerShared::SetJSONStamp(*this, inStamp);
     if (fImplementation != nullptr)
         fImplementation->IJSON_SetJSONStamp(inStamp);
 }

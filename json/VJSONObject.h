@@ -23,6 +23,7 @@ namespace qelt {
 class VJSONGraph;
 class VJSONArray;
 class VJSONClass;
+class VJSONCloner;
 class VStorageLocker;
 class VCompareOptions;
 
@@ -43,6 +44,10 @@ using VJSONPropertyMap =
 // Pairs of containers whose deep comparison is under way (so that cyclic
 // structures compare in finite time).
 using VJSONDeepEqualVisits = std::set<std::pair<const void*, const void*>>;
+
+// True when the path part is empty or made of the digits 0 to 9 only: such
+// a part makes a missing container an array when a path is written.
+bool isvalidnumber(const VString& inPart);
 
 class VJSONObject : public VObject, public IRefCountable {
 public:
@@ -104,6 +109,33 @@ public:
     void ConnectImplementationProperty(const VJSONValue& inValue);
     void DisconnectImplementationProperty(const VJSONValue& inValue);
 
+    // ---- Paths (names joined by ".", array indexes in brackets) ----------
+    // Cuts a path into its parts: 901 for a bracket piece without "]", 902
+    // for an empty part.
+    static VError ExtractPath(const VString& inPath, std::vector<VString>& outParts);
+    // Undefined when the path does not parse or leads nowhere.
+    VJSONValue GetPropertyWithPath(const VString& inPath, VDBLanguageContext* inContext = nullptr) const;
+    VJSONValue GetPropertyWithPath(const std::vector<VString>& inParts, VDBLanguageContext* inContext = nullptr) const;
+    // Stores the value at the path, creating the objects and arrays it needs;
+    // false when the path does not parse or runs into a value that is neither
+    // an object nor an array (903, 904), or when an index would grow an array
+    // by more than kMaxPathGrowth elements (100).
+    bool SetPropertyWithPath(const VString& inPath, const VJSONValue& inValue,
+                             VDBLanguageContext* inContext = nullptr);
+    bool SetPropertiesWithPaths(const std::vector<std::pair<VString, VJSONValue>>& inProperties);
+    static constexpr size_t kMaxPathGrowth = 1048576;
+
+    // ---- Cloning (see VJSONCloner) ----------------------------------------
+    VError Clone(VJSONValue& outResult, VJSONCloner& ioCloner) const;
+    // Replaces the target's own properties by clones of this object's.
+    VError CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget) const;
+
+    // ---- Property stamps ------------------------------------------------
+    uint32_t GetPropertyStamp(const VString& inName) const;
+    void TouchPropertyStamp(const VString& inName);
+    uint32_t GetPropertyStampWithPath(const VString& inPath) const;
+    void TouchPropertyStampWithPath(const VString& inPath);
+
     // ---- Sharing --------------------------------------------------------
     VRefPtr<VStorageLocker> GetStorageLocker() const;
     void SetStorageLocker(VStorageLocker* inLocker);
@@ -137,6 +169,8 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VStorageLocker;
+    friend struct JSONContainerShared;
+    friend class VJSONPropertyIteratorBase;
 
     // Own properties in insertion order (pointers into the map; the caller
     // holds the locks).

@@ -14,6 +14,7 @@
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
 #include "kernel/VReal.h"
+#include "platform/PlatNumbers.h"
 #include "runtime/VErrorBase.h"
 #include "values/VTime.h"
 
@@ -63,65 +64,12 @@ VJSONStamp::~VJSONStamp() = default;
 
 namespace {
 
-// The C locale, made once, for reading numbers whatever the process locale.
-locale_t CLocale()
-{
-    static locale_t sLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return sLocale;
-}
-
-// The longest prefix of the text that reads as a number in the C locale; 0
-// when there is none.
-double ReadReal(const UniChar* inUnits, int inLength)
-{
-    if (inLength <= 0 || inUnits == nullptr)
-        return 0.0;
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(inLength));
-    for (int i = 0; i < inLength; ++i) {
-        UniChar c = inUnits[i];
-        // A zero unit or a character beyond ASCII ends every number.
-        if (c == 0 || c > 0x7F) {
-            bytes.push_back('\x80');
-            break;
-        }
-        bytes.push_back(static_cast<char>(c));
-    }
-    locale_t c = CLocale();
-    if (c == static_cast<locale_t>(nullptr))
-        return std::strtod(bytes.c_str(), nullptr);
-    return ::strtod_l(bytes.c_str(), nullptr, c);
-}
-
-// Every hexadecimal digit of the text in order, four bits each; every other
-// unit skipped.
-unsigned long long ReadHex(const UniChar* inUnits, int inLength)
-{
-    unsigned long long result = 0;
-    for (int i = 0; i < inLength; ++i) {
-        UniChar c = inUnits[i];
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
-            continue;
-        result = (result << 4) | digit;
-    }
-    return result;
-}
-
 void UnpackDate(uint32_t inDate, int& outYear, int& outMonth, int& outDay)
 {
     outYear = static_cast<short>(static_cast<int32_t>(inDate) >> 16);
     outMonth = static_cast<int>((inDate >> 8) & 0xFF);
     outDay = static_cast<int>(inDate & 0xFF);
 }
-
-void AppendASCII(VString& ioText, const char* inText) { ioText.AppendCString(inText); }
 
 // The JSON text of a date through the time of its midnight: UTC, or the
 // local midnight under 0x80; the time writes itself with the flags (quotes
@@ -139,273 +87,6 @@ void AppendDateText(VString& ioText, uint32_t inDate, unsigned int inFlags)
     time.GetJSONString(text, inFlags);
     ioText.AppendString(text);
 }
-
-// The JSON form of a text: quotes under 0x1; escapes for '"', '\\', the
-// controls and U+007F unless 0x10 asks for a plain copy; '&' and the
-// apostrophe escaped too under 0x400.
-void AppendJSONString(VString& ioText, const UniChar* inUnits, int inLength, unsigned int inFlags)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    if ((inFlags & 0x1) != 0)
-        ioText.AppendUniChar('"');
-    if ((inFlags & 0x10) != 0) {
-        ioText.AppendUniChars(inUnits, inLength);
-    } else {
-        int start = 0;
-        for (int i = 0; i < inLength; ++i) {
-            UniChar c = inUnits[i];
-            const char* escape = nullptr;
-            char unicode[7];
-            switch (c) {
-                case '"': escape = "\\\""; break;
-                case '\\': escape = "\\\\"; break;
-                case 0x08: escape = "\\b"; break;
-                case 0x09: escape = "\\t"; break;
-                case 0x0A: escape = "\\n"; break;
-                case 0x0C: escape = "\\f"; break;
-                case 0x0D: escape = "\\r"; break;
-                default:
-                    if (c < 0x20 || c == 0x7F || ((inFlags & 0x400) != 0 && (c == '&' || c == '\''))) {
-                        unicode[0] = '\\';
-                        unicode[1] = 'u';
-                        unicode[2] = '0';
-                        unicode[3] = '0';
-                        unicode[4] = kHex[(c >> 4) & 0xF];
-                        unicode[5] = kHex[c & 0xF];
-                        unicode[6] = 0;
-                        escape = unicode;
-                    }
-                    break;
-            }
-            if (escape != nullptr) {
-                if (i > start)
-                    ioText.AppendUniChars(inUnits + start, i - start);
-                AppendASCII(ioText, escape);
-                start = i + 1;
-            }
-        }
-        if (inLength > start)
-            ioText.AppendUniChars(inUnits + start, inLength - start);
-    }
-    if ((inFlags & 0x1) != 0)
-        ioText.AppendUniChar('"');
-}
-
-// The small JSON text writer behind Stringify and the object descriptions.
-// Flags: 0x1 quotes, 0x8 pretty form, 0x10/0x400 string forms, 0x100 refuses
-// objects with a binary form (911), 0x200/0x1000 date forms, 0x2000 writes a
-// repeated object as "[circular]", 0x4000 preview, 0x8000 generic objects
-// only (914), 0x10000 refuses an object met twice (916).
-class JSONTextWriter {
-public:
-    explicit JSONTextWriter(unsigned int inFlags) : fFlags(inFlags) {}
-
-    // Appends the value's text to ioText.
-    VError WriteValue(const VJSONValue& inValue, VString& ioText)
-    {
-        switch (inValue.GetType()) {
-            case JSON_null:
-            case JSON_undefined:
-                ioText.AppendString(VJSONValue::sNullString);
-                return VE_OK;
-            case JSON_false:
-                ioText.AppendString(VJSONValue::sFalseString);
-                return VE_OK;
-            case JSON_true:
-                ioText.AppendString(VJSONValue::sTrueString);
-                return VE_OK;
-            case JSON_string: {
-                const VInlineString& record = inValue.GetInlineString();
-                AppendJSONString(ioText, record.fString, record.fLength, fFlags);
-                return VE_OK;
-            }
-            case JSON_number: {
-                VString number;
-                VReal::RealToJSONString(inValue.GetNumber(), number);
-                ioText.AppendString(number);
-                return VE_OK;
-            }
-            case JSON_object:
-                return _WriteObject(inValue.GetObject(), ioText);
-            case JSON_array:
-                return _WriteArray(inValue.GetArray(), ioText);
-            case JSON_date: {
-                short year, month, day;
-                inValue.GetDate(&year, &month, &day);
-                AppendDateText(ioText, static_cast<uint32_t>(year) * 65536u + static_cast<uint32_t>(month) * 256u +
-                                           static_cast<uint32_t>(day),
-                               fFlags);
-                return VE_OK;
-            }
-            default:
-                return VE_OK;
-        }
-    }
-
-private:
-    bool _Pretty() const { return (fFlags & 0x8) != 0; }
-    bool _Preview() const { return (fFlags & 0x4000) != 0; }
-
-    bool _OnStack(const void* inContainer) const
-    {
-        for (const void* p : fStack) {
-            if (p == inContainer)
-                return true;
-        }
-        return false;
-    }
-
-    // Under 0x8: a line feed and one TAB per level.
-    void _AppendLinePrefix(VString& ioText, int inLevel) const
-    {
-        if (!_Pretty())
-            return;
-        ioText.AppendUniChar('\n');
-        for (int i = 0; i < inLevel; ++i)
-            ioText.AppendUniChar('\t');
-    }
-
-    // Whether the preview stops after this member or element.
-    bool _PreviewStops(const VString& inMemberText)
-    {
-        if (!_Preview())
-            return false;
-        if (fPreviewCount > 512)
-            return true;
-        fPreviewCount += static_cast<uint32_t>(inMemberText.GetLength());
-        return false;
-    }
-
-    // Puts the member texts between the brackets.
-    void _Join(const std::vector<VString>& inTexts, UniChar inOpen, UniChar inClose, bool inStopped, VString& ioText)
-    {
-        VString text;
-        text.AppendUniChar(inOpen);
-        for (size_t i = 0; i < inTexts.size(); ++i) {
-            if (i > 0)
-                text.AppendUniChar(',');
-            text.AppendString(inTexts[i]);
-        }
-        if (!inStopped) {
-            _AppendLinePrefix(text, fLevel);
-            text.AppendUniChar(inClose);
-        } else if (!fEllipsis) {
-            AppendASCII(text, "...");
-            fEllipsis = true;
-        }
-        ioText.AppendString(text);
-    }
-
-    VError _Fail(int inNumber)
-    {
-        VError error = QeltError(inNumber);
-        _ThrowError(error);
-        return error;
-    }
-
-    VError _WriteObject(const VJSONObject* inObject, VString& ioText)
-    {
-        if (inObject == nullptr) {
-            ioText.AppendString(VJSONValue::sUndefinedString);
-            return VE_OK;
-        }
-        if (_OnStack(inObject)) {
-            if ((fFlags & 0x2000) != 0) {
-                AppendASCII(ioText, "\"[circular]\"");
-                return VE_OK;
-            }
-            return _Fail(900);
-        }
-        if ((fFlags & 0x10000) != 0) {
-            if (!fWritten.insert(inObject).second)
-                return _Fail(916);
-        }
-        if ((fFlags & 0x8000) != 0 && !inObject->IsGenericObject())
-            return _Fail(914);
-        IJSONObject* implementation = inObject->GetImplementation();
-        if (implementation != nullptr && (fFlags & 0x100) != 0 && implementation->IJSON_GetBinarySignature() != 0)
-            return _Fail(911);
-
-        std::vector<std::pair<VString, VJSONValue>> properties;
-        inObject->GetOwnPropertiesInOrder(properties);
-        if (properties.empty() && inObject->IsEmpty()) {
-            AppendASCII(ioText, "{}");
-            return VE_OK;
-        }
-
-        fStack.push_back(inObject);
-        ++fLevel;
-        VError error = VE_OK;
-        bool stopped = false;
-        std::vector<VString> members;
-        members.reserve(properties.size());
-        for (const auto& property : properties) {
-            VString member;
-            _AppendLinePrefix(member, fLevel);
-            AppendJSONString(member, property.first.GetCPointer(), property.first.GetLength(), fFlags);
-            member.AppendUniChar(':');
-            if (_Pretty())
-                member.AppendUniChar(' ');
-            error = WriteValue(property.second, member);
-            if (error != VE_OK)
-                break;
-            members.push_back(std::move(member));
-            if (_PreviewStops(members.back())) {
-                stopped = true;
-                break;
-            }
-        }
-        --fLevel;
-        fStack.pop_back();
-        if (error == VE_OK)
-            _Join(members, '{', '}', stopped, ioText);
-        return error;
-    }
-
-    VError _WriteArray(const VJSONArray* inArray, VString& ioText)
-    {
-        if (inArray == nullptr) {
-            ioText.AppendString(VJSONValue::sUndefinedString);
-            return VE_OK;
-        }
-        if (inArray->GetCount() == 0) {
-            AppendASCII(ioText, "[]");
-            return VE_OK;
-        }
-        if (_OnStack(inArray))
-            return _Fail(900);
-
-        fStack.push_back(inArray);
-        ++fLevel;
-        VError error = VE_OK;
-        bool stopped = false;
-        std::vector<VString> elements;
-        for (size_t i = 0; i < inArray->GetCount(); ++i) {
-            VString element;
-            _AppendLinePrefix(element, fLevel);
-            error = WriteValue(inArray->GetAt(i), element);
-            if (error != VE_OK)
-                break;
-            elements.push_back(std::move(element));
-            if (_PreviewStops(elements.back())) {
-                stopped = true;
-                break;
-            }
-        }
-        --fLevel;
-        fStack.pop_back();
-        if (error == VE_OK)
-            _Join(elements, '[', ']', stopped, ioText);
-        return error;
-    }
-
-    unsigned int fFlags;
-    int fLevel = 0;
-    std::vector<const void*> fStack;
-    std::set<const VJSONObject*> fWritten;
-    uint32_t fPreviewCount = 0;
-    bool fEllipsis = false;
-};
 
 }  // namespace
 
@@ -792,9 +473,10 @@ double VJSONValue::GetNumber() const
             const UniChar* units = record.fString;
             if (units == nullptr || record.fLength <= 0)
                 return 0.0;
+            VString text(record, true);
             if (record.fLength >= 2 && units[0] == '0' && (units[1] == 'x' || units[1] == 'X'))
-                return static_cast<double>(ReadHex(units, record.fLength));
-            return ReadReal(units, record.fLength);
+                return static_cast<double>(text.GetHexLong());
+            return text.GetReal();
         }
         default:
             return 0.0;
@@ -1025,19 +707,6 @@ void VJSONValue::SetProperty(const VString& inName, const VJSONValue& inValue) c
 {
     if (fType == JSON_object && fObject != nullptr)
         fObject->SetProperty(inName, inValue, nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// JSON text
-
-VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const
-{
-    JSONTextWriter writer(inFlags);
-    VString text;
-    VError error = writer.WriteValue(*this, text);
-    if (error == VE_OK)
-        outText.FromString(text);
-    return error;
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@ class VJSONArray;
 class VCompareOptions;
 class VValueSingle;
 class VTime;
+class IFile;
 
 // The types of JSON values.
 enum JSONType : int32_t {
@@ -141,9 +142,26 @@ public:
     void SetProperty(const VString& inName, const VJSONValue& inValue) const;
 
     // ---- JSON text --------------------------------------------------------
+    // Reads the value from JSON text: options 0; with inDetectDates, quoted
+    // "!!...!!" and "YYYY-MM-DD" strings are dates (0xC0), with both flags
+    // only "!!YYYY-MM-DD!!" strings (0x240).
+    VError ParseFromString(const VString& inText, bool inDetectDates = false, bool inStrictDates = false);
+    // The same from a file's UTF-8 text (options 0, or 0xC0 with dates).
+    VError LoadFromFile(IFile* inFile, bool inDetectDates = false);
+    // Writes the value's text into the file, replacing it safely.
+    VError SaveToFile(IFile* inFile, unsigned int inFlags) const;
     // Writes the value as JSON text (0x1 quotes strings, names and dates;
     // 0x8 pretty form; 0x2000 writes a repeated object as "[circular]").
     VError Stringify(VString& outText, unsigned int inFlags) const;
+
+    // ---- Typed reads by path (root an object, null context) ----------------
+    // True only when the path leads to the value true.
+    static bool GetBoolByPath(const VJSONValue& inRoot, const VString& inPath);
+    // A number truncated toward zero; out of the 32-bit range (and NaN)
+    // -2147483648; 0 when the path leads to no number.
+    static int32_t GetLongByPath(const VJSONValue& inRoot, const VString& inPath);
+    // True, with the text, when the path leads to a string.
+    static bool GetStringByPath(const VJSONValue& inRoot, const VString& inPath, VString& outText);
 
     // ---- Stamps -----------------------------------------------------------
     // Raises the stamp's counter and spreads the stamp over the tree under

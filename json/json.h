@@ -8,3 +8,8 @@
 #include "json/VStorageLocker.h"
 #include "json/VJSONUser.h"
 #include "json/VJSONGraph.h"
+#include "json/VJSONCloner.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONPropertyIterator.h"
+#include "json/VJSONWriter.h"
+#include "json/VJSONTools.h"

@@ -27,13 +27,6 @@ class VArrayLong;
 class IMemoryWalker;
 struct DebugBlockHeader;
 
-// How the manager chooses its mode.
-enum EAllocatorKind : int {
-    eAllocatorFromBundle = 0,  // the main bundle's Info.plist "MemoryAllocator" decides
-    eAllocatorMalloc = 1,
-    eAllocatorPooled = 2
-};
-
 // Allocation tags of the toolbox (kept with pooled blocks).
 constexpr int kMemTag_String = static_cast<int>(FourCC("str "));
 constexpr int kMemTag_StringRetained = static_cast<int>(FourCC("strX"));
@@ -66,6 +59,13 @@ using VPurgeHandlerProc = size_t (*)(int inPool, size_t inSize, bool inFirstCall
 
 class VCppMemMgr {
 public:
+    // How the manager chooses its mode.
+    enum EAllocatorKind : int {
+        eAllocatorFromBundle = 0,  // the main bundle's Info.plist "MemoryAllocator" decides
+        eAllocatorMalloc = 1,
+        eAllocatorPooled = 2
+    };
+
     // The manager's own memory comes from virtual memory, never from malloc.
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* p) noexcept;
@@ -204,5 +204,11 @@ private:
     VCriticalSection fMemHogLock;
     std::vector<VMemoryHog*> fMemHogs;
 };
+
+// The kinds under their namespace-level names too.
+using EAllocatorKind = VCppMemMgr::EAllocatorKind;
+constexpr EAllocatorKind eAllocatorFromBundle = VCppMemMgr::eAllocatorFromBundle;
+constexpr EAllocatorKind eAllocatorMalloc = VCppMemMgr::eAllocatorMalloc;
+constexpr EAllocatorKind eAllocatorPooled = VCppMemMgr::eAllocatorPooled;
 
 }  // namespace qelt

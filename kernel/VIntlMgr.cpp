@@ -15,6 +15,7 @@
 #include "runtime/VTask.h"
 #include "values/VDuration.h"
 #include "values/VTime.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
@@ -30,43 +31,14 @@ std::once_flag sSystemDialectOnce;
 unsigned int sSystemDialect = VIntlMgr::kUnresolvedDialect;
 
 // UTF-8 bytes of a text, at most inMax bytes (a character that does not fit
-// whole is left out).
+// whole is left out; a lone surrogate becomes U+FFFD).
 std::string ToUTF8(const VString& inText, size_t inMax)
 {
-    std::string out;
-    const UniChar* p = inText.GetCPointer();
-    const int n = inText.GetLength();
-    for (int i = 0; i < n; ++i) {
-        unsigned int c = p[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00);
-            ++i;
-        }
-        char buf[4];
-        size_t len;
-        if (c < 0x80) {
-            buf[0] = static_cast<char>(c);
-            len = 1;
-        } else if (c < 0x800) {
-            buf[0] = static_cast<char>(0xC0 | (c >> 6));
-            buf[1] = static_cast<char>(0x80 | (c & 0x3F));
-            len = 2;
-        } else if (c < 0x10000) {
-            buf[0] = static_cast<char>(0xE0 | (c >> 12));
-            buf[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            buf[2] = static_cast<char>(0x80 | (c & 0x3F));
-            len = 3;
-        } else {
-            buf[0] = static_cast<char>(0xF0 | (c >> 18));
-            buf[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            buf[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            buf[3] = static_cast<char>(0x80 | (c & 0x3F));
-            len = 4;
-        }
-        if (out.size() + len > inMax)
-            break;
-        out.append(buf, len);
-    }
+    std::string out(inMax, '\0');
+    const size_t count = inText.GetLength() > 0 ? static_cast<size_t>(inText.GetLength()) : 0;
+    const plat::UTF8Result result =
+        plat::EncodeUTF8(inText.GetCPointer(), count, out.data(), inMax, plat::UTF8Mode::kReplace, true);
+    out.resize(result.produced);
     return out;
 }
 

@@ -22,6 +22,9 @@ class VCollator;
 class VCompareOptions;
 class VTime;
 class VDuration;
+class VFile;
+class VFilePath;
+class VFolder;
 
 // Unicode normalisation forms; this system leaves texts as they are.
 enum NormalizationMode : int {
@@ -226,6 +229,15 @@ public:
     // is empty or nothing is found.
     static bool GetLocalizationFolderPathsWithDialect(unsigned int inDialect, const VString& inFolderPath,
                                                       std::vector<VString>& ioFolderPaths);
+    // The same with folder objects, inside the folder of the path (defined
+    // with the folder objects, in files/VIntlMgr_folders.cpp).
+    static bool GetLocalizationFoldersWithDialect(unsigned int inDialect, const VFilePath& inPath,
+                                                  std::vector<VRefPtr<VFolder>>& ioFolders);
+    // The file of that name in the dialect's localisation folders, the most
+    // general folder first (exact name, else without regard to case);
+    // outFound tells whether any localisation folder exists.
+    static VFile* RetainLocalizationFile(const VFilePath& inPath, const VString& inFileName, unsigned int inDialect,
+                                         bool* outFound);
 
     // ---- Character classes, words and direction --------------------------
     bool IsAlpha(UniChar inChar) const;

@@ -13,26 +13,12 @@
 #include "kernel/VCompareOptions.h"
 #include "kernel/VString.h"
 #include "values/VDuration.h"
+#include "platform/PlatNumbers.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
 namespace {
-
-// The C locale, made once: numbers are written and read with it whatever the
-// process locale is.
-locale_t CLocale()
-{
-    static const locale_t sLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return sLocale;
-}
-
-double ParseCNumber(const char* inText, char** outEnd)
-{
-    locale_t c = CLocale();
-    if (c != static_cast<locale_t>(nullptr))
-        return strtod_l(inText, outEnd, c);
-    return std::strtod(inText, outEnd);
-}
 
 CompareResult CompareWithTolerance(double inA, double inB, double inEpsilon)
 {
@@ -53,61 +39,22 @@ CompareResult CompareExact(double inA, double inB)
 void PrintReal(double inValue, VString& outString)
 {
     char buffer[255];
-    locale_t c = CLocale();
-    locale_t previous = static_cast<locale_t>(nullptr);
-    if (c != static_cast<locale_t>(nullptr))
-        previous = uselocale(c);
-    std::snprintf(buffer, sizeof(buffer), "%.14G", inValue);
-    if (previous != static_cast<locale_t>(nullptr))
-        uselocale(previous);
-    // Should the C library still use another decimal point, make it '.'.
-    const char* point = localeconv()->decimal_point;
-    if (c == static_cast<locale_t>(nullptr) && point != nullptr && point[0] != '\0' && point[0] != '.') {
-        char* found = std::strchr(buffer, point[0]);
-        if (found != nullptr)
-            *found = '.';
-    }
+    plat::WriteCDouble(inValue, 14, 'G', buffer, sizeof(buffer));
     outString.FromCString(buffer);
 }
 
 // Encodes the text as UTF-8 into buffer (at most capacity bytes, no
 // terminator); lone surrogates become U+FFFD. Returns the bytes the whole
-// text needs, which may exceed capacity (then the buffer holds a prefix).
+// text needs, which may exceed capacity (then the buffer holds nothing to
+// rely on).
 unsigned long ToUTF8(const VString& inText, char* outBuffer, unsigned long inCapacity)
 {
-    const UniChar* p = inText.GetCPointer();
-    int length = inText.GetLength();
-    unsigned long bytes = 0;
-    auto put = [&](unsigned int b) {
-        if (bytes < inCapacity)
-            outBuffer[bytes] = static_cast<char>(b);
-        ++bytes;
-    };
-    for (int i = 0; i < length; ++i) {
-        unsigned int c = p[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            put(c);
-        } else if (c < 0x800) {
-            put(0xC0 | (c >> 6));
-            put(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            put(0xE0 | (c >> 12));
-            put(0x80 | ((c >> 6) & 0x3F));
-            put(0x80 | (c & 0x3F));
-        } else {
-            put(0xF0 | (c >> 18));
-            put(0x80 | ((c >> 12) & 0x3F));
-            put(0x80 | ((c >> 6) & 0x3F));
-            put(0x80 | (c & 0x3F));
-        }
-    }
-    return bytes;
+    const size_t count = inText.GetLength() > 0 ? static_cast<size_t>(inText.GetLength()) : 0;
+    const plat::UTF8Result needed =
+        plat::EncodeUTF8(inText.GetCPointer(), count, nullptr, 0, plat::UTF8Mode::kReplace, true);
+    if (needed.produced <= inCapacity)
+        plat::EncodeUTF8(inText.GetCPointer(), count, outBuffer, inCapacity, plat::UTF8Mode::kReplace, true);
+    return static_cast<unsigned long>(needed.produced);
 }
 
 }  // namespace
@@ -359,10 +306,22 @@ void VReal::RealToXMLString(double inValue, VString& outString)
 
 void VReal::RealToJSONString(double inValue, VString& outString)
 {
-    if (std::isnan(inValue) || std::isinf(inValue))
+    if (std::isnan(inValue) || std::isinf(inValue)) {
         outString.FromCString("null");
-    else
+        return;
+    }
+    if (std::trunc(inValue) == inValue && std::fabs(inValue) <= 9007199254740991.0) {
         RealToXMLString(inValue, outString);
+        return;
+    }
+    // Fourteen significant digits when they read back to the same number,
+    // else seventeen, which always do: a number saved and loaded again keeps
+    // its value.
+    char buffer[64];
+    plat::WriteCDouble(inValue, 14, 'G', buffer, sizeof(buffer));
+    if (plat::ReadCDouble(buffer, nullptr) != inValue)
+        plat::WriteCDouble(inValue, 17, 'G', buffer, sizeof(buffer));
+    outString.FromCString(buffer);
 }
 
 void VReal::GetXMLString(VString& outValue, unsigned int) const
@@ -394,8 +353,8 @@ bool VReal::FromXMLString(const VString& inValue)
         if (buffer[i] == ',')
             buffer[i] = '.';
     }
-    char* end = nullptr;
-    double number = ParseCNumber(buffer, &end);
+    const char* end = nullptr;
+    double number = plat::ReadCDouble(buffer, &end);
     if (end == nullptr || *end != '\0')
         return false;
     fValue = number;
@@ -512,7 +471,7 @@ double MAPM_FloatToReal(const void* inRecord)
     char exponentText[32];
     std::snprintf(exponentText, sizeof(exponentText), shown < 0 ? "E%lld" : "E+%lld", shown);
     text += exponentText;
-    return ParseCNumber(text.c_str(), nullptr);
+    return plat::ReadCDouble(text.c_str(), nullptr);
 }
 
 }  // namespace qelt

@@ -189,6 +189,9 @@ public:
     // bundle "Name.app" in the application folders. True with the full POSIX
     // path (a bundle's ends with '/'); false with the path emptied.
     static bool SearchExecutablePath(const VString& inName, VString& outPosixPath);
+    // The same as a file path (a bundle's is a folder path); false with the
+    // path cleared.
+    static bool SearchExecutablePath(const VString& inName, class VFilePath& outPath);
 };
 
 using ENotificationResponse = VSystem::ENotificationResponse;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/PlatUTF8.h"
+
 namespace qelt::plat {
 
 namespace {
@@ -22,7 +24,7 @@ constexpr int kMaxPlistDepth = 64;
 // array) and skips the prolog, comments and the document type.
 class PlistReader {
 public:
-    explicit PlistReader(const std::string& text) : fText(text) {}
+    explicit PlistReader(const std::string& text, PlistArrays* arrays = nullptr) : fText(text), fArrays(arrays) {}
 
     bool Read(PlistValues& outValues)
     {
@@ -146,25 +148,6 @@ private:
         return true;
     }
 
-    static void AppendUtf8(std::string& out, unsigned long cp)
-    {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     // Reads character data up to the next end tag, resolving entities and
     // CDATA sections. Elements inside text are refused.
     bool ReadText(std::string& out)
@@ -214,7 +197,8 @@ private:
                     unsigned long cp = std::strtoul(digits, &endp, hex ? 16 : 10);
                     if (*endp != 0 || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
                         return false;
-                    AppendUtf8(out, cp);
+                    char bytes[4];
+                    out.append(bytes, EncodeCodePoint(static_cast<uint32_t>(cp), bytes));
                 } else {
                     return false;
                 }
@@ -240,7 +224,9 @@ private:
         return ReadText(ignored) && ReadEndTag(name);
     }
 
-    bool ReadArray(int depth)
+    // Reads an array whose start tag has been read; keeps its strings in
+    // outStrings when that is not null.
+    bool ReadArray(int depth, std::vector<std::string>* outStrings = nullptr)
     {
         if (depth > kMaxPlistDepth)
             return false;
@@ -251,8 +237,16 @@ private:
                 return ReadEndTag("array");
             std::string name;
             bool empty = false;
-            if (!ReadStartTag(name, empty) || !SkipValue(name, empty, depth))
+            if (!ReadStartTag(name, empty))
                 return false;
+            if (outStrings != nullptr && name == "string") {
+                std::string text;
+                if (!empty && (!ReadText(text) || !ReadEndTag(name)))
+                    return false;
+                outStrings->push_back(text);
+            } else if (!SkipValue(name, empty, depth)) {
+                return false;
+            }
         }
     }
 
@@ -295,6 +289,11 @@ private:
                     }
                     (*values)[key] = text;
                 }
+            } else if (name == "array" && !empty && values != nullptr && fArrays != nullptr) {
+                std::vector<std::string> strings;
+                if (!ReadArray(depth + 1, &strings))
+                    return false;
+                (*fArrays)[key] = strings;
             } else if (name == "dict" || name == "array" || name == "data") {
                 if (!SkipValue(name, empty, depth))
                     return false;
@@ -305,6 +304,7 @@ private:
     }
 
     const std::string& fText;
+    PlistArrays* fArrays;
     size_t fPos = 0;
 };
 
@@ -349,18 +349,22 @@ std::string BundlePathOfExecutable(const std::string& executablePath)
     return contents.substr(0, slash3);
 }
 
-bool ParsePlistText(const std::string& text, PlistValues& outValues)
+bool ParsePlistText(const std::string& text, PlistValues& outValues, PlistArrays* outArrays)
 {
     outValues.clear();
-    PlistReader reader(text);
+    if (outArrays != nullptr)
+        outArrays->clear();
+    PlistReader reader(text, outArrays);
     if (!reader.Read(outValues)) {
         outValues.clear();
+        if (outArrays != nullptr)
+            outArrays->clear();
         return false;
     }
     return true;
 }
 
-bool ReadPlistFile(const std::string& path, PlistValues& outValues)
+bool ReadPlistFile(const std::string& path, PlistValues& outValues, PlistArrays* outArrays)
 {
     outValues.clear();
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -380,7 +384,7 @@ bool ReadPlistFile(const std::string& path, PlistValues& outValues)
     if (std::ferror(file))
         ok = false;
     std::fclose(file);
-    return ok && ParsePlistText(text, outValues);
+    return ok && ParsePlistText(text, outValues, outArrays);
 }
 
 bool GetPlistFileValue(const std::string& path, const std::string& key, std::string& outValue)
@@ -434,6 +438,21 @@ bool GetBundleInfoValue(const std::string& bundlePath, const std::string& key, s
 bool GetMainBundleInfoValue(const std::string& key, std::string& outValue)
 {
     return GetBundleInfoValue(GetMainBundlePath(), key, outValue);
+}
+
+bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings)
+{
+    outStrings.clear();
+    std::string path = GetMainBundleInfoPlistPath();
+    PlistValues values;
+    PlistArrays arrays;
+    if (path.empty() || !ReadPlistFile(path, values, &arrays))
+        return false;
+    auto found = arrays.find(key);
+    if (found == arrays.end())
+        return false;
+    outStrings = found->second;
+    return true;
 }
 
 }  // namespace qelt::plat

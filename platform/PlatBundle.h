@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace qelt::plat {
 
@@ -18,13 +19,17 @@ namespace qelt::plat {
 // strings as they stand, integers and reals as written, booleans as "true"
 // or "false". Arrays and nested dictionaries are skipped.
 using PlistValues = std::map<std::string, std::string>;
+// The arrays of the root dictionary, by key: their string elements in order
+// (other elements are skipped).
+using PlistArrays = std::map<std::string, std::vector<std::string>>;
 
 // Reads the XML property list text into values. False (values empty) when
 // the text is not a property list with a root dictionary.
-bool ParsePlistText(const std::string& text, PlistValues& outValues);
+// With outArrays, the root dictionary's arrays of strings are kept there.
+bool ParsePlistText(const std::string& text, PlistValues& outValues, PlistArrays* outArrays = nullptr);
 
 // Reads the XML property list file at path. False when it cannot be read or parsed.
-bool ReadPlistFile(const std::string& path, PlistValues& outValues);
+bool ReadPlistFile(const std::string& path, PlistValues& outValues, PlistArrays* outArrays = nullptr);
 
 // Reads one value of the property list file at path. False when absent.
 bool GetPlistFileValue(const std::string& path, const std::string& key, std::string& outValue);
@@ -57,5 +62,9 @@ bool GetBundleInfoValue(const std::string& bundlePath, const std::string& key, s
 // The main bundle's Info.plist value for key; false when the program runs
 // outside a bundle or the key is absent.
 bool GetMainBundleInfoValue(const std::string& key, std::string& outValue);
+
+// The strings of the main bundle's Info.plist array for key; false when the
+// program runs outside a bundle or the key holds no array.
+bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings);
 
 }  // namespace qelt::plat

@@ -1,70 +1,13 @@
 #include "platform/PlatString.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "platform/PlatUTF8.h"
+
 namespace qelt::plat {
-
-namespace {
-
-constexpr unsigned short kReplacement = 0xFFFD;
-
-// Decodes one UTF-8 character at bytes[i]; stores up to two units in
-// out and returns how many; advances i.
-int DecodeOne(const unsigned char* bytes, size_t size, size_t& i, unsigned short out[2])
-{
-    unsigned char b = bytes[i];
-    if (b < 0x80) {
-        ++i;
-        out[0] = b;
-        return 1;
-    }
-    int extra;
-    unsigned int cp;
-    unsigned int min;
-    if ((b & 0xE0) == 0xC0) {
-        extra = 1;
-        cp = b & 0x1F;
-        min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-        extra = 2;
-        cp = b & 0x0F;
-        min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-        extra = 3;
-        cp = b & 0x07;
-        min = 0x10000;
-    } else {
-        ++i;
-        out[0] = kReplacement;
-        return 1;
-    }
-    size_t j = i + 1;
-    for (int k = 0; k < extra; ++k, ++j) {
-        if (j >= size || (bytes[j] & 0xC0) != 0x80) {
-            i = j;
-            out[0] = kReplacement;
-            return 1;
-        }
-        cp = (cp << 6) | (bytes[j] & 0x3F);
-    }
-    i = j;
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        out[0] = kReplacement;
-        return 1;
-    }
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out[0] = static_cast<unsigned short>(0xD800 + (cp >> 10));
-        out[1] = static_cast<unsigned short>(0xDC00 + (cp & 0x3FF));
-        return 2;
-    }
-    out[0] = static_cast<unsigned short>(cp);
-    return 1;
-}
-
-}  // namespace
 
 PlatString* PlatString::Create(const unsigned short* inUnits, long inLength)
 {
@@ -85,7 +28,11 @@ PlatString* PlatString::CreateFromUTF8(const char* inBytes, size_t inSize)
 {
     if (inBytes == nullptr)
         inSize = 0;
-    void* memory = std::malloc(sizeof(PlatString) + inSize);
+    if (inSize > (SIZE_MAX - sizeof(PlatString) - 2) / 3)
+        return nullptr;
+    // The bytes, then their units (never more units than bytes).
+    const size_t unitsAt = (sizeof(PlatString) + inSize + 1) & ~static_cast<size_t>(1);
+    void* memory = std::malloc(unitsAt + inSize * sizeof(unsigned short));
     if (memory == nullptr)
         return nullptr;
     PlatString* text = new (memory) PlatString();
@@ -93,12 +40,9 @@ PlatString* PlatString::CreateFromUTF8(const char* inBytes, size_t inSize)
     text->fByteSize = inSize;
     if (inSize > 0)
         std::memcpy(reinterpret_cast<char*>(text) + sizeof(PlatString), inBytes, inSize);
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(reinterpret_cast<char*>(text) + sizeof(PlatString));
-    long length = 0;
-    unsigned short units[2];
-    for (size_t i = 0; i < inSize;)
-        length += DecodeOne(bytes, inSize, i, units);
-    text->fLength = length;
+    unsigned short* units = reinterpret_cast<unsigned short*>(reinterpret_cast<char*>(text) + unitsAt);
+    const UTF8Result decoded = DecodeUTF8(inBytes, inSize, units, inSize, UTF8Mode::kReplace, true);
+    text->fLength = static_cast<long>(decoded.produced);
     return text;
 }
 
@@ -135,17 +79,9 @@ void PlatString::GetUnits(long inStart, long inCount, unsigned short* outUnits) 
                     static_cast<size_t>(inCount) * sizeof(unsigned short));
         return;
     }
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(reinterpret_cast<const char*>(this) + sizeof(PlatString));
-    long index = 0;
-    long written = 0;
-    unsigned short units[2];
-    for (size_t i = 0; i < fByteSize && written < inCount;) {
-        int n = DecodeOne(bytes, fByteSize, i, units);
-        for (int k = 0; k < n; ++k, ++index) {
-            if (index >= inStart && written < inCount)
-                outUnits[written++] = units[k];
-        }
-    }
+    const size_t unitsAt = (sizeof(PlatString) + fByteSize + 1) & ~static_cast<size_t>(1);
+    std::memcpy(outUnits, reinterpret_cast<const unsigned short*>(reinterpret_cast<const char*>(this) + unitsAt) + inStart,
+                static_cast<size_t>(inCount) * sizeof(unsigned short));
 }
 
 }  // namespace qelt::plat

@@ -1,7 +1,7 @@
 // The platform layer's text: an immutable, reference-counted sequence of
 // UTF-16 units. Texts made from UTF-16 hand out their units directly; texts
-// made from UTF-8 (names that come from the C library) keep their bytes and
-// hand out units only by copying a range.
+// made from UTF-8 (names that come from the C library) keep their bytes,
+// decode them once, and hand out units only by copying a range.
 #pragma once
 
 #include <atomic>
@@ -40,7 +40,8 @@ private:
     bool fIsUTF8 = false;
     long fLength = 0;     // in UTF-16 units
     size_t fByteSize = 0; // UTF-8 texts: number of bytes
-    // The storage follows the object: units, or bytes.
+    // The storage follows the object: units, or the bytes and then their
+    // units (from an even offset).
 };
 
 }  // namespace qelt::plat

@@ -1,19 +1,97 @@
 #include "process/VProcess.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+#include "files/VFile.h"
+#include "files/VFileSystemNamespace.h"
+#include "files/VFolder.h"
+#include "files/mac/XMacFile.h"
+#include "platform/PlatFolders.h"
+#include "files/VFileKindManager.h"
+#include "files/VResourceFile.h"
 #include "kernel/VIntlMgr.h"
+#include "platform/PlatBundle.h"
+#include "process/VBootLogListener.h"
+#include "runtime/VDebugMgr.h"
+#include "runtime/VTask.h"
+#include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
 
 namespace qelt {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess() = default;
+VProcess::VProcess()
+    : fLastTokenRelease(VSystem::GetCurrentTime()), fFileSystemNamespace(new VFileSystemNamespace(nullptr))
+{
+    std::string value;
+    if (plat::GetMainBundleInfoValue("CFBundleName", value))
+        fProductName.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    if (plat::GetMainBundleInfoValue("CFBundleShortVersionString", value))
+        fProductVersion.FromBlock(value.data(), value.size(), VTC_UTF_8);
+    fProductFolderName = fProductName;
+}
 
 VProcess::~VProcess()
 {
+    // The logger goes first, while its task can still be waited for.
+    _ReleaseLogger();
     if (fInitDone)
         _DeInit();
+    ReleaseRefCountable(fFileSystemNamespace);
+    fFileSystemNamespace = nullptr;
+}
+
+VString VProcess::GetLogSourceIdentifier() const
+{
+    return fProductName;
+}
+
+ILocalizer* VProcess::GetLocalizer() const
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    return fLocalizer;
+}
+
+void VProcess::SetLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(VErrorBase::LocalizersMutex());
+    fLocalizer = inLocalizer;
+}
+
+bool VProcess::_CreateLogger()
+{
+    if (fLogger != nullptr)
+        return true;
+    VLogger* logger = new VLogger;
+    fLogger = logger;
+    fBootLogListener = new VBootLogListener;
+    logger->AddLogListener(fBootLogListener);
+    logger->Start();
+    return true;
+}
+
+void VProcess::_ReleaseLogger()
+{
+    // No toolbox thread outlives the task manager: the logger's task is
+    // stopped and, when this is the last reference, waited for until dead.
+    if (fLogger != nullptr) {
+        ILogger* logger = fLogger;
+        fLogger = nullptr;
+        logger->Stop();
+        logger->Release();
+    }
+    ReleaseRefCountable(fBootLogListener);
+    fBootLogListener = nullptr;
 }
 
 bool VProcess::Init(unsigned int inFlags)
@@ -28,12 +106,12 @@ bool VProcess::Init(unsigned int inFlags)
 
 bool VProcess::_Init(unsigned int inFlags)
 {
-    (void)inFlags;
-
     // The process object is reachable from the very first step on.
     sInstance = this;
 
-    // Still to come here: the system version check.
+    // The system version check (always satisfied here).
+    if (!DoCheckSystemVersion(VSystem::MAC_OSX_10_12))
+        return false;
 
     // The international text library, then the process's default manager
     // for the user's dialect.
@@ -43,33 +121,345 @@ bool VProcess::_Init(unsigned int inFlags)
     if (fDefaultIntlMgr == nullptr)
         return false;
 
-    // Still to come, in this order: the file layer, the file kinds and
-    // resource files, the install folder check.
+    // The file layer, the file kinds and resource files, then the install
+    // folder check.
+    if (!VFile::Init() || !VFileKindManager::Init() || !VResourceFile::Init())
+        return false;
+    if (!_CheckCaseInsensitiveInstallFolder())
+        return false;
 
     if (!VTaskMgr::Init(this))
         return false;
     if (!VErrorBase::Init())
         return false;
+    if (!VDebugMgr::Get()->Init())
+        return false;
 
-    // Still to come, in this order: the debug manager, the progress manager,
-    // the built-in file systems, the root class store, and with flag 0x10
-    // the logger with its boot listener.
+    // LATER: the progress manager comes here, before the file systems.
+    if (!_Init_FileSystems())
+        return false;
+    // Still to come here: the root class store.
+
+    // With flag 0x10, the logger with its boot listener, last.
+    if ((inFlags & 0x10) != 0 && !_CreateLogger())
+        return false;
+    if (fCaseSensitiveInstallFolder && fLogger != nullptr)
+        fLogger->LogMessage(EML_Warning, VString("The application is installed on a case-sensitive file system"),
+                            GetLogSourceIdentifier());
     return true;
 }
 
 void VProcess::_DeInit()
 {
     sInstance = nullptr;
-    // The debug manager stops here once it exists.
+    VDebugMgr::Get()->DeInit();
     VErrorBase::DeInit();
+    _ReleaseLogger();
     VTaskMgr::DeInit();
-    // Still to come, in this order: resource files, file kinds, the file
-    // layer, the progress manager.
+    VResourceFile::DeInit();
+    VFileKindManager::DeInit();
+    VFile::DeInit();
+    // Still to come, in this order: the progress manager.
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
-    // The logger stops here once it exists; the international text library
-    // is the very last to go.
+    // The international text library is the very last to go.
     VIntlMgr::ICU_Cleanup();
+}
+
+bool VProcess::DoCheckSystemVersion(VSystem::SystemVersion inVersion)
+{
+    bool ok = VSystem::IsSystemVersionOrAbove(inVersion);
+    if (!ok) {
+        VString message(inVersion == VSystem::MAC_OSX_10_12 ? "This application needs at least OS X 10.12"
+                                                             : "This application needs at least OS X 10.7");
+        VSystem::DisplayNotification(VString("Initialization failed"), message, 0, nullptr);
+    }
+    return ok;
+}
+
+bool VProcess::_CheckCaseInsensitiveInstallFolder()
+{
+    // The resources folder, and the same path with the case of its last
+    // name's first letter flipped: on a case-insensitive volume both exist.
+    std::string folder = plat::GetMainBundleResourcesFolder();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
+        return true;
+    std::string flipped = folder;
+    char& first = flipped[slash + 1];
+    if (first >= 'a' && first <= 'z')
+        first = static_cast<char>(first - 'a' + 'A');
+    else if (first >= 'A' && first <= 'Z')
+        first = static_cast<char>(first - 'A' + 'a');
+    struct stat info;
+    bool exists = ::stat(folder.c_str(), &info) == 0;
+    bool flippedExists = ::stat(flipped.c_str(), &info) == 0;
+    // Linux volumes are case-sensitive: the start-up goes on, and warns in
+    // the boot log once the logger is started.
+    fCaseSensitiveInstallFolder = exists != flippedExists;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+bool VProcess::IsRunning()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return false;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    return main != nullptr && !main->IsDying();
+}
+
+void VProcess::Run()
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TaskState_Running)
+        return;
+    if (!fInitDone)
+        Init(0x50);
+    if (!fInitResult) {
+        VString reason("VApplication::DoInit failed");
+        _ThrowError(QeltError(4), &reason);
+        return;
+    }
+    VTask::FlushErrors();
+    // LATER: messaging for the main task starts here and stops after the
+    // kill, once tasks have message queues.
+    DoRun();
+    DoQuit();
+    main->Kill();
+}
+
+void VProcess::QuitAsynchronously(const VString*)
+{
+    if (!VTaskMgr::sInstanceInited.load())
+        return;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    if (main == nullptr)
+        return;
+    main->Kill();
+    // LATER: wakes the main task's message queue (SetMessageQueueEvent) once
+    // tasks have one; until then a sleeping main task is woken.
+    main->WakeUp();
+}
+
+VResourceFile* VProcess::RetainResourceFile() { return nullptr; }
+
+// ---------------------------------------------------------------------------
+// Product version
+
+namespace {
+
+// Position of "build " in the version (collation search, diacritics ignored).
+int FindBuild(const VString& inVersion) { return inVersion.Find(VString("build "), 1, false); }
+
+}  // namespace
+
+void VProcess::GetBuildNumber(VString& outBuildNumber) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found <= 0) {
+        outBuildNumber.Clear();
+        return;
+    }
+    fProductVersion.GetSubString(found + 6, fProductVersion.GetLength() - (found + 5), outBuildNumber);
+    outBuildNumber.RemoveWhiteSpaces();
+}
+
+void VProcess::GetShortProductVersion(VString& outVersion) const
+{
+    int found = FindBuild(fProductVersion);
+    if (found > 0)
+        outVersion = fProductVersion.Before(found);
+    else
+        outVersion = fProductVersion;
+    outVersion.RemoveWhiteSpaces();
+}
+
+void VProcess::GetMainProductVersion(VString& outVersion) const
+{
+    GetShortProductVersion(outVersion);
+    int dot = outVersion.FindUniChar('.');
+    if (dot > 0)
+        outVersion.Truncate(dot - 1);
+}
+
+int32_t VProcess::GetChangeListNumber() const
+{
+    VString build;
+    GetBuildNumber(build);
+    int dot = build.FindUniChar('.', build.GetLength(), true);
+    if (dot <= 0)
+        return 0;
+    return build.After(dot).GetLong();
+}
+
+// ---------------------------------------------------------------------------
+// The executable
+
+namespace {
+
+VFilePath PosixPath(const std::string& inPath)
+{
+    VString text;
+    text.FromBlock(inPath.data(), inPath.size(), VTC_UTF_8);
+    return VFilePath(text, FPS_POSIX);
+}
+
+}  // namespace
+
+VFilePath VProcess::GetExecutableFilePath() const { return PosixPath(plat::GetExecutablePath()); }
+
+VFile* VProcess::RetainExecutableFile() const { return new VFile(GetExecutableFilePath()); }
+
+VFilePath VProcess::GetExecutableFolderPath() const { return PosixPath(plat::GetExecutableFolder() + "/"); }
+
+// ---------------------------------------------------------------------------
+// Activity tokens
+
+bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
+{
+    StLocker locker(fTokenLock);
+    if (!fActivityTokens.empty())
+        return true;
+    return VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+void VProcess::RegisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.insert(inToken);
+}
+
+void VProcess::UnregisterActivityToken(VActivityToken* inToken)
+{
+    StLocker locker(fTokenLock);
+    fActivityTokens.erase(inToken);
+    if (fActivityTokens.empty())
+        fLastTokenRelease = VSystem::GetCurrentTime();
+}
+
+VActivityToken::VActivityToken(const VString& inName) : fName(inName)
+{
+    VProcess::sInstance->RegisterActivityToken(this);
+}
+
+VActivityToken::~VActivityToken()
+{
+    VProcess::sInstance->UnregisterActivityToken(this);
+}
+
+// ---------------------------------------------------------------------------
+// Processes
+
+int VProcess::GetSystemID() { return static_cast<int>(::getpid()); }
+
+bool VProcess::IsProcessRunning(int inPid)
+{
+    // kill() with 0 or a negative id tests process groups, not one process.
+    if (inPid <= 0)
+        return false;
+    return ::kill(inPid, 0) == 0 || errno != ESRCH;
+}
+
+namespace {
+
+VFolder* FolderFromPosix(const std::string& inPosix)
+{
+    if (inPosix.empty())
+        return nullptr;
+    std::string text = inPosix;
+    if (text.back() != '/')
+        text += '/';
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(text.c_str(), true, path);
+    return path.IsValid() ? new VFolder(path, nullptr) : nullptr;
+}
+
+// The file named by the text in the folder: the path as given, else a plain
+// name matched without regard to letter case.
+VFile* ExistingFileIn(const VFolder* inFolder, const VString& inName, FilePathStyle inStyle)
+{
+    if (inFolder == nullptr || !inFolder->Exists())
+        return nullptr;
+    VRefPtr<VFile> file = AdoptRef(inFolder->RetainRelativeFile(inName, inStyle));
+    if (file.Get() != nullptr && file->Exists())
+        return file.Forget();
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    std::string found = plat::FindFileIgnoringCase(inFolder->GetPlatform().GetPosixText(), name);
+    if (found.empty())
+        return nullptr;
+    VFilePath path;
+    XMacFile::GetFilePathFromPosixPath(found.c_str(), false, path);
+    return path.IsValid() ? new VFile(path) : nullptr;
+}
+
+}  // namespace
+
+VFolder* VProcess::RetainFolder(unsigned int inKind) const
+{
+    const std::string executableFolder = plat::GetExecutableFolder();
+    const std::string contents = plat::ParentPath(executableFolder);
+    const std::string resources = plat::GetMainBundleResourcesFolder();
+    switch (inKind) {
+        case FourCC("BNDL"):
+            return FolderFromPosix(plat::ParentPath(contents));
+        case FourCC("PLST"):
+            return FolderFromPosix(contents);
+        case FourCC("EXEC"):
+            return FolderFromPosix(executableFolder);
+        case FourCC("RSRC"):
+            return FolderFromPosix(resources);
+        case FourCC("NCMP"):
+            return FolderFromPosix(contents + "/Native Components");
+        case FourCC("DTDs"):
+            return FolderFromPosix(resources + "/DTD");
+        case FourCC("XSDs"):
+            return FolderFromPosix(resources + "/XSD");
+        case FourCC("XSLs"):
+            return FolderFromPosix(resources + "/XSL");
+        case FourCC("JSNs"):
+            return FolderFromPosix(resources + "/JSONSchemas");
+        default:
+            return nullptr;
+    }
+}
+
+VFile* VProcess::RetainFile(unsigned int inKind, const VString& inName, unsigned int inFallbackKind) const
+{
+    VRefPtr<VFolder> folder = AdoptRef(RetainFolder(inKind));
+    if (VFile* file = ExistingFileIn(folder.Get(), inName, FPS_POSIX))
+        return file;
+    if (inFallbackKind == 0)
+        return nullptr;
+    VRefPtr<VFolder> fallback = AdoptRef(RetainFolder(inFallbackKind));
+    return ExistingFileIn(fallback.Get(), inName, FPS_SYSTEM);
+}
+
+bool VProcess::_Init_FileSystems()
+{
+    VError err = VE_OK;
+    VRefPtr<VFolder> documents = AdoptRef(VFolder::RetainSystemFolder(eFK_UserDocuments, false));
+    if (documents.Get() != nullptr)
+        err = fFileSystemNamespace->RegisterFileSystem(VString(".USER_HOME_DIRECTORY"), documents.Get(),
+                                                       kFileSystemPrivate);
+    if (err == VE_OK) {
+        VRefPtr<VFolder> resources = AdoptRef(RetainFolder(FourCC("RSRC")));
+        if (resources.Get() != nullptr)
+            err = fFileSystemNamespace->RegisterFileSystem(VString(".PRODUCT_RESOURCES"), resources.Get(), 0);
+    }
+    if (err == VE_OK) {
+        VRefPtr<VFile> definitions = AdoptRef(RetainFile(FourCC("RSRC"), VString("fileSystems.json")));
+        if (definitions.Get() != nullptr)
+            err = fFileSystemNamespace->LoadFromDefinitionFile(definitions.Get());
+    }
+    return err == VE_OK;
 }
 
 }  // namespace qelt

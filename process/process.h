@@ -2,3 +2,9 @@
 #pragma once
 
 #include "process/VProcess.h"
+#include "process/VCommandLineOptions.h"
+#include "process/VCommandLineParser.h"
+#include "process/VProcessIPC.h"
+#include "process/VArrayOf.h"
+#include "process/VComponentManager.h"
+#include "process/VBootLogListener.h"

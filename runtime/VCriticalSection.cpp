@@ -13,10 +13,22 @@ VCriticalSection::~VCriticalSection()
         Unlock();
 }
 
+namespace {
+
+// Takes the spin word: at once when it is free (the common, uncontended
+// case, without a call through the strategy pointer), else by the strategy.
+inline void TakeSpin(uint32_t* ioWord)
+{
+    if (!SpinLock::TryOnce(ioWord))
+        SpinLock::Lock(ioWord);
+}
+
+}  // namespace
+
 bool VCriticalSection::Lock()
 {
     const VTaskID me = VTaskMgr::GetCurrentTaskID();
-    SpinLock::Lock(&fSpin);
+    TakeSpin(&fSpin);
     while (true) {
         // Free, or already ours: take one more level.
         if (fOwner == 0 || fOwner == me) {
@@ -76,7 +88,7 @@ bool VCriticalSection::TryToLock()
 
 bool VCriticalSection::Unlock()
 {
-    SpinLock::Lock(&fSpin);
+    TakeSpin(&fSpin);
     --fCount;
     if (fCount == 0) {
         fOwner = 0;

@@ -96,6 +96,7 @@ void VErrorBase::_FormatWithParameters(VString& ioText) const
 void VErrorBase::GetErrorDescription(VString& outText) const
 {
     if (fError != 0) {
+        std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
         ILocalizer* localizer = GetLocalizer(VErrorComponent(fError));
         if (localizer != nullptr && localizer->LocalizeErrorMessage(fError, outText)) {
             _FormatWithParameters(outText);
@@ -269,18 +270,39 @@ std::map<unsigned int, ILocalizer*>& VErrorBase::_Localizers()
     return sLocalizers;
 }
 
+std::recursive_mutex& VErrorBase::LocalizersMutex()
+{
+    static std::recursive_mutex sMutex;
+    return sMutex;
+}
+
 void VErrorBase::RegisterLocalizer(unsigned int inSignature, ILocalizer* inLocalizer)
 {
+    std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
     _Localizers()[inSignature] = inLocalizer;
 }
 
 void VErrorBase::UnregisterLocalizer(unsigned int inSignature)
 {
+    std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
     _Localizers().erase(inSignature);
+}
+
+void VErrorBase::UnregisterLocalizer(ILocalizer* inLocalizer)
+{
+    std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
+    auto& localizers = _Localizers();
+    for (auto it = localizers.begin(); it != localizers.end();) {
+        if (it->second == inLocalizer)
+            it = localizers.erase(it);
+        else
+            ++it;
+    }
 }
 
 ILocalizer* VErrorBase::GetLocalizer(unsigned int inSignature)
 {
+    std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
     auto& localizers = _Localizers();
     auto found = localizers.find(inSignature);
     return found != localizers.end() ? found->second : nullptr;
@@ -290,6 +312,7 @@ bool VErrorBase::CallLocalizer(ILocalizer* inLocalizer, VError inError, VString&
 {
     if (inError == 0)
         return true;
+    std::lock_guard<std::recursive_mutex> lock(LocalizersMutex());
     if (inLocalizer != nullptr && inLocalizer->LocalizeErrorMessage(inError, outText)) {
         _FormatWithParameters(outText);
         return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VKernelTypes.h"
@@ -85,10 +86,15 @@ public:
     static void DeInit();
 
     // Localisers of error messages, by component signature. The registry
-    // does not own them.
+    // does not own them. Registering, look-ups and the calls made to a
+    // registered localiser all hold LocalizersMutex(), so a localiser that
+    // unregisters itself under it is never called afterwards.
     static void RegisterLocalizer(unsigned int inSignature, ILocalizer* inLocalizer);
     static void UnregisterLocalizer(unsigned int inSignature);
+    // Removes the localiser from every signature it serves.
+    static void UnregisterLocalizer(ILocalizer* inLocalizer);
     static ILocalizer* GetLocalizer(unsigned int inSignature);
+    static std::recursive_mutex& LocalizersMutex();
 
     // Asks the localiser for the code's message and fills its placeholders
     // from this error's parameters. True for code 0 (text untouched) and

@@ -4,6 +4,7 @@
 
 #include "kernel/VString.h"
 #include "process/VProcess.h"
+#include "runtime/ILogger.h"
 #include "runtime/VErrorBase.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
@@ -164,10 +165,11 @@ bool VErrorContext::_FindAny(const VError* inCodes) const
 
 void VErrorContext::SendErrorsToLogger() const
 {
-    // The errors go to the process logger once the process has one; without
-    // a logger there is nowhere to send them.
-    if (VProcess::sInstance == nullptr || VProcess::sInstance->GetLogger() == nullptr)
+    ILogger* logger = VProcess::sInstance != nullptr ? VProcess::sInstance->GetLogger() : nullptr;
+    if (logger == nullptr)
         return;
+    for (VErrorBase* error : fErrors)
+        logger->LogErrorIfNecessary(error);
 }
 
 VError VErrorContext::SaveToBag(VValueBag& ioBag) const

@@ -5,9 +5,12 @@
 #include <limits>
 #include <thread>
 
+#include "files/VFile.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
+#include "platform/PlatBundle.h"
+#include "runtime/VErrorContext.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
 
@@ -43,12 +46,6 @@ bool SameModeName(const std::string& a, const char* b)
 }
 
 }  // namespace
-
-bool SpinLock::TryOnce(uint32_t* word)
-{
-    uint32_t previous = Word(word).fetch_or(kHeldBit, std::memory_order_acquire);
-    return (previous & kHeldBit) == 0;
-}
 
 void SpinLock::Release(uint32_t* word)
 {
@@ -200,15 +197,24 @@ bool SpinLock::SettingsFromJSON(const VJSONValue& content, SpinLockSettings& out
     return true;
 }
 
-bool SpinLock::_ReadSettingsFile(SpinLockSettings& /*outSettings*/)
+bool SpinLock::_ReadSettingsFile(SpinLockSettings& outSettings)
 {
-    // The settings file "spinlock.prm" lies in the folder of the executable
-    // (the process object's file look-up of kind 'EXEC') and holds one JSON
-    // object. Its text is parsed into a VJSONValue (starting undefined) and
-    // SettingsFromJSON reads it. Until the process object can find the file
-    // and the JSON text reader exists, there is no file to read and the
-    // built-in settings stay.
-    return false;
+    // "spinlock.prm" lies in the folder of the executable and holds one JSON
+    // object. Its absence, or a text that does not read, keeps the built-in
+    // settings; nothing it raises stays on the error stack.
+    // LATER: the process object's file look-up of kind 'EXEC' (with its
+    // case-insensitive second try) takes over finding the file.
+    const std::string folder = plat::GetExecutableFolder();
+    if (folder.empty())
+        return false;
+    const std::string path = folder + "/spinlock.prm";
+    StErrorContextInstaller quiet(false, true);
+    VFile file(VString(path.data(), static_cast<unsigned long>(path.size()), VTC_UTF_8), FPS_POSIX);
+    if (!file.Exists())
+        return false;
+    VJSONValue content(JSON_undefined);
+    file.GetContentAsJSON(content, VTC_UTF_8);
+    return SettingsFromJSON(content, outSettings);
 }
 
 }  // namespace qelt

@@ -4,6 +4,7 @@
 // acquisition strategy, chosen once at start-up, holds everywhere.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,8 +49,13 @@ public:
     // Puts back the built-in settings.
     static void ResetSettings();
 
-    // One try: sets bit 31; true when it was clear before.
-    static bool TryOnce(uint32_t* word);
+    // One try: sets bit 31; true when it was clear before. Inline: the
+    // critical section tries once before it calls the strategy.
+    static bool TryOnce(uint32_t* word)
+    {
+        const uint32_t previous = std::atomic_ref<uint32_t>(*word).fetch_or(kHeldBit, std::memory_order_acquire);
+        return (previous & kHeldBit) == 0;
+    }
 
     // The acquisition strategies and the release function.
     static void LockMaxSpinsThenLoopYields(uint32_t* word);

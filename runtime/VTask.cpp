@@ -11,6 +11,7 @@
 #include "platform/PlatThreads.h"
 #include "process/VProcess.h"
 #include "runtime/IFiberScheduler.h"
+#include "runtime/VDebugMgr.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VTaskMgr.h"
@@ -594,8 +595,10 @@ bool VTask::PushError(VErrorBase* error)
         return false;  // no task: the error is dropped
     bool silent = false;
     bool pushed = context->PushError(error, &silent);
-    // An error no context silences is reported to the debug manager here,
-    // once it exists.
+    // An error no context silences, or one that could not be pushed, goes on
+    // to the debug manager.
+    if (!silent)
+        VDebugMgr::Get()->ErrorThrown(error);
     return pushed;
 }
 

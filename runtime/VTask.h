@@ -10,6 +10,7 @@
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
+#include "runtime/VDebugContext.h"
 
 namespace qelt {
 
@@ -157,6 +158,9 @@ public:
     VError GetLastError() const;
     bool FailedForMemory() const;
 
+    // The task's state for the debug manager; touched by this task only.
+    VDebugContext& GetDebugContext() { return fDebugContext; }
+
     // Data slots (keys from VTaskMgr::CreateDataKey).
     static void* GetCurrentData(unsigned long key);
     static void SetCurrentData(unsigned long key, void* value);
@@ -203,6 +207,7 @@ private:
     VValueBag* fProperties = nullptr;
     mutable size_t fStackSize = 0;
     VErrorTaskContext* fErrorContext = nullptr;
+    VDebugContext fDebugContext;
     bool fIsFiber = false;
     bool fIsPreemptive = true;
     bool fIsMainTask = false;

@@ -6,6 +6,7 @@
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
 #include "runtime/IFiberScheduler.h"
+#include "runtime/VDebugMgr.h"
 #include "runtime/VScheduler_void.h"
 #include "runtime/VSpinLock.h"
 #include "runtime/mac/XMacTask.h"
@@ -225,9 +226,8 @@ void VTaskMgr::PurgeDeadTasks()
     {
         StTaskMgrLocker locker(this);
         if (fMainTask != nullptr) {
-            // The current task's debug reports would be lowered here for the
-            // duration of the purge, once the debug manager keeps per-task
-            // contexts.
+            // Nothing done during the purge reaches the debug manager's reports.
+            VDebugMgr::Get()->StartLowLevelMode();
             VTask* previous = fMainTask;
             VTask* task = fMainTask->fNext;
             while (task != nullptr) {
@@ -245,6 +245,7 @@ void VTaskMgr::PurgeDeadTasks()
                 }
                 task = next;
             }
+            VDebugMgr::Get()->StopLowLevelMode();
         }
         fDeadTaskFlag.store(false);
     }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "kernel/VString.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
@@ -12,123 +13,37 @@ namespace {
 
 const char kEmptyBytes[1] = {0};
 
-// Appends the UTF-8 form of one code point; false when it does not fit.
-bool PutCodePoint(unsigned int cp, char* dest, unsigned long capacity, unsigned long& pos)
-{
-    unsigned char buf[4];
-    unsigned long n;
-    if (cp < 0x80) {
-        buf[0] = static_cast<unsigned char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
-        buf[0] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-        buf[1] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-        buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[2] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
-        buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    if (n > capacity - pos)
-        return false;
-    std::memcpy(dest + pos, buf, n);
-    pos += n;
-    return true;
-}
-
 }  // namespace
 
+// Encodes whole; false when the bytes do not fit or the text ends in half a
+// pair. A lone surrogate is written as its own value, as the UTF-8
+// converter writes it.
 bool EncodeUTF16ToUTF8(const UniChar* units, long count, char* dest, unsigned long capacity,
                        unsigned long* outLength)
 {
-    unsigned long pos = 0;
-    for (long i = 0; i < count; ++i) {
-        unsigned int cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= count)
-                return false;  // lone high surrogate at the end
-            unsigned int lo = units[i + 1];
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-                ++i;
-            }
-        }
-        if (!PutCodePoint(cp, dest, capacity, pos))
-            return false;
-    }
+    const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
+    const plat::UTF8Result result = plat::EncodeUTF8(units, n, dest, capacity, plat::UTF8Mode::kConverter, false);
+    if (result.consumed != n)
+        return false;
     if (outLength)
-        *outLength = pos;
+        *outLength = result.produced;
     return true;
 }
 
+// Ill-formed bytes read as U+FFFD.
 void DecodeUTF8ToString(const char* bytes, unsigned long length, VString& out)
 {
     out.Clear();
     UniChar chunk[256];
-    int n = 0;
-    auto put = [&](UniChar u) {
-        chunk[n++] = u;
-        if (n == 256) {
-            out.AppendUniChars(chunk, n);
-            n = 0;
-        }
-    };
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
-    unsigned long i = 0;
-    while (i < length) {
-        unsigned int c = p[i];
-        unsigned int cp;
-        unsigned long extra;
-        unsigned int minimum;
-        if (c < 0x80) {
-            put(static_cast<UniChar>(c));
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F; extra = 1; minimum = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F; extra = 2; minimum = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07; extra = 3; minimum = 0x10000;
-        } else {
-            put(0xFFFD);
-            ++i;
-            continue;
-        }
-        bool ok = i + extra < length;  // all continuation bytes present
-        if (ok) {
-            for (unsigned long k = 1; k <= extra; ++k) {
-                unsigned int cc = p[i + k];
-                if ((cc & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                cp = (cp << 6) | (cc & 0x3F);
-            }
-        }
-        if (!ok || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            put(0xFFFD);
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(static_cast<UniChar>(0xD800 + (cp >> 10)));
-            put(static_cast<UniChar>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            put(static_cast<UniChar>(cp));
-        }
+    size_t at = 0;
+    while (at < length) {
+        const plat::UTF8Result result =
+            plat::DecodeUTF8(bytes + at, length - at, chunk, 256, plat::UTF8Mode::kReplace, true);
+        if (result.consumed == 0)
+            break;
+        out.AppendUniChars(chunk, static_cast<int>(result.produced));
+        at += result.consumed;
     }
-    if (n > 0)
-        out.AppendUniChars(chunk, n);
 }
 
 StPackedDictionaryKey::StPackedDictionaryKey()
@@ -173,11 +88,14 @@ StPackedDictionaryKey::StPackedDictionaryKey(const wchar_t* text)
     if (text != nullptr) {
         for (const wchar_t* p = text; *p != 0; ++p) {
             unsigned int cp = static_cast<unsigned int>(*p);
-            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ||
-                !PutCodePoint(cp, buffer, kMaxKeyLength, pos)) {
+            char bytes[4];
+            const size_t n = plat::EncodeCodePoint(cp, bytes);
+            if (n == 0 || n > kMaxKeyLength - pos) {
                 ok = false;
                 break;
             }
+            std::memcpy(buffer + pos, bytes, n);
+            pos += n;
         }
     }
     if (ok)

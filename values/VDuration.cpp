@@ -12,6 +12,7 @@
 #include "files/VStream.h"
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
+#include "platform/PlatNumbers.h"
 
 namespace qelt {
 
@@ -73,7 +74,6 @@ long long ReadLong8(const char* inText)
 
 bool ReadCDouble(const char* inText, double& outValue, const char** outEnd)
 {
-    static locale_t sCLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     outValue = 0.0;
     if (outEnd != nullptr)
         *outEnd = inText;
@@ -94,8 +94,8 @@ bool ReadCDouble(const char* inText, double& outValue, const char** outEnd)
             *outEnd = q + 1;
         return true;
     }
-    char* end = nullptr;
-    double value = sCLocale != static_cast<locale_t>(nullptr) ? ::strtod_l(p, &end, sCLocale) : std::strtod(p, &end);
+    const char* end = nullptr;
+    double value = plat::ReadCDouble(p, &end);
     if (end == p || !std::isfinite(value))
         return false;
     outValue = value;
@@ -382,11 +382,11 @@ void VDuration::GetXMLString(VString& outValue, unsigned int inOptions) const
     if (d == 0 && f == 0)
         std::snprintf(text, sizeof(text), "PT%dH%dM%dS", h, m, s);
     else if (d == 0)
-        std::snprintf(text, sizeof(text), "PT%dH%dM%.14fS", h, m, static_cast<double>(seconds));
+        plat::FormatC(text, sizeof(text), "PT%dH%dM%.14fS", h, m, static_cast<double>(seconds));
     else if (f == 0)
         std::snprintf(text, sizeof(text), "P%dDT%dH%dM%dS", d, h, m, s);
     else
-        std::snprintf(text, sizeof(text), "P%dDT%dH%dM%.14fS", d, h, m, static_cast<double>(seconds));
+        plat::FormatC(text, sizeof(text), "P%dDT%dH%dM%.14fS", d, h, m, static_cast<double>(seconds));
     SetASCII(outValue, text);
 }
 

@@ -14,10 +14,13 @@
 #include "files/VStream.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONImporter.h"
 #include "json/VJSONValue.h"
+#include "json/VJSONWriter.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"
+#include "platform/PlatNumbers.h"
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
@@ -988,236 +991,35 @@ VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigne
 // ---------------------------------------------------------------------------
 // JSON object
 // ---------------------------------------------------------------------------
-//
-// The bag's JSON object is what reading its JSON text gives, with quoted
-// dates (an ISO date alone, or a text between "!!" marks) read as dates. It
-// is built member by member from the same texts the writer produces, so that
-// every value reads back exactly as it would from the whole text.
-
-namespace {
-
-constexpr VError kErrorJSONParse = QeltError(550);
-
-bool IsJSONDigit(UniChar c) { return c >= '0' && c <= '9'; }
-
-// A number token of the reader: an optional '-', then '0' or a run of digits
-// (possibly empty after the '-'), an optional fraction with at least one
-// digit, an optional exponent with an optional sign and at least one digit.
-bool IsJSONNumberWord(const UniChar* p, int n)
-{
-    int i = 0;
-    if (i < n && p[i] == '-')
-        ++i;
-    if (i < n && p[i] == '0') {
-        ++i;
-    } else {
-        while (i < n && IsJSONDigit(p[i]))
-            ++i;
-    }
-    if (i < n && p[i] == '.') {
-        ++i;
-        int start = i;
-        while (i < n && IsJSONDigit(p[i]))
-            ++i;
-        if (i == start)
-            return false;
-    }
-    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
-        ++i;
-        if (i < n && (p[i] == '+' || p[i] == '-' || p[i] == 0x2212))
-            ++i;
-        int start = i;
-        while (i < n && IsJSONDigit(p[i]))
-            ++i;
-        if (i == start)
-            return false;
-    }
-    return i == n;
-}
-
-// A unit that ends a bare word of the reader.
-bool EndsBareWord(UniChar c)
-{
-    switch (c) {
-        case '{': case '}': case '[': case ']': case ',': case ':': case '"':
-        case ' ': case '\t': case '\n': case '\r':
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool IsWord(const UniChar* p, int n, const char* word)
-{
-    int i = 0;
-    for (; word[i] != 0; ++i) {
-        if (i >= n || p[i] != static_cast<UniChar>(static_cast<unsigned char>(word[i])))
-            return false;
-    }
-    return i == n;
-}
-
-// A string value, with the reader's date forms read as dates.
-void SetJSONStringOrDate(VJSONValue& outValue, const VString& text)
-{
-    const UniChar* p = text.GetCPointer();
-    const int n = text.GetLength();
-    VString dateText;
-    if (n >= 4 && p[0] == '!' && p[1] == '!' && p[n - 2] == '!' && p[n - 1] == '!')
-        text.GetSubString(3, n - 4, dateText);
-    else if (text.IsISODate())
-        dateText = text;
-    else {
-        outValue.SetString(text);
-        return;
-    }
-    VTime time;
-    time.FromXMLString(dateText);
-    outValue.SetTime(time);
-}
-
-// The JSON value read from the JSON text of one attribute value.
-VError ScalarToJSONValue(const VValueSingle* value, VJSONValue& outValue)
-{
-    if (value == nullptr || value->IsNull()) {
-        outValue.SetNull();
-        return VE_OK;
-    }
-    if (IsStringValue(*value)) {
-        SetJSONStringOrDate(outValue, static_cast<const VString&>(*value));
-        return VE_OK;
-    }
-    VString json;
-    AppendValueJSON(json, value);
-    const UniChar* p = json.GetCPointer();
-    const int n = json.GetLength();
-    if (n >= 2 && p[0] == '"' && p[n - 1] == '"') {
-        bool closed = true;
-        int i = 1;
-        for (; i < n - 1; ++i) {
-            if (p[i] == '\\')
-                ++i;  // the escaped unit
-            else if (p[i] == '"')
-                closed = false;
-        }
-        if (i != n - 1)
-            closed = false;  // an escape took the closing quote: the string is open
-        if (closed) {
-            VString body;
-            json.GetSubString(2, n - 2, body);
-            VString text;
-            text.FromJSONString(body, 0);
-            SetJSONStringOrDate(outValue, text);
-            return VE_OK;
-        }
-    } else if (n > 0) {
-        bool bare = true;
-        for (int i = 0; i < n && bare; ++i)
-            bare = !EndsBareWord(p[i]);
-        if (bare) {
-            if (IsWord(p, n, "null")) {
-                outValue.SetNull();
-                return VE_OK;
-            }
-            if (IsWord(p, n, "true") || IsWord(p, n, "false")) {
-                outValue.SetBool(p[0] == 't');
-                return VE_OK;
-            }
-            if (p[0] == '-' || IsJSONDigit(p[0])) {
-                if (IsJSONNumberWord(p, n)) {
-                    outValue.SetNumber(json.GetReal());
-                    return VE_OK;
-                }
-            } else {
-                outValue.SetString(json);
-                return VE_OK;
-            }
-        }
-    }
-    // A value whose text is not one JSON value spoils the whole text.
-    _ThrowError(kErrorJSONParse);
-    return kErrorJSONParse;
-}
-
-}  // namespace
-
-VError VValueBag::_BuildJSONValue(VJSONValue& outValue, unsigned int options) const
-{
-    StDepth depth;
-    size_t fake = fAttributes._Find(kFakeArrayElement);
-    if (fake < fAttributes.GetCount()) {
-        const VValueSingle* value = fAttributes.GetValueAt(fake);
-        if (value != nullptr)
-            return ScalarToJSONValue(value, outValue);
-    }
-    VJSONValue object(JSON_object);
-    VJSONObject* members = object.GetObject();
-    if (members == nullptr) {
-        outValue.SetUndefined();
-        return QeltError(100);
-    }
-    for (size_t i = 0; i < fAttributes.GetCount(); ++i) {
-        unsigned long length = 0;
-        const char* bytes = fAttributes.GetKeyBytesAt(i, length);
-        if (IsReservedForText(bytes, length))
-            continue;
-        VString name;
-        if (CDataAttributeName().Equal(bytes, length))
-            name.FromCString("__CDATA");
-        else
-            DecodeUTF8ToString(bytes, length, name);
-        VJSONValue member(JSON_null);
-        VError err = ScalarToJSONValue(fAttributes.GetValueAt(i), member);
-        if (err != VE_OK) {
-            outValue.SetUndefined();
-            return err;
-        }
-        members->SetProperty(name, member, nullptr);
-    }
-    for (int e = 1; e <= GetElementNamesCount(); ++e) {
-        VString name;
-        VBagArray* list = GetNthElementName(e, &name);
-        VJSONValue member(JSON_null);
-        if (!depth.TooDeep() && list != nullptr) {
-            const VValueBag* single = nullptr;
-            if (list->GetCount() == 1) {
-                VValueBag* child = list->_GetNth(1);
-                size_t unic = child->fAttributes._Find(kObjectUnic);
-                if ((options & 0x20) != 0 ||
-                    (unic < child->fAttributes.GetCount() && child->fAttributes.GetValueAt(unic) != nullptr))
-                    single = child;
-            }
-            VError err = VE_OK;
-            if (single != nullptr) {
-                err = single->_BuildJSONValue(member, options);
-            } else {
-                member = VJSONValue(JSON_array);
-                VJSONArray* array = member.GetArray();
-                for (int c = 1; c <= list->GetCount() && err == VE_OK; ++c) {
-                    VJSONValue item(JSON_null);
-                    err = list->_GetNth(c)->_BuildJSONValue(item, options);
-                    if (err == VE_OK && (array == nullptr || !array->Push(item)))
-                        err = QeltError(100);
-                }
-            }
-            if (err != VE_OK) {
-                outValue.SetUndefined();
-                return err;
-            }
-        }
-        members->SetProperty(name, member, nullptr);
-    }
-    outValue = object;
-    return VE_OK;
-}
 
 VJSONObject* VValueBag::BuildJSONObject(VError& outError) const
 {
+    // The bag's JSON object is what reading its JSON text gives, with quoted
+    // dates (an ISO date alone, or a text between "!!" marks) read as dates.
+    VString text;
+    outError = GetJSONString(text, 0);
+    if (outError != VE_OK)
+        return nullptr;
     VJSONValue value(JSON_undefined);
-    outError = _BuildJSONValue(value, 0);
+    outError = value.ParseFromString(text, true, false);
     if (outError != VE_OK || !value.IsObject())
         return nullptr;
     return value.RetainObject();
+}
+
+VError VValueBag::FromJSONString(const VString& text, unsigned int options)
+{
+    VJSONImporter importer(text, (options >> 3) & kJSONImportStrictDates);
+    return importer.JSONObjectToBag(*this);
+}
+
+VError VValueBag::FromJSONValue(const VJSONValue& value)
+{
+    VString text;
+    VError error = value.Stringify(text, kJSONWriteQuoted);
+    if (error != VE_OK)
+        return error;
+    return FromJSONString(text, 0);
 }
 
 VError VValueBag::GetJSONValue(VJSONValue& value, unsigned int) const
@@ -1499,11 +1301,10 @@ VValueSingle* ParseNumber(const UniChar* p, int begin, int end, bool negative)
         return nullptr;
     buffer[used] = 0;
     if (isReal) {
-        static locale_t sCLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-        char* stop = nullptr;
-        errno = 0;
-        double d = sCLocale != nullptr ? strtod_l(buffer, &stop, sCLocale) : std::strtod(buffer, &stop);
-        if (errno == ERANGE || stop == buffer)
+        const char* stop = nullptr;
+        bool outOfRange = false;
+        double d = plat::ReadCDouble(buffer, &stop, &outOfRange);
+        if (outOfRange || stop == buffer)
             return nullptr;
         return new VReal(d);
     }

@@ -56,6 +56,11 @@ public:
     // The destination becomes the bag's JSON object, or undefined (with the
     // error) when the bag's JSON text does not make an object.
     VError GetJSONValue(VJSONValue& value, unsigned int options) const override;
+    // Adds the members of one JSON object to the bag (nothing is emptied
+    // first); option 0x1000 reads only "!!YYYY-MM-DD!!" strings as dates.
+    VError FromJSONString(const VString& text, unsigned int options) override;
+    // The value written as JSON text, then read as above.
+    VError FromJSONValue(const VJSONValue& value) override;
     CharSet DebugDump(char* buffer, int& size) const override;
 
     // Removes every attribute and every element name.
@@ -150,9 +155,6 @@ private:
     VError _WriteBody(VStream* stream, bool withIndex, int depth) const;
     bool _MergeFrom(const VValueBag& source, bool override);
     Elements* _EnsureElements();
-    // The JSON value that reading this bag's JSON text (in the given
-    // options) gives, built without going through the text.
-    VError _BuildJSONValue(VJSONValue& outValue, unsigned int options) const;
 
     friend class VBagArray;
 

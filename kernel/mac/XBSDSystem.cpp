@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "files/VFilePath.h"
+#include "files/mac/XMacFile.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "platform/PlatExecutables.h"
@@ -26,6 +28,20 @@ bool XBSDSystem::SearchExecutablePath(const VString& inName, VString& outPosixPa
     }
     outPosixPath.FromBlock(found.data(), static_cast<unsigned long>(found.size()), VTC_UTF_8);
     return true;
+}
+
+bool XBSDSystem::SearchExecutablePath(const VString& inName, VFilePath& outPath)
+{
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    std::string found;
+    if (!name.empty() && plat::SearchExecutable(name, std::getenv("PATH"), found)) {
+        XMacFile::GetFilePathFromPosixPath(found.c_str(), false, outPath);
+        if (outPath.IsValid())
+            return true;
+    }
+    outPath.Clear();
+    return false;
 }
 
 VError XBSDSystem::CreateSymbolicLink(const char* inTarget, const char* inLinkPath)

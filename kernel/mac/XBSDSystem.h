@@ -7,6 +7,7 @@
 namespace qelt {
 
 class VString;
+class VFilePath;
 
 class XBSDSystem {
 public:
@@ -15,6 +16,9 @@ public:
     // the "PATH" environment variable, in order. True with outPosixPath set
     // to the full POSIX path found; false with outPosixPath emptied.
     static bool SearchExecutablePath(const VString& inName, VString& outPosixPath);
+    // The same as a file path, byte for byte whatever the names' encoding;
+    // false with the path cleared.
+    static bool SearchExecutablePath(const VString& inName, VFilePath& outPath);
 
     // Makes a symbolic link at linkPath pointing to target. Returns 0, or the
     // 'POSX' error of the system, which is also raised on the task's error stack.

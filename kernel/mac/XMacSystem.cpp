@@ -8,6 +8,7 @@
 #include "platform/PlatProcesses.h"
 #include "platform/PlatTime.h"
 #include "runtime/VCriticalSection.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
@@ -50,37 +51,9 @@ bool FitsShortYear(const plat::CivilTime& civil) { return civil.year >= SHRT_MIN
 
 std::string XMacSystem::ToUTF8(const VString& text)
 {
-    std::string out;
-    const UniChar* units = text.GetCPointer();
-    int length = text.GetLength();
-    if (units == nullptr || length <= 0)
-        return out;
-    out.reserve(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i) {
-        unsigned int c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    if (text.GetCPointer() == nullptr || text.GetLength() <= 0)
+        return std::string();
+    return plat::UTF16ToUTF8(text.GetCPointer(), static_cast<size_t>(text.GetLength()), plat::UTF8Mode::kReplace);
 }
 
 void XMacSystem::FromUTF8(const std::string& bytes, VString& outText)

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <string>
 
+#include "files/VFilePath.h"
+#include "files/mac/XMacFile.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
@@ -334,6 +336,36 @@ void XMacSystemMachine::GetDiskPartitionsInfos(VJSONArray& ioArray)
 
 // ---- Executables and applications.
 
+namespace {
+
+// The bundle name of an application: ".app" added unless it is there
+// (file names compare byte for byte here).
+std::string ApplicationName(std::string inName)
+{
+    static const std::string kExtension = ".app";
+    if (inName.size() < kExtension.size() ||
+        inName.compare(inName.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+        inName += kExtension;
+    return inName;
+}
+
+}  // namespace
+
+bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VFilePath& outPath)
+{
+    if (XBSDSystem::SearchExecutablePath(inName, outPath))
+        return true;
+    std::string name;
+    XMacFile::EncodePathText(inName.GetCPointer(), inName.GetLength(), name);
+    if (name.empty())
+        return false;
+    std::string found;
+    if (!plat::FindApplicationBundle(ApplicationName(name), found))
+        return false;
+    XMacFile::GetFilePathFromPosixPath(found.c_str(), true, outPath);
+    return outPath.IsValid();
+}
+
 bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VString& outPosixPath)
 {
     if (XBSDSystem::SearchExecutablePath(inName, outPosixPath))
@@ -341,12 +373,8 @@ bool XMacSystemMachine::SearchExecutablePath(const VString& inName, VString& out
     std::string name = ToUTF8(inName);
     if (name.empty())
         return false;
-    // File names compare byte for byte here.
-    static const std::string kExtension = ".app";
-    if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
-        name += kExtension;
     std::string found;
-    if (!plat::FindApplicationBundle(name, found))
+    if (!plat::FindApplicationBundle(ApplicationName(name), found))
         return false;
     found.push_back('/');
     SetUTF8(outPosixPath, found);

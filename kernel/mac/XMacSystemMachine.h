@@ -11,6 +11,7 @@ namespace qelt {
 
 class VString;
 class VJSONArray;
+class VFilePath;
 
 class XMacSystemMachine {
 public:
@@ -40,6 +41,7 @@ public:
     // ("Name.app", the extension added unless present) in the application
     // folders; a bundle is answered as a folder path ending with '/'.
     static bool SearchExecutablePath(const VString& inName, VString& outPosixPath);
+    static bool SearchExecutablePath(const VString& inName, VFilePath& outPath);
 
     // The compact form of a processor text: trimmed, runs of spaces made single.
     static void CompactProcessorText(VString& ioText);

@@ -1,6 +1,7 @@
 #include "runtime/mac/XMacTaskMgr.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "kernel/VString.h"
@@ -10,10 +11,17 @@
 #include "runtime/mac/XMacFiber.h"
 #include "runtime/mac/XMacTask.h"
 #include "runtime/mac/XMacTask_fiber.h"
+#include "platform/PlatUTF8.h"
 
 namespace qelt {
 
-XMacTaskMgr::XMacTaskMgr()
+thread_local XMacTaskMgr::ThreadSlot XMacTaskMgr::sThreadSlot;
+
+namespace {
+std::atomic<uint64_t> sLastGeneration{0};
+}
+
+XMacTaskMgr::XMacTaskMgr() : fGeneration(sLastGeneration.fetch_add(1) + 1)
 {
     plat::CreateThreadKey(fCurrentTaskKey);
     plat::CreateThreadKey(fForeignIDKey);
@@ -94,49 +102,10 @@ size_t XMacTaskMgr::GetCurrentFreeStackSizeStatic()
     return plat::ProcessStackSoftLimit();
 }
 
-namespace {
-
-void AppendUTF8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-std::string ToUTF8(const UniChar* units, int length)
-{
-    std::string out;
-    for (int i = 0; i < length; ++i) {
-        uint32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;
-        }
-        AppendUTF8(out, u);
-    }
-    return out;
-}
-
-}  // namespace
-
 void XMacTaskMgr::SetCurrentThreadName(const VString& name, int id) const
 {
-    std::string utf8 = ToUTF8(name.GetCPointer(), name.GetLength());
+    // a lone surrogate becomes U+FFFD
+    std::string utf8 = plat::UTF16ToUTF8(name.GetCPointer(), static_cast<size_t>(name.GetLength()), plat::UTF8Mode::kReplace);
     SetCurrentThreadNameUTF8(utf8.data(), utf8.size(), id);
 }
 

@@ -50,18 +50,22 @@ public:
     void SetCurrentThreadName(const VString& name, int id) const;
     static void SetCurrentThreadNameUTF8(const char* name, size_t length, int id);
 
-    // The calling thread's current task, or null.
-    VTask* GetCurrentTask() const { return static_cast<VTask*>(plat::GetThreadKeyValue(fCurrentTaskKey)); }
-    void SetCurrentTask(VTask* task) const { plat::SetThreadKeyValue(fCurrentTaskKey, task); }
+    // The calling thread's current task, or null. Read from a thread-local
+    // copy of the thread key's value: every lock asks for it, and the key
+    // costs a library call.
+    VTask* GetCurrentTask() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fTask : nullptr; }
+    void SetCurrentTask(VTask* task) const
+    {
+        plat::SetThreadKeyValue(fCurrentTaskKey, task);
+        _OwnSlot().fTask = task;
+    }
 
     // The id given to the calling thread that has no task (0 when none yet).
-    int GetForeignID() const
-    {
-        return static_cast<int>(reinterpret_cast<intptr_t>(plat::GetThreadKeyValue(fForeignIDKey)));
-    }
+    int GetForeignID() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fForeignID : 0; }
     void SetForeignID(int id) const
     {
         plat::SetThreadKeyValue(fForeignIDKey, reinterpret_cast<void*>(static_cast<intptr_t>(id)));
+        _OwnSlot().fForeignID = id;
     }
 
     bool AreFibersEnabled() const { return fFibersEnabled; }
@@ -77,6 +81,24 @@ public:
     int GetLiveThreadCount() const { return fLiveThreads.load(); }
 
 private:
+    // The thread's values, valid for the manager whose generation they carry:
+    // a manager made later (after an end and a new start) never sees what an
+    // earlier one left in a thread that lived on.
+    struct ThreadSlot {
+        uint64_t fGeneration;
+        VTask* fTask;
+        int fForeignID;
+    };
+    static thread_local ThreadSlot sThreadSlot;
+
+    ThreadSlot& _OwnSlot() const
+    {
+        if (sThreadSlot.fGeneration != fGeneration)
+            sThreadSlot = ThreadSlot{fGeneration, nullptr, 0};
+        return sThreadSlot;
+    }
+
+    uint64_t fGeneration = 0;
     plat::ThreadKey fCurrentTaskKey = 0;
     plat::ThreadKey fForeignIDKey = 0;
     bool fFibersEnabled = false;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "json/json.h"
 #include "kernel/VString.h"
+#include "runtime/VErrorContext.h"
 
 namespace qelt {
 namespace {
@@ -162,6 +165,72 @@ TEST_F(JSONGraphTest, TheSameObjectTwiceIsNoCycleToFree)
     EXPECT_EQ(gDestroyed, 0);
     container->Release();
     EXPECT_EQ(gDestroyed, 2);
+}
+
+// A cycle whose member is still held from outside survives the loss of its
+// last link from the rest of the graph, every property in place.
+TEST_F(JSONGraphTest, AMemberHeldOutsideKeepsItsCycleWholeWhenTheLastLinkGoes)
+{
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        gDestroyed = 0;
+        VRefPtr<VJSONObject> holder = AdoptRef(NewCounted());
+        VJSONObject* a = NewCounted();
+        VRefPtr<VJSONObject> b = AdoptRef(NewCounted());
+        holder->SetProperty(VString("a"), VJSONValue(a));
+        a->SetProperty(VString("b"), VJSONValue(b.Get()));
+        b->SetProperty(VString("a"), VJSONValue(a));
+        a->Release();  // a is held by the holder and by b; b by a and by us
+        if (way == 0)
+            holder->RemoveProperty(VString("a"));
+        else if (way == 1)
+            holder->Clear();
+        else
+            holder = nullptr;
+        EXPECT_EQ(gDestroyed, way == 2 ? 1 : 0);
+        {
+            VJSONValue toA = b->GetProperty(VString("a"));
+            ASSERT_EQ(toA.GetType(), JSON_object);
+            EXPECT_EQ(toA.GetObject()->GetProperty(VString("b")).GetObject(), b.Get());
+        }
+        // The pair shares the holder's graph, which never splits: it goes
+        // with the last of the three.
+        b = nullptr;
+        holder = nullptr;
+        EXPECT_EQ(gDestroyed, 3);
+    }
+}
+
+// The same array twice in one object is no cycle: the text writer gives it
+// twice, and raises nothing (error 900 is for real cycles).
+TEST_F(JSONGraphTest, TheSameArrayTwiceWritesAsTextWithoutError)
+{
+    VJSONValue inner(JSON_array);
+    inner.GetArray()->Push(VJSONValue(1.0));
+    VJSONValue root(JSON_object);
+    root.SetProperty(VString("x"), inner);
+    root.SetProperty(VString("y"), inner);
+    StErrorContextInstaller errors(true, true);
+    VString text;
+    EXPECT_EQ(root.Stringify(text, 0x1), VError(0));
+    EXPECT_EQ(errors.GetLastError(), VError(0));
+    std::string bytes;
+    for (int i = 0; i < text.GetLength(); ++i)
+        bytes += static_cast<char>(text.GetCPointer()[i]);
+    EXPECT_EQ(bytes, "{\"x\":[1],\"y\":[1]}");
+}
+
+TEST_F(JSONGraphTest, SetAtTheCountIsRefusedAndNeverGrowsTheArray)
+{
+    VRefPtr<VJSONArray> array = AdoptRef(new VJSONArray(static_cast<VStorageLocker*>(nullptr)));
+    array->Push(VJSONValue(1.0));
+    VRefPtr<VJSONObject> object = AdoptRef(NewCounted());
+    const int before = object->GetRefCount();
+    array->SetAt(1, VJSONValue(object.Get()));
+    EXPECT_EQ(array->GetCount(), 1u);
+    EXPECT_EQ(array->GetAt(0).GetNumber(), 1.0);
+    EXPECT_EQ(object->GetRefCount(), before);  // nothing kept a copy
+    EXPECT_EQ(object->GetInternalCount(), 0);
 }
 
 TEST_F(JSONGraphTest, ConnectingTwoGraphsMergesThem)

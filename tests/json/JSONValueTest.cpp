@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "TestSupport.h"
 #include "json/json.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
@@ -193,13 +194,12 @@ TEST(JSONValue, NumberView)
 
 TEST(JSONValue, NumberViewIgnoresTheProcessLocale)
 {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = previous != nullptr ? previous : "C";
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr && std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
-        GTEST_SKIP() << "no locale with a decimal comma";
-    EXPECT_EQ(Str("2.5").GetNumber(), 2.5);
-    EXPECT_EQ(TextOf(VJSONValue(0.5)), "0.5");
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_TRUE(test::RunUnderCommaLocale([] {
+        test::ChildChecks check;
+        check(Str("2.5").GetNumber() == 2.5, "2.5 reads with a point");
+        check(TextOf(VJSONValue(0.5)) == "0.5", "0.5 is written with a point");
+        return check.Passed();
+    }));
 }
 
 TEST(JSONValue, BoolView)
@@ -472,7 +472,29 @@ TEST(JSONValue, StringifyPreviewStopsOnce)
     EXPECT_EQ(ToStd(text), expected);
 }
 
-TEST(JSONValue, SelfCheckRuns) { VJSONValue::test(); }
+// The self-check builds two objects (one shared inside the other through an
+// array) and writes both as text: nothing in it may raise an error, and the
+// same structure built here writes as expected.
+TEST(JSONValue, SelfCheckRaisesNothingAndItsStructureWritesAsText)
+{
+    StErrorContextInstaller errors(true, true);
+    VJSONValue::test();
+    EXPECT_EQ(errors.GetLastError(), VError(0));
+
+    VJSONValue object(JSON_object);
+    object.SetProperty(VString("name"), VJSONValue(VString("value")));
+    object.SetProperty(VString("number"), VJSONValue(42.0));
+    VJSONValue children(JSON_array);
+    children.GetArray()->Push(VJSONValue(1.0));
+    children.GetArray()->Push(object);
+    children.GetArray()->Push(object);
+    VJSONValue second(JSON_object);
+    second.SetProperty(VString("children"), children);
+    VString text;
+    EXPECT_EQ(second.Stringify(text, 0x1), VError(0));
+    EXPECT_EQ(ToStd(text), "{\"children\":[1,{\"name\":\"value\",\"number\":42},{\"name\":\"value\",\"number\":42}]}");
+    EXPECT_EQ(errors.GetLastError(), VError(0));
+}
 
 }  // namespace
 }  // namespace qelt

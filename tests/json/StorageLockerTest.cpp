@@ -179,7 +179,7 @@ TEST(StorageLocker, AFreshStorageInUseElsewhereIsRefused)
 
 TEST(StorageLocker, UsesNestAndASecondTaskWaitsForTheLastEnd)
 {
-    VStorageLocker* locker = new VStorageLocker();
+    VRefPtr<VStorageLocker> locker = AdoptRef(new VStorageLocker());
     ASSERT_TRUE(locker->Use());
     ASSERT_TRUE(locker->Use());
     EXPECT_EQ(locker->GetUseCount(), 2);
@@ -208,12 +208,11 @@ TEST(StorageLocker, UsesNestAndASecondTaskWaitsForTheLastEnd)
     // An end from a task that does not own the storage changes nothing.
     locker->EndUse();
     EXPECT_EQ(locker->GetUseCount(), 0);
-    locker->Release();
 }
 
 TEST(StorageLocker, ADyingTaskGivesUpWaiting)
 {
-    VStorageLocker* locker = new VStorageLocker();
+    VRefPtr<VStorageLocker> locker = AdoptRef(new VStorageLocker());
     ASSERT_TRUE(locker->Use());
     std::atomic<int> result{-1};
     VTask* task = new VTask(0, eTaskStylePreemptive, [&]() { result = locker->Use() ? 1 : 0; });
@@ -224,7 +223,6 @@ TEST(StorageLocker, ADyingTaskGivesUpWaiting)
     EXPECT_EQ(locker->GetUseCount(), 1);
     locker->EndUse();
     task->Release();
-    locker->Release();
 }
 
 TEST(StorageLocker, HandOversBetweenTasksNeverHang)
@@ -352,7 +350,7 @@ TEST(StorageLocker, AcceptsAllStoragesTakeContainersOnly)
 {
     StErrorContextInstaller errors(false);
     VStorageLocker* locker = new VStorageLocker(true, false);
-    VJSONObject* object = new VJSONObject(nullptr, nullptr, locker);
+    VRefPtr<VJSONObject> object = AdoptRef(new VJSONObject(nullptr, nullptr, locker));
     ASSERT_TRUE(locker->Use());
     EXPECT_FALSE(object->SetProperty(VString("n"), VJSONValue(1.0)));
     EXPECT_EQ(errors.GetLastError(), VqRT(-10727));
@@ -362,7 +360,6 @@ TEST(StorageLocker, AcceptsAllStoragesTakeContainersOnly)
     EXPECT_NE(other->GetSharedID(), object->GetSharedID());  // nothing moves
     locker->EndUse();
     other->Release();
-    object->Release();
     locker->Release();
 }
 

@@ -92,18 +92,21 @@ DecodeResult ReferenceDecodeUTF8(const Bytes& inBytes, int inCapacity)
             v = (v << 6) + inBytes[i + k];
         v -= offsets[trail];
         const int room = inCapacity - static_cast<int>(r.units.size());
-        if (v < 0x10000) {
-            r.units.push_back(static_cast<UniChar>(v));
-        } else if (v <= 0x10FFFF) {
-            if (room < 2)
-                break;
-            r.units.push_back(static_cast<UniChar>(((v - 0x10000) >> 10) + 0xD800));
-            r.units.push_back(static_cast<UniChar>((v & 0x3FF) | 0xDC00));
-        } else {
+        static const uint32_t minimums[6] = {0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+        const bool overlong = v < minimums[trail] && !(trail == 1 && v == 0);
+        const bool refused = overlong || (v >= 0xD800 && v <= 0xDFFF) || v > 0x10FFFF;
+        if (refused) {
             r.ok = false;
             if (room < 2)
                 break;
             r.units.push_back('?');
+        } else if (v < 0x10000) {
+            r.units.push_back(static_cast<UniChar>(v));
+        } else {
+            if (room < 2)
+                break;
+            r.units.push_back(static_cast<UniChar>(((v - 0x10000) >> 10) + 0xD800));
+            r.units.push_back(static_cast<UniChar>((v & 0x3FF) | 0xDC00));
         }
         i += trail + 1;
     }
@@ -153,7 +156,11 @@ EncodeResult ReferenceEncodeUTF8(const Units& inUnits, unsigned long inCapacity)
 // paths of the converters.
 Bytes RandomUTF8(std::mt19937& ioRng, size_t inPieces)
 {
-    static const Bytes broken[] = {{0x80}, {0xC3}, {0xE2, 0x82}, {0xF0, 0x9F}, {0xFF}, {0xF4, 0x90, 0x80, 0x80}};
+    static const Bytes broken[] = {{0x80},       {0xC3}, {0xE2, 0x82},       {0xF0, 0x9F},
+                                   {0xFF},       {0xF4, 0x90, 0x80, 0x80},   {0xC0, 0xAF},
+                                   {0xC0, 0x80}, {0xE0, 0x80, 0xAF},         {0xF0, 0x80, 0x80, 0xAF},
+                                   {0xED, 0xB0, 0x80}};
+    constexpr size_t kBroken = sizeof(broken) / sizeof(broken[0]);
     Bytes out;
     for (size_t p = 0; p < inPieces; ++p) {
         const unsigned kind = ioRng() % 16;
@@ -180,7 +187,7 @@ Bytes RandomUTF8(std::mt19937& ioRng, size_t inPieces)
             out.push_back(static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F)));
             out.push_back(static_cast<unsigned char>(0x80 | (v & 0x3F)));
         } else {
-            const Bytes& b = broken[ioRng() % 6];
+            const Bytes& b = broken[ioRng() % kBroken];
             out.insert(out.end(), b.begin(), b.end());
         }
     }
@@ -212,7 +219,16 @@ TEST(TextConverterUTF8, DecodesTheListedByteSequences)
         {"beyond Unicode", {0xF4, 0x90, 0x80, 0x80}, {'?'}, 4, false},
         {"two-byte form", {0xC3, 0xA9}, {0x00E9}, 2, true},
         {"three-byte form", {0xE2, 0x82, 0xAC}, {0x20AC}, 3, true},
-        {"encoded surrogate is accepted", {0xED, 0xA0, 0x80}, {0xD800}, 3, true},
+        {"encoded high surrogate", {0xED, 0xA0, 0x80}, {'?'}, 3, false},
+        {"encoded low surrogate", {0xED, 0xBF, 0xBF}, {'?'}, 3, false},
+        {"last unit before the surrogates", {0xED, 0x9F, 0xBF}, {0xD7FF}, 3, true},
+        {"overlong slash in two bytes", {0xC0, 0xAF, 'x'}, {'?', 'x'}, 3, false},
+        {"overlong C1 form", {0xC1, 0xBF}, {'?'}, 2, false},
+        {"overlong dot in three bytes", {0xE0, 0x80, 0xAE}, {'?'}, 3, false},
+        {"overlong in four bytes", {0xF0, 0x8F, 0xBF, 0xBF}, {'?'}, 4, false},
+        {"smallest three-byte value", {0xE0, 0xA0, 0x80}, {0x0800}, 3, true},
+        {"smallest four-byte value", {0xF0, 0x90, 0x80, 0x80}, {0xD800, 0xDC00}, 4, true},
+        {"largest value", {0xF4, 0x8F, 0xBF, 0xBF}, {0xDBFF, 0xDFFF}, 4, true},
         {"four-byte form", {0xF0, 0x9F, 0x98, 0x80}, {0xD83D, 0xDE00}, 4, true},
         {"incomplete sequence at the end", {'x', 0xE2, 0x82}, {'x'}, 1, true},
         {"five-byte form", {0xF8, 0x88, 0x80, 0x80, 0x80}, {'?'}, 5, false},
@@ -456,6 +472,14 @@ TEST(TextConverterUTF32, DecodesBothByteOrders)
 
     r = Decode(big, {0, 0, 0, 0x41, 0x00, 0x01, 0xF6, 0x00}, 8);
     EXPECT_EQ(r.units, (Units{'A', 0xD83D, 0xDE00}));
+
+    // The last character there is, in both byte orders.
+    r = Decode(little, {0xFF, 0xFF, 0x10, 0x00}, 8);
+    EXPECT_EQ(r.units, (Units{0xDBFF, 0xDFFF}));
+    EXPECT_TRUE(r.ok);
+    r = Decode(big, {0x00, 0x10, 0xFF, 0xFF}, 8);
+    EXPECT_EQ(r.units, (Units{0xDBFF, 0xDFFF}));
+    EXPECT_TRUE(r.ok);
 
     r = Decode(little, {0x41, 0, 0, 0, 0x00, 0xD8, 0, 0, 0x42, 0, 0, 0}, 8);
     EXPECT_EQ(r.units, (Units{'A'}));

@@ -86,6 +86,8 @@ TEST(VStringRaw, BeginsEnds)
 {
     EXPECT_TRUE(S(u"abcd").BeginsWithRawString(S(u"ab")));
     EXPECT_TRUE(S(u"abcd").BeginsWithRawString(VString()));
+    EXPECT_TRUE(S(u"abcd").BeginsWithRawString(S(u"abcd")));  // an equal string
+    EXPECT_TRUE(S(u"abcd").EndsWithRawString(S(u"abcd")));
     EXPECT_FALSE(S(u"ab").BeginsWithRawString(S(u"abc")));
     EXPECT_FALSE(S(u"abcd").BeginsWithRawString(S(u"AB")));
     EXPECT_TRUE(S(u"abcd").EndsWithRawString(S(u"cd")));
@@ -222,6 +224,8 @@ TEST(VStringCollation, SearchAndEnds)
     EXPECT_TRUE(s.EndsWith(S(u".txt")));
     EXPECT_FALSE(s.EndsWith(S(u"Report.TXT!")));
     EXPECT_TRUE(s.BeginsWith(VString()));
+    EXPECT_TRUE(s.BeginsWith(s));  // an equal string
+    EXPECT_TRUE(s.BeginsWith(VString(s), true));
     EXPECT_EQ(s.Find(S(u"t"), 1), 6);
     EXPECT_EQ(s.Find(S(u"t"), 7), 8);
     EXPECT_EQ(s.Find(S(u"t"), 7, true), 0);

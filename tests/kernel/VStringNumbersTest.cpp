@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "TestSupport.h"
 #include "kernel/VString.h"
 #include "values/VMemoryBuffer.h"
 
@@ -18,29 +19,6 @@ std::u16string Units(const VString& s)
 }
 
 VString S(const char16_t* s) { return VString(reinterpret_cast<const UniChar*>(s)); }
-
-// Switches the process's number formatting to a locale with a decimal comma
-// for the life of the object, when the system has one.
-class CommaLocale {
-public:
-    CommaLocale()
-    {
-        const char* old = std::setlocale(LC_NUMERIC, nullptr);
-        fOld = old != nullptr ? old : "C";
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-            if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-                fActive = true;
-                break;
-            }
-        }
-    }
-    ~CommaLocale() { std::setlocale(LC_NUMERIC, fOld.c_str()); }
-    bool IsActive() const { return fActive; }
-
-private:
-    std::string fOld;
-    bool fActive = false;
-};
 
 TEST(VStringNumbers, IntegerWriters)
 {
@@ -96,13 +74,16 @@ TEST(VStringNumbers, RealWriter)
 
 TEST(VStringNumbers, RealsUseTheCLocaleWhateverTheProcessLocale)
 {
-    CommaLocale locale;
-    if (!locale.IsActive())
-        GTEST_SKIP() << "no locale with a decimal comma on this system";
-    VString s;
-    s.FromReal(1.5);
-    EXPECT_EQ(Units(s), u"1.5");
-    EXPECT_DOUBLE_EQ(S(u"2.25").GetReal(), 2.25);
+    EXPECT_TRUE(test::RunUnderCommaLocale([] {
+        test::ChildChecks check;
+        VString s;
+        s.FromReal(1.5);
+        check(Units(s) == u"1.5", "1.5 is written with a point");
+        check(S(u"2.25").GetReal() == 2.25, "2.25 reads with a point");
+        s.Printf("%.1f|%g", 2.5, 0.25);
+        check(Units(s) == u"2.5|0.25", "Printf writes numbers with a point");
+        return check.Passed();
+    }));
 }
 
 TEST(VStringNumbers, LenientIntegerReader)

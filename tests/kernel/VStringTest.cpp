@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "kernel/VLong.h"
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
+#include "runtime/VErrorContext.h"
 #include "kernel/VStringBlock.h"
 #include "platform/PlatString.h"
 
@@ -101,6 +104,14 @@ TEST(VStringBuffer, OversizedRequestsFailAndKeepTheText)
 {
     VString s("abc");
     const UniChar* before = s.GetCPointer();
+    {
+        // The first length past the limit is refused with 'qelt' 107.
+        test::StStartedProcess process;
+        ASSERT_TRUE(process.IsStarted());
+        StErrorContextInstaller errors(true, true);
+        EXPECT_FALSE(s._ReallocBuffer(2147483645, true));
+        EXPECT_EQ(errors.GetLastError(), QeltError(107));
+    }
     EXPECT_FALSE(s._ReallocBuffer(2147483646, true));
     EXPECT_FALSE(s._ReallocBuffer(-1, true));
     EXPECT_EQ(s.GetCPointer(), before);
@@ -572,6 +583,8 @@ TEST(VStringEdit, InsertRemoveReplace)
         {"Insert 0 unit", [](VString& s) { s.Insert(static_cast<UniChar>(0), 1); }, u"abcd"},
         {"Insert unit at 99", [](VString& s) { s.Insert('x', 99); }, u"abcdx"},
         {"Insert unit at 1", [](VString& s) { s.Insert('x', 1); }, u"xabcd"},
+        {"Insert unit at the last unit", [](VString& s) { s.Insert('x', 4); }, u"abcxd"},
+        {"Insert unit after the last unit", [](VString& s) { s.Insert('x', 5); }, u"abcdx"},
         {"Insert text at 3", [](VString& s) { s.Insert(VString("XY"), 3); }, u"abXYcd"},
         {"Insert text at 5", [](VString& s) { s.Insert(VString("XY"), 5); }, u"abcdXY"},
         {"Insert text at 0", [](VString& s) { s.Insert(VString("XY"), 0); }, u"abcd"},

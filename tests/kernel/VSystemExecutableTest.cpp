@@ -11,6 +11,8 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "files/VFilePath.h"
+#include "files/mac/XMacFile.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
@@ -148,7 +150,8 @@ TEST_F(ExecutableSearch, OverlongCandidatesAreSkippedNotCut)
     std::string folder = root;
     while (folder.size() < 1021) {
         size_t part = std::min<size_t>(200, 1021 - folder.size() - 1);
-        folder += "/" + std::string(part, 'd');
+        folder += '/';
+        folder.append(part, 'd');
     }
     ASSERT_EQ(folder.size(), 1021u);
     std::filesystem::create_directories(folder);
@@ -201,4 +204,25 @@ TEST(ExecutableTest, EffectivePermissions)
         MakeFile(folder + "/others", 0601);
         EXPECT_FALSE(plat::IsExecutableFile(folder + "/others"));
     }
+}
+
+// The file-path form finds the same files, and keeps folder names that are
+// not UTF-8 byte for byte.
+TEST_F(ExecutableSearch, FilePathFormKeepsEveryByte)
+{
+    const std::string odd = root + "/b\xE9n";
+    std::filesystem::create_directories(odd);
+    MakeFile(odd + "/tool", 0755);
+    ::setenv("PATH", (root + "/bin2/nothing:" + odd).c_str(), 1);
+    VFilePath found;
+    ASSERT_TRUE(VSystem::SearchExecutablePath(VString("tool"), found));
+    EXPECT_TRUE(found.IsFile());
+    VString posix;
+    found.GetPosixPath(posix);
+    std::string bytes;
+    XMacFile::EncodePathText(posix.GetCPointer(), posix.GetLength(), bytes);
+    EXPECT_EQ(bytes, odd + "/tool");
+
+    EXPECT_FALSE(VSystem::SearchExecutablePath(VString("missing"), found));
+    EXPECT_FALSE(found.IsValid());
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
@@ -14,6 +15,7 @@
 #include "kernel/mac/XMacSystemMachine.h"
 
 using namespace qelt;
+using qelt::test::FreshProgramTest;
 
 namespace {
 
@@ -79,19 +81,32 @@ TEST(VSystemMachine, ProcessorText)
     EXPECT_EQ(UTF8(first).find("  "), std::string::npos);
 }
 
-TEST(VSystemMachine, LoadsNeedAPreviousSample)
+// In a fresh program the first readings have nothing to compare with: no
+// made-up load or rate.
+void FirstReadingsChild()
 {
     double load = -1;
-    EXPECT_FALSE(VSystem::GetProcessorsPercentageUse(load));
-    EXPECT_EQ(load, 0.0);
+    bool loadRead = VSystem::GetProcessorsPercentageUse(load);
+    std::vector<double> rates = {1, 2, 3};
+    bool ratesRead = VSystem::GetInOutNetworkStats(rates);
+    _exit(!loadRead && load == 0.0 && !ratesRead && rates.empty() ? 0 : 1);
+}
+
+TEST_F(FreshProgramTest, FirstLoadAndNetworkReadingsNeedAPreviousSample)
+{
+    EXPECT_EXIT(FirstReadingsChild(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(VSystemMachine, LoadsAreFractionsOnceSampled)
+{
+    double load = -1;
+    VSystem::GetProcessorsPercentageUse(load);
     EXPECT_TRUE(VSystem::GetProcessorsPercentageUse(load));
     EXPECT_GE(load, 0.0);
     EXPECT_LE(load, 1.0);
 
     std::vector<double> rates = {1, 2, 3};
-    // The first call has nothing to compare with: no made-up rate.
-    EXPECT_FALSE(VSystem::GetInOutNetworkStats(rates));
-    EXPECT_TRUE(rates.empty());
+    VSystem::GetInOutNetworkStats(rates);
     if (VSystem::GetInOutNetworkStats(rates)) {
         ASSERT_EQ(rates.size(), 2u);
         EXPECT_GE(rates[0], 0.0);

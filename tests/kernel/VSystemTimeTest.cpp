@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "TestSupport.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatTime.h"
@@ -13,41 +14,6 @@
 using namespace qelt;
 
 namespace {
-
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        ::setenv("TZ", zone, 1);
-        VSystem::SystemDateTimeChanged();
-    }
-    ~ScopedTimeZone()
-    {
-        if (fHad)
-            ::setenv("TZ", fOld.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        VSystem::SystemDateTimeChanged();
-    }
-    static bool Available(const std::string& zone)
-    {
-        struct stat info;
-        return ::stat(("/usr/share/zoneinfo/" + zone).c_str(), &info) == 0;
-    }
-
-private:
-    bool fHad = false;
-    std::string fOld;
-};
-
-#define REQUIRE_ZONE(zone)                                            \
-    if (!ScopedTimeZone::Available(zone))                             \
-        GTEST_SKIP() << "time-zone data for " << zone << " is missing"; \
-    ScopedTimeZone scopedZone(zone)
 
 }  // namespace
 

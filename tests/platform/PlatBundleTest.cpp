@@ -141,3 +141,20 @@ TEST(PlatBundle, BundleLayoutAndProgramOutsideABundle)
     EXPECT_EQ(GetMainBundleResourcesFolder(), GetExecutableFolder());
     EXPECT_EQ(GetExecutablePath().rfind(GetExecutableFolder() + "/", 0), 0u);
 }
+
+TEST(PlatBundle, KeepsTheStringsOfTopLevelArraysWhenAsked)
+{
+    const std::string text =
+        "<plist><dict><key>CFBundleLocalizations</key><array><string>English</string><integer>3</integer>"
+        "<array><string>nested</string></array><string>fr&amp;co</string></array>"
+        "<key>Empty</key><array/><key>Name</key><string>App</string>"
+        "<key>Sub</key><dict><key>Inner</key><array><string>no</string></array></dict></dict></plist>";
+    PlistValues values;
+    PlistArrays arrays;
+    ASSERT_TRUE(ParsePlistText(text, values, &arrays));
+    EXPECT_EQ(values["Name"], "App");
+    EXPECT_EQ(arrays["CFBundleLocalizations"], (std::vector<std::string>{"English", "fr&co"}));
+    EXPECT_EQ(arrays.count("Inner"), 0u);
+    EXPECT_FALSE(ParsePlistText("<plist><dict><key>A</key><array><string>x</array></dict></plist>", values, &arrays));
+    EXPECT_TRUE(arrays.empty());
+}

@@ -6,38 +6,14 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "TestSupport.h"
 #include "platform/PlatNotification.h"
 
 using namespace qelt::plat;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : fName(name)
-    {
-        const char* old = std::getenv(name);
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (fHad)
-            ::setenv(fName.c_str(), fOld.c_str(), 1);
-        else
-            ::unsetenv(fName.c_str());
-    }
-
-private:
-    std::string fName;
-    bool fHad = false;
-    std::string fOld;
-};
+using ScopedEnv = qelt::test::StEnvironmentVariable;
 
 NotificationRequest YesNo()
 {

@@ -7,47 +7,13 @@
 #include <ctime>
 #include <string>
 
+#include "TestSupport.h"
 #include "platform/PlatClock.h"
 #include "platform/PlatTime.h"
 
 using namespace qelt::plat;
 
 namespace {
-
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        ::setenv("TZ", zone, 1);
-        ReloadTimeZone();
-    }
-    ~ScopedTimeZone()
-    {
-        if (fHad)
-            ::setenv("TZ", fOld.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ReloadTimeZone();
-    }
-    static bool Available(const std::string& zone)
-    {
-        struct stat info;
-        return ::stat(("/usr/share/zoneinfo/" + zone).c_str(), &info) == 0;
-    }
-
-private:
-    bool fHad = false;
-    std::string fOld;
-};
-
-#define REQUIRE_ZONE(zone)                                            \
-    if (!ScopedTimeZone::Available(zone))                             \
-        GTEST_SKIP() << "time-zone data for " << zone << " is missing"; \
-    ScopedTimeZone scopedZone(zone)
 
 int64_t Seconds(int64_t y, int mo, int d, int h = 0, int mi = 0)
 {

@@ -291,7 +291,7 @@ TEST(ErrorJSON, ObjectCarriesNumberSignatureAndMessage)
         {QeltError(-1), -1, "qelt"},  // all ones read as signed
     };
     for (const Case& c : cases) {
-        VErrorBase* error = new VErrorBase(c.code);
+        VRefPtr<VErrorBase> error = AdoptRef(new VErrorBase(c.code));
         VJSONObject* object = error->CreateJSONObject();
         ASSERT_NE(object, nullptr);
         EXPECT_EQ(object->GetProperty(VString("errCode")).GetNumber(), c.number);
@@ -302,7 +302,6 @@ TEST(ErrorJSON, ObjectCarriesNumberSignatureAndMessage)
         error->GetErrorDescription(expected);
         EXPECT_TRUE(message.EqualToStringRaw(expected));
         object->Release();
-        error->Release();
     }
 }
 

@@ -190,7 +190,7 @@ TEST(ErrorInstaller, BuildErrorStack)
 {
     StErrorContextInstaller outer;
     _ThrowError(QeltError(600));
-    VValueBag* bag = new VValueBag;
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag);
     VErrorTaskContext::BuildErrorStack(*bag);
     VBagArray* children = bag->GetElements(StPackedDictionaryKey("__ERROR"));
     ASSERT_NE(children, nullptr);
@@ -206,7 +206,6 @@ TEST(ErrorInstaller, BuildErrorStack)
     EXPECT_EQ(signature.GetCPointer()[0], 'q');
     EXPECT_FALSE(message.IsEmpty());
     last->Release();
-    bag->Release();
 }
 
 // --- A stack of its own -----------------------------------------------------
@@ -371,6 +370,22 @@ TEST_F(ErrorStackTest, RecycleContext)
     fStack->RecycleContext(nullptr);
 }
 
+TEST_F(ErrorStackTest, AContextItsCallerStillHoldsIsNeverTheSpare)
+{
+    VErrorContext* taken = fStack->PushNewContext(true, false);  // takes the spare
+    ASSERT_NE(taken, nullptr);
+    VRefPtr<VErrorContext> held(taken);  // someone else keeps it too
+    fStack->PopContext();
+    fStack->RecycleContext(taken);
+    EXPECT_NE(fStack->GetSpareContext(), taken);
+    VErrorContext* next = fStack->PushNewContext(false, true);
+    EXPECT_NE(next, taken);
+    EXPECT_TRUE(held->IsKeepingErrors());  // its holder's settings stay
+    EXPECT_FALSE(held->IsSilent());
+    fStack->PopContext();
+    fStack->RecycleContext(next);
+}
+
 // --- One context --------------------------------------------------------------
 
 TEST(ErrorContext, FindAndFindAny)
@@ -394,7 +409,7 @@ TEST(ErrorContext, FindAndFindAny)
 
 TEST(ErrorContext, ParametersAreMergedIntoPushedErrors)
 {
-    VErrorContext* context = new VErrorContext;
+    VRefPtr<VErrorContext> context = AdoptRef(new VErrorContext);
     EXPECT_EQ(context->GetParametersForPushedErrors(false), nullptr);
     VValueBag* parameters = context->GetParametersForPushedErrors(true);
     ASSERT_NE(parameters, nullptr);
@@ -412,7 +427,6 @@ TEST(ErrorContext, ParametersAreMergedIntoPushedErrors)
     VString step;
     EXPECT_TRUE(receiver->GetLast()->GetBag()->GetAttribute(StPackedDictionaryKey("step"), step));
     receiver->Release();
-    context->Release();
 }
 
 TEST(ErrorContext, CopyTakesErrorsNotFlags)

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -158,11 +160,21 @@ TEST(CriticalSection, TryToLockByTheHolderNeedsItsOwnUnlock)
 
 TEST(CriticalSection, DestructorReleasesWhatIsStillHeld)
 {
-    auto* section = new VCriticalSection();
-    section->Lock();
-    section->Lock();
-    delete section;  // unlocks twice: nothing leaks, nothing waits
-    StLocker locker(nullptr);
+    // On a thread of its own, so that a destructor that waits fails the test
+    // instead of hanging it.
+    auto done = std::make_shared<std::promise<int>>();
+    std::future<int> levels = done->get_future();
+    std::thread([done] {
+        auto* section = new VCriticalSection();
+        section->Lock();
+        section->Lock();
+        const int held = section->GetUseCount();
+        delete section;  // unlocks twice: nothing leaks, nothing waits
+        StLocker nothing(nullptr);  // a locker without a section does nothing
+        done->set_value(held);
+    }).detach();
+    ASSERT_EQ(levels.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(levels.get(), 2);
 }
 
 TEST_F(SpinLockSettingsTest, DefaultsAndFileSettings)

@@ -3,6 +3,7 @@
 // errors through it and through the main task its start-up adopts.
 #include <gtest/gtest.h>
 
+#include "TestProcess.h"
 #include "process/VProcess.h"
 
 namespace {
@@ -11,7 +12,7 @@ class ProcessEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        fProcess = new qelt::VProcess;
+        fProcess = new qelt::test::TestProcess;
         ASSERT_TRUE(fProcess->Init(0));
         ASSERT_EQ(qelt::VProcess::sInstance, fProcess);
     }

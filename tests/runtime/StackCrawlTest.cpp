@@ -33,17 +33,25 @@ std::string DumpToString(const XMacStackCrawl& crawl)
     return text;
 }
 
+// The empty statement after each capture keeps it from being a tail call,
+// which an optimised build would make a jump that drops the helper's frame
+// from the stack the test counts on.
+#define KEEP_FRAME() asm volatile("" ::: "memory")
+
 __attribute__((noinline)) XMacStackCrawl Capture(unsigned skip, unsigned count)
 {
     XMacStackCrawl crawl;
     crawl.LoadFrames(skip, count);
+    KEEP_FRAME();
     return crawl;
 }
 
 __attribute__((noinline)) void CaptureBoth(XMacStackCrawl& full, XMacStackCrawl& skipped)
 {
     full.LoadFrames(0, 4);
+    KEEP_FRAME();
     skipped.LoadFrames(1, 3);
+    KEEP_FRAME();
 }
 
 TEST(StackCrawl, LoadsAtMostFortyEightFrames)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/PlatThreads.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VScheduler_void.h"
@@ -178,20 +180,7 @@ TEST(TaskMgr, ThreadsWithoutTaskGetDistinctStableNegativeIds)
     _exit(ok ? 0 : 1);
 }
 
-// The children re-run this program from its start ("threadsafe" style), so
-// that each begins with a fresh task manager.
-class FreshProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        fStyle = GTEST_FLAG_GET(death_test_style);
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-    }
-    void TearDown() override { GTEST_FLAG_SET(death_test_style, fStyle); }
-
-private:
-    std::string fStyle;
-};
+using test::FreshProgramTest;
 
 TEST_F(FreshProgramTest, ThreadsWithoutTaskGetMinusOneThenMinusTwo)
 {
@@ -225,23 +214,27 @@ TEST(TaskMgr, DataKeysAreReusedAfterDeletion)
 TEST(TaskMgr, StackSizes)
 {
     VTaskMgr* manager = VTaskMgr::Get();
-    size_t mainSize = manager->GetStackSizeForMainTask();
-    EXPECT_GT(mainSize, 0u);
-    EXPECT_EQ(manager->GetDefaultStackSize(), std::min<size_t>(mainSize, 0x100000));
+    // The main thread's stack (the stack limit, 8 MiB unless changed) is
+    // more than the 1 MiB a task gets by default.
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_STACK, &limit), 0);
+    ASSERT_GE(limit.rlim_cur, 0x100000u) << "run the tests with a stack limit of at least 1 MiB";
+    EXPECT_GE(manager->GetStackSizeForMainTask(), 0x100000u);
+    EXPECT_EQ(manager->GetDefaultStackSize(), 0x100000u);
     manager->SetDefaultStackSize(200000);
     EXPECT_EQ(manager->GetDefaultStackSize(), 200000u);
     manager->SetDefaultStackSize(0);  // computed again on the next request
-    EXPECT_EQ(manager->GetDefaultStackSize(), std::min<size_t>(mainSize, 0x100000));
+    EXPECT_EQ(manager->GetDefaultStackSize(), 0x100000u);
     // Without a task, the free stack is the process's stack limit.
     size_t outside = 0;
     std::thread([&]() { outside = manager->GetCurrentFreeStackSize(); }).join();
-    EXPECT_EQ(outside, plat::ProcessStackSoftLimit());
+    EXPECT_EQ(outside, static_cast<size_t>(limit.rlim_cur));
 }
 
 TEST(TaskMgr, TaskStackIsRoundedAndGuarded)
 {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    VTask* task = new VTask(64000, eTaskStylePreemptive, []() {});
+    VRefPtr<VTask> task = AdoptRef(new VTask(64000, eTaskStylePreemptive, []() {}));
     auto* platform = static_cast<XMacTask_preemptive*>(task->GetPlatformTask());
     ASSERT_NE(platform, nullptr);
     const size_t expected = (64000 + page - 1) / page * page;
@@ -250,7 +243,6 @@ TEST(TaskMgr, TaskStackIsRoundedAndGuarded)
     EXPECT_EQ(platform->GetStackRegion().regionSize, expected + page);
     EXPECT_TRUE(InGuardPage(platform->GetStackRegion().region));
     EXPECT_FALSE(InGuardPage(platform->GetStackRegion().stack));
-    task->Release();
 }
 
 TEST(TaskMgr, CountsAndLookupsFollowTheStates)

@@ -116,7 +116,7 @@ enum ETestLevel { kLevelDebug = 2, kLevelInfo = 4, kLevelError = 6 };
 TEST(BagKey, TypedKeyWithDefaultNeverStoresTheDefault)
 {
     static const StBagKeyWithDefault<ETestLevel, VLong> level("level", kLevelInfo);
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     level.Set(*bag, kLevelError);
     VLong stored;
     ASSERT_TRUE(bag->GetAttribute(level, stored));
@@ -126,7 +126,6 @@ TEST(BagKey, TypedKeyWithDefaultNeverStoresTheDefault)
     level.Set(*bag, kLevelInfo);  // the default removes the attribute
     EXPECT_EQ(bag->GetAttributesCount(), 0);
     EXPECT_EQ(level.Get(*bag), kLevelInfo);
-    bag->Release();
 }
 
 TEST(BagKey, TypedKeyWithoutDefaultReportsAbsence)

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -8,7 +11,9 @@
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
 #include "kernel/VString.h"
+#include "runtime/VErrorContext.h"
 #include "values/VBagArray.h"
+#include "values/VBagStreamIO.h"
 #include "values/VValueBag.h"
 
 namespace qelt {
@@ -121,7 +126,7 @@ TEST(BagStream, OneLongAttributeBytes)
 
 TEST(BagStream, ChildrenAndIndexLayout)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     VValueBag* a = new VValueBag();
     VValueBag* b = new VValueBag();
     bag->AddElement("e", a);
@@ -147,14 +152,12 @@ TEST(BagStream, ChildrenAndIndexLayout)
     ASSERT_GT(bytes.size(), flagAt + 5);
     EXPECT_EQ(bytes[flagAt], 1);
     EXPECT_EQ(bytes[flagAt + 1], 11);
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, bytes), VE_OK);
     EXPECT_EQ(back->GetAttributesDictionary().GetIndexCellCount(), 11u);
     VLong v;
     ASSERT_TRUE(back->GetAttribute("e", v));
     EXPECT_EQ(v.GetLong(), 4);
-    back->Release();
-    bag->Release();
 }
 
 TEST(BagStream, RoundTripInBothByteOrders)
@@ -164,18 +167,17 @@ TEST(BagStream, RoundTripInBothByteOrders)
         Bytes before = WriteBag(*bag);
         Bytes bytes = WriteBag(*bag, swap);
         EXPECT_EQ(WriteBag(*bag), before);  // writing swapped leaves the bag unchanged
-        VValueBag* back = new VValueBag();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
         ASSERT_EQ(ReadBag(*back, bytes, swap), VE_OK);
         ExpectSampleContent(*back);
         EXPECT_EQ(WriteBag(*back), before);
-        back->Release();
     }
     bag->Release();
 }
 
 TEST(BagStream, SwappedStringRecordIsBigEndian)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->SetAttribute("s", VString("abc"));
     Bytes bytes = WriteBag(*bag, true);
     // Record: kind 10, length 3, then the units, all big-endian.
@@ -184,16 +186,15 @@ TEST(BagStream, SwappedStringRecordIsBigEndian)
     VString s;
     ASSERT_TRUE(bag->GetAttribute("s", s));
     EXPECT_EQ(Narrow(s), "abc");
-    bag->Release();
 }
 
 TEST(BagStream, WriterPacksChangedValuesFirst)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->SetAttribute("s", VString("ab"));
     bag->SetAttribute("n", VLong(1));
     bag->SetAttribute("s", VString("abcdef"));
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, WriteBag(*bag)), VE_OK);
     VString s;
     ASSERT_TRUE(back->GetAttribute("s", s));
@@ -201,8 +202,6 @@ TEST(BagStream, WriterPacksChangedValuesFirst)
     VLong n;
     ASSERT_TRUE(back->GetAttribute("n", n));
     EXPECT_EQ(n.GetLong(), 1);
-    back->Release();
-    bag->Release();
 }
 
 TEST(BagStream, BadTagAndVersion)
@@ -222,8 +221,9 @@ TEST(BagStream, DamagedCountsAreRefused)
 {
     const unsigned char header[] = {0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
     auto stream = [&](Bytes body) {
-        Bytes all(header, header + 8);
-        all.insert(all.end(), body.begin(), body.end());
+        Bytes all(8 + body.size());
+        std::copy(header, header + 8, all.begin());
+        std::copy(body.begin(), body.end(), all.begin() + 8);
         return all;
     };
     const Bytes cases[] = {
@@ -275,10 +275,9 @@ TEST(BagStream, DamagedIndexIsReplaced)
             for (int b = 0; b < 4; ++b)
                 damaged[flagAt + 5 + c * 4 + b] = fill == 0 ? (b == 0 ? 200 : 0) : 0xFF;
         }
-        VValueBag* back = new VValueBag();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
         ASSERT_EQ(ReadBag(*back, damaged), VE_OK);
         ExpectSampleContent(*back);
-        back->Release();
     }
     bag->Release();
 }
@@ -299,9 +298,12 @@ TEST(BagStream, TruncatedAndRandomInputNeverCrashes)
         int flips = 1 + static_cast<int>(random() % 4);
         for (int f = 0; f < flips; ++f)
             damaged[8 + random() % (damaged.size() - 8)] = static_cast<unsigned char>(random());
-        VValueBag* back = new VValueBag();
-        ReadBag(*back, damaged);
-        back->Release();
+        VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
+        if (ReadBag(*back, damaged) == VE_OK) {
+            // What was accepted is a whole bag: it writes and reads back.
+            VRefPtr<VValueBag> again = AdoptRef(new VValueBag());
+            EXPECT_EQ(ReadBag(*again, WriteBag(*back)), VE_OK) << round;
+        }
     }
     bag->Release();
 }
@@ -318,6 +320,33 @@ TEST(BagStream, DeepNestingIsRefused)
     bag->Release();
 }
 
+// Bags nest 256 levels deep (the outer bag counts as one); the 257th is
+// refused as bad bag data.
+TEST(BagStream, NestingLimitIsTwoHundredFiftySixLevels)
+{
+    const Bytes level{0x02, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x65, 0x00, 0x01, 0x00, 0x00, 0x00};
+    for (int levels : {256, 257}) {
+        Bytes bytes{0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00};
+        for (int i = 1; i < levels; ++i)
+            bytes.insert(bytes.end(), level.begin(), level.end());
+        bytes.push_back(0x00);
+        VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
+        test::StStartedProcess process;
+        ASSERT_TRUE(process.IsStarted());
+        StErrorContextInstaller errors(true, true);
+        VError err = ReadBag(*bag, bytes);
+        SCOPED_TRACE(levels);
+        if (levels == 256) {
+            EXPECT_EQ(err, VE_OK);
+            VValueBag::StKeyPath path(255, StPackedDictionaryKey("e"));
+            EXPECT_NE(bag->GetUniqueElementByPath(path), nullptr);
+        } else {
+            EXPECT_EQ(err, bagio::kBadBagData);
+            EXPECT_EQ(errors.GetLastError(), bagio::kBadBagData);
+        }
+    }
+}
+
 TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
 {
     Bytes bytes{0x47, 0x41, 0x42, 0x56, 0x01, 0x00, 0x00, 0x00, 0x01,  // header, flags
@@ -326,7 +355,7 @@ TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
                 0x04, 0x00, 0x00, 0x00,                                // 4 units
                 0x07, 0x00,                                            // kind 7: not registered
                 0x04, 0x00, 0x05, 0x00, 0x00, 0x00};                   // the long 5
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*bag, bytes), VE_OK);
     VLong dest(42);
     EXPECT_TRUE(bag->GetAttribute("u", dest));
@@ -335,7 +364,6 @@ TEST(BagStream, RecordOfAnUnknownKindIsItsKindWordAlone)
     ASSERT_TRUE(bag->GetAttribute("n", dest));
     EXPECT_EQ(dest.GetLong(), 5);
     EXPECT_EQ(WriteBag(*bag), bytes);
-    bag->Release();
 }
 
 TEST(BagStream, NestingWithinTheLimitRoundTrips)
@@ -349,14 +377,13 @@ TEST(BagStream, NestingWithinTheLimitRoundTrips)
         current = child;
     }
     current->SetAttribute("leaf", VLong(1));
-    VValueBag* back = new VValueBag();
+    VRefPtr<VValueBag> back = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*back, WriteBag(*root)), VE_OK);
     VValueBag::StKeyPath path(200, StPackedDictionaryKey("n"));
     const VValueBag* walk = back->GetUniqueElementByPath(path);
     ASSERT_NE(walk, nullptr);
     VLong leaf;
     EXPECT_TRUE(walk->GetAttribute("leaf", leaf));
-    back->Release();
     root->Release();
 }
 
@@ -382,14 +409,13 @@ TEST(BagStream, CollidingKeysDoNotMakeReadingQuadratic)
         bytes.insert(bytes.end(), {0x04, 0x00});
         put32(bytes, i);
     }
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     ASSERT_EQ(ReadBag(*bag, bytes), VE_OK);
     EXPECT_EQ(bag->GetAttributesCount(), static_cast<int>(n));
     VLong v;
     ASSERT_TRUE(bag->GetAttribute("a", v));
     EXPECT_EQ(v.GetLong(), 0);
     EXPECT_FALSE(bag->GetAttributesDictionary().HasIndex());
-    bag->Release();
 }
 
 TEST(BagStream, BagTravelsAsAValueOfKind200)

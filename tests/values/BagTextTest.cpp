@@ -143,7 +143,7 @@ TEST(BagXML, TextAndCData)
 TEST(BagXML, LoneSurrogatesAreDropped)
 {
     const UniChar units[] = {'a', 0xD800, 'b', 0xD83D, 0xDE00, 0xDC00, 'c', 0};
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->SetAttribute(VValueBag::CDataAttributeName(), VString(units));
     VString text;
     bag->DumpXML(text, VString("x"), false);
@@ -151,7 +151,6 @@ TEST(BagXML, LoneSurrogatesAreDropped)
     ASSERT_EQ(text.GetLength(), 12);
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(text.GetCPointer()[i], expected[i]) << i;
-    bag->Release();
 }
 
 TEST(BagXML, IndentationStopsAt100Tabs)
@@ -208,10 +207,9 @@ TEST(BagXML, ParseXMLValueChoosesTheKind)
     delete value;
 }
 
-TEST(BagXML, ParseXMLValueReadsUUIDsWhenTheKindExists)
+TEST(BagXML, ParseXMLValueReadsUUIDs)
 {
-    if (VValue::ValueInfoFromValueKind(VK_UUID) == nullptr)
-        GTEST_SKIP() << "no UUID kind registered";
+    ASSERT_NE(VValue::ValueInfoFromValueKind(VK_UUID), nullptr);
     struct Case { const char* text; unsigned short kind; };
     const Case cases[] = {
         {"0123456789abcdef0123456789ABCDEF", VK_UUID},

@@ -132,10 +132,7 @@ TEST(VArrayString, SearchIgnoresDiacriticalMarksButSortCountsThem)
     ASSERT_TRUE(process->Init(0));
     {
         const UniChar accented[] = {'c', 'a', 'f', 0x00E9, 0};
-        if (!VString(accented).EqualToString(VString("cafe"), false)) {
-            delete process;
-            GTEST_SKIP() << "no collation without diacritical marks in this build";
-        }
+        EXPECT_TRUE(VString(accented).EqualToString(VString("cafe"), false));
         VArrayString a(2);
         a.FromString(VString(accented), 1);
         a.FromString(VString("cafe"), 2);

@@ -43,6 +43,20 @@ TEST(VBlobTest, GetDataBounds)
     EXPECT_EQ(empty.GetData(out, 0, 0, &read), VE_OK);
 }
 
+TEST(VBlobTest, OverwritingBytesInsideKeepsTheSize)
+{
+    VBlobWithPtr blob("abcdefgh", 8);
+    EXPECT_EQ(blob.PutData("XY", 2, 3), VE_OK);
+    EXPECT_EQ(blob.GetSize(), 8);
+    EXPECT_EQ(Bytes(blob), "abcXYfgh");
+    EXPECT_EQ(blob.PutData("Z", 1, 7), VE_OK);  // the last byte
+    EXPECT_EQ(blob.GetSize(), 8);
+    EXPECT_EQ(Bytes(blob), "abcXYfgZ");
+    EXPECT_EQ(blob.PutData("12", 2, 7), VE_OK);  // past the end: grows by one
+    EXPECT_EQ(blob.GetSize(), 9);
+    EXPECT_EQ(Bytes(blob), "abcXYfg12");
+}
+
 TEST(VBlobTest, GapsAreZeroFilled)
 {
     VBlobWithPtr blob;

@@ -69,7 +69,7 @@ TEST(ValueBag, AttributesKeepOrderAndNames)
 
 TEST(ValueBag, AppendToCDataTurnsOtherKindsIntoText)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     bag->AppendToCData(VString("ab"));
     bag->AppendToCData(VString("cd"));
     VString text;
@@ -85,12 +85,11 @@ TEST(ValueBag, AppendToCDataTurnsOtherKindsIntoText)
     ASSERT_TRUE(copy->GetAttribute(VValueBag::CDataAttributeName(), text));
     EXPECT_EQ(Narrow(text), "5x");
     copy->Release();
-    bag->Release();
 }
 
 TEST(ValueBag, ElementsAddReplaceRemove)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     VValueBag* child = new VValueBag();
     bag->AddElement("item", child);
     bag->AddElement("item", child);
@@ -118,7 +117,6 @@ TEST(ValueBag, ElementsAddReplaceRemove)
     EXPECT_EQ(bag->GetElementNamesCount(), 0);
     other->Release();
     child->Release();
-    bag->Release();
 }
 
 TEST(ValueBag, ABagCannotBecomeItsOwnDescendant)
@@ -258,7 +256,7 @@ TEST(ValueBag, Paths)
         }
     }
 
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     VValueBag::StKeyPath ab;
     VValueBag::GetKeysFromUTF8PathNoCopy("a/b", ab);
     VValueBag* made = bag->GetElementByPathAndCreateIfDontExists(ab);
@@ -287,7 +285,6 @@ TEST(ValueBag, Paths)
     EXPECT_TRUE(bag->ReplaceElementByPath(xy, nullptr));
     EXPECT_EQ(bag->GetUniqueElementByPath(VString("x/y")), nullptr);
     leaf->Release();
-    bag->Release();
 }
 
 TEST(ValueBag, UnionCloneAndOverride)
@@ -446,7 +443,7 @@ public:
 
 TEST(ValueBag, AddElementFromABaggableObject)
 {
-    VValueBag* bag = new VValueBag();
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     Point good(VE_OK);
     EXPECT_EQ(bag->AddElement(&good), VE_OK);
     ASSERT_NE(bag->GetElements("point"), nullptr);
@@ -457,7 +454,6 @@ TEST(ValueBag, AddElementFromABaggableObject)
     EXPECT_EQ(bag->AddElement(static_cast<const IBaggable*>(nullptr)), VE_OK);
     EXPECT_EQ(good.LoadFromBag(*bag), VE_OK);
     EXPECT_EQ(good.LoadFromBagWithLoader(*bag, nullptr), VE_OK);
-    bag->Release();
 }
 
 }  // namespace qelt

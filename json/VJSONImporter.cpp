@@ -1,0 +1,712 @@
+#include "json/VJSONImporter.h"
+
+#include <new>
+
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VStorageLocker.h"
+#include "kernel/VLong.h"
+#include "platform/PlatNumbers.h"
+#include "runtime/VErrorBase.h"
+#include "runtime/VTask.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
+
+namespace qelt {
+
+namespace {
+
+const UniChar kSymbolsUnits[] = {'_', '_', 's', 'y', 'm', 'b', 'o', 'l', 's', 0};
+
+constexpr VError kErrorMalformed = QeltError(550);
+constexpr VError kErrorInvalidToken = QeltError(551);
+constexpr VError kErrorUnterminated = QeltError(552);
+constexpr VError kErrorExtraComma = QeltError(553);
+constexpr VError kErrorNothingFound = QeltError(554);
+constexpr VError kErrorTooDeep = QeltError(555);
+
+// The expected-token lists the reports name.
+const char kExpectValue[] = "\" 0-9 null true false { [";
+const char kExpectFirstElement[] = "\" 0-9 null true false { [ ]";
+const char kExpectFirstKey[] = "\" }";
+const char kExpectKey[] = "\"";
+const char kExpectColon[] = ":";
+const char kExpectAfterMember[] = "} ,";
+const char kExpectAfterElement[] = "] ,";
+const char kExpectNumber[] = "+- 0-9 eE";
+
+inline bool IsDigit(UniChar c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool VJSONImporter::_IsNumberWord(const UniChar* p, int n)
+{
+    int i = 0;
+    if (i < n && p[i] == '-')
+        ++i;
+    if (i < n && p[i] == '0') {
+        ++i;
+    } else {
+        while (i < n && IsDigit(p[i]))
+            ++i;
+    }
+    if (i < n && p[i] == '.') {
+        int start = ++i;
+        while (i < n && IsDigit(p[i]))
+            ++i;
+        if (i == start)
+            return false;
+    }
+    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
+        ++i;
+        if (i < n && (p[i] == '+' || p[i] == '-' || p[i] == 0x2212))
+            ++i;
+        int start = i;
+        while (i < n && IsDigit(p[i]))
+            ++i;
+        if (i == start)
+            return false;
+    }
+    return i == n;
+}
+
+bool VJSONImporter::_IsWord(const VString& inText, const char* inWord)
+{
+    const UniChar* p = inText.GetCPointer();
+    const int n = inText.GetLength();
+    int i = 0;
+    for (; inWord[i] != 0; ++i) {
+        if (i >= n || p[i] != static_cast<UniChar>(inWord[i]))
+            return false;
+    }
+    return i == n;
+}
+
+namespace {
+
+int HexDigit(UniChar c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Pushes an error whose parameters the caller fills.
+template <class Fill>
+void PushReport(VError inError, Fill&& inFill)
+{
+    try {
+        VRefPtr<VErrorBase> error = AdoptRef(new VErrorBase(inError));
+        inFill(*error->GetBag());
+        VTask::PushError(error.Get());
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// One {"line": n, "offset": m} entry of the paths-and-lines side object.
+VJSONValue LineEntry(int inLine, int inOffset)
+{
+    VJSONValue entry(JSON_object);
+    static const VString sLine("line");
+    static const VString sOffset("offset");
+    entry.SetProperty(sLine, VJSONValue(static_cast<double>(inLine)));
+    entry.SetProperty(sOffset, VJSONValue(static_cast<double>(inOffset)));
+    return entry;
+}
+
+}  // namespace
+
+const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines(const_cast<UniChar*>(kSymbolsUnits), 9,
+                                                                 sizeof(kSymbolsUnits));
+
+VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
+    : fText(inText), fOptions(inOptions), fStrictDates((inOptions & kJSONImportStrictDates) != 0)
+{
+    fUnits = fText.GetCPointer();
+    fLength = fUnits != nullptr ? fText.GetLength() : 0;
+    if ((fOptions & kJSONImportPathsAndLines) != 0)
+        fPathsLines = new VJSONObject();
+}
+
+VJSONImporter::~VJSONImporter()
+{
+    if (fPathsLines != nullptr)
+        fPathsLines->Release();
+    if (fLocker != nullptr)
+        fLocker->Release();
+}
+
+// ---------------------------------------------------------------------------
+// Scanner
+
+template <bool kWithText>
+VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsString, VError* outError)
+{
+    if constexpr (kWithText)
+        outText->Clear();
+    if (outIsString != nullptr)
+        *outIsString = false;
+    fStartToken = fPos;
+    const UniChar* u = fUnits;
+    const int n = fLength;
+    int p = fPos;
+    while (p < n && u[p] <= 0x20) {
+        _CountLineEnd(u[p], p);
+        ++p;
+    }
+    if (p >= n) {
+        fPos = p;
+        return jsonNone;
+    }
+    const UniChar first = u[p++];
+    switch (first) {
+        case '{': fPos = p; return jsonBeginObject;
+        case '}': fPos = p; return jsonEndObject;
+        case '[': fPos = p; return jsonBeginArray;
+        case ']': fPos = p; return jsonEndArray;
+        case ',': fPos = p; return jsonSeparator;
+        case ':': fPos = p; return jsonAssigne;
+        default: break;
+    }
+    if (first == '"') {
+        if (outIsString != nullptr)
+            *outIsString = true;
+        bool closed = false;
+        int run = p;
+        auto flush = [&](int inEnd) {
+            if constexpr (kWithText) {
+                if (inEnd > run)
+                    outText->AppendUniChars(u + run, inEnd - run);
+            }
+        };
+        while (p < n) {
+            const UniChar c = u[p];
+            if (c == '"') {
+                flush(p);
+                ++p;
+                closed = true;
+                break;
+            }
+            if (c == '\\') {
+                flush(p);
+                ++p;
+                if (p >= n) {
+                    run = p;  // a backslash ends the text: the string stays open
+                    break;
+                }
+                const UniChar e = u[p];
+                if (e == 'u' && kWithText) {
+                    if (p + 4 >= n) {
+                        p = n;  // the four digits are not all there: open
+                        run = p;
+                        break;
+                    }
+                    int value = HexDigit(u[p + 1]);
+                    if (value < 0)
+                        value = 0;
+                    for (int k = 2; k <= 4; ++k) {
+                        int digit = HexDigit(u[p + k]);
+                        if (digit >= 0)
+                            value = value * 16 + digit;
+                    }
+                    if (value != 0)
+                        outText->AppendUniChar(static_cast<UniChar>(value));
+                    p += 5;
+                } else {
+                    if constexpr (kWithText) {
+                        UniChar mapped = e;
+                        switch (e) {
+                            case 'b': mapped = 0x08; break;
+                            case 'f': mapped = 0x0C; break;
+                            case 'n': mapped = 0x0A; break;
+                            case 'r': mapped = 0x0D; break;
+                            case 't': mapped = 0x09; break;
+                            default: break;
+                        }
+                        if (mapped != 0)
+                            outText->AppendUniChar(mapped);
+                    }
+                    _CountLineEnd(e, p);
+                    ++p;
+                }
+                run = p;
+                continue;
+            }
+            if (c <= '\r') {
+                if (c == 0) {
+                    flush(p);
+                    run = p + 1;
+                } else {
+                    _CountLineEnd(c, p);
+                }
+            }
+            ++p;
+        }
+        if (!closed) {
+            flush(p);
+            fPos = p;
+            if ((fOptions & kJSONImportStrict) != 0) {
+                if (outError != nullptr) {
+                    static const VString sQuote("\"");
+                    *outError = _ThrowErrorUnterminated(sQuote);
+                }
+                return jsonNone;
+            }
+            return jsonString;
+        }
+        fPos = p;
+        return jsonString;
+    }
+    // A bare word, up to a blank (consumed) or a structural character.
+    const int start = p - 1;
+    while (p < n) {
+        const UniChar c = u[p];
+        if (c <= 0x20) {
+            if constexpr (kWithText)
+                outText->AppendUniChars(u + start, p - start);
+            _CountLineEnd(c, p);
+            fPos = p + 1;
+            return jsonString;
+        }
+        if (c == '"' || c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}')
+            break;
+        ++p;
+    }
+    if constexpr (kWithText)
+        outText->AppendUniChars(u + start, p - start);
+    fPos = p;
+    return jsonString;
+}
+
+VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VString& outText, bool* outIsString, VError* outError)
+{
+    return _Scan<true>(&outText, outIsString, outError);
+}
+
+VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VError* outError)
+{
+    return _Scan<false>(nullptr, nullptr, outError);
+}
+
+UniChar VJSONImporter::_GetNextChar(bool& outAtEnd)
+{
+    if (fPos >= fLength) {
+        outAtEnd = true;
+        return 0;
+    }
+    outAtEnd = false;
+    UniChar c = fUnits[fPos];
+    _CountLineEnd(c, fPos);
+    ++fPos;
+    return c;
+}
+
+VString VJSONImporter::_TokenToString(JsonToken inToken)
+{
+    static const char* const kTexts[] = {"", "{", "}", "[", "]", ",", ":", "\"", "!"};
+    VString text;
+    if (inToken >= jsonNone && inToken <= jsonOther)
+        text.FromCString(kTexts[inToken]);
+    return text;
+}
+
+VString VJSONImporter::_GetStartTokenFirstChar() const
+{
+    VString text;
+    for (int p = fStartToken; p < fLength; ++p) {
+        if (fUnits[p] > 0x20) {
+            text.FromUniChar(fUnits[p]);
+            break;
+        }
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Reports
+
+VError VJSONImporter::_ThrowErrorMalformed()
+{
+    int at = fStartToken;
+    while (at < fLength && fUnits[at] <= 0x20)
+        ++at;
+    int crs = 0, lfs = 0, lastCR = -1, lastLF = -1;
+    for (int p = 0; p < at && p < fLength; ++p) {
+        if (fUnits[p] == '\r') {
+            ++crs;
+            lastCR = p;
+        } else if (fUnits[p] == '\n') {
+            ++lfs;
+            lastLF = p;
+        }
+    }
+    const int line = 1 + (lfs > crs ? lfs : crs);
+    const int lineStart = lfs > crs ? lastLF + 1 : lastCR + 1;
+    const int position = 1 + (at - lineStart);
+    VString source;
+    if (!fSource.IsEmpty()) {
+        source.FromString(fSource);
+        source.AppendCString(", ");
+    }
+    PushReport(kErrorMalformed, [&](VValueBag& bag) {
+        bag.SetAttribute(StPackedDictionaryKey("source"), source);
+        bag.SetAttribute(StPackedDictionaryKey("line"), VLong(line));
+        bag.SetAttribute(StPackedDictionaryKey("position"), VLong(position));
+    });
+    return kErrorMalformed;
+}
+
+VError VJSONImporter::_ThrowErrorInvalidToken(const VString& inFound, const char* inExpected)
+{
+    if ((fOptions & kJSONImportQuietTokens) != 0)
+        return kErrorMalformed;
+    const VError code = (inFound.IsNull() || inFound.IsEmpty()) ? kErrorNothingFound : kErrorInvalidToken;
+    PushReport(code, [&](VValueBag& bag) {
+        bag.SetAttribute(StPackedDictionaryKey("found"), inFound.IsNull() ? VString() : inFound);
+        bag.SetAttribute(StPackedDictionaryKey("expected"), VString(inExpected));
+    });
+    return _ThrowErrorMalformed();
+}
+
+VError VJSONImporter::_ThrowErrorUnterminated(const VString& inToken)
+{
+    PushReport(kErrorUnterminated,
+               [&](VValueBag& bag) { bag.SetAttribute(StPackedDictionaryKey("token"), inToken); });
+    return _ThrowErrorMalformed();
+}
+
+VError VJSONImporter::_ThrowErrorExtraComma(const VString& inToken)
+{
+    PushReport(kErrorExtraComma, [&](VValueBag& bag) { bag.SetAttribute(StPackedDictionaryKey("token"), inToken); });
+    return _ThrowErrorMalformed();
+}
+
+VError VJSONImporter::_ThrowErrorTooDeep()
+{
+    PushReport(kErrorTooDeep, [](VValueBag&) {});
+    return _ThrowErrorMalformed();
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+VError VJSONImporter::_StringToValue(const VString& inText, bool inIsString, VJSONValue& outValue,
+                                     const char* inExpected)
+{
+    if (inIsString) {
+        const int n = inText.GetLength();
+        const UniChar* p = inText.GetCPointer();
+        bool isDate = false;
+        VString dateText;
+        if ((fOptions & kJSONImportBangDates) != 0) {
+            if (fStrictDates) {
+                if (inText.IsNonAmbigousDate()) {
+                    isDate = true;
+                    dateText.FromString(inText);
+                }
+            } else if (n >= 4 && p[0] == '!' && p[1] == '!' && p[n - 2] == '!' && p[n - 1] == '!') {
+                isDate = true;
+                dateText.FromUniString(p + 2, n - 4);
+            }
+        }
+        if (!isDate && (fOptions & kJSONImportISODates) != 0 && inText.IsISODate()) {
+            isDate = true;
+            dateText.FromString(inText);
+        }
+        if (isDate) {
+            VTime time;
+            if (!time.FromXMLString(dateText))
+                time.SetNull(true);
+            outValue.SetTime(time);
+        } else {
+            outValue.SetString(inText);
+        }
+        return VE_OK;
+    }
+    if (_IsWord(inText, "true")) {
+        outValue.SetBool(true);
+        return VE_OK;
+    }
+    if (_IsWord(inText, "false")) {
+        outValue.SetBool(false);
+        return VE_OK;
+    }
+    if (_IsWord(inText, "null")) {
+        outValue.SetNull();
+        return VE_OK;
+    }
+    const UniChar* p = inText.GetCPointer();
+    const int n = inText.GetLength();
+    if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
+        if (!_IsNumberWord(p, n))
+            return _ThrowErrorInvalidToken(inText, kExpectNumber);
+        // The platform's C-locale reader; U+2212 may stand for the exponent's
+        // '-', and "-" alone reads as 0.
+        double number = 0.0;
+        plat::ReadCNumber(p, static_cast<size_t>(n), number, plat::kCNumberMinusSign);
+        outValue.SetNumber(number);
+        return VE_OK;
+    }
+    if ((fOptions & kJSONImportStrict) != 0)
+        return _ThrowErrorInvalidToken(inText, inExpected);
+    outValue.SetString(inText);
+    return VE_OK;
+}
+
+VError VJSONImporter::_ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst,
+                                  const VString& inText, bool inIsString)
+{
+    VJSONValue value(JSON_undefined);
+    VError error;
+    switch (inFirst) {
+        case jsonBeginObject:
+            error = _ParseObject(value);
+            break;
+        case jsonBeginArray:
+            error = _ParseArray(value);
+            break;
+        case jsonString:
+            error = _StringToValue(inText, inIsString, value, inExpected);
+            break;
+        default:
+            error = _ThrowErrorInvalidToken(_TokenToString(inFirst), inExpected);
+            break;
+    }
+    // LATER: the "__PRIVATE_BINARY_OBJECT" wrapper is expanded once the
+    // binary reader exists; until then it stays an object.
+    if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
+        value.SetUndefined();
+    outValue = std::move(value);
+    return error;
+}
+
+void VJSONImporter::_Share(const VJSONValue& inContainer)
+{
+    if ((fOptions & kJSONImportShared) == 0)
+        return;
+    if (fLocker == nullptr) {
+        fLocker = new VStorageLocker(false, true);
+        fLocker->SetFresh(false);
+    }
+    if (VJSONObject* object = inContainer.GetObject())
+        object->SetStorageLocker(fLocker);
+    else if (VJSONArray* array = inContainer.GetArray())
+        array->SetStorageLocker(fLocker);
+}
+
+void VJSONImporter::_RecordPathLine(int inOffset)
+{
+    if (fPathsLines != nullptr)
+        fPathsLines->SetProperty(fCurrentPath, LineEntry(fLine, inOffset));
+}
+
+VError VJSONImporter::_ParseObject(VJSONValue& outValue)
+{
+    if (fDepth >= kMaxDepth)
+        return _ThrowErrorTooDeep();
+    ++fDepth;
+    VJSONValue result(JSON_object);
+    VJSONObject* object = result.GetObject();
+    VError error = VE_OK;
+    VStr<31> key;
+    const bool paths = fPathsLines != nullptr;
+    VString savedPath;
+    bool first = true;
+    for (;;) {
+        bool quoted = false;
+        VError scanError = VE_OK;
+        JsonToken token = GetNextJSONToken(key, &quoted, &scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+            break;
+        }
+        if (token == jsonEndObject) {
+            if (!first) {
+                static const VString sBrace("}");
+                error = _ThrowErrorExtraComma(sBrace);
+            }
+            break;
+        }
+        if (token != jsonString) {
+            error = _ThrowErrorInvalidToken(_TokenToString(token), first ? kExpectFirstKey : kExpectKey);
+            break;
+        }
+        if (!quoted && (fOptions & kJSONImportStrict) != 0) {
+            error = _ThrowErrorInvalidToken(key, kExpectKey);
+            break;
+        }
+        if (paths) {
+            savedPath.FromString(fCurrentPath);
+            if (!fCurrentPath.IsEmpty() && !(key.GetLength() > 0 && key.GetCPointer()[0] == '['))
+                fCurrentPath.AppendUniChar('.');
+            fCurrentPath.AppendString(key);
+            _RecordPathLine((fPos - fLineStart) - key.GetLength() - 2);
+        }
+        token = GetNextJSONToken(&scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+            break;
+        }
+        if (token != jsonAssigne) {
+            error = _ThrowErrorInvalidToken(_GetStartTokenFirstChar(), kExpectColon);
+            break;
+        }
+        VJSONValue member(JSON_undefined);
+        bool isString = false;
+        token = GetNextJSONToken(fToken, &isString, &scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+            break;
+        }
+        error = _ParseValue(member, kExpectValue, token, fToken, isString);
+        if (paths)
+            fCurrentPath.FromString(savedPath);
+        if (error != VE_OK)
+            break;
+        object->SetProperty(key, member);
+        first = false;
+        token = GetNextJSONToken(&scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+            break;
+        }
+        if (token == jsonEndObject)
+            break;
+        if (token != jsonSeparator) {
+            error = _ThrowErrorInvalidToken(_TokenToString(token), kExpectAfterMember);
+            break;
+        }
+    }
+    --fDepth;
+    _Share(result);
+    outValue = std::move(result);
+    return error;
+}
+
+VError VJSONImporter::_ParseArray(VJSONValue& outValue)
+{
+    if (fDepth >= kMaxDepth)
+        return _ThrowErrorTooDeep();
+    ++fDepth;
+    VJSONValue result(JSON_array);
+    VJSONArray* array = result.GetArray();
+    VError error = VE_OK;
+    const bool paths = fPathsLines != nullptr;
+    VString savedPath;
+    int index = 0;
+    for (;;) {
+        if (paths) {
+            savedPath.FromString(fCurrentPath);
+            fCurrentPath.AppendUniChar('[');
+            fCurrentPath.AppendLong(index);
+            fCurrentPath.AppendUniChar(']');
+            ++index;
+        }
+        bool isString = false;
+        VError scanError = VE_OK;
+        JsonToken token = GetNextJSONToken(fToken, &isString, &scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+        } else if (token == jsonEndArray) {
+            if (array->GetCount() > 0) {
+                static const VString sBracket("]");
+                error = _ThrowErrorExtraComma(sBracket);
+            }
+            if (paths)
+                fCurrentPath.FromString(savedPath);
+            break;
+        } else if (token == jsonBeginObject || token == jsonBeginArray || token == jsonString) {
+            if (paths) {
+                int offset;
+                if (token == jsonString) {
+                    offset = (fPos - fLineStart) - fToken.GetLength();
+                    if (fPos > 0 && fUnits[fPos - 1] == '"')
+                        offset -= 2;
+                } else {
+                    offset = (fPos - 1) - fLineStart;
+                }
+                _RecordPathLine(offset);
+            }
+            VJSONValue element(JSON_undefined);
+            if (token == jsonBeginObject)
+                error = _ParseObject(element);
+            else if (token == jsonBeginArray)
+                error = _ParseArray(element);
+            else
+                error = _StringToValue(fToken, isString, element, kExpectFirstElement);
+            if (error == VE_OK)
+                array->Push(element);
+        } else {
+            error = _ThrowErrorInvalidToken(_TokenToString(token),
+                                            array->GetCount() == 0 ? kExpectFirstElement : kExpectValue);
+        }
+        if (paths)
+            fCurrentPath.FromString(savedPath);
+        if (error != VE_OK)
+            break;
+        token = GetNextJSONToken(&scanError);
+        if (scanError != VE_OK) {
+            error = scanError;
+            break;
+        }
+        if (token == jsonEndArray)
+            break;
+        if (token != jsonSeparator) {
+            error = _ThrowErrorInvalidToken(_GetStartTokenFirstChar(), kExpectAfterElement);
+            break;
+        }
+    }
+    --fDepth;
+    _Share(result);
+    outValue = std::move(result);
+    return error;
+}
+
+VError VJSONImporter::Parse(VJSONValue& outValue)
+{
+    bool isString = false;
+    VError scanError = VE_OK;
+    JsonToken token = GetNextJSONToken(fToken, &isString, &scanError);
+    VError error;
+    if (scanError != VE_OK) {
+        error = scanError;
+        outValue.SetUndefined();
+    } else {
+        error = _ParseValue(outValue, kExpectValue, token, fToken, isString);
+    }
+    if (outValue.IsObject())
+        SetPathLineForEncompasingObject();
+    return error;
+}
+
+VError VJSONImporter::ParseString(const VString& inText, VJSONValue& outValue, uint32_t inOptions)
+{
+    VJSONImporter importer(inText, inOptions);
+    return importer.Parse(outValue);
+}
+
+void VJSONImporter::SetPathLineForEncompasingObject()
+{
+    if (fPathsLines == nullptr)
+        return;
+    static const VString sBrace("}");
+    fPathsLines->SetProperty(sBrace, LineEntry(fLine, (fPos - 1) - fLineStart));
+}
+
+// ---------------------------------------------------------------------------
+// The value's entry points
+
+VError VJSONValue::ParseFromString(const VString& inText, bool inDetectDates, bool inStrictDates)
+{
+    uint32_t options = 0;
+    if (inDetectDates)
+        options = inStrictDates ? (kJSONImportBangDates | kJSONImportStrictDates)
+                                : (kJSONImportBangDates | kJSONImportISODates);
+    return VJSONImporter::ParseString(inText, *this, options);
+}
+
+}  // namespace qelt

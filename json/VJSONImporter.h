@@ -1,0 +1,151 @@
+// The JSON text reader: turns JSON text held in a VString into a JSON value,
+// or, member by member, into a value bag. It is lenient by default (unquoted
+// keys, bare words as strings and a string left open at the end of the text
+// are accepted) and strict under option 0x2. The scanner works in place on
+// the text's UTF-16 units; only token texts are built.
+//
+// Every failure answers 'qelt' 550 after the report that says what went
+// wrong (551 or 554 an invalid token, 552 an open string, 553 an extra
+// comma, 555 nesting too deep); what was read before the failure stays in
+// the result unless option 0x1 asks for undefined.
+#pragma once
+
+#include <cstdint>
+
+#include "json/VJSONValue.h"
+#include "kernel/VObject.h"
+#include "kernel/VString.h"
+
+namespace qelt {
+
+class VJSONObject;
+class VStorageLocker;
+class VValueBag;
+class IFile;
+
+// Option bits of the importer.
+enum : uint32_t {
+    kJSONImportUndefinedOnError = 0x1,  // a failed parse leaves undefined
+    kJSONImportStrict = 0x2,            // open strings, bare words and unquoted keys fail
+    kJSONImportQuietTokens = 0x4,       // invalid tokens push no report (550 still answered)
+    kJSONImportPathsAndLines = 0x8,     // record where each member stands
+    kJSONImportBangDates = 0x40,        // "!!...!!" strings are dates
+    kJSONImportISODates = 0x80,         // "YYYY-MM-DD" strings are dates
+    kJSONImportShared = 0x100,          // every container under one new storage locker
+    kJSONImportStrictDates = 0x200      // with 0x40 only "!!YYYY-MM-DD!!"; the bag reader's date rule
+};
+
+class VJSONImporter : public VObject {
+public:
+    // Token kinds of the scanner.
+    enum JsonToken {
+        jsonNone = 0,         // end of the text
+        jsonBeginObject = 1,  // {
+        jsonEndObject = 2,    // }
+        jsonBeginArray = 3,   // [
+        jsonEndArray = 4,     // ]
+        jsonSeparator = 5,    // ,
+        jsonAssigne = 6,      // :
+        jsonString = 7,       // a quoted string or a bare word
+        jsonOther = 8         // never produced by the scanner
+    };
+
+    // Containers nest at most this deep; deeper text fails with 555.
+    static constexpr int kMaxDepth = 512;
+
+    VJSONImporter(const VString& inText, uint32_t inOptions);
+    ~VJSONImporter() override;
+
+    VJSONImporter(const VJSONImporter&) = delete;
+    VJSONImporter& operator=(const VJSONImporter&) = delete;
+
+    // Reads one value from the current position; the text after it is not
+    // looked at.
+    VError Parse(VJSONValue& outValue);
+    static VError ParseString(const VString& inText, VJSONValue& outValue, uint32_t inOptions);
+    // Reads the whole file as UTF-8 text (line ends as they are) and parses
+    // it, its POSIX path as the source of the reports. A null file gives
+    // undefined and 0; a read error is answered as it is, the value untouched.
+    static VError ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t inOptions);
+
+    // The scanner: the token's kind, its text (unquoted and unescaped for a
+    // quoted string), and whether it was quoted. In strict mode an open
+    // string stores 550 through outError (after 552) and answers jsonNone.
+    JsonToken GetNextJSONToken(VString& outText, bool* outIsString, VError* outError);
+    // The same scan without collecting the text.
+    JsonToken GetNextJSONToken(VError* outError);
+
+    // The side object of option 0x8 (paths to {"line", "offset"}), not
+    // retained; null without the option.
+    VJSONObject* GetPathsLines() const { return fPathsLines; }
+    // Under 0x8, records the closing brace of the top-level object under "}".
+    void SetPathLineForEncompasingObject();
+
+    // Reads one JSON object into the bag (see VJSONImporter_bag.cpp).
+    VError JSONObjectToBag(VValueBag& ioBag);
+
+    // The name a caller may keep the side object under.
+    static const VString sNameOfThePropertyWithPathsAndLines;
+
+    // The text the error reports give a token kind.
+    static VString _TokenToString(JsonToken inToken);
+    // The number rule of bare words: an optional '-'; '0' or a run of digits
+    // (empty after the '-'); optionally '.' and digits; optionally 'e' or
+    // 'E', a sign ('+', '-' or U+2212) and digits; nothing else.
+    static bool _IsNumberWord(const UniChar* inUnits, int inLength);
+    // Whether the text is exactly the ASCII word.
+    static bool _IsWord(const VString& inText, const char* inWord);
+
+private:
+    template <bool kWithText>
+    JsonToken _Scan(VString* outText, bool* outIsString, VError* outError);
+    // Passes a line end at the unit's position (CR counts only when no LF follows).
+    void _CountLineEnd(UniChar inUnit, int inPosition)
+    {
+        if (inUnit == '\n' || (inUnit == '\r' && (inPosition + 1 >= fLength || fUnits[inPosition + 1] != '\n'))) {
+            ++fLine;
+            fLineStart = inPosition + 1;
+        }
+    }
+
+    VError _ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst, const VString& inText,
+                       bool inIsString);
+    VError _ParseObject(VJSONValue& outValue);
+    VError _ParseArray(VJSONValue& outValue);
+    VError _StringToValue(const VString& inText, bool inIsString, VJSONValue& outValue, const char* inExpected);
+    // Shares the containers under the importer's locker (option 0x100).
+    void _Share(const VJSONValue& inContainer);
+    // Records a member or element under the current path (option 0x8).
+    void _RecordPathLine(int inOffset);
+
+    VError _ThrowErrorInvalidToken(const VString& inFound, const char* inExpected);
+    VError _ThrowErrorUnterminated(const VString& inToken);
+    VError _ThrowErrorExtraComma(const VString& inToken);
+    VError _ThrowErrorMalformed();
+    VError _ThrowErrorTooDeep();
+    VString _GetStartTokenFirstChar() const;
+    UniChar _GetNextChar(bool& outAtEnd);
+
+    // The bag reader's recursion (VJSONImporter_bag.cpp).
+    VError _ObjectToBag(VValueBag& ioBag, bool inFirstTokenRead);
+
+    VString fText;
+    const UniChar* fUnits = nullptr;
+    int fLength = 0;
+    int fPos = 0;
+    int fStartToken = 0;
+    uint32_t fOptions;
+    VString fSource;
+    int32_t fBagLevel = 0;
+    VString fCurrentPath;
+    VJSONObject* fPathsLines = nullptr;
+    int fLine = 1;
+    int fLineStart = 0;
+    VStorageLocker* fLocker = nullptr;
+    bool fStrictDates = false;
+    int fDepth = 0;
+    // Token text buffer reused by the value rules.
+    VString fToken;
+};
+
+}  // namespace qelt

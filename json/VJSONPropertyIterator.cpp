@@ -1,0 +1,126 @@
+#include "json/VJSONPropertyIterator.h"
+
+#include <unordered_set>
+
+#include "json/IJSONObject.h"
+#include "json/VJSONGraph.h"
+#include "json/VStorageLocker.h"
+
+namespace qelt {
+
+const VString& VJSONPropertyIteratorBase::GetName() const
+{
+    if (fName < fNames.size())
+        return fNames[fName];
+    if (fEntry < fEntries.size())
+        return fEntries[fEntry]->first;
+    return VString::sEmpty;
+}
+
+VJSONValue VJSONPropertyIteratorBase::_GetValue(VDBLanguageContext* inContext) const
+{
+    if (fName < fNames.size()) {
+        if (fOwnName[fName])
+            return fObject->GetOwnProperty(fNames[fName]);
+        return fObject->GetProperty(fNames[fName], inContext);
+    }
+    if (fEntry < fEntries.size())
+        return VJSONValue(fEntries[fEntry]->second.first);
+    return VJSONValue(JSON_undefined);
+}
+
+void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
+{
+    if (fObject == nullptr)
+        return;
+    IJSONObject* implementation = fObject->GetImplementation();
+    std::vector<VString> implementationNames;
+    if (implementation != nullptr && (inOptions & kJSONIterSkipImplementationNames) == 0)
+        implementation->IJSON_GetPropertyNames(implementationNames);
+    bool sharable = false;
+    if (implementation != nullptr) {
+        bool needsLocker = false;
+        sharable = implementation->IJSON_IsSharable(fObject, needsLocker);
+    }
+    // LATER: the class's attribute names (skipped under option 0x2) join the
+    // list with the class store.
+    StJSONContainerLocker lock(fObject, fObject->_GetStorageLocker() != nullptr);
+    std::vector<const VJSONPropertyMap::value_type*> entries;
+    if (inOrdered) {
+        fObject->_GetOrderedEntries(entries);
+    } else {
+        entries.reserve(fObject->fProperties.size());
+        for (const auto& entry : fObject->fProperties)
+            entries.push_back(&entry);
+    }
+    if (implementation == nullptr && fObject->_GetStorageLocker() == nullptr) {
+        // Nothing foreign runs during the walk: the entries are read in place.
+        fEntries.swap(entries);
+        return;
+    }
+    const bool copyMode = fObject->_GetStorageLocker() != nullptr || sharable;
+    if (copyMode) {
+        // The implementation's names that are not own properties, then the own ones.
+        for (VString& name : implementationNames) {
+            if (fObject->fProperties.find(name) == fObject->fProperties.end()) {
+                fNames.push_back(std::move(name));
+                fOwnName.push_back(false);
+            }
+        }
+        for (const auto* entry : entries) {
+            fNames.push_back(entry->first);
+            fOwnName.push_back(false);
+        }
+        return;
+    }
+    // An implementation that may run during the walk: the names as the
+    // pointer form would list them, each read by name.
+    for (VString& name : implementationNames) {
+        fNames.push_back(std::move(name));
+        fOwnName.push_back(false);
+    }
+    for (const auto* entry : entries) {
+        fNames.push_back(entry->first);
+        fOwnName.push_back(true);
+    }
+}
+
+VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSONObject* inObject,
+                                                                     unsigned int inOptions)
+    : VJSONPropertyIteratorBase(inObject)
+{
+    _Build(inOptions, true);
+}
+
+VJSONPropertyConstOrderedIterator::~VJSONPropertyConstOrderedIterator() = default;
+
+VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObject)
+    : VJSONPropertyIteratorBase(inObject)
+{
+    _Build(0, false);
+}
+
+VJSONPropertyConstIterator::~VJSONPropertyConstIterator() = default;
+
+VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
+    : VJSONPropertyIteratorBase(inObject), fUser(inObject, false)
+{
+    _Build(0, false);
+}
+
+VJSONPropertyIterator::~VJSONPropertyIterator() = default;
+
+void VJSONPropertyIterator::SetValue(const VJSONValue& inValue, VDBLanguageContext* inContext) const
+{
+    VJSONObject* object = const_cast<VJSONObject*>(fObject);
+    if (object == nullptr || AtEnd())
+        return;
+    const bool own = fName < fNames.size() ? static_cast<bool>(fOwnName[fName]) : true;
+    if (own && inValue.IsUndefined())
+        return;
+    // Copy the name: a set may change the entry it is read from.
+    VString name(GetName());
+    object->SetProperty(name, inValue, inContext);
+}
+
+}  // namespace qelt

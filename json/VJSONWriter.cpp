@@ -1,0 +1,336 @@
+#include "json/VJSONWriter.h"
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONPropertyIterator.h"
+#include "kernel/VReal.h"
+#include "runtime/VErrorBase.h"
+#include "values/VTime.h"
+
+namespace qelt {
+
+namespace {
+
+constexpr VError kErrorCycle = QeltError(900);
+
+}  // namespace
+
+VJSONWriter::VJSONWriter(VDBLanguageContext* inContext, unsigned int inFlags) : fContext(inContext), fFlags(inFlags)
+{
+    fIndent.AppendUniChar('\t');
+    if ((fFlags & kJSONWritePretty) != 0)
+        fPrefix.AppendUniChar('\n');
+}
+
+VJSONWriter::VJSONWriter(unsigned int inFlags) : VJSONWriter(nullptr, inFlags) {}
+
+VJSONWriter::~VJSONWriter() = default;
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void VJSONWriter::IncrementLevel()
+{
+    ++fLevel;
+    if ((fFlags & kJSONWritePretty) != 0)
+        fPrefix.AppendString(fIndent);
+}
+
+void VJSONWriter::DecrementLevel()
+{
+    --fLevel;
+    if ((fFlags & kJSONWritePretty) != 0 && fPrefix.GetLength() > 1)
+        fPrefix.Truncate(fPrefix.GetLength() - fIndent.GetLength(), false);
+}
+
+void VJSONWriter::InsertIndentString(VString& ioText) const
+{
+    if ((fFlags & kJSONWritePretty) != 0)
+        ioText.Insert(fPrefix, 1);
+}
+
+void VJSONWriter::AppendIndentString(VString& ioText) const
+{
+    if ((fFlags & kJSONWritePretty) != 0)
+        ioText.AppendString(fPrefix);
+}
+
+// ---------------------------------------------------------------------------
+// Pieces
+
+void VJSONWriter::_Put(VString& ioText, const VString& inPiece)
+{
+    const int before = ioText.GetLength();
+    ioText.AppendString(inPiece);
+    if (ioText.GetLength() != before + inPiece.GetLength())
+        fOutOfRoom = true;
+}
+
+void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece)
+{
+    const int before = ioText.GetLength();
+    int length = 0;
+    while (inPiece[length] != 0)
+        ++length;
+    ioText.AppendCString(inPiece);
+    if (ioText.GetLength() != before + length)
+        fOutOfRoom = true;
+}
+
+bool VJSONWriter::_OnStack(const void* inContainer) const
+{
+    for (const void* container : fStack) {
+        if (container == inContainer)
+            return true;
+    }
+    return false;
+}
+
+VError VJSONWriter::_Fail(int inNumber)
+{
+    const VError error = QeltError(inNumber);
+    _ThrowError(error);
+    return error;
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
+{
+    switch (inValue.GetType()) {
+        case JSON_null:
+        case JSON_undefined:
+            _Put(ioText, VJSONValue::sNullString);
+            return VE_OK;
+        case JSON_false:
+            _Put(ioText, VJSONValue::sFalseString);
+            return VE_OK;
+        case JSON_true:
+            _Put(ioText, VJSONValue::sTrueString);
+            return VE_OK;
+        case JSON_string: {
+            VString text(inValue.GetInlineString(), true);
+            const VError error = text.GetJSONString(fScratch, fFlags);
+            if (error != VE_OK)
+                return error;
+            _Put(ioText, fScratch);
+            return VE_OK;
+        }
+        case JSON_number:
+            VReal::RealToJSONString(inValue.GetNumber(), fScratch);
+            _Put(ioText, fScratch);
+            return VE_OK;
+        case JSON_object:
+            return _Object(inValue.GetObject(), ioText);
+        case JSON_array:
+            return _Array(inValue.GetArray(), ioText);
+        case JSON_date: {
+            VTime time;
+            if ((fFlags & kJSONWriteLocalMidnight) != 0) {
+                short year, month, day;
+                inValue.GetDate(&year, &month, &day);
+                time.FromLocalTime(year, month, day, 0, 0, 0, 0);
+            } else {
+                inValue.GetTime(time);
+            }
+            time.GetJSONString(fScratch, fFlags);
+            _Put(ioText, fScratch);
+            return VE_OK;
+        }
+        default:
+            return VE_OK;
+    }
+}
+
+VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
+{
+    if (!inStopped) {
+        AppendIndentString(ioText);
+        ioText.AppendUniChar(inClose);
+    } else if (!fEllipsis) {
+        _PutAscii(ioText, "...");
+        fEllipsis = true;
+    }
+    if (fOutOfRoom) {
+        ioText.Truncate(inStart, false);
+        return _Fail(107);
+    }
+    return VE_OK;
+}
+
+VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
+{
+    if (inObject == nullptr) {
+        _Put(ioText, VJSONValue::sUndefinedString);
+        return VE_OK;
+    }
+    if (_OnStack(inObject)) {
+        if ((fFlags & kJSONWriteCircular) != 0) {
+            _PutAscii(ioText, "\"[circular]\"");
+            return VE_OK;
+        }
+        _ThrowError(kErrorCycle);
+        return kErrorCycle;
+    }
+    if ((fFlags & kJSONWriteOnce) != 0 && !fWritten.insert(inObject).second)
+        return _Fail(916);
+    if (static_cast<int>(fStack.size()) >= kMaxDepth)
+        return _Fail(108);
+    fStack.push_back(inObject);
+    struct Pop {
+        std::vector<const void*>& fStack;
+        ~Pop() { fStack.pop_back(); }
+    } pop{fStack};
+
+    if ((fFlags & kJSONWriteGenericOnly) != 0 && !inObject->IsGenericObject())
+        return _Fail(914);
+    if (IJSONObject* implementation = inObject->GetImplementation()) {
+        if ((fFlags & kJSONWriteNoBinary) != 0 && implementation->IJSON_GetBinarySignature() != 0)
+            return _Fail(911);
+        VString own;
+        uint64_t error = 0;
+        EJSONStatus status = implementation->IJSON_Stringify(inObject, *this, own, &error);
+        if (status != eJSONStatus_NotHandled) {
+            if (error == 0)
+                _Put(ioText, own);
+            return static_cast<VError>(error);
+        }
+    }
+    if (inObject->IsEmpty()) {
+        _PutAscii(ioText, "{}");
+        return VE_OK;
+    }
+
+    const int start = ioText.GetLength();
+    const bool pretty = (fFlags & kJSONWritePretty) != 0;
+    const bool preview = (fFlags & kJSONWritePreview) != 0;
+    VError error = VE_OK;
+    bool stopped = false;
+    bool firstMember = true;
+    ioText.AppendUniChar('{');
+    IncrementLevel();
+    for (VJSONPropertyConstOrderedIterator it(inObject, 0); it.IsValid(); it.Next()) {
+        if (!firstMember)
+            ioText.AppendUniChar(',');
+        firstMember = false;
+        const int memberStart = ioText.GetLength();
+        if (pretty)
+            _Put(ioText, fPrefix);
+        error = it.GetName().GetJSONString(fScratch, fFlags);
+        if (error != VE_OK)
+            break;
+        _Put(ioText, fScratch);
+        ioText.AppendUniChar(':');
+        if (pretty)
+            ioText.AppendUniChar(' ');
+        error = _Value(it.GetValue(fContext), ioText);
+        if (error != VE_OK)
+            break;
+        if (preview) {
+            if (fPreviewCount > 512) {
+                stopped = true;
+                break;
+            }
+            fPreviewCount += static_cast<uint32_t>(ioText.GetLength() - memberStart);
+        }
+    }
+    DecrementLevel();
+    if (error != VE_OK) {
+        ioText.Truncate(start, false);
+        return error;
+    }
+    return _Close(ioText, start, stopped, '}');
+}
+
+VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
+{
+    if (inArray == nullptr) {
+        _Put(ioText, VJSONValue::sUndefinedString);
+        return VE_OK;
+    }
+    if (inArray->GetCount() == 0) {
+        _PutAscii(ioText, "[]");
+        return VE_OK;
+    }
+    if (_OnStack(inArray)) {
+        _ThrowError(kErrorCycle);
+        return kErrorCycle;
+    }
+    if (static_cast<int>(fStack.size()) >= kMaxDepth)
+        return _Fail(108);
+    fStack.push_back(inArray);
+    const int start = ioText.GetLength();
+    const bool pretty = (fFlags & kJSONWritePretty) != 0;
+    const bool preview = (fFlags & kJSONWritePreview) != 0;
+    VError error = VE_OK;
+    bool stopped = false;
+    ioText.AppendUniChar('[');
+    IncrementLevel();
+    VJSONValue element(JSON_undefined);
+    for (size_t i = 0; inArray->GetAt(i, element); ++i) {
+        if (i > 0)
+            ioText.AppendUniChar(',');
+        const int elementStart = ioText.GetLength();
+        if (pretty)
+            _Put(ioText, fPrefix);
+        error = _Value(element, ioText);
+        if (error != VE_OK)
+            break;
+        if (preview) {
+            if (fPreviewCount > 512) {
+                stopped = true;
+                break;
+            }
+            fPreviewCount += static_cast<uint32_t>(ioText.GetLength() - elementStart);
+        }
+    }
+    DecrementLevel();
+    fStack.pop_back();
+    if (error != VE_OK) {
+        ioText.Truncate(start, false);
+        return error;
+    }
+    return _Close(ioText, start, stopped, ']');
+}
+
+// ---------------------------------------------------------------------------
+// Entry points
+
+template <class Write>
+VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
+{
+    VString text;
+    fOutOfRoom = false;
+    VError error = inWrite(text);
+    if (error == VE_OK && fOutOfRoom)
+        error = _Fail(107);
+    if (error == VE_OK)
+        outText.FromString(text);
+    return error;
+}
+
+VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
+{
+    return _Stringify([&](VString& ioText) { return _Value(inValue, ioText); }, outText);
+}
+
+VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
+{
+    return _Stringify([&](VString& ioText) { return _Object(inObject, ioText); }, outText);
+}
+
+VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
+{
+    return _Stringify([&](VString& ioText) { return _Array(inArray, ioText); }, outText);
+}
+
+VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const
+{
+    // LATER: flag 0x800 (the binary fallback) comes with the binary form.
+    VJSONWriter writer(inFlags);
+    return writer.StringifyValue(*this, outText);
+}
+
+}  // namespace qelt

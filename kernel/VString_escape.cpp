@@ -1,0 +1,409 @@
+// Escaping: the XML and JSON text forms of strings.
+#include "kernel/VString.h"
+
+#include <locale.h>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <type_traits>
+#include <vector>
+#include <sys/types.h>
+
+#include "files/VStream.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+#include "kernel/Base64Coder.h"
+#include "kernel/StStringConverter.h"
+#include "kernel/VCollator.h"
+#include "kernel/VCompareOptions.h"
+#include "kernel/VCppMemMgr.h"
+#include "kernel/VIntlMgr.h"
+#include "kernel/VObject.h"
+#include "kernel/VTextConverter.h"
+#include "kernel/VTextConverters.h"
+#include "platform/PlatNumbers.h"
+#include "platform/PlatString.h"
+#include "runtime/VErrorBase.h"
+#include "runtime/VTask.h"
+#include "values/StPackedDictionaryKey.h"
+#include "values/VArrayString.h"
+#include "values/VDuration.h"
+#include "values/VMemoryBuffer.h"
+#include "values/VTime.h"
+#include "values/VUUID.h"
+#include "values/VValueBag.h"
+#include "kernel/VString_internal.h"
+
+namespace qelt {
+
+using namespace stringimpl;
+
+// ===========================================================================
+// XML and JSON text forms
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int HexValue(UniChar c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool MatchesASCII(const UniChar* inUnits, int inAvailable, const char* inText)
+{
+    int n = static_cast<int>(std::strlen(inText));
+    if (n > inAvailable)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        if (inUnits[i] != static_cast<unsigned char>(inText[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void VString::TranscodeToXML(bool inEscapeControlChars)
+{
+    if (fLength == 0)
+        return;
+    VString* result = nullptr;
+    int runStart = 0;
+    for (int i = 0; i < fLength; ++i) {
+        UniChar c = fString[i];
+        const char* replacement = nullptr;
+        char numeric[8];
+        switch (c) {
+            case '&':
+                replacement = "&amp;";
+                break;
+            case '<':
+                replacement = "&lt;";
+                break;
+            case '>':
+                replacement = "&gt;";
+                break;
+            case '"':
+                replacement = "&quot;";
+                break;
+            case '\'':
+                replacement = "&apos;";
+                break;
+            default:
+                if (inEscapeControlChars && ((c < 32 && c != 9 && c != 10 && c != 13) || c == 127)) {
+                    numeric[0] = '&';
+                    numeric[1] = '#';
+                    numeric[2] = 'x';
+                    numeric[3] = kHexDigits[(c >> 4) & 0xF];
+                    numeric[4] = kHexDigits[c & 0xF];
+                    numeric[5] = ';';
+                    numeric[6] = 0;
+                    replacement = numeric;
+                }
+                break;
+        }
+        if (replacement == nullptr)
+            continue;
+        if (result == nullptr)
+            result = new VString;
+        result->AppendUniChars(fString + runStart, i - runStart);
+        result->AppendCString(replacement);
+        runStart = i + 1;
+    }
+    if (result == nullptr)
+        return;
+    result->AppendUniChars(fString + runStart, fLength - runStart);
+    FromString(*result);
+    delete result;
+}
+
+void VString::TranscodeFromXML()
+{
+    VString* result = nullptr;
+    int runStart = 0;
+    int i = 0;
+    while (i < fLength) {
+        if (fString[i] != '&') {
+            ++i;
+            continue;
+        }
+        const UniChar* p = fString + i;
+        int available = fLength - i;
+        UniChar decoded[2] = {0, 0};
+        int decodedUnits = 1;
+        int consumed = 0;
+        if (MatchesASCII(p, available, "&amp;")) {
+            decoded[0] = '&';
+            consumed = 5;
+        } else if (MatchesASCII(p, available, "&lt;")) {
+            decoded[0] = '<';
+            consumed = 4;
+        } else if (MatchesASCII(p, available, "&gt;")) {
+            decoded[0] = '>';
+            consumed = 4;
+        } else if (MatchesASCII(p, available, "&quot;")) {
+            decoded[0] = '"';
+            consumed = 6;
+        } else if (MatchesASCII(p, available, "&apos;")) {
+            decoded[0] = '\'';
+            consumed = 6;
+        } else if (MatchesASCII(p, available, "&#x")) {
+            // A character beyond U+FFFF becomes its surrogate pair; zero,
+            // surrogates and values beyond U+10FFFF stay as text.
+            int j = 3;
+            unsigned value = 0;
+            while (j < available && HexValue(p[j]) >= 0) {
+                if (value <= 0x10FFFF)
+                    value = (value << 4) | static_cast<unsigned>(HexValue(p[j]));
+                ++j;
+            }
+            const bool character = value != 0 && value <= 0x10FFFF && (value & 0xFFFFF800u) != 0xD800u;
+            if (j > 3 && j < available && p[j] == ';' && character) {
+                if (value >= 0x10000) {
+                    decoded[0] = static_cast<UniChar>(0xD800 + ((value - 0x10000) >> 10));
+                    decoded[1] = static_cast<UniChar>(0xDC00 + (value & 0x3FF));
+                    decodedUnits = 2;
+                } else {
+                    decoded[0] = static_cast<UniChar>(value);
+                }
+                consumed = j + 1;
+            }
+        }
+        if (consumed == 0) {
+            ++i;
+            continue;
+        }
+        if (result == nullptr)
+            result = new VString;
+        result->AppendUniChars(fString + runStart, i - runStart);
+        result->AppendUniChars(decoded, decodedUnits);
+        i += consumed;
+        runStart = i;
+    }
+    if (result == nullptr)
+        return;
+    result->AppendUniChars(fString + runStart, fLength - runStart);
+    FromString(*result);
+    delete result;
+}
+
+void VString::GetXMLString(VString& outValue, unsigned int) const
+{
+    outValue.FromString(*this);
+    outValue.TranscodeToXML(false);
+}
+
+bool VString::FromXMLString(const VString& inValue)
+{
+    FromString(inValue);
+    TranscodeFromXML();
+    return true;
+}
+
+VError VString::GetJSONString(VString& outJSONString, unsigned int inOptions) const
+{
+    const bool quoted = (inOptions & 0x1) != 0;
+    if ((inOptions & 0x10) != 0) {
+        if (quoted) {
+            outJSONString.Clear();
+            outJSONString.AppendUniChar('"');
+            outJSONString.AppendString(*this);
+            outJSONString.AppendUniChar('"');
+        } else {
+            outJSONString.FromString(*this);
+        }
+        return VE_OK;
+    }
+    const long long worst = 6LL * fLength + 4;
+    if (worst > 0x7FFFFFFF) {
+        _ThrowError(kErrorStringSize);
+        return kErrorStringSize;
+    }
+    if (&outJSONString == this) {
+        // The destination is the source: escape a copy.
+        VString copy(*this);
+        return copy.GetJSONString(outJSONString, inOptions);
+    }
+    if (!outJSONString._ReallocBuffer(static_cast<int>(worst), false)) {
+        _ThrowError(kErrorStringSize);
+        return kErrorStringSize;
+    }
+    const bool escapeAmpApos = (inOptions & 0x400) != 0;
+    UniChar* out = outJSONString.fString;
+    int n = 0;
+    if (quoted)
+        out[n++] = '"';
+    for (int i = 0; i < fLength; ++i) {
+        UniChar c = fString[i];
+        UniChar escape = 0;
+        switch (c) {
+            case '"':
+                escape = '"';
+                break;
+            case '\\':
+                escape = '\\';
+                break;
+            case 8:
+                escape = 'b';
+                break;
+            case 9:
+                escape = 't';
+                break;
+            case 10:
+                escape = 'n';
+                break;
+            case 12:
+                escape = 'f';
+                break;
+            case 13:
+                escape = 'r';
+                break;
+            default:
+                break;
+        }
+        if (escape != 0) {
+            out[n++] = '\\';
+            out[n++] = escape;
+        } else if (c < 32 || c == 127 || (escapeAmpApos && (c == '&' || c == '\''))) {
+            out[n++] = '\\';
+            out[n++] = 'u';
+            out[n++] = '0';
+            out[n++] = '0';
+            out[n++] = static_cast<UniChar>(kHexDigits[(c >> 4) & 0xF]);
+            out[n++] = static_cast<UniChar>(kHexDigits[c & 0xF]);
+        } else {
+            out[n++] = c;
+        }
+    }
+    if (quoted)
+        out[n++] = '"';
+    outJSONString.fLength = n;
+    out[n] = 0;
+    outJSONString._SetTextWritten();
+    return VE_OK;
+}
+
+VError VString::FromJSONString(const VString& inJSONString, unsigned int inOptions)
+{
+    if ((inOptions & 0x10) != 0) {
+        FromString(inJSONString);
+        return VE_OK;
+    }
+    if (&inJSONString == this) {
+        VString copy(inJSONString);
+        return FromJSONString(copy, inOptions);
+    }
+    const int length = inJSONString.IsNull() ? 0 : inJSONString.fLength;
+    if (!_EnsureWritable(length, false))
+        return VE_OK;
+    const UniChar* in = inJSONString.fString;
+    UniChar* out = fString;
+    int n = 0;
+    int i = 0;
+    while (i < length) {
+        UniChar c = in[i];
+        if (c != '\\') {
+            out[n++] = c;
+            ++i;
+            continue;
+        }
+        if (i + 1 >= length) {
+            ++i;  // a backslash that ends the body is dropped
+            continue;
+        }
+        UniChar e = in[i + 1];
+        switch (e) {
+            case 'b':
+                out[n++] = 8;
+                i += 2;
+                break;
+            case 'f':
+                out[n++] = 12;
+                i += 2;
+                break;
+            case 'n':
+                out[n++] = 10;
+                i += 2;
+                break;
+            case 'r':
+                out[n++] = 13;
+                i += 2;
+                break;
+            case 't':
+                out[n++] = 9;
+                i += 2;
+                break;
+            case 'u':
+                if (i + 5 < length) {
+                    unsigned value = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        int digit = HexValue(in[i + 2 + k]);
+                        if (digit >= 0)
+                            value = (value << 4) | static_cast<unsigned>(digit);
+                        else if (k == 0)
+                            value = 0;
+                    }
+                    out[n++] = static_cast<UniChar>(value);
+                    i += 6;
+                } else {
+                    out[n++] = 'u';
+                    i += 2;
+                }
+                break;
+            default:
+                out[n++] = e;
+                i += 2;
+                break;
+        }
+    }
+    fLength = n;
+    fString[n] = 0;
+    _SetTextWritten();
+    return VE_OK;
+}
+
+VError VString::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    if (IsNull())
+        outJSONValue.SetNull();
+    else
+        outJSONValue.SetString(*this);
+    return VE_OK;
+}
+
+VError VString::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    if (inJSONValue.GetType() == JSON_null) {
+        SetNull(true);
+        return VE_OK;
+    }
+    inJSONValue.GetString(*this, nullptr);
+    return VE_OK;
+}
+
+void VString::GetCleanJSName(VString& outName) const
+{
+    outName.Clear();
+    if (fLength == 0)
+        return;
+    if (fString[0] >= '0' && fString[0] <= '9')
+        outName.AppendUniChar('_');
+    for (int i = 0; i < fLength; ++i) {
+        UniChar c = fString[i];
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$')
+            outName.AppendUniChar(c);
+    }
+}
+
+}  // namespace qelt

@@ -1,0 +1,81 @@
+#include "process/VProcessIPC.h"
+
+#include <cstring>
+#include <vector>
+
+#include "process/VCommandLineParser.h"
+#include "process/mac/XPosixProcessIPC.h"
+#include "runtime/VTask.h"
+
+namespace qelt {
+
+int32_t sProcessCommandLineArgc = 0;
+char** sProcessCommandLineArgv = nullptr;
+
+VProcessIPC* VProcessIPC::sInstance = nullptr;
+
+VProcessIPC::VProcessIPC() { sInstance = this; }
+
+VProcessIPC::~VProcessIPC()
+{
+    // The signal thread stops here, while the task manager still exists.
+    delete fSignals;
+    fSignals = nullptr;
+    sInstance = nullptr;
+}
+
+bool VProcessIPC::Init(unsigned int inFlags)
+{
+    if (fIPCInitDone)
+        return fIPCInitOK;
+    fIPCInitOK = VProcess::Init(inFlags);
+    if (!fIPCInitOK) {
+        fExitCode = 1;
+        return false;
+    }
+    fIPCInitDone = true;
+
+    // The arguments, without the process serial number that the system adds
+    // when an application is opened from its file manager.
+    std::vector<VString> arguments;
+    if (sProcessCommandLineArgv != nullptr && sProcessCommandLineArgc > 0) {
+        arguments.reserve(static_cast<size_t>(sProcessCommandLineArgc));
+        for (int32_t i = 0; i < sProcessCommandLineArgc; ++i) {
+            const char* arg = sProcessCommandLineArgv[i];
+            if (arg == nullptr || std::strncmp(arg, "-psn_", 5) == 0)
+                continue;
+            arguments.emplace_back(arg);
+        }
+    }
+    {
+        VCommandLineParser parser(arguments);
+        int verdict = DoParseCommandLine(parser);
+        fExitCode = (verdict == 0 || verdict == 2) ? 0 : 1;
+        fIPCInitOK = verdict == 0;
+    }
+    if (!fIPCInitOK)
+        return false;
+
+    fSignals = new XPosixProcessIPC;
+    fIPCInitOK = fSignals->Init();
+    if (!fIPCInitOK) {
+        fExitCode = 1;
+        return false;
+    }
+    // LATER: with flag 0x40 the file-system notifier is created here, then
+    // the sleep notifier (its failure is not tested).
+    return true;
+}
+
+int VProcessIPC::DoParseCommandLine(VCommandLineParser&) { return 0; }
+
+void VProcessIPC::DoRun()
+{
+    // LATER: executes the main task's messages (100 ms waits, idle work
+    // allowed) once tasks have message queues; until then it sleeps in the
+    // same steps, and QuitAsynchronously wakes it.
+    while (IsRunning())
+        VTask::Sleep(100);
+}
+
+}  // namespace qelt

@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include "JSONTextTestSupport.h"
+
+#include <string>
+#include <vector>
+
+#include "json/json.h"
+#include "kernel/VLong.h"
+#include "kernel/VString.h"
+#include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
+#include "values/VValueBag.h"
+
+namespace qelt {
+namespace {
+
+using test::Parse;
+using test::ToStd;
+using test::Write;
+
+
+VString FromUTF8(const std::string& inText)
+{
+    return VString(inText.data(), static_cast<unsigned long>(inText.size()), VTC_UTF_8);
+}
+
+std::string JSONOf(const VJSONValue& inValue)
+{
+    VString text;
+    EXPECT_EQ(inValue.Stringify(text, 0x1), VE_OK);
+    return ToStd(text);
+}
+
+std::string Attribute(const VErrorBase* inError, const char* inName)
+{
+    VString value;
+    if (!inError->GetBag()->GetAttribute(StPackedDictionaryKey(inName), value))
+        return "<none>";
+    return ToStd(value);
+}
+
+int Number(const VErrorBase* inError, const char* inName)
+{
+    VLong value;
+    if (!inError->GetBag()->GetAttribute(StPackedDictionaryKey(inName), value))
+        return -1;
+    return value.GetLong();
+}
+
+// The codes of the errors a context collected, oldest first.
+std::vector<int> Codes(const StErrorContextInstaller& inErrors)
+{
+    std::vector<int> codes;
+    for (const VErrorBase* error : inErrors.GetContext()->GetErrors())
+        codes.push_back(static_cast<int>(error->GetError() & 0xFFFFFFFF));
+    return codes;
+}
+
+struct ParseCase {
+    const char* text;  // UTF-8
+    uint32_t options;
+    const char* json;  // the result written with 0x1
+    std::vector<int> codes;
+    const char* found;     // of the first report, when it has one
+    const char* expected;  // of the first report
+};
+
+TEST(JSONImporter, ReadsTextsAndReportsWhatWentWrong)
+{
+    const char* kValue = "\" 0-9 null true false { [";
+    const std::vector<ParseCase> cases = {
+        {"", 0, "null", {554, 550}, "", kValue},
+        {"  \t\n ", 0, "null", {554, 550}, "", kValue},
+        {"  42  ", 0, "42", {}, nullptr, nullptr},
+        {"1 2", 0, "1", {}, nullptr, nullptr},
+        {"-", 0, "0", {}, nullptr, nullptr},
+        {"01", 0, "null", {551, 550}, "01", "+- 0-9 eE"},
+        {"1.", 0, "null", {551, 550}, "1.", "+- 0-9 eE"},
+        {"1e", 2, "null", {551, 550}, "1e", "+- 0-9 eE"},
+        {"1.5E+3", 0, "1500", {}, nullptr, nullptr},
+        {"2e\xE2\x88\x92" "3", 0, "0.002", {}, nullptr, nullptr},
+        {"-0.25e1", 0, "-2.5", {}, nullptr, nullptr},
+        {"{}", 0, "{}", {}, nullptr, nullptr},
+        {"[]", 0, "[]", {}, nullptr, nullptr},
+        {"[1,]", 0, "[1]", {553, 550}, nullptr, nullptr},
+        {"[1,]", 1, "null", {553, 550}, nullptr, nullptr},
+        {"{\"a\":1,}", 0, "{\"a\":1}", {553, 550}, nullptr, nullptr},
+        {"{a:1}", 0, "{\"a\":1}", {}, nullptr, nullptr},
+        {"{a:1}", 2, "{}", {551, 550}, "a", "\""},
+        {"hello", 0, "\"hello\"", {}, nullptr, nullptr},
+        {"hello", 2, "null", {551, 550}, "hello", kValue},
+        {"[nul,True]", 0, "[\"nul\",\"True\"]", {}, nullptr, nullptr},
+        {"\"abc", 0, "\"abc\"", {}, nullptr, nullptr},
+        {"\"abc", 2, "null", {552, 550}, nullptr, nullptr},
+        {"\"\\u00e9\\q\\/\\n\"", 0, "\"<U+00E9>q/\\n\"", {}, nullptr, nullptr},
+        {"\"ab\\u00\"", 0, "\"ab\"", {}, nullptr, nullptr},
+        {"{\"a\":1 \"b\":2}", 0, "{\"a\":1}", {551, 550}, "\"", "} ,"},
+        {"[1 2]", 0, "[1]", {551, 550}, "2", "] ,"},
+        {"[:]", 0, "[]", {551, 550}, ":", "\" 0-9 null true false { [ ]"},
+        {"[1,:]", 0, "[1]", {551, 550}, ":", kValue},
+        {"{\"a\" 1}", 0, "{}", {551, 550}, "1", ":"},
+        {"{\"a\"", 0, "{}", {554, 550}, "", ":"},
+        {"{1:2", 0, "{\"1\":2}", {554, 550}, "", "} ,"},
+        {"{,}", 0, "{}", {551, 550}, ",", "\" }"},
+        {"[1,[2,{\"x\":[3,]}]]", 0, "[1]", {553, 550}, nullptr, nullptr},
+        {"[1,2", 4, "[1,2]", {}, nullptr, nullptr},
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(std::string("text: ") + c.text + " options: " + std::to_string(c.options));
+        StErrorContextInstaller errors(false);
+        VJSONValue value(JSON_undefined);
+        VError error = VJSONImporter::ParseString(FromUTF8(c.text), value, c.options);
+        EXPECT_EQ(JSONOf(value), c.json);
+        std::vector<int> codes = Codes(errors);
+        // Option 0x4 silences the invalid-token report; the parse still fails.
+        if (c.options == 4) {
+            EXPECT_EQ(error, QeltError(550));
+            EXPECT_TRUE(codes.empty());
+            continue;
+        }
+        EXPECT_EQ(codes, c.codes);
+        EXPECT_EQ(error, c.codes.empty() ? VE_OK : QeltError(550));
+        if (c.found != nullptr && !codes.empty()) {
+            const VErrorBase* first = errors.GetContext()->GetErrors().front();
+            EXPECT_EQ(Attribute(first, "found"), c.found);
+            EXPECT_EQ(Attribute(first, "expected"), c.expected);
+        }
+    }
+}
+
+TEST(JSONImporter, UndefinedOnErrorOnlyWithItsOption)
+{
+    StErrorContextInstaller errors(false);
+    VJSONValue value(JSON_undefined);
+    EXPECT_EQ(VJSONImporter::ParseString(VString("[1,2,x"), value, 0x3), QeltError(550));
+    EXPECT_TRUE(value.IsUndefined());
+    EXPECT_EQ(VJSONImporter::ParseString(VString("[1,2,x"), value, 0x2), QeltError(550));
+    EXPECT_EQ(JSONOf(value), "[1,2]");
+}
+
+TEST(JSONImporter, ReportsLineAndPositionOfTheFailingToken)
+{
+    struct Case {
+        const char* text;
+        int line;
+        int position;
+        int code;
+    };
+    const Case cases[] = {
+        {"{\n\"a\" 1}", 2, 5, 551},
+        {"{\r\n\"a\" 1}", 2, 6, 551},
+        {"{\r\"a\" 1}", 2, 5, 551},
+        {"\n\n  [1,\n   2,]", 4, 6, 553},
+        {"\"abc", 1, 1, 552},
+        {"[\"a\nb\", x y]", 2, 5, 551},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        StErrorContextInstaller errors(false);
+        VJSONValue value(JSON_undefined);
+        VJSONImporter::ParseString(VString(c.text), value, 0x2);
+        const auto& list = errors.GetContext()->GetErrors();
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(list[0]->GetError(), QeltError(c.code));
+        EXPECT_EQ(list[1]->GetError(), QeltError(550));
+        EXPECT_EQ(Number(list[1], "line"), c.line);
+        EXPECT_EQ(Number(list[1], "position"), c.position);
+        EXPECT_EQ(Attribute(list[1], "source"), "");
+    }
+}
+
+TEST(JSONImporter, NestingBeyondTheLimitFailsAndKeepsWhatWasRead)
+{
+    for (int depth : {VJSONImporter::kMaxDepth, VJSONImporter::kMaxDepth + 1, 100000}) {
+        SCOPED_TRACE(depth);
+        std::string text = "[0," + std::string(static_cast<size_t>(depth - 1), '[') + "1";
+        StErrorContextInstaller errors(false);
+        VJSONValue value(JSON_undefined);
+        VError error = VJSONImporter::ParseString(VString(text.c_str()), value, 0);
+        if (depth <= VJSONImporter::kMaxDepth) {
+            // An open array at the end is the end of the text: 554.
+            EXPECT_EQ(Codes(errors), (std::vector<int>{554, 550}));
+        } else {
+            EXPECT_EQ(Codes(errors), (std::vector<int>{555, 550}));
+        }
+        EXPECT_EQ(error, QeltError(550));
+        ASSERT_TRUE(value.IsArray());
+        VJSONValue first = value.GetArray()->GetAt(0);
+        EXPECT_EQ(first.GetNumber(), 0.0);
+    }
+}
+
+TEST(JSONImporter, DatesFollowTheOptions)
+{
+    struct Case {
+        const char* text;
+        uint32_t options;
+        bool isDate;
+    };
+    const Case cases[] = {
+        {"\"!!2024-02-29!!\"", 0x40, true},   {"\"2024-02-29\"", 0x80, true},
+        {"\"2024-2-29\"", 0x80, false},       {"\"2024-02-29\"", 0x240, false},
+        {"\"!!2024-02-29!!\"", 0x240, true},  {"\"!!2024-02-29T10:00:00Z!!\"", 0x240, false},
+        {"\"!!2024-02-29T10:00:00Z!!\"", 0x40, true}, {"\"2024-02-29\"", 0, false},
+        {"\"!!2024-02-29!!\"", 0x200, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " " + std::to_string(c.options));
+        VJSONValue value(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(VString(c.text), value, c.options), VE_OK);
+        EXPECT_EQ(value.IsDate(), c.isDate);
+        if (c.isDate) {
+            short year, month, day;
+            value.GetDate(&year, &month, &day);
+            EXPECT_EQ(year * 10000 + month * 100 + day, 20240229);
+        }
+    }
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(value.ParseFromString(VString("[\"2024-02-29\",\"!!2024-03-01!!\"]"), true, true), VE_OK);
+    EXPECT_FALSE(value.GetArray()->GetAt(0).IsDate());
+    EXPECT_TRUE(value.GetArray()->GetAt(1).IsDate());
+    ASSERT_EQ(value.ParseFromString(VString("[\"2024-02-29\"]"), true, false), VE_OK);
+    EXPECT_TRUE(value.GetArray()->GetAt(0).IsDate());
+}
+
+TEST(JSONImporter, RecordsPathsAndLinesOfMembers)
+{
+    VJSONImporter importer(VString("{\"a\":{\"b\":[1,{\"c\":2}]}}"), 0x8);
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(importer.Parse(value), VE_OK);
+    VJSONObject* paths = importer.GetPathsLines();
+    ASSERT_NE(paths, nullptr);
+    std::vector<std::pair<VString, VJSONValue>> entries;
+    paths->GetOwnPropertiesInOrder(entries);
+    std::vector<std::string> names;
+    for (const auto& entry : entries)
+        names.push_back(ToStd(entry.first));
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "a.b", "a.b[0]", "a.b[1]", "a.b[1].c", "}"}));
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("a.b[1].c"))), "{\"line\":1,\"offset\":14}");
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("a.b[1]"))), "{\"line\":1,\"offset\":13}");
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("a.b[0]"))), "{\"line\":1,\"offset\":11}");
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), "{\"line\":1,\"offset\":22}");
+
+    VJSONImporter lines(VString("{\n  \"k\": 1\n}"), 0x8);
+    ASSERT_EQ(lines.Parse(value), VE_OK);
+    EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("k"))), "{\"line\":2,\"offset\":2}");
+    EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":3,\"offset\":0}");
+}
+
+TEST(JSONImporter, SharedImportPutsEveryContainerUnderOneLocker)
+{
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(VString("[{},[]]"), value, 0x100), VE_OK);
+    VJSONArray* outer = value.GetArray();
+    ASSERT_NE(outer, nullptr);
+    VStorageLocker* locker = outer->_GetStorageLocker();
+    ASSERT_NE(locker, nullptr);
+    EXPECT_FALSE(locker->IsFresh());
+    EXPECT_GT(outer->GetSharedID(), 0);
+    VJSONValue first, second;
+    outer->GetAt(0, first);
+    outer->GetAt(1, second);
+    EXPECT_EQ(first.GetObject()->_GetStorageLocker(), locker);
+    EXPECT_EQ(second.GetArray()->_GetStorageLocker(), locker);
+}
+
+TEST(JSONImporter, ScannerGivesTokensAndTheirTexts)
+{
+    VJSONImporter importer(VString("{ key : \"v\\\"w\" , [ ] } tail"), 0);
+    using T = VJSONImporter::JsonToken;
+    struct Expect {
+        T token;
+        const char* text;
+        bool isString;
+    };
+    const Expect expected[] = {
+        {T::jsonBeginObject, "", false}, {T::jsonString, "key", false}, {T::jsonAssigne, "", false},
+        {T::jsonString, "v\"w", true},   {T::jsonSeparator, "", false}, {T::jsonBeginArray, "", false},
+        {T::jsonEndArray, "", false},    {T::jsonEndObject, "", false}, {T::jsonString, "tail", false},
+        {T::jsonNone, "", false},        {T::jsonNone, "", false},
+    };
+    for (const Expect& e : expected) {
+        VString text;
+        bool isString = true;
+        VError error = VE_OK;
+        EXPECT_EQ(importer.GetNextJSONToken(text, &isString, &error), e.token);
+        EXPECT_EQ(ToStd(text), e.text);
+        EXPECT_EQ(isString, e.isString);
+        EXPECT_EQ(error, VE_OK);
+    }
+    EXPECT_EQ(ToStd(VJSONImporter::_TokenToString(T::jsonString)), "\"");
+    EXPECT_EQ(ToStd(VJSONImporter::_TokenToString(static_cast<T>(9))), "");
+}
+
+TEST(JSONImporter, TextsWrittenByTheWriterReadBackToTheSameText)
+{
+    const char* texts[] = {
+        "{\"a\":[1,\"x\",null,true,false,{\"b\":{}}],\"c\":\"tab\\tquote\\\"back\\\\\",\"d\":-1.5E+20}",
+        "[[[]],[{}],\"\\u0001\\u001F\",123456789012]",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        VJSONValue value(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(VString(text), value, 0), VE_OK);
+        EXPECT_EQ(JSONOf(value), text);
+    }
+}
+
+TEST(JSONImporter, NumbersWrittenAndReadAgainKeepTheirValue)
+{
+    const double numbers[] = {0.1 + 0.2, 9007199254740992.0, 12345678901234568.0, -1e-300, 5e-324,
+                              1.7976931348623157e308, 123.456, 1.0 / 3.0};
+    for (double number : numbers) {
+        SCOPED_TRACE(number);
+        VString text;
+        ASSERT_EQ(VJSONValue(number).Stringify(text, 0x1), VE_OK);
+        VJSONValue back(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(text, back, 0), VE_OK);
+        EXPECT_EQ(back.GetNumber(), number) << ToStd(text);
+    }
+}
+
+}  // namespace
+}  // namespace qelt

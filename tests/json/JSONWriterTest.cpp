@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "JSONTextTestSupport.h"
+
+#include <string>
+#include <vector>
+
+#include "json/json.h"
+#include "kernel/VString.h"
+#include "runtime/VErrorContext.h"
+
+namespace qelt {
+namespace {
+
+using test::Parse;
+using test::ToStd;
+using test::Write;
+
+
+
+
+// An implementation that lists names of its own and can write itself.
+class NamedImplementation : public VObject, public IJSONObject {
+public:
+    bool fWritesItself = false;
+
+    EJSONStatus IJSON_GetProperty(const VJSONObject*, const VString& inName, VJSONValue& outValue,
+                                  VDBLanguageContext*) const override
+    {
+        if (ToStd(inName) == "virtual") {
+            outValue.SetNumber(9);
+            return eJSONStatus_Done;
+        }
+        return eJSONStatus_NotHandled;
+    }
+    EJSONStatus IJSON_GetPropertyNames(std::vector<VString>& outNames) const override
+    {
+        outNames.push_back(VString("virtual"));
+        return eJSONStatus_Done;
+    }
+    EJSONStatus IJSON_Stringify(const VJSONObject*, VJSONWriter&, VString& outText, uint64_t*) const override
+    {
+        if (!fWritesItself)
+            return eJSONStatus_NotHandled;
+        outText.FromCString("\"self\"");
+        return eJSONStatus_Done;
+    }
+};
+
+TEST(JSONWriter, PrettyFormIndentsEveryLevel)
+{
+    VJSONValue value = Parse("{\"a\":{\"b\":[1,{}]},\"c\":[]}");
+    EXPECT_EQ(Write(value, 0x9), "{\n\t\"a\": {\n\t\t\"b\": [\n\t\t\t1,\n\t\t\t{}\n\t\t]\n\t},\n\t\"c\": []\n}");
+}
+
+TEST(JSONWriter, NamesAreEscapedLikeStrings)
+{
+    VJSONValue value(JSON_object);
+    value.SetProperty(VString("q\"\n"), VJSONValue(1.0));
+    EXPECT_EQ(Write(value, 0x1), "{\"q\\\"\\n\":1}");
+    EXPECT_EQ(Write(value, 0x11), "{\"q\"\n\":1}");
+}
+
+TEST(JSONWriter, AFailureLeavesTheTextAsItWas)
+{
+    StErrorContextInstaller errors(false);
+    VJSONValue root = Parse("{\"a\":1,\"b\":{\"c\":[1,2]}}");
+    VJSONValue inner = root.GetProperty(VString("b"));
+    inner.SetProperty(VString("loop"), root);
+    VString text("kept");
+    EXPECT_EQ(root.Stringify(text, 0x1), QeltError(900));
+    EXPECT_EQ(ToStd(text), "kept");
+    VJSONWriter writer(0x1);
+    EXPECT_EQ(writer.StringifyObject(root.GetObject(), text), QeltError(900));
+    EXPECT_EQ(ToStd(text), "kept");
+    inner.GetObject()->RemoveProperty(VString("loop"));  // breaks the cycle
+}
+
+TEST(JSONWriter, NestingBeyondTheLimitFailsWith108)
+{
+    StErrorContextInstaller errors(false);
+    for (int depth : {VJSONWriter::kMaxDepth, VJSONWriter::kMaxDepth + 1}) {
+        VJSONValue root(JSON_array);
+        VJSONValue current = root;
+        for (int i = 1; i < depth; ++i) {
+            VJSONValue next(JSON_array);
+            current.GetArray()->Push(next);
+            current = next;
+        }
+        current.GetArray()->Push(VJSONValue(1.0));
+        VString text;
+        VError error = root.Stringify(text, 0x1);
+        if (depth <= VJSONWriter::kMaxDepth) {
+            EXPECT_EQ(error, VE_OK);
+            EXPECT_EQ(text.GetLength(), 2 * depth + 1);
+        } else {
+            EXPECT_EQ(error, QeltError(108));
+        }
+    }
+}
+
+TEST(JSONWriter, ImplementationsListNamesOrWriteThemselves)
+{
+    NamedImplementation* implementation = new NamedImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    VJSONValue value(object);
+    object->Release();
+    value.SetProperty(VString("own"), VJSONValue(1.0));
+    EXPECT_EQ(Write(value, 0x1), "{\"virtual\":9,\"own\":1}");
+    implementation->fWritesItself = true;
+    EXPECT_EQ(Write(value, 0x1), "\"self\"");
+}
+
+TEST(JSONPropertyIterators, OrderedIteratorFollowsInsertionOrder)
+{
+    VJSONValue value(JSON_object);
+    for (const char* name : {"z", "a", "m"})
+        value.SetProperty(VString(name), VJSONValue(VString(name)));
+    auto names = [](const VJSONObject* inObject, unsigned int inOptions) {
+        std::string out;
+        for (VJSONPropertyConstOrderedIterator it(inObject, inOptions); it.IsValid(); it.Next()) {
+            VString text;
+            it.GetValue().GetString(text);
+            out += ToStd(it.GetName()) + "=" + ToStd(text) + " ";
+        }
+        return out;
+    };
+    EXPECT_EQ(names(value.GetObject(), 0), "z=z a=a m=m ");
+    value.GetObject()->RemoveProperty(VString("a"));
+    value.SetProperty(VString("a"), VJSONValue(VString("a")));
+    EXPECT_EQ(names(value.GetObject(), 0), "z=z m=m a=a ");
+
+    // A shared object lists the same order, read by name; the locker id is no property.
+    VJSONObject* shared = new VJSONObject(nullptr, nullptr, true);
+    VJSONValue sharedValue(shared);
+    shared->Release();
+    {
+        VJSONUser user(shared, false);
+        for (const char* name : {"z", "m", "a"})
+            shared->SetProperty(VString(name), VJSONValue(VString(name)));
+    }
+    EXPECT_EQ(names(shared, 0), "z=z m=m a=a ");
+
+    VJSONValue empty(JSON_object);
+    VJSONPropertyConstOrderedIterator none(empty.GetObject(), 0);
+    EXPECT_TRUE(none.AtEnd());
+}
+
+TEST(JSONPropertyIterators, ImplementationNamesComeFirstUnlessLeftOut)
+{
+    NamedImplementation* implementation = new NamedImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    VJSONValue value(object);
+    object->Release();
+    value.SetProperty(VString("own"), VJSONValue(1.0));
+    for (unsigned int options : {0u, 1u, 2u, 3u}) {
+        std::string out;
+        for (VJSONPropertyConstOrderedIterator it(object, options); it.IsValid(); it.Next())
+            out += ToStd(it.GetName()) + ":" + std::to_string(static_cast<int>(it.GetValue().GetNumber())) + " ";
+        EXPECT_EQ(out, (options & 1) ? "own:1 " : "virtual:9 own:1 ") << options;
+    }
+    std::string unordered;
+    for (VJSONPropertyConstIterator it(object); it.IsValid(); ++it)
+        unordered += ToStd(it.GetName()) + " ";
+    EXPECT_EQ(unordered, "virtual own ");
+}
+
+TEST(JSONPropertyIterators, SettingThroughTheIteratorNeverRemovesOwnProperties)
+{
+    VJSONValue value = Parse("{\"a\":1,\"b\":2}");
+    for (VJSONPropertyIterator it(value.GetObject()); it.IsValid(); it.Next()) {
+        it.SetValue(VJSONValue(JSON_undefined));
+        if (ToStd(it.GetName()) == "b")
+            it.SetValue(VJSONValue(5.0));
+    }
+    EXPECT_EQ(Write(value, 0x1), "{\"a\":1,\"b\":5}");
+}
+
+}  // namespace
+}  // namespace qelt

@@ -1,0 +1,365 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "files/VFile.h"
+#include "kernel/StStringConverter.h"
+#include "process/VBootLogListener.h"
+#include "process/VCommandLineParser.h"
+#include "runtime/ILoggerBagKeys.h"
+#include "values/VValueBag.h"
+#include "process/VProcessIPC.h"
+#include "runtime/VTask.h"
+
+namespace qelt {
+namespace {
+
+std::string ReadFile(const std::string& inPath)
+{
+    std::ifstream in(inPath, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Text(const VString& inText)
+{
+    std::string out;
+    for (int i = 0; i < inText.GetLength(); ++i)
+        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
+    return out;
+}
+
+struct ChildRun {
+    int status = -1;
+    std::string out;
+};
+
+// Runs `body` in a child process, whose standard output goes to a file;
+// its result is the child's exit status. `withChild` runs in this process
+// with the child's id and the read end of a pipe on which the child's body
+// can signal (descriptor gReadyFd in the child).
+int gReadyFd = -1;
+
+ChildRun RunInChild(const std::function<int()>& body,
+                    const std::function<void(pid_t, int)>& withChild = nullptr)
+{
+    std::string outPath = test::MakeTempFolder("child") + "/out.txt";
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        gReadyFd = ready[1];
+        std::freopen(outPath.c_str(), "w", stdout);
+        struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::alarm(20);  // a child that hangs ends, and the test fails
+        int status = body();
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    ::close(ready[1]);
+    if (withChild)
+        withChild(pid, ready[0]);
+    ChildRun run;
+    ::waitpid(pid, &run.status, 0);
+    ::close(ready[0]);
+    run.out = ReadFile(outPath);
+    return run;
+}
+
+void SignalReady()
+{
+    char byte = 1;
+    ssize_t n = ::write(gReadyFd, &byte, 1);
+    (void)n;
+}
+
+void WaitReady(int inFd)
+{
+    char byte = 0;
+    ASSERT_EQ(::read(inFd, &byte, 1), 1);
+}
+
+// A process object whose command-line hook records the arguments and
+// answers a chosen verdict.
+class TestProcess : public VProcessIPC {
+public:
+    explicit TestProcess(int inVerdict = 0) : fVerdict(inVerdict) {}
+
+    std::vector<std::string> fSeen;
+    std::atomic<bool> fRan{false};
+    bool fQuit = false;
+    bool fVersionOK = true;
+    bool fSleepInRun = false;
+
+protected:
+    int DoParseCommandLine(VCommandLineParser& ioParser) override
+    {
+        for (const VString& arg : ioParser.GetArguments())
+            fSeen.push_back(Text(arg));
+        return fVerdict;
+    }
+    bool DoCheckSystemVersion(VSystem::SystemVersion inVersion) override
+    {
+        return fVersionOK && VProcessIPC::DoCheckSystemVersion(inVersion);
+    }
+    void DoRun() override
+    {
+        fRan = true;
+        VProcessIPC::DoRun();
+    }
+    void DoQuit() override { fQuit = true; }
+
+private:
+    int fVerdict;
+};
+
+void SetArguments(std::vector<std::string>& ioArgs, std::vector<char*>& outPointers)
+{
+    for (std::string& arg : ioArgs)
+        outPointers.push_back(arg.data());
+    outPointers.push_back(nullptr);
+    sProcessCommandLineArgc = static_cast<int32_t>(ioArgs.size());
+    sProcessCommandLineArgv = outPointers.data();
+}
+
+TEST(ProcessIPC, SerialNumberArgumentsNeverReachTheParser)
+{
+    ChildRun run = RunInChild([] {
+        std::vector<std::string> args{"prog", "-psn_1", "-psn", "x", "-psn_0_123"};
+        std::vector<char*> pointers;
+        SetArguments(args, pointers);
+        TestProcess process;
+        if (!process.Init(0))
+            return 1;
+        for (const std::string& arg : process.fSeen)
+            std::printf("%s|", arg.c_str());
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "prog|-psn|x|");
+}
+
+TEST(ProcessIPC, HookVerdictBecomesTheExitCode)
+{
+    struct Case {
+        int verdict;
+        bool init;
+        int exitCode;
+    } cases[] = {{0, true, 0}, {2, false, 0}, {1, false, 1}, {-3, false, 1}};
+    for (const Case& c : cases) {
+        ChildRun run = RunInChild([&c] {
+            TestProcess process(c.verdict);
+            bool first = process.Init(0);
+            bool second = process.Init(0);
+            std::printf("%d %d %d", first, second, process.GetExitCode());
+            return 0;
+        });
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, std::to_string(c.init) + " " + std::to_string(c.init) + " " + std::to_string(c.exitCode))
+            << "verdict " << c.verdict;
+    }
+}
+
+TEST(ProcessIPC, FailedStartUpAnswersFalseWithExitCodeOneEveryTime)
+{
+    ChildRun run = RunInChild([] {
+        TestProcess process;
+        process.fVersionOK = false;
+        bool first = process.Init(0);
+        bool second = process.Init(0);
+        std::printf("%d %d %d %zu", first, second, process.GetExitCode(), process.fSeen.size());
+        return 0;
+    });
+    EXPECT_EQ(run.out, "0 0 1 0");
+}
+
+TEST(ProcessIPC, RunCallsTheHooksAndEndsTheMainTask)
+{
+    ChildRun run = RunInChild([] {
+        TestProcess process;
+        if (!process.Init(0))
+            return 1;
+        // The default run hook waits until asked to quit; ask from another
+        // thread once the hook runs, as a signal would.
+        bool runningBefore = VProcess::IsRunning();
+        std::thread quitter([&process] {
+            while (!process.fRan.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            process.QuitAsynchronously(nullptr);
+        });
+        process.Run();
+        quitter.join();
+        std::printf("%d %d %d %d", runningBefore, process.fRan.load(), process.fQuit, VProcess::IsRunning());
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "1 1 1 0");
+}
+
+TEST(ProcessIPC, TerminationSignalsEndTheRun)
+{
+    struct Case {
+        int signal;
+        const char* notice;
+    } cases[] = {{SIGINT, "\n (ctrl-c has been received - quit)\n\n"}, {SIGTERM, ""}, {SIGQUIT, ""}};
+    for (const Case& c : cases) {
+        ChildRun run = RunInChild(
+            [] {
+                TestProcess process;
+                if (!process.Init(0))
+                    return 1;
+                std::fflush(stdout);
+                SignalReady();
+                process.Run();
+                std::printf("ran");
+                return 7;
+            },
+            [&c](pid_t inPid, int inReady) {
+                WaitReady(inReady);
+                ::kill(inPid, c.signal);
+            });
+        ASSERT_TRUE(WIFEXITED(run.status)) << "signal " << c.signal;
+        EXPECT_EQ(WEXITSTATUS(run.status), 7);
+        EXPECT_EQ(run.out, std::string(c.notice) + "ran");
+    }
+}
+
+TEST(ProcessIPC, ASecondQuitSignalTakesTheSystemDefault)
+{
+    ChildRun run = RunInChild(
+        [] {
+            TestProcess process;
+            if (!process.Init(0))
+                return 1;
+            SignalReady();
+            process.Run();
+            ::raise(SIGQUIT);
+            return 0;
+        },
+        [](pid_t inPid, int inReady) {
+            WaitReady(inReady);
+            ::kill(inPid, SIGQUIT);
+        });
+    ASSERT_TRUE(WIFSIGNALED(run.status));
+    EXPECT_EQ(WTERMSIG(run.status), SIGQUIT);
+}
+
+TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
+{
+    // The test program's resources folder is its own folder, whose name
+    // exists only in its exact case here.
+    ChildRun run = RunInChild([] {
+        TestProcess process;
+        if (!process.Init(0x10))
+            return 1;
+        process.GetLogger()->Flush();
+        for (const VValueBag* record : process.GetBootLogListener()->RetainRecords()) {
+            std::printf("%s\n", to_string(ILoggerBagKeys::message.Get(*record)).c_str());
+            record->Release();
+        }
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "The application is installed on a case-sensitive file system\n");
+}
+
+// ---------------------------------------------------------------------------
+
+class VersionedProcess : public VProcess {
+public:
+    explicit VersionedProcess(const char* inVersion) { fProductVersion.FromCString(inVersion); }
+};
+
+TEST(Process, VersionSplitsIntoItsParts)
+{
+    struct Case {
+        const char* version;
+        const char* build;
+        const char* shortVersion;
+        const char* mainVersion;
+        int changeList;
+    } cases[] = {
+        {"1.2 build 3.4.56 ", "3.4.56", "1.2", "1", 56},
+        {" 20.1 ", "", "20.1", "20", 0},
+        {"7 Build 12", "12", "7", "7", 0},
+        {"", "", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        VersionedProcess process(c.version);
+        VString build, shortVersion, mainVersion;
+        process.GetBuildNumber(build);
+        process.GetShortProductVersion(shortVersion);
+        process.GetMainProductVersion(mainVersion);
+        EXPECT_EQ(Text(build), c.build) << c.version;
+        EXPECT_EQ(Text(shortVersion), c.shortVersion) << c.version;
+        EXPECT_EQ(Text(mainVersion), c.mainVersion) << c.version;
+        EXPECT_EQ(process.GetChangeListNumber(), c.changeList) << c.version;
+    }
+}
+
+TEST(Process, ActivityTokensKeepTheProcessBusy)
+{
+    VProcess process;
+    VProcess::sInstance = &process;
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+    {
+        VRefPtr<VActivityToken> token = AdoptRef(new VActivityToken(VString("work")));
+        EXPECT_TRUE(process.HasSomeActivityTokens(0));
+        process.RegisterActivityToken(token.Get());  // no second entry
+    }
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+    EXPECT_TRUE(process.HasSomeActivityTokens(60000));
+    VProcess::sInstance = nullptr;
+}
+
+TEST(Process, OnlyExistingSingleProcessesAreRunning)
+{
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(VProcess::IsProcessRunning(VProcess::GetSystemID()));
+    EXPECT_TRUE(VProcess::IsProcessRunning(1));
+    EXPECT_FALSE(VProcess::IsProcessRunning(child));
+    EXPECT_FALSE(VProcess::IsProcessRunning(0));
+    EXPECT_FALSE(VProcess::IsProcessRunning(-1));
+}
+
+}  // namespace
+}  // namespace qelt
+
+namespace qelt {
+namespace {
+
+TEST(Process, ExecutablePathsNameTheRunningProgram)
+{
+    VProcess process;
+    VFilePath file = process.GetExecutableFilePath();
+    VFilePath folder = process.GetExecutableFolderPath();
+    EXPECT_TRUE(file.IsFile());
+    EXPECT_TRUE(folder.IsFolder());
+    EXPECT_TRUE(file.IsChildOf(folder));
+    VRefPtr<VFile> executable = AdoptRef(process.RetainExecutableFile());
+    EXPECT_TRUE(executable->Exists());
+}
+
+}  // namespace
+}  // namespace qelt
