@@ -192,11 +192,16 @@ void PutBundleToolsFirstOnPath()
 
 int _main()
 {
+    VCppMemMgr* ownManager = nullptr;
     if (VObject::sCppMemMgr == nullptr) {
-        VCppMemMgr* manager = new (std::nothrow) VCppMemMgr(eAllocatorFromBundle);
-        if (manager == nullptr)
+        VCppMemMgr* manager = nullptr;
+        try {
+            manager = new VCppMemMgr(eAllocatorFromBundle);
+        } catch (const std::bad_alloc&) {
             return 1;
+        }
         VObject::sCppMemMgr = manager;
+        ownManager = manager;
     }
     PutBundleToolsFirstOnPath();
 
@@ -219,6 +224,10 @@ int _main()
             else
                 status = 2;
         }
+    }
+    if (ownManager != nullptr) {
+        VObject::sCppMemMgr = nullptr;
+        delete ownManager;
     }
     return status;
 }

@@ -11,6 +11,7 @@
 #include "kernel/StStringConverter.h"
 #include "kernel/VBoolean.h"
 #include "platform/PlatBundle.h"
+#include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VTask.h"
 #include "updater/UpdaterClientKeys.h"

@@ -57,11 +57,8 @@ int TestablePause(const char* inVariable, int inMilliseconds)
 // The path's POSIX text as the bytes the system knows it by.
 std::string PosixBytes(const VFilePath& inPath)
 {
-    char* text = XMacFile::AllocatePosixPathFromFilePath(inPath);
-    if (text == nullptr)
-        return std::string();
-    std::string bytes(text);
-    VCppMemMgr::Free(text);
+    StPosixPathText text(inPath);
+    std::string bytes(text.Get());
     while (bytes.size() > 1 && bytes.back() == '/')
         bytes.pop_back();
     return bytes;
@@ -347,7 +344,7 @@ void VUpdateEngine::_LaunchApplication(const VFilePath& inInstallPath)
 {
     VString command = BuildRelaunchCommand(inInstallPath, fRestartParameters, fRestartHeadless);
     LogInfo("Restarting installed application (%S)...", &command);
-    VMemoryBuffer output, errors;
+    VMemoryBufferDefault output, errors;
     int32_t exitStatus = 0;
     int32_t result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &output, &errors, nullptr, nullptr,
                                                           &exitStatus, nullptr, nullptr, true, false);

@@ -56,7 +56,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& inRoot)
     if (!fs::exists(inRoot))
         return entries;
     for (auto it = fs::recursive_directory_iterator(inRoot); it != fs::recursive_directory_iterator(); ++it) {
-        std::string relative = fs::relative(it->path(), inRoot).string();
+        std::string relative = it->path().lexically_relative(inRoot).string();
         if (it->is_symlink())
             entries[relative] = "-> " + fs::read_symlink(it->path()).string();
         else if (it->is_regular_file())
@@ -380,7 +380,7 @@ TEST_F(UpdaterRun, AFullDiskDuringTheCopyKeepsTheOldBundle)
     fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
     fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
     auto old = Snapshot(outdated);
-    for (const char* fault : {"copy:1+:ENOSPC,write:1+:ENOSPC", "mkdir:2:ENOSPC"}) {
+    for (const char* fault : {"copy:1+:ENOSPC,write:1+:ENOSPC", "copy:3:ENOSPC"}) {
         RunResult run = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(),
                              upToDate.string()},
                             {{"QELT_TEST_FAULTS", fault}});
