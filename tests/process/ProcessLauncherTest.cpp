@@ -177,6 +177,25 @@ TEST(ProcessLauncher, TheChildRunsInTheWorkingFolderAndReadsTheInputBuffer)
     EXPECT_EQ(run.status, 0);
 }
 
+TEST(ProcessLauncher, LargeInputIsWrittenWhileTheOutputIsRead)
+{
+    // A child that echoes as it reads: one blocking write of the whole
+    // input would wait for it forever while it waits for its output to be
+    // read.
+    std::string input(3 * 1024 * 1024, 'x');
+    for (size_t i = 0; i < input.size(); i += 4096)
+        input[i] = static_cast<char>('a' + (i / 4096) % 26);
+    CommandRun run = Execute("cat", 0, nullptr, nullptr, &input);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out == input) << run.out.size();
+
+    // A child that stops reading early ends the input without ending this
+    // process by SIGPIPE.
+    run = Execute("head -c 10", 0, nullptr, nullptr, &input);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, input.substr(0, 10));
+}
+
 TEST(ProcessLauncher, LargeOutputAndErrorAreBothCollectedWhole)
 {
     // The error comes first, so a reader that waited on the output alone
