@@ -298,6 +298,26 @@ TEST(JSONClass, AttributesFollowTheirGettersAndSetters)
     std::vector<VString> getters;
     aClass->GetGetterNames(getters);
     EXPECT_EQ(getters.size(), 2u);
+
+    // The iterators list the attributes unless told not to; an attribute's
+    // stamp is the counter of the object's change stamp.
+    object->SetOwnProperty(VString("own"), VJSONValue(1.0));
+    for (unsigned int options : {0u, unsigned(kJSONIterSkipClassAttributes)}) {
+        std::vector<std::string> listed;
+        for (VJSONPropertyConstOrderedIterator it(object.Get(), options); !it.AtEnd(); ++it)
+            listed.push_back(ToStd(it.GetName()));
+        EXPECT_EQ(listed.size(), options == 0 ? 4u : 2u) << options;
+        if (options == 0) {
+            VJSONPropertyConstOrderedIterator it(object.Get(), 0);
+            while (!it.AtEnd() && ToStd(it.GetName()) != "size")
+                ++it;
+            ASSERT_FALSE(it.AtEnd());
+            EXPECT_EQ(it.GetValue(nullptr).GetNumber(), 42.0);
+        }
+    }
+    EXPECT_EQ(object->GetJSONStamp(), nullptr);
+    EXPECT_EQ(object->GetPropertyStamp(VString("size")), 0u);
+    ASSERT_NE(object->GetJSONStamp(), nullptr);
 }
 
 TEST(JSONClass, ASubclassOverridesMembersForItsOwnInstancesOnly)
