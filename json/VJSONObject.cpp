@@ -4,10 +4,14 @@
 #include <new>
 
 #include "json/VJSONArray.h"
+#include "json/VJSONClass.h"
+#include "json/VJSONClassStore.h"
+#include "json/VJSONFunctionContext.h"
 #include "json/VJSONGraph.h"
 #include "json/VJSONWriter.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VCompareOptions.h"
+#include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {
@@ -105,9 +109,14 @@ bool VJSONObject::IsLockerIDName(const VString& inName)
 
 VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, VStorageLocker* inLocker)
 {
-    // Classes come with the class store; until a class object is given (or
-    // the root class "Object" exists) an object has no class.
-    (void)inClassObject;
+    // Without a class object the object takes the root class "Object", once
+    // the process has made its class store.
+    VJSONObject* classObject = inClassObject;
+    if (classObject == nullptr && VProcess::sInstance != nullptr) {
+        if (VJSONClassStore* store = VProcess::sInstance->GetClassStore())
+            classObject = store->GetObjectClassObject();
+    }
+    _SetClass(VJSONClass::FromClassObject(classObject));
     if (inImplementation != nullptr) {
         inImplementation->Retain();
         fImplementation = inImplementation;
@@ -133,7 +142,7 @@ VJSONObject::~VJSONObject()
 {
     if (fImplementation != nullptr)
         fImplementation->IJSON_DoDisconnectDependencies(this);
-    fClass = nullptr;
+    _ClearClass();
     if (fGraph != nullptr) {
         StGraphLocker lock(fStorageLocker != nullptr || fGraph->IsShared());
         _UncountValues();
@@ -209,7 +218,19 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
         }
         result = _GetOwnProperty(inName);
     }
-    // The class's functions and getters come with the class store.
+    // The class's members, then its getters, outside the object's locks.
+    if (result.IsUndefined() && fClass != nullptr) {
+        const VJSONFunctionMap& functions = fClass->GetFunctionMap();
+        auto function = functions.find(inName);
+        if (function != functions.end()) {
+            result = VJSONValue(function->second);
+        } else if (!fClass->GetGetterMap().empty()) {
+            auto getter = fClass->GetGetterMap().find(inName);
+            if (getter != fClass->GetGetterMap().end())
+                getter->second->CallAsFunction(const_cast<VJSONObject*>(this), nullptr, nullptr, result, nullptr,
+                                               inContext);
+        }
+    }
     return result;
 }
 
@@ -302,8 +323,7 @@ bool VJSONObject::IsEmpty() const
         return false;
     if (fImplementation != nullptr && !fImplementation->IJSON_IsEmpty(this))
         return false;
-    // An object without class has no attribute getter.
-    return true;
+    return fClass == nullptr || fClass->GetGetterMap().empty();
 }
 
 VError VJSONObject::GetString(VString& outText) const
@@ -330,30 +350,71 @@ void VJSONObject::GetClassName(VString& outName) const
             return;
         outName.Clear();
     }
+    if (fClass != nullptr) {
+        outName = fClass->GetName();
+        if (!outName.IsNull() && !outName.IsEmpty())
+            return;
+    }
     if (fStorageLocker != nullptr)
         outName.FromCString("Shared Object");
     else
         outName.FromCString("Object");
 }
 
-VJSONObject* VJSONObject::GetClassObject() const { return nullptr; }
+VJSONObject* VJSONObject::GetClassObject() const { return fClass != nullptr ? fClass->GetClassObject() : nullptr; }
 
-VJSONObject* VJSONObject::_GetPrototype() const { return nullptr; }
+VJSONObject* VJSONObject::_GetPrototype() const { return fClass != nullptr ? fClass->GetPrototype() : nullptr; }
 
-bool VJSONObject::IsGenericObject() const { return fClass == nullptr; }
+bool VJSONObject::IsGenericObject() const { return fClass == nullptr || fClass->GetLevel() == 0; }
 
 bool VJSONObject::IsInstanceOf(VJSONClass* inClass) const
 {
-    // Without class the walk ends at once.
+    for (VJSONClass* walk = fClass; walk != nullptr; walk = walk->GetSuperclass()) {
+        if (walk == inClass)
+            return true;
+    }
     return inClass == nullptr;
 }
 
-bool VJSONObject::IsInstanceOf(const VJSONObject*) const
+bool VJSONObject::IsInstanceOf(const VJSONObject* inClassObject) const
 {
-    // Only an object whose implementation is a class is a class object; none
-    // exists before the class store.
-    ThrowModelError(kErrorNotAClass);
-    return false;
+    VJSONClass* aClass = VJSONClass::FromClassObject(inClassObject);
+    if (aClass == nullptr) {
+        ThrowModelError(kErrorNotAClass);
+        return false;
+    }
+    return IsInstanceOf(aClass);
+}
+
+void VJSONObject::_SetClass(VJSONClass* inClass)
+{
+    if (inClass == nullptr || inClass == fClass)
+        return;
+    inClass->UseClassObject();
+    VJSONClass* old = fClass;
+    fClass = inClass;
+    if (old != nullptr)
+        old->UnuseClassObject();
+}
+
+void VJSONObject::_ClearClass()
+{
+    if (VJSONClass* old = fClass) {
+        fClass = nullptr;
+        old->UnuseClassObject();
+    }
+}
+
+EJSONStatus VJSONObject::CallAsFunction(VJSONObject* inThisObject, VJSONArray* inThisArray,
+                                        std::vector<VJSONValue>* inParameters, VJSONValue& outResult,
+                                        CDBVqBaseContext* inBaseContext, VDBLanguageContext* inLanguageContext)
+{
+    if (fImplementation == nullptr)
+        return eJSONStatus_NotHandled;
+    VJSONFunctionContext context(inThisObject, inThisArray, inParameters, inBaseContext, inLanguageContext);
+    EJSONStatus status = fImplementation->IJSON_CallAsFunction(this, &context);
+    context.GetResult(outResult);
+    return status;
 }
 
 bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const
@@ -494,7 +555,17 @@ bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, 
         if (status != eJSONStatus_NotHandled)
             return status == eJSONStatus_Done;
     }
-    // The class's setters come with the class store.
+    if (fClass != nullptr && !fClass->GetSetterMap().empty()) {
+        auto setter = fClass->GetSetterMap().find(inName);
+        if (setter != fClass->GetSetterMap().end()) {
+            std::vector<VJSONValue> parameters(1, inValue);
+            VJSONValue ignored;
+            EJSONStatus status =
+                setter->second->CallAsFunction(this, nullptr, &parameters, ignored, nullptr, inContext);
+            if (status != eJSONStatus_NotHandled)
+                return status == eJSONStatus_Done;
+        }
+    }
     bool graphLock = JSONContainerShared::NeedsGraphLock(*this) ||
                      ValueIsSharedGraph(inValue);
     StJSONContainerLocker lock(this, graphLock);

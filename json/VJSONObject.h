@@ -160,6 +160,27 @@ public:
 
     IJSONObject* GetImplementation() const { return fImplementation; }
 
+    // ---- Class ----------------------------------------------------------
+    // Takes a use of the class and gives up the old one; null changes
+    // nothing. No lock.
+    void _SetClass(VJSONClass* inClass);
+    // Gives up the use of the class (for a class store being torn down).
+    void _ClearClass();
+    VJSONClass* _GetClass() const { return fClass; }
+    int32_t GetConstructionLevel() const { return fConstructionLevel; }
+    bool IsUnderConstruction() const { return fUnderConstruction; }
+    void _SetConstruction(int32_t inLevel, bool inUnderConstruction)
+    {
+        fConstructionLevel = inLevel;
+        fUnderConstruction = inUnderConstruction;
+    }
+    // Calls the object as a function; 1 (result untouched) without an
+    // implementation.
+    EJSONStatus CallAsFunction(VJSONObject* inThisObject, VJSONArray* inThisArray,
+                               std::vector<VJSONValue>* inParameters, VJSONValue& outResult,
+                               CDBVqBaseContext* inBaseContext = nullptr,
+                               VDBLanguageContext* inLanguageContext = nullptr);
+
     // The name of the locker pseudo-property of shared objects.
     static bool IsLockerIDName(const VString& inName);
 

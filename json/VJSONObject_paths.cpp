@@ -4,6 +4,7 @@
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONClass.h"
 #include "json/VJSONGraph.h"
 #include "json/VJSONObject.h"
 #include "runtime/VErrorBase.h"
@@ -189,8 +190,16 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
     auto found = fProperties.find(inName);
     if (found != fProperties.end())
         stamp = found->second.first.GetStamp();
-    // LATER: an attribute computed by the class answers the counter of the
-    // object's change stamp, with the class store.
+    // An attribute computed by the class has no stored value: its stamp is
+    // the counter of the object's change stamp, made on first need.
+    if (fClass != nullptr && !fClass->GetGetterMap().empty() &&
+        fClass->GetGetterMap().find(inName) != fClass->GetGetterMap().end()) {
+        if (fStamp == nullptr) {
+            VRefPtr<VJSONStamp> fresh = AdoptRef(new VJSONStamp);
+            const_cast<VJSONObject*>(this)->SetJSONStamp(fresh.Get());
+        }
+        stamp = fStamp->GetCounter();
+    }
     return stamp;
 }
 

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "json/IJSONObject.h"
+#include "json/VJSONClass.h"
 #include "json/VJSONGraph.h"
 #include "json/VStorageLocker.h"
 
@@ -35,15 +36,19 @@ void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
         return;
     IJSONObject* implementation = fObject->GetImplementation();
     std::vector<VString> implementationNames;
+    EJSONStatus namesStatus = eJSONStatus_NotHandled;
     if (implementation != nullptr && (inOptions & kJSONIterSkipImplementationNames) == 0)
-        implementation->IJSON_GetPropertyNames(implementationNames);
+        namesStatus = implementation->IJSON_GetPropertyNames(implementationNames);
     bool sharable = false;
     if (implementation != nullptr) {
         bool needsLocker = false;
         sharable = implementation->IJSON_IsSharable(fObject, needsLocker);
     }
-    // LATER: the class's attribute names (skipped under option 0x2) join the
-    // list with the class store.
+    // The class's attribute names, when the implementation left the names
+    // to the object.
+    if ((inOptions & kJSONIterSkipClassAttributes) == 0 && namesStatus == eJSONStatus_NotHandled &&
+        fObject->_GetClass() != nullptr)
+        fObject->_GetClass()->GetGetterNames(implementationNames);
     StJSONContainerLocker lock(fObject, fObject->_GetStorageLocker() != nullptr);
     std::vector<const VJSONPropertyMap::value_type*> entries;
     if (inOrdered) {
@@ -53,7 +58,7 @@ void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
         for (const auto& entry : fObject->fProperties)
             entries.push_back(&entry);
     }
-    if (implementation == nullptr && fObject->_GetStorageLocker() == nullptr) {
+    if (implementation == nullptr && fObject->_GetStorageLocker() == nullptr && implementationNames.empty()) {
         // Nothing foreign runs during the walk: the entries are read in place.
         fEntries.swap(entries);
         return;

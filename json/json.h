@@ -13,3 +13,7 @@
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONWriter.h"
 #include "json/VJSONTools.h"
+#include "json/IJSONFunctionContext.h"
+#include "json/VJSONFunctionContext.h"
+#include "json/VJSONClass.h"
+#include "json/VJSONClassStore.h"

@@ -16,6 +16,7 @@
 #include "platform/PlatFolders.h"
 #include "files/VFileKindManager.h"
 #include "files/VResourceFile.h"
+#include "json/VJSONClassStore.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
 #include "process/VBootLogListener.h"
@@ -49,6 +50,23 @@ VProcess::~VProcess()
         _DeInit();
     ReleaseRefCountable(fFileSystemNamespace);
     fFileSystemNamespace = nullptr;
+    _ReleaseClassStore();
+}
+
+void VProcess::_ReleaseClassStore()
+{
+    if (VJSONClassStore* store = fClassStore) {
+        fClassStore = nullptr;
+        store->TearDown();
+        store->Release();
+    }
+}
+
+VRefPtr<VJSONObject> VProcess::GetClassObject(const VString& inStoreName, const VString& inClassName) const
+{
+    if (fClassStore == nullptr || !fClassStore->GetName().EqualToStringRaw(inStoreName))
+        return nullptr;
+    return fClassStore->GetClassObject(inClassName, false);
 }
 
 VString VProcess::GetLogSourceIdentifier() const
@@ -138,7 +156,10 @@ bool VProcess::_Init(unsigned int inFlags)
     // LATER: the progress manager comes here, before the file systems.
     if (!_Init_FileSystems())
         return false;
-    // Still to come here: the root class store.
+    // The root class store with its root classes.
+    _ReleaseClassStore();
+    fClassStore = new VJSONClassStore(VString("vq"));
+    fClassStore->AddRootClasses();
 
     // With flag 0x10, the logger with its boot listener, last.
     if ((inFlags & 0x10) != 0 && !_CreateLogger())

@@ -24,6 +24,8 @@ class ILocalizer;
 class VFile;
 class VFileSystemNamespace;
 class VFolder;
+class VJSONObject;
+class VJSONClassStore;
 
 class VProcess : public VObject {
 public:
@@ -56,6 +58,12 @@ public:
 
     // The process's named file systems (built-in and defined ones).
     VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
+    // The root JSON class store "vq" (not retained), made at start-up.
+    VJSONClassStore* GetClassStore() const { return fClassStore; }
+    // The class of that name in the root store when the store name matches
+    // exactly, else null.
+    virtual VRefPtr<VJSONObject> GetClassObject(const VString& inStoreName, const VString& inClassName) const;
 
     // A new folder object for a kind of the program's folders: 'BNDL' the
     // bundle, 'PLST' its Contents, 'EXEC' the executable's folder, 'RSRC'
@@ -145,6 +153,7 @@ protected:
     // Stops the logger, waits for its task's death and releases it with
     // its boot listener; the task manager must still be up.
     void _ReleaseLogger();
+    void _ReleaseClassStore();
 
     // Registers the built-in file systems and those of "fileSystems.json".
     bool _Init_FileSystems();
@@ -172,6 +181,7 @@ private:
     bool fCaseSensitiveInstallFolder = false;
     ILocalizer* fLocalizer = nullptr;
     VFileSystemNamespace* fFileSystemNamespace = nullptr;
+    VJSONClassStore* fClassStore = nullptr;
 };
 
 // A named token that marks the process as busy while it lives. Tokens are

@@ -116,9 +116,10 @@ TEST_F(JSONObjectTest, ClassNamesAndInstances)
     EXPECT_TRUE(fObject->IsGenericObject());
     EXPECT_TRUE(fObject->IsInstanceOf(static_cast<VJSONClass*>(nullptr)));
 
+    // A shared object takes the root class "Object" too, and its name.
     VJSONObject* shared = new VJSONObject(nullptr, nullptr, true);
     shared->GetClassName(name);
-    EXPECT_EQ(ToStd(name), "Shared Object");
+    EXPECT_EQ(ToStd(name), "Object");
     shared->Release();
 
     StErrorContextInstaller errors(false);

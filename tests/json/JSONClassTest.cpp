@@ -1,0 +1,443 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "json/json.h"
+#include "kernel/VString.h"
+#include "process/VProcess.h"
+#include "runtime/VErrorContext.h"
+
+namespace qelt {
+namespace {
+
+std::string ToStd(const VString& inText)
+{
+    std::string out;
+    for (int i = 0; i < inText.GetLength(); ++i)
+        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
+    return out;
+}
+
+VError VqRT(int inNumber) { return MakeVError(kSignatureVQRT, inNumber); }
+
+VJSONClassStore* Root() { return VProcess::sInstance->GetClassStore(); }
+
+// Calls the named member of the object with the parameters; the result and
+// the last error raised come back.
+EJSONStatus CallMember(VJSONObject* inObject, const char* inName, std::vector<VJSONValue> inParameters,
+                       VJSONValue& outResult, VError& outError)
+{
+    StErrorContextInstaller errors(false);
+    VJSONValue function = inObject->GetProperty(VString(inName));
+    EXPECT_TRUE(function.IsObject()) << inName;
+    EJSONStatus status = eJSONStatus_NotHandled;
+    if (function.GetObject() != nullptr)
+        status = function.GetObject()->CallAsFunction(inObject, nullptr, &inParameters, outResult);
+    outError = errors.GetLastError();
+    return status;
+}
+
+// ---------------------------------------------------------------------------
+// Function contexts
+
+TEST(JSONFunctionContext, ParametersAreNumberedFromOneAndTypedGettersRaiseTheirErrors)
+{
+    std::vector<VJSONValue> parameters{VJSONValue(VString("12")), VJSONValue(2.9), VJSONValue(JSON_true)};
+    VJSONFunctionContext context(nullptr, nullptr, &parameters, nullptr, nullptr);
+    EXPECT_EQ(context.GetParamCount(), 3);
+    EXPECT_TRUE(context.GetParam(0).IsUndefined());
+    EXPECT_TRUE(context.GetParam(4).IsUndefined());
+    EXPECT_TRUE(context.GetParam(1).IsString());
+
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(context.GetNumberParam(2), 2.9);
+        EXPECT_EQ(errors.GetLastError(), VE_OK);
+        EXPECT_TRUE(context.GetParamCheckFlag());
+        EXPECT_EQ(context.GetNumberParam(1), 12.0);
+        EXPECT_EQ(errors.GetLastError(), VqRT(7));
+        EXPECT_FALSE(context.GetParamCheckFlag());
+    }
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_FALSE(context.GetBoolParam(2) && false);
+        EXPECT_EQ(errors.GetLastError(), VqRT(55));
+    }
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(ToStd(context.GetStringParam(3)), "true");
+        EXPECT_EQ(errors.GetLastError(), VqRT(8));
+    }
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(context.GetObjectParam(1).Get(), nullptr);
+        EXPECT_EQ(errors.GetLastError(), VqRT(54));
+        const void* data = &parameters;
+        size_t size = 5;
+        EXPECT_FALSE(context.GetBlobParam(1, false, &data, &size));
+        EXPECT_EQ(data, nullptr);
+        EXPECT_EQ(size, 0u);
+    }
+}
+
+TEST(JSONFunctionContext, AMissingOptionalNumberClearsTheFlagWithoutError)
+{
+    std::vector<VJSONValue> parameters{VJSONValue(1.5), VJSONValue(JSON_null)};
+    VJSONFunctionContext context(nullptr, nullptr, &parameters, nullptr, nullptr);
+    StErrorContextInstaller errors(false);
+    double number = -1;
+    EXPECT_TRUE(context.GetNumberOptParam(1, &number));
+    EXPECT_EQ(number, 1.5);
+    number = -1;
+    EXPECT_FALSE(context.GetNumberOptParam(3, &number));
+    EXPECT_EQ(number, -1);
+    EXPECT_EQ(errors.GetLastError(), VE_OK);
+    EXPECT_FALSE(context.GetParamCheckFlag());
+    EXPECT_FALSE(context.GetNumberOptParam(2, &number));
+    EXPECT_EQ(errors.GetLastError(), VqRT(7));
+}
+
+TEST(JSONFunctionContext, LongParametersTruncateTowardZeroAndClampToThirtyTwoBits)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double fIn;
+        int32_t fOut;
+    } cases[] = {{2.9, 2},       {-2.9, -2},         {1e12, INT32_MAX},       {-1e12, INT32_MIN},
+                 {inf, INT32_MAX}, {-inf, INT32_MIN}, {std::nan(""), 0},      {2147483647.5, INT32_MAX}};
+    for (const auto& c : cases) {
+        std::vector<VJSONValue> parameters{VJSONValue(c.fIn)};
+        VJSONFunctionContext context(nullptr, nullptr, &parameters, nullptr, nullptr);
+        EXPECT_EQ(context.GetLongParam(1), c.fOut) << c.fIn;
+    }
+}
+
+TEST(JSONFunctionContext, AnInnerContextForwardsResultAndParametersToItsOuterOne)
+{
+    std::vector<VJSONValue> parameters{VJSONValue(7.0)};
+    VJSONFunctionContext outer(nullptr, nullptr, &parameters, nullptr, nullptr);
+    VJSONObject* thisObject = new VJSONObject();
+    VJSONFunctionContext inner(thisObject, nullptr, &outer);
+    EXPECT_EQ(inner.GetThisObject(), thisObject);
+    EXPECT_EQ(inner.GetParamCount(), 1);
+    EXPECT_EQ(inner.GetParam(1).GetNumber(), 7.0);
+    inner.SetResult(VJSONValue(3.0), 9);
+    VJSONValue result;
+    outer.GetResult(result);
+    EXPECT_EQ(result.GetNumber(), 3.0);
+    EXPECT_EQ(outer.GetResultLegacyValueKind(), 5);
+    inner.GetResult(result);
+    EXPECT_EQ(result.GetNumber(), 3.0);
+    thisObject->Release();
+}
+
+// ---------------------------------------------------------------------------
+// The root class store
+
+TEST(JSONClassStore, TheRootStoreHoldsObjectClassAndFunctionFirstNumbered)
+{
+    VJSONClassStore* store = Root();
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(ToStd(store->GetName()), "vq");
+    EXPECT_EQ(store->GetCount(), 3u);
+    const char* names[] = {"Object", "Class", "Function"};
+    for (int i = 0; i < 3; ++i) {
+        VRefPtr<VJSONObject> classObject = store->GetVisibleClassObject(VString(names[i]), false);
+        ASSERT_NE(classObject.Get(), nullptr) << names[i];
+        EXPECT_EQ(classObject->GetProperty(VString("_id")).GetNumber(), i + 1.0);
+        EXPECT_TRUE(classObject->IsInstanceOf(store->GetClassClassObject()));
+    }
+    EXPECT_EQ(store->GetClassObject(VString("object"), true).Get(), store->GetObjectClassObject());
+    EXPECT_EQ(store->GetClassObject(VString("object"), false).Get(), nullptr);
+
+    VRefPtr<VJSONObject> found = VProcess::sInstance->GetClassObject(VString("vq"), VString("Function"));
+    EXPECT_EQ(found.Get(), store->GetFunctionClassObject());
+    EXPECT_EQ(VProcess::sInstance->GetClassObject(VString("VQ"), VString("Function")).Get(), nullptr);
+
+    // A plain object takes the class "Object"; a later class's id follows on.
+    VRefPtr<VJSONObject> plain = AdoptRef(new VJSONObject());
+    EXPECT_EQ(plain->GetClassObject(), store->GetObjectClassObject());
+    VRefPtr<VJSONObject> later = AdoptRef(VJSONClass::Create(VString("Later"), nullptr, nullptr, VString(), 0));
+    EXPECT_GT(later->GetProperty(VString("_id")).GetNumber(), 3.0);
+}
+
+TEST(JSONClassStore, NewOnARootClassFailsWithNoInstantiator)
+{
+    for (const char* name : {"Object", "Class", "Function"}) {
+        VRefPtr<VJSONObject> classObject = Root()->GetClassObject(VString(name), false);
+        VJSONValue result;
+        VError error = VE_OK;
+        EXPECT_EQ(CallMember(classObject.Get(), "new", {}, result, error), eJSONStatus_Done);
+        EXPECT_EQ(error, VqRT(-10749)) << name;
+        EXPECT_TRUE(result.IsNull()) << name;
+    }
+}
+
+TEST(JSONClassStore, AStoreObjectListsVisibleClassesAndRefusesWrites)
+{
+    VRefPtr<VJSONClassStore> store = AdoptRef(new VJSONClassStore(VString("test")));
+    VRefPtr<VJSONObject> a = AdoptRef(VJSONClass::Create(VString("A"), nullptr, nullptr, VString(), 0));
+    VRefPtr<VJSONObject> a2 = AdoptRef(VJSONClass::Create(VString("A"), nullptr, nullptr, VString(), 0));
+    VRefPtr<VJSONObject> hidden = AdoptRef(VJSONClass::Create(VString("H"), nullptr, nullptr, VString(), 0));
+    store->AddClass(a.Get(), 0);
+    store->AddClass(a2.Get(), 0);
+    store->AddClass(hidden.Get(), 1);
+    store->AddClass(nullptr, 0);
+    EXPECT_EQ(store->GetCount(), 2u);
+    EXPECT_EQ(store->GetClassObject(VString("A"), false).Get(), a2.Get());
+    EXPECT_EQ(store->GetVisibleClassObject(VString("A"), false).Get(), a2.Get());
+    EXPECT_EQ(store->GetClassObject(VString("H"), false).Get(), hidden.Get());
+    EXPECT_EQ(store->GetVisibleClassObject(VString("H"), false).Get(), nullptr);
+
+    VRefPtr<VJSONClassStore> first = AdoptRef(new VJSONClassStore(VString("c1")));
+    VRefPtr<VJSONClassStore> second = AdoptRef(new VJSONClassStore(VString("c2")));
+    store->AddComponentClass(VString("comp"), first.Get());
+    store->AddComponentClass(VString("comp"), second.Get());
+    EXPECT_EQ(store->GetComponentClassStore(VString("comp")).Get(), first.Get());
+
+    VRefPtr<VJSONObject> object = AdoptRef(new VJSONObject(nullptr, store.Get(), false));
+    std::vector<VString> names;
+    store->IJSON_GetPropertyNames(names);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(ToStd(names[0]), "A");
+    EXPECT_EQ(object->GetProperty(VString("H")).GetObject(), hidden.Get());
+    VJSONValue c1 = object->GetProperty(VString("comp"));
+    VJSONValue c2 = object->GetProperty(VString("comp"));
+    ASSERT_NE(c1.GetObject(), nullptr);
+    EXPECT_NE(c1.GetObject(), c2.GetObject());
+    EXPECT_EQ(c1.GetObject()->GetImplementation(), first.Get());
+
+    StErrorContextInstaller errors(false);
+    EXPECT_FALSE(object->SetProperty(VString("x"), VJSONValue(1.0)));
+    EXPECT_EQ(errors.GetLastError(), VqRT(-10705));
+    EXPECT_FALSE(object->HasOwnProperty(VString("x")));
+}
+
+// ---------------------------------------------------------------------------
+// Classes and members
+
+int gConstructed = 0;
+
+EJSONStatus GetSize(const VJSONObject*, IJSONFunctionContext* inContext)
+{
+    inContext->SetResult(VJSONValue(42.0), 5);
+    return eJSONStatus_Done;
+}
+
+EJSONStatus SetLimit(const VJSONObject*, IJSONFunctionContext* inContext)
+{
+    inContext->GetThisObject()->SetOwnProperty(VString("_limit"), inContext->GetParam(1));
+    return eJSONStatus_Done;
+}
+
+EJSONStatus Identify(const VJSONObject*, IJSONFunctionContext* inContext)
+{
+    VJSONObject* receiver = inContext->GetThisObject();
+    VJSONValue tag = receiver != nullptr ? receiver->GetOwnProperty(VString("tag")) : VJSONValue(VString("none"));
+    inContext->SetResult(tag, 5);
+    return eJSONStatus_Done;
+}
+
+EJSONStatus Sum(const VJSONObject*, IJSONFunctionContext* inContext)
+{
+    double total = 0;
+    for (int i = 1; i <= inContext->GetParamCount(); ++i)
+        total += inContext->GetParam(i).GetNumber();
+    inContext->SetResult(VJSONValue(total), 5);
+    return eJSONStatus_Done;
+}
+
+EJSONStatus Constructor(const VJSONObject*, IJSONFunctionContext*)
+{
+    ++gConstructed;
+    return eJSONStatus_Done;
+}
+
+TEST(JSONClass, AttributesFollowTheirGettersAndSetters)
+{
+    VRefPtr<VJSONObject> classObject = AdoptRef(VJSONClass::Create(
+        VString("Gauge"),
+        {{VString("get size"), &GetSize, 0}, {VString("set limit"), &SetLimit, 0}, {VString("on change"), &Sum, 0},
+         {VString(" lead"), &Sum, 0}},
+        nullptr, nullptr, &VJSONClass::GenericInstantiator, VString(), 0));
+    ASSERT_NE(classObject.Get(), nullptr);
+    VJSONClass* aClass = VJSONClass::FromClassObject(classObject.Get());
+    VRefPtr<VJSONObject> object = AdoptRef(aClass->CreateInstance(classObject.Get(), nullptr));
+    ASSERT_NE(object.Get(), nullptr);
+
+    EXPECT_EQ(object->GetProperty(VString("size")).GetNumber(), 42.0);
+    EXPECT_FALSE(object->IsEmpty());
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_FALSE(object->SetProperty(VString("size"), VJSONValue(1.0)));
+        EXPECT_EQ(errors.GetLastError(), VqRT(-10702));
+        EXPECT_FALSE(object->HasOwnProperty(VString("size")));
+    }
+    EXPECT_TRUE(object->SetProperty(VString("limit"), VJSONValue(5.0)));
+    EXPECT_EQ(object->GetOwnProperty(VString("_limit")).GetNumber(), 5.0);
+    EXPECT_FALSE(object->HasOwnProperty(VString("limit")));
+    EXPECT_TRUE(object->GetProperty(VString("limit")).IsUndefined());
+
+    VJSONValue onChange = object->GetProperty(VString("on change"));
+    ASSERT_TRUE(onChange.IsObject());
+    VString text;
+    onChange.GetObject()->GetOwnProperty(VString("eventName")).GetString(text);
+    EXPECT_EQ(ToStd(text), "on");
+    object->GetProperty(VString(" lead")).GetObject()->GetOwnProperty(VString("eventName")).GetString(text);
+    EXPECT_EQ(ToStd(text), "");
+    onChange.GetObject()->GetProperty(VString("_description")).GetString(text);
+    EXPECT_EQ(ToStd(text), "Gauge.on change");
+    onChange.GetObject()->GetDescription(text);
+    EXPECT_EQ(ToStd(text), "<<Native Function: Gauge.on change >>");
+    classObject->GetDescription(text);
+    EXPECT_EQ(ToStd(text), "Class: Gauge");
+
+    std::vector<VString> getters;
+    aClass->GetGetterNames(getters);
+    EXPECT_EQ(getters.size(), 2u);
+
+    // The iterators list the attributes unless told not to; an attribute's
+    // stamp is the counter of the object's change stamp.
+    object->SetOwnProperty(VString("own"), VJSONValue(1.0));
+    for (unsigned int options : {0u, unsigned(kJSONIterSkipClassAttributes)}) {
+        std::vector<std::string> listed;
+        for (VJSONPropertyConstOrderedIterator it(object.Get(), options); !it.AtEnd(); ++it)
+            listed.push_back(ToStd(it.GetName()));
+        EXPECT_EQ(listed.size(), options == 0 ? 4u : 2u) << options;
+        if (options == 0) {
+            VJSONPropertyConstOrderedIterator it(object.Get(), 0);
+            while (!it.AtEnd() && ToStd(it.GetName()) != "size")
+                ++it;
+            ASSERT_FALSE(it.AtEnd());
+            EXPECT_EQ(it.GetValue(nullptr).GetNumber(), 42.0);
+        }
+    }
+    EXPECT_EQ(object->GetJSONStamp(), nullptr);
+    EXPECT_EQ(object->GetPropertyStamp(VString("size")), 0u);
+    ASSERT_NE(object->GetJSONStamp(), nullptr);
+}
+
+TEST(JSONClass, ASubclassOverridesMembersForItsOwnInstancesOnly)
+{
+    VRefPtr<VJSONObject> base = AdoptRef(VJSONClass::Create(
+        VString("Base"), {{VString("who"), &Identify, 0}, {VString("sum"), &Sum, 0}}, nullptr, nullptr,
+        &VJSONClass::GenericInstantiator, VString(), 0));
+    VRefPtr<VJSONObject> derived =
+        AdoptRef(VJSONClass::Create(VString("Derived"), {{VString("who"), &GetSize, 0}}, base.Get(), nullptr,
+                                    &VJSONClass::GenericInstantiator, VString(), 0));
+    VRefPtr<VJSONObject> b = AdoptRef(VJSONClass::FromClassObject(base.Get())->CreateInstance(base.Get(), nullptr));
+    VRefPtr<VJSONObject> d =
+        AdoptRef(VJSONClass::FromClassObject(derived.Get())->CreateInstance(derived.Get(), nullptr));
+    b->SetProperty(VString("tag"), VJSONValue(VString("b")));
+
+    VJSONValue result;
+    VError error = VE_OK;
+    CallMember(d.Get(), "who", {}, result, error);
+    EXPECT_EQ(result.GetNumber(), 42.0);
+    CallMember(b.Get(), "who", {}, result, error);
+    EXPECT_TRUE(result.IsString());
+    CallMember(d.Get(), "sum", {VJSONValue(1.0), VJSONValue(2.0)}, result, error);
+    EXPECT_EQ(result.GetNumber(), 3.0);
+
+    EXPECT_TRUE(d->IsInstanceOf(base.Get()));
+    EXPECT_FALSE(b->IsInstanceOf(derived.Get()));
+    EXPECT_FALSE(d->IsGenericObject());
+    VString name;
+    d->GetClassName(name);
+    EXPECT_EQ(ToStd(name), "Derived");
+    VJSONObject* prototype = VJSONClass::FromClassObject(derived.Get())->GetPrototype();
+    EXPECT_EQ(prototype->GetOwnPropertyCount(), 1u);
+
+    // A second SetFunctions changes nothing.
+    VJSONClass::FromClassObject(base.Get())->SetFunctions({{VString("extra"), &Sum, 0}}, nullptr, nullptr);
+    EXPECT_TRUE(b->GetProperty(VString("extra")).IsUndefined());
+}
+
+TEST(JSONClass, ApplyAndCallSetTheReceiverAndArguments)
+{
+    VRefPtr<VJSONObject> base = AdoptRef(VJSONClass::Create(VString("Caller"), {{VString("who"), &Identify, 0}},
+                                                            nullptr, nullptr, nullptr, VString(), 0));
+    VJSONObject* function = VJSONClass::FromClassObject(base.Get())->GetFunctionMap().at(VString("who"));
+    VRefPtr<VJSONObject> receiver = AdoptRef(new VJSONObject());
+    receiver->SetProperty(VString("tag"), VJSONValue(VString("r")));
+    VJSONValue result;
+    VError error = VE_OK;
+    VString text;
+
+    EXPECT_EQ(CallMember(function, "apply", {VJSONValue(receiver.Get()), VJSONValue(1.0)}, result, error),
+              eJSONStatus_Done);
+    result.GetString(text);
+    EXPECT_EQ(ToStd(text), "r");
+    EXPECT_EQ(CallMember(function, "call", {VJSONValue(receiver.Get())}, result, error), eJSONStatus_Done);
+    result.GetString(text);
+    EXPECT_EQ(ToStd(text), "r");
+    EXPECT_EQ(CallMember(function, "call", {}, result, error), eJSONStatus_Done);
+    result.GetString(text);
+    EXPECT_EQ(ToStd(text), "none");
+
+    // A receiver that cannot be called.
+    VRefPtr<VJSONObject> plain = AdoptRef(new VJSONObject());
+    VJSONValue apply = function->GetProperty(VString("apply"));
+    std::vector<VJSONValue> none;
+    StErrorContextInstaller errors(false);
+    EXPECT_EQ(apply.GetObject()->CallAsFunction(plain.Get(), nullptr, &none, result), eJSONStatus_Failed);
+    EXPECT_EQ(errors.GetLastError(), VqRT(-10729));
+}
+
+TEST(JSONClass, ConstructorsMustRunTheirAncestorsConstructors)
+{
+    VRefPtr<VJSONObject> base = AdoptRef(VJSONClass::Create(VString("CBase"), {}, nullptr, &Constructor,
+                                                            &VJSONClass::GenericInstantiator, VString(), 0));
+    VRefPtr<VJSONObject> lazy = AdoptRef(VJSONClass::Create(VString("CLazy"), {}, base.Get(), &Constructor,
+                                                            &VJSONClass::GenericInstantiator, VString(), 0));
+    gConstructed = 0;
+    VJSONValue result;
+    VError error = VE_OK;
+    CallMember(lazy.Get(), "new", {}, result, error);
+    // The instance comes back, constructed to its class's level, with the
+    // constructor's fault in the error context.
+    ASSERT_NE(result.GetObject(), nullptr);
+    EXPECT_EQ(error, VqRT(-10748));
+    EXPECT_EQ(gConstructed, 1);
+    EXPECT_EQ(result.GetObject()->GetConstructionLevel(), 2);
+    EXPECT_FALSE(result.GetObject()->IsUnderConstruction());
+    {
+        VJSONFunctionContext context(result.GetObject(), nullptr, nullptr, nullptr, nullptr);
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(VJSONClass::CallSuperConstructor(&context), eJSONStatus_Failed);
+        EXPECT_EQ(errors.GetLastError(), VqRT(-10746));
+        EXPECT_EQ(VJSONClass::FinalizeInstance(result.GetObject()), VqRT(-10751));
+    }
+
+    // A class made without members cannot be instantiated yet.
+    VRefPtr<VJSONObject> bare = AdoptRef(VJSONClass::Create(VString("Bare"), nullptr, nullptr, VString(), 0));
+    CallMember(bare.Get(), "new", {}, result, error);
+    EXPECT_TRUE(result.IsNull());
+    EXPECT_EQ(error, VE_OK);
+
+    StErrorContextInstaller errors(false);
+    VRefPtr<VJSONObject> plain = AdoptRef(new VJSONObject());
+    EXPECT_EQ(VJSONClass::Create(VString("Bad"), plain.Get(), nullptr, VString(), 0), nullptr);
+    EXPECT_EQ(errors.GetLastError(), VqRT(-10747));
+}
+
+TEST(JSONClass, ReservedClassPropertiesAreReadOnly)
+{
+    VRefPtr<VJSONObject> classObject = AdoptRef(VJSONClass::Create(VString("RO"), nullptr, nullptr, VString(), 0));
+    VString text;
+    classObject->GetProperty(VString("name")).GetString(text);
+    EXPECT_EQ(ToStd(text), "RO");
+    EXPECT_EQ(classObject->GetProperty(VString("superclass")).GetObject(), Root()->GetObjectClassObject());
+    StErrorContextInstaller errors(false);
+    EXPECT_FALSE(classObject->SetProperty(VString("name"), VJSONValue(1.0)));
+    EXPECT_EQ(errors.GetLastError(), VqRT(-10702));
+    VJSONUser user(classObject.Get(), false);
+    EXPECT_TRUE(classObject->SetProperty(VString("_id"), VJSONValue(1.0)));
+    EXPECT_TRUE(classObject->HasOwnProperty(VString("_id")));
+}
+
+}  // namespace
+}  // namespace qelt
