@@ -20,6 +20,7 @@
 #include "platform/PlatBundle.h"
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
+#include "runtime/VProgressManager.h"
 #include "runtime/VTask.h"
 #include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
@@ -135,7 +136,8 @@ bool VProcess::_Init(unsigned int inFlags)
     if (!VDebugMgr::Get()->Init())
         return false;
 
-    // LATER: the progress manager comes here, before the file systems.
+    if (!VProgressManager::Init())
+        return false;
     if (!_Init_FileSystems())
         return false;
     // Still to come here: the root class store.
@@ -159,7 +161,7 @@ void VProcess::_DeInit()
     VResourceFile::DeInit();
     VFileKindManager::DeInit();
     VFile::DeInit();
-    // Still to come, in this order: the progress manager.
+    VProgressManager::Deinit();
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
     // The international text library is the very last to go.
