@@ -438,9 +438,9 @@ VRefCountedSessionInfo* VProgressIndicator::RetainSessionsInfos() const
     return RetainRefCountable(fSnapshot);
 }
 
-void VProgressIndicator::_CheckCollectInfo()
+void VProgressIndicator::_CollectInfo()
 {
-    if (fRequestedStamp.load(std::memory_order_acquire) == fCollectedStamp || fSessionCount == 0)
+    if (fSessionCount == 0)
         return;
     VRefCountedSessionInfo::List list;
     list.reserve(fStack.size() + 1);

@@ -83,7 +83,12 @@ public:
     void UpdateSessionsInfos();
     VRefCountedSessionInfo* RetainSessionsInfos() const;
     bool GetProgressInfo(VProgressSessionInfo& out);
-    void _CheckCollectInfo();
+    // The snapshot check: one comparison unless an observer asked.
+    void _CheckCollectInfo()
+    {
+        if (fRequestedStamp.load(std::memory_order_relaxed) != fCollectedStamp)
+            _CollectInfo();
+    }
 
     // Mirroring of another process's indicator.
     bool GetProgressInfo(VRemoteProgressSessionInfo& out, VRemoteProgressSessionInfo* previous) const;
@@ -114,6 +119,7 @@ public:
 
 private:
     void _Construct();
+    void _CollectInfo();
     void _CloseOneSession();
     void _CloseDownToBaseLevel();
     void _OpenMirroredChain(const VRemoteProgressSessionInfo& remote);

@@ -525,6 +525,7 @@ TEST(RemoteProgress, PublicationsCarryTheChainOrTheInnermostDifference)
     EXPECT_EQ(received.fSessionStack.size(), 1u);
 
     from->EndSession();
+    plat::ThreadSleep(2);  // the replacement is told apart by its start time
     from->BeginSession(8, "other");
     ASSERT_TRUE(Publish(*from, previous, false, received));
     EXPECT_TRUE(previous.fFlags & kRemoteWholeChain);
