@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "process/VCommandLineParser.h"
+#include "process/VSleepNotifier.h"
 #include "process/mac/XPosixProcessIPC.h"
 #include "runtime/VTask.h"
 
@@ -21,6 +22,8 @@ VProcessIPC::~VProcessIPC()
     // The signal thread stops here, while the task manager still exists.
     delete fSignals;
     fSignals = nullptr;
+    delete fSleepNotifier;
+    fSleepNotifier = nullptr;
     sInstance = nullptr;
 }
 
@@ -62,8 +65,10 @@ bool VProcessIPC::Init(unsigned int inFlags)
         fExitCode = 1;
         return false;
     }
-    // LATER: with flag 0x40 the file-system notifier is created here, then
-    // the sleep notifier (its failure is not tested).
+    // LATER: with flag 0x40 the file-system notifier is created here.
+    // The sleep notifier's failure does not stop the start-up.
+    fSleepNotifier = new VSleepNotifier;
+    fSleepNotifier->Init();
     return true;
 }
 

@@ -12,6 +12,7 @@ namespace qelt {
 
 class VCommandLineParser;
 class XPosixProcessIPC;
+class VSleepNotifier;
 
 // The process's argument count and vector, stored by the entry point.
 extern int32_t sProcessCommandLineArgc;
@@ -33,6 +34,9 @@ public:
     int32_t GetExitCode() const { return fExitCode; }
     void SetExitCode(int32_t inExitCode) { fExitCode = inExitCode; }
 
+    // The sleep notifier made by Init (null before).
+    VSleepNotifier* GetSleepNotifier() const { return fSleepNotifier; }
+
     // The running instance, from its constructor to its destructor.
     static VProcessIPC* sInstance;
 
@@ -49,8 +53,8 @@ private:
     bool fIPCInitDone = false;
     bool fIPCInitOK = false;
     XPosixProcessIPC* fSignals = nullptr;
-    // LATER: the file-system notifier (init flag 0x40) of the files layer,
-    // and the sleep notifier once the launcher brings it.
+    VSleepNotifier* fSleepNotifier = nullptr;
+    // LATER: the file-system notifier (init flag 0x40) of the files layer.
     int32_t fExitCode = 1;
 };
 

@@ -100,16 +100,20 @@ int32_t VProcessLauncher::ExecuteCommandLine(const VString& inCommandLine, int32
 
     int32_t error = launcher->Start();
     if (error == 0) {
-        if (inStdIn != nullptr && inStdIn->GetDataSize() > 0) {
-            const uint64_t size = inStdIn->GetDataSize();
-            launcher->WriteToChild(inStdIn->GetDataPtr(), size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size),
-                                   false);
+        const void* input = inStdIn != nullptr ? inStdIn->GetDataPtr() : nullptr;
+        const uint64_t inputSize = inStdIn != nullptr ? inStdIn->GetDataSize() : 0;
+        if (doNotWait) {
+            if (inputSize > 0)
+                launcher->WriteToChild(input, inputSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(inputSize),
+                                       false);
+            launcher->CloseStandardInput();
+        } else {
+            // The input is written while the output is read, so a child
+            // that answers as it reads never blocks; output without a
+            // buffer is read and dropped, so the child never blocks on a
+            // full pipe either.
+            launcher->fImpl->CollectOutput(input, static_cast<size_t>(inputSize), outStdOut, outStdErr);
         }
-        launcher->CloseStandardInput();
-        // Output without a buffer is still read (and dropped), so that the
-        // child never blocks on a full pipe.
-        if (!doNotWait)
-            launcher->fImpl->CollectOutput(outStdOut, outStdErr);
         if (outLauncher == nullptr) {
             error = launcher->Shutdown(false, inKillGroup);
             if (error == 0 && outExitStatus != nullptr)

@@ -9,3 +9,5 @@
 #include "process/VComponentManager.h"
 #include "process/VBootLogListener.h"
 #include "process/VProcessLauncher.h"
+#include "process/VSleepNotifier.h"
+#include "process/VLibrary.h"

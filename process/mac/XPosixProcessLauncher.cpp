@@ -123,6 +123,38 @@ int SendSignalToPidFd(int inPidFd, int inSignal)
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, inPidFd, inSignal, nullptr, 0));
 }
 
+// While it lives, SIGPIPE is blocked on this thread; one raised meanwhile by
+// a write to a child that closed its input is taken back, so that it never
+// ends this process.
+class StNoSigPipe {
+public:
+    StNoSigPipe()
+    {
+        sigemptyset(&fPipe);
+        sigaddset(&fPipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &fPipe, &fPrevious);
+    }
+    ~StNoSigPipe()
+    {
+        if (!sigismember(&fPrevious, SIGPIPE)) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE)) {
+                struct timespec none = {0, 0};
+                while (::sigtimedwait(&fPipe, nullptr, &none) < 0 && errno == EINTR) {
+                }
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &fPrevious, nullptr);
+    }
+    StNoSigPipe(const StNoSigPipe&) = delete;
+    StNoSigPipe& operator=(const StNoSigPipe&) = delete;
+
+private:
+    sigset_t fPipe;
+    sigset_t fPrevious;
+};
+
 // The status the final reap of a shut-down records: the exit-code byte.
 int32_t ExitByte(int inStatus) { return (inStatus >> 8) & 0xFF; }
 
@@ -440,22 +472,13 @@ int XPosixProcessLauncher::WriteToChild(const void* inData, uint32_t inSize, boo
     if (!fRunning || fStdIn[1] < 0)
         return -1;
     VTaskMgr::Yield();
-    // A child that closed its input must not end this process with SIGPIPE:
-    // the signal is blocked for the write and a pending one is taken back.
-    sigset_t pipeSet, previous;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    ::pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
     ssize_t written;
-    do {
-        written = ::write(fStdIn[1], inData, inSize);
-    } while (written < 0 && errno == EINTR);
-    if (written < 0 && errno == EPIPE && !sigismember(&previous, SIGPIPE)) {
-        struct timespec none = {0, 0};
-        while (::sigtimedwait(&pipeSet, nullptr, &none) < 0 && errno == EINTR) {
-        }
+    {
+        StNoSigPipe noSigPipe;
+        do {
+            written = ::write(fStdIn[1], inData, inSize);
+        } while (written < 0 && errno == EINTR);
     }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (inClose)
         CloseStandardInput();
     return written < 0 ? -1 : static_cast<int>(written);
@@ -553,22 +576,28 @@ void XPosixProcessLauncher::_FireTimeout()
 }
 
 void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOnOutput,
-                                       const VProcessLauncher::DataHandler& inOnError)
+                                       const VProcessLauncher::DataHandler& inOnError, const char* inInput,
+                                       size_t inInputSize)
 {
     char buffer[4096];
     int* ends[2] = {&fStdOut[0], &fStdErr[0]};
     const VProcessLauncher::DataHandler* handlers[2] = {&inOnOutput, &inOnError};
     bool open[2] = {fStdOut[0] >= 0, fStdErr[0] >= 0};
-    while (open[0] || open[1]) {
+    StNoSigPipe noSigPipe;
+    size_t written = 0;
+    if (inInput == nullptr || inInputSize == 0 || fStdIn[1] < 0 || !SetNonBlocking(fStdIn[1]))
+        CloseStandardInput();
+    while (open[0] || open[1] || fStdIn[1] >= 0) {
         const int timeout = _PollTimeout();
         if (timeout == 0) {
             // Out of time: the group is killed and the reading ends, even
             // when a process outside the group keeps the pipes open.
             _FireTimeout();
+            CloseStandardInput();
             return;
         }
-        pollfd fds[2];
-        int which[2];
+        pollfd fds[3];
+        int which[3];
         nfds_t count = 0;
         for (int i = 0; i < 2; ++i) {
             if (open[i]) {
@@ -576,13 +605,29 @@ void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOn
                 which[count++] = i;
             }
         }
+        if (fStdIn[1] >= 0) {
+            fds[count] = {fStdIn[1], POLLOUT, 0};
+            which[count++] = 2;
+        }
         int ready = ::poll(fds, count, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
+            CloseStandardInput();
             return;
         }
         for (nfds_t k = 0; k < count; ++k) {
+            if (which[k] == 2) {
+                if (fds[k].revents == 0)
+                    continue;
+                // As much input as the pipe takes; the rest at the next turn.
+                ssize_t put = ::write(fStdIn[1], inInput + written, inInputSize - written);
+                if (put > 0)
+                    written += static_cast<size_t>(put);
+                if (written >= inInputSize || (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                    CloseStandardInput();
+                continue;
+            }
             if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
                 continue;
             const int i = which[k];
@@ -600,7 +645,8 @@ void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOn
     }
 }
 
-void XPosixProcessLauncher::CollectOutput(VMemoryBufferDefault* outOutput, VMemoryBufferDefault* outError)
+void XPosixProcessLauncher::CollectOutput(const void* inInput, size_t inInputSize, VMemoryBufferDefault* outOutput,
+                                          VMemoryBufferDefault* outError)
 {
     auto into = [](VMemoryBufferDefault* inBuffer) -> VProcessLauncher::DataHandler {
         if (inBuffer == nullptr)
@@ -608,7 +654,7 @@ void XPosixProcessLauncher::CollectOutput(VMemoryBufferDefault* outOutput, VMemo
         // Bytes that cannot be stored are dropped; the reading goes on.
         return [inBuffer](const void* inBytes, size_t inCount) { inBuffer->AppendData(inBytes, inCount); };
     };
-    _ReadToEnd(into(outOutput), into(outError));
+    _ReadToEnd(into(outOutput), into(outError), static_cast<const char*>(inInput), inInputSize);
 }
 
 void XPosixProcessLauncher::ReadFromChildAndShutdown(const VProcessLauncher::DataHandler& inOnOutput,

@@ -51,10 +51,13 @@ public:
     int WaitForData();
     void ReadFromChildAndShutdown(const VProcessLauncher::DataHandler& inOnOutput,
                                   const VProcessLauncher::DataHandler& inOnError);
-    // Reads both pipes to their end (or until the child has ended and what
-    // it wrote is drained, or until the time-out), appending to the buffers;
-    // bytes for a missing buffer, or that cannot be stored, are dropped.
-    void CollectOutput(VMemoryBufferDefault* outOutput, VMemoryBufferDefault* outError);
+    // Writes the input to the child as it reads it, then closes its
+    // standard input; reads both pipes to their end, or until the time-out,
+    // appending to the buffers. Bytes for a missing buffer, or that cannot
+    // be stored, are dropped. Input and output go through one poll, so a
+    // child that answers while it reads never blocks against this process.
+    void CollectOutput(const void* inInput, size_t inInputSize, VMemoryBufferDefault* outOutput,
+                       VMemoryBufferDefault* outError);
     int32_t Shutdown(bool inKillChild, bool inKillGroup);
 
     pid_t GetPid() const { return fPid; }
@@ -79,7 +82,8 @@ private:
     int _PollTimeout() const;
     void _Forget();
     bool _WaitForEnd(int inMilliseconds);
-    void _ReadToEnd(const VProcessLauncher::DataHandler& inOnOutput, const VProcessLauncher::DataHandler& inOnError);
+    void _ReadToEnd(const VProcessLauncher::DataHandler& inOnOutput, const VProcessLauncher::DataHandler& inOnError,
+                    const char* inInput = nullptr, size_t inInputSize = 0);
 
     std::string fDefaultDirectory;
     VEnvironmentVariables fEnvironment;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "InChildProcess.h"
 #include "TestSupport.h"
 #include "files/VFilePath.h"
 #include "files/mac/XMacFile.h"
@@ -176,6 +177,25 @@ TEST(ProcessLauncher, TheChildRunsInTheWorkingFolderAndReadsTheInputBuffer)
     EXPECT_EQ(run.status, 0);
 }
 
+TEST(ProcessLauncher, LargeInputIsWrittenWhileTheOutputIsRead)
+{
+    // A child that echoes as it reads: one blocking write of the whole
+    // input would wait for it forever while it waits for its output to be
+    // read.
+    std::string input(3 * 1024 * 1024, 'x');
+    for (size_t i = 0; i < input.size(); i += 4096)
+        input[i] = static_cast<char>('a' + (i / 4096) % 26);
+    CommandRun run = Execute("cat", 0, nullptr, nullptr, &input);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out == input) << run.out.size();
+
+    // A child that stops reading early ends the input without ending this
+    // process by SIGPIPE.
+    run = Execute("head -c 10", 0, nullptr, nullptr, &input);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, input.substr(0, 10));
+}
+
 TEST(ProcessLauncher, LargeOutputAndErrorAreBothCollectedWhole)
 {
     // The error comes first, so a reader that waited on the output alone
@@ -247,36 +267,7 @@ TEST(ProcessLauncher, ShutdownWithKillEndsAChildThatStillRuns)
     EXPECT_EQ(launcher.GetExitStatus(), -127);
 }
 
-// Runs `body` in a forked child with a process object, so that raised
-// errors land on a task's error stack; the child's standard output is the
-// result.
-std::string InChildWithProcess(const std::function<void()>& inBody)
-{
-    std::string outPath = test::MakeTempFolder("launcher child") + "/out.txt";
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(outPath.c_str(), "w", stdout);
-        struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        ::alarm(20);
-        {
-            VProcess process;
-            if (!process.Init(0))
-                ::_exit(3);
-            inBody();
-            std::fflush(nullptr);
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::ifstream in(outPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::InChildWithProcess;
 
 bool ProcessGone(pid_t inPid)
 {
