@@ -13,6 +13,7 @@
 #include "kernel/VValue.h"
 #include "kernel/VValueInfo.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VProgressIndicator.h"
 #include "values/VArrayString.h"
 #include "runtime/VErrorContext.h"
 
@@ -44,6 +45,7 @@ VStream::VStream() = default;
 VStream::~VStream()
 {
     _ReleaseConverters();
+    ReleaseRefCountable(fProgress);
 }
 
 VStream::UnderlyingData VStream::GetUnderlyingData() const
@@ -72,11 +74,31 @@ void VStream::_SwapBytes(void* value, unsigned long size)
     std::reverse(p, p + size);
 }
 
-// No progress indicator can be attached yet: sessions and reports do nothing
-// and a report never asks to stop.
-void VStream::_BeginProgressSession(long long, const char*) {}
-void VStream::_EndProgressSession() {}
-bool VStream::_ReportProgress(unsigned long) { return true; }
+void VStream::SetProgressIndicator(VProgressIndicator* indicator)
+{
+    RetainRefCountable(indicator);
+    ReleaseRefCountable(fProgress);
+    fProgress = indicator;
+}
+
+void VStream::_BeginProgressSession(long long max, const char* message)
+{
+    if (fProgress != nullptr)
+        fProgress->BeginSession(max, VString(message));
+}
+
+void VStream::_EndProgressSession()
+{
+    if (fProgress != nullptr)
+        fProgress->EndSession();
+}
+
+// The session's value is the position, the bytes moved so far, so that the
+// indicator's fraction against the stream's size is meaningful.
+bool VStream::_ReportProgress(unsigned long)
+{
+    return fProgress == nullptr || fProgress->Progress(fPos);
+}
 
 // --- open and close ---------------------------------------------------------
 

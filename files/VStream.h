@@ -39,6 +39,12 @@ public:
 
     virtual UnderlyingData GetUnderlyingData() const;
 
+    // Attaches a progress indicator (retained; null detaches): each open
+    // begins a session, each transfer is reported, and a report answering
+    // stop fails the stream with 'qelt' 206.
+    void SetProgressIndicator(VProgressIndicator* indicator);
+    VProgressIndicator* GetProgressIndicator() const { return fProgress; }
+
     // Open state. A stream is never open in both directions.
     VError OpenReading();
     // Opens for reading and checks the leading four-character tag, which
@@ -150,7 +156,7 @@ protected:
     static void _SwapBytes(void* value, unsigned long size);
 
 private:
-    // Progress reporting seam: no progress indicator is ever attached yet.
+    // Progress reporting to the attached indicator, if any.
     void _BeginProgressSession(long long max, const char* message);
     void _EndProgressSession();
     bool _ReportProgress(unsigned long count);

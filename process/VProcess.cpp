@@ -21,6 +21,7 @@
 #include "platform/PlatBundle.h"
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
+#include "runtime/VProgressManager.h"
 #include "runtime/VTask.h"
 #include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
@@ -153,7 +154,8 @@ bool VProcess::_Init(unsigned int inFlags)
     if (!VDebugMgr::Get()->Init())
         return false;
 
-    // LATER: the progress manager comes here, before the file systems.
+    if (!VProgressManager::Init())
+        return false;
     if (!_Init_FileSystems())
         return false;
     // The root class store with its root classes.
@@ -180,7 +182,7 @@ void VProcess::_DeInit()
     VResourceFile::DeInit();
     VFileKindManager::DeInit();
     VFile::DeInit();
-    // Still to come, in this order: the progress manager.
+    VProgressManager::Deinit();
     ReleaseRefCountable(fDefaultIntlMgr);
     fDefaultIntlMgr = nullptr;
     // The international text library is the very last to go.
