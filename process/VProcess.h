@@ -12,6 +12,7 @@
 #include "kernel/VSystem.h"
 #include "files/VFilePath.h"
 #include "runtime/VCriticalSection.h"
+#include "runtime/VMessage.h"
 
 namespace qelt {
 
@@ -25,7 +26,7 @@ class VFile;
 class VFileSystemNamespace;
 class VFolder;
 
-class VProcess : public VObject {
+class VProcess : public VObject, public IMessageable {
 public:
     VProcess();
     VProcess(const VProcess&) = delete;
