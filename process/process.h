@@ -8,3 +8,4 @@
 #include "process/VArrayOf.h"
 #include "process/VComponentManager.h"
 #include "process/VBootLogListener.h"
+#include "process/VProcessLauncher.h"

@@ -1,0 +1,430 @@
+// The updater, end to end: the real Updater.app runs in a scratch home on
+// generated sample bundles, and the tests read its exit status, its standard
+// streams, its log, the bundles, the trash and what the relaunched
+// application wrote.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+const std::string kUpdater = std::string(QELT_UPDATER_APP) + "/Contents/MacOS/Updater";
+
+std::string ReadFile(const fs::path& inPath)
+{
+    std::ifstream in(inPath, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& inPath, const std::string& inText, fs::perms inPerms = fs::perms::owner_read |
+                                                                                     fs::perms::owner_write |
+                                                                                     fs::perms::group_read |
+                                                                                     fs::perms::others_read)
+{
+    fs::create_directories(inPath.parent_path());
+    std::ofstream(inPath, std::ios::binary) << inText;
+    fs::permissions(inPath, inPerms);
+}
+
+// Every regular file of a tree with its content, and every link with its
+// text, by relative path: two trees are the same bundle when these match.
+std::map<std::string, std::string> Snapshot(const fs::path& inRoot)
+{
+    std::map<std::string, std::string> entries;
+    if (!fs::exists(inRoot))
+        return entries;
+    for (auto it = fs::recursive_directory_iterator(inRoot); it != fs::recursive_directory_iterator(); ++it) {
+        std::string relative = it->path().lexically_relative(inRoot).string();
+        if (it->is_symlink())
+            entries[relative] = "-> " + fs::read_symlink(it->path()).string();
+        else if (it->is_regular_file())
+            entries[relative] = ReadFile(it->path());
+        else if (it->is_directory())
+            entries[relative + "/"] = "";
+    }
+    return entries;
+}
+
+struct RunResult {
+    int status = -1;   // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+class UpdaterRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fRoot = fs::path(qelt::test::MakeTempFolder("updater"));
+        fHome = fRoot / "home";
+        fs::create_directories(fHome / ".local/share");
+        fApps = fRoot / "Apps";
+        fOutput = fRoot / "relaunched.txt";
+        fLogs = fRoot / "logs";
+    }
+
+    // A sample bundle: Info.plist naming its executable, a script that
+    // records its version and arguments, resources and a relative link.
+    fs::path MakeSample(const fs::path& inBundle, const std::string& inVersion)
+    {
+        fs::create_directories(inBundle / "Contents/MacOS");
+        WriteFile(inBundle / "Contents/Info.plist",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                  "<key>CFBundleExecutable</key><string>Sample</string>"
+                  "<key>CFBundleShortVersionString</key><string>" +
+                      inVersion + "</string></dict></plist>\n");
+        WriteFile(inBundle / "Contents/MacOS/Sample",
+                  "#!/bin/sh\nprintf '%s\\n' \"" + inVersion + "\" \"$@\" > \"$SAMPLE_OUTPUT\"\n",
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec);
+        WriteFile(inBundle / "Contents/Resources/version.txt", inVersion + "\n");
+        fs::create_directories(inBundle / "Contents/Versions/" / inVersion);
+        fs::create_symlink(inVersion, inBundle / "Contents/Versions/Current");
+        return inBundle;
+    }
+
+    RunResult Run(const std::vector<std::string>& inArguments, const std::map<std::string, std::string>& inEnv = {})
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            std::string entry(*e);
+            if (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_DATA_HOME=", 0) == 0 ||
+                entry.rfind("QELT_TEST_FAULTS=", 0) == 0 || entry.rfind("DISPLAY=", 0) == 0 ||
+                entry.rfind("WAYLAND_DISPLAY=", 0) == 0)
+                continue;
+            env.push_back(entry);
+        }
+        env.push_back("HOME=" + fHome.string());
+        env.push_back("XDG_DATA_HOME=" + (fHome / ".local/share").string());
+        env.push_back("SAMPLE_OUTPUT=" + fOutput.string());
+        env.push_back("QELT_NOTIFICATION_LOG=" + (fRoot / "notifications.txt").string());
+        for (const auto& [name, value] : inEnv)
+            env.push_back(name + "=" + value);
+
+        std::vector<char*> envp;
+        for (std::string& entry : env)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args{kUpdater};
+        args.insert(args.end(), inArguments.begin(), inArguments.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+
+        std::string outPath = (fRoot / "stdout.txt").string();
+        std::string errPath = (fRoot / "stderr.txt").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        RunResult result;
+        int error = posix_spawn(&pid, kUpdater.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) {
+            ADD_FAILURE() << "cannot start the updater: " << error;
+            return result;
+        }
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadFile(outPath);
+        result.err = ReadFile(errPath);
+        return result;
+    }
+
+    // The text of the run's log (every part of every log file).
+    std::string LogText() const
+    {
+        std::string text;
+        if (!fs::exists(fLogs))
+            return text;
+        for (const auto& entry : fs::directory_iterator(fLogs))
+            text += ReadFile(entry.path());
+        return text;
+    }
+
+    // What the relaunched application wrote (it runs detached: wait a bit).
+    std::string RelaunchedOutput() const
+    {
+        for (int i = 0; i < 100 && !fs::exists(fOutput); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return ReadFile(fOutput);
+    }
+
+    fs::path Trash() const { return fHome / ".local/share/Trash"; }
+
+    fs::path fRoot, fHome, fApps, fOutput, fLogs;
+};
+
+TEST_F(UpdaterRun, PrintsItsVersionAndExitsZeroWithoutBundles)
+{
+    RunResult run = Run({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "1.0.0\n");
+}
+
+TEST_F(UpdaterRun, CommandLineRefusalsExitOneWithTheirMessage)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{}, "mismatched value for option --uptodate-app\n\nmismatched value for option --outdated-app\n\n"},
+        {{"/a/"}, "not enough arguments from the command line (required <dest> <src>)\n\n"},
+        {{"/a/", "/b/", "/c/"}, "two many arguments from the command line\n"},
+        {{"--outdated-app=/x/", "/a/", "/b/"}, "mismatched value for option --outdated-app\n\n"},
+        {{"--outdated-app=/x/", "--uptodate-app=/y/", "/a/", "/b/"},
+         "mismatched value for option --outdated-app\n\nmismatched value for option --uptodate-app\n\n"},
+        {{"--foo"}, "error: unknown option `foo`\n"},
+    };
+    for (const Case& c : cases) {
+        RunResult run = Run(c.args);
+        std::string joined;
+        for (const std::string& a : c.args)
+            joined += a + " ";
+        EXPECT_EQ(run.status, 1) << joined;
+        EXPECT_EQ(run.err, c.err) << joined;
+    }
+}
+
+TEST_F(UpdaterRun, ReplacesTheBundleRelaunchesItAndTrashesTheOldOne)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    auto expected = Snapshot(upToDate);
+    auto old = Snapshot(outdated);
+    fs::path params = fRoot / "params.link";
+    WriteFile(params, "link");
+
+    RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), "--restart-params=" + params.string(),
+                         "--restart-headless", outdated.string(), upToDate.string()});
+    ASSERT_EQ(run.status, 0) << run.err << LogText();
+    EXPECT_EQ(run.out, "");
+
+    EXPECT_EQ(Snapshot(outdated), expected);
+    EXPECT_EQ(Snapshot(upToDate), expected) << "the up-to-date bundle stays where it was";
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n" + params.string() + "\n--headless\n");
+
+    // The old bundle went to the trash whole, with its record.
+    EXPECT_EQ(Snapshot(Trash() / "files/Sample_old0001.app"), old);
+    std::string record = ReadFile(Trash() / "info/Sample_old0001.app.trashinfo");
+    EXPECT_NE(record.find("[Trash Info]\nPath="), std::string::npos) << record;
+    EXPECT_FALSE(fs::exists(fApps / "Sample_old0001.app"));
+    EXPECT_FALSE(fs::exists(fApps / "Sample_new0001.app"));
+
+    // The log: one file named by the start time, from the first line to the last.
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator(fLogs))
+        logs.push_back(entry.path().filename());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].string().size(), std::string("2026-12-08_10-00-00_log_1.txt").size()) << logs[0];
+    EXPECT_NE(logs[0].string().find("_log_1.txt"), std::string::npos);
+    std::string log = LogText();
+    const std::vector<std::string> lines = {"Updater starting - ", "Skipping process wait (negative pid)",
+                           "Proceeding with up-to-date application install...",
+                           "Proceeding with up-to-date application restart...",
+                           "Restarting installed application (open -a \"" + outdated.string() + "/\" --args \"",
+                           "Up-to-date application restarted", "Update successful - "};
+    size_t at = 0;
+    for (const std::string& line : lines) {
+        size_t found = log.find(line, at);
+        EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
+        if (found != std::string::npos)
+            at = found;
+    }
+}
+
+TEST_F(UpdaterRun, TellsTheCallerOnceAndWaitsForItToQuit)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    pid_t caller = fork();
+    if (caller == 0) {
+        usleep(700 * 1000);
+        _exit(0);
+    }
+    RunResult run = Run({"--pid=" + std::to_string(caller), "--caller-log=x", "--log-dir=" + fLogs.string(),
+                         outdated.string(), upToDate.string()},
+                        {{"QELT_TEST_PID_QUIT_PAUSE_MS", "10"}});
+    int status = 0;
+    waitpid(caller, &status, 0);
+    EXPECT_EQ(run.status, 0) << LogText();
+    EXPECT_EQ(run.out, "waitquit,-1\n");
+    std::string log = LogText();
+    EXPECT_NE(log.find("Waiting for process " + std::to_string(caller) + " to quit"), std::string::npos) << log;
+    EXPECT_NE(log.find("has quit. Proceeding."), std::string::npos) << log;
+    EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate));
+}
+
+TEST_F(UpdaterRun, ACallerThatNeverQuitsLeavesEverythingAsItWas)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    auto old = Snapshot(outdated);
+    RunResult run = Run({"--pid=" + std::to_string(getpid()), "--silent", "--log-dir=" + fLogs.string(),
+                         outdated.string(), upToDate.string()},
+                        {{"QELT_TEST_PID_WAIT_MS", "1200"}});
+    EXPECT_EQ(run.status, 2);
+    std::string log = LogText();
+    EXPECT_NE(log.find("still exists after maximum wait time. Giving up."), std::string::npos) << log;
+    EXPECT_NE(log.find("External process wait failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("Update failed - "), std::string::npos) << log;
+    EXPECT_EQ(Snapshot(outdated), old);
+    EXPECT_FALSE(fs::exists(fRoot / "notifications.txt")) << "silent: no notification";
+}
+
+TEST_F(UpdaterRun, WritesTheServerLinkFileAndMakesTheExecutableRunnable)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    fs::permissions(upToDate / "Contents/MacOS/Sample",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    fs::path info = fRoot / "client.json";
+    WriteFile(info, R"({"ServerPlatform":"linux","BuildIPAdress":"ADDR","BuildIPPort":"PORT",)"
+                    R"("PublishName":"PN","BuildCacheFolderNameClient":"CF"})");
+    RunResult run = Run({"--pid=-1", "--client-info=" + info.string(), "--log-dir=" + fLogs.string(),
+                         outdated.string(), upToDate.string()});
+    ASSERT_EQ(run.status, 0) << LogText();
+    EXPECT_EQ(ReadFile(outdated / "Contents/Database/ZovavorAvozuz.Vqlink"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><database_shortcut is_remote=\"true\" "
+              "server_database_name=\"PN\" server_path=\"ADDR:PORT\" cache_folder_name=\"CF\" "
+              "remote_shared_resources=\"false\"/>");
+    EXPECT_EQ(fs::status(outdated / "Contents/MacOS/Sample").permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                  fs::perms::others_exec);
+}
+
+TEST_F(UpdaterRun, RefusesBadClientInfoAndBundlesInsideEachOtherTouchingNothing)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path inside = MakeSample(outdated / "Contents/Sample.app", "2.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    auto old = Snapshot(outdated);
+    fs::path info = fRoot / "client.json";
+    for (const char* text : {"[1,2]", "{\"ServerPlatform\":3}", "{\"ServerPlatform\":", ""}) {
+        WriteFile(info, text);
+        RunResult run = Run({"--pid=-1", "--silent", "--client-info=" + info.string(), "--log-dir=" + fLogs.string(),
+                             outdated.string(), upToDate.string()});
+        EXPECT_EQ(run.status, 2) << text;
+        EXPECT_EQ(Snapshot(outdated), old) << text;
+    }
+    RunResult run = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(), inside.string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Snapshot(outdated), old);
+    RunResult missing = Run({"--pid=-1", "--log-dir=" + fLogs.string(), (fApps / "None.app").string(),
+                             upToDate.string()});
+    EXPECT_EQ(missing.status, 2);
+    // Not silent: the failure is shown with the hint to the log file.
+    std::string shown = ReadFile(fRoot / "notifications.txt");
+    EXPECT_NE(shown.find("More information is available in the log file '" + fLogs.string()), std::string::npos)
+        << shown;
+}
+
+TEST_F(UpdaterRun, ASwapThatFailsOnceSucceedsAndOneThatAlwaysFailsKeepsTheOldBundle)
+{
+    for (const char* fault : {"exchange:1:EBUSY", "exchange:1:EACCES"}) {
+        fs::remove_all(fApps);
+        fs::remove_all(fRoot / "Download");
+        fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+        fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+        RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()},
+                            {{"QELT_TEST_FAULTS", fault}, {"QELT_TEST_RETRY_PAUSE_MS", "10"}});
+        EXPECT_EQ(run.status, 0) << fault << LogText();
+        EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate)) << fault;
+    }
+    for (const char* fault : {"exchange:1+:EBUSY", "exchange:1+:EACCES"}) {
+        fs::remove_all(fApps);
+        fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+        fs::path upToDate = fRoot / "Download/Sample.app";
+        auto old = Snapshot(outdated);
+        RunResult run = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(),
+                             upToDate.string()},
+                            {{"QELT_TEST_FAULTS", fault}, {"QELT_TEST_RETRY_PAUSE_MS", "10"}});
+        EXPECT_EQ(run.status, 2) << fault;
+        EXPECT_EQ(Snapshot(outdated), old) << fault;
+        EXPECT_EQ(std::distance(fs::directory_iterator(fApps), fs::directory_iterator()), 1) << "no staging left";
+        EXPECT_NE(LogText().find("Up-to-date application install failed"), std::string::npos);
+    }
+}
+
+TEST_F(UpdaterRun, AFullDiskDuringTheCopyKeepsTheOldBundle)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    auto old = Snapshot(outdated);
+    for (const char* fault : {"copy:1+:ENOSPC,write:1+:ENOSPC", "copy:3:ENOSPC"}) {
+        RunResult run = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(),
+                             upToDate.string()},
+                            {{"QELT_TEST_FAULTS", fault}});
+        EXPECT_EQ(run.status, 2) << fault;
+        EXPECT_EQ(Snapshot(outdated), old) << fault;
+        EXPECT_EQ(std::distance(fs::directory_iterator(fApps), fs::directory_iterator()), 1) << fault;
+    }
+}
+
+// Killed at any changing step, the updater never leaves the application's
+// place without a complete bundle: the old one or the new one.
+TEST_F(UpdaterRun, AKillAtAnyChangeLeavesACompleteBundleInPlace)
+{
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    auto expectedNew = Snapshot(upToDate);
+    std::map<std::string, std::string> expectedOld;
+    bool completed = false;
+    for (int change = 1; change <= 80 && !completed; ++change) {
+        fs::remove_all(fApps);
+        fs::remove_all(fHome / ".local/share/Trash");
+        fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+        if (expectedOld.empty())
+            expectedOld = Snapshot(outdated);
+        RunResult run = Run({"--pid=-1", "--silent", outdated.string(), upToDate.string()},
+                            {{"QELT_TEST_FAULTS", "change:" + std::to_string(change) + ":kill"}});
+        auto now = Snapshot(outdated);
+        EXPECT_TRUE(now == expectedOld || now == expectedNew) << "killed at change " << change;
+        if (run.status == 0)
+            completed = true;
+        else
+            EXPECT_EQ(run.status, 128 + SIGKILL) << "change " << change << run.err;
+    }
+    EXPECT_TRUE(completed) << "the run never got past its changes";
+}
+
+TEST_F(UpdaterRun, NamesWithQuotesAndBackslashesUpdateAndRelaunch)
+{
+    fs::path folder = fRoot / "My \"Apps\" \\ here";
+    fs::path outdated = MakeSample(folder / "Sa\"m\\ple.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sa\"m\\ple.app", "2.0");
+    RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+    ASSERT_EQ(run.status, 0) << LogText();
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n");
+    EXPECT_TRUE(fs::exists(Trash() / "files/Sa\"m\\ple_old0001.app"));
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// The updater's run hook: the log file, the update, and the report of its
+// outcome in the log and, on failure, by a notification.
+#include <spawn.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "files/VFolder.h"
+#include "kernel/StStringConverter.h"
+#include "kernel/VString.h"
+#include "runtime/VTask.h"
+#include "kernel/VSystem.h"
+#include "platform/PlatBundle.h"
+#include "process/VComponentManager.h"
+#include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
+#include "runtime/VLog4jMsgFileLogger.h"
+#include "updater/UpdaterLog.h"
+#include "updater/VUpdateEngine.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
+#include "xml/VLocalizationManager.h"
+#include "xml/VUTIManager.h"
+
+extern char** environ;
+
+using namespace qelt;
+
+bool VUpdateEngine::_InitLocalizationManager()
+{
+    VString bundlePath;
+    const std::string& bundle = plat::GetMainBundlePath();
+    bundlePath.FromBlock(bundle.data(), bundle.size(), VTC_UTF_8);
+    unsigned int language = VComponentManager::GetLocalizationLanguage(&bundlePath, true, 0);
+    if (language == VComponentManager::kNoDialect)
+        language = 1033;
+
+    fLocalizationManager = new VLocalizationManager(language);
+    if (!bundle.empty()) {
+        VRefPtr<VFolder> bundleFolder = AdoptRef(new VFolder(bundlePath + "/", FPS_POSIX));
+        fLocalizationManager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundleFolder.Get());
+    }
+    SetLocalizer(fLocalizationManager);
+    VUTIManager::GetUTIManager()->SetLocalizationManager(fLocalizationManager);
+    for (OsType signature : {kSignatureQelt, kSignatureXMLC, kSignaturePW32, kUpdaterSignature})
+        VErrorBase::RegisterLocalizer(signature, fLocalizationManager);
+    return true;
+}
+
+bool VUpdateEngine::_InitLog()
+{
+    if (!fLogFolder.IsValid() || !fLogFolder.IsFolder())
+        return false;
+    VRefPtr<VFolder> folder = AdoptRef(new VFolder(fLogFolder));
+    if (!folder->Exists() && folder->CreateRecursive() != 0)
+        return false;
+
+    VTime now;
+    VTime::Now(now);
+    short year, month, day, hour, minute, second, millisecond;
+    now.GetLocalTime(year, month, day, hour, minute, second, millisecond);
+    VString name;
+    name.Printf("%04d-%02d-%02d_%02d-%02d-%02d_log", year, month, day, hour, minute, second);
+
+    fFileLogger = new VLog4jMsgFileLogger(*folder, name);
+    fFileLogger->Start();
+    if (!fFileLogger->IsStarted()) {
+        VTask::PushRetainedError(new VErrorBase(VE_UPD_LOG_FAILED));
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+VString NowForTheLog(VString& outTime)
+{
+    VTime now;
+    VTime::Now(now);
+    VString date;
+    now.FormatByOS(date, outTime, false);
+    return date;
+}
+
+// Opens a file with the desktop's default application, in a graphical
+// session only; nothing waits for it.
+void OpenWithDefaultApplication(const std::string& inPosixPath)
+{
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0'))
+        return;
+    std::string path(inPosixPath);
+    char program[] = "xdg-open";
+    char* argv[] = {program, path.data(), nullptr};
+    pid_t child = 0;
+    posix_spawnp(&child, "xdg-open", nullptr, nullptr, argv, environ);
+}
+
+std::string ToUTF8(const VString& inText)
+{
+    StStringConverter<char> converted(inText, VTC_UTF_8);
+    return std::string(converted.GetCPointer(), converted.GetSize());
+}
+
+}  // namespace
+
+void VUpdateEngine::DoRun()
+{
+    fRunHookStarted = true;
+    StErrorContextInstaller errors(true, true);
+    VErrorContext* context = errors.GetContext();
+
+    _InitLog();
+    if (!context->IsEmpty())
+        fSilent = false;  // a log that cannot be set up is always reported
+
+    VString time;
+    VString date = NowForTheLog(time);
+    LogInfo("Updater starting - %S - %S", &date, &time);
+
+    if (context->IsEmpty())
+        _ApplyUpdate();
+
+    DumpErrorStack(context, true);
+    date = NowForTheLog(time);
+    if (context->IsEmpty()) {
+        LogInfo("Update successful - %S - %S", &date, &time);
+        return;
+    }
+    LogInfo("Update failed - %S - %S", &date, &time);
+    if (fSilent)
+        return;
+
+    VString message;
+    VErrorBase* newest = context->GetLast();
+    newest->GetErrorDescription(message);
+    if (message.IsEmpty())
+        newest->GetErrorString(message);
+
+    std::string logFilePosix;
+    if (fFileLogger != nullptr) {
+        VFilePath folder;
+        VString logName, fileName, posix;
+        fFileLogger->GetLogFolderPath(folder);
+        fFileLogger->GetLogName(logName);
+        VLog4jMsgFileLogger::BuildLogFileName(logName, 1, fileName);
+        VFilePath logFile(folder);
+        logFile.ToSubFile(fileName);
+        logFile.GetPosixPath(posix);
+        logFilePosix = ToUTF8(posix);
+        VString hint = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
+                                      "More information is available in the log file '{LogFilePath}'");
+        if (!hint.IsEmpty()) {
+            VRefPtr<VValueBag> values = AdoptRef(new VValueBag);
+            values->SetAttribute(StPackedDictionaryKey("LogFilePath"), posix);
+            hint.Format(values.Get());
+            message.AppendCString("\r\n");
+            message.AppendString(hint);
+        }
+    }
+    VSystem::ENotificationResponse answer = VSystem::eNotificationNone;
+    VSystem::DisplayNotification(VString(), message, 2, &answer);
+    if (answer == VSystem::eNotificationYes && !logFilePosix.empty())
+        OpenWithDefaultApplication(logFilePosix);
+}
