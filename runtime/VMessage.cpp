@@ -343,16 +343,21 @@ bool VMessage::SendOrPostTo(VMessagingContext* context, int delayMs, bool runIfS
     return send ? _Send(context, timeoutMs, false) : _Post(context, runIfSameTask);
 }
 
+VTask* VMessage::_InstallWaitingQueue()
+{
+    // The current task's queue is woken when this message ends.
+    VTask* current = VTask::GetCurrent();
+    VMessageQueue* queue = current != nullptr ? current->RetainMessageQueue() : nullptr;
+    std::lock_guard<std::mutex> guard(fLock);
+    fWaitingQueue = queue;
+    return current;
+}
+
 bool VMessage::PostToAndWaitExecutingMessages(IMessageable* target, int timeoutMs)
 {
     if (target == nullptr || IsPending())
         return false;
-    VTask* current = VTask::GetCurrent();
-    {
-        VMessageQueue* queue = current != nullptr ? current->RetainMessageQueue() : nullptr;
-        std::lock_guard<std::mutex> guard(fLock);
-        fWaitingQueue = queue;
-    }
+    VTask* current = _InstallWaitingQueue();
     const uint32_t start = VSystem::GetCurrentTime();
     bool posted = _Post(target->RetainMessagingContext(), true);
     if (posted && !Answered()) {
@@ -390,12 +395,7 @@ bool VMessage::PostToAndWaitExecutingMessages(IMessageable* target)
 {
     if (target == nullptr || IsPending())
         return false;
-    VTask* current = VTask::GetCurrent();
-    {
-        VMessageQueue* queue = current != nullptr ? current->RetainMessageQueue() : nullptr;
-        std::lock_guard<std::mutex> guard(fLock);
-        fWaitingQueue = queue;
-    }
+    VTask* current = _InstallWaitingQueue();
     if (_Post(target->RetainMessagingContext(), true)) {
         while (!Answered() && !IsAborted()) {
             StWaitReason reason;

@@ -117,6 +117,7 @@ private:
     void _Finish(bool executed);
     void _ReleaseWaiters();
     bool _PostDelayed(VMessagingContext* context, int delayMs);
+    VTask* _InstallWaitingQueue();
 
     // Guards the context, the sync event and the waiting queue: exactly one
     // of Execute, Abort and a timed-out sender takes the context.

@@ -598,22 +598,25 @@ bool VTaskMgr::RegisterDelayedMessage(VMessage* message, int delayMs)
     return true;
 }
 
+VMessage* VTaskMgr::_TakeDelayedMessage(const std::function<bool(VMessage*, int64_t)>& match)
+{
+    StTaskMgrLocker locker(this);
+    for (size_t i = 0; i < fDelayedMessages.size(); ++i) {
+        if (match(fDelayedMessages[i], fDelayedDueTicks[i])) {
+            VMessage* message = fDelayedMessages[i];
+            fDelayedMessages.erase(fDelayedMessages.begin() + static_cast<std::ptrdiff_t>(i));
+            fDelayedDueTicks.erase(fDelayedDueTicks.begin() + static_cast<std::ptrdiff_t>(i));
+            return message;
+        }
+    }
+    return nullptr;
+}
+
 void VTaskMgr::_CheckDelayedMessages()
 {
     const int64_t now = GetCurrentTicks64();
     while (true) {
-        VMessage* due = nullptr;
-        {
-            StTaskMgrLocker locker(this);
-            for (size_t i = 0; i < fDelayedMessages.size(); ++i) {
-                if (fDelayedDueTicks[i] < now) {
-                    due = fDelayedMessages[i];
-                    fDelayedMessages.erase(fDelayedMessages.begin() + static_cast<std::ptrdiff_t>(i));
-                    fDelayedDueTicks.erase(fDelayedDueTicks.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
-            }
-        }
+        VMessage* due = _TakeDelayedMessage([now](VMessage*, int64_t dueTicks) { return dueTicks < now; });
         if (due == nullptr)
             break;
         due->RePost();
@@ -624,18 +627,7 @@ void VTaskMgr::_CheckDelayedMessages()
 void VTaskMgr::CancelMessages(IMessageable* target)
 {
     while (true) {
-        VMessage* found = nullptr;
-        {
-            StTaskMgrLocker locker(this);
-            for (size_t i = 0; i < fDelayedMessages.size(); ++i) {
-                if (fDelayedMessages[i]->_GetTarget() == target) {
-                    found = fDelayedMessages[i];
-                    fDelayedMessages.erase(fDelayedMessages.begin() + static_cast<std::ptrdiff_t>(i));
-                    fDelayedDueTicks.erase(fDelayedDueTicks.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
-            }
-        }
+        VMessage* found = _TakeDelayedMessage([target](VMessage* message, int64_t) { return message->_GetTarget() == target; });
         if (found == nullptr)
             break;
         found->Abort();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "kernel/IRefCountable.h"
@@ -140,6 +141,8 @@ private:
     void _DeInit();
     void _EndOtherTasks();
     bool _OnlyMainTaskLeft() const;
+    // Takes out the first delayed message (registration order) that matches.
+    VMessage* _TakeDelayedMessage(const std::function<bool(VMessage*, int64_t)>& match);
 
     struct DataKey {
         void (*destructor)(void*) = nullptr;
