@@ -251,11 +251,14 @@ void VProcess::Run()
         return;
     }
     VTask::FlushErrors();
-    // LATER: messaging for the main task starts here and stops after the
-    // kill, once tasks have message queues.
+    // The process object's messages are executed by the main task.
+    SetMessagingTask(main->GetID());
+    StartMessaging();
+    main->StartMessaging();
     DoRun();
     DoQuit();
     main->Kill();
+    StopMessaging();
 }
 
 void VProcess::QuitAsynchronously(const VString*)
@@ -266,8 +269,8 @@ void VProcess::QuitAsynchronously(const VString*)
     if (main == nullptr)
         return;
     main->Kill();
-    // LATER: wakes the main task's message queue (SetMessageQueueEvent) once
-    // tasks have one; until then a sleeping main task is woken.
+    // Ends the main task's message wait, and a sleep if it is sleeping.
+    main->SetMessageQueueEvent();
     main->WakeUp();
 }
 

@@ -12,6 +12,7 @@
 #include "kernel/VSystem.h"
 #include "files/VFilePath.h"
 #include "runtime/VCriticalSection.h"
+#include "runtime/VMessage.h"
 
 namespace qelt {
 
@@ -27,7 +28,7 @@ class VFolder;
 class VJSONObject;
 class VJSONClassStore;
 
-class VProcess : public VObject {
+class VProcess : public VObject, public IMessageable {
 public:
     VProcess();
     VProcess(const VProcess&) = delete;

@@ -76,11 +76,10 @@ int VProcessIPC::DoParseCommandLine(VCommandLineParser&) { return 0; }
 
 void VProcessIPC::DoRun()
 {
-    // LATER: executes the main task's messages (100 ms waits, idle work
-    // allowed) once tasks have message queues; until then it sleeps in the
-    // same steps, and QuitAsynchronously wakes it.
+    // Executes the main task's messages in waits of 100 ms, with idle work;
+    // QuitAsynchronously wakes the wait.
     while (IsRunning())
-        VTask::Sleep(100);
+        VTask::ExecuteMessagesWithTimeout(100, true);
 }
 
 }  // namespace qelt

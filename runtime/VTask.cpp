@@ -14,6 +14,7 @@
 #include "runtime/VDebugMgr.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VMessageQueue.h"
 #include "runtime/VTaskMgr.h"
 #include "runtime/mac/XMacTask.h"
 #include "values/VValueBag.h"
@@ -68,6 +69,7 @@ void VTask::_Construct(unsigned long stackSize, ETaskStyle style)
     if (VTaskMgr::sInstanceInited)
         fPlatform = fManager->GetPlatformManager().Create(this, style);
     fID = fManager->GetNewTaskID(this);
+    SetMessagingTask(fID);
 }
 
 void VTask::_CloneDefaultIntlMgr()
@@ -89,12 +91,12 @@ VTask::VTask(VTaskMgr* manager)
     _CloneDefaultIntlMgr();
     fPlatform = manager->GetPlatformManager().CreateMain(this);
     fID = manager->GetNewTaskID(this);
+    SetMessagingTask(fID);
 }
 
 VTask::~VTask()
 {
-    // The activity token and the message queue join this list as they come
-    // to exist.
+    // The activity token joins this list once it exists.
     if (fIntlMgr != nullptr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -108,6 +110,10 @@ VTask::~VTask()
             watcher->Release();
         delete fDeathWatchers;
         fDeathWatchers = nullptr;
+    }
+    if (VMessageQueue* queue = fMessageQueue.exchange(nullptr)) {
+        queue->CancelMessages();
+        queue->Release();
     }
     _ReleaseErrorContext();
     // Wakes a thread that never ran, joins the thread, frees its stack.
@@ -173,8 +179,7 @@ void VTask::_Run()
                 DoDeInit();
                 break;
             }
-            // The task's queued messages are executed here, with idle work,
-            // once tasks have message queues.
+            ExecuteMessages(true);
             if (GetState() >= TaskState_Dying) {
                 DoDeInit();
                 break;
@@ -186,8 +191,10 @@ void VTask::_Run()
 
 void VTask::_Exit()
 {
-    // Messaging stops and queued messages are cancelled here once tasks have
-    // message queues; registered JSON objects are released here once they exist.
+    StopMessaging();
+    if (VMessageQueue* queue = fMessageQueue.load())
+        queue->CancelMessages();
+    // Registered JSON objects are released here once they exist.
     DisposeAllData();
     {
         StTaskMgrLocker locker(fManager);

@@ -11,6 +11,7 @@
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
 #include "runtime/VDebugContext.h"
+#include "runtime/VMessage.h"
 
 namespace qelt {
 
@@ -24,6 +25,8 @@ class VSyncEvent;
 class XMacTask;
 class VVqTask;
 class VValueBag;
+class VMessageQueue;
+class IIdleable;
 
 using VTaskID = int32_t;
 
@@ -51,7 +54,7 @@ enum ETaskWaitReason : int32_t {
     TaskWaitReason_Death = 8
 };
 
-class VTask : public VObject, public IRefCountable {
+class VTask : public VObject, public IMessageable, public IRefCountable {
 public:
     // A new task in state new, with its thread created now and parked until
     // Run. A stack size of 0 leaves the size to GetStackSize.
@@ -176,6 +179,43 @@ public:
     void _Exit();
     void _SetStateDead();
 
+    // Message queue (created on first need; any thread).
+    bool _AllocateMessageQueueIfNeeded();
+    VMessageQueue* RetainMessageQueue();
+    bool AddMessage(VMessage* message);
+    // Wakes the task from its message wait without a message.
+    void SetMessageQueueEvent();
+    uint32_t GetMessageQueueStamp() const;
+    bool IsAnyMessagePending() const;
+    int32_t CountMessagesFor(IMessageable* target) const;
+    void CancelMessages(IMessageable* target);
+    // Fewer than 1000 ms since the last pass through the message loop.
+    bool IsResponding() const;
+
+    // Taking and executing messages (the current task).
+    VMessage* _RetainMessageWithTimeout(int milliseconds, bool* outTimedOut);
+    static VMessage* RetainMessageWithTimeout(int milliseconds);
+    bool _ExecuteMessages(VMessage* message, bool idle);
+    static bool ExecuteMessages(bool idle);
+    static bool ExecuteMessagesWithTimeout(int milliseconds, bool idle);
+    // Executes messages as they come for at most `milliseconds`; the flag
+    // tells whether the whole time passed.
+    static void WaitAndExecuteMessages(int milliseconds, bool* outWholeTime);
+    // Executes messages until the task is dying or its queue is woken.
+    static void WaitAndExecuteMessages();
+
+    // Idle work.
+    void RegisterIdler(IIdleable* idler);
+    // Acts only when called by the task itself.
+    void UnregisterIdler(IIdleable* idler);
+    // Removes the idler from any thread (its destruction).
+    void _RemoveIdler(IIdleable* idler);
+    void CallIdlers();
+    bool _CheckIdleEvents();
+
+    bool _SetWaitReason(int32_t reason);
+    void _ClearWaitReason(bool wasSet);
+
     // The platform half (null when its creation failed).
     XMacTask* GetPlatformTask() const { return fPlatform; }
 
@@ -190,8 +230,7 @@ private:
     void _CloneDefaultIntlMgr();
     void _ReleaseErrorContext();
     void _SetThreadName();
-    bool _SetWaitReason(int32_t reason);
-    void _ClearWaitReason(bool wasSet);
+    void _IdlePass();
 
     XMacTask* fPlatform = nullptr;
     VTaskID fID = 0;
@@ -218,6 +257,14 @@ private:
     int32_t fFiberWakeFlag = 0;
     VVqTask* fVqTask = nullptr;
     IRefCountable* fVqTaskHolder = nullptr;
+    std::atomic<VMessageQueue*> fMessageQueue{nullptr};
+    std::atomic<uint32_t> fWakeStamp{0};
+    uint32_t fLastIdleTime = 0;
+    uint32_t fIdlePeriod = 1;
+    std::vector<IIdleable*> fIdlers;  // not retained; under the manager's lock
+    std::atomic<bool> fIdlersUnchanged{true};
+    bool fIdling = false;
+    std::atomic<uint32_t> fLastResponseTime{0};
 };
 
 }  // namespace qelt

@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "kernel/VSystem.h"
+#include "platform/PlatClock.h"
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VDebugMgr.h"
+#include "runtime/VMessageQueue.h"
 #include "runtime/VScheduler_void.h"
 #include "runtime/VSpinLock.h"
 #include "runtime/mac/XMacTask.h"
@@ -122,6 +124,16 @@ void VTaskMgr::_DeInit()
         fMainTask = nullptr;
         main->Release();
     }
+
+    // Delayed messages are freed, never executed.
+    std::vector<VMessage*> delayed;
+    {
+        StTaskMgrLocker locker(this);
+        delayed.swap(fDelayedMessages);
+        fDelayedDueTicks.clear();
+    }
+    for (VMessage* message : delayed)
+        message->Release();
 
     fFreeIDs.clear();
     IFiberScheduler* scheduler = fScheduler.exchange(nullptr);
@@ -321,8 +333,7 @@ bool VTaskMgr::KillAllTasks(int milliseconds)
         }
         PurgeDeadTasks();
         YieldNow();
-        // The main task's queued messages would be executed here, without
-        // idle work, once tasks have message queues.
+        VTask::ExecuteMessages(false);
         if (_OnlyMainTaskLeft())
             break;
         uint32_t now = VSystem::GetCurrentTime();
@@ -560,6 +571,87 @@ void VTaskMgr::Lock() const
 void VTaskMgr::Unlock() const
 {
     fLock->Unlock();
+}
+
+// ---------------------------------------------------------------------------
+// Delayed messages
+
+int64_t VTaskMgr::GetCurrentTicks64()
+{
+    return static_cast<int64_t>(plat::MonotonicMilliseconds() * 60 / 1000);
+}
+
+int64_t VTaskMgr::DueTicks(int64_t now, int delayMs)
+{
+    // 64-bit: a long delay neither overflows nor lands in the past.
+    return now + static_cast<int64_t>(delayMs) * 60 / 1000;
+}
+
+bool VTaskMgr::RegisterDelayedMessage(VMessage* message, int delayMs)
+{
+    if (message == nullptr)
+        return true;
+    StTaskMgrLocker locker(this);
+    message->Retain();
+    fDelayedMessages.push_back(message);
+    fDelayedDueTicks.push_back(DueTicks(GetCurrentTicks64(), delayMs));
+    return true;
+}
+
+VMessage* VTaskMgr::_TakeDelayedMessage(const std::function<bool(VMessage*, int64_t)>& match)
+{
+    StTaskMgrLocker locker(this);
+    for (size_t i = 0; i < fDelayedMessages.size(); ++i) {
+        if (match(fDelayedMessages[i], fDelayedDueTicks[i])) {
+            VMessage* message = fDelayedMessages[i];
+            fDelayedMessages.erase(fDelayedMessages.begin() + static_cast<std::ptrdiff_t>(i));
+            fDelayedDueTicks.erase(fDelayedDueTicks.begin() + static_cast<std::ptrdiff_t>(i));
+            return message;
+        }
+    }
+    return nullptr;
+}
+
+void VTaskMgr::_CheckDelayedMessages()
+{
+    const int64_t now = GetCurrentTicks64();
+    while (true) {
+        VMessage* due = _TakeDelayedMessage([now](VMessage*, int64_t dueTicks) { return dueTicks < now; });
+        if (due == nullptr)
+            break;
+        due->RePost();
+        due->Release();
+    }
+}
+
+void VTaskMgr::CancelMessages(IMessageable* target)
+{
+    while (true) {
+        VMessage* found = _TakeDelayedMessage([target](VMessage* message, int64_t) { return message->_GetTarget() == target; });
+        if (found == nullptr)
+            break;
+        found->Abort();
+        found->Release();
+    }
+    // The queues are cancelled after the manager's lock is released: aborting
+    // wakes other tasks, which may take that lock or cancel on our queue.
+    std::vector<VRefPtr<VTask>> tasks;
+    GetTasks(tasks);
+    for (const VRefPtr<VTask>& task : tasks)
+        task->CancelMessages(target);
+}
+
+int32_t VTaskMgr::CountMessagesFor(IMessageable* target)
+{
+    StTaskMgrLocker locker(this);
+    int32_t count = 0;
+    for (VMessage* message : fDelayedMessages) {
+        if (message->_GetTarget() == target)
+            ++count;
+    }
+    for (VTask* task = fMainTask; task != nullptr; task = task->fNext)
+        count += task->CountMessagesFor(target);
+    return count;
 }
 
 }  // namespace qelt

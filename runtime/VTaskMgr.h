@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "kernel/IRefCountable.h"
@@ -81,6 +82,19 @@ public:
     // most `milliseconds`. True when the main task is the only one left.
     bool KillAllTasks(int milliseconds);
 
+    // Delayed messages: kept (retained) until `delayMs` have passed, then
+    // reposted by an idle pass. True, also for a null message.
+    bool RegisterDelayedMessage(VMessage* message, int delayMs);
+    void _CheckDelayedMessages();
+    // Aborts the delayed messages for the target and cancels its queued ones
+    // in every task; counts them in the whole process.
+    void CancelMessages(IMessageable* target);
+    int32_t CountMessagesFor(IMessageable* target);
+    // 64-bit ticks (1/60 s) of the monotonic clock; never wraps.
+    static int64_t GetCurrentTicks64();
+    // The tick after which a message delayed by `delayMs` from `now` is due.
+    static int64_t DueTicks(int64_t now, int delayMs);
+
     // Stack sizes.
     size_t GetStackSizeForMainTask() const;
     size_t GetDefaultStackSize() const;
@@ -127,6 +141,8 @@ private:
     void _DeInit();
     void _EndOtherTasks();
     bool _OnlyMainTaskLeft() const;
+    // Takes out the first delayed message (registration order) that matches.
+    VMessage* _TakeDelayedMessage(const std::function<bool(VMessage*, int64_t)>& match);
 
     struct DataKey {
         void (*destructor)(void*) = nullptr;
@@ -147,6 +163,9 @@ private:
     std::atomic<bool> fDeadTaskFlag{false};
     std::atomic<uint32_t> fListStamp{0};
     uint32_t fUpdateEventsNesting = 0;
+    // The delayed-message registry, in registration order (under the lock).
+    std::vector<VMessage*> fDelayedMessages;
+    std::vector<int64_t> fDelayedDueTicks;
 };
 
 // Holds the task manager's lock for the length of a scope.

@@ -1,0 +1,133 @@
+// Messages handed from one task to another: the messaging context that links
+// a target to the task executing its messages, the target's mix-in, and the
+// message itself, sent (the sender waits) or posted (possibly delayed).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "kernel/IRefCountable.h"
+#include "kernel/VObject.h"
+
+namespace qelt {
+
+class IMessageable;
+class VMessage;
+class VMessageQueue;
+class VSyncEvent;
+class VTask;
+
+// The link from a target to its messaging task; outlives the target while
+// pending messages hold it.
+class VMessagingContext : public VObject, public IRefCountable {
+public:
+    explicit VMessagingContext(IMessageable* target);
+
+    // The task id while the target is set, else 0.
+    int32_t GetMessagingTask() const;
+    IMessageable* GetTarget() const { return fTarget.load(std::memory_order_acquire); }
+
+    void SetMessagingTask(int32_t taskId) { fTaskID.store(taskId, std::memory_order_release); }
+    void SetEnabled(bool enabled) { fEnabled.store(enabled, std::memory_order_release); }
+    bool IsEnabled() const { return fEnabled.load(std::memory_order_acquire); }
+    void _ClearTarget() { fTarget.store(nullptr, std::memory_order_release); }
+
+    // The messaging task, retained, when the context accepts messages:
+    // enabled, target set, task id not 0 and the task alive. Else null.
+    VTask* RetainTaskIfUsable() const;
+
+private:
+    std::atomic<IMessageable*> fTarget;
+    std::atomic<int32_t> fTaskID;
+    std::atomic<bool> fEnabled{true};
+};
+
+// A message target: belongs to the task that executes its messages.
+class IMessageable {
+public:
+    IMessageable();
+    virtual ~IMessageable();
+    IMessageable(const IMessageable&) = delete;
+    IMessageable& operator=(const IMessageable&) = delete;
+
+    // Called by the default VMessage::DoExecute on the messaging task.
+    virtual void DoMessage(VMessage&) {}
+
+    void StartMessaging();
+    void StopMessaging();
+    int32_t GetMessagingTask() const;
+    void SetMessagingTask(int32_t taskId);
+    // The context with one more reference, or null.
+    VMessagingContext* RetainMessagingContext() const;
+
+private:
+    VMessagingContext* fContext;
+};
+
+class VMessage : public VObject, public IRefCountable {
+public:
+    VMessage() = default;
+    VMessage(const VMessage&) = delete;
+    VMessage& operator=(const VMessage&) = delete;
+
+    // Sends and waits; true when executed and not aborted.
+    bool SendTo(IMessageable* target, int timeoutMs);
+    bool SendTo(IMessageable* target);
+    // Posts at once (0) or after the delay.
+    bool PostTo(IMessageable* target, bool runIfSameTask = false, int delayMs = 0);
+    // Posts, then waits while executing the caller's own messages.
+    bool PostToAndWaitExecutingMessages(IMessageable* target, int timeoutMs);
+    bool PostToAndWaitExecutingMessages(IMessageable* target);
+    // The general form on a context (consumes no reference of the caller).
+    bool SendOrPostTo(VMessagingContext* context, int delayMs, bool runIfSameTask, bool send, int timeoutMs);
+
+    // Executes a pending message once (the receiving task's loop).
+    void Execute();
+    // Ends a pending message without executing it.
+    void Abort();
+    // Queues a pending message on its target's task again, or drops it.
+    void RePost();
+
+    bool ActivateContext(IMessageable* target);
+    bool Answered() const { return fExecuted.load(std::memory_order_acquire); }
+    void AnswerIt() { fExecuted.store(true, std::memory_order_release); }
+    bool IsAborted() const { return fAborted.load(std::memory_order_acquire); }
+    bool IsPending() const;
+    // The target of the pending message (null when none); for matching only.
+    IMessageable* _GetTarget() const;
+    bool _HasContext() const;
+
+    virtual uint32_t GetCoalescingSignature() const { return 0; }
+    virtual void DoExecute();
+    virtual bool DoCoalesce(const VMessage&) { return true; }
+
+    // Each consumes one reference to the context.
+    bool _Send(VMessagingContext* context, int timeoutMs, bool noTimeLimit);
+    bool _Post(VMessagingContext* context, bool runIfSameTask);
+    VTask* _InstallContextAndRetainTask(VMessagingContext* context);
+
+protected:
+    ~VMessage() override;
+
+private:
+    VMessagingContext* _TakeContext();
+    void _PutContext(VMessagingContext* context);
+    void _ReleaseContext();
+    void _Finish(bool executed);
+    void _ReleaseWaiters();
+    bool _PostDelayed(VMessagingContext* context, int delayMs);
+    VTask* _InstallWaitingQueue();
+
+    // Guards the context, the sync event and the waiting queue: exactly one
+    // of Execute, Abort and a timed-out sender takes the context.
+    mutable std::mutex fLock;
+    VMessagingContext* fContext = nullptr;
+    VMessagingContext* fRunning = nullptr;  // the context taken by Execute
+    VSyncEvent* fSyncEvent = nullptr;
+    VMessageQueue* fWaitingQueue = nullptr;
+    std::atomic<bool> fExecuted{false};
+    std::atomic<bool> fAborted{false};
+};
+
+}  // namespace qelt
