@@ -148,14 +148,18 @@ std::vector<const VValueBag*> VLogger::Read()
 
 void VLogger::Flush()
 {
+    // The listener lock is taken before the records: a flush that finds the
+    // ring empty because the logger's task has just taken the records waits
+    // until that task has delivered them, so every record logged before a
+    // flush has reached the listeners when it returns.
+    StLocker locker(fListenerLock);
     std::vector<const VValueBag*> records;
     {
-        StLocker locker(fRingLock);
+        StLocker ringLocker(fRingLock);
         _TakeRecords(records);
     }
     if (records.empty())
         return;
-    StLocker locker(fListenerLock);
     for (ILogListener* listener : fListeners)
         listener->Put(records);
     for (const VValueBag* record : records)
