@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <string>
 
 namespace qelt::test {
@@ -16,6 +18,20 @@ const std::string& TempRoot();
 
 // A fresh, empty folder below TempRoot().
 std::string MakeTempFolder(const std::string& hint);
+
+// Polls the predicate every millisecond until it holds or the time is up;
+// answers its last value. Tests of other threads wait with it instead of
+// sleeping a fixed time.
+template <class Pred>
+bool WaitFor(Pred inPred, int inMilliseconds = 5000)
+{
+    for (int i = 0; i < inMilliseconds; ++i) {
+        if (inPred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return inPred();
+}
 
 // Sets (or, with a null value, removes) an environment variable for the
 // life of the holder and restores what was there.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <functional>
 
@@ -19,12 +21,7 @@ constexpr VError VqRT(int inNumber) { return MakeVError(kSignatureVQRT, inNumber
 template <class Pred>
 bool WaitFor(Pred inPred)
 {
-    for (int i = 0; i < 10000; ++i) {
-        if (inPred())
-            return true;
-        plat::ThreadSleep(1);
-    }
-    return inPred();
+    return test::WaitFor(inPred, 10000);
 }
 
 // A preemptive task running a function; joined and released on destruction.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -29,16 +31,7 @@ long long MillisecondsSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-template <class Pred>
-bool WaitFor(Pred pred, int ms = 5000)
-{
-    for (int i = 0; i < ms; ++i) {
-        if (pred())
-            return true;
-        plat::ThreadSleep(1);
-    }
-    return pred();
-}
+using test::WaitFor;
 
 // Runs `body` on `count` preemptive tasks and waits for all of them.
 template <class Body>

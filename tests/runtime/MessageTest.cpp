@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <climits>
 #include <mutex>
@@ -16,16 +18,7 @@
 namespace qelt {
 namespace {
 
-template <class Pred>
-bool WaitFor(Pred pred)
-{
-    for (int i = 0; i < 5000; ++i) {
-        if (pred())
-            return true;
-        plat::ThreadSleep(1);
-    }
-    return pred();
-}
+using test::WaitFor;
 
 // A target that records the tags of the messages it receives.
 class Target : public IMessageable {

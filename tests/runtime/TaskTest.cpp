@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -25,17 +27,7 @@ long long MillisecondsSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Waits (at most 5 s) until the predicate holds.
-template <class Pred>
-bool WaitFor(Pred pred)
-{
-    for (int i = 0; i < 5000; ++i) {
-        if (pred())
-            return true;
-        plat::ThreadSleep(1);
-    }
-    return pred();
-}
+using test::WaitFor;
 
 // A task of the virtual run loop that counts its hooks.
 class CountingTask : public VTask {
