@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "JSONCallTestSupport.h"
 #include "json/json.h"
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VString.h"
@@ -51,20 +52,7 @@ std::vector<unsigned char> BytesOf(VJSONObject* inObject)
     return std::vector<unsigned char>(data, data + blob->GetSize());
 }
 
-// Calls the named member of the object with the parameters; the result and
-// the last error raised come back.
-EJSONStatus CallMember(VJSONObject* inObject, const char* inName, std::vector<VJSONValue> inParameters,
-                       VJSONValue& outResult, VError& outError)
-{
-    StErrorContextInstaller errors(false);
-    VJSONValue function = inObject->GetProperty(VString(inName));
-    EXPECT_TRUE(function.IsObject()) << inName;
-    EJSONStatus status = eJSONStatus_NotHandled;
-    if (function.GetObject() != nullptr)
-        status = function.GetObject()->CallAsFunction(inObject, nullptr, &inParameters, outResult);
-    outError = errors.GetLastError();
-    return status;
-}
+using test::CallMember;
 
 // ---------------------------------------------------------------------------
 // Making blobs

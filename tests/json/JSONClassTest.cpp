@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "JSONCallTestSupport.h"
 #include "json/json.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
@@ -25,20 +26,7 @@ VError VqRT(int inNumber) { return MakeVError(kSignatureVQRT, inNumber); }
 
 VJSONClassStore* Root() { return VProcess::sInstance->GetClassStore(); }
 
-// Calls the named member of the object with the parameters; the result and
-// the last error raised come back.
-EJSONStatus CallMember(VJSONObject* inObject, const char* inName, std::vector<VJSONValue> inParameters,
-                       VJSONValue& outResult, VError& outError)
-{
-    StErrorContextInstaller errors(false);
-    VJSONValue function = inObject->GetProperty(VString(inName));
-    EXPECT_TRUE(function.IsObject()) << inName;
-    EJSONStatus status = eJSONStatus_NotHandled;
-    if (function.GetObject() != nullptr)
-        status = function.GetObject()->CallAsFunction(inObject, nullptr, &inParameters, outResult);
-    outError = errors.GetLastError();
-    return status;
-}
+using test::CallMember;
 
 // ---------------------------------------------------------------------------
 // Function contexts
