@@ -17,3 +17,4 @@
 #include "json/VJSONFunctionContext.h"
 #include "json/VJSONClass.h"
 #include "json/VJSONClassStore.h"
+#include "json/VJSONPointerResolver.h"
