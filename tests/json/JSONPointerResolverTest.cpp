@@ -44,7 +44,7 @@ std::string ErrorField(const VJSONPointerResolver& inResolver, size_t inIndex, c
         return "<none>";
     VJSONValue field = errors->GetAt(inIndex).GetProperty(VString(inName));
     if (!field.IsString())
-        return "<" + Write(field) + ">";
+        return std::string("<").append(Write(field)).append(">");
     VString text;
     field.GetString(text);
     return ToStd(text);
@@ -237,6 +237,14 @@ TEST(JSONPointerResolver, ChainsOfReferencesEndAtAValueAndCyclesAreRecorded)
     EXPECT_TRUE(ResolveRef(*cycle, "#/a").IsUndefined());
 }
 
+// The prefix followed by the number.
+std::string Numbered(const char* inPrefix, int inNumber)
+{
+    std::string text(inPrefix);
+    text.append(std::to_string(inNumber));
+    return text;
+}
+
 TEST(JSONPointerResolver, DeepNestingIsRecordedInsteadOfOverflowingTheStack)
 {
     // A chain of references longer than the limit, walked from its start.
@@ -244,18 +252,17 @@ TEST(JSONPointerResolver, DeepNestingIsRecordedInsteadOfOverflowingTheStack)
     VRefPtr<VJSONObject> root = AdoptRef(new VJSONObject());
     for (int i = 0; i < kCount; ++i) {
         VRefPtr<VJSONObject> reference = AdoptRef(new VJSONObject());
-        const std::string uri = "#/r" + std::to_string(i + 1);
-        reference->SetProperty(VJSONPointerResolver::sRefPropertyName, VJSONValue(VString(uri.c_str())));
-        root->SetProperty(VString(("r" + std::to_string(i)).c_str()), VJSONValue(reference.Get()));
+        reference->SetProperty(VJSONPointerResolver::sRefPropertyName, VJSONValue(VString(Numbered("#/r", i + 1).c_str())));
+        root->SetProperty(VString(Numbered("r", i).c_str()), VJSONValue(reference.Get()));
     }
-    root->SetProperty(VString(("r" + std::to_string(kCount)).c_str()), VJSONValue(1.0));
+    root->SetProperty(VString(Numbered("r", kCount).c_str()), VJSONValue(1.0));
     VRefPtr<VJSONPointerResolver> resolver = MakeResolver(VJSONValue(root.Get()));
     EXPECT_TRUE(ResolveRef(*resolver, "#/r0").IsUndefined());
     std::vector<int> codes = ErrorCodes(*resolver);
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.front(), 108);
     // Near the end, the same chain is short enough.
-    const std::string nearEnd = "#/r" + std::to_string(kCount - 10);
+    const std::string nearEnd = Numbered("#/r", kCount - 10);
     EXPECT_EQ(Write(ResolveRef(*resolver, nearEnd.c_str())), "1");
 
     // Arrays nested deeper than the limit.
