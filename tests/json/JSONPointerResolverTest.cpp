@@ -223,6 +223,11 @@ TEST(JSONPointerResolver, ChainsOfReferencesEndAtAValueAndCyclesAreRecorded)
     EXPECT_EQ(Write(value), "{\"a\":{\"v\":1},\"b\":{\"v\":1},\"c\":{\"v\":1},\"d\":1}");
     EXPECT_EQ(chain->GetErrors(), nullptr);
 
+    // A container a pointer passes through is still walked at its own place.
+    VRefPtr<VJSONPointerResolver> through =
+        MakeResolver(Parse("{\"a\":{\"$ref\":\"#/b/c\"},\"b\":{\"c\":1,\"d\":{\"$ref\":\"#/e\"}},\"e\":2}"));
+    EXPECT_EQ(Write(ResolveAll(*through, false)), "{\"a\":1,\"b\":{\"c\":1,\"d\":2},\"e\":2}");
+
     // A cycle is recorded and its references stay as they were.
     VRefPtr<VJSONPointerResolver> cycle =
         MakeResolver(Parse("{\"a\":{\"$ref\":\"#/b\"},\"b\":{\"$ref\":\"#/a\"},\"c\":{\"$ref\":\"#/a/x\"},\"k\":2}"));
@@ -286,7 +291,8 @@ protected:
         fRoot = test::MakeTempFolder("resolver");
         ::mkdir((fRoot + "/sub").c_str(), 0755);
         test::WriteText(fRoot + "/other.json",
-                        "{\"defs\":{\"a\":{\"v\":1},\"when\":\"2024-02-29\"},\"local\":{\"$ref\":\"#/defs/a\"}}");
+                        "{\"defs\":{\"a\":{\"v\":1},\"when\":\"2024-02-29\"},\"local\":{\"$ref\":\"#/defs/a\"},"
+                        "\"broken\":{\"$ref\":\"nothing.json\"}}");
         test::WriteText(fRoot + "/sub/deep.json", "{\"k\":{\"$ref\":\"../other.json#/defs\"},\"me\":{\"$ref\":\"#/n\"},\"n\":5}");
         test::WriteText(fRoot + "/bad.json", "{\"a\":1,");
         test::WriteText(fRoot + "/a.json", "{\"v\":\"lower\"}");
@@ -317,6 +323,12 @@ TEST_F(JSONPointerResolverFiles, ReferencesReachOtherDocumentsRelativeToTheirOwn
         paths.push_back(ToStd(path));
     }
     EXPECT_EQ(paths, (std::vector<std::string>{fRoot + "/other.json", fRoot + "/sub/deep.json"}));
+
+    // A failure inside another document is recorded with the resolver the
+    // caller holds.
+    EXPECT_TRUE(ResolveRef(*resolver, "other.json#/broken").IsUndefined());
+    EXPECT_EQ(ErrorCodes(*resolver), std::vector<int>{913});
+    EXPECT_EQ(ErrorField(*resolver, 0, "referredPath"), fRoot + "/nothing.json");
 }
 
 TEST_F(JSONPointerResolverFiles, DocumentsAreFoundThroughANamespace)
