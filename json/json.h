@@ -18,3 +18,4 @@
 #include "json/VJSONClass.h"
 #include "json/VJSONClassStore.h"
 #include "json/VJSONBlob.h"
+#include "json/VJSONPointerResolver.h"
