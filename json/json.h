@@ -17,3 +17,6 @@
 #include "json/VJSONFunctionContext.h"
 #include "json/VJSONClass.h"
 #include "json/VJSONClassStore.h"
+#include "json/VJSONBinaryWriter.h"
+#include "json/VJSONBinaryImporter.h"
+#include "json/VJSONObjectFactory.h"
