@@ -241,12 +241,8 @@ VError VFileSystemNamespace::LoadFromDefinitionFile(VFile* inFile)
         _ThrowError(QeltError(1));
         return QeltError(1);
     }
-    // LATER: VJSONImporter::ParseFile once the importer reads files itself.
-    VString text;
-    VError err = inFile->GetContentAsString(text, VTC_UTF_8, eCRM_NONE);
     VJSONValue value;
-    if (err == VE_OK)
-        err = VJSONImporter::ParseString(text, value, 3);
+    VError err = VJSONImporter::ParseFile(inFile, value, kJSONImportUndefinedOnError | kJSONImportStrict);
     if (err != VE_OK) {
         VString path;
         inFile->GetPath().GetPath(path);

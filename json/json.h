@@ -20,3 +20,4 @@
 #include "json/VJSONBinaryWriter.h"
 #include "json/VJSONBinaryImporter.h"
 #include "json/VJSONObjectFactory.h"
+#include "json/VJSONPointerResolver.h"
