@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "json/VJSONArray.h"
+#include "json/VJSONBlob.h"
 #include "json/VJSONClass.h"
 #include "json/VJSONObject.h"
 #include "runtime/VErrorBase.h"
@@ -37,9 +38,12 @@ int32_t JSONNumberToInt32(double inNumber)
 
 bool IJSONFunctionContext::GetBlobParam(int inIndex, bool inOptional, const void** outData, size_t* outSize) const
 {
-    // LATER: a blob parameter (VJSONBlob::CastJSONObject) answers its bytes;
-    // until blobs exist no parameter is one.
-    (void)inIndex;
+    VJSONValue value = GetParam(inIndex);
+    if (const VJSONBlob* blob = VJSONBlob::CastJSONObject(value.GetObject())) {
+        *outData = blob->GetData();
+        *outSize = blob->GetSize();
+        return true;
+    }
     *outData = nullptr;
     *outSize = 0;
     if (!inOptional)

@@ -1,12 +1,14 @@
 #include "json/VJSONTools.h"
 
 #include "json/VJSONArray.h"
+#include "json/VJSONClassStore.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONUser.h"
 #include "json/VJSONWriter.h"
 #include "kernel/VReal.h"
+#include "process/VProcess.h"
 #include "values/VTime.h"
 
 namespace qelt {
@@ -458,5 +460,19 @@ VError VJSONArrayReader::ToArrayString(std::vector<VString>& outValues, bool inA
         outValues.insert(outValues.end(), fItems.begin(), fItems.end());
     return fError;
 }
+
+// ---------------------------------------------------------------------------
+// Function objects
+
+bool IsObjectAFormula(const VJSONObject* inObject)
+{
+    if (inObject == nullptr || VProcess::sInstance == nullptr)
+        return false;
+    const VJSONClassStore* store = VProcess::sInstance->GetClassStore();
+    const VJSONObject* functionClass = store != nullptr ? store->GetFunctionClassObject() : nullptr;
+    return functionClass != nullptr && inObject->IsInstanceOf(functionClass);
+}
+
+bool IsObjectAFormula(const VJSONValue& inValue) { return IsObjectAFormula(inValue.GetObject()); }
 
 }  // namespace qelt

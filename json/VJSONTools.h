@@ -3,7 +3,7 @@
 // (VJSONIter), writers that build the text of an array of scalars or of one
 // flat object directly (VJSONArrayWriter, VJSONSingleObjectWriter), and a
 // reader that takes the scalar items of a JSON array text
-// (VJSONArrayReader).
+// (VJSONArrayReader); and the test for function objects.
 #pragma once
 
 #include <cstdint>
@@ -150,5 +150,11 @@ private:
     std::vector<VString> fItems;
     int32_t fCount = 0;
 };
+
+// Whether the object is a function object: an instance of the root class
+// "Function" of the process's class store. False for null, for a value that
+// holds no object, and without a class store.
+bool IsObjectAFormula(const VJSONObject* inObject);
+bool IsObjectAFormula(const VJSONValue& inValue);
 
 }  // namespace qelt

@@ -21,3 +21,4 @@
 #include "json/VJSONBinaryImporter.h"
 #include "json/VJSONObjectFactory.h"
 #include "json/VJSONPointerResolver.h"
+#include "json/VJSONBlob.h"

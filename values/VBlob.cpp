@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "files/VStream.h"
+#include "json/VJSONBlob.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {
@@ -273,6 +276,28 @@ void VBlobWithPtr::FromValue(const VValueSingle& inValue)
     const VBlobWithPtr* source = dynamic_cast<const VBlobWithPtr*>(&inValue);
     if (info != nullptr && info->GetKind() == 11 && source != nullptr)
         PutData(source->fBuffer.GetDataPtr(), source->GetSize(), 0);
+}
+
+VError VBlobWithPtr::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
+{
+    VRefPtr<VJSONObject> object =
+        AdoptRef(VJSONBlob::Create(fBuffer.GetDataPtr(), static_cast<size_t>(fBuffer.GetDataSize())));
+    if (object.Get() != nullptr)
+        outJSONValue.SetObject(object.Get());
+    else
+        outJSONValue.SetNull();
+    return VE_OK;
+}
+
+VError VBlobWithPtr::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    const VJSONBlob* blob = VJSONBlob::CastJSONObject(inJSONValue.GetObject());
+    Clear();
+    if (blob == nullptr) {
+        SetNull(true);
+        return VE_OK;
+    }
+    return PutData(blob->GetData(), static_cast<long long>(blob->GetSize()), 0);
 }
 
 const void* VBlobWithPtr::LoadFromPtr(const void* inData, bool)

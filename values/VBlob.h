@@ -89,6 +89,11 @@ public:
     bool EqualToSameKindWithOptions(const VValue* inValue, const VCompareOptions& inOptions) const override;
     void GetValue(VValueSingle& outValue) const override;
     void FromValue(const VValueSingle& inValue) override;
+    // A JSON blob object over a copy of the bytes (null when it cannot be
+    // made); reading back takes the bytes of a JSON blob object, and any
+    // other value makes this blob null.
+    VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
 
     const void* LoadFromPtr(const void* inData, bool inRefresh = false) override;
     void* WriteToPtr(void* inData, bool inRefresh = false, unsigned long inMax = 0) const override;

@@ -3,11 +3,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "files/VConstPtrStream.h"
 #include "files/VPtrStream.h"
+#include "json/VJSONBlob.h"
+#include "json/VJSONClassStore.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 #include "kernel/VString.h"
+#include "process/VProcess.h"
 #include "values/VBlob.h"
 
 using namespace qelt;
@@ -248,4 +254,26 @@ TEST(VBlobTest, UnsizedStreamWithALyingCount)
     EXPECT_EQ(Bytes(blob), "xyz");
     EXPECT_LE(blob.GetAllocatedSize(), 2u << 20);
     in.CloseReading();
+}
+
+TEST(VBlobTest, JSONBlobObjectsTakeTheBlobClassOfTheRunningProcess)
+{
+    // Each process has a class store of its own: a blob made under a later
+    // process must not keep the class of a store already torn down.
+    for (int round = 0; round < 2; ++round) {
+        std::unique_ptr<VProcess> process(new VProcess);
+        ASSERT_TRUE(process->Init(0));
+        VBlobWithPtr value("abc", 3);
+        VJSONValue json;
+        EXPECT_EQ(value.GetJSONValue(json, 0), VE_OK);
+        VJSONObject* object = json.GetObject();
+        ASSERT_NE(object, nullptr) << round;
+        VRefPtr<VJSONObject> blobClass = process->GetClassStore()->GetClassObject(VString("Blob"), false);
+        ASSERT_NE(blobClass.Get(), nullptr) << round;
+        EXPECT_EQ(object->GetClassObject(), blobClass.Get()) << round;
+        EXPECT_TRUE(object->GetProperty(VString("slice")).IsObject()) << round;
+        VBlobWithPtr back;
+        EXPECT_EQ(back.FromJSONValue(json), VE_OK);
+        EXPECT_EQ(Bytes(back), "abc");
+    }
 }
