@@ -9,6 +9,7 @@
 #include "json/VJSONClass.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONObjectFactory.h"
+#include "json/VJSONPointerResolver.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTaskMgr.h"
@@ -98,10 +99,8 @@ VError VJSONBinaryImporter::GetValue(VJSONValue& outValue)
         error = _GetValue(value, container);
         // Back references resolve against the first value read, while its
         // contents are being filled.
-        if (error == VE_OK && !fHasDocument) {
-            fDocument = value;
-            fHasDocument = true;
-        }
+        if (error == VE_OK && fResolver.Get() == nullptr)
+            fResolver = AdoptRef(new VJSONPointerResolver(value, nullptr, nullptr, nullptr));
         if (error == VE_OK && container)
             error = _GetValueContents(value);
     }
@@ -207,7 +206,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
             VError error = _ReadU32(length);
             if (error == VE_OK)
                 error = _ReadUnits(length, path);
-            if (error == VE_OK && fHasDocument)
+            if (error == VE_OK && fResolver.Get() != nullptr)
                 _ResolveReference(path, outValue);
             return error;
         }
@@ -353,43 +352,17 @@ VError VJSONBinaryImporter::_GetArrayContents(VJSONArray* ioArray)
 
 void VJSONBinaryImporter::_ResolveReference(const VString& inPath, VJSONValue& outValue)
 {
-    // LATER: walked through the pointer resolver's plain walk once it exists.
-    VJSONValue current = fDocument;
-    const UniChar* units = inPath.GetCPointer();
-    const int length = inPath.GetLength();
-    bool ok = length >= 1 && units[0] == '#';
-    int pos = 1;
-    while (ok && pos < length) {
-        if (units[pos] != '/') { ok = false; break; }
-        int end = pos + 1;
-        while (end < length && units[end] != '/')
-            ++end;
-        VString part;
-        part.FromUniString(units + pos + 1, end - pos - 1);
-        part.ExchangeRawString(VString("~1"), VString("/"));
-        part.ExchangeRawString(VString("~0"), VString("~"));
-        if (current.IsObject()) {
-            current = current.GetObject()->GetProperty(part);
-        } else if (current.IsArray()) {
-            const UniChar* p = part.GetCPointer();
-            const int n = part.GetLength();
-            ok = n > 0 && !(n > 1 && p[0] == '0');
-            uint64_t index = 0;
-            for (int i = 0; ok && i < n; ++i) {
-                ok = p[i] >= '0' && p[i] <= '9' && index < (1ull << 40);
-                index = index * 10 + (p[i] - '0');
-            }
-            if (ok)
-                current = current.GetArray()->GetAt(static_cast<size_t>(index));
-        } else {
-            ok = false;
-        }
-        pos = end;
-    }
-    if (ok)
-        outValue = current;
-    else
-        outValue.SetUndefined();
+    // Only a fragment of the value being read is a back reference: a plain
+    // pointer, walked without URL decoding and without following "$ref"
+    // members, so that bytes can neither reach files nor loop.
+    outValue.SetUndefined();
+    if (inPath.GetLength() < 1 || inPath.GetCPointer()[0] != '#')
+        return;
+    VString pointer;
+    inPath.GetSubString(2, inPath.GetLength() - 1, pointer);
+    VJSONPointerResolver::Context context(false);
+    context.fNested = false;
+    fResolver->ResolvePointerString(context, pointer, outValue);
 }
 
 }  // namespace qelt

@@ -52,7 +52,8 @@ private:
     VError _GetObjectEnd(VJSONObject* ioObject);
     VError _CreateObjectWithClass(VJSONObject* ioObject, const uint8_t* inPayload, size_t inSize,
                                   VRefPtr<VJSONObject>& outClassObject);
-    // The container at the path (a URI fragment), or undefined.
+    // The value at the path (a URI fragment) in the first value read, or
+    // undefined.
     void _ResolveReference(const VString& inPath, VJSONValue& outValue);
 
     size_t _Left() const { return fSize - fPos; }
@@ -67,9 +68,8 @@ private:
     size_t fSize;
     size_t fPos = 0;
     int fDepth = 0;
-    // LATER: a pointer resolver over the first value read.
-    VJSONValue fDocument;
-    bool fHasDocument = false;
+    // Made over the first value read: back references walk it.
+    VRefPtr<VJSONPointerResolver> fResolver;
 };
 
 }  // namespace qelt

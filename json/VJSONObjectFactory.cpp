@@ -1,14 +1,14 @@
 #include "json/VJSONObjectFactory.h"
 
 #include "json/IJSONObject.h"
+#include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
 
 namespace qelt {
 
 VJSONObjectFactory::VJSONObjectFactory()
 {
-    // LATER: registers 'JBlb' with VJSONBlob::CreateIJSONObject once the
-    // blob exists.
+    fFunctions[FourCC("JBlb")] = &VJSONBlob::CreateIJSONObject;
 }
 
 VJSONObjectFactory::~VJSONObjectFactory() = default;

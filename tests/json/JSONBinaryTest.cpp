@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "kernel/VCppMemMgr.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorContext.h"
@@ -473,6 +474,44 @@ TEST(JSONBinary, AnImplementationThatWritesNothingGetsAnEmptyPayloadAndOneThatFa
     EXPECT_EQ(Text(back), "{\"own\":true}");
 }
 
+TEST(JSONBinary, ABlobIsWrittenUnderItsSignatureAndReadBackOverABufferOfItsOwn)
+{
+    EXPECT_TRUE(VJSONObjectFactory::Get()->IsSignatureSupported(FourCC("JBlb")));
+    VRefPtr<VJSONObject> blob = AdoptRef(VJSONBlob::Create("0123456789", 10));
+    // A slice writes only its own bytes.
+    VRefPtr<VJSONObject> slice = AdoptRef(VJSONBlob::CastJSONObject(blob.Get())->CreateSlice(2, -1));
+    VJSONValue holder(JSON_object);
+    holder.SetProperty(VString("b"), VJSONValue(blob.Get()));
+    holder.SetProperty(VString("s"), VJSONValue(slice.Get()));
+    const Bytes bytes = Encode(holder);
+    EXPECT_EQ(Hex(bytes), Hex(Join({FromHex("05 01 00"), Units("b"), FromHex("05 FD FF 62 6C 42 4A 0A 00 00 00 00 00 00 00"),
+                                    Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'},
+                                    FromHex("01 00"), Units("s"), FromHex("05 FD FF 62 6C 42 4A 07 00 00 00 00 00 00 00"),
+                                    Bytes{'2', '3', '4', '5', '6', '7', '8'}, FromHex("FF FF")})));
+
+    VJSONValue back = Decode(bytes);
+    for (const char* name : {"b", "s"}) {
+        VJSONObject* object = back.GetProperty(VString(name)).GetObject();
+        VJSONBlob* read = VJSONBlob::CastJSONObject(object);
+        ASSERT_NE(read, nullptr) << name;
+        VJSONBlob* original = VJSONBlob::CastJSONObject(holder.GetProperty(VString(name)).GetObject());
+        ASSERT_EQ(read->GetSize(), original->GetSize()) << name;
+        EXPECT_EQ(std::memcmp(read->GetData(), original->GetData(), read->GetSize()), 0) << name;
+        EXPECT_NE(read->GetBuffer(), original->GetBuffer()) << name;
+        EXPECT_EQ(object->_GetClass(), VJSONClass::FromClassObject(VJSONBlob::GetClass())) << name;
+    }
+    EXPECT_EQ(Hex(Encode(back)), Hex(bytes));
+
+    // In JSON text a blob travels as the binary wrapper.
+    VString text;
+    ASSERT_EQ(holder.Stringify(text, 0x801), VE_OK);
+    VJSONValue fromText(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(text, fromText, 0), VE_OK);
+    VJSONBlob* read = VJSONBlob::CastJSONObject(fromText.GetProperty(VString("s")).GetObject());
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(std::memcmp(read->GetData(), "2345678", 7), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Bad input
 
@@ -587,6 +626,21 @@ TEST(JSONBinary, NamesOfMoreThan0x7FFFUnitsAreRefusedWith107)
             EXPECT_TRUE(Decode(written.bytes).GetProperty(name).GetBool());
         }
     }
+}
+
+TEST(JSONBinary, ABufferThatCannotGrowFailsWith100)
+{
+    // A pooled manager that was given no memory: no block can be had.
+    VCppMemMgr* manager = new VCppMemMgr(VCppMemMgr::eAllocatorPooled);
+    {
+        VJSONBinaryBuffer buffer(manager);
+        VJSONBinaryWriter writer;
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(writer.StreamValue(Parse("{\"a\":[1,2]}"), buffer), QeltError(100));
+        EXPECT_EQ(errors.GetLastError(), QeltError(100));
+        EXPECT_EQ(buffer.GetDataSize(), 0u);
+    }
+    delete manager;
 }
 
 // ---------------------------------------------------------------------------
