@@ -11,8 +11,6 @@
 #include "json/VJSONObjectFactory.h"
 #include "json/VJSONPointerResolver.h"
 #include "process/VProcess.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTaskMgr.h"
 #include "values/VTime.h"
 
 namespace qelt {
@@ -21,12 +19,7 @@ static_assert(std::endian::native == std::endian::little, "binary JSON is read l
 
 namespace {
 
-VError Fail(int inNumber)
-{
-    const VError error = QeltError(inNumber);
-    _ThrowError(error);
-    return error;
-}
+VError Fail(int inNumber) { return ThrowJSONBinaryError(inNumber); }
 
 VError Truncated() { return Fail(200); }
 
@@ -59,16 +52,8 @@ VJSONBinaryImporter::~VJSONBinaryImporter() = default;
 // ---------------------------------------------------------------------------
 // Pieces
 
-VError VJSONBinaryImporter::_ReadU16(uint16_t& outValue)
-{
-    if (_Left() < sizeof(outValue))
-        return Truncated();
-    std::memcpy(&outValue, fData + fPos, sizeof(outValue));
-    fPos += sizeof(outValue);
-    return VE_OK;
-}
-
-VError VJSONBinaryImporter::_ReadU32(uint32_t& outValue)
+template <class T>
+VError VJSONBinaryImporter::_Read(T& outValue)
 {
     if (_Left() < sizeof(outValue))
         return Truncated();
@@ -137,7 +122,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
         case kJSONBinaryString: {
             uint32_t length = 0;
             VString text;
-            VError error = _ReadU32(length);
+            VError error = _Read(length);
             if (error == VE_OK)
                 error = _ReadUnits(length, text);
             if (error == VE_OK)
@@ -149,10 +134,9 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
             // A number or date cut short is a fault of the data, not a
             // value left out.
             int64_t bits = 0;
-            if (_Left() < sizeof(bits))
-                return Truncated();
-            std::memcpy(&bits, fData + fPos, sizeof(bits));
-            fPos += sizeof(bits);
+            VError error = _Read(bits);
+            if (error != VE_OK)
+                return error;
             if (type == kJSONBinaryNumber) {
                 outValue.SetNumber(std::bit_cast<double>(bits));
             } else {
@@ -180,7 +164,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
         }
         case kJSONBinaryArray: {
             uint32_t count = 0;
-            VError error = _ReadU32(count);
+            VError error = _Read(count);
             if (error != VE_OK)
                 return error;
             if (count == kJSONBinaryUndefinedArray) {
@@ -203,7 +187,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
         case kJSONBinaryReference: {
             uint32_t length = 0;
             VString path;
-            VError error = _ReadU32(length);
+            VError error = _Read(length);
             if (error == VE_OK)
                 error = _ReadUnits(length, path);
             if (error == VE_OK && fResolver.Get() != nullptr)
@@ -227,10 +211,10 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer)
 
 VError VJSONBinaryImporter::_GetValueContents(VJSONValue& ioValue)
 {
-    if (fDepth >= kJSONBinaryMaxDepth || VTaskMgr::Get()->GetCurrentFreeStackSize() < kJSONBinaryMinFreeStack)
-        return Fail(108);
+    VError error = CheckJSONBinaryNesting(fDepth);
+    if (error != VE_OK)
+        return error;
     ++fDepth;
-    VError error = VE_OK;
     if (ioValue.IsObject())
         error = _GetObjectContents(ioValue.GetObject());
     else
@@ -245,7 +229,7 @@ VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
         return Truncated();
     for (;;) {
         uint16_t length = 0;
-        VError error = _ReadU16(length);
+        VError error = _Read(length);
         if (error != VE_OK)
             return error;
         if (length == kJSONBinaryEndOfObject)
@@ -275,13 +259,12 @@ VError VJSONBinaryImporter::_GetObjectEnd(VJSONObject* ioObject)
     // A record cut anywhere, even in its signature, is a fault of the data.
     uint32_t signature = 0;
     uint64_t size = 0;
-    VError error = _ReadU32(signature);
+    VError error = _Read(signature);
     if (error != VE_OK)
         return error;
-    if (_Left() < sizeof(size))
-        return Truncated();
-    std::memcpy(&size, fData + fPos, sizeof(size));
-    fPos += sizeof(size);
+    error = _Read(size);
+    if (error != VE_OK)
+        return error;
     if (size > _Left())
         return Truncated();
     const uint8_t* payload = fData + fPos;

@@ -58,8 +58,8 @@ private:
 
     size_t _Left() const { return fSize - fPos; }
     // Each fails with 200 when the bytes are not there.
-    VError _ReadU16(uint16_t& outValue);
-    VError _ReadU32(uint32_t& outValue);
+    template <class T>
+    VError _Read(T& outValue);
     // inCount units into the text.
     VError _ReadUnits(size_t inCount, VString& outText);
 

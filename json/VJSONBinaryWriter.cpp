@@ -1,7 +1,8 @@
 #include "json/VJSONBinaryWriter.h"
 
 #include <bit>
-#include <cstring>
+#include <cstdio>
+#include <vector>
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
@@ -20,12 +21,7 @@ static_assert(std::endian::native == std::endian::little, "binary JSON is writte
 
 namespace {
 
-VError Fail(int inNumber)
-{
-    const VError error = QeltError(inNumber);
-    _ThrowError(error);
-    return error;
-}
+VError Fail(int inNumber) { return ThrowJSONBinaryError(inNumber); }
 
 // A class "Object" without superclass is the root class: its objects end
 // with the plain terminator.
@@ -73,12 +69,17 @@ VError VJSONBinaryWriter::_PutText(VJSONBinaryBuffer& ioBuffer, const VString& i
     return error;
 }
 
-VError VJSONBinaryWriter::_Enter()
+VError ThrowJSONBinaryError(int inNumber)
 {
-    if (fDepth >= kJSONBinaryMaxDepth)
-        return Fail(108);
-    if (VTaskMgr::Get()->GetCurrentFreeStackSize() < kJSONBinaryMinFreeStack)
-        return Fail(108);
+    const VError error = QeltError(inNumber);
+    _ThrowError(error);
+    return error;
+}
+
+VError CheckJSONBinaryNesting(int inDepth)
+{
+    if (inDepth >= kJSONBinaryMaxDepth || VTaskMgr::Get()->GetCurrentFreeStackSize() < kJSONBinaryMinFreeStack)
+        return ThrowJSONBinaryError(108);
     return VE_OK;
 }
 
@@ -118,10 +119,16 @@ VError VJSONBinaryWriter::_Stream(Write&& inWrite, VJSONBinaryBuffer& ioBuffer)
     const uint64_t start = ioBuffer.GetDataSize();
     const PathPart top{nullptr, nullptr, 0};
     fDepth = 0;
+    fAdded.clear();
     VError error = inWrite(top);
-    // A failure leaves no partial value behind.
-    if (error != VE_OK)
+    // A failure leaves no partial value behind, and nothing that a later
+    // value could refer to.
+    if (error != VE_OK) {
         ioBuffer.SetDataSize(start);
+        for (const void* container : fAdded)
+            fWritten.erase(container);
+    }
+    fAdded.clear();
     return error;
 }
 
@@ -162,6 +169,7 @@ bool VJSONBinaryWriter::_StreamReference(const VJSONValue& inContainer, VJSONBin
     VString path;
     BuildPathPointerString(&inStep, path);
     fWritten.emplace(key, std::make_pair(path, inContainer));
+    fAdded.push_back(key);
     return false;
 }
 
@@ -218,13 +226,10 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, VJSONBinaryBuf
 VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, VJSONBinaryBuffer& ioBuffer,
                                         const PathPart& inStep)
 {
-    VError error = _Enter();
+    const StLevel level(fDepth);
+    VError error = level.GetError();
     if (error != VE_OK)
         return error;
-    struct Level {
-        int& fDepth;
-        ~Level() { --fDepth; }
-    } level{++fDepth};
 
     IJSONObject* implementation = inObject->GetImplementation();
     uint32_t signature = 0;
@@ -298,13 +303,10 @@ VError VJSONBinaryWriter::_StreamObjectEnd(const VJSONObject* inObject, uint32_t
 VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, VJSONBinaryBuffer& ioBuffer,
                                        const PathPart& inStep)
 {
-    VError error = _Enter();
+    const StLevel level(fDepth);
+    VError error = level.GetError();
     if (error != VE_OK)
         return error;
-    struct Level {
-        int& fDepth;
-        ~Level() { --fDepth; }
-    } level{++fDepth};
 
     const size_t count = inArray->GetCount();
     // The count that stands for undefined, and any above it, has no form.

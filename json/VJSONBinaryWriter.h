@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "json/VJSONValue.h"
 #include "kernel/VObject.h"
@@ -65,6 +66,13 @@ constexpr int kJSONBinaryMaxDepth = 512;
 constexpr size_t kJSONBinaryMinFreeStack = 10240;
 
 using VJSONBinaryBuffer = VMemoryBuffer<1024, 2, 1048576>;
+
+// Raises the 'qelt' error of that number and returns it.
+VError ThrowJSONBinaryError(int inNumber);
+// Before a container is begun at the depth (the number of containers
+// around it): 108, raised, when that is too deep or the task is short of
+// stack; else 0.
+VError CheckJSONBinaryNesting(int inDepth);
 
 class VJSONBinaryWriter : public VObject {
 public:
@@ -111,8 +119,28 @@ private:
     // The terminator of an object: 0xFFFF, a class record or the payload
     // of its implementation.
     VError _StreamObjectEnd(const VJSONObject* inObject, uint32_t inSignature, VJSONBinaryBuffer& ioBuffer);
-    // Entering a container: 108 when too deep or short of stack.
-    VError _Enter();
+    // Held while a container is written: 108 when too deep or short of
+    // stack, else one level more for the container's lifetime.
+    class StLevel {
+    public:
+        explicit StLevel(int& ioDepth) : fDepth(ioDepth), fError(CheckJSONBinaryNesting(ioDepth))
+        {
+            if (fError == VE_OK)
+                ++fDepth;
+        }
+        ~StLevel()
+        {
+            if (fError == VE_OK)
+                --fDepth;
+        }
+        StLevel(const StLevel&) = delete;
+        StLevel& operator=(const StLevel&) = delete;
+        VError GetError() const { return fError; }
+
+    private:
+        int& fDepth;
+        VError fError;
+    };
 
     VError _Put(VJSONBinaryBuffer& ioBuffer, const void* inBytes, size_t inCount);
     VError _PutByte(VJSONBinaryBuffer& ioBuffer, uint8_t inByte) { return _Put(ioBuffer, &inByte, 1); }
@@ -130,6 +158,8 @@ private:
     // keeps the container alive, so that its address cannot be taken by
     // another container while this writer may still refer to it.
     std::map<const void*, std::pair<VString, VJSONValue>> fWritten;
+    // The containers recorded by the value being written.
+    std::vector<const void*> fAdded;
 };
 
 }  // namespace qelt

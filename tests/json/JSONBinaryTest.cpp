@@ -319,6 +319,22 @@ TEST(JSONBinary, ValuesWrittenByOneWriterReferToEachOtherAndOneImporterResolvesT
     EXPECT_EQ(Hex(bytes), Hex(Join({FromHex("06 02 00 00 00 04 00 00 00 00 00 00 F0 3F 04 00 00 00 00 00 00 00 40"),
                                     FromHex("FF 01 00 00 00"), Units("#")})));
 
+    // A value that fails leaves nothing to refer to: the array it held is
+    // written again in full by the next value.
+    VJSONValue fresh = Parse("[3]");
+    VJSONValue failing(JSON_array);
+    failing.GetArray()->Push(fresh);
+    failing.GetArray()->Push(NestedArrays(kJSONBinaryMaxDepth));
+    {
+        VJSONBinaryWriter other;
+        VJSONBinaryBuffer scratch;
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(other.StreamValue(failing, scratch), QeltError(108));
+        EXPECT_EQ(scratch.GetDataSize(), 0u);
+        ASSERT_EQ(other.StreamValue(fresh, scratch), VE_OK);
+        EXPECT_EQ(static_cast<const uint8_t*>(scratch.GetDataPtr())[0], kJSONBinaryArray);
+    }
+
     VJSONBinaryImporter importer(bytes.data(), bytes.size());
     VJSONValue first, second;
     ASSERT_EQ(importer.GetValue(first), VE_OK);
