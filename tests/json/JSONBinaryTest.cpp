@@ -528,6 +528,26 @@ TEST(JSONBinary, ABlobIsWrittenUnderItsSignatureAndReadBackOverABufferOfItsOwn)
     EXPECT_EQ(std::memcmp(read->GetData(), "2345678", 7), 0);
 }
 
+// An implementation that stands for another value in the byte form.
+class StandInImplementation : public VObject, public IJSONObject {
+public:
+    void IJSON_GetValueToWriteToBuffer(VJSONValue& ioValue) const override { ioValue.SetNumber(1.0); }
+};
+
+TEST(JSONBinary, AnImplementationMayStandForAnotherValue)
+{
+    VRefPtr<StandInImplementation> implementation = AdoptRef(new StandInImplementation());
+    VRefPtr<VJSONObject> object = AdoptRef(new VJSONObject(nullptr, implementation.Get()));
+    object->SetOwnProperty(VString("ignored"), VJSONValue(JSON_true));
+    VJSONValue list(JSON_array);
+    list.GetArray()->Push(VJSONValue(object.Get()));
+    list.GetArray()->Push(VJSONValue(object.Get()));
+    // Met again, the object is a reference to its first place, as any
+    // container.
+    EXPECT_EQ(Hex(Encode(list)),
+              Hex(Join({FromHex("06 02 00 00 00 04 00 00 00 00 00 00 F0 3F FF 03 00 00 00"), Units("#/0")})));
+}
+
 // ---------------------------------------------------------------------------
 // Bad input
 
