@@ -76,6 +76,8 @@ public:
 
     // ---- Accessors ------------------------------------------------------
     const VString& GetName() const { return fName; }
+    // The name of the store the class belongs to (empty when none was given).
+    const VString& GetComponentName() const { return fComponentName; }
     VJSONObject* GetClassObject() const { return fClassObject; }
     void SetClassObject(VJSONObject* inObject) { fClassObject = inObject; }
     VJSONClass* GetSuperclass() const { return fSuperclass; }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "json/VJSONArray.h"
+#include "json/VJSONBinaryImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
@@ -119,6 +120,8 @@ VJSONValue LineEntry(int inLine, int inOffset)
 }
 
 }  // namespace
+
+const VString VJSONImporter::sBinaryObjectName("__PRIVATE_BINARY_OBJECT");
 
 const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines(const_cast<UniChar*>(kSymbolsUnits), 9,
                                                                  sizeof(kSymbolsUnits));
@@ -476,8 +479,18 @@ VError VJSONImporter::_ParseValue(VJSONValue& outValue, const char* inExpected, 
             error = _ThrowErrorInvalidToken(_TokenToString(inFirst), inExpected);
             break;
     }
-    // LATER: the "__PRIVATE_BINARY_OBJECT" wrapper is expanded once the
-    // binary reader exists; until then it stays an object.
+    // An object carrying a value's binary form stands for that value.
+    if (error == VE_OK && value.IsObject()) {
+        const VJSONValue binary = value.GetObject()->GetOwnProperty(sBinaryObjectName);
+        if (binary.IsString()) {
+            VString base64;
+            binary.GetString(base64);
+            VJSONValue expanded(JSON_undefined);
+            error = VJSONBinaryImporter::GetValueFromBase64(base64, expanded);
+            if (error == VE_OK)
+                value = std::move(expanded);
+        }
+    }
     if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
         value.SetUndefined();
     outValue = std::move(value);

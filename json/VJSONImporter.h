@@ -86,6 +86,9 @@ public:
 
     // The name a caller may keep the side object under.
     static const VString sNameOfThePropertyWithPathsAndLines;
+    // The member under which JSON text carries a value's binary form in
+    // Base64 (written by Stringify for values without text form).
+    static const VString sBinaryObjectName;
 
     // The text the error reports give a token kind.
     static VString _TokenToString(JsonToken inToken);

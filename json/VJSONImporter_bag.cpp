@@ -4,6 +4,7 @@
 // by "____FakeArrayElement"), and "__CDATA" the bag's text.
 #include "json/VJSONImporter.h"
 
+#include "json/VJSONBinaryImporter.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong8.h"
 #include "kernel/VReal.h"
@@ -126,9 +127,14 @@ VError VJSONImporter::_ObjectToBag(VValueBag& ioBag, bool)
             if (scanError != VE_OK)
                 return scanError;
         } else if (token == jsonString) {
-            // LATER: "__PRIVATE_BINARY_OBJECT" is read with the binary reader
-            // once it exists; until then it stays a string.
-            if (name.EqualToStringRaw(sCData)) {
+            if (name.EqualToStringRaw(sBinaryObjectName)) {
+                // A value's binary form: the bag takes the value read.
+                VJSONValue value(JSON_undefined);
+                VError error = VJSONBinaryImporter::GetValueFromBase64(fToken, value);
+                if (error != VE_OK)
+                    return error;
+                ioBag.FromJSONValue(value);
+            } else if (name.EqualToStringRaw(sCData)) {
                 ioBag.SetAttribute(VValueBag::CDataAttributeName(), fToken);
             } else if (isString) {
                 const bool date = fStrictDates ? fToken.IsNonAmbigousDate() : fToken.IsISODate();

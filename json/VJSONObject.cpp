@@ -167,6 +167,22 @@ VJSONObject::~VJSONObject()
     properties.swap(fProperties);
 }
 
+void VJSONObject::_SetImplementation(IJSONObject* inImplementation)
+{
+    if (inImplementation == fImplementation)
+        return;
+    if (inImplementation != nullptr)
+        inImplementation->Retain();
+    if (IJSONObject* old = fImplementation) {
+        old->IJSON_DoDisconnectDependencies(this);
+        fImplementation = nullptr;
+        old->Release();
+    }
+    fImplementation = inImplementation;
+    if (fImplementation != nullptr)
+        fImplementation->IJSON_DoConnectDependencies(this);
+}
+
 int32_t VJSONObject::Retain(const char*) const { return JSONContainerShared::Retain(*this); }
 
 int32_t VJSONObject::Release(const char*) const { return JSONContainerShared::Release(*this); }

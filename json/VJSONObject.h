@@ -159,6 +159,10 @@ public:
     int32_t GetRefCount() const { return fRefCount.load(std::memory_order_relaxed); }
 
     IJSONObject* GetImplementation() const { return fImplementation; }
+    // Gives an object being built (not yet seen by other tasks) its
+    // implementation: retained, the old one released. For readers that
+    // learn the implementation after the object's properties.
+    void _SetImplementation(IJSONObject* inImplementation);
 
     // ---- Class ----------------------------------------------------------
     // Takes a use of the class and gives up the old one; null changes

@@ -2,10 +2,13 @@
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONBinaryWriter.h"
+#include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
 #include "kernel/VReal.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
 #include "values/VTime.h"
 
 namespace qelt {
@@ -328,9 +331,37 @@ VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 
 VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const
 {
-    // LATER: flag 0x800 (the binary fallback) comes with the binary form.
-    VJSONWriter writer(inFlags);
-    return writer.StringifyValue(*this, outText);
+    if ((inFlags & kJSONWriteBinaryFallback) == 0) {
+        VJSONWriter writer(inFlags);
+        return writer.StringifyValue(*this, outText);
+    }
+    // A value without text form (a cycle, an object met twice, one that is
+    // not generic or has a binary form) is written in binary form, as Base64
+    // under the wrapper name that the JSON readers expand.
+    VJSONWriter writer(inFlags | kJSONWriteOnce | kJSONWriteGenericOnly | kJSONWriteNoBinary);
+    VError error;
+    {
+        StErrorContextInstaller errors(true);
+        error = writer.StringifyValue(*this, outText);
+        if (error != QeltError(900) && error != QeltError(911) && error != QeltError(914) &&
+            error != QeltError(916))
+            return error;
+        errors.GetContext()->Flush();
+    }
+    VJSONBinaryBuffer buffer;
+    VJSONBinaryWriter binary(0x40);
+    error = binary.StreamValue(*this, buffer);
+    if (error != VE_OK)
+        return error;
+    VString base64;
+    if (!base64.EncodeBase64(buffer.GetDataPtr(), static_cast<unsigned long>(buffer.GetDataSize()), false)) {
+        // Too long for a string.
+        _ThrowError(QeltError(107));
+        return QeltError(107);
+    }
+    VJSONValue wrapper(JSON_object);
+    wrapper.SetProperty(VJSONImporter::sBinaryObjectName, VJSONValue(base64));
+    return writer.StringifyValue(wrapper, outText);
 }
 
 }  // namespace qelt

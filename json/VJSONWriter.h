@@ -30,6 +30,7 @@ enum : unsigned int {
     kJSONWriteNoBinary = 0x100,       // an object with a binary form fails (911)
     kJSONWriteDateAlone = 0x200,      // a date at midnight written as the date alone
     kJSONWriteEscapeAmpApos = 0x400,  // '&' and the apostrophe escaped too
+    kJSONWriteBinaryFallback = 0x800, // Stringify only: a value without text form goes as Base64 binary
     kJSONWriteBangDates = 0x1000,     // dates between "!!" marks
     kJSONWriteCircular = 0x2000,      // a cycle through an object is written "[circular]"
     kJSONWritePreview = 0x4000,       // stop after about 512 characters, then "..."
