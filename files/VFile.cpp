@@ -154,6 +154,18 @@ VError VFile::GetURL(VString& outURL, bool inEncoded) const
     return VE_OK;
 }
 
+VError VFile::GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const
+{
+    GetURL(outURL, inEncoded);
+    if (inBase != nullptr) {
+        VString base;
+        inBase->GetURL(base, inEncoded);
+        if (!base.IsEmpty() && outURL.BeginsWithRawString(base))
+            outURL.Remove(1, base.GetLength());
+    }
+    return VE_OK;
+}
+
 bool VFile::IsSameFile(const VFile* inOther) const
 {
     return inOther != nullptr && PathText(fPath).EqualToString(PathText(inOther->fPath), false);
