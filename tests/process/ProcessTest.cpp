@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -28,6 +29,7 @@
 #include "values/VValueBag.h"
 #include "process/VProcessIPC.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VSpinLock.h"
 #include "runtime/VTask.h"
 
 namespace qelt {
@@ -423,6 +425,46 @@ TEST(Process, ProductFoldersAreMadeUnderTheUmaskWithTheirFallbacks)
         return check.Passed() ? 0 : 1;
     });
     EXPECT_EQ(run.status, 0) << run.out;
+}
+
+// ---------------------------------------------------------------------------
+// The spin-lock settings file beside the executable
+
+// Run by the next test in a copy of this program: prints the settings the
+// start-up read.
+TEST(Process, SpinLockSettingsProbe)
+{
+    if (std::getenv("QELT_SPINLOCK_PROBE") == nullptr)
+        GTEST_SKIP() << "run by SpinLockSettingsAreFoundBesideTheExecutableInAnyCase";
+    VProcess process;
+    ASSERT_TRUE(process.Init(0));
+    std::printf("probe: %d %d\n", SpinLock::GetMaxSpins(), SpinLock::GetYieldAfterCheckEvent());
+}
+
+TEST(Process, SpinLockSettingsAreFoundBesideTheExecutableInAnyCase)
+{
+    // A link to this program in a folder of its own (on the executable's
+    // volume), so that the settings file is beside what runs.
+    char self[4096];
+    ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    ASSERT_GT(length, 0);
+    std::string exe(self, static_cast<size_t>(length));
+    std::string folder = exe.substr(0, exe.rfind('/')) + "/spinlock-probe-" + std::to_string(::getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    if (::link(exe.c_str(), (folder + "/probe").c_str()) != 0) {
+        std::filesystem::remove_all(folder);
+        GTEST_SKIP() << "no hard link beside the executable";
+    }
+    test::WriteText(folder + "/SpinLock.PRM", "{\"maxSpins\": 7, \"yieldAfterCheckEvent\": true}");
+    std::string out = test::MakeTempFolder("probe") + "/out.txt";
+    std::string command = "QELT_SPINLOCK_PROBE=1 '" + folder + "/probe' --gtest_filter=Process.SpinLockSettingsProbe > '" + out +
+                          "' 2>&1";
+    int status = std::system(command.c_str());
+    std::filesystem::remove_all(folder);
+    std::string text = ReadFile(out);
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("probe: 7 1\n"), std::string::npos) << text;
 }
 
 // ---------------------------------------------------------------------------
