@@ -157,12 +157,7 @@ VError VFile::GetURL(VString& outURL, bool inEncoded) const
 VError VFile::GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const
 {
     GetURL(outURL, inEncoded);
-    if (inBase != nullptr) {
-        VString base;
-        inBase->GetURL(base, inEncoded);
-        if (!base.IsEmpty() && outURL.BeginsWithRawString(base))
-            outURL.Remove(1, base.GetLength());
-    }
+    VFolder::_RemoveBaseURL(inBase, outURL, inEncoded);
     return VE_OK;
 }
 

@@ -148,6 +148,9 @@ TEST(VFileSystemNotifier, ChangesReachTheWatchingTaskThroughItsMessages)
     ASSERT_EQ(notifier.StartWatchingForChanges(*folder, 7, &recorder, 20), VE_OK);
     mkdir((root + "sub").c_str(), 0755);
     ASSERT_TRUE(PumpUntil([&] { return recorder.calls.size() == 1; }));
+    // The back end starts watching the new folder just after it signals its
+    // creation; what lands in it before that is in its first snapshot.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     WriteText(root + "sub/inner", "x");  // the new folder is watched too
     ASSERT_TRUE(PumpUntil([&] { return recorder.calls.size() == 2; }));
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"2: sub:", "2: inner"}));
