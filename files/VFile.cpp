@@ -154,6 +154,13 @@ VError VFile::GetURL(VString& outURL, bool inEncoded) const
     return VE_OK;
 }
 
+VError VFile::GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const
+{
+    GetURL(outURL, inEncoded);
+    VFolder::_RemoveBaseURL(inBase, outURL, inEncoded);
+    return VE_OK;
+}
+
 bool VFile::IsSameFile(const VFile* inOther) const
 {
     return inOther != nullptr && PathText(fPath).EqualToString(PathText(inOther->fPath), false);

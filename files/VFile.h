@@ -36,7 +36,6 @@ public:
     const long long fTotal;
 };
 
-// LATER: the URL relative to a folder (GetRelativeURL).
 class VFile : public VObject, public IFile {
 public:
     explicit VFile(const VFilePath& inPath);
@@ -66,6 +65,9 @@ public:
     IFolder* RetainParentFolder(bool inFileSystemOnly) const override;
     // The file URL's absolute text; 0.
     VError GetURL(VString& outURL, bool inEncoded) const;
+    // The URL without the base folder's URL when it begins with it (compared
+    // unit for unit); the whole URL otherwise. Returns 0.
+    VError GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const;
     // The two path texts are equal (diacritics ignored).
     bool IsSameFile(const VFile* inOther) const;
     const XMacFile& GetMacFile() const { return fMacFile; }

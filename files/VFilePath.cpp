@@ -1,5 +1,7 @@
 #include "files/VFilePath.h"
 
+#include "files/VFolder.h"
+
 #include <cstring>
 
 #include "files/VURL.h"
@@ -237,6 +239,12 @@ VFilePath& VFilePath::FromFullPath(const VString& inFullPath, FilePathStyle inSt
         VURL::Convert(fPath, eURL_POSIX_STYLE, eURL_HFS_STYLE, false);
     _ValidateAndResolve();
     return *this;
+}
+
+VFilePath& VFilePath::FromRelativePath(const VFolder& inFolder, const VString& inRelative, FilePathStyle inStyle,
+                                       bool inRelativeOnly)
+{
+    return FromRelativePath(inFolder.GetPath(), inRelative, inStyle, inRelativeOnly);
 }
 
 VFilePath& VFilePath::FromRelativePath(const VFilePath& inBase, const VString& inRelative, FilePathStyle inStyle,

@@ -18,7 +18,8 @@ enum FilePathStyle {
     FPS_POSIX = 1    // '/'-separated; full paths begin with '/'
 };
 
-// LATER: FromRelativePath(const VFolder&, ...) once the folder object exists.
+class VFolder;
+
 class VFilePath : public VObject {
 public:
     VFilePath() = default;
@@ -37,6 +38,9 @@ public:
     // base must be a valid folder; without inRelativeOnly a POSIX text that
     // begins with '/' is a full path on its own.
     VFilePath& FromRelativePath(const VFilePath& inBase, const VString& inRelative, FilePathStyle inStyle = FPS_SYSTEM,
+                                bool inRelativeOnly = false);
+    // The same with the folder's path as the base.
+    VFilePath& FromRelativePath(const VFolder& inFolder, const VString& inRelative, FilePathStyle inStyle = FPS_SYSTEM,
                                 bool inRelativeOnly = false);
     void Clear();
 

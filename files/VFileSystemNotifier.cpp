@@ -43,12 +43,19 @@ VFileSystemNotifier::VFileSystemNotifier() : fBackEnd(new XMacFileSystemNotifica
 
 VFileSystemNotifier::~VFileSystemNotifier()
 {
+    // Waits for a change message that is delivering; those still queued
+    // find the notifier gone.
+    {
+        std::lock_guard<std::mutex> alive(fLiveness->fMutex);
+        fLiveness->fAlive = false;
+    }
     {
         StLocker lock(fLock);
         while (!fWatches.empty()) {
             VRefPtr<VChangeData> watch(fWatches.back());
             fWatches.back()->Release();
             fWatches.pop_back();
+            _Detach(watch.Get());
             fBackEnd->StopWatchingForChanges(watch.Get(), fWatches.empty());
         }
     }
@@ -90,23 +97,16 @@ VError VFileSystemNotifier::StopWatchingForChanges(const VFolder& inFolder, IEve
         VRefPtr<VChangeData> watch(*it);
         (*it)->Release();
         fWatches.erase(it);
+        _Detach(watch.Get());
         return fBackEnd->StopWatchingForChanges(watch.Get(), fWatches.empty());
     }
     return VE_FOLDER_NOT_WATCHED;
 }
 
-VFileSystemNotifier::VChangeData* VFileSystemNotifier::RetainChangeData(const VFolder& inFolder,
-                                                                       IEventHandler* inHandler)
+void VFileSystemNotifier::_Detach(VChangeData* inData)
 {
-    StLocker lock(fLock);
-    const VFilePath path = inFolder.GetPath();
-    for (VChangeData* watch : fWatches) {
-        if (watch->fHandler == inHandler && SamePath(watch->fFolderPath, path)) {
-            watch->Retain();
-            return watch;
-        }
-    }
-    return nullptr;
+    inData->fHandler = nullptr;
+    inData->fChanges.clear();
 }
 
 void VFileSystemNotifier::PushChangeData(VChangeData* inData)
@@ -118,11 +118,28 @@ void VFileSystemNotifier::PushChangeData(VChangeData* inData)
 
 void VFileSystemNotifier::SignalChange(VChangeData* inData)
 {
-    // LATER: post a change message (holding the notifier and a reference to
-    // the watch, whose execution calls EventSignaledCallback) to the watch's
-    // task with VMessage::PostTo once messages exist. Until then the changes
-    // wait in the watch's list; a watch without a task never delivers.
-    (void)inData;
+    if (inData->fTask == nullptr)
+        return;
+    VRefPtr<VChangeMessage> message = AdoptRef(new VChangeMessage(this, inData));
+    message->PostTo(inData->fTask, false, 0);
+}
+
+VFileSystemNotifier::VChangeMessage::VChangeMessage(VFileSystemNotifier* inNotifier, VChangeData* inData)
+    : fNotifier(inNotifier), fData(inData), fLiveness(inNotifier->fLiveness)
+{
+    fData->Retain();
+}
+
+VFileSystemNotifier::VChangeMessage::~VChangeMessage()
+{
+    fData->Release();
+}
+
+void VFileSystemNotifier::VChangeMessage::DoExecute()
+{
+    std::lock_guard<std::mutex> alive(fLiveness->fMutex);
+    if (fLiveness->fAlive)
+        fNotifier->EventSignaledCallback(fData);
 }
 
 void VFileSystemNotifier::EventSignaledCallback(VChangeData* inData)

@@ -7,6 +7,8 @@
 // needs the notifier.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
 #include "runtime/VCriticalSection.h"
+#include "runtime/VMessage.h"
 
 namespace qelt {
 
@@ -49,6 +52,28 @@ public:
         XMacFileSystemNotification* fBackEnd;
     };
 
+    // Whether the notifier a change message names still exists: messages
+    // may wait in a task's queue after the notifier has gone.
+    struct Liveness {
+        std::mutex fMutex;
+        bool fAlive = true;
+    };
+
+    // Delivers the waiting changes of one watch on the watch's task.
+    class VChangeMessage : public VMessage {
+    public:
+        VChangeMessage(VFileSystemNotifier* inNotifier, VChangeData* inData);
+        void DoExecute() override;
+
+    protected:
+        ~VChangeMessage() override;
+
+    private:
+        VFileSystemNotifier* fNotifier;
+        VChangeData* fData;
+        std::shared_ptr<Liveness> fLiveness;
+    };
+
     VFileSystemNotifier();
     ~VFileSystemNotifier() override;
     VFileSystemNotifier(const VFileSystemNotifier&) = delete;
@@ -67,19 +92,20 @@ public:
 
     // Called by the back end: adds a watch (taking one reference), with the lock held.
     void PushChangeData(VChangeData* inData);
-    // Called by the back end: the watch's task has changes waiting.
+    // Called by the back end: posts a change message to the watch's task. A
+    // watch started outside a toolbox task has none and never delivers.
     void SignalChange(VChangeData* inData);
     // Delivers the waiting changes to the handler; runs on the watch's task.
     void EventSignaledCallback(VChangeData* inData);
 
     VCriticalSection& GetLock() { return fLock; }
 
-    // The watch of the folder for the handler (retained), or null. LATER:
-    // only tests use it, to deliver changes themselves, until change
-    // messages can be posted to the watch's task.
-    VChangeData* RetainChangeData(const VFolder& inFolder, IEventHandler* inHandler);
-
 private:
+    // Under the lock: a stopped watch delivers nothing more, so that its
+    // handler may go as soon as the stop returns.
+    static void _Detach(VChangeData* inData);
+
+    std::shared_ptr<Liveness> fLiveness = std::make_shared<Liveness>();
     XMacFileSystemNotification* fBackEnd = nullptr;
     VCriticalSection fLock;
     std::vector<VChangeData*> fWatches;

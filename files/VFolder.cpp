@@ -109,13 +109,18 @@ VError VFolder::GetURL(VString& outURL, bool inEncoded) const
 VError VFolder::GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const
 {
     GetURL(outURL, inEncoded);
-    if (inBase != nullptr) {
-        VString base;
-        inBase->GetURL(base, inEncoded);
-        if (!base.IsEmpty() && outURL.BeginsWithRawString(base))
-            outURL.Remove(1, base.GetLength());
-    }
+    _RemoveBaseURL(inBase, outURL, inEncoded);
     return VE_OK;
+}
+
+void VFolder::_RemoveBaseURL(const VFolder* inBase, VString& ioURL, bool inEncoded)
+{
+    if (inBase == nullptr)
+        return;
+    VString base;
+    inBase->GetURL(base, inEncoded);
+    if (!base.IsEmpty() && ioURL.BeginsWithRawString(base))
+        ioURL.Remove(1, base.GetLength());
 }
 
 // ---- Relatives -----------------------------------------------------------------

@@ -88,6 +88,9 @@ public:
     // The URL without the base folder's URL when it begins with it (compared
     // unit for unit); the whole URL otherwise. Returns 0.
     VError GetRelativeURL(VFolder* inBase, VString& outURL, bool inEncoded) const;
+    // Removes the base folder's URL (the flag as for GetURL) from the start
+    // of the URL when it begins with it, unit for unit; files share it.
+    static void _RemoveBaseURL(const VFolder* inBase, VString& ioURL, bool inEncoded);
 
     // ---- Relatives -------------------------------------------------------
     VFolder* RetainParentFolder(bool inSameFileSystemOnly = false) const override;

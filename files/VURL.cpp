@@ -1,5 +1,7 @@
 #include "files/VURL.h"
 
+#include "files/VFolder.h"
+
 #include <string>
 #include <vector>
 
@@ -385,7 +387,21 @@ VURL::VURL(const VString& inPath, EURLPathStyle inStyle, const VString& inPrefix
     FromFilePath(inPath, inStyle, inPrefix);
 }
 
+VURL::VURL(const VFolder& inFolder, const VString& inRelativePath, EURLPathStyle inStyle)
+{
+    FromRelativePath(inFolder, inRelativePath, inStyle);
+}
+
 VURL::~VURL() = default;
+
+void VURL::FromRelativePath(const VFolder& inFolder, const VString& inRelativePath, EURLPathStyle inStyle)
+{
+    VString text(inRelativePath);
+    if (inStyle == eURL_WIN_STYLE)
+        WIN_to_POSIX(text);
+    FilePathStyle style = inStyle == eURL_HFS_STYLE ? FPS_SYSTEM : FPS_POSIX;
+    FromFilePath(VFilePath(inFolder.GetPath(), text, style, false));
+}
 
 void VURL::FromURL(const VURL& inURL)
 {

@@ -13,6 +13,7 @@
 namespace qelt {
 
 class VFilePath;
+class VFolder;
 
 // The parts of a URL, in text order.
 enum EURLParts {
@@ -38,8 +39,6 @@ enum EURLPathStyle {
     eURL_WIN_STYLE = 2
 };
 
-// LATER: the forms relative to a VFolder (constructor and FromRelativePath)
-// once the folder object exists.
 class VURL : public VObject {
 public:
     VURL() = default;
@@ -48,6 +47,7 @@ public:
     VURL(const VString& inText, bool inEncoded);
     explicit VURL(const VFilePath& inPath);
     VURL(const VString& inPath, EURLPathStyle inStyle, const VString& inPrefix);
+    VURL(const VFolder& inFolder, const VString& inRelativePath, EURLPathStyle inStyle);
     ~VURL() override;
 
     // ---- Setting ------------------------------------------------------
@@ -60,6 +60,10 @@ public:
     void FromFilePath(const VFilePath& inPath);
     // A path text in a style, put after a prefix (such as "file://").
     void FromFilePath(const VString& inPath, EURLPathStyle inStyle, const VString& inPrefix);
+    // The "file" URL of a path relative to a folder: POSIX and Windows texts
+    // ('\\' read as '/') or the toolbox's own form; a POSIX text that begins
+    // with '/' is a full path of its own.
+    void FromRelativePath(const VFolder& inFolder, const VString& inRelativePath, EURLPathStyle inStyle);
     void FromURL(const VURL& inURL);
     void Clear();
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "files/VFilePath.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
@@ -500,6 +501,17 @@ bool Argument<VRefPtr<VFile>>::Append(VRefPtr<VFile>& outFile, const VString& in
         return false;
     }
     outFile = file;
+    return true;
+}
+
+bool Argument<VRefPtr<VFolder>>::Append(VRefPtr<VFolder>& outFolder, const VString& inText)
+{
+    VFilePath path;
+    if (!ResolvePath(inText, path) || !path.IsFolder()) {
+        outFolder = nullptr;
+        return false;
+    }
+    outFolder = AdoptRef(new VFolder(path));
     return true;
 }
 

@@ -21,6 +21,7 @@ class VCommandLineParser;
 class VJSONValue;
 class VFilePath;
 class VFile;
+class VFolder;
 
 namespace Private::CommandLineParser {
 
@@ -195,7 +196,12 @@ struct Argument<VRefPtr<VFile>> {
     // fails, emptying the reference, when the text names no existing file.
     static bool Append(VRefPtr<VFile>& outFile, const VString& inText);
 };
-// LATER: the VRefPtr<VFolder> conversion comes with the folder object.
+template <>
+struct Argument<VRefPtr<VFolder>> {
+    // A new folder on the resolved path; fails, emptying the reference,
+    // when the text does not resolve to a folder.
+    static bool Append(VRefPtr<VFolder>& outFolder, const VString& inText);
+};
 
 }  // namespace Extension::CommandLineParser
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
@@ -60,6 +61,15 @@ std::vector<std::string> SubfolderNames(const std::string& inFolder)
 int FindLproj(const VString& inName) { return inName.Find(VString(".lproj"), 1, false); }
 
 }  // namespace
+
+uint32_t VComponentManager::GetLocalizationLanguage(VFolder* inFolder, bool inIsBundle, uint32_t inWanted)
+{
+    if (inFolder == nullptr || !inFolder->Exists())
+        return kNoDialect;
+    VString path;
+    inFolder->GetPlatformPath(path, FPS_POSIX);
+    return GetLocalizationLanguage(&path, inIsBundle, inWanted);
+}
 
 uint32_t VComponentManager::GetLocalizationLanguage(const VString* inFolderPath, bool inIsBundle, uint32_t inWanted)
 {

@@ -18,6 +18,7 @@
 namespace qelt {
 
 class VFilePath;
+class VFolder;
 class VLibrary;
 
 // What a component implements. The manager retains and releases it, reads
@@ -93,8 +94,9 @@ public:
     // dialect when a folder of it exists, else 1033 when an English folder
     // exists, else the dialect of the last language folder examined;
     // kNoDialect for a null or missing folder. Never raises an error.
-    // inFolderPath is a POSIX path; null means no folder.
-    // LATER: the VFolder form, once folder objects exist, calls this one.
+    // The folder is not retained beyond the call; null means no folder.
+    static uint32_t GetLocalizationLanguage(VFolder* inFolder, bool inIsBundle, uint32_t inWanted);
+    // The same on a folder named by a POSIX path; null means no folder.
     static uint32_t GetLocalizationLanguage(const VString* inFolderPath, bool inIsBundle, uint32_t inWanted);
 
     // The localisation the main bundle prefers among its own (Info.plist

@@ -25,6 +25,7 @@
 #include "runtime/VTask.h"
 #include "platform/PlatFile.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/VErrorContext.h"
 #include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
 
@@ -466,6 +467,67 @@ VFile* VProcess::RetainFile(unsigned int inKind, const VString& inName, unsigned
         return nullptr;
     VRefPtr<VFolder> fallback = AdoptRef(RetainFolder(inFallbackKind));
     return ExistingFileIn(fallback.Get(), inName, FPS_SYSTEM);
+}
+
+VFolder* VProcess::RetainProductSystemFolder(ESystemFolderKind inKind, bool inCreate) const
+{
+    // Which kinds hold a product subfolder, and where to go when it cannot
+    // be made.
+    bool hasFallback = true;
+    ESystemFolderKind fallback = eFK_UserPreferences;
+    switch (inKind) {
+        case eFK_UserDocuments:
+        case eFK_Temporary:
+        case eFK_CommonPreferences:
+            fallback = eFK_UserPreferences;
+            break;
+        case eFK_CommonApplicationData:
+            fallback = eFK_UserApplicationData;
+            break;
+        case eFK_CommonCache:
+            fallback = eFK_UserCache;
+            break;
+        case eFK_UserPreferences:
+        case eFK_UserApplicationData:
+        case eFK_UserCache:
+        case eFK_Home:
+            hasFallback = false;
+            break;
+        default:
+            return VFolder::RetainSystemFolder(inKind, inCreate);
+    }
+
+    VRefPtr<VFolder> system = AdoptRef(VFolder::RetainSystemFolder(inKind, inCreate));
+    if (system.Get() == nullptr)
+        return nullptr;
+    VFilePath path = system->GetPath();
+    path.ToSubFolder(fProductFolderName);
+    VFolder* folder = new VFolder(path, nullptr);
+    {
+        // A link standing for the product folder is followed when it leads
+        // to a folder; any other entry of that name is left as it is.
+        StErrorContextInstaller quiet(false, true);
+        VFolder::ResolveAliasFolder(&folder, false);
+    }
+    if (folder->Exists())
+        return folder;
+    VRefPtr<VFolder> product = AdoptRef(folder);
+    if (!inCreate)
+        return nullptr;
+    // Made with the process's umask: never writable by all, whatever the
+    // folder is for.
+    if (hasFallback) {
+        VError err;
+        {
+            StErrorContextInstaller quiet(false, true);
+            err = product->CreateRecursive(false);
+        }
+        if (err != VE_OK)
+            return RetainProductSystemFolder(fallback, true);
+    } else if (product->CreateRecursive(false) != VE_OK) {
+        return nullptr;
+    }
+    return product.Forget();
 }
 
 bool VProcess::_Init_FileSystems()

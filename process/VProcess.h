@@ -11,6 +11,7 @@
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "runtime/VCriticalSection.h"
 #include "runtime/VMessage.h"
 
@@ -115,8 +116,14 @@ public:
     // A new file object on the executable; the caller releases it.
     VFile* RetainExecutableFile() const;
     VFilePath GetExecutableFolderPath() const;
-    // LATER: RetainProductSystemFolder comes with the folder object; the
-    // folders it creates get the process's umask, never writable by all.
+
+    // The product's own folder (named by the product folder name) inside the
+    // standard folder of the kind, a link to a folder standing for it; for
+    // kinds 0, 3, 8, 9, 12 and others the standard folder itself. A missing
+    // one is made when asked, with its parents, under the process's umask;
+    // kinds 1, 2 and 4 fall back to 5, 6 to 7 and 10 to 11 when it cannot
+    // be made. Null when there is none; the caller releases it.
+    VFolder* RetainProductSystemFolder(ESystemFolderKind inKind, bool inCreate) const;
 
     // ---- Activity tokens ------------------------------------------------
     // True while a token lives, or for inMilliseconds after the last one went.

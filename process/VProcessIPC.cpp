@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "files/VFileSystemNotifier.h"
 #include "process/VCommandLineParser.h"
 #include "process/VSleepNotifier.h"
 #include "process/mac/XPosixProcessIPC.h"
@@ -19,11 +20,17 @@ VProcessIPC::VProcessIPC() { sInstance = this; }
 
 VProcessIPC::~VProcessIPC()
 {
-    // The signal thread stops here, while the task manager still exists.
-    delete fSignals;
-    fSignals = nullptr;
+    // The notifiers and the signal thread stop here, while the task manager
+    // still exists.
+    if (fFileSystemNotifier != nullptr) {
+        VFileSystemNotifier::SetInstance(nullptr);
+        delete fFileSystemNotifier;
+        fFileSystemNotifier = nullptr;
+    }
     delete fSleepNotifier;
     fSleepNotifier = nullptr;
+    delete fSignals;
+    fSignals = nullptr;
     sInstance = nullptr;
 }
 
@@ -65,7 +72,10 @@ bool VProcessIPC::Init(unsigned int inFlags)
         fExitCode = 1;
         return false;
     }
-    // LATER: with flag 0x40 the file-system notifier is created here.
+    if ((inFlags & kInitFileSystemNotifier) != 0) {
+        fFileSystemNotifier = new VFileSystemNotifier;
+        VFileSystemNotifier::SetInstance(fFileSystemNotifier);
+    }
     // The sleep notifier's failure does not stop the start-up.
     fSleepNotifier = new VSleepNotifier;
     fSleepNotifier->Init();

@@ -11,12 +11,16 @@
 namespace qelt {
 
 class VCommandLineParser;
+class VFileSystemNotifier;
 class XPosixProcessIPC;
 class VSleepNotifier;
 
 // The process's argument count and vector, stored by the entry point.
 extern int32_t sProcessCommandLineArgc;
 extern char** sProcessCommandLineArgv;
+
+// The start-up flag that asks for the file-system notifier.
+constexpr unsigned int kInitFileSystemNotifier = 0x40;
 
 class VProcessIPC : public VProcess {
 public:
@@ -25,7 +29,8 @@ public:
 
     // The process start-up, then the command line (hook result 0 goes on,
     // 2 stops with exit code 0, anything else with 1), then the signal
-    // handlers. Only the first call that gets past the process start-up
+    // handlers and, with kInitFileSystemNotifier, the file-system notifier.
+    // Only the first call that gets past the process start-up
     // does the work.
     bool Init(unsigned int inFlags) override;
 
@@ -33,6 +38,9 @@ public:
     // hook accepts or declines gracefully.
     int32_t GetExitCode() const { return fExitCode; }
     void SetExitCode(int32_t inExitCode) { fExitCode = inExitCode; }
+
+    // The file-system notifier made by Init with flag 0x40 (null otherwise).
+    VFileSystemNotifier* GetFileSystemNotifier() const { return fFileSystemNotifier; }
 
     // The sleep notifier made by Init (null before).
     VSleepNotifier* GetSleepNotifier() const { return fSleepNotifier; }
@@ -53,8 +61,8 @@ private:
     bool fIPCInitDone = false;
     bool fIPCInitOK = false;
     XPosixProcessIPC* fSignals = nullptr;
+    VFileSystemNotifier* fFileSystemNotifier = nullptr;
     VSleepNotifier* fSleepNotifier = nullptr;
-    // LATER: the file-system notifier (init flag 0x40) of the files layer.
     int32_t fExitCode = 1;
 };
 

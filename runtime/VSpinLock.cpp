@@ -9,7 +9,7 @@
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
-#include "platform/PlatBundle.h"
+#include "process/VProcess.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
@@ -199,21 +199,19 @@ bool SpinLock::SettingsFromJSON(const VJSONValue& content, SpinLockSettings& out
 
 bool SpinLock::_ReadSettingsFile(SpinLockSettings& outSettings)
 {
-    // "spinlock.prm" lies in the folder of the executable and holds one JSON
-    // object. Its absence, or a text that does not read, keeps the built-in
+    // "spinlock.prm" lies in the folder of the executable (the process
+    // object finds it, its exact name first, then without regard to letter
+    // case) and holds one JSON object. Its absence, a program without a
+    // process object, or a text that does not read, keeps the built-in
     // settings; nothing it raises stays on the error stack.
-    // LATER: the process object's file look-up of kind 'EXEC' (with its
-    // case-insensitive second try) takes over finding the file.
-    const std::string folder = plat::GetExecutableFolder();
-    if (folder.empty())
+    if (VProcess::sInstance == nullptr)
         return false;
-    const std::string path = folder + "/spinlock.prm";
     StErrorContextInstaller quiet(false, true);
-    VFile file(VString(path.data(), static_cast<unsigned long>(path.size()), VTC_UTF_8), FPS_POSIX);
-    if (!file.Exists())
+    VRefPtr<VFile> file = AdoptRef(VProcess::sInstance->RetainFile(FourCC("EXEC"), VString("spinlock.prm")));
+    if (file.Get() == nullptr)
         return false;
     VJSONValue content(JSON_undefined);
-    file.GetContentAsJSON(content, VTC_UTF_8);
+    file->GetContentAsJSON(content, VTC_UTF_8);
     return SettingsFromJSON(content, outSettings);
 }
 

@@ -6,6 +6,7 @@
 #include "files/VFolder.h"
 #include "files/VStream.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VTask.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLParser.h"
 #include "xml/XMLFileReplace.h"
@@ -175,14 +176,35 @@ VError ReadBagFromStreamInXML(VValueBag& ioBag, VStream* inStream)
 
 namespace {
 
-// Runs the parse of a bag loader in an error context of its own; answers
-// the last error it raised.
+// Keeps the debugger from breaking on the errors of a parse: raises the
+// current task's no-break count for the holder's life.
+class StNoBreak {
+public:
+    StNoBreak() : fTask(VTask::GetCurrent())
+    {
+        if (fTask != nullptr)
+            fTask->GetDebugContext().StartNoBreak();
+    }
+    ~StNoBreak()
+    {
+        if (fTask != nullptr)
+            fTask->GetDebugContext().StopNoBreak();
+    }
+    StNoBreak(const StNoBreak&) = delete;
+    StNoBreak& operator=(const StNoBreak&) = delete;
+
+private:
+    VTask* fTask;
+};
+
+// Runs the parse of a bag loader in an error context of its own, without
+// breaking into the debugger on its errors; answers the last error it
+// raised.
 template <class Source>
 VError LoadBag(const Source& inSource, const VString& inRootName, VValueBag& ioBag, unsigned int inOptions,
                const VString* inEntitiesPrefix = nullptr, VFolder* inEntitiesFolder = nullptr)
 {
-    // LATER: raise the debug context's no-break counters around the parse
-    // once the debug manager exists.
+    StNoBreak noBreak;
     StErrorContextInstaller errors(true, false);
     VRefPtr<VXMLBagHandler_UniqueElement> handler = AdoptRef(new VXMLBagHandler_UniqueElement(&ioBag, inRootName));
     if (inEntitiesPrefix != nullptr && inEntitiesFolder != nullptr && inEntitiesFolder->Exists())

@@ -1,6 +1,7 @@
 #include "files/VFileSystemNotifier.h"
 #include "files/VFolder.h"
 #include "files/mac/XMacFileSystemNotification.h"
+#include "runtime/VTask.h"
 
 #include "FolderTestSupport.h"
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 using namespace qelt;
@@ -119,32 +121,84 @@ TEST(VFileSystemNotifier, SnapshotsCompareCreationsModificationsAndDeletions)
     EXPECT_TRUE(result.second.empty());
 }
 
-TEST(VFileSystemNotifier, BackEndRecordsChangesOfNewSubfolders)
+// Executes the current task's messages until the predicate holds (at most
+// five seconds); answers its last value.
+template <class Pred>
+bool PumpUntil(Pred inPred, int inMilliseconds = 5000)
 {
+    for (int waited = 0; waited < inMilliseconds && !inPred(); waited += 10)
+        VTask::ExecuteMessagesWithTimeout(10, false);
+    return inPred();
+}
+
+// Messages queued for the current task.
+int32_t QueuedForMe()
+{
+    VTask* me = VTask::GetCurrent();
+    return me->CountMessagesFor(me);
+}
+
+TEST(VFileSystemNotifier, ChangesReachTheWatchingTaskThroughItsMessages)
+{
+    // The test runs on the main task; the changes come to it as messages.
     std::string root = qelt::test::MakeTempFolder("watch-live") + "/";
     VFileSystemNotifier notifier;
     Recorder recorder;
     VRefPtr<VFolder> folder = FolderAt(root);
     ASSERT_EQ(notifier.StartWatchingForChanges(*folder, 7, &recorder, 20), VE_OK);
-    VRefPtr<VFileSystemNotifier::VChangeData> data = AdoptRef(notifier.RetainChangeData(*folder, &recorder));
-    ASSERT_NE(data.Get(), nullptr);
-    auto waitFor = [&](size_t count) {
-        for (int i = 0; i < 300; ++i) {
-            {
-                StLocker lock(notifier.GetLock());
-                if (data->fChanges.size() >= count)
-                    return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    };
     mkdir((root + "sub").c_str(), 0755);
-    ASSERT_TRUE(waitFor(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.calls.size() == 1; }));
+    // The back end starts watching the new folder just after it signals its
+    // creation; what lands in it before that is in its first snapshot.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     WriteText(root + "sub/inner", "x");  // the new folder is watched too
-    ASSERT_TRUE(waitFor(2));
-    notifier.EventSignaledCallback(data.Get());
-    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"2: sub: inner"}));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.calls.size() == 2; }));
+    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"2: sub:", "2: inner"}));
+    EXPECT_EQ(notifier.StopWatchingForChanges(*folder, &recorder), VE_OK);
+}
+
+TEST(VFileSystemNotifier, QueuedChangesOfAStoppedWatchOrAGoneNotifierReachNobody)
+{
+    std::string root = qelt::test::MakeTempFolder("watch-stop") + "/";
+    VRefPtr<VFolder> folder = FolderAt(root);
+    const int32_t queuedBefore = QueuedForMe();
+    {
+        // Stopped with its message still queued: the handler may go now.
+        auto recorder = std::make_unique<Recorder>();
+        VFileSystemNotifier notifier;
+        ASSERT_EQ(notifier.StartWatchingForChanges(*folder, 7, recorder.get(), 10), VE_OK);
+        WriteText(root + "a", "1");
+        ASSERT_TRUE(qelt::test::WaitFor([&] { return QueuedForMe() > queuedBefore; }));
+        EXPECT_EQ(notifier.StopWatchingForChanges(*folder, recorder.get()), VE_OK);
+        recorder.reset();
+        PumpUntil([&] { return QueuedForMe() == queuedBefore; });
+    }
+    {
+        // The notifier goes with the message queued.
+        Recorder recorder;
+        auto notifier = std::make_unique<VFileSystemNotifier>();
+        ASSERT_EQ(notifier->StartWatchingForChanges(*folder, 7, &recorder, 10), VE_OK);
+        WriteText(root + "b", "1");
+        ASSERT_TRUE(qelt::test::WaitFor([&] { return QueuedForMe() > queuedBefore; }));
+        notifier.reset();
+        PumpUntil([&] { return QueuedForMe() == queuedBefore; });
+        EXPECT_TRUE(recorder.calls.empty());
+    }
+}
+
+TEST(VFileSystemNotifier, AWatchStartedOutsideAToolboxTaskNeverDelivers)
+{
+    std::string root = qelt::test::MakeTempFolder("watch-taskless") + "/";
+    VRefPtr<VFolder> folder = FolderAt(root);
+    VFileSystemNotifier notifier;
+    Recorder recorder;
+    VError started = VE_OK;
+    std::thread outside([&] { started = notifier.StartWatchingForChanges(*folder, 7, &recorder, 10); });
+    outside.join();
+    ASSERT_EQ(started, VE_OK);
+    WriteText(root + "a", "1");
+    // Nothing to wait for: give the watcher time to find the change.
+    PumpUntil([] { return false; }, 300);
+    EXPECT_TRUE(recorder.calls.empty());
     EXPECT_EQ(notifier.StopWatchingForChanges(*folder, &recorder), VE_OK);
 }

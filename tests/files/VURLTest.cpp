@@ -3,7 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "files/VFile.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "files/VURL.h"
 #include "files/mac/XMacFile.h"
 
@@ -244,6 +246,47 @@ TEST(VURL, FileURLsComeFromPathsAndGoBack)
     EXPECT_EQ(Whole(VURL(S("a:b:"), eURL_HFS_STYLE, S("file://"))), "file:///a/b/");
     EXPECT_EQ(Whole(VURL(S("//srv/x"), eURL_POSIX_STYLE, S("file://"))), "file://srv/x");
     EXPECT_EQ(Whole(VURL(S("c\\d"), eURL_WIN_STYLE, S("file://"))), "file:///c/d");
+}
+
+TEST(VURL, PathsRelativeToAFolderReadTheirOwnStyle)
+{
+    VFolder base(VFilePath(S("/a/b/"), FPS_POSIX));
+    struct Case {
+        const char* text;
+        EURLPathStyle style;
+        const char* url;
+    } cases[] = {
+        {"c/d.txt", eURL_POSIX_STYLE, "file:///a/b/c/d.txt"},
+        {"../c/", eURL_POSIX_STYLE, "file:///a/c/"},
+        {"/x/y", eURL_POSIX_STYLE, "file:///x/y"},  // a full path of its own
+        {"c\\d.txt", eURL_WIN_STYLE, "file:///a/b/c/d.txt"},
+        {"c:d.txt", eURL_HFS_STYLE, "file:///a/b/c/d.txt"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Whole(VURL(base, S(c.text), c.style)), c.url) << c.text;
+        VURL url;
+        url.FromRelativePath(base, S(c.text), c.style);
+        EXPECT_EQ(Whole(url), c.url) << c.text;
+    }
+    VFilePath path;
+    path.FromRelativePath(base, S("c/../d/"), FPS_POSIX);
+    EXPECT_EQ(Out(path.GetPath(FPS_POSIX)), "/a/b/d/");
+}
+
+TEST(VURL, AFileURLRelativeToAFolderLosesTheFolderPrefix)
+{
+    VFile file(VFilePath(S("/a/b/c d.txt"), FPS_POSIX));
+    VFolder base(VFilePath(S("/a/"), FPS_POSIX));
+    VFolder other(VFilePath(S("/A/"), FPS_POSIX));  // compared unit for unit
+    VString url;
+    EXPECT_EQ(file.GetRelativeURL(&base, url, false), VE_OK);
+    EXPECT_EQ(Out(url), "b/c d.txt");
+    file.GetRelativeURL(&base, url, true);
+    EXPECT_EQ(Out(url), "b/c%20d.txt");
+    file.GetRelativeURL(&other, url, false);
+    EXPECT_EQ(Out(url), "file:///a/b/c d.txt");
+    file.GetRelativeURL(nullptr, url, false);
+    EXPECT_EQ(Out(url), "file:///a/b/c d.txt");
 }
 
 TEST(VURL, PartsAreReplacedAndPathsWalked)

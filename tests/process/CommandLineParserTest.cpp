@@ -9,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "files/VFilePath.h"
 #include "json/VJSONValue.h"
 #include "process/VCommandLineParser.h"
@@ -436,6 +437,16 @@ TEST(CommandLineConversions, PathsResolveAgainstTheFileSystem)
     for (const std::string& bad : {folder + "/broken", folder, folder + "/missing", std::string()}) {
         EXPECT_FALSE(Argument<VRefPtr<VFile>>::Append(target, VString(bad.c_str()))) << bad;
         EXPECT_FALSE(target) << bad;
+    }
+
+    // A folder argument needs a text that resolves to an existing folder.
+    VRefPtr<VFolder> place;
+    EXPECT_TRUE(Argument<VRefPtr<VFolder>>::Append(place, VString((folder + "/./").c_str())));
+    ASSERT_TRUE(place);
+    EXPECT_EQ(UTF8(place->GetPath().GetPath(FPS_POSIX)), folder + "/");
+    for (const std::string& bad : {file, folder + "/missing/", std::string()}) {
+        EXPECT_FALSE(Argument<VRefPtr<VFolder>>::Append(place, VString(bad.c_str()))) << bad;
+        EXPECT_FALSE(place) << bad;
     }
 }
 

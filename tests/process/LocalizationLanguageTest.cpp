@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "process/VComponentManager.h"
 
@@ -52,9 +53,21 @@ TEST(LocalizationLanguage, LanguageFoldersDecideTheDialect)
     }
 }
 
+TEST(LocalizationLanguage, FolderObjectsChooseAsTheirPathsDo)
+{
+    std::string bundle = MakeBundle({"de.lproj", "English.lproj"});
+    VFolder folder(VFilePath(VString((bundle + "/").c_str()), FPS_POSIX));
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, true, 1036), 1033u);
+    VFolder resources(VFilePath(VString((bundle + "/Contents/Resources/").c_str()), FPS_POSIX));
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&resources, false, 1031), 1031u);
+    VFolder missing(VFilePath(VString((bundle + "/missing/").c_str()), FPS_POSIX));
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&missing, true, 1036), kNone);
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(static_cast<VFolder*>(nullptr), true, 1036), kNone);
+}
+
 TEST(LocalizationLanguage, MissingFoldersGiveNoDialect)
 {
-    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(nullptr, true, 0), kNone);
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(static_cast<const VString*>(nullptr), true, 0), kNone);
     EXPECT_EQ(Choose(test::TempRoot() + "/missing", true, 0), kNone);
     // A bundle without resources: an empty walk.
     EXPECT_EQ(Choose(test::MakeTempFolder("empty"), true, 1036), kNone);

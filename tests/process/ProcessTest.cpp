@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -17,12 +20,16 @@
 
 #include "TestSupport.h"
 #include "files/VFile.h"
+#include "files/VFileSystemNotifier.h"
+#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "process/VBootLogListener.h"
 #include "process/VCommandLineParser.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "values/VValueBag.h"
 #include "process/VProcessIPC.h"
+#include "runtime/VErrorContext.h"
+#include "runtime/VSpinLock.h"
 #include "runtime/VTask.h"
 
 namespace qelt {
@@ -262,6 +269,54 @@ TEST(ProcessIPC, ASecondQuitSignalTakesTheSystemDefault)
     EXPECT_EQ(WTERMSIG(run.status), SIGQUIT);
 }
 
+TEST(ProcessIPC, TheFileSystemNotifierDeliversToTheRunningMainTask)
+{
+    // Without the flag there is no notifier.
+    ChildRun run = RunInChild([] {
+        TestProcess plain;
+        bool none = plain.Init(0) && plain.GetFileSystemNotifier() == nullptr && VFileSystemNotifier::Instance() == nullptr;
+        return none ? 0 : 1;
+    });
+    EXPECT_EQ(run.status, 0);
+
+    // The run hook executes the main task's messages; the handler's first
+    // call ends the run.
+    struct QuitOnChange : VFileSystemNotifier::IEventHandler {
+        void FileSystemEventHandler(const std::vector<VFilePath>& inPaths, VFileSystemNotifier::EventKind inKind) override
+        {
+            if (fCalled)
+                return;  // a later modification of the same file
+            fCalled = true;
+            for (const VFilePath& path : inPaths) {
+                VString name;
+                path.GetName(name);
+                std::printf("%u %s\n", static_cast<unsigned>(inKind), to_string(name).c_str());
+            }
+            VProcess::sInstance->QuitAsynchronously(nullptr);
+        }
+        bool fCalled = false;
+    };
+    std::string watched = test::MakeTempFolder("ipc-watch");
+    run = RunInChild([&watched] {
+        TestProcess process;
+        if (!process.Init(kInitFileSystemNotifier))
+            return 1;
+        VFileSystemNotifier* notifier = VFileSystemNotifier::Instance();
+        if (notifier == nullptr || notifier != process.GetFileSystemNotifier())
+            return 2;
+        QuitOnChange handler;
+        VFolder folder(VFilePath(VString((watched + "/").c_str()), FPS_POSIX));
+        if (notifier->StartWatchingForChanges(folder, 7, &handler, 10) != VE_OK)
+            return 3;
+        std::thread writer([&watched] { test::WriteText(watched + "/new.txt", "x"); });
+        process.Run();
+        writer.join();
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "2 new.txt\n");
+}
+
 TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
 {
     // The test program's resources folder is its own folder, whose name
@@ -279,6 +334,137 @@ TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
     });
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "The application is installed on a case-sensitive file system\n");
+}
+
+
+// ---------------------------------------------------------------------------
+// The product's folders inside the standard folders
+
+class ProductProcess : public VProcess {
+public:
+    explicit ProductProcess(const char* inFolderName) { fProductFolderName.FromCString(inFolderName); }
+};
+
+// The POSIX path of a folder ("" for none), without its final '/'.
+std::string PosixOf(VFolder* inFolder)
+{
+    if (inFolder == nullptr)
+        return "";
+    VString path;
+    inFolder->GetPlatformPath(path, FPS_POSIX);
+    std::string text = to_string(path);
+    if (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// Group and other write bits of a path, or -1 when it is missing.
+int WriteBitsForOthers(const std::string& inPath)
+{
+    struct stat info;
+    if (::stat(inPath.c_str(), &info) != 0)
+        return -1;
+    return static_cast<int>(info.st_mode & 022);
+}
+
+TEST(Process, ProductFoldersAreMadeUnderTheUmaskWithTheirFallbacks)
+{
+    ChildRun run = RunInChild([] {
+        test::ChildChecks check;
+        VProcess started;
+        if (!started.Init(0))
+            return 3;
+        ::umask(022);
+        const std::string root = test::MakeTempFolder("product");
+        test::WriteText(root + "/plain", "not a folder");
+        const std::string data = root + "/new/share";
+        const std::string cache = root + "/plain/cache";  // cannot be made: its parent is a file
+        test::StEnvironmentVariable home("HOME", root.c_str());
+        test::StEnvironmentVariable dataHome("XDG_DATA_HOME", data.c_str());
+        test::StEnvironmentVariable cacheHome("XDG_CACHE_HOME", cache.c_str());
+        test::StEnvironmentVariable configHome("XDG_CONFIG_HOME", (root + "/config").c_str());
+        // The documents folder lies below a file, so its product folder
+        // cannot be made either.
+        std::filesystem::create_directories(root + "/config");
+        test::WriteText(root + "/config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + root + "/plain/Documents\"\n");
+        ProductProcess process("Prod");
+
+        auto retain = [&](ESystemFolderKind inKind, bool inCreate) {
+            VRefPtr<VFolder> folder = AdoptRef(process.RetainProductSystemFolder(inKind, inCreate));
+            return PosixOf(folder.Get());
+        };
+        // Without the create flag nothing is made.
+        check(retain(eFK_UserApplicationData, false).empty(), "a missing folder is not made without the flag");
+        check(WriteBitsForOthers(data) == -1, "nothing was made");
+
+        // The product folder and its new parents are not writable by all.
+        check(retain(eFK_UserApplicationData, true) == data + "/Prod", "made in the user's data folder");
+        for (const std::string& made : {root + "/new", data, data + "/Prod"})
+            check(WriteBitsForOthers(made) == 0, ("umask applies to " + made).c_str());
+        check(retain(eFK_UserApplicationData, false) == data + "/Prod", "found once made");
+
+        // Documents fall back to the user's data folder; the user's cache
+        // has no fallback and answers null with the error on the stack.
+        check(retain(eFK_UserDocuments, true) == data + "/Prod", "documents fall back to the data folder");
+        VTask::FlushErrors();
+        check(retain(eFK_UserCache, true).empty(), "the cache folder cannot be made");
+        VErrorTaskContext* errors = VTask::GetErrorContext(false);
+        check(errors != nullptr && errors->GetLastError() != VE_OK, "the failure is reported");
+        VTask::FlushErrors();
+
+        // A link of the product's name leads to its folder.
+        std::filesystem::create_directories(root + "/elsewhere");
+        std::filesystem::create_directories(root + "/cache2");
+        std::filesystem::create_directory_symlink(root + "/elsewhere", root + "/cache2/Prod");
+        test::StEnvironmentVariable cacheHome2("XDG_CACHE_HOME", (root + "/cache2").c_str());
+        check(retain(eFK_UserCache, false) == root + "/elsewhere", "a link stands for the folder");
+
+        // Kinds without a product folder give the standard folder itself.
+        check(retain(eFK_Library, false) == root + "/config", "the configuration folder itself");
+        check(retain(static_cast<ESystemFolderKind>(3), true).empty(), "kind 3 has no folder");
+        return check.Passed() ? 0 : 1;
+    });
+    EXPECT_EQ(run.status, 0) << run.out;
+}
+
+// ---------------------------------------------------------------------------
+// The spin-lock settings file beside the executable
+
+// Run by the next test in a copy of this program: prints the settings the
+// start-up read.
+TEST(Process, SpinLockSettingsProbe)
+{
+    if (std::getenv("QELT_SPINLOCK_PROBE") == nullptr)
+        GTEST_SKIP() << "run by SpinLockSettingsAreFoundBesideTheExecutableInAnyCase";
+    VProcess process;
+    ASSERT_TRUE(process.Init(0));
+    std::printf("probe: %d %d\n", SpinLock::GetMaxSpins(), SpinLock::GetYieldAfterCheckEvent());
+}
+
+TEST(Process, SpinLockSettingsAreFoundBesideTheExecutableInAnyCase)
+{
+    // A link to this program in a folder of its own (on the executable's
+    // volume), so that the settings file is beside what runs.
+    char self[4096];
+    ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    ASSERT_GT(length, 0);
+    std::string exe(self, static_cast<size_t>(length));
+    std::string folder = exe.substr(0, exe.rfind('/')) + "/spinlock-probe-" + std::to_string(::getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    if (::link(exe.c_str(), (folder + "/probe").c_str()) != 0) {
+        std::filesystem::remove_all(folder);
+        GTEST_SKIP() << "no hard link beside the executable";
+    }
+    test::WriteText(folder + "/SpinLock.PRM", "{\"maxSpins\": 7, \"yieldAfterCheckEvent\": true}");
+    std::string out = test::MakeTempFolder("probe") + "/out.txt";
+    std::string command = "QELT_SPINLOCK_PROBE=1 '" + folder + "/probe' --gtest_filter=Process.SpinLockSettingsProbe > '" + out +
+                          "' 2>&1";
+    int status = std::system(command.c_str());
+    std::filesystem::remove_all(folder);
+    std::string text = ReadFile(out);
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("probe: 7 1\n"), std::string::npos) << text;
 }
 
 // ---------------------------------------------------------------------------
