@@ -6,7 +6,7 @@
 
 namespace qelt {
 
-VPtrStream::VPtrStream() = default;
+VPtrStream::VPtrStream() { _SetInPlaceBuffer(&fBuffer); }
 
 VPtrStream::~VPtrStream() = default;
 

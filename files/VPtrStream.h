@@ -21,14 +21,15 @@ public:
     unsigned long long GetAllocatedSize() const { return fBuffer.GetAllocatedSize(); }
 
 protected:
-    VError DoPutData(const void* bytes, unsigned long count) override;
+    // Final: VStream::PutData writes what fits in the block without it.
+    VError DoPutData(const void* bytes, unsigned long count) final;
     VError DoGetData(void* buffer, unsigned long* count) override;
     long long DoGetSize() override;
     VError DoSetSize(long long size) override;
     VError DoSetPos(long long pos) override;
 
 private:
-    VMemoryBuffer<1024ul, 2ul, 1048576ul> fBuffer;
+    VMemoryBufferDefault fBuffer;
 };
 
 }  // namespace qelt

@@ -100,6 +100,14 @@ bool VStream::_ReportProgress(unsigned long)
     return fProgress == nullptr || fProgress->Progress(fPos);
 }
 
+VError VStream::_ReportWrite(unsigned long)
+{
+    // _ReportProgress written out: this runs after every write.
+    if (fProgress != nullptr && !fProgress->Progress(fPos))
+        _ThrowAndStore(kErrStopped);
+    return fError;
+}
+
 // --- open and close ---------------------------------------------------------
 
 VError VStream::OpenReading()
@@ -273,7 +281,7 @@ VError VStream::GetData(void* buffer, unsigned long size, unsigned long* read)
     return fError;
 }
 
-VError VStream::PutData(const void* buffer, unsigned long size)
+VError VStream::_PutData(const void* buffer, unsigned long size)
 {
     if (fError != VE_OK)
         return fError;
@@ -282,8 +290,8 @@ VError VStream::PutData(const void* buffer, unsigned long size)
     fError = DoPutData(buffer, size);
     if (fError == VE_OK) {
         fPos += static_cast<long long>(size);
-        if (size != 0 && !_ReportProgress(size))
-            _ThrowAndStore(kErrStopped);
+        if (size != 0)
+            _ReportWrite(size);
     }
     return fError;
 }
@@ -338,11 +346,9 @@ VError VStream::_GetNumbers(void* buffer, int* count, unsigned long elementSize)
     return fError;
 }
 
-VError VStream::_PutNumbers(const void* buffer, int count, unsigned long elementSize)
+VError VStream::_PutSwappedNumbers(const void* buffer, int count, unsigned long elementSize)
 {
-    unsigned long bytes = count > 0 ? static_cast<unsigned long>(count) * elementSize : 0;
-    if (!fNeedSwap || bytes == 0 || elementSize < 2)
-        return PutData(buffer, bytes);
+    const unsigned long bytes = static_cast<unsigned long>(count) * elementSize;
     if (fError != VE_OK)
         return fError;
     if (!fIsWriting)
@@ -363,10 +369,6 @@ VError VStream::GetWords(short* buffer, int* count) { return _GetNumbers(buffer,
 VError VStream::GetLongs(int* buffer, int* count) { return _GetNumbers(buffer, count, sizeof(int)); }
 VError VStream::GetLong8s(long long* buffer, int* count) { return _GetNumbers(buffer, count, sizeof(long long)); }
 VError VStream::GetReals(double* buffer, int* count) { return _GetNumbers(buffer, count, sizeof(double)); }
-VError VStream::PutWords(const short* buffer, int count) { return _PutNumbers(buffer, count, sizeof(short)); }
-VError VStream::PutLongs(const int* buffer, int count) { return _PutNumbers(buffer, count, sizeof(int)); }
-VError VStream::PutLong8s(const long long* buffer, int count) { return _PutNumbers(buffer, count, sizeof(long long)); }
-VError VStream::PutReals(const double* buffer, int count) { return _PutNumbers(buffer, count, sizeof(double)); }
 
 // --- values -----------------------------------------------------------------
 

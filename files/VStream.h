@@ -9,6 +9,7 @@
 
 #include "kernel/VKernelTypes.h"
 #include "kernel/VObject.h"
+#include "values/VMemoryBuffer.h"
 
 namespace qelt {
 
@@ -80,7 +81,17 @@ public:
 
     // Binary transfer; bytes are never swapped.
     VError GetData(void* buffer, unsigned long size, unsigned long* read = nullptr);
-    VError PutData(const void* buffer, unsigned long size);
+    VError PutData(const void* buffer, unsigned long size)
+    {
+        // A write that fits in the block of an in-memory stream is made here
+        // without the virtual call; everything else goes the long way.
+        if (fInPlaceBuffer != nullptr && fError == VE_OK && fIsWriting && size != 0 && fPos >= 0 &&
+            fInPlaceBuffer->PutDataInPlace(static_cast<uint64_t>(fPos), buffer, size)) {
+            fPos += static_cast<long long>(size);
+            return fProgress == nullptr ? VE_OK : _ReportWrite(size);
+        }
+        return _PutData(buffer, size);
+    }
     VError UngetData(const void* buffer, unsigned long size);
 
     // Writes one scalar, byte-swapped first when the swap flag is set.
@@ -99,10 +110,10 @@ public:
     VError GetLongs(int* buffer, int* count);
     VError GetLong8s(long long* buffer, int* count);
     VError GetReals(double* buffer, int* count);
-    VError PutWords(const short* buffer, int count);
-    VError PutLongs(const int* buffer, int count);
-    VError PutLong8s(const long long* buffer, int count);
-    VError PutReals(const double* buffer, int count);
+    VError PutWords(const short* buffer, int count) { return _PutNumbers(buffer, count, sizeof(short)); }
+    VError PutLongs(const int* buffer, int count) { return _PutNumbers(buffer, count, sizeof(int)); }
+    VError PutLong8s(const long long* buffer, int count) { return _PutNumbers(buffer, count, sizeof(long long)); }
+    VError PutReals(const double* buffer, int count) { return _PutNumbers(buffer, count, sizeof(double)); }
 
     // A value: its optional 16-bit kind, then its own stream body.
     VError PutValue(const VValue& value, bool withKind = true);
@@ -151,6 +162,12 @@ protected:
     virtual VError DoSetPos(long long pos);
     virtual VError DoFlush();
 
+    // An in-memory stream names the buffer that DoPutData writes into, so
+    // that PutData can write what fits without calling DoPutData. Only a
+    // stream whose DoPutData does exactly what the buffer's PutDataAmortized
+    // does for a non-negative position may name one.
+    void _SetInPlaceBuffer(VMemoryBufferDefault* buffer) { fInPlaceBuffer = buffer; }
+
     // Raises `err` on the task's error stack and stores it.
     VError _ThrowAndStore(VError err);
     static void _SwapBytes(void* value, unsigned long size);
@@ -160,9 +177,21 @@ private:
     void _BeginProgressSession(long long max, const char* message);
     void _EndProgressSession();
     bool _ReportProgress(unsigned long count);
+    // Reports a write that succeeded; 'qelt' 206 raised and stored when the
+    // indicator answers stop.
+    VError _ReportWrite(unsigned long count);
 
+    VError _PutData(const void* buffer, unsigned long size);
     VError _GetNumbers(void* buffer, int* count, unsigned long elementSize);
-    VError _PutNumbers(const void* buffer, int count, unsigned long elementSize);
+    // Numbers in the machine's order are written as they are; only a swap
+    // needs the out-of-line copy.
+    VError _PutNumbers(const void* buffer, int count, unsigned long elementSize)
+    {
+        if (!fNeedSwap || count <= 0 || elementSize < 2)
+            return PutData(buffer, count > 0 ? static_cast<unsigned long>(count) * elementSize : 0);
+        return _PutSwappedNumbers(buffer, count, elementSize);
+    }
+    VError _PutSwappedNumbers(const void* buffer, int count, unsigned long elementSize);
     VError _RetainDecoder();
     VError _RetainEncoder();
     static void* _AllocTemp(unsigned long size);
@@ -172,6 +201,7 @@ private:
     void _ReleaseConverters();
 
     VProgressIndicator* fProgress = nullptr;
+    VMemoryBufferDefault* fInPlaceBuffer = nullptr;
     long long fPos = 0;
     bool fIsReading = false;
     bool fIsWriting = false;

@@ -13,24 +13,32 @@ VCriticalSection::~VCriticalSection()
         Unlock();
 }
 
-namespace {
-
-// Takes the spin word: at once when it is free (the common, uncontended
-// case, without a call through the strategy pointer), else by the strategy.
-inline void TakeSpin(uint32_t* ioWord)
-{
-    if (!SpinLock::TryOnce(ioWord))
-        SpinLock::Lock(ioWord);
-}
-
-}  // namespace
+// The uncontended paths take the spin word with one inline try and release
+// it with the release function itself (the pointer designates it in every
+// mode), so that they make no indirect call; only a busy word goes through
+// the strategy. The waiting and waking stay out of line, so that the common
+// paths need no stack frame.
 
 bool VCriticalSection::Lock()
 {
     const VTaskID me = VTaskMgr::GetCurrentTaskID();
-    TakeSpin(&fSpin);
+    if (!SpinLock::TryOnce(&fSpin)) [[unlikely]]
+        SpinLock::Lock(&fSpin);
+    // Free, or already ours: take one more level.
+    const int32_t owner = fOwner;
+    if (owner == 0 || owner == me) [[likely]] {
+        fOwner = me;
+        ++fCount;
+        SpinLock::Release(&fSpin);
+        return true;
+    }
+    return _LockHeldByOther(me);
+}
+
+// Called with the spin word held, the section held by another task.
+bool VCriticalSection::_LockHeldByOther(VTaskID me)
+{
     while (true) {
-        // Free, or already ours: take one more level.
         if (fOwner == 0 || fOwner == me) {
             fOwner = me;
             ++fCount;
@@ -88,22 +96,26 @@ bool VCriticalSection::TryToLock()
 
 bool VCriticalSection::Unlock()
 {
-    TakeSpin(&fSpin);
-    --fCount;
-    if (fCount == 0) {
-        fOwner = 0;
-        VSyncEvent* event = fEvent;
-        fEvent = nullptr;
-        SpinLock::Unlock(&fSpin);
-        if (event != nullptr) {
-            // Every waiter wakes and competes again; the event is never reset.
-            event->Unlock();
-            event->Release();
-        }
-    } else {
-        SpinLock::Unlock(&fSpin);
+    if (!SpinLock::TryOnce(&fSpin)) [[unlikely]]
+        SpinLock::Lock(&fSpin);
+    if (--fCount != 0) {
+        SpinLock::Release(&fSpin);
+        return true;
     }
+    fOwner = 0;
+    VSyncEvent* event = fEvent;
+    fEvent = nullptr;
+    SpinLock::Release(&fSpin);
+    if (event != nullptr) [[unlikely]]
+        _WakeWaiters(event);
     return true;
+}
+
+// Every waiter wakes and competes again; the event is never reset.
+void VCriticalSection::_WakeWaiters(VSyncEvent* event)
+{
+    event->Unlock();
+    event->Release();
 }
 
 }  // namespace qelt

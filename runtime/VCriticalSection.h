@@ -35,6 +35,9 @@ public:
     int32_t GetUseCount() const { return fCount; }
 
 private:
+    bool _LockHeldByOther(int32_t me);
+    static void _WakeWaiters(VSyncEvent* event);
+
     VSyncEvent* fEvent = nullptr;
     int32_t fOwner = 0;
     int32_t fCount = 0;

@@ -166,7 +166,8 @@ bool VProgressIndicator::DoProgress()
     return fUserAbort != 1;
 }
 
-bool VProgressIndicator::_AnswerReport()
+// Inlined into the three reports: it runs on every one of them.
+[[gnu::always_inline]] inline bool VProgressIndicator::_AnswerReport()
 {
     bool goOn = DoProgress();
     if (fCanInterrupt) {

@@ -27,8 +27,6 @@ constexpr const char* kModeMaxSpinsThenLoopYields = "maxSpinsThenLoopYields";
 constexpr const char* kModeLoopMaxSpinsAndYields = "loopMaxSpinsAndYields";
 constexpr const char* kModeAlwaysSleep = "alwaysSleep";
 
-std::atomic_ref<uint32_t> Word(uint32_t* word) { return std::atomic_ref<uint32_t>(*word); }
-
 // Mode names are compared without regard to case, as the file is written by hand.
 bool SameModeName(const std::string& a, const char* b)
 {
@@ -46,13 +44,6 @@ bool SameModeName(const std::string& a, const char* b)
 }
 
 }  // namespace
-
-void SpinLock::Release(uint32_t* word)
-{
-    // Only the holder writes while it holds the word: a release store suffices.
-    auto w = Word(word);
-    w.store(w.load(std::memory_order_relaxed) & ~kHeldBit, std::memory_order_release);
-}
 
 void SpinLock::LockMaxSpinsThenLoopYields(uint32_t* word)
 {

@@ -74,12 +74,6 @@ VTaskMgr::~VTaskMgr()
     fLock = nullptr;
 }
 
-VTaskMgr* VTaskMgr::Get()
-{
-    static VTaskMgr sInstance;
-    return &sInstance;
-}
-
 bool VTaskMgr::Init(VProcess* process)
 {
     if (sInstanceInited)
@@ -175,28 +169,12 @@ void VTaskMgr::_EndOtherTasks()
 // ---------------------------------------------------------------------------
 // Current task and ids
 
-VTask* VTaskMgr::GetCurrentTask()
+VTaskID VTaskMgr::_NewForeignID()
 {
-    if (!sInstanceInited)
-        return nullptr;
-    return Get()->fPlatform.GetCurrentTask();
-}
-
-VTaskID VTaskMgr::GetCurrentTaskID()
-{
-    if (!sInstanceInited)
-        return 0;
-    VTaskMgr* manager = Get();
-    VTask* task = manager->fPlatform.GetCurrentTask();
-    if (task != nullptr)
-        return task->GetID();
-    int id = manager->fPlatform.GetForeignID();
-    if (id != 0)
-        return id;
     // A thread without a task: the next negative id, taken atomically so that
     // two threads asking at once never share one.
-    id = manager->fLastNegativeID.fetch_sub(1) - 1;
-    manager->fPlatform.SetForeignID(id);
+    const VTaskID id = fLastNegativeID.fetch_sub(1) - 1;
+    fPlatform.SetForeignID(id);
     return id;
 }
 
@@ -464,13 +442,10 @@ bool CurrentIsFiber()
 
 }  // namespace
 
-void VTaskMgr::Yield()
+void VTaskMgr::_YieldFiber()
 {
-    if (!CurrentIsFiber())
-        return;
-    if (IFiberScheduler* scheduler = InstalledScheduler()) {
+    if (IFiberScheduler* scheduler = InstalledScheduler())
         scheduler->Yield();
-    }
 }
 
 void VTaskMgr::YieldNow()

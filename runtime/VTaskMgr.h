@@ -47,7 +47,12 @@ public:
     VTaskMgr& operator=(const VTaskMgr&) = delete;
 
     // The one manager (built on first use, destroyed at process exit).
-    static VTaskMgr* Get();
+    // Inline: every lock asks for the current task through it.
+    static VTaskMgr* Get()
+    {
+        static VTaskMgr sInstance;
+        return &sInstance;
+    }
 
     // True between a successful Init and DeInit.
     static std::atomic<bool> sInstanceInited;
@@ -61,8 +66,26 @@ public:
 
     // Current task and ids. Static so that callers may reach them either as
     // VTaskMgr::F() or VTaskMgr::Get()->F().
-    static VTaskID GetCurrentTaskID();
-    static VTask* GetCurrentTask();
+    // Inline reads of the thread's slot: every lock and every progress
+    // report asks for them. Only a thread without a task that asks for its
+    // id the first time goes out of line.
+    static VTaskID GetCurrentTaskID()
+    {
+        if (!sInstanceInited.load(std::memory_order_acquire))
+            return 0;
+        const XMacTaskMgr& platform = Get()->fPlatform;
+        if (VTask* task = platform.GetCurrentTask())
+            return task->GetID();
+        if (int id = platform.GetForeignID(); id != 0)
+            return id;
+        return Get()->_NewForeignID();
+    }
+    static VTask* GetCurrentTask()
+    {
+        if (!sInstanceInited.load(std::memory_order_acquire))
+            return nullptr;
+        return Get()->fPlatform.GetCurrentTask();
+    }
     VTask* GetMainTask() const { return fMainTask; }
     VTaskID GetNewTaskID(VTask* task);
 
@@ -113,7 +136,14 @@ public:
     void SetFiberScheduler(IFiberScheduler* scheduler);
     IFiberScheduler* RetainFiberScheduler() const;
     IFiberScheduler* _GetScheduler() const { return fScheduler.load(std::memory_order_acquire); }
-    static void Yield();
+    // Lets another fiber run when the current task is a fiber; nothing
+    // otherwise. Inline: every progress report yields.
+    static void Yield()
+    {
+        VTask* task = GetCurrentTask();
+        if (task != nullptr && task->IsFiber())
+            _YieldFiber();
+    }
     static void YieldNow();
     void YieldToFiber(VTask* task);
     static void CurrentFiberWaitFlag(int* flag, int value);
@@ -138,6 +168,9 @@ public:
 
 private:
     bool _Init(VProcess* process);
+    static void _YieldFiber();
+    // Gives the calling thread, which has no task, its negative id.
+    VTaskID _NewForeignID();
     void _DeInit();
     void _EndOtherTasks();
     bool _OnlyMainTaskLeft() const;

@@ -84,7 +84,7 @@ bool VMemoryBuffer<G, D, M>::_EnlargeAmortized(uint64_t need)
 }
 
 template <unsigned long G, unsigned long D, unsigned long M>
-bool VMemoryBuffer<G, D, M>::PutDataAmortized(uint64_t offset, const void* bytes, uint64_t count)
+bool VMemoryBuffer<G, D, M>::_PutDataGrowing(uint64_t offset, const void* bytes, uint64_t count)
 {
     if (count > UINT64_MAX - offset)
         return false;

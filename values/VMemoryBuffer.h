@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "kernel/VObject.h"
 
@@ -46,7 +47,25 @@ public:
     // Writes `count` bytes at `offset`, growing the block amortised when
     // needed; the size becomes offset + count when that is bigger.
     // False (nothing written) when memory runs out.
-    bool PutDataAmortized(uint64_t offset, const void* bytes, uint64_t count);
+    bool PutDataAmortized(uint64_t offset, const void* bytes, uint64_t count)
+    {
+        return PutDataInPlace(offset, bytes, count) || _PutDataGrowing(offset, bytes, count);
+    }
+
+    // Writes `count` bytes at `offset` when they fit in the block as it is
+    // (the size becomes offset + count when that is bigger); false, with
+    // nothing changed, when the block would have to grow. Inline: byte and
+    // number appends stay a store and two comparisons.
+    bool PutDataInPlace(uint64_t offset, const void* bytes, uint64_t count)
+    {
+        if (offset > fCapacity || count > fCapacity - offset)
+            return false;
+        if (count > 0)
+            std::memcpy(static_cast<char*>(fData) + offset, bytes, static_cast<size_t>(count));
+        if (offset + count > fSize)
+            fSize = offset + count;
+        return true;
+    }
 
     // Appends bytes at the end (PutDataAmortized at the current size).
     bool AppendData(const void* bytes, uint64_t count) { return PutDataAmortized(fSize, bytes, count); }
@@ -74,6 +93,8 @@ public:
 
 private:
     VCppMemMgr* _Allocator();
+    // PutDataAmortized when the block must grow first.
+    bool _PutDataGrowing(uint64_t offset, const void* bytes, uint64_t count);
 
     VCppMemMgr* fAllocator;
     void* fData = nullptr;

@@ -15,7 +15,7 @@
 
 namespace qelt {
 
-thread_local XMacTaskMgr::ThreadSlot XMacTaskMgr::sThreadSlot;
+constinit thread_local XMacTaskMgr::ThreadSlot XMacTaskMgr::sThreadSlot{};
 
 namespace {
 std::atomic<uint64_t> sLastGeneration{0};

@@ -89,7 +89,7 @@ private:
         VTask* fTask;
         int fForeignID;
     };
-    static thread_local ThreadSlot sThreadSlot;
+    static thread_local constinit ThreadSlot sThreadSlot;
 
     ThreadSlot& _OwnSlot() const
     {

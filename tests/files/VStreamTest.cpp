@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/VConstPtrStream.h"
@@ -374,6 +375,40 @@ TEST(VPtrStream, GrowsToPositionsAndKeepsBytesAcrossReopen)
     EXPECT_EQ(s.GetAllocatedSize(), 0u);
     ASSERT_EQ(s.PutData("z", 1), VE_OK);
     EXPECT_EQ(Contents(s), "z");
+}
+
+TEST(VPtrStream, NumbersWrittenAcrossTheBlockBoundaryAllArrive)
+{
+    // Writes that fit the block and writes that make it grow give the same
+    // bytes, in both byte orders.
+    for (bool swap : {false, true}) {
+        VPtrStream s;
+        s.SetNeedSwap(swap);
+        ASSERT_EQ(s.OpenWriting(), VE_OK);
+        const int count = 1000;  // 4000 bytes: the block grows several times
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(s.PutLongs(&i, 1), VE_OK) << i;
+        EXPECT_EQ(s.GetPos(), 4 * count);
+        ASSERT_EQ(s.GetDataSize(), 4u * count);
+        const unsigned char* data = static_cast<const unsigned char*>(s.GetDataPtr());
+        for (int i = 0; i < count; ++i) {
+            int value;
+            unsigned char b[4];
+            std::memcpy(b, data + 4 * i, 4);
+            if (swap) {
+                std::swap(b[0], b[3]);
+                std::swap(b[1], b[2]);
+            }
+            std::memcpy(&value, b, 4);
+            ASSERT_EQ(value, i) << "swap " << swap;
+        }
+        // Rewriting from the start overwrites in place and keeps the size.
+        ASSERT_EQ(s.SetPos(0), VE_OK);
+        const int minusOne = -1;
+        ASSERT_EQ(s.PutLongs(&minusOne, 1), VE_OK);
+        EXPECT_EQ(s.GetDataSize(), 4u * count);
+        EXPECT_EQ(std::memcmp(s.GetDataPtr(), "\xFF\xFF\xFF\xFF", 4), 0);
+    }
 }
 
 }  // namespace qelt

@@ -65,6 +65,41 @@ TEST(VMemoryBuffer, WritingAtAnOffsetExtendsTheSizeOnlyBeyondTheEnd)
     EXPECT_EQ(buffer.GetDataSize(), 8u);
 }
 
+TEST(VMemoryBuffer, WritesUpToTheCapacityStayInTheBlockAndOneByteMoreGrowsIt)
+{
+    // Each case starts from a buffer of capacity 1024 holding 1 byte.
+    struct Case {
+        uint64_t offset;
+        uint64_t count;
+        uint64_t size;
+        uint64_t capacity;
+    };
+    const Case cases[] = {
+        {1, 1023, 1024, 1024},  // ends exactly at the capacity: no growth
+        {1024, 0, 1024, 1024},  // nothing written at the capacity: the size still reaches it
+        {1, 1024, 1025, 2048},  // one byte beyond: grows by the amortised rule
+        {1024, 1, 1025, 2048},
+        {2000, 0, 2000, 3072},  // an empty write beyond the capacity still grows to reach it
+        {0, 1, 1, 1024},
+    };
+    std::vector<unsigned char> bytes(2048, 0x5A);
+    for (const Case& c : cases) {
+        Buffer buffer;
+        ASSERT_TRUE(buffer.AppendData("A", 1));
+        ASSERT_EQ(buffer.GetAllocatedSize(), 1024u);
+        ASSERT_TRUE(buffer.PutDataAmortized(c.offset, bytes.data(), c.count)) << c.offset << "+" << c.count;
+        EXPECT_EQ(buffer.GetDataSize(), c.size) << c.offset << "+" << c.count;
+        EXPECT_EQ(buffer.GetAllocatedSize(), c.capacity) << c.offset << "+" << c.count;
+        const unsigned char* data = static_cast<const unsigned char*>(buffer.GetDataPtr());
+        if (c.offset > 0) {
+            EXPECT_EQ(data[0], 'A') << c.offset << "+" << c.count;
+        }
+        if (c.count > 0) {
+            EXPECT_EQ(data[c.offset + c.count - 1], 0x5A) << c.offset << "+" << c.count;
+        }
+    }
+}
+
 TEST(VMemoryBuffer, AssignmentResizesToTheSourceExactly)
 {
     Buffer big;
