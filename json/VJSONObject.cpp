@@ -150,6 +150,9 @@ VJSONObject::~VJSONObject()
         VJSONGraph* graph = fGraph;
         fGraph = nullptr;
         graph->Release();
+    } else if (VJSONGraph* listed = fMemberLink.fOwner) {
+        StGraphLocker lock(fStorageLocker != nullptr || listed->IsShared());
+        VJSONGraph::_LeaveListedGraph(this);
     }
     if (IJSONObject* implementation = fImplementation) {
         fImplementation = nullptr;
@@ -176,8 +179,22 @@ int32_t VJSONObject::Release(const char*) const { return JSONContainerShared::Re
 
 void VJSONObject::_GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const
 {
+    // The insertion indexes are exactly 0 to n - 1: each entry goes straight
+    // to its place.
+    const size_t count = fProperties.size();
+    outEntries.assign(count, nullptr);
+    bool placed = true;
+    for (const auto& entry : fProperties) {
+        const uint64_t index = entry.second.second;
+        if (index >= count || outEntries[index] != nullptr) {
+            placed = false;
+            break;
+        }
+        outEntries[index] = &entry;
+    }
+    if (placed)
+        return;
     outEntries.clear();
-    outEntries.reserve(fProperties.size());
     for (const auto& entry : fProperties)
         outEntries.push_back(&entry);
     std::sort(outEntries.begin(), outEntries.end(),
@@ -530,6 +547,31 @@ bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inVal
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool VJSONObject::_StoreUnconnected(const VString& inName, VJSONValue&& ioValue)
+{
+    if (fImplementation != nullptr || fStorageLocker != nullptr || fGraph != nullptr ||
+        (fClass != nullptr && !fClass->GetSetterMap().empty()) || ioValue.IsUndefined())
+        return false;
+    try {
+        auto found = fProperties.find(inName);
+        VJSONValue* stored;
+        if (found == fProperties.end()) {
+            const uint64_t index = fProperties.size();
+            auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
+                                                std::forward_as_tuple(std::move(ioValue), index));
+            stored = &inserted.first->second.first;
+        } else {
+            VJSONValue old(std::move(found->second.first));
+            found->second.first = std::move(ioValue);
+            stored = &found->second.first;
+        }
+        VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+    return true;
 }
 
 bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValue)

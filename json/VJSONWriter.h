@@ -80,6 +80,10 @@ private:
     VError _Array(const VJSONArray* inArray, VString& ioText);
     void _Put(VString& ioText, const VString& inPiece);
     void _PutAscii(VString& ioText, const char* inPiece);
+    void _PutAscii(VString& ioText, const char* inPiece, int inLength);
+    void _PutChar(VString& ioText, UniChar inUnit);
+    // Appends the string in JSON form under the writer's flags.
+    VError _PutJSONString(VString& ioText, const VString& inText);
     bool _OnStack(const void* inContainer) const;
     VError _Fail(int inNumber);
     // Closes a container's text (after its members) and answers the error.

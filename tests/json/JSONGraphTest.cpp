@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "json/json.h"
 #include "kernel/VString.h"
@@ -301,6 +303,120 @@ TEST_F(JSONGraphTest, ImplementationDependenciesCountInTheGraph)
     held->Push(VJSONValue(counted));
     counted->Release();
     object->Release();
+    EXPECT_EQ(gDestroyed, 1);
+}
+
+// The same tree made by storing copies of its containers one by one, as
+// callers build trees: the reference for the graph the importer gives.
+VJSONValue StoreOneByOne(const VJSONValue& inValue)
+{
+    if (const VJSONObject* object = inValue.GetObject()) {
+        VJSONValue copy(JSON_object);
+        std::vector<std::pair<VString, VJSONValue>> properties;
+        object->GetOwnPropertiesInOrder(properties);
+        for (const auto& property : properties)
+            copy.GetObject()->SetProperty(property.first, StoreOneByOne(property.second));
+        return copy;
+    }
+    if (const VJSONArray* array = inValue.GetArray()) {
+        VJSONValue copy(JSON_array);
+        for (size_t i = 0; i < array->GetCount(); ++i)
+            copy.GetArray()->Push(StoreOneByOne(array->GetAt(i)));
+        return copy;
+    }
+    return inValue;
+}
+
+// Compares the graph fields of two trees of the same shape, container by
+// container; inGraphs pairs the graphs met so far.
+void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, const std::string& inPath,
+                      std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>>& ioGraphs)
+{
+    auto compare = [&](const auto* inA, const auto* inB) {
+        EXPECT_EQ(inA->GetInternalCount(), inB->GetInternalCount()) << inPath;
+        EXPECT_EQ(inA->GetRefCount(), inB->GetRefCount()) << inPath;
+        const VJSONGraph* a = inA->GetGraph();
+        const VJSONGraph* b = inB->GetGraph();
+        ASSERT_EQ(a == nullptr, b == nullptr) << inPath;
+        if (a == nullptr)
+            return;
+        for (const auto& pair : ioGraphs) {
+            if (pair.first == a || pair.second == b) {
+                EXPECT_TRUE(pair.first == a && pair.second == b) << inPath << ": graphs split differently";
+                return;
+            }
+        }
+        ioGraphs.emplace_back(a, b);
+        EXPECT_EQ(a->GetObjectCount(), b->GetObjectCount()) << inPath;
+        EXPECT_EQ(a->GetArrayCount(), b->GetArrayCount()) << inPath;
+        EXPECT_EQ(a->GetInternalReferences(), b->GetInternalReferences()) << inPath;
+        EXPECT_EQ(a->GetTotalReferences(), b->GetTotalReferences()) << inPath;
+        EXPECT_EQ(a->HasCycle(), b->HasCycle()) << inPath;
+        EXPECT_EQ(a->IsShared(), b->IsShared()) << inPath;
+    };
+    ASSERT_EQ(inActual.GetType(), inExpected.GetType()) << inPath;
+    if (const VJSONObject* object = inActual.GetObject()) {
+        compare(object, inExpected.GetObject());
+        std::vector<std::pair<VString, VJSONValue>> properties;
+        object->GetOwnPropertiesInOrder(properties);
+        for (const auto& property : properties) {
+            std::string name;
+            for (int i = 0; i < property.first.GetLength(); ++i)
+                name += static_cast<char>(property.first.GetCPointer()[i]);
+            ExpectSameGraphs(property.second, inExpected.GetObject()->GetOwnProperty(property.first),
+                             inPath + "." + name, ioGraphs);
+        }
+    } else if (const VJSONArray* array = inActual.GetArray()) {
+        compare(array, inExpected.GetArray());
+        for (size_t i = 0; i < array->GetCount(); ++i)
+            ExpectSameGraphs(array->GetAt(i), inExpected.GetArray()->GetAt(i),
+                             inPath + "[" + std::to_string(i) + "]", ioGraphs);
+    }
+}
+
+TEST_F(JSONGraphTest, AnImportedTreeHasTheGraphThatStoringItsContainersOneByOneGives)
+{
+    struct Case {
+        const char* text;
+        bool fails;
+    };
+    const Case cases[] = {
+        {"{}", false},
+        {"[1,2,\"x\"]", false},
+        {"[[]]", false},
+        {"{\"a\":{\"b\":[1,{\"c\":[]}]},\"d\":[[],[[{}]]],\"e\":3}", false},
+        {"{\"a\":{\"x\":1},\"a\":{\"y\":[2]}}", false},  // the second "a" replaces the first
+        {"[{\"a\":[1,[2,[3]]]},{\"b\":{}},[],{}]", false},
+        {"{\"a\":[1,{\"b\":{}}],\"c\":[{\"d\":[", true},  // what was read before the failure stays
+    };
+    for (const Case& c : cases) {
+        VJSONValue imported(JSON_undefined);
+        VErrorContext errors;
+        const VError error = VJSONImporter::ParseString(VString(c.text), imported, 0);
+        EXPECT_EQ(error != VE_OK, c.fails) << c.text;
+        const VJSONValue expected = StoreOneByOne(imported);
+        std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
+        ExpectSameGraphs(imported, expected, c.text, graphs);
+    }
+}
+
+TEST_F(JSONGraphTest, ACycleMadeThroughAnImportedTreeIsFreedWithItsLastOutsideReference)
+{
+    VJSONValue root(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(VString("{\"a\":{\"b\":[{}]},\"c\":[1]}"), root, 0), VE_OK);
+    // A counted object joins the tree, and the innermost object refers back
+    // to the root.
+    VJSONObject* counted = NewCounted();
+    root.GetObject()->SetProperty(VString("counted"), VJSONValue(counted));
+    counted->Release();
+    VJSONValue inner = root.GetObject()->GetPropertyWithPath(VString("a.b[0]"));
+    ASSERT_TRUE(inner.IsObject());
+    inner.GetObject()->SetProperty(VString("root"), root);
+    ASSERT_NE(root.GetObject()->GetGraph(), nullptr);
+    EXPECT_TRUE(root.GetObject()->GetGraph()->HasCycle());
+    root.SetNull();
+    EXPECT_EQ(gDestroyed, 0);  // the inner object is still held here
+    inner.SetNull();
     EXPECT_EQ(gDestroyed, 1);
 }
 
