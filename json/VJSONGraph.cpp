@@ -490,15 +490,18 @@ void VJSONGraph::_CollectObject(VJSONObject* inObject, int& ioTotal, int& ioInte
         return;
     ioTotal += inObject->GetRefCount();
     StWalkLocker lock(inObject->fStorageLocker);
-    for (const auto& entry : inObject->fProperties) {
-        const VJSONValue& value = entry.second.first;
-        if (VJSONObject* object = value.GetObject()) {
-            ++ioInternal;
-            _CollectObject(object, ioTotal, ioInternal);
-        } else if (VJSONArray* array = value.GetArray()) {
-            ++ioInternal;
-            _CollectArray(array, ioTotal, ioInternal);
-        }
+    for (const auto& entry : inObject->fProperties)
+        _CollectValue(entry.second.first, ioTotal, ioInternal);
+}
+
+void VJSONGraph::_CollectValue(const VJSONValue& inValue, int& ioTotal, int& ioInternal)
+{
+    if (VJSONObject* object = inValue.GetObject()) {
+        ++ioInternal;
+        _CollectObject(object, ioTotal, ioInternal);
+    } else if (VJSONArray* array = inValue.GetArray()) {
+        ++ioInternal;
+        _CollectArray(array, ioTotal, ioInternal);
     }
 }
 
@@ -508,15 +511,8 @@ void VJSONGraph::_CollectArray(VJSONArray* inArray, int& ioTotal, int& ioInterna
         return;
     ioTotal += inArray->GetRefCount();
     StWalkLocker lock(inArray->fStorageLocker);
-    for (const VJSONValue& value : inArray->fValues) {
-        if (VJSONObject* object = value.GetObject()) {
-            ++ioInternal;
-            _CollectObject(object, ioTotal, ioInternal);
-        } else if (VJSONArray* array = value.GetArray()) {
-            ++ioInternal;
-            _CollectArray(array, ioTotal, ioInternal);
-        }
-    }
+    for (const VJSONValue& value : inArray->fValues)
+        _CollectValue(value, ioTotal, ioInternal);
 }
 
 void VJSONGraph::CollectReferences(const VJSONObject* inObject, const VJSONArray* inArray)

@@ -189,6 +189,7 @@ private:
     // Collects one container's reachable containers into this graph.
     void _CollectObject(VJSONObject* inObject, int& ioTotal, int& ioInternal);
     void _CollectArray(VJSONArray* inArray, int& ioTotal, int& ioInternal);
+    void _CollectValue(const VJSONValue& inValue, int& ioTotal, int& ioInternal);
 
     static bool _IsSharedObject(const VJSONObject* inObject);
     static bool _IsSharedArray(const VJSONArray* inArray);

@@ -499,6 +499,20 @@ bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
     return true;
 }
 
+VJSONValue* VJSONObject::_PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld)
+{
+    auto found = fProperties.find(inName);
+    if (found == fProperties.end()) {
+        const uint64_t index = fProperties.size();
+        auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
+                                            std::forward_as_tuple(std::move(ioValue), index));
+        return &inserted.first->second.first;
+    }
+    outOld = std::move(found->second.first);
+    found->second.first = std::move(ioValue);
+    return &found->second.first;
+}
+
 bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
 {
     try {
@@ -520,22 +534,10 @@ bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inVal
             }
         }
 
-        VJSONValue copy(inValue);
+        // The old value is held until the new one is stored and connected,
+        // then its link is uncounted and checked.
         VJSONValue old(JSON_undefined);
-        auto found = fProperties.find(inName);
-        VJSONValue* stored;
-        if (found == fProperties.end()) {
-            const uint64_t index = fProperties.size();
-            auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
-                                                std::forward_as_tuple(std::move(copy), index));
-            stored = &inserted.first->second.first;
-        } else {
-            // The old value is held until the new one is stored and connected,
-            // then its link is uncounted and checked.
-            old = std::move(found->second.first);
-            found->second.first = std::move(copy);
-            stored = &found->second.first;
-        }
+        VJSONValue* stored = _PutEntry(inName, VJSONValue(inValue), old);
         if (IsContainer(*stored))
             VJSONGraph::Connect(&fGraph, *stored, this, nullptr);
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
@@ -555,18 +557,8 @@ bool VJSONObject::_StoreUnconnected(const VString& inName, VJSONValue&& ioValue)
         (fClass != nullptr && !fClass->GetSetterMap().empty()) || ioValue.IsUndefined())
         return false;
     try {
-        auto found = fProperties.find(inName);
-        VJSONValue* stored;
-        if (found == fProperties.end()) {
-            const uint64_t index = fProperties.size();
-            auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
-                                                std::forward_as_tuple(std::move(ioValue), index));
-            stored = &inserted.first->second.first;
-        } else {
-            VJSONValue old(std::move(found->second.first));
-            found->second.first = std::move(ioValue);
-            stored = &found->second.first;
-        }
+        VJSONValue old(JSON_undefined);
+        VJSONValue* stored = _PutEntry(inName, std::move(ioValue), old);
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.

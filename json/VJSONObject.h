@@ -213,6 +213,10 @@ private:
     // Lowers the internal counts of the object's container values and the
     // graph's internal references (no lock).
     void _UncountValues();
+    // Puts the value under the name: a new name is inserted last; an existing
+    // one keeps its place and its old value goes to outOld. Answers the
+    // stored value.
+    VJSONValue* _PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld);
     // Erases an entry found in the map (graph step included).
     void _EraseEntry(VJSONPropertyMap::iterator inEntry);
     // Lets the value join the storage of this shared object (locks held).

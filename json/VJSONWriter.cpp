@@ -170,24 +170,10 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
         }
         // A container is held while it is written: what its members run
         // (an implementation, a getter) may drop the place it was read from.
-        case JSON_object: {
-            const VJSONObject* object = inValue.GetObject();
-            if (object == nullptr)
-                return _Object(object, ioText);
-            object->Retain();
-            const VError error = _Object(object, ioText);
-            object->Release();
-            return error;
-        }
-        case JSON_array: {
-            const VJSONArray* array = inValue.GetArray();
-            if (array == nullptr)
-                return _Array(array, ioText);
-            array->Retain();
-            const VError error = _Array(array, ioText);
-            array->Release();
-            return error;
-        }
+        case JSON_object:
+            return _WriteHeld(inValue.GetObject(), &VJSONWriter::_Object, ioText);
+        case JSON_array:
+            return _WriteHeld(inValue.GetArray(), &VJSONWriter::_Array, ioText);
         case JSON_date: {
             VTime time;
             if ((fFlags & kJSONWriteLocalMidnight) != 0) {
@@ -204,6 +190,18 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
         default:
             return VE_OK;
     }
+}
+
+template <class Container>
+VError VJSONWriter::_WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
+                               VString& ioText)
+{
+    if (inContainer != nullptr)
+        inContainer->Retain();
+    const VError error = (this->*inWrite)(inContainer, ioText);
+    if (inContainer != nullptr)
+        inContainer->Release();
+    return error;
 }
 
 VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
