@@ -330,7 +330,8 @@ VJSONValue StoreOneByOne(const VJSONValue& inValue)
 // Compares the graph fields of two trees of the same shape, container by
 // container; inGraphs pairs the graphs met so far.
 void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, const std::string& inPath,
-                      std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>>& ioGraphs)
+                      std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>>& ioGraphs,
+                      std::vector<const void*>& ioSeen)
 {
     auto compare = [&](const auto* inA, const auto* inB) {
         EXPECT_EQ(inA->GetInternalCount(), inB->GetInternalCount()) << inPath;
@@ -355,6 +356,16 @@ void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, 
         EXPECT_EQ(a->IsShared(), b->IsShared()) << inPath;
     };
     ASSERT_EQ(inActual.GetType(), inExpected.GetType()) << inPath;
+    // A container met again (through a cycle) is compared once.
+    const void* container = inActual.GetObject() != nullptr ? static_cast<const void*>(inActual.GetObject())
+                                                             : static_cast<const void*>(inActual.GetArray());
+    if (container != nullptr) {
+        for (const void* seen : ioSeen) {
+            if (seen == container)
+                return;
+        }
+        ioSeen.push_back(container);
+    }
     if (const VJSONObject* object = inActual.GetObject()) {
         compare(object, inExpected.GetObject());
         std::vector<std::pair<VString, VJSONValue>> properties;
@@ -364,13 +375,13 @@ void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, 
             for (int i = 0; i < property.first.GetLength(); ++i)
                 name += static_cast<char>(property.first.GetCPointer()[i]);
             ExpectSameGraphs(property.second, inExpected.GetObject()->GetOwnProperty(property.first),
-                             inPath + "." + name, ioGraphs);
+                             inPath + "." + name, ioGraphs, ioSeen);
         }
     } else if (const VJSONArray* array = inActual.GetArray()) {
         compare(array, inExpected.GetArray());
         for (size_t i = 0; i < array->GetCount(); ++i)
             ExpectSameGraphs(array->GetAt(i), inExpected.GetArray()->GetAt(i),
-                             inPath + "[" + std::to_string(i) + "]", ioGraphs);
+                             inPath + "[" + std::to_string(i) + "]", ioGraphs, ioSeen);
     }
 }
 
@@ -396,7 +407,8 @@ TEST_F(JSONGraphTest, AnImportedTreeHasTheGraphThatStoringItsContainersOneByOneG
         EXPECT_EQ(error != VE_OK, c.fails) << c.text;
         const VJSONValue expected = StoreOneByOne(imported);
         std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
-        ExpectSameGraphs(imported, expected, c.text, graphs);
+        std::vector<const void*> seen;
+        ExpectSameGraphs(imported, expected, c.text, graphs, seen);
     }
 }
 
@@ -418,6 +430,58 @@ TEST_F(JSONGraphTest, ACycleMadeThroughAnImportedTreeIsFreedWithItsLastOutsideRe
     EXPECT_EQ(gDestroyed, 0);  // the inner object is still held here
     inner.SetNull();
     EXPECT_EQ(gDestroyed, 1);
+}
+
+// Builds {"a": [sub, []], "s": other, "n": 1} where sub and other come with
+// graphs of their own, either stored one by one or stored unconnected and
+// then connected as a tree. The caller keeps the two subtrees' roots.
+VJSONValue BuildWithConnectedSubtrees(bool inUnconnected, VJSONObject*& outSub, VJSONObject*& outOther)
+{
+    outSub = NewCounted();
+    outSub->SetProperty(VString("child"), VJSONValue(JSON_object));
+    outOther = NewCounted();
+    outOther->SetProperty(VString("self"), VJSONValue(outOther));  // a cycle
+    VJSONValue root(JSON_object);
+    VJSONValue array(JSON_array);
+    if (inUnconnected) {
+        EXPECT_TRUE(array.GetArray()->_PushUnconnected(VJSONValue(outSub)));
+        EXPECT_TRUE(array.GetArray()->_PushUnconnected(VJSONValue(JSON_array)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("a"), VJSONValue(array)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("s"), VJSONValue(outOther)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("n"), VJSONValue(1.0)));
+        VJSONGraph::ConnectTree(root);
+    } else {
+        array.GetArray()->Push(VJSONValue(outSub));
+        array.GetArray()->Push(VJSONValue(JSON_array));
+        root.GetObject()->SetProperty(VString("a"), array);
+        root.GetObject()->SetProperty(VString("s"), VJSONValue(outOther));
+        root.GetObject()->SetProperty(VString("n"), VJSONValue(1.0));
+    }
+    return root;
+}
+
+TEST_F(JSONGraphTest, ConnectingATreeJoinsSubtreesThatHaveAGraphAsStoresDo)
+{
+    VJSONObject* subA = nullptr;
+    VJSONObject* otherA = nullptr;
+    VJSONObject* subB = nullptr;
+    VJSONObject* otherB = nullptr;
+    VJSONValue connected = BuildWithConnectedSubtrees(true, subA, otherA);
+    VJSONValue stored = BuildWithConnectedSubtrees(false, subB, otherB);
+    std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
+    std::vector<const void*> seen;
+    ExpectSameGraphs(connected, stored, "root", graphs, seen);
+    EXPECT_EQ(otherA->GetGraph(), connected.GetObject()->GetGraph());
+    EXPECT_TRUE(connected.GetObject()->GetGraph()->HasCycle());
+
+    // The cycle goes with the last outside references.
+    for (VJSONObject* object : {subA, otherA, subB, otherB})
+        object->Release();
+    EXPECT_EQ(gDestroyed, 0);
+    connected.SetNull();
+    EXPECT_EQ(gDestroyed, 2);
+    stored.SetNull();
+    EXPECT_EQ(gDestroyed, 4);
 }
 
 }  // namespace
