@@ -91,6 +91,9 @@ VJSONArray::~VJSONArray()
             VJSONGraph* graph = fGraph;
             fGraph = nullptr;
             graph->Release();
+        } else if (VJSONGraph* listed = fMemberLink.fOwner) {
+            StGraphLocker listedLock(listed->IsShared());
+            VJSONGraph::_LeaveListedGraph(this);
         }
     }
     if (VStorageLocker* locker = fStorageLocker) {
@@ -368,6 +371,19 @@ bool VJSONArray::Push(const VJSONValue& inValue)
         return false;
     }
     return SetAt(fValues.size() - 1, inValue);
+}
+
+bool VJSONArray::_PushUnconnected(VJSONValue&& ioValue)
+{
+    if (fStorageLocker != nullptr || fGraph != nullptr)
+        return false;
+    VJSONValue::CheckAndUpdateJsonStamp(ioValue, fStamp);
+    try {
+        fValues.push_back(std::move(ioValue));
+    } catch (const std::exception&) {
+        // Dropped, as Push drops what it cannot append.
+    }
+    return true;
 }
 
 void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)

@@ -52,9 +52,16 @@ public:
     bool _DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions,
                       VJSONDeepEqualVisits& ioVisits) const;
     uint32_t GetStampAt(size_t inIndex) const;
+    // The elements where they are stored, without lock: only for an array
+    // without storage locker, read by the task that holds it.
+    const std::vector<VJSONValue>& _GetValues() const { return fValues; }
 
     // ---- Changing -------------------------------------------------------
     bool Push(const VJSONValue& inValue);
+    // Appends a value without connecting it to the array's graph, moving it
+    // in (see VJSONObject::_StoreUnconnected): only an array without graph
+    // and without storage locker takes it; false, value untouched, otherwise.
+    bool _PushUnconnected(VJSONValue&& ioValue);
     bool SetAt(size_t inIndex, const VJSONValue& inValue);
     bool SetAt_unchecked(size_t inIndex, const VJSONValue& inValue);
     void RemoveAt(size_t inIndex, size_t inCount = 1);
@@ -129,6 +136,7 @@ private:
     int32_t fInternalCount = 0;
     VStorageLocker* fStorageLocker = nullptr;
     VJSONStamp* fStamp = nullptr;
+    VJSONGraphMemberLink fMemberLink;
 };
 
 }  // namespace qelt

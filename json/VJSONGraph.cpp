@@ -9,7 +9,98 @@ namespace qelt {
 
 VCriticalSection StGraphLocker::sMutex;
 
-VJSONGraph::~VJSONGraph() = default;
+VJSONGraph::~VJSONGraph()
+{
+    fObjects.Clear();
+    fArrays.Clear();
+}
+
+// ---------------------------------------------------------------------------
+// Member lists
+
+template <class Container>
+bool VJSONGraph::MemberList<Container>::Add(Container* inContainer)
+{
+    VJSONGraphMemberLink& link = inContainer->fMemberLink;
+    if (link.fOwner == fGraph)
+        return false;
+    if (link.fOwner != nullptr)
+        link.fOwner->_Members(inContainer).Remove(inContainer);
+    link.fPrev = nullptr;
+    link.fNext = fHead;
+    if (fHead != nullptr)
+        fHead->fMemberLink.fPrev = inContainer;
+    fHead = inContainer;
+    link.fOwner = fGraph;
+    ++fCount;
+    return true;
+}
+
+template <class Container>
+void VJSONGraph::MemberList<Container>::Remove(Container* inContainer)
+{
+    VJSONGraphMemberLink& link = inContainer->fMemberLink;
+    if (link.fOwner != fGraph)
+        return;
+    Container* prev = static_cast<Container*>(link.fPrev);
+    Container* next = static_cast<Container*>(link.fNext);
+    if (prev != nullptr)
+        prev->fMemberLink.fNext = next;
+    else
+        fHead = next;
+    if (next != nullptr)
+        next->fMemberLink.fPrev = prev;
+    link = VJSONGraphMemberLink();
+    --fCount;
+}
+
+template <class Container>
+template <class Each>
+void VJSONGraph::MemberList<Container>::TakeAll(MemberList& ioOther, Each&& inEach)
+{
+    Container* last = nullptr;
+    for (Container* walk = ioOther.fHead; walk != nullptr; walk = static_cast<Container*>(walk->fMemberLink.fNext)) {
+        walk->fMemberLink.fOwner = fGraph;
+        inEach(walk);
+        last = walk;
+    }
+    if (last == nullptr)
+        return;
+    last->fMemberLink.fNext = fHead;
+    if (fHead != nullptr)
+        fHead->fMemberLink.fPrev = last;
+    fHead = ioOther.fHead;
+    fCount += ioOther.fCount;
+    ioOther.fHead = nullptr;
+    ioOther.fCount = 0;
+}
+
+template <class Container>
+void VJSONGraph::MemberList<Container>::CopyTo(std::vector<Container*>& outMembers) const
+{
+    outMembers.clear();
+    outMembers.reserve(fCount);
+    for (Container* walk = fHead; walk != nullptr; walk = static_cast<Container*>(walk->fMemberLink.fNext))
+        outMembers.push_back(walk);
+}
+
+template <class Container>
+void VJSONGraph::MemberList<Container>::Clear()
+{
+    Container* walk = fHead;
+    while (walk != nullptr) {
+        Container* next = static_cast<Container*>(walk->fMemberLink.fNext);
+        walk->fMemberLink = VJSONGraphMemberLink();
+        walk = next;
+    }
+    fHead = nullptr;
+    fCount = 0;
+}
+
+// The container destructors reach Remove through RemoveObject, RemoveArray
+// and _LeaveListedGraph.
+template struct VJSONGraph::MemberList<VJSONObject>;
+template struct VJSONGraph::MemberList<VJSONArray>;
 
 namespace {
 
@@ -126,26 +217,23 @@ void VJSONGraph::Connect(VJSONGraph** ioContainerGraph, VJSONGraph** ioValueGrap
     target->fInternalReferences += source->fInternalReferences;
     source->fTotalReferences.store(0);
     source->fInternalReferences = 0;
-    std::set<VJSONObject*> objects;
-    std::set<VJSONArray*> arrays;
-    objects.swap(source->fObjects);
-    arrays.swap(source->fArrays);
-    for (VJSONObject* object : objects) {
-        target->fObjects.insert(object);
-        if (object->fGraph == source) {
-            target->Retain();
-            object->fGraph = target;
-            source->Release();
+    // Every member moves; those that designate the source designate the
+    // target instead (the graph references move with them, in one step).
+    int32_t moved = 0;
+    target->fObjects.TakeAll(source->fObjects, [&](VJSONObject* inObject) {
+        if (inObject->fGraph == source) {
+            inObject->fGraph = target;
+            ++moved;
         }
-    }
-    for (VJSONArray* array : arrays) {
-        target->fArrays.insert(array);
-        if (array->fGraph == source) {
-            target->Retain();
-            array->fGraph = target;
-            source->Release();
+    });
+    target->fArrays.TakeAll(source->fArrays, [&](VJSONArray* inArray) {
+        if (inArray->fGraph == source) {
+            inArray->fGraph = target;
+            ++moved;
         }
-    }
+    });
+    target->fRefCount.fetch_add(moved);
+    source->fRefCount.fetch_sub(moved);
     source->Release();
     ++target->fInternalReferences;
 }
@@ -157,6 +245,105 @@ void VJSONGraph::Connect(VJSONGraph** ioContainerGraph, const VJSONValue& inValu
         Connect(ioContainerGraph, &object->fGraph, inContainerObject, inContainerArray, object, nullptr);
     else if (VJSONArray* array = inValue.GetArray())
         Connect(ioContainerGraph, &array->fGraph, inContainerObject, inContainerArray, nullptr, array);
+}
+
+void VJSONGraph::ConnectTree(const VJSONValue& inRoot)
+{
+    VJSONObject* rootObject = inRoot.GetObject();
+    VJSONArray* rootArray = inRoot.GetArray();
+    if (rootObject == nullptr && rootArray == nullptr)
+        return;
+    if ((rootObject != nullptr ? rootObject->fGraph : rootArray->fGraph) != nullptr)
+        return;
+
+    // A link from an unconnected container to one that must be connected
+    // the ordinary way.
+    struct Pending {
+        VJSONObject* fObject;
+        VJSONArray* fArray;
+        const VJSONValue* fValue;
+    };
+    std::vector<VJSONObject*> objects;
+    std::vector<VJSONArray*> arrays;
+    std::vector<Pending> pending;
+    int32_t links = 0;
+    // Whether a value is an unconnected container of the tree; counts its link.
+    auto unconnected = [&](VJSONObject* inOwnerObject, VJSONArray* inOwnerArray, const VJSONValue& inValue) {
+        if (VJSONObject* object = inValue.GetObject()) {
+            if (object->fGraph == nullptr && !object->IsShared()) {
+                ++object->fInternalCount;
+                ++links;
+                objects.push_back(object);
+                return;
+            }
+        } else if (VJSONArray* array = inValue.GetArray()) {
+            if (array->fGraph == nullptr && array->fStorageLocker == nullptr) {
+                ++array->fInternalCount;
+                ++links;
+                arrays.push_back(array);
+                return;
+            }
+        } else {
+            return;
+        }
+        pending.push_back(Pending{inOwnerObject, inOwnerArray, &inValue});
+    };
+    if (rootObject != nullptr)
+        objects.push_back(rootObject);
+    else
+        arrays.push_back(rootArray);
+    // Breadth first over the two lists: each container of a tree is met once.
+    size_t nextObject = 0;
+    size_t nextArray = 0;
+    while (nextObject < objects.size() || nextArray < arrays.size()) {
+        if (nextObject < objects.size()) {
+            VJSONObject* object = objects[nextObject++];
+            for (const auto& entry : object->fProperties)
+                unconnected(object, nullptr, entry.second.first);
+        } else {
+            VJSONArray* array = arrays[nextArray++];
+            for (const VJSONValue& value : array->fValues)
+                unconnected(nullptr, array, value);
+        }
+    }
+
+    // Every container of the tree gets the graph before the others are
+    // connected, so that each of those connections merges two graphs and
+    // walks nothing.
+    if (links > 0 || !pending.empty()) {
+        VJSONGraph* graph = new VJSONGraph();
+        const size_t members = objects.size() + arrays.size();
+        graph->fRefCount.fetch_add(static_cast<int32_t>(members) - 1);
+        int32_t total = 0;
+        for (VJSONObject* object : objects) {
+            object->fGraph = graph;
+            graph->fObjects.Add(object);
+            total += object->GetRefCount();
+            if (object->IsShared())
+                graph->fShared = 1;
+        }
+        for (VJSONArray* array : arrays) {
+            array->fGraph = graph;
+            graph->fArrays.Add(array);
+            total += array->GetRefCount();
+        }
+        graph->fTotalReferences.store(total);
+        graph->fInternalReferences = links;
+    }
+    // The containers that have a graph or storage of their own join as a
+    // store would join them, under the graph lock when theirs is shared.
+    for (const Pending& link : pending) {
+        bool sharedValue = false;
+        if (const VJSONObject* object = link.fValue->GetObject())
+            sharedValue = object->IsSharedGraph();
+        else if (const VJSONArray* array = link.fValue->GetArray())
+            sharedValue = array->IsSharedGraph();
+        StGraphLocker lock(sharedValue);
+        if (link.fObject != nullptr)
+            Connect(&link.fObject->fGraph, *link.fValue, link.fObject, nullptr);
+        else
+            Connect(&link.fArray->fGraph, *link.fValue, nullptr, link.fArray);
+    }
 }
 
 void VJSONGraph::Disconnect(VJSONGraph* inGraph, const VJSONValue& inValue)
@@ -297,14 +484,45 @@ void VJSONGraph::CollectArrayReferences(VJSONArray* inArray, std::vector<VJSONOb
     }
 }
 
+void VJSONGraph::_CollectObject(VJSONObject* inObject, int& ioTotal, int& ioInternal)
+{
+    if (inObject == nullptr || !fObjects.Add(inObject))
+        return;
+    ioTotal += inObject->GetRefCount();
+    StWalkLocker lock(inObject->fStorageLocker);
+    for (const auto& entry : inObject->fProperties)
+        _CollectValue(entry.second.first, ioTotal, ioInternal);
+}
+
+void VJSONGraph::_CollectValue(const VJSONValue& inValue, int& ioTotal, int& ioInternal)
+{
+    if (VJSONObject* object = inValue.GetObject()) {
+        ++ioInternal;
+        _CollectObject(object, ioTotal, ioInternal);
+    } else if (VJSONArray* array = inValue.GetArray()) {
+        ++ioInternal;
+        _CollectArray(array, ioTotal, ioInternal);
+    }
+}
+
+void VJSONGraph::_CollectArray(VJSONArray* inArray, int& ioTotal, int& ioInternal)
+{
+    if (inArray == nullptr || !fArrays.Add(inArray))
+        return;
+    ioTotal += inArray->GetRefCount();
+    StWalkLocker lock(inArray->fStorageLocker);
+    for (const VJSONValue& value : inArray->fValues)
+        _CollectValue(value, ioTotal, ioInternal);
+}
+
 void VJSONGraph::CollectReferences(const VJSONObject* inObject, const VJSONArray* inArray)
 {
     int total = 0;
     int internal = 0;
     if (inObject != nullptr)
-        CollectObjectReferences(const_cast<VJSONObject*>(inObject), fObjects, fArrays, total, internal);
+        _CollectObject(const_cast<VJSONObject*>(inObject), total, internal);
     if (inArray != nullptr)
-        CollectArrayReferences(const_cast<VJSONArray*>(inArray), fObjects, fArrays, total, internal);
+        _CollectArray(const_cast<VJSONArray*>(inArray), total, internal);
     fTotalReferences.fetch_add(total);
     fInternalReferences += internal;
 }
@@ -345,9 +563,9 @@ void VJSONGraph::ReleaseDependenciesIfNecessary(IRefCountable*, const std::vecto
     for (VJSONArray* array : inArrays)
         array->ClearFromGraph();
     for (VJSONObject* object : inObjects)
-        fObjects.erase(object);
+        fObjects.Remove(object);
     for (VJSONArray* array : inArrays)
-        fArrays.erase(array);
+        fArrays.Remove(array);
     for (VJSONObject* object : inObjects)
         object->Release();
     for (VJSONArray* array : inArrays)
@@ -360,8 +578,10 @@ bool VJSONGraph::ReleaseGraphDependenciesIfNecessary(IRefCountable*)
     if (fInternalReferences + 1 != fTotalReferences.load())
         return false;
     Retain();
-    std::vector<VJSONObject*> objects(fObjects.begin(), fObjects.end());
-    std::vector<VJSONArray*> arrays(fArrays.begin(), fArrays.end());
+    std::vector<VJSONObject*> objects;
+    std::vector<VJSONArray*> arrays;
+    fObjects.CopyTo(objects);
+    fArrays.CopyTo(arrays);
     for (VJSONObject* object : objects) {
         VJSONGraph* graph = object->fGraph;
         object->fGraph = nullptr;

@@ -94,8 +94,8 @@ public:
     bool IsShared() const { return fShared != 0; }
     int32_t GetTotalReferences() const { return fTotalReferences.load(std::memory_order_relaxed); }
     int32_t GetInternalReferences() const { return fInternalReferences; }
-    size_t GetObjectCount() const { return fObjects.size(); }
-    size_t GetArrayCount() const { return fArrays.size(); }
+    size_t GetObjectCount() const { return fObjects.fCount; }
+    size_t GetArrayCount() const { return fArrays.fCount; }
 
     // Records that the container (an object or an array, the other null)
     // holds one more reference to the value container; the graph arguments
@@ -106,6 +106,14 @@ public:
     // The same for an object or array value; other values do nothing.
     static void Connect(VJSONGraph** ioContainerGraph, const VJSONValue& inValue,
                         const VJSONObject* inContainerObject, const VJSONArray* inContainerArray);
+    // Connects a tree whose containers were stored into one another without
+    // being connected (the importer builds its result so): the containers
+    // without graph reached from the root through containers without graph
+    // join one new graph, with the counts that storing them one by one would
+    // have given; a container met with a graph or a storage locker of its
+    // own is connected as a store connects it. A root that has a graph is
+    // taken as connected already.
+    static void ConnectTree(const VJSONValue& inRoot);
     // Uncounts the link to the value and runs the release check for it.
     static void Disconnect(VJSONGraph* inGraph, const VJSONValue& inValue);
 
@@ -143,10 +151,46 @@ public:
     // Used by the containers.
     void AddTotalReferences(int32_t inDelta) { fTotalReferences.fetch_add(inDelta, std::memory_order_relaxed); }
     void AddInternalReferences(int32_t inDelta) { fInternalReferences += inDelta; }
-    void RemoveObject(VJSONObject* inObject) { fObjects.erase(inObject); }
-    void RemoveArray(VJSONArray* inArray) { fArrays.erase(inArray); }
+    void RemoveObject(VJSONObject* inObject) { fObjects.Remove(inObject); }
+    void RemoveArray(VJSONArray* inArray) { fArrays.Remove(inArray); }
+    // Takes a container out of the list of the graph it is still listed in
+    // after it let that graph go (a member released as garbage).
+    template <class Container>
+    static void _LeaveListedGraph(Container* inContainer)
+    {
+        if (VJSONGraph* owner = inContainer->fMemberLink.fOwner)
+            owner->_Members(inContainer).Remove(inContainer);
+    }
 
 private:
+    // The members of one kind: an intrusive list through the containers'
+    // member links, so that joining, leaving and merging allocate nothing.
+    template <class Container>
+    struct MemberList {
+        Container* fHead = nullptr;
+        size_t fCount = 0;
+        VJSONGraph* fGraph = nullptr;
+
+        bool Contains(const Container* inContainer) const { return inContainer->fMemberLink.fOwner == fGraph; }
+        // Links the container in (leaving another graph's list); false when
+        // it is already listed here.
+        bool Add(Container* inContainer);
+        void Remove(Container* inContainer);
+        // Moves every member of the other list here, calling inEach on each.
+        template <class Each>
+        void TakeAll(MemberList& ioOther, Each&& inEach);
+        // The members, in list order.
+        void CopyTo(std::vector<Container*>& outMembers) const;
+        // Unlinks every member (the graph is going).
+        void Clear();
+    };
+    MemberList<VJSONObject>& _Members(const VJSONObject*) { return fObjects; }
+    MemberList<VJSONArray>& _Members(const VJSONArray*) { return fArrays; }
+    // Collects one container's reachable containers into this graph.
+    void _CollectObject(VJSONObject* inObject, int& ioTotal, int& ioInternal);
+    void _CollectArray(VJSONArray* inArray, int& ioTotal, int& ioInternal);
+    void _CollectValue(const VJSONValue& inValue, int& ioTotal, int& ioInternal);
+
     static bool _IsSharedObject(const VJSONObject* inObject);
     static bool _IsSharedArray(const VJSONArray* inArray);
     static void _ReleaseIfNecessary(VJSONObject* inObject, VJSONArray* inArray);
@@ -155,8 +199,8 @@ private:
     unsigned char fShared = 0;
     std::atomic<int32_t> fTotalReferences{0};
     int32_t fInternalReferences = 0;
-    std::set<VJSONObject*> fObjects;
-    std::set<VJSONArray*> fArrays;
+    MemberList<VJSONObject> fObjects{nullptr, 0, this};
+    MemberList<VJSONArray> fArrays{nullptr, 0, this};
 };
 
 // What objects and arrays do alike, written once: their reference counting

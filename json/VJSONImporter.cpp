@@ -4,6 +4,7 @@
 
 #include "json/VJSONArray.h"
 #include "json/VJSONBinaryImporter.h"
+#include "json/VJSONGraph.h"
 #include "json/VJSONObject.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
@@ -127,7 +128,8 @@ const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines(const_cast<UniC
                                                                  sizeof(kSymbolsUnits));
 
 VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
-    : fText(inText), fOptions(inOptions), fStrictDates((inOptions & kJSONImportStrictDates) != 0)
+    : fText(inText), fOptions(inOptions), fStrictDates((inOptions & kJSONImportStrictDates) != 0),
+      fConnectLater((inOptions & kJSONImportShared) == 0)
 {
     fUnits = fText.GetCPointer();
     fLength = fUnits != nullptr ? fText.GetLength() : 0;
@@ -511,6 +513,63 @@ void VJSONImporter::_Share(const VJSONValue& inContainer)
         array->SetStorageLocker(fLocker);
 }
 
+void VJSONImporter::_StoreMember(VJSONValue& ioObject, const VString& inName, VJSONValue& ioMember)
+{
+    VJSONObject* object = ioObject.GetObject();
+    if (!fConnectLater) {
+        object->SetProperty(inName, ioMember);
+        return;
+    }
+    if (object->_StoreUnconnected(inName, std::move(ioMember)))
+        return;
+    // What was built so far on both sides is connected first, then the
+    // member is stored the ordinary way.
+    VJSONGraph::ConnectTree(ioObject);
+    VJSONGraph::ConnectTree(ioMember);
+    object->SetProperty(inName, ioMember);
+}
+
+const VString& VJSONImporter::_SharedName(const VString& inName)
+{
+    constexpr int kLongestShared = 64;
+    constexpr size_t kSlots = 256;
+    const int length = inName.GetLength();
+    if (length == 0 || length > kLongestShared)
+        return inName;
+    const UniChar* units = inName.GetCPointer();
+    uint32_t hash = static_cast<uint32_t>(length);
+    for (int i = 0; i < length; ++i)
+        hash = hash * 31u + units[i];
+    if (fNames.empty())
+        fNames.resize(kSlots);
+    VString& slot = fNames[hash & (kSlots - 1)];
+    if (slot.GetLength() == length) {
+        const UniChar* cached = slot.GetCPointer();
+        int i = 0;
+        while (i < length && cached[i] == units[i])
+            ++i;
+        if (i == length)
+            return slot;
+    }
+    // A slot whose text objects share is not written over: it gets a new block.
+    slot.FromString(inName);
+    return slot;
+}
+
+void VJSONImporter::_StoreElement(VJSONValue& ioArray, VJSONValue& ioElement)
+{
+    VJSONArray* array = ioArray.GetArray();
+    if (!fConnectLater) {
+        array->Push(ioElement);
+        return;
+    }
+    if (array->_PushUnconnected(std::move(ioElement)))
+        return;
+    VJSONGraph::ConnectTree(ioArray);
+    VJSONGraph::ConnectTree(ioElement);
+    array->Push(ioElement);
+}
+
 void VJSONImporter::_RecordPathLine(int inOffset)
 {
     if (fPathsLines != nullptr)
@@ -523,7 +582,6 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         return _ThrowErrorTooDeep();
     ++fDepth;
     VJSONValue result(JSON_object);
-    VJSONObject* object = result.GetObject();
     VError error = VE_OK;
     VStr<31> key;
     const bool paths = fPathsLines != nullptr;
@@ -580,7 +638,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
             break;
-        object->SetProperty(key, member);
+        _StoreMember(result, _SharedName(key), member);
         first = false;
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -652,7 +710,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             else
                 error = _StringToValue(fToken, isString, element, kExpectFirstElement);
             if (error == VE_OK)
-                array->Push(element);
+                _StoreElement(result, element);
         } else {
             error = _ThrowErrorInvalidToken(_TokenToString(token),
                                             array->GetCount() == 0 ? kExpectFirstElement : kExpectValue);
@@ -691,6 +749,8 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
     } else {
         error = _ParseValue(outValue, kExpectValue, token, fToken, isString);
     }
+    if (fConnectLater)
+        VJSONGraph::ConnectTree(outValue);
     if (outValue.IsObject())
         SetPathLineForEncompasingObject();
     return error;

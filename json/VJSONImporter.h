@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "json/VJSONValue.h"
 #include "kernel/VObject.h"
@@ -118,6 +119,14 @@ private:
     VError _StringToValue(const VString& inText, bool inIsString, VJSONValue& outValue, const char* inExpected);
     // Shares the containers under the importer's locker (option 0x100).
     void _Share(const VJSONValue& inContainer);
+    // Store a member or element the importer read: unconnected (the tree is
+    // connected once, by Parse) unless the importer shares its containers
+    // or the container must be stored into the ordinary way.
+    void _StoreMember(VJSONValue& ioObject, const VString& inName, VJSONValue& ioMember);
+    void _StoreElement(VJSONValue& ioArray, VJSONValue& ioElement);
+    // The property name as a counted string that the objects of this import
+    // share, so that a name met again is stored without a copy of its units.
+    const VString& _SharedName(const VString& inName);
     // Records a member or element under the current path (option 0x8).
     void _RecordPathLine(int inOffset);
 
@@ -146,7 +155,11 @@ private:
     int fLineStart = 0;
     VStorageLocker* fLocker = nullptr;
     bool fStrictDates = false;
+    // Containers are stored unconnected and the tree connected at the end.
+    bool fConnectLater = true;
     int fDepth = 0;
+    // Recently met property names, by a hash of their units.
+    std::vector<VString> fNames;
     // Token text buffer reused by the value rules.
     VString fToken;
 };

@@ -150,6 +150,9 @@ VJSONObject::~VJSONObject()
         VJSONGraph* graph = fGraph;
         fGraph = nullptr;
         graph->Release();
+    } else if (VJSONGraph* listed = fMemberLink.fOwner) {
+        StGraphLocker lock(fStorageLocker != nullptr || listed->IsShared());
+        VJSONGraph::_LeaveListedGraph(this);
     }
     if (IJSONObject* implementation = fImplementation) {
         fImplementation = nullptr;
@@ -192,8 +195,22 @@ int32_t VJSONObject::Release(const char*) const { return JSONContainerShared::Re
 
 void VJSONObject::_GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const
 {
+    // The insertion indexes are exactly 0 to n - 1: each entry goes straight
+    // to its place.
+    const size_t count = fProperties.size();
+    outEntries.assign(count, nullptr);
+    bool placed = true;
+    for (const auto& entry : fProperties) {
+        const uint64_t index = entry.second.second;
+        if (index >= count || outEntries[index] != nullptr) {
+            placed = false;
+            break;
+        }
+        outEntries[index] = &entry;
+    }
+    if (placed)
+        return;
     outEntries.clear();
-    outEntries.reserve(fProperties.size());
     for (const auto& entry : fProperties)
         outEntries.push_back(&entry);
     std::sort(outEntries.begin(), outEntries.end(),
@@ -498,6 +515,20 @@ bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
     return true;
 }
 
+VJSONValue* VJSONObject::_PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld)
+{
+    auto found = fProperties.find(inName);
+    if (found == fProperties.end()) {
+        const uint64_t index = fProperties.size();
+        auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
+                                            std::forward_as_tuple(std::move(ioValue), index));
+        return &inserted.first->second.first;
+    }
+    outOld = std::move(found->second.first);
+    found->second.first = std::move(ioValue);
+    return &found->second.first;
+}
+
 bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
 {
     try {
@@ -519,22 +550,10 @@ bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inVal
             }
         }
 
-        VJSONValue copy(inValue);
+        // The old value is held until the new one is stored and connected,
+        // then its link is uncounted and checked.
         VJSONValue old(JSON_undefined);
-        auto found = fProperties.find(inName);
-        VJSONValue* stored;
-        if (found == fProperties.end()) {
-            const uint64_t index = fProperties.size();
-            auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
-                                                std::forward_as_tuple(std::move(copy), index));
-            stored = &inserted.first->second.first;
-        } else {
-            // The old value is held until the new one is stored and connected,
-            // then its link is uncounted and checked.
-            old = std::move(found->second.first);
-            found->second.first = std::move(copy);
-            stored = &found->second.first;
-        }
+        VJSONValue* stored = _PutEntry(inName, VJSONValue(inValue), old);
         if (IsContainer(*stored))
             VJSONGraph::Connect(&fGraph, *stored, this, nullptr);
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
@@ -546,6 +565,21 @@ bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inVal
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool VJSONObject::_StoreUnconnected(const VString& inName, VJSONValue&& ioValue)
+{
+    if (fImplementation != nullptr || fStorageLocker != nullptr || fGraph != nullptr ||
+        (fClass != nullptr && !fClass->GetSetterMap().empty()) || ioValue.IsUndefined())
+        return false;
+    try {
+        VJSONValue old(JSON_undefined);
+        VJSONValue* stored = _PutEntry(inName, std::move(ioValue), old);
+        VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+    return true;
 }
 
 bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValue)

@@ -37,6 +37,14 @@ struct VJSONPropertyNameEqual {
     bool operator()(const VString& inA, const VString& inB) const;
 };
 
+// A container's place in the member list of its graph: linked in at most
+// one graph's list, which is then its owner. Kept by VJSONGraph only.
+struct VJSONGraphMemberLink {
+    void* fPrev = nullptr;
+    void* fNext = nullptr;
+    VJSONGraph* fOwner = nullptr;
+};
+
 // Value and insertion index of each property.
 using VJSONPropertyMap =
     std::unordered_map<VString, std::pair<VJSONValue, uint64_t>, VJSONPropertyNameHash, VJSONPropertyNameEqual>;
@@ -97,6 +105,12 @@ public:
     bool SetOwnProperty(const VString& inName, const VJSONValue& inValue);
     // The own-property store, with the locks held.
     bool _SetOwnProperty(const VString& inName, const VJSONValue& inValue);
+    // Stores a value without connecting it to the object's graph, moving it
+    // in: for the importer, which connects the whole tree it builds at once
+    // (VJSONGraph::ConnectTree). Only a plain object without graph takes it
+    // (no implementation, no class setter, no storage locker); false, with
+    // the value untouched, otherwise.
+    bool _StoreUnconnected(const VString& inName, VJSONValue&& ioValue);
     bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& inProperties,
                        VDBLanguageContext* inContext = nullptr);
     void RemoveProperty(const VString& inName);
@@ -203,6 +217,10 @@ private:
     // Lowers the internal counts of the object's container values and the
     // graph's internal references (no lock).
     void _UncountValues();
+    // Puts the value under the name: a new name is inserted last; an existing
+    // one keeps its place and its old value goes to outOld. Answers the
+    // stored value.
+    VJSONValue* _PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld);
     // Erases an entry found in the map (graph step included).
     void _EraseEntry(VJSONPropertyMap::iterator inEntry);
     // Lets the value join the storage of this shared object (locks held).
@@ -216,6 +234,7 @@ private:
     VStorageLocker* fStorageLocker = nullptr;
     VJSONStamp* fStamp = nullptr;
     VJSONClass* fClass = nullptr;
+    VJSONGraphMemberLink fMemberLink;
     int32_t fConstructionLevel = 0;
     int32_t fInternalCount = 0;
     bool fUnderConstruction = false;

@@ -46,6 +46,12 @@ public:
         return *this;
     }
     const VString& GetName() const;
+    // The current own property's stored value when the iterator reads the
+    // object in place (a plain object), else null: read it with GetValue.
+    const VJSONValue* _GetStoredValue() const
+    {
+        return (fName >= fNames.size() && fEntry < fEntries.size()) ? &fEntries[fEntry]->second.first : nullptr;
+    }
 
 protected:
     explicit VJSONPropertyIteratorBase(const VJSONObject* inObject) : fObject(inObject) {}

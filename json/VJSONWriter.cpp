@@ -1,5 +1,7 @@
 #include "json/VJSONWriter.h"
 
+#include <climits>
+
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONBinaryWriter.h"
@@ -16,6 +18,24 @@ namespace qelt {
 namespace {
 
 constexpr VError kErrorCycle = QeltError(900);
+
+// Makes room for inExtra more units: a buffer that must grow grows to at
+// least twice the text's length, so that a long text made of many small
+// appends is copied only a few times. False when the text cannot grow.
+bool MakeRoom(VString& ioText, int inExtra)
+{
+    const int length = ioText.GetLength();
+    if (inExtra <= ioText.GetCapacity() - length)
+        return true;
+    long long wanted = static_cast<long long>(length) + inExtra;
+    if (wanted < 2LL * length)
+        wanted = 2LL * length;
+    if (wanted > INT_MAX - 16)
+        wanted = static_cast<long long>(length) + inExtra;
+    if (wanted > INT_MAX - 16)
+        return false;
+    return ioText._ReallocBuffer(static_cast<int>(wanted), true);
+}
 
 }  // namespace
 
@@ -65,6 +85,7 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
 void VJSONWriter::_Put(VString& ioText, const VString& inPiece)
 {
     const int before = ioText.GetLength();
+    MakeRoom(ioText, inPiece.GetLength());
     ioText.AppendString(inPiece);
     if (ioText.GetLength() != before + inPiece.GetLength())
         fOutOfRoom = true;
@@ -72,13 +93,41 @@ void VJSONWriter::_Put(VString& ioText, const VString& inPiece)
 
 void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece)
 {
-    const int before = ioText.GetLength();
     int length = 0;
     while (inPiece[length] != 0)
         ++length;
-    ioText.AppendCString(inPiece);
-    if (ioText.GetLength() != before + length)
+    _PutAscii(ioText, inPiece, length);
+}
+
+void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece, int inLength)
+{
+    const int before = ioText.GetLength();
+    UniChar units[32];
+    if (inLength > static_cast<int>(sizeof(units) / sizeof(units[0]))) {
+        ioText.AppendCString(inPiece);
+    } else {
+        for (int i = 0; i < inLength; ++i)
+            units[i] = static_cast<UniChar>(static_cast<unsigned char>(inPiece[i]));
+        MakeRoom(ioText, inLength);
+        ioText.AppendUniChars(units, inLength);
+    }
+    if (ioText.GetLength() != before + inLength)
         fOutOfRoom = true;
+}
+
+void VJSONWriter::_PutChar(VString& ioText, UniChar inUnit)
+{
+    MakeRoom(ioText, 1);
+    const int before = ioText.GetLength();
+    ioText.AppendUniChar(inUnit);
+    if (ioText.GetLength() != before + 1)
+        fOutOfRoom = true;
+}
+
+VError VJSONWriter::_PutJSONString(VString& ioText, const VString& inText)
+{
+    MakeRoom(ioText, 6 * inText.GetLength() + 4);
+    return inText.AppendJSONStringTo(ioText, fFlags);
 }
 
 bool VJSONWriter::_OnStack(const void* inContainer) const
@@ -115,20 +164,19 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
             return VE_OK;
         case JSON_string: {
             VString text(inValue.GetInlineString(), true);
-            const VError error = text.GetJSONString(fScratch, fFlags);
-            if (error != VE_OK)
-                return error;
-            _Put(ioText, fScratch);
+            return _PutJSONString(ioText, text);
+        }
+        case JSON_number: {
+            char digits[VReal::kJSONCharsSize];
+            _PutAscii(ioText, digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
             return VE_OK;
         }
-        case JSON_number:
-            VReal::RealToJSONString(inValue.GetNumber(), fScratch);
-            _Put(ioText, fScratch);
-            return VE_OK;
+        // A container is held while it is written: what its members run
+        // (an implementation, a getter) may drop the place it was read from.
         case JSON_object:
-            return _Object(inValue.GetObject(), ioText);
+            return _WriteHeld(inValue.GetObject(), &VJSONWriter::_Object, ioText);
         case JSON_array:
-            return _Array(inValue.GetArray(), ioText);
+            return _WriteHeld(inValue.GetArray(), &VJSONWriter::_Array, ioText);
         case JSON_date: {
             VTime time;
             if ((fFlags & kJSONWriteLocalMidnight) != 0) {
@@ -147,11 +195,24 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
     }
 }
 
+template <class Container>
+VError VJSONWriter::_WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
+                               VString& ioText)
+{
+    if (inContainer != nullptr)
+        inContainer->Retain();
+    const VError error = (this->*inWrite)(inContainer, ioText);
+    if (inContainer != nullptr)
+        inContainer->Release();
+    return error;
+}
+
 VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
 {
     if (!inStopped) {
-        AppendIndentString(ioText);
-        ioText.AppendUniChar(inClose);
+        if ((fFlags & kJSONWritePretty) != 0)
+            _Put(ioText, fPrefix);
+        _PutChar(ioText, inClose);
     } else if (!fEllipsis) {
         _PutAscii(ioText, "...");
         fEllipsis = true;
@@ -212,23 +273,26 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
     VError error = VE_OK;
     bool stopped = false;
     bool firstMember = true;
-    ioText.AppendUniChar('{');
+    _PutChar(ioText, '{');
     IncrementLevel();
     for (VJSONPropertyConstOrderedIterator it(inObject, 0); it.IsValid(); it.Next()) {
         if (!firstMember)
-            ioText.AppendUniChar(',');
+            _PutChar(ioText, ',');
         firstMember = false;
         const int memberStart = ioText.GetLength();
         if (pretty)
             _Put(ioText, fPrefix);
-        error = it.GetName().GetJSONString(fScratch, fFlags);
+        error = _PutJSONString(ioText, it.GetName());
         if (error != VE_OK)
             break;
-        _Put(ioText, fScratch);
-        ioText.AppendUniChar(':');
+        _PutChar(ioText, ':');
         if (pretty)
-            ioText.AppendUniChar(' ');
-        error = _Value(it.GetValue(fContext), ioText);
+            _PutChar(ioText, ' ');
+        // A plain object's own values are read where they are stored.
+        if (const VJSONValue* stored = it._GetStoredValue())
+            error = _Value(*stored, ioText);
+        else
+            error = _Value(it.GetValue(fContext), ioText);
         if (error != VE_OK)
             break;
         if (preview) {
@@ -269,16 +333,27 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     const bool preview = (fFlags & kJSONWritePreview) != 0;
     VError error = VE_OK;
     bool stopped = false;
-    ioText.AppendUniChar('[');
+    _PutChar(ioText, '[');
     IncrementLevel();
     VJSONValue element(JSON_undefined);
-    for (size_t i = 0; inArray->GetAt(i, element); ++i) {
+    for (size_t i = 0;; ++i) {
+        // An unshared array's elements are read where they are stored; a
+        // shared one's are copied under its lock.
+        const VJSONValue* item = &element;
+        if (inArray->_GetStorageLocker() == nullptr) {
+            const std::vector<VJSONValue>& values = inArray->_GetValues();
+            if (i >= values.size())
+                break;
+            item = &values[i];
+        } else if (!inArray->GetAt(i, element)) {
+            break;
+        }
         if (i > 0)
-            ioText.AppendUniChar(',');
+            _PutChar(ioText, ',');
         const int elementStart = ioText.GetLength();
         if (pretty)
             _Put(ioText, fPrefix);
-        error = _Value(element, ioText);
+        error = _Value(*item, ioText);
         if (error != VE_OK)
             break;
         if (preview) {

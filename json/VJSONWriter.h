@@ -79,8 +79,16 @@ private:
     VError _Value(const VJSONValue& inValue, VString& ioText);
     VError _Object(const VJSONObject* inObject, VString& ioText);
     VError _Array(const VJSONArray* inArray, VString& ioText);
+    // Runs the rule with the container held (retained) meanwhile.
+    template <class Container>
+    VError _WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
+                      VString& ioText);
     void _Put(VString& ioText, const VString& inPiece);
     void _PutAscii(VString& ioText, const char* inPiece);
+    void _PutAscii(VString& ioText, const char* inPiece, int inLength);
+    void _PutChar(VString& ioText, UniChar inUnit);
+    // Appends the string in JSON form under the writer's flags.
+    VError _PutJSONString(VString& ioText, const VString& inText);
     bool _OnStack(const void* inContainer) const;
     VError _Fail(int inNumber);
     // Closes a container's text (after its members) and answers the error.

@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -297,30 +298,36 @@ void VReal::RealToXMLString(double inValue, VString& outString)
         // Exactly representable integers are written in decimal without
         // exponent; -0.0 is "0".
         char digits[32];
-        std::snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(inValue));
+        *std::to_chars(digits, digits + sizeof(digits) - 1, static_cast<long long>(inValue)).ptr = 0;
         outString.FromCString(digits);
     } else {
         PrintReal(inValue, outString);
     }
 }
 
-void VReal::RealToJSONString(double inValue, VString& outString)
+int VReal::RealToJSONChars(double inValue, char* outBuffer)
 {
+    static_assert(kJSONCharsSize >= plat::kCRoundTripSize, "room for the longest number text");
     if (std::isnan(inValue) || std::isinf(inValue)) {
-        outString.FromCString("null");
-        return;
+        std::memcpy(outBuffer, "null", 5);
+        return 4;
     }
     if (std::trunc(inValue) == inValue && std::fabs(inValue) <= 9007199254740991.0) {
-        RealToXMLString(inValue, outString);
-        return;
+        // Decimal digits without exponent; -0.0 is "0".
+        char* end = std::to_chars(outBuffer, outBuffer + kJSONCharsSize - 1, static_cast<long long>(inValue)).ptr;
+        *end = 0;
+        return static_cast<int>(end - outBuffer);
     }
     // Fourteen significant digits when they read back to the same number,
     // else seventeen, which always do: a number saved and loaded again keeps
     // its value.
-    char buffer[64];
-    plat::WriteCDouble(inValue, 14, 'G', buffer, sizeof(buffer));
-    if (plat::ReadCDouble(buffer, nullptr) != inValue)
-        plat::WriteCDouble(inValue, 17, 'G', buffer, sizeof(buffer));
+    return plat::WriteCRoundTrip(inValue, outBuffer);
+}
+
+void VReal::RealToJSONString(double inValue, VString& outString)
+{
+    char buffer[kJSONCharsSize];
+    RealToJSONChars(inValue, buffer);
     outString.FromCString(buffer);
 }
 

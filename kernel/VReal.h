@@ -80,6 +80,10 @@ public:
     static void RealToXMLString(double inValue, VString& outString);
     // The same, except that NaN and both infinities give "null".
     static void RealToJSONString(double inValue, VString& outString);
+    // The same JSON text as ASCII into a buffer of at least kJSONCharsSize
+    // bytes, terminated; returns its length.
+    static constexpr size_t kJSONCharsSize = 32;
+    static int RealToJSONChars(double inValue, char* outBuffer);
 
     void GetXMLString(VString& outValue, unsigned int inOptions) const override;
     // Reads the whole text as a number ('.' or ',' as decimal point); false,

@@ -293,6 +293,8 @@ public:
     void GetXMLString(VString& outValue, unsigned int inOptions) const override;
     bool FromXMLString(const VString& inValue) override;
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
+    // Appends the text GetJSONString gives with the same options to ioText.
+    VError AppendJSONStringTo(VString& ioText, unsigned int inOptions) const;
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
     VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
     VError FromJSONValue(const VJSONValue& inJSONValue) override;

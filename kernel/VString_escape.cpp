@@ -211,41 +211,22 @@ bool VString::FromXMLString(const VString& inValue)
     return true;
 }
 
-VError VString::GetJSONString(VString& outJSONString, unsigned int inOptions) const
+namespace {
+
+// Writes the JSON form of the units into out, which has room for 6 units
+// per unit and two quotes; returns the number of units written.
+int EscapeJSONUnits(const UniChar* inUnits, int inLength, UniChar* out, bool quoted, bool escapeAmpApos)
 {
-    const bool quoted = (inOptions & 0x1) != 0;
-    if ((inOptions & 0x10) != 0) {
-        if (quoted) {
-            outJSONString.Clear();
-            outJSONString.AppendUniChar('"');
-            outJSONString.AppendString(*this);
-            outJSONString.AppendUniChar('"');
-        } else {
-            outJSONString.FromString(*this);
-        }
-        return VE_OK;
-    }
-    const long long worst = 6LL * fLength + 4;
-    if (worst > 0x7FFFFFFF) {
-        _ThrowError(kErrorStringSize);
-        return kErrorStringSize;
-    }
-    if (&outJSONString == this) {
-        // The destination is the source: escape a copy.
-        VString copy(*this);
-        return copy.GetJSONString(outJSONString, inOptions);
-    }
-    if (!outJSONString._ReallocBuffer(static_cast<int>(worst), false)) {
-        _ThrowError(kErrorStringSize);
-        return kErrorStringSize;
-    }
-    const bool escapeAmpApos = (inOptions & 0x400) != 0;
-    UniChar* out = outJSONString.fString;
     int n = 0;
     if (quoted)
         out[n++] = '"';
-    for (int i = 0; i < fLength; ++i) {
-        UniChar c = fString[i];
+    for (int i = 0; i < inLength; ++i) {
+        UniChar c = inUnits[i];
+        // Most units stand for themselves.
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 127 && c != '&' && c != '\'') {
+            out[n++] = c;
+            continue;
+        }
         UniChar escape = 0;
         switch (c) {
             case '"':
@@ -288,9 +269,71 @@ VError VString::GetJSONString(VString& outJSONString, unsigned int inOptions) co
     }
     if (quoted)
         out[n++] = '"';
+    return n;
+}
+
+}  // namespace
+
+VError VString::GetJSONString(VString& outJSONString, unsigned int inOptions) const
+{
+    const bool quoted = (inOptions & 0x1) != 0;
+    if ((inOptions & 0x10) != 0) {
+        if (quoted) {
+            outJSONString.Clear();
+            outJSONString.AppendUniChar('"');
+            outJSONString.AppendString(*this);
+            outJSONString.AppendUniChar('"');
+        } else {
+            outJSONString.FromString(*this);
+        }
+        return VE_OK;
+    }
+    const long long worst = 6LL * fLength + 4;
+    if (worst > 0x7FFFFFFF) {
+        _ThrowError(kErrorStringSize);
+        return kErrorStringSize;
+    }
+    if (&outJSONString == this) {
+        // The destination is the source: escape a copy.
+        VString copy(*this);
+        return copy.GetJSONString(outJSONString, inOptions);
+    }
+    if (!outJSONString._ReallocBuffer(static_cast<int>(worst), false)) {
+        _ThrowError(kErrorStringSize);
+        return kErrorStringSize;
+    }
+    UniChar* out = outJSONString.fString;
+    const int n = EscapeJSONUnits(fString, fLength, out, quoted, (inOptions & 0x400) != 0);
     outJSONString.fLength = n;
     out[n] = 0;
     outJSONString._SetTextWritten();
+    return VE_OK;
+}
+
+VError VString::AppendJSONStringTo(VString& ioText, unsigned int inOptions) const
+{
+    const bool quoted = (inOptions & 0x1) != 0;
+    if (&ioText == this) {
+        VString copy(*this);
+        return copy.AppendJSONStringTo(ioText, inOptions);
+    }
+    if ((inOptions & 0x10) != 0) {
+        if (quoted)
+            ioText.AppendUniChar('"');
+        ioText.AppendUniChars(fString, fLength);
+        if (quoted)
+            ioText.AppendUniChar('"');
+        return VE_OK;
+    }
+    const long long needed = static_cast<long long>(ioText.fLength) + 6LL * fLength + 4;
+    if (needed > 0x7FFFFFFF || !ioText._EnsureWritable(static_cast<int>(needed), true)) {
+        _ThrowError(kErrorStringSize);
+        return kErrorStringSize;
+    }
+    UniChar* out = ioText.fString + ioText.fLength;
+    ioText.fLength += EscapeJSONUnits(fString, fLength, out, quoted, (inOptions & 0x400) != 0);
+    ioText.fString[ioText.fLength] = 0;
+    ioText._SetTextWritten();
     return VE_OK;
 }
 

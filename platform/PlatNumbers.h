@@ -32,6 +32,14 @@ size_t ReadCNumber(const unsigned short* inUnits, size_t inCount, double& outVal
 // snprintf does. A negative precision leaves it to the conversion.
 int WriteCDouble(double inValue, int inPrecision, char inConversion, char* outBuffer, size_t inSize);
 
+// Writes a finite double as "%.14G" when that text reads back to the same
+// double, else as "%.17G" (which always does), into outBuffer of at least
+// kCRoundTripSize bytes, terminated; returns the text's length. The choice
+// is made without reading the text back: the shortest text that reads back
+// has at most 14 digits exactly when the 14-digit one does.
+constexpr size_t kCRoundTripSize = 32;
+int WriteCRoundTrip(double inValue, char* outBuffer);
+
 // snprintf in the C locale.
 int FormatC(char* outBuffer, size_t inSize, const char* inFormat, ...) __attribute__((format(printf, 3, 4)));
 int FormatCV(char* outBuffer, size_t inSize, const char* inFormat, va_list inArgs)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "json/json.h"
 #include "kernel/VString.h"
@@ -302,6 +304,184 @@ TEST_F(JSONGraphTest, ImplementationDependenciesCountInTheGraph)
     counted->Release();
     object->Release();
     EXPECT_EQ(gDestroyed, 1);
+}
+
+// The same tree made by storing copies of its containers one by one, as
+// callers build trees: the reference for the graph the importer gives.
+VJSONValue StoreOneByOne(const VJSONValue& inValue)
+{
+    if (const VJSONObject* object = inValue.GetObject()) {
+        VJSONValue copy(JSON_object);
+        std::vector<std::pair<VString, VJSONValue>> properties;
+        object->GetOwnPropertiesInOrder(properties);
+        for (const auto& property : properties)
+            copy.GetObject()->SetProperty(property.first, StoreOneByOne(property.second));
+        return copy;
+    }
+    if (const VJSONArray* array = inValue.GetArray()) {
+        VJSONValue copy(JSON_array);
+        for (size_t i = 0; i < array->GetCount(); ++i)
+            copy.GetArray()->Push(StoreOneByOne(array->GetAt(i)));
+        return copy;
+    }
+    return inValue;
+}
+
+// Compares the graph fields of two trees of the same shape, container by
+// container; inGraphs pairs the graphs met so far.
+void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, const std::string& inPath,
+                      std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>>& ioGraphs,
+                      std::vector<const void*>& ioSeen)
+{
+    auto compare = [&](const auto* inA, const auto* inB) {
+        EXPECT_EQ(inA->GetInternalCount(), inB->GetInternalCount()) << inPath;
+        EXPECT_EQ(inA->GetRefCount(), inB->GetRefCount()) << inPath;
+        const VJSONGraph* a = inA->GetGraph();
+        const VJSONGraph* b = inB->GetGraph();
+        ASSERT_EQ(a == nullptr, b == nullptr) << inPath;
+        if (a == nullptr)
+            return;
+        for (const auto& pair : ioGraphs) {
+            if (pair.first == a || pair.second == b) {
+                EXPECT_TRUE(pair.first == a && pair.second == b) << inPath << ": graphs split differently";
+                return;
+            }
+        }
+        ioGraphs.emplace_back(a, b);
+        EXPECT_EQ(a->GetObjectCount(), b->GetObjectCount()) << inPath;
+        EXPECT_EQ(a->GetArrayCount(), b->GetArrayCount()) << inPath;
+        EXPECT_EQ(a->GetInternalReferences(), b->GetInternalReferences()) << inPath;
+        EXPECT_EQ(a->GetTotalReferences(), b->GetTotalReferences()) << inPath;
+        EXPECT_EQ(a->HasCycle(), b->HasCycle()) << inPath;
+        EXPECT_EQ(a->IsShared(), b->IsShared()) << inPath;
+    };
+    ASSERT_EQ(inActual.GetType(), inExpected.GetType()) << inPath;
+    // A container met again (through a cycle) is compared once.
+    const void* container = inActual.GetObject() != nullptr ? static_cast<const void*>(inActual.GetObject())
+                                                             : static_cast<const void*>(inActual.GetArray());
+    if (container != nullptr) {
+        for (const void* seen : ioSeen) {
+            if (seen == container)
+                return;
+        }
+        ioSeen.push_back(container);
+    }
+    if (const VJSONObject* object = inActual.GetObject()) {
+        compare(object, inExpected.GetObject());
+        std::vector<std::pair<VString, VJSONValue>> properties;
+        object->GetOwnPropertiesInOrder(properties);
+        for (const auto& property : properties) {
+            std::string name;
+            for (int i = 0; i < property.first.GetLength(); ++i)
+                name += static_cast<char>(property.first.GetCPointer()[i]);
+            ExpectSameGraphs(property.second, inExpected.GetObject()->GetOwnProperty(property.first),
+                             inPath + "." + name, ioGraphs, ioSeen);
+        }
+    } else if (const VJSONArray* array = inActual.GetArray()) {
+        compare(array, inExpected.GetArray());
+        for (size_t i = 0; i < array->GetCount(); ++i)
+            ExpectSameGraphs(array->GetAt(i), inExpected.GetArray()->GetAt(i),
+                             inPath + "[" + std::to_string(i) + "]", ioGraphs, ioSeen);
+    }
+}
+
+TEST_F(JSONGraphTest, AnImportedTreeHasTheGraphThatStoringItsContainersOneByOneGives)
+{
+    struct Case {
+        const char* text;
+        bool fails;
+    };
+    const Case cases[] = {
+        {"{}", false},
+        {"[1,2,\"x\"]", false},
+        {"[[]]", false},
+        {"{\"a\":{\"b\":[1,{\"c\":[]}]},\"d\":[[],[[{}]]],\"e\":3}", false},
+        {"{\"a\":{\"x\":1},\"a\":{\"y\":[2]}}", false},  // the second "a" replaces the first
+        {"[{\"a\":[1,[2,[3]]]},{\"b\":{}},[],{}]", false},
+        {"{\"a\":[1,{\"b\":{}}],\"c\":[{\"d\":[", true},  // what was read before the failure stays
+    };
+    for (const Case& c : cases) {
+        VJSONValue imported(JSON_undefined);
+        VErrorContext errors;
+        const VError error = VJSONImporter::ParseString(VString(c.text), imported, 0);
+        EXPECT_EQ(error != VE_OK, c.fails) << c.text;
+        const VJSONValue expected = StoreOneByOne(imported);
+        std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
+        std::vector<const void*> seen;
+        ExpectSameGraphs(imported, expected, c.text, graphs, seen);
+    }
+}
+
+TEST_F(JSONGraphTest, ACycleMadeThroughAnImportedTreeIsFreedWithItsLastOutsideReference)
+{
+    VJSONValue root(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(VString("{\"a\":{\"b\":[{}]},\"c\":[1]}"), root, 0), VE_OK);
+    // A counted object joins the tree, and the innermost object refers back
+    // to the root.
+    VJSONObject* counted = NewCounted();
+    root.GetObject()->SetProperty(VString("counted"), VJSONValue(counted));
+    counted->Release();
+    VJSONValue inner = root.GetObject()->GetPropertyWithPath(VString("a.b[0]"));
+    ASSERT_TRUE(inner.IsObject());
+    inner.GetObject()->SetProperty(VString("root"), root);
+    ASSERT_NE(root.GetObject()->GetGraph(), nullptr);
+    EXPECT_TRUE(root.GetObject()->GetGraph()->HasCycle());
+    root.SetNull();
+    EXPECT_EQ(gDestroyed, 0);  // the inner object is still held here
+    inner.SetNull();
+    EXPECT_EQ(gDestroyed, 1);
+}
+
+// Builds {"a": [sub, []], "s": other, "n": 1} where sub and other come with
+// graphs of their own, either stored one by one or stored unconnected and
+// then connected as a tree. The caller keeps the two subtrees' roots.
+VJSONValue BuildWithConnectedSubtrees(bool inUnconnected, VJSONObject*& outSub, VJSONObject*& outOther)
+{
+    outSub = NewCounted();
+    outSub->SetProperty(VString("child"), VJSONValue(JSON_object));
+    outOther = NewCounted();
+    outOther->SetProperty(VString("self"), VJSONValue(outOther));  // a cycle
+    VJSONValue root(JSON_object);
+    VJSONValue array(JSON_array);
+    if (inUnconnected) {
+        EXPECT_TRUE(array.GetArray()->_PushUnconnected(VJSONValue(outSub)));
+        EXPECT_TRUE(array.GetArray()->_PushUnconnected(VJSONValue(JSON_array)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("a"), VJSONValue(array)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("s"), VJSONValue(outOther)));
+        EXPECT_TRUE(root.GetObject()->_StoreUnconnected(VString("n"), VJSONValue(1.0)));
+        VJSONGraph::ConnectTree(root);
+    } else {
+        array.GetArray()->Push(VJSONValue(outSub));
+        array.GetArray()->Push(VJSONValue(JSON_array));
+        root.GetObject()->SetProperty(VString("a"), array);
+        root.GetObject()->SetProperty(VString("s"), VJSONValue(outOther));
+        root.GetObject()->SetProperty(VString("n"), VJSONValue(1.0));
+    }
+    return root;
+}
+
+TEST_F(JSONGraphTest, ConnectingATreeJoinsSubtreesThatHaveAGraphAsStoresDo)
+{
+    VJSONObject* subA = nullptr;
+    VJSONObject* otherA = nullptr;
+    VJSONObject* subB = nullptr;
+    VJSONObject* otherB = nullptr;
+    VJSONValue connected = BuildWithConnectedSubtrees(true, subA, otherA);
+    VJSONValue stored = BuildWithConnectedSubtrees(false, subB, otherB);
+    std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
+    std::vector<const void*> seen;
+    ExpectSameGraphs(connected, stored, "root", graphs, seen);
+    EXPECT_EQ(otherA->GetGraph(), connected.GetObject()->GetGraph());
+    EXPECT_TRUE(connected.GetObject()->GetGraph()->HasCycle());
+
+    // The cycle goes with the last outside references.
+    for (VJSONObject* object : {subA, otherA, subB, otherB})
+        object->Release();
+    EXPECT_EQ(gDestroyed, 0);
+    connected.SetNull();
+    EXPECT_EQ(gDestroyed, 2);
+    stored.SetNull();
+    EXPECT_EQ(gDestroyed, 4);
 }
 
 }  // namespace

@@ -134,6 +134,23 @@ TEST(VStringJSON, EscapingIntoItself)
     EXPECT_EQ(Units(s), u"\"a\\\"b\"");
 }
 
+TEST(VStringJSON, AppendingGivesWhatEscapingGivesAfterTheTextThere)
+{
+    const std::u16string texts[] = {u"", u"plain", u"a\"b\\c/\t\x01\x7F", u"it's & co", u"\u00E9\U0001F600\n"};
+    const unsigned int options[] = {0, 0x1, 0x10, 0x11, 0x400, 0x401};
+    for (const std::u16string& text : texts) {
+        for (unsigned int option : options) {
+            VString out = S(u"before:");
+            EXPECT_EQ(S(text).AppendJSONStringTo(out, option), VE_OK);
+            EXPECT_TRUE(Units(out) == u"before:" + ToJSON(text, option)) << option;
+        }
+    }
+    // Into itself: the text as it was before the append is what is appended.
+    VString self = S(u"x\"");
+    EXPECT_EQ(self.AppendJSONStringTo(self, 0x1), VE_OK);
+    EXPECT_EQ(Units(self), u"x\"\"x\\\"\"");
+}
+
 TEST(VStringJSON, Unescaping)
 {
     struct Case {

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -84,6 +90,95 @@ TEST(PlatNumbers, WritesWithThePrecisionAndConversionAsked)
     char small[4];
     EXPECT_EQ(WriteCDouble(0.125, 14, 'G', small, sizeof(small)), 5);
     EXPECT_STREQ(small, "0.1");
+}
+
+namespace {
+
+// The C library's reading in the C locale: value, end and range, as the
+// reader answered before it had a fast path of its own.
+struct Reading {
+    double value;
+    size_t read;
+    bool outOfRange;
+};
+
+Reading ReferenceRead(const char* inText)
+{
+    static const locale_t sC = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    char* end = nullptr;
+    errno = 0;
+    const double value = ::strtod_l(inText, &end, sC);
+    return {value, static_cast<size_t>(end - inText), errno == ERANGE};
+}
+
+// "%.14G" when it reads back, else "%.17G", as the writer did through printf.
+std::string ReferenceRoundTrip(double inValue)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof(buffer), "%.14G", inValue);
+    if (ReferenceRead(buffer).value != inValue)
+        std::snprintf(buffer, sizeof(buffer), "%.17G", inValue);
+    return buffer;
+}
+
+bool SameBits(double inA, double inB) { return std::memcmp(&inA, &inB, sizeof(double)) == 0; }
+
+}  // namespace
+
+TEST(PlatNumbers, ReadingAgreesWithTheCLibraryOnTrickyTexts)
+{
+    const char* const texts[] = {
+        "0", "-0", "0.0", "0e0", "0e-999", "-0.0e5", "00012", "1.", "1.e5", ".5", "-.5", ".", ".e5", "-", "1e",
+        "1e+", "1e-", "1.5e3x", "123abc", "9007199254740993", "9007199254740995", "0.1", "0.3", "1e23",
+        "8.98846567431158e307", "1.7976931348623157e308", "1.7976931348623159e308", "1e400", "-1e400",
+        "2.2250738585072014e-308", "2.2250738585072011e-308", "4.9e-324", "2.4703282292062327e-324", "1e-400",
+        "0.000000000000000000000000000000000000000000001", "123456789012345678901234567890",
+        "505874924095815681", "-122.39411544799805", "0x10", "0X1p4", "inf", "-nan", " 1", "+1", "1,5",
+        "3.14159265358979323846264338327950288419716939937510"};
+    for (const char* text : texts) {
+        const Reading expected = ReferenceRead(text);
+        const char* end = nullptr;
+        bool outOfRange = false;
+        const double value = ReadCDouble(text, &end, &outOfRange);
+        EXPECT_TRUE(SameBits(value, expected.value) || (std::isnan(value) && std::isnan(expected.value))) << text;
+        EXPECT_EQ(static_cast<size_t>(end - text), expected.read) << text;
+        EXPECT_EQ(outOfRange, expected.outOfRange) << text;
+
+        std::u16string units(text, text + std::strlen(text));
+        double unitValue = -99;
+        const size_t read =
+            ReadCNumber(reinterpret_cast<const unsigned short*>(units.data()), units.size(), unitValue);
+        EXPECT_EQ(read, expected.read) << text;
+        EXPECT_TRUE(SameBits(unitValue, expected.value) || (std::isnan(unitValue) && std::isnan(expected.value)))
+            << text;
+    }
+}
+
+TEST(PlatNumbers, RoundTripTextIsTheFourteenDigitFormWhenItReadsBackElseSeventeen)
+{
+    std::vector<double> values = {0.1, 0.3, 1.0 / 3, 2.0 / 3, 1e20, 1e21, 1e-5, 1e-4, 123456789012345.6,
+                                  9007199254740993.0, 0.30000000000000004, 5e-324, 2.2250738585072014e-308,
+                                  1.7976931348623157e308, -122.39411544799805, 47.651292000000005,
+                                  99999999999999.99, 999999999999999.9, 0.000099999999999999991, -0.0};
+    // Seeded doubles of every magnitude, short decimals, and plain bit patterns.
+    std::mt19937_64 random(20261210);
+    for (int i = 0; i < 20000; ++i) {
+        values.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 120) - 90));
+        values.push_back(static_cast<double>(random() % 100000000) / std::pow(10.0, static_cast<double>(random() % 14)));
+        const unsigned long long bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof(value));
+        if (std::isfinite(value))
+            values.push_back(value);
+    }
+    for (double value : values) {
+        char buffer[kCRoundTripSize];
+        const int length = WriteCRoundTrip(value, buffer);
+        const std::string expected = ReferenceRoundTrip(value);
+        ASSERT_EQ(std::string(buffer), expected) << "bits of " << expected;
+        EXPECT_EQ(length, static_cast<int>(expected.size()));
+        EXPECT_TRUE(SameBits(ReadCDouble(buffer, nullptr), value) || value == 0.0) << expected;
+    }
 }
 
 }  // namespace qelt::plat
