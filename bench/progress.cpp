@@ -11,20 +11,11 @@
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
 #include "runtime/VProgressIndicator.h"
+#include "bench/support/Memory.h"
 
 using namespace qelt;
 
 namespace {
-
-void EnsureManager()
-{
-    static bool sReady = [] {
-        if (VObject::sCppMemMgr == nullptr)
-            VObject::sCppMemMgr = new VCppMemMgr(eAllocatorMalloc);
-        return true;
-    }();
-    (void)sReady;
-}
 
 // 0: no indicator, 1: indicator, 2: indicator and an observer.
 void RunPutData(benchmark::State& state, int mode)

@@ -17,20 +17,11 @@
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
 #include "values/VMemoryBuffer.h"
+#include "bench/support/Memory.h"
 
 using namespace qelt;
 
 namespace {
-
-void EnsureManager()
-{
-    static bool sReady = [] {
-        if (VObject::sCppMemMgr == nullptr)
-            VObject::sCppMemMgr = new VCppMemMgr(eAllocatorMalloc);
-        return true;
-    }();
-    (void)sReady;
-}
 
 void BM_StdVector_AppendBytes(benchmark::State& state)
 {

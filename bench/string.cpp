@@ -7,20 +7,11 @@
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
+#include "bench/support/Memory.h"
 
 using namespace qelt;
 
 namespace {
-
-void EnsureManager()
-{
-    static bool sDone = [] {
-        if (VObject::sCppMemMgr == nullptr)
-            VObject::sCppMemMgr = new VCppMemMgr(eAllocatorMalloc);
-        return true;
-    }();
-    (void)sDone;
-}
 
 // A text of n units, the same for both string kinds.
 std::u16string MakeText(long n, char16_t last = u'z')

@@ -295,12 +295,9 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
             error = _Value(it.GetValue(fContext), ioText);
         if (error != VE_OK)
             break;
-        if (preview) {
-            if (fPreviewCount > 512) {
-                stopped = true;
-                break;
-            }
-            fPreviewCount += static_cast<uint32_t>(ioText.GetLength() - memberStart);
+        if (preview && _PreviewFull(ioText, memberStart)) {
+            stopped = true;
+            break;
         }
     }
     DecrementLevel();
@@ -309,6 +306,17 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
         return error;
     }
     return _Close(ioText, start, stopped, '}');
+}
+
+// The preview budget: true when the text already written passes about 512
+// characters, so the container stops here; otherwise the item just written
+// (from inItemStart) is counted.
+bool VJSONWriter::_PreviewFull(const VString& inText, int inItemStart)
+{
+    if (fPreviewCount > 512)
+        return true;
+    fPreviewCount += static_cast<uint32_t>(inText.GetLength() - inItemStart);
+    return false;
 }
 
 VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
@@ -356,12 +364,9 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
         error = _Value(*item, ioText);
         if (error != VE_OK)
             break;
-        if (preview) {
-            if (fPreviewCount > 512) {
-                stopped = true;
-                break;
-            }
-            fPreviewCount += static_cast<uint32_t>(ioText.GetLength() - elementStart);
+        if (preview && _PreviewFull(ioText, elementStart)) {
+            stopped = true;
+            break;
         }
     }
     DecrementLevel();

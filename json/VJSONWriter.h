@@ -93,6 +93,7 @@ private:
     VError _Fail(int inNumber);
     // Closes a container's text (after its members) and answers the error.
     VError _Close(VString& ioText, int inStart, bool inStopped, UniChar inClose);
+    bool _PreviewFull(const VString& inText, int inItemStart);
 
     VDBLanguageContext* fContext = nullptr;
     unsigned int fFlags;
