@@ -505,6 +505,16 @@ VError VFile::ResolveAliasFile(VRefPtr<VFile>& ioFile, bool inDeleteInvalidAlias
     return err;
 }
 
+VFile* VFile::CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+{
+    VFile* file = new VFile(inFolder, inRelativePath, inStyle);
+    if (ResolveAliasFile(&file, true) != VE_OK) {
+        file->Release();
+        return nullptr;
+    }
+    return file;
+}
+
 // ---- kinds -------------------------------------------------------------------------------------------
 
 bool VFile::ConformsTo(const VFileKind& inKind) const

@@ -146,6 +146,12 @@ public:
     // inDeleteInvalidAlias both are deleted instead.
     static VError ResolveAliasFile(VFile** ioFile, bool inDeleteInvalidAlias);
     static VError ResolveAliasFile(VRefPtr<VFile>& ioFile, bool inDeleteInvalidAlias);
+    // The file at inRelativePath in inFolder, replaced by its target when it
+    // is an alias of a file (one reference for the caller). An alias that
+    // leads to a folder or nowhere is deleted and the file on its path, now
+    // absent, is returned; null when that deletion fails.
+    static VFile* CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath,
+                                        FilePathStyle inStyle);
 
     // ---- Kinds ------------------------------------------------------------------------
     bool ConformsTo(const VFileKind& inKind) const;

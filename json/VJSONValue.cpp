@@ -625,16 +625,14 @@ VValueSingle* VJSONValue::CreateVValue(bool inMarkContainers) const
 
 namespace {
 
+// Two strings compare as strings do under the same options: through the
+// options' international manager, with their like (wildcard), diacritical and
+// beginning-only flags.
 CompareResult CompareTexts(const VInlineString& inA, const VInlineString& inB, const VCompareOptions& inOptions)
 {
     VString a(inA, true);
     VString b(inB, true);
-    if (inOptions.IsBeginsWith() && a.GetLength() > b.GetLength()) {
-        VString head;
-        a.GetSubString(1, b.GetLength(), head);
-        return head.CompareTo(b, inOptions.IsDiacritical());
-    }
-    return a.CompareTo(b, inOptions.IsDiacritical());
+    return a.CompareToSameKindWithOptions(&b, inOptions);
 }
 
 }  // namespace
@@ -786,6 +784,9 @@ void VJSONValue::test()
     VString text;
     object.Stringify(text, 0x1);
     second.Stringify(text, 0x9);
+
+    VJSONValue parsed;
+    parsed.ParseFromString(VString("[1,2,3,[4,5],6]"));
 }
 
 }  // namespace qelt

@@ -48,17 +48,34 @@ VUTI* HighestFor(const VUTI* inUTI, TagClass inClass, const VString& inTag)
 
 }  // namespace
 
+namespace {
+
+// Guards the making and the dropping of the singleton, so that two first
+// calls make one manager and a call after DeInit makes a new one.
+std::mutex& SingletonMutex()
+{
+    static std::mutex sMutex;
+    return sMutex;
+}
+
+}  // namespace
+
 VUTIManager* VUTIManager::GetUTIManager()
 {
-    static std::once_flag sOnce;
-    std::call_once(sOnce, [] { fSingleton = new VUTIManager; });
+    std::lock_guard<std::mutex> lock(SingletonMutex());
+    if (fSingleton == nullptr)
+        fSingleton = new VUTIManager;
     return fSingleton;
 }
 
 bool VUTIManager::DeInit()
 {
-    VUTIManager* manager = fSingleton;
-    fSingleton = nullptr;
+    VUTIManager* manager = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(SingletonMutex());
+        manager = fSingleton;
+        fSingleton = nullptr;
+    }
     ReleaseRefCountable(manager);
     return true;
 }

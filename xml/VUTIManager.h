@@ -25,8 +25,8 @@ extern const char kUTTagClassOSType[];             // "com.apple.ostype"
 
 class VUTIManager : public VObject, public IRefCountable {
 public:
-    // The singleton, made on the first call (once, whatever the threads);
-    // null after DeInit.
+    // The singleton, made on the first call, and made again by the first
+    // call after DeInit; the making is guarded, whatever the threads.
     static VUTIManager* GetUTIManager();
     static bool Init() { return true; }
     static bool DeInit();

@@ -50,6 +50,13 @@ VRefPtr<VFile> FileAt(const std::string& posix) { return AdoptRef(new VFile(Posi
 
 std::vector<VError> V(std::initializer_list<VError> codes) { return codes; }
 
+// Whether a directory entry is there, links counted as themselves.
+bool EntryIsThere(const std::string& posix)
+{
+    struct stat info;
+    return ::lstat(posix.c_str(), &info) == 0;
+}
+
 }  // namespace
 
 TEST(VFile, OpenFailuresRaiseTheNativeErrorThenTheFileError)
@@ -455,6 +462,50 @@ TEST(VFile, LinksAreRelativeAndDotNamesAreHidden)
     EXPECT_EQ(FileAt(dir + "/a/c/t")->SetFileAttributes(2), QeltError(608));
     EXPECT_EQ(Codes(errors).front(), PosixError(ENOTSUP));
     EXPECT_EQ(link->MAC_SetPermissions(0600), QeltError(609));
+}
+
+TEST(VFile, CreateAndResolveAliasFollowsFileLinksAndDeletesTheOthers)
+{
+    std::string dir = test::MakeTempFolder("vfile_create_resolve");
+    ::mkdir((dir + "/sub").c_str(), 0755);
+    WriteText(dir + "/target.txt", "target");
+    WriteText(dir + "/plain.txt", "plain");
+    ASSERT_EQ(::symlink("target.txt", (dir + "/tofile").c_str()), 0);
+    ASSERT_EQ(::symlink("sub", (dir + "/tofolder").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (dir + "/dangling").c_str()), 0);
+    VRefPtr<VFolder> folder = AdoptRef(new VFolder(PosixToPath(dir + "/")));
+
+    const struct {
+        const char* fName;
+        const char* fResultPath;  // POSIX path of the file handed back
+        bool fEntryStays;         // the entry under fName is still there
+    } cases[] = {
+        {"plain.txt", "/plain.txt", true},
+        {"missing.txt", "/missing.txt", false},
+        {"tofile", "/target.txt", true},
+        {"tofolder", "/tofolder", false},
+        {"dangling", "/dangling", false},
+    };
+    for (const auto& c : cases) {
+        StErrorContextInstaller errors;
+        VRefPtr<VFile> file = AdoptRef(VFile::CreateAndResolveAlias(*folder, VString(c.fName), FPS_POSIX));
+        ASSERT_NE(file.Get(), nullptr) << c.fName;
+        VString posix;
+        file->GetPlatformPath(posix, FPS_POSIX);
+        EXPECT_EQ(to_string(posix), dir + c.fResultPath) << c.fName;
+        EXPECT_EQ(EntryIsThere(dir + "/" + c.fName), c.fEntryStays) << c.fName;
+        EXPECT_EQ(errors.GetLastError(), VE_OK) << c.fName;
+    }
+    EXPECT_EQ(ReadText(dir + "/target.txt"), "target");
+    EXPECT_TRUE(EntryIsThere(dir + "/sub"));
+
+    // A link that cannot be deleted: no file at all, and the link stays.
+    ASSERT_EQ(::symlink("nowhere", (dir + "/stuck").c_str()), 0);
+    Faults faults("unlink:1:EACCES");
+    StErrorContextInstaller errors;
+    EXPECT_EQ(VFile::CreateAndResolveAlias(*folder, VString("stuck"), FPS_POSIX), nullptr);
+    EXPECT_NE(errors.GetLastError(), VE_OK);
+    EXPECT_TRUE(EntryIsThere(dir + "/stuck"));
 }
 
 TEST(VFile, TimesRoundTripToTheMillisecond)

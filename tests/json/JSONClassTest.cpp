@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "JSONCallTestSupport.h"
+#include "TestSupport.h"
+#include "files/VFile.h"
 #include "json/json.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorContext.h"
+#include "values/VTime.h"
 
 namespace qelt {
 namespace {
@@ -427,6 +433,270 @@ TEST(JSONClass, ReservedClassPropertiesAreReadOnly)
     VJSONUser user(classObject.Get(), false);
     EXPECT_TRUE(classObject->SetProperty(VString("_id"), VJSONValue(1.0)));
     EXPECT_TRUE(classObject->HasOwnProperty(VString("_id")));
+}
+
+
+// ---------------------------------------------------------------------------
+// Super objects
+
+// A call made from inside a member function: the scope (the receiver and the
+// member function running) is what a script engine would report.
+class ScopedContext : public VJSONFunctionContext {
+public:
+    ScopedContext(VJSONObject* inScopeThis, VJSONObject* inScopeFunction, std::vector<VJSONValue>* inParameters)
+        : VJSONFunctionContext(nullptr, nullptr, inParameters, nullptr, nullptr),
+          fScopeThis(inScopeThis),
+          fScopeFunction(inScopeFunction)
+    {
+    }
+    VJSONObject* GetScopeThisObject() const override { return fScopeThis; }
+    VJSONObject* GetScopeFunctionObject() const override { return fScopeFunction; }
+
+private:
+    VJSONObject* fScopeThis;
+    VJSONObject* fScopeFunction;
+};
+
+std::string DescriptionOf(const VJSONObject* inObject)
+{
+    VString text;
+    inObject->GetDescription(text);
+    return ToStd(text);
+}
+
+TEST(JSONSuper, ReadingASuperObjectGivesANewMemberObjectAndWritingIsRefused)
+{
+    VRefPtr<VJSONObject> super = AdoptRef(VJSONSuper::CreateObject());
+    ASSERT_NE(super.Get(), nullptr);
+    EXPECT_EQ(DescriptionOf(super.Get()), "<<Super>>");
+    EXPECT_EQ(super->GetClassObject(), Root()->GetObjectClassObject());
+    EXPECT_FALSE(super->IsShared());
+
+    VJSONValue first = super->GetProperty(VString("who"));
+    VJSONValue second = super->GetProperty(VString("who"));
+    ASSERT_TRUE(first.IsObject());
+    ASSERT_TRUE(second.IsObject());
+    EXPECT_NE(first.GetObject(), second.GetObject());
+    EXPECT_EQ(DescriptionOf(first.GetObject()), "<<Super member: who>>");
+    EXPECT_EQ(DescriptionOf(super->GetProperty(VString("")).GetObject()), "<<Super member: >>");
+
+    // Writes and removals on either kind of object are refused and change nothing.
+    for (VJSONObject* object : {super.Get(), first.GetObject()}) {
+        StErrorContextInstaller errors(false);
+        EXPECT_FALSE(object->SetProperty(VString("x"), VJSONValue(1.0))) << DescriptionOf(object);
+        EXPECT_EQ(errors.GetLastError(), VqRT(-10705)) << DescriptionOf(object);
+        EXPECT_FALSE(object->HasOwnProperty(VString("x")));
+    }
+    for (VJSONObject* object : {super.Get(), first.GetObject()}) {
+        StErrorContextInstaller errors(false);
+        object->RemoveProperty(VString("who"));
+        EXPECT_EQ(errors.GetLastError(), VqRT(-10705)) << DescriptionOf(object);
+    }
+
+    // Clones are new objects of the same kind.
+    for (VJSONObject* object : {super.Get(), first.GetObject()}) {
+        VJSONCloner cloner;
+        VJSONValue clone;
+        ASSERT_EQ(cloner.CloneObject(object, clone), VE_OK);
+        ASSERT_TRUE(clone.IsObject());
+        EXPECT_NE(clone.GetObject(), object);
+        EXPECT_EQ(DescriptionOf(clone.GetObject()), DescriptionOf(object));
+    }
+}
+
+TEST(JSONSuper, ASuperMemberCallRunsTheNearestAncestorsMemberOnTheScopeReceiver)
+{
+    // Base has "who" and "sum"; Middle adds nothing; Leaf overrides "who".
+    VRefPtr<VJSONObject> base = AdoptRef(VJSONClass::Create(
+        VString("SBase"), {{VString("who"), &Identify, 0}, {VString("sum"), &Sum, 0}}, nullptr, nullptr,
+        &VJSONClass::GenericInstantiator, VString(), 0));
+    VRefPtr<VJSONObject> middle = AdoptRef(VJSONClass::Create(VString("SMiddle"), {}, base.Get(), nullptr,
+                                                              &VJSONClass::GenericInstantiator, VString(), 0));
+    VRefPtr<VJSONObject> leaf = AdoptRef(VJSONClass::Create(VString("SLeaf"), {{VString("who"), &GetSize, 0}},
+                                                            middle.Get(), nullptr, &VJSONClass::GenericInstantiator,
+                                                            VString(), 0));
+    VJSONClass* leafClass = VJSONClass::FromClassObject(leaf.Get());
+    VRefPtr<VJSONObject> receiver = AdoptRef(leafClass->CreateInstance(leaf.Get(), nullptr));
+    ASSERT_NE(receiver.Get(), nullptr);
+    receiver->SetProperty(VString("tag"), VJSONValue(VString("leaf instance")));
+    VJSONObject* leafWho = leafClass->GetFunctionMap().at(VString("who"));
+
+    VRefPtr<VJSONObject> super = AdoptRef(VJSONSuper::CreateObject());
+    auto callSuper = [&](const char* inMember, VJSONObject* inScopeFunction, std::vector<VJSONValue> inParameters,
+                         VJSONValue& outResult, VError& outError) {
+        VJSONValue member = super->GetProperty(VString(inMember));
+        ScopedContext context(receiver.Get(), inScopeFunction, &inParameters);
+        StErrorContextInstaller errors(false);
+        EJSONStatus status =
+            member.GetObject()->GetImplementation()->IJSON_CallAsFunction(member.GetObject(), &context);
+        context.GetResult(outResult);
+        outError = errors.GetLastError();
+        return status;
+    };
+
+    VJSONValue result;
+    VError error = VE_OK;
+    // The leaf's own "who" answers 42; super.who skips the middle class and
+    // runs the base's, on the scope's receiver.
+    EXPECT_EQ(callSuper("who", leafWho, {}, result, error), eJSONStatus_Done);
+    EXPECT_EQ(error, VE_OK);
+    VString text;
+    result.GetString(text);
+    EXPECT_EQ(ToStd(text), "leaf instance");
+    // The parameters of the calling context reach the member.
+    EXPECT_EQ(callSuper("sum", leafWho, {VJSONValue(2.0), VJSONValue(3.5)}, result, error), eJSONStatus_Done);
+    EXPECT_EQ(result.GetNumber(), 5.5);
+
+    // A member no ancestor has; a member that is there but is no function;
+    // no scope class at all.
+    {
+        VJSONObject* prototype = VJSONClass::FromClassObject(base.Get())->GetPrototype();
+        VJSONUser user(prototype, false);
+        prototype->SetProperty(VString("limit"), VJSONValue(10.0));
+    }
+    const struct {
+        const char* fMember;
+        VJSONObject* fScopeFunction;
+        VError fError;
+    } failures[] = {
+        {"missing", leafWho, VqRT(-10729)},
+        {"limit", leafWho, VqRT(-10707)},
+        {"who", nullptr, VqRT(-10736)},
+    };
+    for (const auto& f : failures) {
+        EXPECT_EQ(callSuper(f.fMember, f.fScopeFunction, {}, result, error), eJSONStatus_Failed) << f.fMember;
+        EXPECT_EQ(error, f.fError) << f.fMember;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Classes defined by files, and their removal when outdated
+
+// A class file on disk, with its modification time set.
+VRefPtr<VFile> ClassFile(const std::string& inPath, const VTime& inModified)
+{
+    test::WriteText(inPath, "{}");
+    VRefPtr<VFile> file = AdoptRef(new VFile(VString(inPath.c_str()), FPS_POSIX));
+    EXPECT_EQ(file->SetTimeAttributes(&inModified, nullptr, nullptr), VE_OK);
+    return file;
+}
+
+VTime TimeAt(int inYear)
+{
+    VTime time;
+    time.FromUTCTime(inYear, 1, 1, 0, 0, 0, 0);
+    return time;
+}
+
+TEST(JSONClass, AClassIsObsoleteWhenItsFileOrAnAncestorsFileChangedOrWent)
+{
+    const std::string dir = test::MakeTempFolder("json_obsolete");
+    VRefPtr<VFile> baseFile = ClassFile(dir + "/Base.js", TimeAt(2020));
+    VRefPtr<VFile> leafFile = ClassFile(dir + "/Leaf.js", TimeAt(2020));
+    VRefPtr<VJSONObject> base = AdoptRef(VJSONClass::Create(VString("OBase"), nullptr, baseFile.Get(), VString(), 0));
+    VRefPtr<VJSONObject> leaf = AdoptRef(VJSONClass::Create(VString("OLeaf"), base.Get(), leafFile.Get(), VString(), 0));
+    VRefPtr<VJSONObject> fileless = AdoptRef(VJSONClass::Create(VString("OFree"), base.Get(), nullptr, VString(), 0));
+    VRefPtr<VJSONObject> plain = AdoptRef(VJSONClass::Create(VString("OPlain"), nullptr, nullptr, VString(), 0));
+    auto obsolete = [](const VRefPtr<VJSONObject>& inClass) {
+        return VJSONClass::FromClassObject(inClass.Get())->IsObsolete();
+    };
+
+    StErrorContextInstaller errors(false);
+    EXPECT_FALSE(obsolete(base));
+    EXPECT_FALSE(obsolete(leaf));
+    EXPECT_FALSE(obsolete(fileless));
+    EXPECT_FALSE(obsolete(plain));
+    EXPECT_FALSE(VJSONClass::FromClassObject(Root()->GetObjectClassObject())->IsObsolete());
+
+    // An older time is no change; a later one is.
+    VTime older = TimeAt(2019);
+    ASSERT_EQ(leafFile->SetTimeAttributes(&older, nullptr, nullptr), VE_OK);
+    EXPECT_FALSE(obsolete(leaf));
+    VTime later = TimeAt(2021);
+    ASSERT_EQ(baseFile->SetTimeAttributes(&later, nullptr, nullptr), VE_OK);
+    EXPECT_TRUE(obsolete(base));
+    EXPECT_TRUE(obsolete(leaf));
+    EXPECT_TRUE(obsolete(fileless));
+    EXPECT_FALSE(obsolete(plain));
+
+    // A file that went makes its class obsolete too; the failed reads of
+    // its time raise nothing into the caller's context.
+    ASSERT_EQ(::unlink((dir + "/Leaf.js").c_str()), 0);
+    VTime original = TimeAt(2020);
+    ASSERT_EQ(baseFile->SetTimeAttributes(&original, nullptr, nullptr), VE_OK);
+    EXPECT_FALSE(obsolete(base));
+    EXPECT_TRUE(obsolete(leaf));
+    EXPECT_FALSE(obsolete(fileless));
+    EXPECT_EQ(errors.GetLastError(), VE_OK);
+}
+
+TEST(JSONClassStore, RemoveObsoleteClassesDropsGoneOrOutdatedDefinitionsAndNamesTheFileClasses)
+{
+    const std::string dir = test::MakeTempFolder("json_remove_obsolete");
+    VRefPtr<VFile> keptFile = ClassFile(dir + "/Kept.js", TimeAt(2020));
+    VRefPtr<VFile> unlistedFile = ClassFile(dir + "/Unlisted.js", TimeAt(2020));
+    VRefPtr<VFile> touchedFile = ClassFile(dir + "/Touched.js", TimeAt(2020));
+    VRefPtr<VFile> hiddenFile = ClassFile(dir + "/Hidden.js", TimeAt(2020));
+    auto make = [](const char* inName, VJSONObject* inSuper, IFile* inFile) {
+        return AdoptRef(VJSONClass::Create(VString(inName), inSuper, inFile, VString(), 0));
+    };
+    VRefPtr<VJSONObject> kept = make("Kept", nullptr, keptFile.Get());
+    VRefPtr<VJSONObject> unlisted = make("Unlisted", nullptr, unlistedFile.Get());
+    VRefPtr<VJSONObject> touched = make("Touched", nullptr, touchedFile.Get());
+    VRefPtr<VJSONObject> hidden = make("Hidden", nullptr, hiddenFile.Get());
+    VRefPtr<VJSONObject> native = make("Native", nullptr, nullptr);
+    VRefPtr<VJSONObject> nowFiled = make("NowFiled", nullptr, nullptr);
+    VRefPtr<VJSONObject> heir = make("Heir", touched.Get(), nullptr);
+    VRefPtr<VJSONObject> keptHeir = make("KeptHeir", kept.Get(), nullptr);
+
+    VRefPtr<VJSONClassStore> store = AdoptRef(new VJSONClassStore(VString("files")));
+    for (VJSONObject* classObject : {kept.Get(), unlisted.Get(), touched.Get(), native.Get(), nowFiled.Get(),
+                                     heir.Get(), keptHeir.Get(), Root()->GetObjectClassObject()})
+        store->AddClass(classObject, 0);
+    store->AddClass(hidden.Get(), 1);
+    ASSERT_EQ(store->GetCount(), 9u);
+
+    VTime later = TimeAt(2021);
+    ASSERT_EQ(touchedFile->SetTimeAttributes(&later, nullptr, nullptr), VE_OK);
+    VJSONClassFileMap files;
+    for (const char* name : {"Kept", "Touched", "NowFiled", "Elsewhere"})
+        files[VString(name)] = VRefPtr<IFile>(keptFile.Get());
+
+    std::vector<VString> removed;
+    store->RemoveObsoleteClasses(files, removed);
+    std::vector<std::string> removedNames;
+    for (const VString& name : removed)
+        removedNames.push_back(ToStd(name));
+    std::sort(removedNames.begin(), removedNames.end());
+    EXPECT_EQ(removedNames, (std::vector<std::string>{"Hidden", "Touched", "Unlisted"}));
+
+    const struct {
+        const char* fName;
+        bool fKept;
+    } expected[] = {
+        {"Kept", true},       {"KeptHeir", true},  {"Native", true},  {"Object", true},   {"Unlisted", false},
+        {"Touched", false},   {"Hidden", false},   {"Heir", false},   {"NowFiled", false},
+    };
+    for (const auto& e : expected) {
+        EXPECT_EQ(store->GetClassObject(VString(e.fName), false).Get() != nullptr, e.fKept) << e.fName;
+        EXPECT_EQ(store->GetVisibleClassObject(VString(e.fName), false).Get() != nullptr,
+                  e.fKept)
+            << e.fName;
+    }
+    EXPECT_EQ(store->GetCount(), 4u);
+
+    // A class object that left the store lives on with its other holders.
+    VString name;
+    touched->GetProperty(VString("name")).GetString(name);
+    EXPECT_EQ(ToStd(name), "Touched");
+
+    // With no class files at all, every class defined by a file goes.
+    removed.clear();
+    store->RemoveObsoleteClasses(VJSONClassFileMap(), removed);
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(ToStd(removed[0]), "Kept");
+    EXPECT_EQ(store->GetCount(), 3u);
+    EXPECT_NE(store->GetClassObject(VString("Object"), false).Get(), nullptr);
 }
 
 }  // namespace

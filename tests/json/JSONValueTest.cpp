@@ -10,6 +10,7 @@
 #include "json/json.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
+#include "kernel/VIntlMgr.h"
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
 #include "runtime/VErrorContext.h"
@@ -335,6 +336,47 @@ TEST(JSONValue, CompareToOrdersByTypeThenPayload)
     EXPECT_TRUE(a.DeepEqualTo(a, options));
 }
 
+TEST(JSONValue, StringsCompareWithTheOptionsCollationWildcardAndBeginning)
+{
+    // The collation is that of the options' manager, not the task's: "ö"
+    // sorts after "z" in Swedish and before it in English.
+    VRefPtr<VIntlMgr> swedish = AdoptRef(VIntlMgr::Create(1053, 1053, 1));
+    VRefPtr<VIntlMgr> english = AdoptRef(VIntlMgr::Create(1033, 1033, 1));
+    ASSERT_NE(swedish.Get(), nullptr);
+    ASSERT_NE(english.Get(), nullptr);
+    VString oUmlaut;
+    const UniChar unit = 0x00F6;
+    oUmlaut.FromUniString(&unit, 1);
+    VCompareOptions options;
+    options.SetIntlMgr(swedish.Get());
+    EXPECT_EQ(VJSONValue(oUmlaut).CompareTo(Str("z"), options), CR_BIGGER);
+    options.SetIntlMgr(english.Get());
+    EXPECT_EQ(VJSONValue(oUmlaut).CompareTo(Str("z"), options), CR_SMALLER);
+
+    const struct {
+        const char* fText;
+        const char* fOther;
+        bool fLike;
+        bool fBeginning;
+        CompareResult fResult;
+    } cases[] = {
+        {"abcdef", "abc@", false, false, CR_BIGGER},
+        {"abcdef", "abc@", true, false, CR_EQUAL},
+        {"abcdef", "a@f", true, false, CR_EQUAL},
+        {"abcdef", "abc", false, false, CR_BIGGER},
+        {"abcdef", "abc", false, true, CR_EQUAL},
+        {"abc", "abd", false, true, CR_SMALLER},
+    };
+    for (const auto& c : cases) {
+        VCompareOptions each;
+        each.SetIntlMgr(english.Get());
+        each.SetLike(c.fLike);
+        each.SetBeginsWith(c.fBeginning);
+        EXPECT_EQ(Str(c.fText).CompareTo(Str(c.fOther), each), c.fResult)
+            << c.fText << " against " << c.fOther << (c.fLike ? " like" : "") << (c.fBeginning ? " beginning" : "");
+    }
+}
+
 TEST(JSONValue, CreateVValueGivesTheMatchingKind)
 {
     std::unique_ptr<VValueSingle> b(VJSONValue(JSON_true).CreateVValue(false));
@@ -473,8 +515,8 @@ TEST(JSONValue, StringifyPreviewStopsOnce)
 }
 
 // The self-check builds two objects (one shared inside the other through an
-// array) and writes both as text: nothing in it may raise an error, and the
-// same structure built here writes as expected.
+// array), writes both as text and parses a nested array: nothing in it may
+// raise an error, and the same structure and text give what is expected.
 TEST(JSONValue, SelfCheckRaisesNothingAndItsStructureWritesAsText)
 {
     StErrorContextInstaller errors(true, true);
@@ -493,6 +535,12 @@ TEST(JSONValue, SelfCheckRaisesNothingAndItsStructureWritesAsText)
     VString text;
     EXPECT_EQ(second.Stringify(text, 0x1), VError(0));
     EXPECT_EQ(ToStd(text), "{\"children\":[1,{\"name\":\"value\",\"number\":42},{\"name\":\"value\",\"number\":42}]}");
+
+    VJSONValue parsed;
+    EXPECT_EQ(parsed.ParseFromString(VString("[1,2,3,[4,5],6]")), VError(0));
+    ASSERT_TRUE(parsed.IsArray());
+    EXPECT_EQ(parsed.GetArray()->GetCount(), 5u);
+    EXPECT_EQ(JSONOf(parsed), "[1,2,3,[4,5],6]");
     EXPECT_EQ(errors.GetLastError(), VError(0));
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -107,6 +110,31 @@ TEST(MemoryManager, ManagerLivesInPagesOfItsOwn)
     EXPECT_EQ(state, 0u);
     EXPECT_LE(static_cast<const char*>(base), reinterpret_cast<char*>(mgr) - 8);
     delete mgr;
+}
+
+// The child runs out of address space before it asks for the manager: the
+// manager's own operator new must answer null, and throw nothing, so that the
+// entry point can end with its exit status instead of an uncaught exception.
+void ManagerWithoutAddressSpaceChild()
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+    if (pages <= 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+        ::_exit(2);
+    VCppMemMgr* manager = nullptr;
+    try {
+        manager = new VCppMemMgr(eAllocatorMalloc);
+    } catch (...) {
+        ::_exit(3);
+    }
+    ::_exit(manager == nullptr ? 0 : 4);
+}
+
+TEST(MemoryManager, AManagerWithoutMemoryIsNullNotAnException)
+{
+    EXPECT_EXIT(ManagerWithoutAddressSpaceChild(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(MemoryManager, MallocModeBlocksAndFigures)

@@ -155,9 +155,26 @@ TEST(UTI, AFileConformsByItsExtension)
     EXPECT_FALSE(manager->LoadXMLFile(&missing));
 }
 
-TEST(UTI, TheSingletonIsMadeOnce)
+TEST(UTI, TheSingletonIsMadeOnceAndMadeAgainAfterDeInit)
 {
     VUTIManager* first = VUTIManager::GetUTIManager();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(VUTIManager::GetUTIManager(), first);
+    const size_t count = first->GetUTIsCount();
+    VRefPtr<VUTI> marker = AdoptRef(new VUTI);
+    marker->SetIdentifier(VString("com.example.singleton-marker"));
+    ASSERT_TRUE(first->AddNewUTI(marker.Get()));
+    EXPECT_EQ(first->GetUTIsCount(), count + 1);
+
+    // DeInit drops the manager; the next call makes a fresh, empty one
+    // (its address may be the old one's again, so the marker tells them apart).
+    EXPECT_TRUE(VUTIManager::DeInit());
+    VUTIManager* second = VUTIManager::GetUTIManager();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->GetUTIsCount(), 0u);
+    EXPECT_EQ(second->GetLocalizationManager(), nullptr);
+    EXPECT_EQ(VUTIManager::GetUTIManager(), second);
+    EXPECT_TRUE(VUTIManager::DeInit());
+    EXPECT_TRUE(VUTIManager::DeInit());  // nothing left to drop
+    EXPECT_NE(VUTIManager::GetUTIManager(), nullptr);
 }
