@@ -46,10 +46,6 @@ VUTI* HighestFor(const VUTI* inUTI, TagClass inClass, const VString& inTag)
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Guards the making and the dropping of the singleton, so that two first
 // calls make one manager and a call after DeInit makes a new one.
 std::mutex& SingletonMutex()
