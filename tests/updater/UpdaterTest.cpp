@@ -112,6 +112,13 @@ protected:
     RunResult Run(const std::vector<std::string>& inArguments, const std::map<std::string, std::string>& inEnv = {},
                   const fs::path& inWorkingFolder = {})
     {
+        return RunProgram(kUpdater, inArguments, inEnv, inWorkingFolder);
+    }
+
+    // The same for any program, in the updater's scratch environment.
+    RunResult RunProgram(const std::string& inProgram, const std::vector<std::string>& inArguments,
+                         const std::map<std::string, std::string>& inEnv = {}, const fs::path& inWorkingFolder = {})
+    {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             std::string entry(*e);
@@ -132,7 +139,7 @@ protected:
         for (std::string& entry : env)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args{kUpdater};
+        std::vector<std::string> args{inProgram};
         args.insert(args.end(), inArguments.begin(), inArguments.end());
         std::vector<char*> argv;
         for (std::string& arg : args)
@@ -150,7 +157,7 @@ protected:
             posix_spawn_file_actions_addchdir_np(&actions, inWorkingFolder.c_str());
         pid_t pid = 0;
         RunResult result;
-        int error = posix_spawn(&pid, kUpdater.c_str(), &actions, nullptr, argv.data(), envp.data());
+        int error = posix_spawn(&pid, inProgram.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             ADD_FAILURE() << "cannot start the updater: " << error;
@@ -698,6 +705,44 @@ TEST_F(UpdaterRun, YesWithoutAnOpenerSaysWhereTheLogIs)
     EXPECT_NE(run.err.find("The log file could not be opened (xdg-open was not found); it is at " + logs[0].string()),
               std::string::npos)
         << run.err;
+}
+
+// The README's example of an application handing over to the updater runs
+// as written (with the built updater in place of the installed one).
+TEST_F(UpdaterRun, TheReadmeExampleUpdatesAndRelaunchesTheApplication)
+{
+    const std::string readme = ReadFile(fs::path(QELT_TEST_DATA) / "../../README.md");
+    const size_t section = readme.find("## Updating your own application");
+    ASSERT_NE(section, std::string::npos);
+    const size_t start = readme.find("```sh\n", section);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = readme.find("```\n", start + 6);
+    ASSERT_NE(end, std::string::npos);
+    std::string script = readme.substr(start + 6, end - start - 6);
+    const std::string installed = "/opt/Updater.app";
+    const size_t at = script.find(installed);
+    ASSERT_NE(at, std::string::npos) << script;
+    script.replace(at, installed.size(), QELT_UPDATER_APP);
+
+    fs::path outdated = MakeSample(fHome / "Applications/MyApp.app", "1.0");
+    fs::path upToDate = MakeSample(fHome / "Downloads/MyApp.app", "2.0");
+    const fs::path reopen = fHome / ".config/MyApp/reopen.link";
+    WriteFile(reopen, "link");
+    RunResult shell = RunProgram("/bin/sh", {"-c", script}, {{"QELT_TEST_PID_QUIT_PAUSE_MS", "10"}});
+    ASSERT_EQ(shell.status, 0) << shell.err;
+
+    const fs::path logs = fHome / ".cache/MyApp/updates";
+    auto log = [&] {
+        std::string text;
+        if (fs::exists(logs))
+            for (const auto& entry : fs::directory_iterator(logs))
+                text += ReadFile(entry.path());
+        return text;
+    };
+    EXPECT_TRUE(qelt::test::WaitFor([&] { return log().find("Update successful - ") != std::string::npos; }, 20000))
+        << log();
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n" + reopen.string() + "\n");
+    EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate));
 }
 
 }  // namespace
