@@ -112,14 +112,16 @@ void StagingNameParts(const VFilePath& inInstallPath, std::string& outPrefix, st
     outSuffix.clear();
     if (!extension.IsEmpty()) {
         StStringConverter<char> suffix(extension, VTC_UTF_8);
-        outSuffix = "." + std::string(suffix.GetCPointer(), suffix.GetSize());
+        outSuffix.assign(1, '.');
+        outSuffix.append(suffix.GetCPointer(), suffix.GetSize());
     }
 }
 
 bool IsStagingName(const std::string& inName, const std::string& inPrefix, const std::string& inSuffix)
 {
     constexpr size_t kDigits = 4;
-    if (inName.size() != inPrefix.size() + kDigits + inSuffix.size() || inName.compare(0, inPrefix.size(), inPrefix) != 0 ||
+    if (inName.size() != inPrefix.size() + kDigits + inSuffix.size() ||
+        inName.compare(0, inPrefix.size(), inPrefix) != 0 ||
         inName.compare(inPrefix.size() + kDigits, std::string::npos, inSuffix) != 0)
         return false;
     for (size_t i = inPrefix.size(); i < inPrefix.size() + kDigits; ++i) {
@@ -458,7 +460,8 @@ void VUpdateEngine::_LaunchApplication(const VFilePath& inInstallPath)
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, exitStatus);
         VString said;
         said.FromBlock(errors.GetDataPtr(), static_cast<unsigned long>(errors.GetDataSize()), VTC_UTF_8);
-        while (!said.IsEmpty() && (said.GetUniChar(said.GetLength()) == '\n' || said.GetUniChar(said.GetLength()) == '\r'))
+        while (!said.IsEmpty() &&
+               (said.GetUniChar(said.GetLength()) == '\n' || said.GetUniChar(said.GetLength()) == '\r'))
             said.Truncate(said.GetLength() - 1);
         if (!said.IsEmpty())
             LogError("%S", &said);

@@ -634,7 +634,8 @@ TEST_F(UpdaterRun, TheLogSaysWhereThePreviousApplicationIsAndWhyARelaunchFailed)
     fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
     fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
     fs::remove(upToDate / "Contents/MacOS/Sample");
-    RunResult failed = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+    RunResult failed =
+        Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
     EXPECT_EQ(failed.status, 2);
     std::string log = LogText();
     EXPECT_NE(log.find("open: "), std::string::npos) << log;
@@ -653,8 +654,8 @@ TEST_F(UpdaterRun, TheLogSaysWhereThePreviousApplicationIsAndWhyARelaunchFailed)
     log = LogText();
     EXPECT_NE(log.find("The previous application is at " + (fApps / "Sample_old0001.app").string()), std::string::npos)
         << log;
-    EXPECT_NE(log.find("The previous application is in the trash at " + (Trash() / "files/Sample_old0001.app").string()),
-              std::string::npos)
+    const fs::path trashed = Trash() / "files/Sample_old0001.app";
+    EXPECT_NE(log.find("The previous application is in the trash at " + trashed.string()), std::string::npos)
         << log;
 }
 
