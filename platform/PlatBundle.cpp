@@ -440,6 +440,15 @@ bool GetMainBundleInfoValue(const std::string& key, std::string& outValue)
     return GetBundleInfoValue(GetMainBundlePath(), key, outValue);
 }
 
+std::string GetApplicationName()
+{
+    std::string name;
+    if (GetMainBundleInfoValue("CFBundleName", name) && !name.empty())
+        return name;
+    const std::string& exe = GetExecutablePath();
+    return exe.substr(exe.rfind('/') + 1);
+}
+
 bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings)
 {
     outStrings.clear();

@@ -63,6 +63,10 @@ bool GetBundleInfoValue(const std::string& bundlePath, const std::string& key, s
 // outside a bundle or the key is absent.
 bool GetMainBundleInfoValue(const std::string& key, std::string& outValue);
 
+// The running program's name as the desktop shows it: the main bundle's
+// "CFBundleName", else its executable's file name (empty when unknown).
+std::string GetApplicationName();
+
 // The strings of the main bundle's Info.plist array for key; false when the
 // program runs outside a bundle or the key holds no array.
 bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings);

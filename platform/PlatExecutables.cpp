@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/PlatRealPath.h"
+
 namespace qelt::plat {
 
 bool IsExecutableFile(const std::string& path)
@@ -20,18 +22,6 @@ bool IsExecutableFile(const std::string& path)
     // process belongs to.
     return ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
-
-namespace {
-
-std::string CurrentFolder()
-{
-    char buffer[PATH_MAX];
-    if (::getcwd(buffer, sizeof(buffer)) == nullptr)
-        return std::string();
-    return buffer;
-}
-
-}  // namespace
 
 bool SearchExecutable(const std::string& name, const char* searchPath, std::string& outPath)
 {

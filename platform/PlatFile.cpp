@@ -589,7 +589,7 @@ int DeleteFileEntry(const char* path)
     return ::unlink(path) == 0 ? 0 : errno;
 }
 
-int RevealFolder(const char* folderPath)
+int OpenWithDefaultApplication(const char* path)
 {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -597,7 +597,7 @@ int RevealFolder(const char* folderPath)
         return ENOTSUP;
     std::string opener;
     if (!SearchExecutable("xdg-open", std::getenv("PATH"), opener))
-        return ENOTSUP;
+        return ENOENT;
     // Detached: the child starts the viewer in a new session and leaves at
     // once, so nothing is left for us to reap later.
     pid_t child = ::fork();
@@ -612,7 +612,7 @@ int RevealFolder(const char* folderPath)
                 ::dup2(null, 1);
                 ::dup2(null, 2);
             }
-            char* const args[] = {const_cast<char*>(opener.c_str()), const_cast<char*>(folderPath), nullptr};
+            char* const args[] = {const_cast<char*>(opener.c_str()), const_cast<char*>(path), nullptr};
             ::execv(opener.c_str(), args);
         }
         ::_exit(0);
@@ -621,6 +621,12 @@ int RevealFolder(const char* folderPath)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return 0;
+}
+
+int RevealFolder(const char* folderPath)
+{
+    const int result = OpenWithDefaultApplication(folderPath);
+    return result == ENOENT ? ENOTSUP : result;
 }
 
 std::string TemporaryFolder()

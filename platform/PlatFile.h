@@ -129,6 +129,12 @@ int MakeFolderChain(const std::string& path, unsigned mode);
 // Removes a file or link (never a folder: EISDIR).
 int DeleteFileEntry(const char* path);
 
+// Opens the file or folder with the desktop's default application
+// (xdg-open), detached: nothing waits for it. ENOTSUP without a graphical
+// session (DISPLAY or WAYLAND_DISPLAY), ENOENT when xdg-open is not on the
+// PATH, otherwise 0 once the opener is started.
+int OpenWithDefaultApplication(const char* path);
+
 // Shows the folder in the desktop's file viewer (xdg-open) when a graphical
 // session exists; ENOTSUP otherwise.
 int RevealFolder(const char* folderPath);

@@ -375,6 +375,31 @@ std::string SiblingTempName(const char* path)
     return name;
 }
 
+int MakeMarkedFolder(const char* path, const char* markerName)
+{
+    const std::string temp = SiblingTempName(path);
+    if (int err = Step("mkdir", [&] { return ::mkdir(temp.c_str(), 0755); }))
+        return err;
+    const std::string marker = Join(temp, markerName);
+    int err = Step("open", [&] {
+        const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        return fd < 0 ? -1 : Close(fd) == 0 ? 0 : -1;
+    });
+    if (err == 0)
+        err = Step("rename", [&] { return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path, RENAME_NOREPLACE); });
+    if (err != 0)
+        RemoveTree(temp.c_str());
+    return err;
+}
+
+bool IsMarkedFolder(const char* path, const char* markerName)
+{
+    struct stat st;
+    if (::lstat(path, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return ::lstat(Join(path, markerName).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsSameEntry(const char* a, const char* b)
 {
     struct stat sa, sb;

@@ -50,6 +50,18 @@ int MovePath(const char* from, const char* to, bool replace);
 // must exist on one file system.
 int ExchangePaths(const char* a, const char* b);
 
+// Makes the folder `path` as a program's own scratch folder: the marker, an
+// empty regular file named `markerName`, is written inside it before the
+// folder appears under its name (it is made under a temporary name beside,
+// then renamed into place without replacing anything: EEXIST when `path`
+// exists). So every folder found under such a name that holds the marker was
+// made here, and a folder a user made under the same name never holds it.
+int MakeMarkedFolder(const char* path, const char* markerName);
+
+// True when `path` is a folder (a link is not followed) that holds a regular
+// file named `markerName`.
+bool IsMarkedFolder(const char* path, const char* markerName);
+
 // A free name beside `path` (same folder) for a temporary item: the folder
 // of `path`, "/.qlt-", random hexadecimal digits and ".tmp". Nothing is
 // created.

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/PlatBundle.h"
+
 extern char** environ;
 
 namespace qelt::plat {
@@ -187,6 +189,14 @@ int WaitExitStatus(pid_t pid)
     return WEXITSTATUS(status);
 }
 
+// The dialog window's title: the caller's title, or, for a notification
+// without one, the application's name, as the desktop shows it for any
+// program (never the message itself, which may span several lines).
+std::string WindowTitle(const NotificationRequest& request)
+{
+    return request.title.empty() ? GetApplicationName() : request.title;
+}
+
 std::vector<std::string> ZenityArguments(const std::string& program, const NotificationRequest& request)
 {
     std::vector<std::string> args{program};
@@ -201,14 +211,14 @@ std::vector<std::string> ZenityArguments(const std::string& program, const Notif
             args.push_back("--extra-button=" + buttons[2].title);
     }
     args.push_back("--no-markup");
-    args.push_back("--title=" + request.header);
+    args.push_back("--title=" + WindowTitle(request));
     args.push_back("--text=" + (request.text.empty() ? request.header : request.header + "\n\n" + request.text));
     return args;
 }
 
 std::vector<std::string> KdialogArguments(const std::string& program, const NotificationRequest& request)
 {
-    std::vector<std::string> args{program, "--title", request.header};
+    std::vector<std::string> args{program, "--title", WindowTitle(request)};
     const auto& buttons = request.buttons;
     std::string text = request.text.empty() ? request.header : request.header + "\n\n" + request.text;
     if (buttons.size() < 2) {

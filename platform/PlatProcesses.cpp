@@ -161,4 +161,20 @@ ChildWait WaitForChild(int pid, bool block)
     return errno == ECHILD ? ChildWait::NoChild : ChildWait::Failed;
 }
 
+bool DetachStandardStreams()
+{
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return false;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fd != null)
+            ::dup2(null, fd);
+    }
+    if (null > STDERR_FILENO)
+        ::close(null);
+    else
+        ::fcntl(null, F_SETFD, 0);  // it is a standard stream now: children inherit it
+    return true;
+}
+
 }  // namespace qelt::plat

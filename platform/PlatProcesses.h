@@ -28,4 +28,10 @@ enum class ChildWait { Ended, Running, NoChild, Failed };
 // child that has ended is reaped.
 ChildWait WaitForChild(int pid, bool block);
 
+// Puts the process's standard input, output and error on /dev/null, for a
+// process whose caller has stopped reading them. The three descriptors stay
+// taken, so that no file opened later is mistaken for a standard stream.
+// False when /dev/null cannot be opened (the streams are then unchanged).
+bool DetachStandardStreams();
+
 }  // namespace qelt::plat

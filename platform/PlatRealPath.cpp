@@ -1,6 +1,7 @@
 #include "platform/PlatRealPath.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,29 @@ int RealPath(const char* inPath, bool inFollowLastLink, std::string& outPath)
     if (inPath[length - 1] == '/' && (outPath.empty() || outPath.back() != '/'))
         outPath.push_back('/');
     return 0;
+}
+
+std::string CurrentFolder()
+{
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof(buffer)) == nullptr)
+        return std::string();
+    return buffer;
+}
+
+bool FullPathFromWorkingFolder(const std::string& inPath, std::string& outPath)
+{
+    if (!inPath.empty() && inPath[0] == '/') {
+        outPath = inPath;
+        return true;
+    }
+    outPath = CurrentFolder();
+    if (outPath.empty())
+        return false;
+    if (outPath.back() != '/')
+        outPath.push_back('/');
+    outPath += inPath;
+    return true;
 }
 
 }  // namespace qelt::plat

@@ -44,7 +44,30 @@ QELT_UPDATER_LOG_AT(LogDebug, EML_Debug)
 
 namespace {
 
-VString TextOfError(const VErrorBase* inError)
+// The parameters that carry paths, in the toolbox's own form.
+constexpr const char* kPathParameters[] = {"path", "srcPath", "dstPath", "from", "to", "destination"};
+
+}  // namespace
+
+void ShowPathsAsPosix(VErrorBase* ioError)
+{
+    VValueBag* parameters = ioError->GetBag();
+    for (const char* name : kPathParameters) {
+        const StPackedDictionaryKey key(name);
+        VString text;
+        if (!parameters->GetAttribute(key, text) || text.FindUniChar(':') == 0)
+            continue;
+        VString posix;
+        VFilePath(text, FPS_SYSTEM).GetPosixPath(posix);
+        if (posix.IsEmpty())
+            continue;
+        if (posix.GetLength() > 1 && posix.GetUniChar(posix.GetLength()) == '/')
+            posix.Truncate(posix.GetLength() - 1);
+        parameters->SetAttribute(key, posix);
+    }
+}
+
+VString ReadableErrorText(const VErrorBase* inError)
 {
     VString text;
     inError->GetErrorDescription(text);
@@ -52,6 +75,8 @@ VString TextOfError(const VErrorBase* inError)
         inError->GetErrorString(text);
     return text;
 }
+
+namespace {
 
 void DumpErrors(const VErrorContext* inContext, bool inNewestFirst, void (*inLog)(const char*, ...))
 {
@@ -65,7 +90,10 @@ void DumpErrors(const VErrorContext* inContext, bool inNewestFirst, void (*inLog
     if (inNewestFirst)
         std::reverse(errors.begin(), errors.end());
     for (const VRefPtr<VErrorBase>& error : errors) {
-        VString text = TextOfError(error.Get());
+        // From here on the error is only reported: its paths are shown as
+        // the user wrote them, here and wherever it is reported later.
+        ShowPathsAsPosix(error.Get());
+        VString text = ReadableErrorText(error.Get());
         inLog("%S", &text);
     }
 }
@@ -101,7 +129,7 @@ void _LogError(const VErrorBase* inError)
     if (inError == nullptr)
         return;
     VRefPtr<const VErrorBase> held(inError);
-    VString text = TextOfError(inError);
+    VString text = ReadableErrorText(inError);
     LogError("%S", &text);
 }
 

@@ -43,8 +43,17 @@ void LogWarning(const char* inFormat, ...);
 void LogInfo(const char* inFormat, ...);
 void LogDebug(const char* inFormat, ...);
 
+// Rewrites the error's path parameters ("path", "srcPath", "dstPath",
+// "from", "to", "destination"), held in the toolbox's own form, as the POSIX
+// paths a person wrote, for an error that is only reported from now on.
+void ShowPathsAsPosix(qelt::VErrorBase* ioError);
+
+// The error's text for a person: its localised description filled with its
+// parameters; its generic text when it has none.
+qelt::VString ReadableErrorText(const qelt::VErrorBase* inError);
+
 // Logs each error of the context as an error (or, for the warning form, as a
-// warning), newest first when asked.
+// warning), newest first when asked, after showing its paths as POSIX paths.
 void DumpErrorStack(const qelt::VErrorContext* inContext, bool inNewestFirst);
 void DumpErrorStackAsWarnings(const qelt::VErrorContext* inContext);
 void _LogError(const qelt::VErrorBase* inError);

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "kernel/StStringConverter.h"
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
 #include "platform/PlatBundle.h"
+#include "platform/PlatRealPath.h"
 #include "process/VCommandLineParser.h"
 #include "runtime/ILogger.h"
 #include "runtime/VLog4jMsgFileLogger.h"
@@ -63,6 +65,26 @@ void FixFolderPathSpec(const VString& inText, FilePathStyle inStyle, VFilePath& 
     if (text.GetUniChar(text.GetLength()) != '/')
         text.AppendUniChar('/');
     outPath.FromFullPath(text, inStyle);
+}
+
+// A path of the command line as a full POSIX text: a text that does not
+// begin with "/" is relative to the working folder at start-up. An empty text
+// stays empty. False when the text is relative and the working folder cannot
+// be read (nothing would tell where the path leads).
+bool ToFullPathText(VString& ioText)
+{
+    if (ioText.IsEmpty() || ioText.GetUniChar(1) == '/')
+        return true;
+    StStringConverter<char> bytes(ioText, VTC_UTF_8);
+    std::string full;
+    if (!plat::FullPathFromWorkingFolder(std::string(bytes.GetCPointer(), bytes.GetSize()), full)) {
+        VString message("the working folder cannot be read: no full path for ");
+        message.AppendString(ioText);
+        VCommandLineParser::PrintArgumentError(message);
+        return false;
+    }
+    ioText.FromBlock(full.data(), full.size(), VTC_UTF_8);
+    return true;
 }
 
 }  // namespace
@@ -155,6 +177,10 @@ int VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
     if (upToDateApp.IsEmpty())
         return 1;
 
+    for (VString* path : {&outdatedApp, &upToDateApp, &restartParams, &logDir, &clientInfo}) {
+        if (!ToFullPathText(*path))
+            return 1;
+    }
     FixFolderPathSpec(outdatedApp, FPS_POSIX, fOutdatedApplication);
     FixFolderPathSpec(upToDateApp, FPS_POSIX, fUpToDateApplication);
     fInstallFolder.FromFilePath(fOutdatedApplication);

@@ -83,12 +83,16 @@ bool VUpdateEngine::_FinishClientCustomization()
 {
     StErrorContextInstaller errors(true, true);
     VJSONValue settings;
+    VError loaded = VE_OK;
     {
         VRefPtr<VFile> file = AdoptRef(new VFile(fClientInfoFile));
-        settings.LoadFromFile(file.Get(), false);
+        loaded = settings.LoadFromFile(file.Get(), false);
     }
+    // A file that could not be read whole is not applied at all, even when
+    // what was read before the fault makes an object: nothing is touched.
     VString platform;
-    if (!settings.IsObject() || !GetTextMember(*settings.GetObject(), BABuildServerPlatform, platform)) {
+    if (loaded != VE_OK || !errors.GetContext()->IsEmpty() || !settings.IsObject() ||
+        !GetTextMember(*settings.GetObject(), BABuildServerPlatform, platform)) {
         VTask::PushRetainedError(new VErrorBase(VE_UPD_BAD_CLIENT_INFO));
         return false;
     }

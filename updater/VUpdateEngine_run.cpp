@@ -1,8 +1,7 @@
 // The updater's run hook: the log file, the update, and the report of its
 // outcome in the log and, on failure, by a notification.
-#include <spawn.h>
-
-#include <cstdlib>
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "files/VFolder.h"
@@ -11,9 +10,11 @@
 #include "runtime/VTask.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatBundle.h"
+#include "platform/PlatFile.h"
 #include "process/VComponentManager.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VErrorTexts.h"
 #include "runtime/VLog4jMsgFileLogger.h"
 #include "updater/UpdaterLog.h"
 #include "updater/VUpdateEngine.h"
@@ -21,8 +22,6 @@
 #include "values/VValueBag.h"
 #include "xml/VLocalizationManager.h"
 #include "xml/VUTIManager.h"
-
-extern char** environ;
 
 using namespace qelt;
 
@@ -42,7 +41,9 @@ bool VUpdateEngine::_InitLocalizationManager()
     }
     SetLocalizer(fLocalizationManager);
     VUTIManager::GetUTIManager()->SetLocalizationManager(fLocalizationManager);
-    for (OsType signature : {kSignatureQelt, kSignatureXMLC, kSignaturePW32, kUpdaterSignature})
+    // The system's errors too: the localisation file words the ones an
+    // update meets; any other keeps the system's own text.
+    for (OsType signature : {kSignatureQelt, kSignatureXMLC, kSignaturePW32, kUpdaterSignature, kSignaturePOSX})
         VErrorBase::RegisterLocalizer(signature, fLocalizationManager);
     return true;
 }
@@ -82,19 +83,22 @@ VString NowForTheLog(VString& outTime)
     return date;
 }
 
-// Opens a file with the desktop's default application, in a graphical
-// session only; nothing waits for it.
-void OpenWithDefaultApplication(const std::string& inPosixPath)
+// Opens the log file with the desktop's default application; when that
+// cannot be done, says so on standard error, with where the log is.
+void OpenLogFile(const std::string& inPosixPath)
 {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0'))
+    const int error = plat::OpenWithDefaultApplication(inPosixPath.c_str());
+    if (error == 0)
         return;
-    std::string path(inPosixPath);
-    char program[] = "xdg-open";
-    char* argv[] = {program, path.data(), nullptr};
-    pid_t child = 0;
-    posix_spawnp(&child, "xdg-open", nullptr, nullptr, argv, environ);
+    std::string reason;
+    if (error == ENOENT)
+        reason = "xdg-open was not found";
+    else if (error == ENOTSUP)
+        reason = "there is no graphical session";
+    else
+        GetPosixErrorText(error, reason);
+    std::fprintf(stderr, "The log file could not be opened (%s); it is at %s\n", reason.c_str(), inPosixPath.c_str());
+    std::fflush(stderr);
 }
 
 std::string ToUTF8(const VString& inText)
@@ -132,11 +136,7 @@ void VUpdateEngine::DoRun()
     if (fSilent)
         return;
 
-    VString message;
-    VErrorBase* newest = context->GetLast();
-    newest->GetErrorDescription(message);
-    if (message.IsEmpty())
-        newest->GetErrorString(message);
+    VString message = ReadableErrorText(context->GetLast());
 
     std::string logFilePosix;
     if (fFileLogger != nullptr) {
@@ -162,5 +162,5 @@ void VUpdateEngine::DoRun()
     VSystem::ENotificationResponse answer = VSystem::eNotificationNone;
     VSystem::DisplayNotification(VString(), message, 2, &answer);
     if (answer == VSystem::eNotificationYes && !logFilePosix.empty())
-        OpenWithDefaultApplication(logFilePosix);
+        OpenLogFile(logFilePosix);
 }

@@ -3,30 +3,39 @@
 // application and trash the old bundle.
 //
 // The swap never leaves the outdated bundle's place without a complete
-// bundle: the up-to-date bundle is first copied beside it under a staging
-// name, then the two are exchanged in one atomic rename, then the staging
-// name (now holding the old bundle) is renamed to its set-aside name. A
-// failure before the exchange removes the staging copy and leaves the old
-// bundle untouched; where the file system cannot exchange, two renames with a
-// rollback stand in for it.
+// bundle: the up-to-date bundle is first copied into a staging folder beside
+// it, then the copy and the installed bundle are exchanged in one atomic
+// rename, then the old bundle (now inside the staging folder) is renamed to
+// its set-aside name and the staging folder removed. A failure before the
+// exchange removes the staging folder and leaves the old bundle untouched;
+// where the file system cannot exchange, two renames with a rollback stand in
+// for it.
+//
+// The staging folder carries a marker, written before it appears under its
+// name: a run killed half-way leaves a marked folder, which the next run
+// removes before it stages. A folder without the marker is the user's and is
+// never touched.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "files/VFileError.h"
 #include "files/VFolder.h"
 #include "files/mac/XMacFile.h"
+#include "kernel/StStringConverter.h"
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatFaults.h"
+#include "platform/PlatFile.h"
 #include "platform/PlatFileOps.h"
+#include "platform/PlatFolders.h"
+#include "platform/PlatProcesses.h"
+#include "platform/PlatTrash.h"
 #include "process/VProcessLauncher.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VErrorTexts.h"
 #include "runtime/VTask.h"
 #include "updater/UpdaterLog.h"
 #include "updater/VUpdateEngine.h"
@@ -73,6 +82,85 @@ void ThrowRenameError(const VFilePath& inPath, int inErrno)
 
 bool IsExchangeUnsupported(int inErrno) { return inErrno == EINVAL || inErrno == ENOSYS || inErrno == EOPNOTSUPP; }
 
+VString FromUTF8(const std::string& inBytes)
+{
+    VString text;
+    text.FromBlock(inBytes.data(), inBytes.size(), VTC_UTF_8);
+    return text;
+}
+
+// Logs where the previous application now is.
+void LogPreviousApplicationAt(const char* inFormat, const std::string& inPosixBytes)
+{
+    VString where = FromUTF8(inPosixBytes);
+    LogInfo(inFormat, &where);
+}
+
+// The marker that makes a staging folder the updater's own.
+constexpr char kStagingMarker[] = ".qelt-updater-staging";
+
+// The UTF-8 texts around the counter of the staging names beside the
+// application: "<name without extension>_new" and ".<extension>".
+void StagingNameParts(const VFilePath& inInstallPath, std::string& outPrefix, std::string& outSuffix)
+{
+    VString name, extension;
+    inInstallPath.GetFolderName(name, false);
+    inInstallPath.GetExtension(extension);
+    name.AppendCString("_new");
+    StStringConverter<char> prefix(name, VTC_UTF_8);
+    outPrefix.assign(prefix.GetCPointer(), prefix.GetSize());
+    outSuffix.clear();
+    if (!extension.IsEmpty()) {
+        StStringConverter<char> suffix(extension, VTC_UTF_8);
+        outSuffix.assign(1, '.');
+        outSuffix.append(suffix.GetCPointer(), suffix.GetSize());
+    }
+}
+
+bool IsStagingName(const std::string& inName, const std::string& inPrefix, const std::string& inSuffix)
+{
+    constexpr size_t kDigits = 4;
+    if (inName.size() != inPrefix.size() + kDigits + inSuffix.size() ||
+        inName.compare(0, inPrefix.size(), inPrefix) != 0 ||
+        inName.compare(inPrefix.size() + kDigits, std::string::npos, inSuffix) != 0)
+        return false;
+    for (size_t i = inPrefix.size(); i < inPrefix.size() + kDigits; ++i) {
+        if (inName[i] < '0' || inName[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// Removes the staging folders that an interrupted run left beside the
+// application: folders under a staging name that hold the marker. A folder
+// that cannot be removed is only a warning; the run stages under the next
+// free name.
+void RemoveLeftStagingFolders(const VFilePath& inInstallPath)
+{
+    std::string prefix, suffix;
+    StagingNameParts(inInstallPath, prefix, suffix);
+    const std::string parent = plat::ParentPath(PosixBytes(inInstallPath));
+    std::vector<std::string> left;
+    {
+        plat::FolderLister lister(parent.c_str(), plat::kListFolders | plat::kListInvisible);
+        plat::FolderEntry entry;
+        while (lister.Next(entry)) {
+            if (IsStagingName(entry.name, prefix, suffix) && plat::IsMarkedFolder(entry.path.c_str(), kStagingMarker))
+                left.push_back(entry.path);
+        }
+    }
+    for (const std::string& folder : left) {
+        VString shown = FromUTF8(folder);
+        LogInfo("Removing the staging folder %S left by an interrupted update", &shown);
+        if (int error = plat::RemoveTree(folder.c_str()); error != 0) {
+            std::string reason;
+            GetPosixErrorText(error, reason);
+            VString because = FromUTF8(reason);
+            LogWarning("The staging folder %S could not be removed: %S", &shown, &because);
+        }
+    }
+}
+
 // Adds a backslash before each '"' and '\' so that the launcher's splitter
 // gives the path back as it is.
 VString QuotedForCommand(const VString& inText)
@@ -118,15 +206,8 @@ void VUpdateEngine::_ApplyUpdate()
         std::printf("%s,%d\n", "waitquit", -1);
         std::fflush(stdout);
         // The caller reads up to this line and goes: nothing more is written
-        // on the standard streams, which stay open on /dev/null so that no
-        // later file takes their descriptors.
-        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (null >= 0) {
-            for (int fd = 0; fd <= 2; ++fd)
-                ::dup2(null, fd);
-            if (null > 2)
-                ::close(null);
-        }
+        // on the standard streams.
+        plat::DetachStandardStreams();
         fProgressToCaller = false;
     }
 
@@ -150,6 +231,7 @@ void VUpdateEngine::_ApplyUpdate()
     _LaunchApplication(fInstallFolder);
     if (!context->IsEmpty()) {
         LogError("Up-to-date application restart failed");
+        LogPreviousApplicationAt("The previous application stays at %S", PosixBytes(old->GetPath()));
         return;
     }
 
@@ -217,8 +299,8 @@ bool VUpdateEngine::_ComputeTempFolderPath(const VFilePath& inSource, VFilePath&
             outPath.SetFolderName(candidate, true);
         else
             outPath.SetFileName(candidate, true);
-        struct stat info;
-        free = ::lstat(PosixBytes(outPath).c_str(), &info) != 0 && errno == ENOENT;
+        plat::EntryInfo info;
+        free = plat::GetEntryInfo(PosixBytes(outPath).c_str(), false, info) == ENOENT;
     }
     return free;
 }
@@ -245,33 +327,47 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         ThrowErrorWithPath(VE_UPD_CANNOT_CREATE_PARENT, parentPath);
         return nullptr;
     }
+    RemoveLeftStagingFolders(installPath);
 
-    // 1. The up-to-date bundle, copied whole beside the installed one.
+    // 1. The up-to-date bundle, copied whole into a marked staging folder
+    // beside the installed one, under the installed bundle's name.
     VFilePath stagingPath;
     _ComputeTempFolderPath(installPath, stagingPath, VString("new"));
-    VString stagingName;
-    stagingPath.GetName(stagingName);
-    VFolder* staging = nullptr;
-    if (inUpToDate.CopyTo(*parent, stagingName, &staging, 0) != 0) {
-        ReleaseRefCountable(staging);
-        plat::RemoveTree(PosixBytes(stagingPath).c_str());
+    const std::string stagingBytes = PosixBytes(stagingPath);
+    VString installName;
+    installPath.GetName(installName);
+    VFilePath stagedPath(stagingPath);
+    stagedPath.ToSubFolder(installName);
+    const std::string stagedBytes = PosixBytes(stagedPath);
+    if (int error = plat::MakeMarkedFolder(stagingBytes.c_str(), kStagingMarker); error != 0) {
+        WrapFileError(stagingPath, MakeVError(kSignaturePOSX, error), VE_CANNOT_CREATE_FOLDER);
         ThrowErrorWithPathsNamed(VE_UPD_INSTALL_COPY_FAILED, "from", upToDatePath, "to", installPath);
         return nullptr;
     }
-    ReleaseRefCountable(staging);
+    {
+        VRefPtr<VFolder> staging = AdoptRef(new VFolder(stagingPath));
+        VFolder* staged = nullptr;
+        const VError copied = inUpToDate.CopyTo(*staging, installName, &staged, 0);
+        ReleaseRefCountable(staged);
+        if (copied != 0) {
+            plat::RemoveTree(stagingBytes.c_str());
+            ThrowErrorWithPathsNamed(VE_UPD_INSTALL_COPY_FAILED, "from", upToDatePath, "to", installPath);
+            return nullptr;
+        }
+    }
 
     // 2. The exchange, retried: failed attempts that end in a success are
     // only warnings.
-    const std::string stagingBytes = PosixBytes(stagingPath);
     const std::string installBytes = PosixBytes(installPath);
     VFilePath oldPath;
     bool swapped = false;
     bool oldAtSetAsideName = false;
+    bool rollbackFailed = false;
     {
         StErrorContextInstaller attempts(true, true);
         const int pause = TestablePause("QELT_TEST_RETRY_PAUSE_MS", kRetryPauseMilliseconds);
-        for (int attempt = 1; attempt <= kRenameAttempts && !swapped; ++attempt) {
-            int error = plat::ExchangePaths(stagingBytes.c_str(), installBytes.c_str());
+        for (int attempt = 1; attempt <= kRenameAttempts && !swapped && !rollbackFailed; ++attempt) {
+            int error = plat::ExchangePaths(stagedBytes.c_str(), installBytes.c_str());
             if (error == 0) {
                 swapped = true;
                 break;
@@ -283,18 +379,25 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
                 const std::string oldBytes = PosixBytes(oldPath);
                 error = plat::MovePath(installBytes.c_str(), oldBytes.c_str(), false);
                 if (error == 0) {
-                    error = plat::MovePath(stagingBytes.c_str(), installBytes.c_str(), false);
+                    error = plat::MovePath(stagedBytes.c_str(), installBytes.c_str(), false);
                     if (error == 0) {
                         swapped = true;
                         oldAtSetAsideName = true;
                         break;
                     }
                     LogInfo("Rolling back up-to-date application install");
-                    plat::MovePath(oldBytes.c_str(), installBytes.c_str(), false);
+                    if (int rollback = plat::MovePath(oldBytes.c_str(), installBytes.c_str(), false); rollback != 0) {
+                        // The old bundle could not go back: it stays whole
+                        // under its set-aside name, and nothing more is tried.
+                        ThrowRenameError(oldPath, rollback);
+                        VString where = FromUTF8(oldBytes);
+                        LogError("Rolling back failed: the previous application is at %S", &where);
+                        rollbackFailed = true;
+                    }
                 }
             }
             ThrowRenameError(installPath, error);
-            if (attempt < kRenameAttempts) {
+            if (attempt < kRenameAttempts && !rollbackFailed) {
                 VTask::Sleep(pause);
                 ThrowErrorWithPaths(VE_UPD_RENAME_FAILED, outdatedPath, stagingPath);
             }
@@ -309,15 +412,18 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         return nullptr;
     }
 
-    // 3. The old bundle, now under the staging name, goes to its set-aside
-    // name.
+    // 3. The old bundle, now in the staging folder, goes to its set-aside
+    // name, and the staging folder goes.
     if (!oldAtSetAsideName) {
         _ComputeTempFolderPath(installPath, oldPath, VString("old"));
-        if (plat::MovePath(stagingBytes.c_str(), PosixBytes(oldPath).c_str(), false) != 0) {
-            LogWarning("The previous application stays at %S", &stagingName);
-            oldPath.FromFilePath(stagingPath);
+        if (plat::MovePath(stagedBytes.c_str(), PosixBytes(oldPath).c_str(), false) != 0) {
+            LogWarning("The previous application stays in the staging folder");
+            oldPath.FromFilePath(stagedPath);
         }
     }
+    if (!oldPath.IsChildOf(stagingPath))
+        plat::RemoveTree(stagingBytes.c_str());
+    LogPreviousApplicationAt("The previous application is at %S", PosixBytes(oldPath));
     return new VFolder(oldPath);
 }
 
@@ -349,9 +455,16 @@ void VUpdateEngine::_LaunchApplication(const VFilePath& inInstallPath)
     int32_t result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &output, &errors, nullptr, nullptr,
                                                           &exitStatus, nullptr, nullptr, true, false);
     // The open tool answers 1 when it could not start the application: that
-    // is a failed relaunch too, not a success.
+    // is a failed relaunch too, not a success. What it printed says why.
     if (result != 0 || exitStatus != 0) {
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, exitStatus);
+        VString said;
+        said.FromBlock(errors.GetDataPtr(), static_cast<unsigned long>(errors.GetDataSize()), VTC_UTF_8);
+        while (!said.IsEmpty() &&
+               (said.GetUniChar(said.GetLength()) == '\n' || said.GetUniChar(said.GetLength()) == '\r'))
+            said.Truncate(said.GetLength() - 1);
+        if (!said.IsEmpty())
+            LogError("%S", &said);
         VTask::PushRetainedError(new VErrorBase(VE_UPD_RELAUNCH_FAILED));
     } else {
         LogInfo("Updated application restarted, returned %d", exitStatus);
@@ -361,13 +474,25 @@ void VUpdateEngine::_LaunchApplication(const VFilePath& inInstallPath)
 void VUpdateEngine::_TrashOldApplication(VFolder& inOldApplication)
 {
     StErrorContextInstaller trash(true, true);
-    if (inOldApplication.MoveToTrash() == 0)
+    const VFilePath& oldPath = inOldApplication.GetPath();
+    const std::string oldBytes = PosixBytes(oldPath);
+    std::string trashed;
+    const int error = plat::MoveToTrash(oldBytes.c_str(), &trashed);
+    if (error == 0) {
+        LogPreviousApplicationAt("The previous application is in the trash at %S", trashed);
         return;
+    }
+    if (error == ENOENT)
+        return;
+    WrapFileError(oldPath, MakeVError(kSignaturePOSX, error), VE_CANNOT_TRASH_FOLDER);
     // The trash refused: the old bundle is deleted instead, and the refusal
     // is only a warning when that works.
     if (inOldApplication.DeleteForced() == 0) {
         DumpErrorStackAsWarnings(trash.GetContext());
         trash.GetContext()->Flush();
+        LogInfo("The previous application was deleted: the trash refused it");
+    } else {
+        LogPreviousApplicationAt("The previous application stays at %S", oldBytes);
     }
 }
 

@@ -376,4 +376,42 @@ TEST(PlatTrash, RecordPathsArePercentEncoded)
     EXPECT_EQ(EncodeTrashPath("/\xC3\xA9"), "/%C3%A9");
 }
 
+// A marked folder holds its marker from the moment it has its name; a
+// folder or link of the same name made otherwise is never taken for one.
+TEST(PlatFileOps, AMarkedFolderIsKnownByItsMarkerAndNothingElseIs)
+{
+    std::string dir = test::MakeTempFolder("marked");
+    const std::string marked = dir + "/Tool_new0001.app";
+    ASSERT_EQ(MakeMarkedFolder(marked.c_str(), ".mark"), 0);
+    EXPECT_TRUE(IsMarkedFolder(marked.c_str(), ".mark"));
+    const auto inside = Describe(marked);
+    EXPECT_EQ(inside.size(), 1u);
+    EXPECT_EQ(inside.count(".mark"), 1u);
+    EXPECT_EQ(MakeMarkedFolder(marked.c_str(), ".mark"), EEXIST) << "an existing name is never replaced";
+    EXPECT_EQ(TemporaryLeftovers(dir), 0);
+
+    const std::string user = dir + "/Tool_new0002.app";
+    ::mkdir(user.c_str(), 0755);
+    WriteText(user + "/notes", "mine");
+    EXPECT_FALSE(IsMarkedFolder(user.c_str(), ".mark"));
+    EXPECT_EQ(MakeMarkedFolder(user.c_str(), ".mark"), EEXIST);
+    EXPECT_EQ(ReadText(user + "/notes"), "mine");
+    ::mkdir((user + "/.other").c_str(), 0755);
+    ::mkdir((dir + "/folder_marker").c_str(), 0755);
+    ::mkdir((dir + "/folder_marker/.mark").c_str(), 0755);
+    EXPECT_FALSE(IsMarkedFolder((dir + "/folder_marker").c_str(), ".mark")) << "the marker is a file";
+    ::symlink(marked.c_str(), (dir + "/link").c_str());
+    EXPECT_FALSE(IsMarkedFolder((dir + "/link").c_str(), ".mark")) << "a link is not followed";
+    EXPECT_FALSE(IsMarkedFolder((dir + "/missing").c_str(), ".mark"));
+
+    // A step that fails leaves nothing behind, under either name.
+    for (const char* fault : {"mkdir:1:ENOSPC", "open:1:EDQUOT", "rename:1:EIO"}) {
+        Faults faults(fault);
+        const std::string path = dir + "/Tool_new0003.app";
+        EXPECT_NE(MakeMarkedFolder(path.c_str(), ".mark"), 0) << fault;
+        EXPECT_TRUE(Missing(path)) << fault;
+        EXPECT_EQ(TemporaryLeftovers(dir), 0) << fault;
+    }
+}
+
 }  // namespace qelt::plat

@@ -208,4 +208,27 @@ TEST(PlatFileKinds, DeclarationsExtensionsAndConformance)
     EXPECT_FALSE(PublicKindConformsTo("com.example.x", "public.data"));
 }
 
+// The desktop's opener is used only in a graphical session and only when it
+// is there; each refusal has its own answer.
+TEST(PlatFile, OpeningWithTheDefaultApplicationNeedsASessionAndAnOpener)
+{
+    const std::string tools = test::MakeTempFolder("opener");
+    const std::string opened = tools + "/opened.txt";
+    using ScopedEnv = test::StEnvironmentVariable;
+    ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    {
+        ScopedEnv display("DISPLAY", nullptr);
+        EXPECT_EQ(OpenWithDefaultApplication("/x/log.txt"), ENOTSUP);
+    }
+    ScopedEnv display("DISPLAY", ":99");
+    ScopedEnv path("PATH", tools.c_str());
+    EXPECT_EQ(OpenWithDefaultApplication("/x/log.txt"), ENOENT);
+    EXPECT_EQ(RevealFolder("/x/"), ENOTSUP) << "revealing keeps its own answer";
+
+    WriteText(tools + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + opened + "'\n");
+    ::chmod((tools + "/xdg-open").c_str(), 0755);
+    EXPECT_EQ(OpenWithDefaultApplication("/x/the log.txt"), 0);
+    EXPECT_TRUE(test::WaitFor([&] { return ReadText(opened) == "/x/the log.txt"; })) << ReadText(opened);
+}
+
 }  // namespace qelt::plat

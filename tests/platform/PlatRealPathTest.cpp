@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,45 @@ TEST(PlatRealPath, LinksAndStepsAreResolvedAsTheSystemSeesThem)
     std::string resolved;
     EXPECT_EQ(RealPath("/", true, resolved), 0);
     EXPECT_EQ(resolved, "/");
+}
+
+// A text is placed against the working folder only when it does not begin
+// with '/'; nothing is resolved or looked up.
+TEST(PlatRealPath, ARelativeTextIsPlacedInTheWorkingFolder)
+{
+    const std::string here = CurrentFolder();
+    ASSERT_FALSE(here.empty());
+    const std::string base = here == "/" ? "/" : here + "/";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/abs/x", "/abs/x"},
+        {"logs", base + "logs"},
+        {"./A/My.app/", base + "./A/My.app/"},
+        {"../up", base + "../up"},
+        {"", base},
+    };
+    for (const auto& [text, full] : cases) {
+        std::string out = "garbage";
+        EXPECT_TRUE(FullPathFromWorkingFolder(text, out)) << text;
+        EXPECT_EQ(out, full) << text;
+    }
+}
+
+// Without a working folder (it was removed) a relative text has no full
+// path; a full one still has.
+TEST(PlatRealPath, ARelativeTextWithoutAWorkingFolderHasNoFullPath)
+{
+    const std::string gone = test::MakeTempFolder("gone");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string out = "x";
+        const bool ok = ::chdir(gone.c_str()) == 0 && ::rmdir(gone.c_str()) == 0 &&
+                        !FullPathFromWorkingFolder("logs", out) && out.empty() &&
+                        FullPathFromWorkingFolder("/a", out) && out == "/a";
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace qelt::plat

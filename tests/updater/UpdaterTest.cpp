@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -105,14 +106,25 @@ protected:
         return inBundle;
     }
 
-    RunResult Run(const std::vector<std::string>& inArguments, const std::map<std::string, std::string>& inEnv = {})
+    // Runs the updater with the arguments; inEnv adds to (or replaces in)
+    // its environment, inWorkingFolder is where it starts (the test's own
+    // when empty).
+    RunResult Run(const std::vector<std::string>& inArguments, const std::map<std::string, std::string>& inEnv = {},
+                  const fs::path& inWorkingFolder = {})
+    {
+        return RunProgram(kUpdater, inArguments, inEnv, inWorkingFolder);
+    }
+
+    // The same for any program, in the updater's scratch environment.
+    RunResult RunProgram(const std::string& inProgram, const std::vector<std::string>& inArguments,
+                         const std::map<std::string, std::string>& inEnv = {}, const fs::path& inWorkingFolder = {})
     {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             std::string entry(*e);
-            if (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_DATA_HOME=", 0) == 0 ||
-                entry.rfind("QELT_TEST_FAULTS=", 0) == 0 || entry.rfind("DISPLAY=", 0) == 0 ||
-                entry.rfind("WAYLAND_DISPLAY=", 0) == 0)
+            const std::string name = entry.substr(0, entry.find('='));
+            if (name == "HOME" || name == "XDG_DATA_HOME" || name == "QELT_TEST_FAULTS" || name == "DISPLAY" ||
+                name == "WAYLAND_DISPLAY" || inEnv.count(name) != 0)
                 continue;
             env.push_back(entry);
         }
@@ -127,7 +139,7 @@ protected:
         for (std::string& entry : env)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args{kUpdater};
+        std::vector<std::string> args{inProgram};
         args.insert(args.end(), inArguments.begin(), inArguments.end());
         std::vector<char*> argv;
         for (std::string& arg : args)
@@ -141,9 +153,11 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!inWorkingFolder.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, inWorkingFolder.c_str());
         pid_t pid = 0;
         RunResult result;
-        int error = posix_spawn(&pid, kUpdater.c_str(), &actions, nullptr, argv.data(), envp.data());
+        int error = posix_spawn(&pid, inProgram.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             ADD_FAILURE() << "cannot start the updater: " << error;
@@ -425,6 +439,311 @@ TEST_F(UpdaterRun, NamesWithQuotesAndBackslashesUpdateAndRelaunch)
     ASSERT_EQ(run.status, 0) << LogText();
     EXPECT_EQ(RelaunchedOutput(), "2.0\n");
     EXPECT_TRUE(fs::exists(Trash() / "files/Sa\"m\\ple_old0001.app"));
+}
+
+// Relative paths of the command line start at the working folder, whatever
+// option gives them.
+TEST_F(UpdaterRun, RelativePathsStartAtTheWorkingFolder)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    WriteFile(fRoot / "rp.link", "link");
+    WriteFile(fRoot / "client.json", R"({"ServerPlatform":"linux","BuildIPAdress":"ADDR"})");
+    RunResult run = Run({"--pid=-1", "--log-dir=logs", "--restart-params=rp.link", "--client-info=./client.json",
+                         "--outdated-app=Apps/Sample.app", "--uptodate-app=Download/../Download/Sample.app"},
+                        {}, fRoot);
+    ASSERT_EQ(run.status, 0) << run.err << LogText();
+    EXPECT_NE(LogText().find("Update successful - "), std::string::npos) << "the log is under the working folder";
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n" + (fRoot / "rp.link").string() + "\n");
+    EXPECT_TRUE(fs::exists(outdated / "Contents/Database/ZovavorAvozuz.Vqlink"));
+    EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate));
+}
+
+// A client file that cannot be read whole stops the update before anything
+// is touched, even when what was read makes an object with a platform.
+TEST_F(UpdaterRun, AClientFileThatFailsToLoadTouchesNothing)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    fs::permissions(upToDate / "Contents/MacOS/Sample", fs::perms::owner_read | fs::perms::owner_write);
+    // Every entry of both bundles with its mode and modification time.
+    auto stamps = [](const fs::path& inRoot) {
+        std::map<std::string, std::string> entries = Snapshot(inRoot);
+        for (auto& [relative, text] : entries) {
+            struct stat info;
+            lstat((inRoot / relative).c_str(), &info);
+            text += " mode " + std::to_string(info.st_mode) + " time " + std::to_string(info.st_mtim.tv_sec) + "." +
+                    std::to_string(info.st_mtim.tv_nsec);
+        }
+        return entries;
+    };
+    const auto outdatedBefore = stamps(outdated), upToDateBefore = stamps(upToDate);
+    fs::path info = fRoot / "client.json";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"ServerPlatform": "linux", "BuildIPAdress": "1.2.3.4",)", "line 1, position 56"},
+        {R"({"ServerPlatform": "linux", "BuildIPAdress": "1.2.3.4)", "line 1, position 54"},
+        {"", "line 1, position 1"},
+    };
+    for (const auto& [text, where] : cases) {
+        fs::remove_all(fLogs);
+        WriteFile(info, text);
+        RunResult run = Run({"--pid=-1", "--silent", "--client-info=" + info.string(), "--log-dir=" + fLogs.string(),
+                             outdated.string(), upToDate.string()});
+        EXPECT_EQ(run.status, 2) << text;
+        EXPECT_EQ(stamps(upToDate), upToDateBefore) << text;
+        EXPECT_EQ(stamps(outdated), outdatedBefore) << text;
+        const std::string log = LogText();
+        const size_t invalid = log.find("The JSON text is not valid at " + info.string() + ", " + where + ".");
+        const size_t refused = log.find("The client customization file cannot be used");
+        EXPECT_NE(invalid, std::string::npos) << text << "\n" << log;
+        // Logged newest first: the refusal, then the importer's errors it follows.
+        EXPECT_LT(refused, invalid) << text << "\n" << log;
+    }
+}
+
+// A staging folder left by a run killed during the copy or before the
+// exchange goes with the next run; a folder the user named like one stays.
+TEST_F(UpdaterRun, AStagingFolderLeftByAKillGoesWithTheNextRunAndAUserFolderStays)
+{
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    for (const char* kill : {"copy:2:kill", "exchange:1:kill"}) {
+        fs::remove_all(fApps);
+        fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+        RunResult killed = Run({"--pid=-1", "--silent", outdated.string(), upToDate.string()},
+                               {{"QELT_TEST_FAULTS", kill}});
+        ASSERT_EQ(killed.status, 128 + SIGKILL) << kill;
+        ASSERT_TRUE(fs::exists(fApps / "Sample_new0001.app")) << kill;
+        WriteFile(fApps / "Sample_new0002.app/notes.txt", "mine");
+        fs::create_directories(fApps / "Sample_new0003.app");
+        WriteFile(fApps / "Sample_new0003.app/.qelt-updater-staging", "");
+        fs::create_symlink(fApps / "Sample_new0003.app", fApps / "Sample_new0004.app");
+
+        RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+        ASSERT_EQ(run.status, 0) << kill << LogText();
+        EXPECT_FALSE(fs::exists(fApps / "Sample_new0001.app")) << kill;
+        EXPECT_EQ(ReadFile(fApps / "Sample_new0002.app/notes.txt"), "mine") << kill;
+        EXPECT_TRUE(fs::is_symlink(fApps / "Sample_new0004.app")) << "a link is never followed: " << kill;
+        EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate)) << kill;
+        EXPECT_NE(LogText().find("Removing the staging folder " + (fApps / "Sample_new0001.app").string()),
+                  std::string::npos)
+            << LogText();
+    }
+}
+
+// A failure of any step is told in words, with the paths the user wrote:
+// no bare code and no path in the toolbox's own ':' form, in the log, in the
+// notice or on standard error.
+TEST_F(UpdaterRun, EveryFailureIsToldInWordsWithPosixPaths)
+{
+    struct Case {
+        std::string name;
+        std::function<std::vector<std::string>()> prepare;  // the arguments after --pid and --log-dir
+        std::map<std::string, std::string> env;
+        std::string expected;  // a text the log or the notice must hold
+        std::string pid = "-1";
+    };
+    const fs::path info = fRoot / "client.json";
+    auto bundles = [this] {
+        fs::remove_all(fApps);
+        fs::remove_all(fRoot / "Download");
+        return std::vector<std::string>{MakeSample(fApps / "Sample.app", "1.0").string(),
+                                        MakeSample(fRoot / "Download/Sample.app", "2.0").string()};
+    };
+    auto withClient = [&](const std::string& inText) {
+        return [&, inText] {
+            std::vector<std::string> args = bundles();
+            WriteFile(info, inText);
+            args.insert(args.begin(), "--client-info=" + info.string());
+            return args;
+        };
+    };
+    const std::vector<Case> cases = {
+        {"log folder is a file",
+         [&] {
+             WriteFile(fRoot / "afile", "x");
+             std::vector<std::string> args = bundles();
+             args.insert(args.begin(), "--log-dir=" + (fRoot / "afile/logs").string());
+             return args;
+         },
+         {}, "The folder " + (fRoot / "afile").string() + " could not be created."},
+        {"missing bundle",
+         [&] { return std::vector<std::string>{(fApps / "None.app").string(), bundles()[1]}; }, {},
+         "The application to update is missing: " + (fApps / "None.app").string()},
+        {"cut-short client file", withClient(R"({"ServerPlatform": "linux",)"), {}, "line 1, position 28"},
+        {"client file is an array", withClient("[1]"), {}, "The client customization file cannot be used"},
+        {"missing client file",
+         [&] {
+             std::vector<std::string> args = bundles();
+             args.insert(args.begin(), "--client-info=" + (fRoot / "none.json").string());
+             return args;
+         },
+         {}, "The file " + (fRoot / "none.json").string() + " was not found."},
+        {"link file cannot be written",
+         [&] {
+             std::vector<std::string> args = bundles();
+             WriteFile(fRoot / "Download/Sample.app/Contents/Database", "not a folder");
+             WriteFile(info, R"({"ServerPlatform":"linux","BuildIPAdress":"ADDR"})");
+             args.insert(args.begin(), "--client-info=" + info.string());
+             return args;
+         },
+         {}, (fRoot / "Download/Sample.app/Contents/Database").string()},
+        {"bundle inside the other",
+         [&] {
+             std::vector<std::string> args = bundles();
+             return std::vector<std::string>{args[0], MakeSample(fApps / "Sample.app/Contents/In.app", "2.0").string()};
+         },
+         {}, "lies inside it: " + (fApps / "Sample.app").string()},
+        {"full disk", bundles, {{"QELT_TEST_FAULTS", "copy:1+:ENOSPC,write:1+:ENOSPC"}},
+         "could not be copied into place at " + (fApps / "Sample.app").string()},
+        {"exchange always refused", bundles, {{"QELT_TEST_FAULTS", "exchange:1+:EBUSY"}}, "The item is in use."},
+        {"relaunch fails",
+         [&] {
+             std::vector<std::string> args = bundles();
+             fs::remove(fRoot / "Download/Sample.app/Contents/MacOS/Sample");
+             return args;
+         },
+         {}, "open: "},
+        {"trash and deletion refused", bundles, {{"QELT_TEST_FAULTS", "trash:1+:EACCES,rmdir:1+:EBUSY"}},
+         "The folder " + (fApps / "Sample_old0001.app").string() + " could not be deleted."},
+        {"caller never quits", bundles, {{"QELT_TEST_PID_WAIT_MS", "600"}},
+         "The updater could not wait for the application to quit.", std::to_string(getpid())},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(fLogs);
+        fs::remove(fRoot / "notifications.txt");
+        std::vector<std::string> args = c.prepare();
+        const bool ownLogDir = !args.empty() && args[0].rfind("--log-dir=", 0) == 0;
+        args.insert(args.begin(), "--pid=" + c.pid);
+        if (!ownLogDir)
+            args.insert(args.begin() + 1, "--log-dir=" + fLogs.string());
+        std::map<std::string, std::string> env = c.env;
+        env["QELT_TEST_RETRY_PAUSE_MS"] = "10";
+        RunResult run = Run(args, env);
+        EXPECT_EQ(run.status, 2) << c.name << "\n" << LogText();
+        const std::string told = LogText() + ReadFile(fRoot / "notifications.txt") + run.err;
+        EXPECT_NE(told.find(c.expected), std::string::npos) << c.name << "\n" << told;
+        EXPECT_EQ(told.find("Error code:"), std::string::npos) << c.name << "\n" << told;
+        EXPECT_EQ(told.find("Disk:"), std::string::npos) << c.name << "\n" << told;
+    }
+}
+
+// Once the swap is done, the log says where the previous application is,
+// and a failed relaunch keeps what the open tool said.
+TEST_F(UpdaterRun, TheLogSaysWhereThePreviousApplicationIsAndWhyARelaunchFailed)
+{
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    fs::remove(upToDate / "Contents/MacOS/Sample");
+    RunResult failed =
+        Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+    EXPECT_EQ(failed.status, 2);
+    std::string log = LogText();
+    EXPECT_NE(log.find("open: "), std::string::npos) << log;
+    EXPECT_NE(log.find("The previous application stays at " + (fApps / "Sample_old0001.app").string()),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(fs::exists(fApps / "Sample_old0001.app"));
+
+    fs::remove_all(fLogs);
+    fs::remove_all(fApps);
+    fs::remove_all(fRoot / "Download");
+    outdated = MakeSample(fApps / "Sample.app", "1.0");
+    upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+    ASSERT_EQ(run.status, 0) << LogText();
+    log = LogText();
+    EXPECT_NE(log.find("The previous application is at " + (fApps / "Sample_old0001.app").string()), std::string::npos)
+        << log;
+    const fs::path trashed = Trash() / "files/Sample_old0001.app";
+    EXPECT_NE(log.find("The previous application is in the trash at " + trashed.string()), std::string::npos)
+        << log;
+}
+
+// A rollback that fails is not a success: the log says where the previous
+// application is, and the run ends with status 2.
+TEST_F(UpdaterRun, AFailedRollbackIsReportedWithThePreviousApplicationsPlace)
+{
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    bool met = false;
+    // Where the file system cannot exchange, the renames are counted until
+    // the one that puts the new bundle in place fails, and the rollback too.
+    for (int rename = 2; rename <= 40 && !met; ++rename) {
+        fs::remove_all(fApps);
+        fs::remove_all(fLogs);
+        fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+        const std::string faults = "exchange:1+:EINVAL,rename:" + std::to_string(rename) + ":EIO,rename:" +
+                                   std::to_string(rename + 1) + ":EIO";
+        RunResult run = Run({"--pid=-1", "--silent", "--log-dir=" + fLogs.string(), outdated.string(),
+                             upToDate.string()},
+                            {{"QELT_TEST_FAULTS", faults}, {"QELT_TEST_RETRY_PAUSE_MS", "10"}});
+        const std::string log = LogText();
+        if (log.find("Rolling back failed") == std::string::npos)
+            continue;
+        met = true;
+        EXPECT_EQ(run.status, 2) << log;
+        EXPECT_NE(log.find("Rolling back failed: the previous application is at " +
+                           (fApps / "Sample_old0001.app").string()),
+                  std::string::npos)
+            << log;
+        EXPECT_TRUE(fs::exists(fApps / "Sample_old0001.app/Contents/Info.plist"));
+    }
+    EXPECT_TRUE(met) << "no rename count made the rollback fail";
+}
+
+// With a graphical session but no xdg-open, answering Yes to the notice says
+// on standard error that the log could not be opened, and where it is.
+TEST_F(UpdaterRun, YesWithoutAnOpenerSaysWhereTheLogIs)
+{
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+    const std::string noTools = qelt::test::MakeTempFolder("notools");
+    RunResult run = Run({"--pid=-1", "--log-dir=" + fLogs.string(), (fApps / "None.app").string(), upToDate.string()},
+                        {{"DISPLAY", ":99"}, {"PATH", noTools}, {"QELT_NOTIFICATION_ANSWER", "3"}});
+    EXPECT_EQ(run.status, 2);
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator(fLogs))
+        logs.push_back(entry.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_NE(run.err.find("The log file could not be opened (xdg-open was not found); it is at " + logs[0].string()),
+              std::string::npos)
+        << run.err;
+}
+
+// The README's example of an application handing over to the updater runs
+// as written (with the built updater in place of the installed one).
+TEST_F(UpdaterRun, TheReadmeExampleUpdatesAndRelaunchesTheApplication)
+{
+    const std::string readme = ReadFile(fs::path(QELT_TEST_DATA) / "../../README.md");
+    const size_t section = readme.find("## Updating your own application");
+    ASSERT_NE(section, std::string::npos);
+    const size_t start = readme.find("```sh\n", section);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = readme.find("```\n", start + 6);
+    ASSERT_NE(end, std::string::npos);
+    std::string script = readme.substr(start + 6, end - start - 6);
+    const std::string installed = "/opt/Updater.app";
+    const size_t at = script.find(installed);
+    ASSERT_NE(at, std::string::npos) << script;
+    script.replace(at, installed.size(), QELT_UPDATER_APP);
+
+    fs::path outdated = MakeSample(fHome / "Applications/MyApp.app", "1.0");
+    fs::path upToDate = MakeSample(fHome / "Downloads/MyApp.app", "2.0");
+    const fs::path reopen = fHome / ".config/MyApp/reopen.link";
+    WriteFile(reopen, "link");
+    RunResult shell = RunProgram("/bin/sh", {"-c", script}, {{"QELT_TEST_PID_QUIT_PAUSE_MS", "10"}});
+    ASSERT_EQ(shell.status, 0) << shell.err;
+
+    const fs::path logs = fHome / ".cache/MyApp/updates";
+    auto log = [&] {
+        std::string text;
+        if (fs::exists(logs))
+            for (const auto& entry : fs::directory_iterator(logs))
+                text += ReadFile(entry.path());
+        return text;
+    };
+    EXPECT_TRUE(qelt::test::WaitFor([&] { return log().find("Update successful - ") != std::string::npos; }, 20000))
+        << log();
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n" + reopen.string() + "\n");
+    EXPECT_EQ(Snapshot(outdated), Snapshot(upToDate));
 }
 
 }  // namespace
