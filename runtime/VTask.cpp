@@ -113,8 +113,10 @@ VTask::~VTask()
     }
     _ReleaseErrorContext();
     if (fDeathWatchers != nullptr) {
-        for (const DeathWatcher& watcher : *fDeathWatchers)
+        for (const DeathWatcher& watcher : *fDeathWatchers) {
             watcher.queue->Release();
+            watcher.notified->store(true, std::memory_order_release);
+        }
         delete fDeathWatchers;
         fDeathWatchers = nullptr;
     }

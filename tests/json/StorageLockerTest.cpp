@@ -260,24 +260,27 @@ TEST(StorageLocker, TwoTasksWaitingForEachOthersStorageStillServeEachOther)
     VRefPtr<VStorageLocker> a = AdoptRef(new VStorageLocker());
     VRefPtr<VStorageLocker> b = AdoptRef(new VStorageLocker());
     std::atomic<int> ready{0}, served{0}, crossed{0};
-    VTask* firstTask = nullptr;
-    VRefPtr<VTask> first = AdoptRef(new VTask(0, eTaskStylePreemptive, [&] {
-        if (!a->Use())
-            return;
+    // Takes the use and waits until both tasks hold theirs.
+    auto useAndMeet = [&ready](VStorageLocker* inLocker) {
+        if (!inLocker->Use())
+            return false;
         ++ready;
         while (ready.load() < 2)
             plat::ThreadSleep(1);
+        return true;
+    };
+    VTask* firstTask = nullptr;
+    VRefPtr<VTask> first = AdoptRef(new VTask(0, eTaskStylePreemptive, [&] {
+        if (!useAndMeet(a.Get()))
+            return;
         if (b->Use()) {  // b is ended only once the request below has run
             ++crossed;
             b->EndUse();
         }
     }));
     VRefPtr<VTask> second = AdoptRef(new VTask(0, eTaskStylePreemptive, [&] {
-        if (!b->Use())
+        if (!useAndMeet(b.Get()))
             return;
-        ++ready;
-        while (ready.load() < 2)
-            plat::ThreadSleep(1);
         VFunctionMessage::PostFunctionTo(firstTask, [&] {
             a->EndUse();  // run by the first task, a's user
             ++served;
