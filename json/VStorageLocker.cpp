@@ -13,8 +13,7 @@ std::atomic<int32_t> VStorageLocker::sNextID{1};
 
 namespace {
 
-// The length of one wait slice: a waiting task looks at its own state at
-// least this often.
+// The length of one wait slice of a thread without a task.
 constexpr int kWaitSliceMs = 1000;
 
 uint32_t CurrentTaskID() { return static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID()); }
@@ -46,30 +45,44 @@ bool VStorageLocker::Use()
 {
     const uint32_t me = CurrentTaskID();
     VTask* task = VTask::GetCurrent();
-    fCriticalSection.Lock();
+    if (task == nullptr)
+        return _UseWithoutTask(me);
     while (true) {
-        if (_TakeUseLocked(me)) {
-            fCriticalSection.Unlock();
-            return true;
-        }
-        if (task != nullptr)
+        {
+            StLocker lock(fCriticalSection);
+            if (_TakeUseLocked(me))
+                return true;
             fWaitingTasks.insert(task);
+        }
+        // The task serves its own messages while it waits, so that two tasks
+        // waiting for each other's storage still answer each other. The last
+        // EndUse wakes it through its message queue; a wake-up that comes
+        // between the test above and this wait stays set on the queue and
+        // ends the wait at once.
+        VTask::WaitAndExecuteMessages();
+        {
+            StLocker lock(fCriticalSection);
+            fWaitingTasks.erase(task);
+        }
+        if (task->GetState() >= TaskState_Dying)
+            return false;
+    }
+}
+
+bool VStorageLocker::_UseWithoutTask(uint32_t inThreadID)
+{
+    // A thread without a task has no message queue: it waits on the
+    // condition in slices instead.
+    StLocker lock(fCriticalSection);
+    while (!_TakeUseLocked(inThreadID)) {
         // The generation is read and the wait begun with the critical section
         // held, and the last EndUse raises it under the same section, so a
         // release between the test above and the wait is never missed.
         const uint32_t generation = fReleaseGeneration;
-        while (generation == fReleaseGeneration) {
-            if (task != nullptr && task->GetState() >= TaskState_Dying)
-                break;
+        while (generation == fReleaseGeneration)
             fReleased.WaitWithTimeout(&fCriticalSection, kWaitSliceMs);
-        }
-        if (task != nullptr)
-            fWaitingTasks.erase(task);
-        if (task != nullptr && task->GetState() >= TaskState_Dying) {
-            fCriticalSection.Unlock();
-            return false;
-        }
     }
+    return true;
 }
 
 bool VStorageLocker::TryToUse()
@@ -88,6 +101,9 @@ void VStorageLocker::EndUse()
     if (fOwnerTaskID == me && fUseCount > 0) {
         if (--fUseCount == 0) {
             fOwnerTaskID = 0;
+            // Every waiter retries; one of them wins.
+            for (VTask* waiting : fWaitingTasks)
+                waiting->SetMessageQueueEvent();
             ++fReleaseGeneration;
             fReleased.Broadcast();
         }

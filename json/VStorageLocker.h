@@ -1,8 +1,8 @@
 // The lock of a shared JSON storage: a tree of objects and arrays that
 // several tasks may read and change. Every read and change of a member takes
 // the locker's critical section; a task changes the storage only while it
-// uses it (Use / EndUse), and a second task waits until the first has ended
-// its last use.
+// uses it (Use / EndUse), and a second task waits, executing its own
+// messages, until the first has ended its last use.
 #pragma once
 
 #include <atomic>
@@ -32,7 +32,8 @@ public:
     VStorageLocker& operator=(const VStorageLocker&) = delete;
 
     // Makes the current task the storage's user, waiting while another task
-    // uses it; false (no use taken) when the current task is dying.
+    // uses it and executing the task's messages meanwhile (in slices of
+    // 1000 ms); false (no use taken) when the current task is dying.
     bool Use();
     // Takes the use only when that is possible at once.
     bool TryToUse();
@@ -70,6 +71,8 @@ public:
 private:
     // One attempt to take the use, with the critical section held.
     bool _TakeUseLocked(uint32_t inTaskID);
+    // Use on a thread without a task (no queue to be woken through).
+    bool _UseWithoutTask(uint32_t inThreadID);
 
     std::set<VTask*> fWaitingTasks;
     mutable VCriticalSection fCriticalSection;
@@ -78,8 +81,9 @@ private:
     uint32_t fID;
     unsigned char fAcceptsAll;
     unsigned char fFresh;
-    // Raised by the last EndUse under the critical section; a waiter that
-    // saw one value waits until it changes, so no wake-up is missed.
+    // Raised by the last EndUse under the critical section; a thread without
+    // a task that saw one value waits until it changes, so no wake-up is
+    // missed.
     uint32_t fReleaseGeneration = 0;
     VConditionVariable fReleased;
 };

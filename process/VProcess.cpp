@@ -28,6 +28,7 @@
 #include "runtime/VErrorContext.h"
 #include "runtime/VLogger.h"
 #include "runtime/VTaskMgr.h"
+#include "values/VValueBag.h"
 
 namespace qelt {
 
@@ -46,13 +47,18 @@ VProcess::VProcess()
 
 VProcess::~VProcess()
 {
-    // The logger goes first, while its task can still be waited for.
+    // The named file systems, then the logger (while its task can still be
+    // waited for) and its boot listener go before the toolbox shuts down.
+    VFileSystemNamespace* fileSystems = fFileSystemNamespace;
+    fFileSystemNamespace = nullptr;
+    ReleaseRefCountable(fileSystems);
     _ReleaseLogger();
     if (fInitDone)
         _DeInit();
-    ReleaseRefCountable(fFileSystemNamespace);
-    fFileSystemNamespace = nullptr;
     _ReleaseClassStore();
+    // The tasks have ended with the task manager; a token held elsewhere
+    // outlives this object and must not reach it.
+    _DetachActivityTokens();
 }
 
 void VProcess::_ReleaseClassStore()
@@ -98,6 +104,25 @@ bool VProcess::_CreateLogger()
     logger->AddLogListener(fBootLogListener);
     logger->Start();
     return true;
+}
+
+ILogger* VProcess::GetLogger(EMessageLevel inLevel) const
+{
+    return fLogger != nullptr && fLogger->ShouldLog(inLevel) ? fLogger : nullptr;
+}
+
+void VProcess::CleanBootLogListener()
+{
+    if (fLogger != nullptr && fBootLogListener != nullptr) {
+        for (const VValueBag* record : fBootLogListener->RetainRecords()) {
+            fLogger->LogBag(record);
+            record->Release();
+        }
+        fLogger->RemoveLogListener(fBootLogListener);
+    }
+    VBootLogListener* listener = fBootLogListener;
+    fBootLogListener = nullptr;
+    ReleaseRefCountable(listener);
 }
 
 void VProcess::_ReleaseLogger()
@@ -371,14 +396,49 @@ void VProcess::UnregisterActivityToken(VActivityToken* inToken)
         fLastTokenRelease = VSystem::GetCurrentTime();
 }
 
+std::vector<VString> VProcess::GetActivityTokenNames() const
+{
+    StLocker locker(fTokenLock);
+    std::vector<VString> names;
+    for (const VActivityToken* token : fActivityTokens)
+        names.push_back(token->GetName());
+    return names;
+}
+
+namespace {
+
+// Guards the link from each token to its process: a token's creation and
+// end against the process object's own end, on any thread.
+std::mutex& TokenLinkMutex()
+{
+    static std::mutex sMutex;
+    return sMutex;
+}
+
+}  // namespace
+
+void VProcess::_DetachActivityTokens()
+{
+    std::lock_guard<std::mutex> link(TokenLinkMutex());
+    StLocker locker(fTokenLock);
+    for (VActivityToken* token : fActivityTokens)
+        token->fProcess = nullptr;
+    fActivityTokens.clear();
+}
+
 VActivityToken::VActivityToken(const VString& inName) : fName(inName)
 {
-    VProcess::sInstance->RegisterActivityToken(this);
+    std::lock_guard<std::mutex> link(TokenLinkMutex());
+    fProcess = VProcess::sInstance;
+    if (fProcess != nullptr)
+        fProcess->RegisterActivityToken(this);
 }
 
 VActivityToken::~VActivityToken()
 {
-    VProcess::sInstance->UnregisterActivityToken(this);
+    std::lock_guard<std::mutex> link(TokenLinkMutex());
+    if (fProcess != nullptr)
+        fProcess->UnregisterActivityToken(this);
 }
 
 // ---------------------------------------------------------------------------

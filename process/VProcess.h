@@ -4,6 +4,7 @@
 #pragma once
 
 #include <set>
+#include <vector>
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VKernelTypes.h"
@@ -12,6 +13,7 @@
 #include "kernel/VSystem.h"
 #include "files/VFilePath.h"
 #include "files/VFolder.h"
+#include "runtime/ILogger.h"
 #include "runtime/VCriticalSection.h"
 #include "runtime/VMessage.h"
 
@@ -47,8 +49,14 @@ public:
 
     // The process's logger, or null when it has none.
     ILogger* GetLogger() const { return fLogger; }
+    // The logger when it exists and logs records of that level, else null.
+    ILogger* GetLogger(EMessageLevel inLevel) const;
     // The listener that keeps every record logged since the logger started.
     VBootLogListener* GetBootLogListener() const { return fBootLogListener; }
+    // Hands the records the boot listener kept to the logger again, so that
+    // the listeners added since receive them too, then removes the boot
+    // listener from the logger and releases it.
+    void CleanBootLogListener();
 
     // The source named by records that name none: the product name.
     virtual VString GetLogSourceIdentifier() const;
@@ -130,6 +138,8 @@ public:
     bool HasSomeActivityTokens(uint32_t inMilliseconds);
     void RegisterActivityToken(VActivityToken* inToken);
     void UnregisterActivityToken(VActivityToken* inToken);
+    // The names of the tokens alive now, for diagnostics.
+    std::vector<VString> GetActivityTokenNames() const;
 
     // ---- Processes ------------------------------------------------------
     static int GetSystemID();
@@ -174,7 +184,10 @@ private:
     VBootLogListener* fBootLogListener = nullptr;
     VIntlMgr* fDefaultIntlMgr = nullptr;
 
-    VCriticalSection fTokenLock;
+    // Lets the tokens still alive when the process object goes forget it.
+    void _DetachActivityTokens();
+
+    mutable VCriticalSection fTokenLock;
     std::set<VActivityToken*> fActivityTokens;
     uint32_t fLastTokenRelease;
 
@@ -192,8 +205,11 @@ private:
     VJSONClassStore* fClassStore = nullptr;
 };
 
-// A named token that marks the process as busy while it lives. Tokens are
-// made only while the process object exists.
+// A named token that marks the process as busy while it lives. It is
+// registered with the process object of its creation and unregistered from
+// that same object when it goes, even once VProcess::sInstance has been
+// cleared by the shut-down (tasks give their tokens back while it runs). A
+// token made without a process object, or outliving it, marks nothing.
 class VActivityToken : public VObject, public IRefCountable {
 public:
     explicit VActivityToken(const VString& inName);
@@ -203,7 +219,10 @@ protected:
     ~VActivityToken() override;
 
 private:
+    friend class VProcess;
+
     VString fName;
+    VProcess* fProcess = nullptr;  // guarded by the process-wide token link lock
 };
 
 }  // namespace qelt

@@ -201,9 +201,9 @@ bool VLogger::RemoveLogListener(ILogListener* inListener)
 
 void VLogger::LogReaderTaskProc()
 {
-    // LATER: release the task's activity token (VTask::ReleaseCurrentActivityToken)
-    // once tasks hold one, so that this background task does not keep the
-    // process marked busy.
+    // A background task for the whole life of the logger: it does not keep
+    // the process marked busy.
+    VTask::ReleaseCurrentActivityToken();
     VTask* self = VTask::GetCurrent();
     while (self != nullptr && !self->IsDying()) {
         Flush();

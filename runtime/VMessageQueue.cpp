@@ -88,6 +88,13 @@ void VMessageQueue::SetEvent()
     fEvent->Unlock();
 }
 
+void VMessageQueue::ClearWakeUp()
+{
+    StLocker locker(fLock);
+    fWoken = false;
+    _ClearEventIfIdle();
+}
+
 void VMessageQueue::_ClearEventIfIdle()
 {
     if (fMessages.empty() && !fWoken)

@@ -32,6 +32,8 @@ public:
     VMessage* RetainMessageWithTimeout(int timeoutMs, bool* timedOut);
     // Wakes a timed retriever without a message.
     void SetEvent();
+    // Forgets a wake-up that no retriever has taken yet.
+    void ClearWakeUp();
 
     // Aborts and removes the messages for the target (all of them), in queue
     // order, after the lock is released.

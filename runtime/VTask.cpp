@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "json/VJSONObject.h"
 #include "kernel/VIntlMgr.h"
 #include "kernel/VString.h"
-#include "kernel/VSyncEvent.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
@@ -96,7 +96,6 @@ VTask::VTask(VTaskMgr* manager)
 
 VTask::~VTask()
 {
-    // The activity token joins this list once it exists.
     if (fIntlMgr != nullptr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -105,22 +104,42 @@ VTask::~VTask()
         fProperties->Release();
         fProperties = nullptr;
     }
-    if (fDeathWatchers != nullptr) {
-        for (VSyncEvent* watcher : *fDeathWatchers)
-            watcher->Release();
-        delete fDeathWatchers;
-        fDeathWatchers = nullptr;
-    }
+    // A task that never ran, or whose thread never reached its end, still
+    // holds its token.
+    _ReleaseActivityToken();
     if (VMessageQueue* queue = fMessageQueue.exchange(nullptr)) {
         queue->CancelMessages();
         queue->Release();
     }
     _ReleaseErrorContext();
+    if (fDeathWatchers != nullptr) {
+        for (const DeathWatcher& watcher : *fDeathWatchers) {
+            watcher.queue->Release();
+            watcher.notified->store(true, std::memory_order_release);
+        }
+        delete fDeathWatchers;
+        fDeathWatchers = nullptr;
+    }
     // Wakes a thread that never ran, joins the thread, frees its stack.
     delete fPlatform;
     fPlatform = nullptr;
     delete fName;
     fName = nullptr;
+    _ReleaseJSONObjects();
+}
+
+void VTask::_ReleaseActivityToken()
+{
+    if (VActivityToken* token = fActivityToken.exchange(nullptr, std::memory_order_acq_rel))
+        token->Release();
+}
+
+void VTask::_ReleaseJSONObjects()
+{
+    // Taken out first: releasing an object may run code that registers or
+    // unregisters objects of this task.
+    std::set<VRefPtr<VJSONObject>> objects;
+    objects.swap(fJSONObjects);
 }
 
 // ---------------------------------------------------------------------------
@@ -146,8 +165,18 @@ bool VTask::Run()
     if (!CompareAndSwapState(fState, TaskState_New, TaskState_Starting))
         return false;
 
-    // The activity token "Running task <name>" is taken here once the process
-    // object keeps activity tokens.
+    // The task marks the process busy while it runs. Without a process
+    // object (a program that only started the task manager) there is no one
+    // to mark, and the task runs without a token.
+    if (VProcess::sInstance != nullptr) {
+        VString name;
+        GetName(name);
+        VString tokenName("Running task ");
+        tokenName.AppendString(name);
+        VActivityToken* token = new VActivityToken(tokenName);
+        if (VActivityToken* old = fActivityToken.exchange(token, std::memory_order_acq_rel))
+            old->Release();
+    }
 
     fManager->RegisterTask(this);
 
@@ -194,7 +223,7 @@ void VTask::_Exit()
     StopMessaging();
     if (VMessageQueue* queue = fMessageQueue.load())
         queue->CancelMessages();
-    // Registered JSON objects are released here once they exist.
+    _ReleaseJSONObjects();
     DisposeAllData();
     {
         StTaskMgrLocker locker(fManager);
@@ -206,8 +235,8 @@ void VTask::_Exit()
 
 void VTask::_SetStateDead()
 {
-    // The activity token is released here once it exists.
-    std::vector<VSyncEvent*>* watchers = nullptr;
+    _ReleaseActivityToken();
+    std::vector<DeathWatcher>* watchers = nullptr;
     {
         StTaskMgrLocker locker(fManager);
         watchers = fDeathWatchers;
@@ -216,10 +245,12 @@ void VTask::_SetStateDead()
         fManager->_SetDeadTaskFlag();
     }
     // Nothing of this task is touched from here on: it may already be gone.
+    // Each waiter's wait on its queue ends at once.
     if (watchers != nullptr) {
-        for (VSyncEvent* watcher : *watchers) {
-            watcher->Unlock();
-            watcher->Release();
+        for (const DeathWatcher& watcher : *watchers) {
+            watcher.queue->SetEvent();
+            watcher.queue->Release();
+            watcher.notified->store(true, std::memory_order_release);
         }
         delete watchers;
     }
@@ -277,43 +308,61 @@ bool VTask::WaitForDeath(int milliseconds)
         return GetState() == TaskState_Dead;
     }
 
-    // The caller waits on an event of its own that _SetStateDead signals.
-    VSyncEvent* watcher = nullptr;
+    // The caller's own message queue is woken by _SetStateDead; meanwhile
+    // the caller executes what arrives on it, so that a dying task that
+    // waits for the caller to serve a message can end.
+    VMessageQueue* queue = nullptr;
+    std::shared_ptr<std::atomic<bool>> notified;
     {
         StTaskMgrLocker locker(fManager);
         if (GetState() != TaskState_Dead) {
-            watcher = new VSyncEvent();
-            watcher->Retain();  // the watcher list's reference
+            queue = current->RetainMessageQueue();  // the watcher list's reference
+            notified = std::make_shared<std::atomic<bool>>(false);
             if (fDeathWatchers == nullptr)
-                fDeathWatchers = new std::vector<VSyncEvent*>();
-            fDeathWatchers->push_back(watcher);
+                fDeathWatchers = new std::vector<DeathWatcher>();
+            fDeathWatchers->push_back(DeathWatcher{queue, notified});
         }
     }
 
     bool reasonSet = current->_SetWaitReason(TaskWaitReason_Death);
-    while (watcher != nullptr && GetState() != TaskState_Dead) {
+    bool endedByWakeUp = false;
+    while (queue != nullptr && GetState() != TaskState_Dead) {
         int left = remaining();
         if (left <= 0)
             break;
-        watcher->Lock(left);
+        bool timedOut = false;
+        VMessage* message = current->_RetainMessageWithTimeout(left, &timedOut);
+        endedByWakeUp = message == nullptr && !timedOut;
+        current->_ExecuteMessages(message, true);
     }
     current->_ClearWaitReason(reasonSet);
 
-    if (watcher != nullptr) {
+    if (queue != nullptr) {
         bool found = false;
         {
             StTaskMgrLocker locker(fManager);
             if (fDeathWatchers != nullptr) {
-                auto it = std::find(fDeathWatchers->begin(), fDeathWatchers->end(), watcher);
+                auto it = std::find_if(fDeathWatchers->begin(), fDeathWatchers->end(),
+                                       [&](const DeathWatcher& watcher) { return watcher.notified == notified; });
                 if (it != fDeathWatchers->end()) {
                     fDeathWatchers->erase(it);
                     found = true;
                 }
             }
         }
-        if (found)
-            watcher->Release();
-        watcher->Release();
+        if (found) {
+            queue->Release();
+        } else {
+            // _SetStateDead took the entry: its notice is being set on the
+            // queue (the caller's task keeps the queue alive). When it came
+            // while the caller was busy executing a message, or before the
+            // first wait, no wait has taken it, and it would end the caller's
+            // next wait for nothing.
+            while (!notified->load(std::memory_order_acquire))
+                VTaskMgr::YieldNow();
+            if (!endedByWakeUp)
+                queue->ClearWakeUp();
+        }
     }
     return GetState() == TaskState_Dead;
 }
@@ -566,6 +615,38 @@ VVqTask* VTask::RetainVqTask() const
     if (fVqTaskHolder != nullptr)
         fVqTaskHolder->Retain();
     return fVqTask;
+}
+
+// ---------------------------------------------------------------------------
+// JSON objects and the activity token
+
+void VTask::RegisterJSONObject(VJSONObject* object)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || object == nullptr)
+        return;
+    current->fJSONObjects.insert(VRefPtr<VJSONObject>(object));
+}
+
+void VTask::UnregisterJSONObject(VJSONObject* object)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || object == nullptr)
+        return;
+    // The set's reference goes after the erase: the release may run code that
+    // registers or unregisters objects itself.
+    VRefPtr<VJSONObject> held;
+    auto it = current->fJSONObjects.find(VRefPtr<VJSONObject>(object));
+    if (it != current->fJSONObjects.end()) {
+        held = *it;
+        current->fJSONObjects.erase(it);
+    }
+}
+
+void VTask::ReleaseCurrentActivityToken()
+{
+    if (VTask* current = GetCurrent())
+        current->_ReleaseActivityToken();
 }
 
 }  // namespace qelt

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "kernel/IRefCountable.h"
@@ -21,12 +23,13 @@ class VIntlMgr;
 class VErrorBase;
 class VErrorContext;
 class VErrorTaskContext;
-class VSyncEvent;
 class XMacTask;
 class VVqTask;
 class VValueBag;
 class VMessageQueue;
 class IIdleable;
+class VActivityToken;
+class VJSONObject;
 
 using VTaskID = int32_t;
 
@@ -169,6 +172,16 @@ public:
     static void SetCurrentData(unsigned long key, void* value);
     void DisposeAllData();
 
+    // JSON objects kept alive for the current task until it exits: a
+    // registered object is held once however often it is registered, and
+    // unregistering releases it. Ignored for null or without a task.
+    static void RegisterJSONObject(VJSONObject* object);
+    static void UnregisterJSONObject(VJSONObject* object);
+
+    // Gives back the current task's activity token before the task ends, so
+    // that a long-lived background task does not keep the process busy.
+    static void ReleaseCurrentActivityToken();
+
     // The opaque engine task and the holder that keeps it alive; neither is
     // retained by the task.
     void SetVqTask(VVqTask* task, IRefCountable* holder);
@@ -231,6 +244,8 @@ private:
     void _ReleaseErrorContext();
     void _SetThreadName();
     void _IdlePass();
+    void _ReleaseActivityToken();
+    void _ReleaseJSONObjects();
 
     XMacTask* fPlatform = nullptr;
     VTaskID fID = 0;
@@ -252,8 +267,13 @@ private:
     bool fIsMainTask = false;
     std::vector<void*> fDataSlots;
     VIntlMgr* fIntlMgr = nullptr;
-    // Events of the callers of WaitForDeath, signalled when the task is dead.
-    std::vector<VSyncEvent*>* fDeathWatchers = nullptr;
+    // A caller of WaitForDeath: its message queue (one reference), woken
+    // when the task is dead, and the flag raised once that is done.
+    struct DeathWatcher {
+        VMessageQueue* queue;
+        std::shared_ptr<std::atomic<bool>> notified;
+    };
+    std::vector<DeathWatcher>* fDeathWatchers = nullptr;
     int32_t fFiberWakeFlag = 0;
     VVqTask* fVqTask = nullptr;
     IRefCountable* fVqTaskHolder = nullptr;
@@ -265,6 +285,11 @@ private:
     std::atomic<bool> fIdlersUnchanged{true};
     bool fIdling = false;
     std::atomic<uint32_t> fLastResponseTime{0};
+    // "Running task <name>": keeps the process busy from Run until the task
+    // is dead (or gives it back early).
+    std::atomic<VActivityToken*> fActivityToken{nullptr};
+    // Touched by the task itself only (and by its destructor).
+    std::set<VRefPtr<VJSONObject>> fJSONObjects;
 };
 
 }  // namespace qelt

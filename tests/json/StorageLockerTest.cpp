@@ -9,6 +9,7 @@
 #include "kernel/VString.h"
 #include "platform/PlatThreads.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VFunctionMessage.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
 
@@ -220,6 +221,85 @@ TEST(StorageLocker, ADyingTaskGivesUpWaiting)
     EXPECT_EQ(locker->GetUseCount(), 1);
     locker->EndUse();
     task->Release();
+}
+
+TEST(StorageLocker, ATaskWaitingForAStorageServesItsMessages)
+{
+    // While the main task uses the storage, a second task waits for it and
+    // still runs what is posted to it; the main task's last end of use
+    // hands the storage over.
+    VRefPtr<VStorageLocker> locker = AdoptRef(new VStorageLocker());
+    ASSERT_TRUE(locker->Use());
+    std::atomic<bool> waiting{false}, acquired{false};
+    VRefPtr<VTask> task = AdoptRef(new VTask(0, eTaskStylePreemptive, [&]() {
+        waiting = true;
+        if (locker->Use()) {
+            acquired = true;
+            locker->EndUse();
+        }
+    }));
+    ASSERT_TRUE(task->Run());
+    ASSERT_TRUE(WaitFor([&] { return waiting.load(); }));
+    for (int i = 0; i < 3; ++i) {
+        std::atomic<VTaskID> ranOn{0};
+        EXPECT_TRUE(VFunctionMessage::PostToAndWait(task.Get(), [&] { ranOn = VTask::GetCurrentID(); }, 20000));
+        EXPECT_EQ(ranOn.load(), task->GetID());
+    }
+    EXPECT_FALSE(acquired.load());
+    locker->EndUse();
+    EXPECT_TRUE(task->WaitForDeath(20000));
+    EXPECT_TRUE(acquired.load());
+    EXPECT_EQ(locker->GetUseCount(), 0);
+}
+
+TEST(StorageLocker, TwoTasksWaitingForEachOthersStorageStillServeEachOther)
+{
+    // Each task uses one storage and then waits for the other's. The second
+    // asks the first to end its use; the first runs that request while it
+    // waits, so both get through instead of waiting for ever.
+    VRefPtr<VStorageLocker> a = AdoptRef(new VStorageLocker());
+    VRefPtr<VStorageLocker> b = AdoptRef(new VStorageLocker());
+    std::atomic<int> ready{0}, served{0}, crossed{0};
+    // Takes the use and waits until both tasks hold theirs.
+    auto useAndMeet = [&ready](VStorageLocker* inLocker) {
+        if (!inLocker->Use())
+            return false;
+        ++ready;
+        while (ready.load() < 2)
+            plat::ThreadSleep(1);
+        return true;
+    };
+    VTask* firstTask = nullptr;
+    VRefPtr<VTask> first = AdoptRef(new VTask(0, eTaskStylePreemptive, [&] {
+        if (!useAndMeet(a.Get()))
+            return;
+        if (b->Use()) {  // b is ended only once the request below has run
+            ++crossed;
+            b->EndUse();
+        }
+    }));
+    VRefPtr<VTask> second = AdoptRef(new VTask(0, eTaskStylePreemptive, [&] {
+        if (!useAndMeet(b.Get()))
+            return;
+        VFunctionMessage::PostFunctionTo(firstTask, [&] {
+            a->EndUse();  // run by the first task, a's user
+            ++served;
+        });
+        if (a->Use()) {
+            ++crossed;
+            a->EndUse();
+        }
+        b->EndUse();
+    }));
+    firstTask = first.Get();
+    ASSERT_TRUE(first->Run());
+    ASSERT_TRUE(second->Run());
+    EXPECT_TRUE(first->WaitForDeath(30000));
+    EXPECT_TRUE(second->WaitForDeath(30000));
+    EXPECT_EQ(served.load(), 1);
+    EXPECT_EQ(crossed.load(), 2);
+    EXPECT_EQ(a->GetUseCount(), 0);
+    EXPECT_EQ(b->GetUseCount(), 0);
 }
 
 TEST(StorageLocker, HandOversBetweenTasksNeverHang)

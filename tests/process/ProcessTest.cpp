@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +27,7 @@
 #include "kernel/StStringConverter.h"
 #include "process/VBootLogListener.h"
 #include "process/VCommandLineParser.h"
+#include "runtime/ILogger.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "values/VValueBag.h"
 #include "process/VProcessIPC.h"
@@ -336,6 +339,94 @@ TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
     EXPECT_EQ(run.out, "The application is installed on a case-sensitive file system\n");
 }
 
+
+TEST(Process, TheLoggerForALevelIsGivenOnlyWhenThatLevelIsLogged)
+{
+    // Without the logger flag there is none for any level.
+    VProcess plain;
+    for (EMessageLevel level : {EML_Dump, EML_Info, EML_Fatal})
+        EXPECT_EQ(plain.GetLogger(level), nullptr) << level;
+
+    ChildRun run = RunInChild([] {
+        VProcess process;
+        if (!process.Init(0x10))
+            return 1;
+        ILogger* logger = process.GetLogger();
+        // The default levels: info and above.
+        for (int level = EML_Dump; level <= EML_Fatal; ++level) {
+            ILogger* given = process.GetLogger(static_cast<EMessageLevel>(level));
+            std::printf("%d", given == nullptr ? 0 : given == logger ? 1 : 2);
+        }
+        logger->WithDebug(true);
+        logger->WithError(false);
+        std::printf(" %d%d\n", process.GetLogger(EML_Debug) == logger ? 1 : 0,
+                    process.GetLogger(EML_Error) == nullptr ? 1 : 0);
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "00001111 11\n");
+}
+
+// A listener that keeps the messages of the records it is given.
+class MessageListener : public VObject, public ILogListener {
+public:
+    void Put(const std::vector<const VValueBag*>& inRecords) override
+    {
+        std::lock_guard<std::mutex> guard(fLock);
+        for (const VValueBag* record : inRecords)
+            fMessages.push_back(to_string(ILoggerBagKeys::message.Get(*record)));
+    }
+    int Count(const std::string& inMessage)
+    {
+        std::lock_guard<std::mutex> guard(fLock);
+        return static_cast<int>(std::count(fMessages.begin(), fMessages.end(), inMessage));
+    }
+
+private:
+    std::mutex fLock;
+    std::vector<std::string> fMessages;
+};
+
+int CountMessage(const std::vector<const VValueBag*>& inRecords, const std::string& inMessage)
+{
+    int count = 0;
+    for (const VValueBag* record : inRecords) {
+        if (to_string(ILoggerBagKeys::message.Get(*record)) == inMessage)
+            ++count;
+        record->Release();
+    }
+    return count;
+}
+
+TEST(Process, CleaningTheBootListenerHandsItsRecordsToTheListenersAddedSince)
+{
+    ChildRun run = RunInChild([] {
+        VProcess process;
+        if (!process.Init(0x10))
+            return 1;
+        ILogger* logger = process.GetLogger();
+        logger->LogMessage(EML_Info, VString("early"), VString("test"));
+        logger->Flush();
+        VRefPtr<MessageListener> late = AdoptRef(new MessageListener);
+        logger->AddLogListener(late.Get());
+        VRefPtr<VBootLogListener> boot(process.GetBootLogListener());
+        process.CleanBootLogListener();
+        logger->Flush();
+        std::printf("%d %d", process.GetBootLogListener() == nullptr ? 1 : 0, late->Count("early"));
+        // From now on the boot listener keeps nothing more.
+        logger->LogMessage(EML_Info, VString("after"), VString("test"));
+        logger->Flush();
+        std::printf(" %d %d", late->Count("after"), CountMessage(boot->RetainRecords(), "after"));
+        // Again: nothing is left to clean.
+        process.CleanBootLogListener();
+        logger->Flush();
+        std::printf(" %d\n", late->Count("early"));
+        logger->RemoveLogListener(late.Get());
+        return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "1 1 1 0 1\n");
+}
 
 // ---------------------------------------------------------------------------
 // The product's folders inside the standard folders

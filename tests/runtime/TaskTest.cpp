@@ -11,7 +11,9 @@
 #include "kernel/VString.h"
 #include "platform/PlatThreads.h"
 #include "runtime/VErrorBase.h"
+#include "runtime/IIdleable.h"
 #include "runtime/VErrorContext.h"
+#include "runtime/VFunctionMessage.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
 #include "runtime/mac/XMacTask.h"
@@ -238,6 +240,58 @@ TEST(Task, WaitForDeathTimesOutAndRefusesItself)
     waiter.join();
     EXPECT_TRUE(died);
     task->Release();
+}
+
+// An idler that counts its calls.
+class CountingIdler : public IIdleable {
+public:
+    void DoIdle() override { ++fCalls; }
+    std::atomic<int> fCalls{0};
+};
+
+TEST(Task, WaitForDeathServesTheCallersMessagesSoADyingTaskThatSendsToItEnds)
+{
+    // The dying task's last act waits for its waiter to run a function: the
+    // waiter runs it from inside WaitForDeath, and the task ends at once
+    // instead of giving up when its own wait times out.
+    VTask* main = VTask::GetCurrent();
+    std::atomic<VTaskID> ranOn{0};
+    std::atomic<int32_t> reasonMeanwhile{-1};
+    std::atomic<int> answered{-1};
+    VRefPtr<VTask> task = AdoptRef(new VTask(0, eTaskStylePreemptive, [&]() {
+        VTask::Sleep(50);
+        bool ran = VFunctionMessage::PostToAndWait(
+            main,
+            [&] {
+                ranOn = VTask::GetCurrentID();
+                reasonMeanwhile = main->GetWaitReason();
+            },
+            20000);
+        answered = ran ? 1 : 0;
+    }));
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(20000));
+    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(ranOn.load(), main->GetID());
+    EXPECT_EQ(reasonMeanwhile.load(), TaskWaitReason_Death);
+    EXPECT_EQ(main->GetWaitReason(), TaskWaitReason_None);
+
+    // The death notice that came while the waiter was busy with the function
+    // does not end the waiter's next wait.
+    bool whole = false;
+    VTask::WaitAndExecuteMessages(20, &whole);
+    EXPECT_TRUE(whole);
+}
+
+TEST(Task, WaitForDeathIdlesWhenItsWaitEnds)
+{
+    CountingIdler idler;
+    idler.StartIdling();
+    VRefPtr<VTask> task = AdoptRef(new VTask(0, eTaskStylePreemptive, []() { VTask::Sleep(100); }));
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(20000));
+    idler.StopIdling();
+    EXPECT_GE(idler.fCalls.load(), 1);
 }
 
 TEST(Task, ExitEndsTheTaskThroughItsOwnFrames)
