@@ -1,7 +1,6 @@
 #include "kernel/VCompareOptions.h"
 
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "runtime/VTask.h"
 

@@ -13,7 +13,6 @@
 #include "platform/PlatLocale.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
-#include "values/VDuration.h"
 #include "values/VTime.h"
 #include "platform/PlatUTF8.h"
 

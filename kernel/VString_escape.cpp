@@ -13,8 +13,6 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "files/VStream.h"
-#include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
 #include "kernel/StStringConverter.h"
@@ -28,14 +26,6 @@
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
 #include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/StPackedDictionaryKey.h"
-#include "values/VArrayString.h"
-#include "values/VDuration.h"
-#include "values/VMemoryBuffer.h"
-#include "values/VTime.h"
-#include "values/VUUID.h"
-#include "values/VValueBag.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {

@@ -12,7 +12,6 @@
 #include "kernel/VValueInfo.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorBase.h"
-#include "values/VDuration.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
 

@@ -16,7 +16,6 @@
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 
 namespace qelt {
 

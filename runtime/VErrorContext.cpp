@@ -7,8 +7,6 @@
 #include "runtime/ILogger.h"
 #include "runtime/VErrorBase.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "runtime/VTask.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"

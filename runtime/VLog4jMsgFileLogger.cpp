@@ -7,7 +7,6 @@
 #include <unordered_map>
 
 #include "files/VFile.h"
-#include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatTime.h"
 #include "process/VProcess.h"

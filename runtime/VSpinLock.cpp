@@ -7,7 +7,6 @@
 
 #include "files/VFile.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/VString.h"
 #include "process/VProcess.h"
 #include "runtime/VErrorContext.h"

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "files/VStream.h"
 #include "kernel/VString.h"
 #include "runtime/VErrorBase.h"
 #include "values/VBagStreamIO.h"

@@ -6,7 +6,6 @@
 #include "files/VStream.h"
 #include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {

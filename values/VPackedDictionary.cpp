@@ -4,7 +4,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "files/VStream.h"
 #include "kernel/VValue.h"
 #include "kernel/VValueInfo.h"
 #include "runtime/VErrorBase.h"

@@ -11,11 +11,8 @@
 #include <new>
 #include <unordered_set>
 
-#include "files/VStream.h"
-#include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONImporter.h"
-#include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
