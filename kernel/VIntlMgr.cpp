@@ -11,7 +11,7 @@
 #include "kernel/VDialectTable.h"
 #include "kernel/VMemory.h"
 #include "platform/PlatLocale.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "runtime/VTask.h"
 #include "values/VTime.h"
 #include "platform/PlatUTF8.h"

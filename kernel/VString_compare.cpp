@@ -25,7 +25,7 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {

@@ -26,7 +26,7 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
 #include "kernel/VString_internal.h"

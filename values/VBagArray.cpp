@@ -3,7 +3,7 @@
 #include <new>
 
 #include "kernel/VString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagStreamIO.h"
 #include "values/VValueBag.h"
 

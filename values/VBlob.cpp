@@ -6,7 +6,7 @@
 #include "files/VStream.h"
 #include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

@@ -6,7 +6,7 @@
 
 #include "kernel/VValue.h"
 #include "kernel/VValueInfo.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagArray.h"
 #include "values/VBagStreamIO.h"
 

@@ -20,8 +20,8 @@
 #include "platform/PlatNumbers.h"
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
-#include "process/VProcess.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VProcessServices.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagArray.h"
 #include "values/VBagStreamIO.h"
 #include "values/VTime.h"
@@ -675,7 +675,7 @@ void VValueBag::_SortElements(const StBagElementsOrdering* record, const StBagEl
 
 CharSet VValueBag::DebugDump(char* buffer, int& size) const
 {
-    if (VProcess::sInstance == nullptr || buffer == nullptr || size <= 0) {
+    if (!ProcessObjectExists() || buffer == nullptr || size <= 0) {
         size = 0;
         return VTC_UTF_16_SMALLENDIAN;
     }
