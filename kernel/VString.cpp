@@ -1,6 +1,5 @@
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>

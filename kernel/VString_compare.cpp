@@ -2,7 +2,6 @@
 // raw fallback), raw comparison and search, value comparisons and hashing.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>

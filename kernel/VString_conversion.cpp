@@ -2,7 +2,6 @@
 // layer's UTF-16 text; byte output and line ends.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>

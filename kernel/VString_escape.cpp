@@ -1,7 +1,6 @@
 // Escaping: the XML and JSON text forms of strings.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>

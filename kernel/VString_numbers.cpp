@@ -2,7 +2,6 @@
 // decimal number texts.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>

@@ -1,7 +1,6 @@
 // Printf and key formatting.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
