@@ -1348,21 +1348,6 @@ bool VString::IsNonAmbigousDate() const
            fString[12] == '!' && fString[13] == '!';
 }
 
-namespace {
-
-// The value at a dotted path of the object; objects without path lookup
-// (an older JSON layer) read the path as one property name.
-template <class O>
-VJSONValue PropertyAtPath(const O* inObject, const VString& inPath)
-{
-    if constexpr (requires { inObject->GetPropertyWithPath(inPath, nullptr); })
-        return inObject->GetPropertyWithPath(inPath, nullptr);
-    else
-        return inObject->GetProperty(inPath, nullptr);
-}
-
-}  // namespace
-
 void VString::FormatWithTemplate(const VJSONObject* inObject, VString& outResult)
 {
     static const UniChar sOpen[] = {'{', '{', 0};
@@ -1382,7 +1367,7 @@ void VString::FormatWithTemplate(const VJSONObject* inObject, VString& outResult
             continue;
         }
         if (inObject != nullptr) {
-            VJSONValue value = PropertyAtPath(inObject, parts[0]);
+            VJSONValue value = inObject->GetPropertyWithPath(parts[0], nullptr);
             if (!value.IsNull() && !value.IsUndefined()) {
                 VString text;
                 value.GetString(text, nullptr);
