@@ -2,11 +2,11 @@
 
 #include "json/VJSONObject.h"
 #include "kernel/VString.h"
-#include "runtime/VTask.h"
+#include "kernel/VTaskServices.h"
 
 namespace qelt {
 
-VCompareOptions::VCompareOptions() : fIntlMgr(VTask::GetCurrentIntlManager())
+VCompareOptions::VCompareOptions() : fIntlMgr(GetCurrentTaskIntlMgr())
 {
 }
 

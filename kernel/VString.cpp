@@ -1056,13 +1056,13 @@ void VString::RemoveWhiteSpaces(bool inLeading, bool inTrailing, int* outLeading
 
 void VString::ToUpperCase([[maybe_unused]] bool inStripDiacritics)
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->ToUpperLowerCase(*this, inStripDiacritics, true);
 }
 
 void VString::ToLowerCase([[maybe_unused]] bool inStripDiacritics)
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->ToUpperLowerCase(*this, inStripDiacritics, false);
 }
 
@@ -1083,13 +1083,13 @@ using NormalizationModeArg = typename ModeOf<decltype(&VIntlMgr::NormalizeString
 
 void VString::Decompose()
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(2));
 }
 
 void VString::Compose()
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(4));
 }
 
