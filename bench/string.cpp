@@ -31,38 +31,6 @@ VString ToVString(const std::u16string& text)
     return s;
 }
 
-// Unit-by-unit equality and order. The string's own raw comparisons are
-// used when the class offers them; until then the same loop over its units.
-template <class S>
-bool RawEqual(const S& a, const S& b)
-{
-    if constexpr (requires { a.EqualToStringRaw(b); }) {
-        return a.EqualToStringRaw(b);
-    } else {
-        if (a.GetLength() != b.GetLength())
-            return false;
-        return std::char_traits<char16_t>::compare(reinterpret_cast<const char16_t*>(a.GetCPointer()),
-                                                   reinterpret_cast<const char16_t*>(b.GetCPointer()),
-                                                   static_cast<size_t>(a.GetLength())) == 0;
-    }
-}
-
-template <class S>
-int RawCompare(const S& a, const S& b)
-{
-    if constexpr (requires { a.CompareToStringRaw(b); }) {
-        return a.CompareToStringRaw(b);
-    } else {
-        int n = a.GetLength() < b.GetLength() ? a.GetLength() : b.GetLength();
-        int r = std::char_traits<char16_t>::compare(reinterpret_cast<const char16_t*>(a.GetCPointer()),
-                                                    reinterpret_cast<const char16_t*>(b.GetCPointer()),
-                                                    static_cast<size_t>(n));
-        if (r != 0)
-            return r < 0 ? -1 : 1;
-        return a.GetLength() == b.GetLength() ? 0 : (a.GetLength() < b.GetLength() ? -1 : 1);
-    }
-}
-
 // ---- Append: 1000 pieces of 3 units onto an empty string.
 constexpr int kPieces = 1000;
 const char16_t kPiece[] = u"abc";
@@ -181,7 +149,7 @@ void BM_VString_Equal(benchmark::State& state)
     VString b = ToVString(MakeText(state.range(0)));
     for (auto _ : state) {
         benchmark::DoNotOptimize(a);
-        benchmark::DoNotOptimize(RawEqual(a, b));
+        benchmark::DoNotOptimize(a.EqualToStringRaw(b));
     }
 }
 
@@ -203,7 +171,7 @@ void BM_VString_RawCompare(benchmark::State& state)
     VString b = ToVString(MakeText(state.range(0), u'z'));
     for (auto _ : state) {
         benchmark::DoNotOptimize(a);
-        benchmark::DoNotOptimize(RawCompare(a, b));
+        benchmark::DoNotOptimize(a.CompareToStringRaw(b));
     }
 }
 

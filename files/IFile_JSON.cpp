@@ -7,7 +7,6 @@
 #include "files/VFile.h"
 #include "files/VFileDesc.h"
 #include "json/VJSONImporter.h"
-#include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
 #include "runtime/VErrorContext.h"
 

@@ -5,8 +5,6 @@
 #include "files/VFolder.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONImporter.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "runtime/VErrorBase.h"
 #include "values/VValueBag.h"
 

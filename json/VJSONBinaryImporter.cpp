@@ -10,7 +10,8 @@
 #include "json/VJSONObject.h"
 #include "json/VJSONObjectFactory.h"
 #include "json/VJSONPointerResolver.h"
-#include "process/VProcess.h"
+#include "kernel/VProcessServices.h"
+#include "json/VProcessServices_json.h"
 #include "values/VTime.h"
 
 namespace qelt {
@@ -307,8 +308,8 @@ VError VJSONBinaryImporter::_CreateObjectWithClass(VJSONObject* /*ioObject*/, co
             return Fail(100);
         pos += length * sizeof(UniChar);
     }
-    if (VProcess::sInstance != nullptr)
-        outClassObject = VProcess::sInstance->GetClassObject(names[0], names[1]);
+    if (ProcessObjectExists())
+        outClassObject = GetProcessClassObject(names[0], names[1]);
     return VE_OK;
 }
 

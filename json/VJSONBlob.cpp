@@ -8,7 +8,7 @@
 #include "json/VJSONClass.h"
 #include "json/VJSONClassStore.h"
 #include "json/VJSONObject.h"
-#include "process/VProcess.h"
+#include "json/VProcessServices_json.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {
@@ -83,7 +83,7 @@ VJSONObject* VJSONBlob::GetClass()
     static const VJSONClassStore* sStore = nullptr;
 
     std::lock_guard<std::mutex> lock(sGuard);
-    VJSONClassStore* store = VProcess::sInstance != nullptr ? VProcess::sInstance->GetClassStore() : nullptr;
+    VJSONClassStore* store = GetProcessClassStore();
     if (store == nullptr)
         return nullptr;
     if (sClassObject != nullptr && sStore == store && sClassObject->_GetClass() != nullptr)

@@ -7,7 +7,7 @@
 #include "json/VJSONFunctionContext.h"
 #include "json/VJSONUser.h"
 #include "json/VStorageLocker.h"
-#include "process/VProcess.h"
+#include "json/VProcessServices_json.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
 
@@ -37,7 +37,7 @@ std::atomic<uint32_t> sClassSequence{0};
 
 VJSONClassStore* RootStore()
 {
-    return VProcess::sInstance != nullptr ? VProcess::sInstance->GetClassStore() : nullptr;
+    return GetProcessClassStore();
 }
 
 VJSONObject* RootClassObject(int inWhich)

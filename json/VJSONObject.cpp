@@ -11,7 +11,7 @@
 #include "json/VJSONWriter.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VCompareOptions.h"
-#include "process/VProcess.h"
+#include "json/VProcessServices_json.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {
@@ -112,8 +112,8 @@ VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementati
     // Without a class object the object takes the root class "Object", once
     // the process has made its class store.
     VJSONObject* classObject = inClassObject;
-    if (classObject == nullptr && VProcess::sInstance != nullptr) {
-        if (VJSONClassStore* store = VProcess::sInstance->GetClassStore())
+    if (classObject == nullptr) {
+        if (VJSONClassStore* store = GetProcessClassStore())
             classObject = store->GetObjectClassObject();
     }
     _SetClass(VJSONClass::FromClassObject(classObject));

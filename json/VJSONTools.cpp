@@ -8,7 +8,7 @@
 #include "json/VJSONUser.h"
 #include "json/VJSONWriter.h"
 #include "kernel/VReal.h"
-#include "process/VProcess.h"
+#include "json/VProcessServices_json.h"
 #include "values/VTime.h"
 
 namespace qelt {
@@ -466,9 +466,9 @@ VError VJSONArrayReader::ToArrayString(std::vector<VString>& outValues, bool inA
 
 bool IsObjectAFormula(const VJSONObject* inObject)
 {
-    if (inObject == nullptr || VProcess::sInstance == nullptr)
+    if (inObject == nullptr)
         return false;
-    const VJSONClassStore* store = VProcess::sInstance->GetClassStore();
+    const VJSONClassStore* store = GetProcessClassStore();
     const VJSONObject* functionClass = store != nullptr ? store->GetFunctionClassObject() : nullptr;
     return functionClass != nullptr && inObject->IsInstanceOf(functionClass);
 }

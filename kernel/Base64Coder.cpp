@@ -8,7 +8,7 @@
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VMemory.h"
 #include "kernel/VString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

@@ -1,13 +1,12 @@
 #include "kernel/VCompareOptions.h"
 
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/VString.h"
-#include "runtime/VTask.h"
+#include "kernel/VTaskServices.h"
 
 namespace qelt {
 
-VCompareOptions::VCompareOptions() : fIntlMgr(VTask::GetCurrentIntlManager())
+VCompareOptions::VCompareOptions() : fIntlMgr(GetCurrentTaskIntlMgr())
 {
 }
 

@@ -10,7 +10,7 @@
 #include "kernel/VSystem.h"
 #include "platform/PlatBundle.h"
 
-#include "runtime/VTaskMgr.h"
+#include "kernel/VTaskServices.h"
 
 namespace qelt {
 
@@ -26,7 +26,7 @@ VCriticalSection gDumpMemMutex;
 
 int32_t CurrentTaskID()
 {
-    return VTaskMgr::GetCurrentTaskID();
+    return GetCurrentTaskID();
 }
 
 }  // namespace

@@ -11,9 +11,8 @@
 #include "kernel/VDialectTable.h"
 #include "kernel/VMemory.h"
 #include "platform/PlatLocale.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/VDuration.h"
+#include "kernel/VThrowError.h"
+#include "kernel/VTaskServices.h"
 #include "values/VTime.h"
 #include "platform/PlatUTF8.h"
 
@@ -186,7 +185,7 @@ VIntlMgr* VIntlMgr::Create(unsigned int inDialect, unsigned int inCollationDiale
     if (found && (collation == 1038 || collation == 1054))
         collation = kDefaultDialect;
 
-    if (VIntlMgr* current = VTask::GetCurrentIntlManager()) {
+    if (VIntlMgr* current = GetCurrentTaskIntlMgr()) {
         VCollator* collator = current->fCollator;
         if (current->fDialect == dialect && collator != nullptr && collator->GetDialectCode() == collation &&
             collator->GetOptions() == inOptions) {

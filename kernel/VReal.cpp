@@ -1,6 +1,5 @@
 #include "kernel/VReal.h"
 
-#include <locale.h>
 
 #include <charconv>
 #include <cmath>

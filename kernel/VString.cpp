@@ -1,6 +1,5 @@
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,9 +11,7 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "files/VStream.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VCollator.h"
@@ -26,15 +23,8 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/StPackedDictionaryKey.h"
+#include "kernel/VThrowError.h"
 #include "values/VArrayString.h"
-#include "values/VDuration.h"
-#include "values/VMemoryBuffer.h"
-#include "values/VTime.h"
-#include "values/VUUID.h"
-#include "values/VValueBag.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {
@@ -1066,13 +1056,13 @@ void VString::RemoveWhiteSpaces(bool inLeading, bool inTrailing, int* outLeading
 
 void VString::ToUpperCase([[maybe_unused]] bool inStripDiacritics)
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->ToUpperLowerCase(*this, inStripDiacritics, true);
 }
 
 void VString::ToLowerCase([[maybe_unused]] bool inStripDiacritics)
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->ToUpperLowerCase(*this, inStripDiacritics, false);
 }
 
@@ -1093,13 +1083,13 @@ using NormalizationModeArg = typename ModeOf<decltype(&VIntlMgr::NormalizeString
 
 void VString::Decompose()
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(2));
 }
 
 void VString::Compose()
 {
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager())
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
         intl->NormalizeString(*this, static_cast<NormalizationModeArg>(4));
 }
 
@@ -1358,21 +1348,6 @@ bool VString::IsNonAmbigousDate() const
            fString[12] == '!' && fString[13] == '!';
 }
 
-namespace {
-
-// The value at a dotted path of the object; objects without path lookup
-// (an older JSON layer) read the path as one property name.
-template <class O>
-VJSONValue PropertyAtPath(const O* inObject, const VString& inPath)
-{
-    if constexpr (requires { inObject->GetPropertyWithPath(inPath, nullptr); })
-        return inObject->GetPropertyWithPath(inPath, nullptr);
-    else
-        return inObject->GetProperty(inPath, nullptr);
-}
-
-}  // namespace
-
 void VString::FormatWithTemplate(const VJSONObject* inObject, VString& outResult)
 {
     static const UniChar sOpen[] = {'{', '{', 0};
@@ -1392,7 +1367,7 @@ void VString::FormatWithTemplate(const VJSONObject* inObject, VString& outResult
             continue;
         }
         if (inObject != nullptr) {
-            VJSONValue value = PropertyAtPath(inObject, parts[0]);
+            VJSONValue value = inObject->GetPropertyWithPath(parts[0], nullptr);
             if (!value.IsNull() && !value.IsUndefined()) {
                 VString text;
                 value.GetString(text, nullptr);

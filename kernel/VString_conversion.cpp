@@ -2,7 +2,6 @@
 // layer's UTF-16 text; byte output and line ends.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -15,8 +14,6 @@
 #include <sys/types.h>
 
 #include "files/VStream.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VCollator.h"
@@ -28,15 +25,9 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/StPackedDictionaryKey.h"
-#include "values/VArrayString.h"
-#include "values/VDuration.h"
-#include "values/VMemoryBuffer.h"
+#include "kernel/VThrowError.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
-#include "values/VValueBag.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {

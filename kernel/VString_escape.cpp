@@ -1,7 +1,6 @@
 // Escaping: the XML and JSON text forms of strings.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -13,8 +12,6 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "files/VStream.h"
-#include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
 #include "kernel/StStringConverter.h"
@@ -27,15 +24,7 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/StPackedDictionaryKey.h"
-#include "values/VArrayString.h"
-#include "values/VDuration.h"
-#include "values/VMemoryBuffer.h"
-#include "values/VTime.h"
-#include "values/VUUID.h"
-#include "values/VValueBag.h"
+#include "kernel/VThrowError.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {

@@ -9,7 +9,7 @@
 #include "kernel/VCollator.h"
 #include "kernel/VIntlMgr.h"
 #include "kernel/VString.h"
-#include "runtime/VTask.h"
+#include "kernel/VTaskServices.h"
 
 namespace qelt::stringimpl {
 
@@ -181,7 +181,7 @@ struct Intl {
     {
         if (inIntl != nullptr)
             return inIntl->CompareString_Like(inA, inALength, inB, inBLength, inDiacritical);
-        if (RawLike(inA, inALength, inB, inBLength, !inDiacritical, VTask::GetWildChar()))
+        if (RawLike(inA, inALength, inB, inBLength, !inDiacritical, GetCurrentTaskWildChar()))
             return CR_EQUAL;
         CompareResult order = RawOrder(inA, inALength, inB, inBLength, !inDiacritical);
         return order == CR_EQUAL ? CR_SMALLER : order;
@@ -192,7 +192,7 @@ struct Intl {
     {
         if (inIntl != nullptr)
             return inIntl->EqualString_Like(inA, inALength, inB, inBLength, inDiacritical);
-        return RawLike(inA, inALength, inB, inBLength, !inDiacritical, VTask::GetWildChar());
+        return RawLike(inA, inALength, inB, inBLength, !inDiacritical, GetCurrentTaskWildChar());
     }
 
     // The first unit of the manager's decimal separator; '.' without one.
@@ -204,7 +204,7 @@ struct Intl {
     }
 };
 
-inline VIntlMgr* CurrentIntl() { return VTask::GetCurrentIntlManager(); }
+inline VIntlMgr* CurrentIntl() { return GetCurrentTaskIntlMgr(); }
 
 // A raw form: 32-bit length, then the units.
 struct RawText {

@@ -2,7 +2,6 @@
 // decimal number texts.
 #include "kernel/VString.h"
 
-#include <locale.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -14,9 +13,6 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "files/VStream.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VCollator.h"
@@ -28,15 +24,6 @@
 #include "kernel/VTextConverters.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatString.h"
-#include "runtime/VErrorBase.h"
-#include "runtime/VTask.h"
-#include "values/StPackedDictionaryKey.h"
-#include "values/VArrayString.h"
-#include "values/VDuration.h"
-#include "values/VMemoryBuffer.h"
-#include "values/VTime.h"
-#include "values/VUUID.h"
-#include "values/VValueBag.h"
 #include "kernel/VString_internal.h"
 
 namespace qelt {

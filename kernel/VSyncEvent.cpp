@@ -2,7 +2,6 @@
 
 #include "platform/PlatClock.h"
 
-#include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
 
 namespace qelt {

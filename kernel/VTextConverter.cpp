@@ -7,7 +7,7 @@
 #include "kernel/VMemory.h"
 #include "kernel/VString.h"
 #include "platform/PlatUTF8.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

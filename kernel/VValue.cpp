@@ -10,9 +10,8 @@
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
 #include "kernel/VValueInfo.h"
-#include "process/VProcess.h"
-#include "runtime/VErrorBase.h"
-#include "values/VDuration.h"
+#include "kernel/VProcessServices.h"
+#include "kernel/VThrowError.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
 
@@ -362,7 +361,7 @@ VError VValueSingle::GetJSONValue(VJSONValue& outJSONValue, unsigned int) const
 
 CharSet VValueSingle::DebugDump(char* inTextBuffer, int& inBufferSize) const
 {
-    if (VProcess::sInstance == nullptr || inTextBuffer == nullptr || inBufferSize <= 0) {
+    if (!ProcessObjectExists() || inTextBuffer == nullptr || inBufferSize <= 0) {
         inBufferSize = 0;
         return VTC_UTF_16_SMALLENDIAN;
     }

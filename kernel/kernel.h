@@ -42,3 +42,4 @@
 #include "kernel/VIntlMgr.h"
 #include "kernel/mac/XBSDSystem.h"
 #include "kernel/mac/XMacSystemMachine.h"
+#include "kernel/VThrowError.h"

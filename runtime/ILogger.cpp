@@ -1,7 +1,7 @@
 #include "runtime/ILogger.h"
 
 #include "kernel/VString.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
@@ -24,9 +24,7 @@ void GetLogSourceOfCurrentTask(VString& outSource)
         if (properties != nullptr && ILoggerBagKeys::source.Get(*properties, outSource))
             return;
     }
-    if (VProcess::sInstance != nullptr)
-        outSource = VProcess::sInstance->GetLogSourceIdentifier();
-    else
+    if (!GetProcessLogSourceIdentifier(outSource))
         outSource.Clear();
 }
 

@@ -10,7 +10,7 @@
 #include "kernel/VString.h"
 #include "platform/PlatBundle.h"
 #include "platform/PlatDebug.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/ILogger.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "runtime/VErrorBase.h"
@@ -29,7 +29,7 @@ constexpr size_t kMaxAssertFilePath = 4096;
 
 ILogger* ProcessLogger()
 {
-    return VProcess::sInstance != nullptr ? VProcess::sInstance->GetLogger() : nullptr;
+    return GetProcessLogger();
 }
 
 VDebugContext* CurrentDebugContext()

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "process/VProcess.h"
+#include "kernel/VProcessServices.h"
 #include "runtime/ILocalizer.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VErrorTexts.h"
@@ -16,7 +16,6 @@
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 
 namespace qelt {
 
@@ -176,7 +175,7 @@ CharSet VErrorBase::DebugDump(char* ioBuffer, int& ioSize) const
         ioSize = 0;
         return VTC_UTF_8;
     }
-    if (VProcess::sInstance != nullptr) {
+    if (ProcessObjectExists()) {
         VString dump;
         DumpToString(dump);
         // Half the byte size in UTF-16 units, without splitting a pair.
@@ -399,7 +398,7 @@ void VErrorImported::GetLocation(VString& outText) const
 
 void _ThrowError(VError code, const VString* p1, const VString* p2, const VString* p3)
 {
-    if (VProcess::sInstance == nullptr)
+    if (!ProcessObjectExists())
         return;
     try {
         VRefPtr<VErrorBase> error = AdoptRef(new VErrorBase(code));

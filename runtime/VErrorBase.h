@@ -10,6 +10,7 @@
 #include "kernel/VKernelTypes.h"
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
+#include "kernel/VThrowError.h"
 #include "runtime/mac/XMacStackCrawl.h"
 
 namespace qelt {
@@ -151,12 +152,6 @@ public:
 private:
     VString fMessage;
 };
-
-// Raises the error `code` on the current task's error stack, with up to three
-// text parameters ("p1", "p2", "p3"). Does nothing while the process object
-// does not exist.
-void _ThrowError(VError code, const VString* p1 = nullptr, const VString* p2 = nullptr,
-                 const VString* p3 = nullptr);
 
 // Pushes an error built by the caller (taking over the caller's reference),
 // preceded by an error for the native code that caused it unless that code is

@@ -3,12 +3,10 @@
 #include <new>
 
 #include "kernel/VString.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/ILogger.h"
 #include "runtime/VErrorBase.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "runtime/VTask.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"
@@ -165,7 +163,7 @@ bool VErrorContext::_FindAny(const VError* inCodes) const
 
 void VErrorContext::SendErrorsToLogger() const
 {
-    ILogger* logger = VProcess::sInstance != nullptr ? VProcess::sInstance->GetLogger() : nullptr;
+    ILogger* logger = GetProcessLogger();
     if (logger == nullptr)
         return;
     for (VErrorBase* error : fErrors)

@@ -10,7 +10,7 @@
 #include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "platform/PlatTime.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "runtime/VSplitableLogFile.h"
 #include "values/VValueBag.h"
@@ -188,7 +188,7 @@ VLog4jMsgFileLogger::~VLog4jMsgFileLogger()
 {
     Stop();
     // A registration that raced with Stop must not outlive this object.
-    if (ILogger* logger = VProcess::sInstance != nullptr ? VProcess::sInstance->GetLogger() : nullptr)
+    if (ILogger* logger = GetProcessLogger())
         logger->RemoveLogListener(&fListener);
 }
 
@@ -237,8 +237,8 @@ void VLog4jMsgFileLogger::Start(int inPartNumber)
     }
     // Outside the lock: the process logger calls Put, which takes it, under
     // its own listener lock.
-    if (opened && VProcess::sInstance != nullptr) {
-        if (ILogger* logger = VProcess::sInstance->GetLogger())
+    if (opened) {
+        if (ILogger* logger = GetProcessLogger())
             logger->AddLogListener(&fListener);
     }
 }
@@ -252,8 +252,8 @@ void VLog4jMsgFileLogger::Stop()
     }
     // Unregistering flushes the pending records, so they are written before
     // the file closes.
-    if (hasFile && VProcess::sInstance != nullptr) {
-        if (ILogger* logger = VProcess::sInstance->GetLogger())
+    if (hasFile) {
+        if (ILogger* logger = GetProcessLogger())
             logger->RemoveLogListener(&fListener);
     }
     StLocker locker(fLock);
@@ -323,8 +323,8 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString&
     ILoggerBagKeys::message.Get(record, outMessage);
     const uint64_t errorCode = ILoggerBagKeys::error_code.Get(record);
     outLevel = ILoggerBagKeys::level.Get(record);
-    if (!ILoggerBagKeys::source.Get(record, outLoggerName) && VProcess::sInstance != nullptr)
-        outLoggerName = VProcess::sInstance->GetLogSourceIdentifier();
+    if (!ILoggerBagKeys::source.Get(record, outLoggerName))
+        GetProcessLogSourceIdentifier(outLoggerName);
 
     uint32_t signature = 0;
     if (!ILoggerBagKeys::component_signature.Get(record, signature))

@@ -2,8 +2,6 @@
 
 #include "json/VJSONArray.h"
 #include "json/VJSONCloner.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "runtime/VProgressIndicator.h"
 #include "values/VValueBag.h"
 

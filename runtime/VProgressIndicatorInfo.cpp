@@ -5,7 +5,6 @@
 
 #include "json/VJSONCloner.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
 #include "kernel/VLong8.h"

@@ -7,9 +7,9 @@
 
 #include "files/VFile.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "kernel/VString.h"
-#include "process/VProcess.h"
+#include "kernel/VProcessServices.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
@@ -195,10 +195,10 @@ bool SpinLock::_ReadSettingsFile(SpinLockSettings& outSettings)
     // case) and holds one JSON object. Its absence, a program without a
     // process object, or a text that does not read, keeps the built-in
     // settings; nothing it raises stays on the error stack.
-    if (VProcess::sInstance == nullptr)
+    if (!ProcessObjectExists())
         return false;
     StErrorContextInstaller quiet(false, true);
-    VRefPtr<VFile> file = AdoptRef(VProcess::sInstance->RetainFile(FourCC("EXEC"), VString("spinlock.prm")));
+    VRefPtr<VFile> file = AdoptRef(RetainProcessFile(FourCC("EXEC"), VString("spinlock.prm")));
     if (file.Get() == nullptr)
         return false;
     VJSONValue content(JSON_undefined);

@@ -9,7 +9,7 @@
 #include "kernel/VSystem.h"
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VDebugMgr.h"
 #include "runtime/VErrorBase.h"
@@ -75,8 +75,8 @@ void VTask::_Construct(unsigned long stackSize, ETaskStyle style)
 void VTask::_CloneDefaultIntlMgr()
 {
     // Every task starts with its own copy of the process's manager.
-    if (VProcess::sInstance != nullptr && VProcess::sInstance->GetDefaultIntlMgr() != nullptr)
-        fIntlMgr = VProcess::sInstance->GetDefaultIntlMgr()->Clone();
+    if (GetProcessDefaultIntlMgr() != nullptr)
+        fIntlMgr = GetProcessDefaultIntlMgr()->Clone();
 }
 
 VTask::VTask(VTaskMgr* manager)
@@ -533,7 +533,7 @@ VIntlMgr* VTask::GetCurrentIntlManager()
     VTask* current = GetCurrent();
     if (current != nullptr)
         return current->fIntlMgr;
-    return VProcess::sInstance != nullptr ? VProcess::sInstance->GetDefaultIntlMgr() : nullptr;
+    return GetProcessDefaultIntlMgr();
 }
 
 void VTask::SetCurrentIntlManager(VIntlMgr* manager)

@@ -35,3 +35,5 @@
 #include "runtime/VProgressManager.h"
 #include "runtime/VMetricsManager.h"
 #include "runtime/VRemoteProgressSessionInfo.h"
+#include "runtime/VSplitableLogFile.h"
+#include "runtime/VLog4jMsgFileLogger.h"

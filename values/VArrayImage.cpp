@@ -4,7 +4,7 @@
 
 #include "files/VStream.h"
 #include "kernel/VValueInfo.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

@@ -10,7 +10,7 @@
 #include "files/VStream.h"
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VMemory.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

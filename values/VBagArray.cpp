@@ -2,9 +2,8 @@
 
 #include <new>
 
-#include "files/VStream.h"
 #include "kernel/VString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagStreamIO.h"
 #include "values/VValueBag.h"
 

@@ -6,8 +6,7 @@
 #include "files/VStream.h"
 #include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

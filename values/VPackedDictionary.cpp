@@ -4,10 +4,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "files/VStream.h"
 #include "kernel/VValue.h"
 #include "kernel/VValueInfo.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagArray.h"
 #include "values/VBagStreamIO.h"
 

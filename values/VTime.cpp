@@ -13,7 +13,7 @@
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatTime.h"
-#include "runtime/VTask.h"
+#include "kernel/VTaskServices.h"
 
 namespace qelt {
 
@@ -1060,7 +1060,7 @@ void VTime::FormatByOS(VString& outDate, VString& outTime, bool inUTC) const
     // The system's short formats, through the calling task's international
     // text manager; without one (before the process object exists, or on a
     // thread that is no task) a fixed numeric form stands in for them.
-    if (VIntlMgr* intl = VTask::GetCurrentIntlManager()) {
+    if (VIntlMgr* intl = GetCurrentTaskIntlMgr()) {
         intl->FormatTime(*this, outTime, eOS_SHORT_FORMAT, inUTC);
         intl->FormatDate(*this, outDate, eOS_SHORT_FORMAT, inUTC);
         return;

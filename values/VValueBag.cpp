@@ -5,17 +5,13 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <unordered_set>
 
-#include "files/VStream.h"
-#include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONImporter.h"
-#include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
@@ -23,8 +19,8 @@
 #include "platform/PlatNumbers.h"
 #include "kernel/VReal.h"
 #include "kernel/VString.h"
-#include "process/VProcess.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VProcessServices.h"
+#include "kernel/VThrowError.h"
 #include "values/VBagArray.h"
 #include "values/VBagStreamIO.h"
 #include "values/VTime.h"
@@ -678,7 +674,7 @@ void VValueBag::_SortElements(const StBagElementsOrdering* record, const StBagEl
 
 CharSet VValueBag::DebugDump(char* buffer, int& size) const
 {
-    if (VProcess::sInstance == nullptr || buffer == nullptr || size <= 0) {
+    if (!ProcessObjectExists() || buffer == nullptr || size <= 0) {
         size = 0;
         return VTC_UTF_16_SMALLENDIAN;
     }

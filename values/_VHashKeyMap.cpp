@@ -3,7 +3,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "files/VStream.h"
 #include "values/VBagStreamIO.h"
 
 namespace qelt {

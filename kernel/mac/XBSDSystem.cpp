@@ -9,7 +9,7 @@
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "platform/PlatExecutables.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

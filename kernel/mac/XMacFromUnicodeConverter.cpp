@@ -1,7 +1,7 @@
 #include "kernel/mac/XMacFromUnicodeConverter.h"
 
 #include "kernel/mac/XMacToUnicodeConverter.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

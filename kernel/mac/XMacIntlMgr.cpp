@@ -6,7 +6,6 @@
 #include "kernel/VString.h"
 #include "platform/PlatLocale.h"
 #include "platform/PlatTime.h"
-#include "values/VDuration.h"
 #include "values/VTime.h"
 
 namespace qelt {

@@ -6,7 +6,6 @@
 #include "files/VFilePath.h"
 #include "files/mac/XMacFile.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "kernel/mac/XBSDSystem.h"

@@ -1,7 +1,7 @@
 #include "kernel/mac/XMacToUnicodeConverter.h"
 
 #include "kernel/VString.h"
-#include "runtime/VErrorBase.h"
+#include "kernel/VThrowError.h"
 
 namespace qelt {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "kernel/VString.h"
-#include "process/VProcess.h"
+#include "runtime/VProcessServices_runtime.h"
 #include "platform/PlatThreads.h"
 #include "runtime/VTaskMgr.h"
 #include "runtime/mac/XMacFiber.h"
@@ -37,7 +37,7 @@ bool XMacTaskMgr::Init(VProcess* process)
 {
     // The process's fibers option is bit 0x2 of its start-up flags; a
     // process without it never makes a fiber.
-    fFibersEnabled = process != nullptr && (process->GetInitFlags() & 0x2) != 0;
+    fFibersEnabled = process != nullptr && (GetProcessInitFlags(*process) & 0x2) != 0;
     if (fFibersEnabled) {
         _FiberData* data = new _FiberData(nullptr);
         if (ConvertThreadToFiber(data) == nullptr)
