@@ -5,10 +5,12 @@
 
 #include "json/VJSONObject.h"
 #include "kernel/VIntlMgr.h"
+#include "kernel/VProcessServices.h"
 #include "kernel/VString.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
+#include "process/VProcess.h"
 #include "runtime/VProcessServices_runtime.h"
 #include "runtime/IFiberScheduler.h"
 #include "runtime/VDebugMgr.h"
@@ -168,7 +170,7 @@ bool VTask::Run()
     // The task marks the process busy while it runs. Without a process
     // object (a program that only started the task manager) there is no one
     // to mark, and the task runs without a token.
-    if (VProcess::sInstance != nullptr) {
+    if (ProcessObjectExists()) {
         VString name;
         GetName(name);
         VString tokenName("Running task ");
