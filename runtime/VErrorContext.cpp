@@ -11,7 +11,7 @@
 #include "json/VJSONValue.h"
 #include "runtime/VTask.h"
 #include "kernel/VLong.h"
-#include "kernel/VLong8.h"
+#include "runtime/ErrorBagKeys.h"
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 
@@ -19,7 +19,6 @@ namespace qelt {
 
 namespace {
 
-const StPackedDictionaryKey kErrorElement("error");
 const StPackedDictionaryKey kErrorStackElement("__ERROR");
 const StPackedDictionaryKey kMessageKey("message");
 const StPackedDictionaryKey kComponentSignatureKey("componentSignature");
@@ -179,7 +178,7 @@ VError VErrorContext::SaveToBag(VValueBag& ioBag) const
         if (child == nullptr)
             return QeltError(100);
         error->SaveToBag(*child);
-        ioBag.AddElement(kErrorElement, child);
+        ioBag.AddElement(ErrorBagKeys::error, child);
         child->Release();
     }
     return 0;
@@ -187,7 +186,7 @@ VError VErrorContext::SaveToBag(VValueBag& ioBag) const
 
 VError VErrorContext::LoadFromBag(const VValueBag& inBag)
 {
-    VBagArray* children = inBag.GetElements(kErrorElement);
+    VBagArray* children = inBag.GetElements(ErrorBagKeys::error);
     if (children == nullptr)
         return 0;
     const int count = children->GetCount();
@@ -304,7 +303,7 @@ void VErrorTaskContext::PushErrorsFromContext(const VErrorContext* inContext)
 
 void VErrorTaskContext::PushErrorsFromBag(const VValueBag& inBag)
 {
-    VBagArray* children = inBag.GetElements(kErrorElement);
+    VBagArray* children = inBag.GetElements(ErrorBagKeys::error);
     if (children == nullptr)
         return;
     const int count = children->GetCount();

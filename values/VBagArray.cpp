@@ -152,13 +152,7 @@ VError VBagArray::ReadFromStreamMinimal(VStream* stream)
 
 VError VBagArray::_GetJSONString(VString& text, int& level, bool pretty, unsigned int options) const
 {
-    if (pretty) {
-        text.AppendUniChar('\n');
-        for (int i = 0; i < level; ++i)
-            text.AppendUniChar('\t');
-    }
-    text.AppendUniChar('[');
-    ++level;
+    AppendBeginJSONArray(text, level, pretty);
     bool first = true;
     for (VValueBag* bag : fBags) {
         if (!first)
@@ -166,13 +160,7 @@ VError VBagArray::_GetJSONString(VString& text, int& level, bool pretty, unsigne
         first = false;
         bag->_GetJSONString(text, level, pretty, options);
     }
-    --level;
-    if (pretty) {
-        text.AppendUniChar('\n');
-        for (int i = 0; i < level; ++i)
-            text.AppendUniChar('\t');
-    }
-    text.AppendUniChar(']');
+    AppendEndJSONArray(text, level, pretty);
     return VE_OK;
 }
 
