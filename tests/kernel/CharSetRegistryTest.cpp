@@ -139,6 +139,9 @@ TEST(CharSetRegistry, ListsSetsInCollationOrder)
     EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("gb_2312-80")), VTC_GB2312_80);
     EXPECT_EQ(VTextConverters::GetMIBEnumFromName(VString("Shift_jis")), 17);
     EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("GB2312-80")), VTC_UNKNOWN);
+    // Blanks and punctuation still count.
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("UTF-8 ")), VTC_UNKNOWN);
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("UTF8")), VTC_UNKNOWN);
 }
 
 TEST(CharSetBOM, DetectsTheMarks)
