@@ -460,8 +460,10 @@ void VIntlMgr::ToUpperLowerCase(VString& ioText, bool inStripDiacritics, bool in
 
 void VIntlMgr::NormalizeString(VString& ioText, NormalizationMode inMode) const
 {
-    (void)ioText;
-    (void)inMode;
+    // A text already in the form is left as it is (not even marked changed).
+    std::u16string normalized;
+    if (XMacIntlMgr::Normalize(ioText.GetCPointer(), ioText.GetLength(), inMode, normalized))
+        ioText.FromUniString(reinterpret_cast<const UniChar*>(normalized.data()), static_cast<int>(normalized.size()));
 }
 
 // ===========================================================================

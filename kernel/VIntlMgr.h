@@ -26,7 +26,7 @@ class VFile;
 class VFilePath;
 class VFolder;
 
-// Unicode normalisation forms; this system leaves texts as they are.
+// Unicode normalisation forms (the decomposed forms, then the composed).
 enum NormalizationMode : int {
     eNormalizeNone = 0,
     eNormalizeKD = 1,

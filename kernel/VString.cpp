@@ -1066,31 +1066,16 @@ void VString::ToLowerCase([[maybe_unused]] bool inStripDiacritics)
         intl->ToUpperLowerCase(*this, inStripDiacritics, false);
 }
 
-namespace {
-// The type of the normalisation mode the manager takes.
-template <class T>
-struct ModeOf;
-template <class C, class R, class S, class M>
-struct ModeOf<R (C::*)(S, M)> {
-    using type = M;
-};
-template <class C, class R, class S, class M>
-struct ModeOf<R (C::*)(S, M) const> {
-    using type = M;
-};
-using NormalizationModeArg = typename ModeOf<decltype(&VIntlMgr::NormalizeString)>::type;
-}  // namespace
-
 void VString::Decompose()
 {
     if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
-        intl->NormalizeString(*this, static_cast<NormalizationModeArg>(2));
+        intl->NormalizeString(*this, eNormalizeD);
 }
 
 void VString::Compose()
 {
     if (VIntlMgr* intl = GetCurrentTaskIntlMgr())
-        intl->NormalizeString(*this, static_cast<NormalizationModeArg>(4));
+        intl->NormalizeString(*this, eNormalizeC);
 }
 
 // ===========================================================================

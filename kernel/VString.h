@@ -177,6 +177,8 @@ public:
                            int* outTrailingCount = nullptr, VIntlMgr* inIntlMgr = nullptr, bool inFlag = false);
     void ToUpperCase(bool inStripDiacritics = false);
     void ToLowerCase(bool inStripDiacritics = false);
+    // Unicode normalisation in place through the current task's manager:
+    // canonical decomposition (NFD) and canonical composition (NFC).
     void Decompose();
     void Compose();
 

@@ -194,38 +194,13 @@ const CharSetRow kCharSetRegistry[] = {
 constexpr size_t kCharSetRowCount = sizeof(kCharSetRegistry) / sizeof(kCharSetRegistry[0]) - 1;
 static_assert(kCharSetRowCount == 162, "the charset registry has 162 rows");
 
-inline UniChar FoldASCII(UniChar c) { return (c >= 'A' && c <= 'Z') ? static_cast<UniChar>(c + ('a' - 'A')) : c; }
-
-// Names are compared without regard to the case of ASCII letters (the names
-// of the registry are ASCII).
+// Names are compared through the collation of the current task's
+// international manager, without regard to diacritics (and so to letter
+// case): the registry's names are ASCII, a caller's may be any text.
 bool NameEquals(const VString& inName, const char* inRowName)
 {
-    const UniChar* p = inName.GetCPointer();
-    const int length = inName.GetLength();
-    int i = 0;
-    for (; i < length; ++i) {
-        const unsigned char r = static_cast<unsigned char>(inRowName[i]);
-        if (r == 0 || FoldASCII(p[i]) != FoldASCII(r))
-            return false;
-    }
-    return inRowName[i] == 0;
-}
-
-// Order of two names, letter case ignored (ties by code unit).
-int CompareNames(const VString& inA, const VString& inB)
-{
-    const UniChar* a = inA.GetCPointer();
-    const UniChar* b = inB.GetCPointer();
-    const int la = inA.GetLength();
-    const int lb = inB.GetLength();
-    const int n = la < lb ? la : lb;
-    for (int i = 0; i < n; ++i) {
-        const UniChar ca = FoldASCII(a[i]);
-        const UniChar cb = FoldASCII(b[i]);
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    return la == lb ? 0 : (la < lb ? -1 : 1);
+    const VString rowName(inRowName);
+    return inName.EqualToString(rowName, false);
 }
 
 void SetNameFromRow(const CharSetRow& inRow, VString& outName)
@@ -569,7 +544,7 @@ void VTextConverters::EnumCharsets(std::vector<VString>& outNames, std::vector<C
         VString name;
         SetNameFromRow(row, name);
         size_t at = 0;
-        while (at < names.size() && CompareNames(names[at], name) < 0)
+        while (at < names.size() && names[at].CompareToString(name, false) == CR_SMALLER)
             ++at;
         names.insert(names.begin() + static_cast<long>(at), std::move(name));
         charSets.insert(charSets.begin() + static_cast<long>(at), row.fCharSet);

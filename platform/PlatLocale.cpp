@@ -557,6 +557,46 @@ bool ChangeCase(const char16_t* inText, int inLength, char16_t* outText, int inC
 }
 
 // ---------------------------------------------------------------------------
+// Unicode normalisation
+
+bool Normalize(const char16_t* inText, int inLength, NormalForm inForm, std::u16string& outText)
+{
+    if (inText == nullptr || inLength <= 0)
+        return false;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = nullptr;
+    switch (inForm) {
+        case NormalForm::kNFD:
+            normalizer = icu::Normalizer2::getNFDInstance(status);
+            break;
+        case NormalForm::kNFC:
+            normalizer = icu::Normalizer2::getNFCInstance(status);
+            break;
+        case NormalForm::kNFKD:
+            normalizer = icu::Normalizer2::getNFKDInstance(status);
+            break;
+        case NormalForm::kNFKC:
+            normalizer = icu::Normalizer2::getNFKCInstance(status);
+            break;
+    }
+    if (normalizer == nullptr || U_FAILURE(status))
+        return false;
+    // Read-only alias of the caller's units: nothing is copied for a text
+    // that passes the quick check.
+    const icu::UnicodeString text(false, inText, inLength);
+    const int32_t span = normalizer->spanQuickCheckYes(text, status);
+    if (U_FAILURE(status) || span >= inLength)
+        return false;
+    icu::UnicodeString normalized(text, 0, span);
+    normalizer->normalizeSecondAndAppend(normalized, text.tempSubString(span), status);
+    // A "maybe" of the quick check can still give the same text back.
+    if (U_FAILURE(status) || normalized.isBogus() || normalized == text)
+        return false;
+    outText.assign(normalized.getBuffer(), static_cast<size_t>(normalized.length()));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Localisation folders
 
 namespace {

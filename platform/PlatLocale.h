@@ -210,6 +210,17 @@ bool ChangeCase(const char16_t* inText, int inLength, char16_t* outText, int inC
                 bool inUpper);
 
 // ---------------------------------------------------------------------------
+// Unicode normalisation
+
+enum class NormalForm { kNFD, kNFC, kNFKD, kNFKC };
+
+// Puts the units in a Unicode normal form. True with the normalised text in
+// outText; false, with outText untouched, when the text is in that form
+// already (most texts: a quick check decides without copying) or cannot be
+// normalised.
+bool Normalize(const char16_t* inText, int inLength, NormalForm inForm, std::u16string& outText);
+
+// ---------------------------------------------------------------------------
 // Localisation folders
 
 // The path of the sub-folder inName of the folder inParent: the exact name

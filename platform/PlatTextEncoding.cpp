@@ -23,13 +23,6 @@ uint32_t GetTextEncodingBase(TextEncoding inEncoding) { return inEncoding & 0xFF
 
 uint32_t GetTextEncodingFormat(TextEncoding inEncoding) { return (inEncoding >> 26) & 0x3Fu; }
 
-class TextCodec {
-public:
-    virtual ~TextCodec() = default;
-    virtual int Convert(const void* inSource, size_t inSourceBytes, size_t* outBytesRead, void* outTarget,
-                        size_t inTargetBytes, size_t* outBytesWritten) = 0;
-};
-
 namespace {
 
 constexpr uint32_t kBaseMacRoman = 0x0000;
@@ -463,8 +456,9 @@ private:
                 }
                 if (!EncodeFlushed(before.get(), inSource + chunkStart, count, out, badAt)) {
                     if (badAt < 0) {
-                        status = (written != 0 || chunkStart != 0) ? kTextStatusOutputFull
-                                                                    : kTextStatusMalformedInput;
+                        // Not a character the set lacks, not a full target:
+                        // a failure, whatever was converted before it.
+                        status = kTextStatusMalformedInput;
                         break;
                     }
                     count = static_cast<size_t>(badAt);

@@ -35,8 +35,14 @@ TextEncoding MakeTextEncoding(uint32_t inBase, uint32_t inVariant, uint32_t inFo
 uint32_t GetTextEncodingBase(TextEncoding inEncoding);
 uint32_t GetTextEncodingFormat(TextEncoding inEncoding);
 
-// A conversion object between one encoding and UTF-16.
-class TextCodec;
+// A conversion object between one encoding and UTF-16: its Convert works as
+// ConvertText below describes.
+class TextCodec {
+public:
+    virtual ~TextCodec() = default;
+    virtual int Convert(const void* inSource, size_t inSourceBytes, size_t* outBytesRead, void* outTarget,
+                        size_t inTargetBytes, size_t* outBytesWritten) = 0;
+};
 
 // A decoder (encoding to UTF-16) or an encoder (UTF-16 to encoding). The
 // answer is kTextStatusNoDirectCodec when the encoding is not supported.

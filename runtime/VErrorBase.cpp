@@ -11,8 +11,7 @@
 #include "runtime/VErrorContext.h"
 #include "runtime/VErrorTexts.h"
 #include "runtime/VTask.h"
-#include "kernel/VLong.h"
-#include "kernel/VLong8.h"
+#include "runtime/ErrorBagKeys.h"
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 #include "json/VJSONObject.h"
@@ -20,12 +19,6 @@
 namespace qelt {
 
 namespace {
-
-// Keys of the bag form of an error.
-const StBagKeyNoDefault<long long, VLong8> kErrorCodeKey("error_code");
-const StBagKeyNoDefault<int, VLong> kTaskIDKey("task_id");
-const StBagKeyNoDefault<VString, VString> kTaskNameKey("task_name");
-const StPackedDictionaryKey kParametersElement("parameters");
 
 const StPackedDictionaryKey kP1Key("p1");
 const StPackedDictionaryKey kP2Key("p2");
@@ -209,24 +202,24 @@ void VErrorBase::GetStackCrawl(VString& ioText) const
 
 VError VErrorBase::SaveToBag(VValueBag& ioBag) const
 {
-    kErrorCodeKey.Set(ioBag, static_cast<long long>(fError));
-    kTaskIDKey.Set(ioBag, fTaskID);
-    kTaskNameKey.Set(ioBag, fTaskName);
-    ioBag.ReplaceElement(kParametersElement, fBag);
+    ErrorBagKeys::error_code.Set(ioBag, static_cast<long long>(fError));
+    ErrorBagKeys::task_id.Set(ioBag, fTaskID);
+    ErrorBagKeys::task_name.Set(ioBag, fTaskName);
+    ioBag.ReplaceElement(ErrorBagKeys::parameters, fBag);
     return 0;
 }
 
 VError VErrorBase::LoadFromBag(const VValueBag& inBag)
 {
     long long code = 0;
-    if (kErrorCodeKey.Get(inBag, code))
+    if (ErrorBagKeys::error_code.Get(inBag, code))
         fError = static_cast<VError>(code);
     int taskID = 0;
-    if (kTaskIDKey.Get(inBag, taskID))
+    if (ErrorBagKeys::task_id.Get(inBag, taskID))
         fTaskID = taskID;
     fTaskName.Clear();
-    kTaskNameKey.Get(inBag, fTaskName);
-    VBagArray* parameters = inBag.GetElements(kParametersElement);
+    ErrorBagKeys::task_name.Get(inBag, fTaskName);
+    VBagArray* parameters = inBag.GetElements(ErrorBagKeys::parameters);
     if (parameters != nullptr && parameters->GetCount() > 0) {
         VValueBag* first = parameters->RetainNth(1);
         if (first != nullptr) {

@@ -9,7 +9,7 @@
 #include "json/VJSONArray.h"
 #include "runtime/VTask.h"
 #include "kernel/VLong.h"
-#include "kernel/VLong8.h"
+#include "runtime/ErrorBagKeys.h"
 #include "values/VBagArray.h"
 #include "values/VValueBag.h"
 
@@ -17,7 +17,6 @@ namespace qelt {
 
 namespace {
 
-const StPackedDictionaryKey kErrorElement("error");
 const StPackedDictionaryKey kErrorStackElement("__ERROR");
 const StPackedDictionaryKey kMessageKey("message");
 const StPackedDictionaryKey kComponentSignatureKey("componentSignature");
@@ -177,7 +176,7 @@ VError VErrorContext::SaveToBag(VValueBag& ioBag) const
         if (child == nullptr)
             return QeltError(100);
         error->SaveToBag(*child);
-        ioBag.AddElement(kErrorElement, child);
+        ioBag.AddElement(ErrorBagKeys::error, child);
         child->Release();
     }
     return 0;
@@ -185,7 +184,7 @@ VError VErrorContext::SaveToBag(VValueBag& ioBag) const
 
 VError VErrorContext::LoadFromBag(const VValueBag& inBag)
 {
-    VBagArray* children = inBag.GetElements(kErrorElement);
+    VBagArray* children = inBag.GetElements(ErrorBagKeys::error);
     if (children == nullptr)
         return 0;
     const int count = children->GetCount();
@@ -302,7 +301,7 @@ void VErrorTaskContext::PushErrorsFromContext(const VErrorContext* inContext)
 
 void VErrorTaskContext::PushErrorsFromBag(const VValueBag& inBag)
 {
-    VBagArray* children = inBag.GetElements(kErrorElement);
+    VBagArray* children = inBag.GetElements(ErrorBagKeys::error);
     if (children == nullptr)
         return;
     const int count = children->GetCount();

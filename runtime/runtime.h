@@ -25,6 +25,7 @@
 #include "runtime/VDebugMgr.h"
 #include "runtime/VNotificationDebugMessageHandler.h"
 #include "runtime/ILogger.h"
+#include "runtime/ErrorBagKeys.h"
 #include "runtime/ILoggerBagKeys.h"
 #include "runtime/VLogger.h"
 #include "runtime/VProgressIndicatorInfo.h"

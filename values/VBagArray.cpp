@@ -151,13 +151,7 @@ VError VBagArray::ReadFromStreamMinimal(VStream* stream)
 
 VError VBagArray::_GetJSONString(VString& text, int& level, bool pretty, unsigned int options) const
 {
-    if (pretty) {
-        text.AppendUniChar('\n');
-        for (int i = 0; i < level; ++i)
-            text.AppendUniChar('\t');
-    }
-    text.AppendUniChar('[');
-    ++level;
+    AppendBeginJSONArray(text, level, pretty);
     bool first = true;
     for (VValueBag* bag : fBags) {
         if (!first)
@@ -165,13 +159,7 @@ VError VBagArray::_GetJSONString(VString& text, int& level, bool pretty, unsigne
         first = false;
         bag->_GetJSONString(text, level, pretty, options);
     }
-    --level;
-    if (pretty) {
-        text.AppendUniChar('\n');
-        for (int i = 0; i < level; ++i)
-            text.AppendUniChar('\t');
-    }
-    text.AppendUniChar(']');
+    AppendEndJSONArray(text, level, pretty);
     return VE_OK;
 }
 

@@ -291,6 +291,16 @@ unsigned long PayloadSpace(const VValueSingle& value)
     return value.GetSpace(unused, 0);
 }
 
+// A copy of the value as a single value, or null when it cannot be made.
+VValueSingle* CloneSingle(const VValueSingle& value)
+{
+    VValue* clone = value.Clone();
+    VValueSingle* single = clone != nullptr ? clone->IsVValueSingle() : nullptr;
+    if (single == nullptr)
+        delete clone;
+    return single;
+}
+
 unsigned int ReadUInt32(const unsigned char* p, bool swapped)
 {
     unsigned char b[4];
@@ -434,8 +444,12 @@ AttrDict& AttrDict::operator=(const VPackedDictionary_with_backstore& other)
         _ThrowError(QeltError(100));
         return *this;
     }
-    for (Slot& slot : fSlots)
-        slot.fAttached = nullptr;
+    // The copy holds records only, except for null values: a record cannot
+    // say null, so they stay attached (as clones) in the copy too.
+    for (size_t i = 0; i < fSlots.size(); ++i) {
+        const VValueSingle* source = other.fSlots[i].fAttached;
+        fSlots[i].fAttached = (source != nullptr && source->IsNull()) ? CloneSingle(*source) : nullptr;
+    }
     fNeedsPack = false;
     return *this;
 }
@@ -491,6 +505,10 @@ bool AttrDict::Append(const StPackedDictionaryKey& key, const VValueSingle& valu
         return false;
     }
     _WriteRecord(slot.fValueOffset, value);
+    // The record holds the value's raw form, which has no null flag: a null
+    // value is kept attached, in step with its record.
+    if (value.IsNull())
+        fSlots.back().fAttached = CloneSingle(value);
     return true;
 }
 
@@ -502,16 +520,14 @@ bool AttrDict::SetExistingValue(const StPackedDictionaryKey& key, const VValueSi
     Slot& slot = fSlots[i];
     if (slot.fAttached == nullptr) {
         unsigned short* record = fBackstore.data() + slot.fValueOffset;
-        if (RecordByteSize(record) == 2 + PayloadSpace(value)) {
+        if (RecordByteSize(record) == 2 + PayloadSpace(value) && !value.IsNull()) {
             _WriteRecord(slot.fValueOffset, value);
             return true;
         }
-        VValue* clone = value.Clone();
-        VValueSingle* single = clone != nullptr ? clone->IsVValueSingle() : nullptr;
-        if (single == nullptr) {
-            delete clone;
+        // A new packed size, or a null value (which only an object can hold).
+        VValueSingle* single = CloneSingle(value);
+        if (single == nullptr)
             return true;
-        }
         slot.fAttached = single;
         fNeedsPack = true;
         return true;
@@ -524,12 +540,9 @@ bool AttrDict::SetExistingValue(const StPackedDictionaryKey& key, const VValueSi
         fNeedsPack = true;
         return true;
     }
-    VValue* clone = value.Clone();
-    VValueSingle* single = clone != nullptr ? clone->IsVValueSingle() : nullptr;
-    if (single == nullptr) {
-        delete clone;
+    VValueSingle* single = CloneSingle(value);
+    if (single == nullptr)
         return true;
-    }
     delete slot.fAttached;
     slot.fAttached = single;
     fNeedsPack = true;

@@ -40,7 +40,10 @@ template <>
 struct _VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle> {
     unsigned long long fKeyOffset = 0;    // position of the key's length byte
     unsigned long long fValueOffset = 0;  // position of the record, in units
-    VValueSingle* fAttached = nullptr;    // owned object holding the value, or null
+    // Owned object holding the value, or null. A record has no null flag,
+    // so a null value is always held here (also in copies of the
+    // dictionary); the stream form writes its record alone.
+    VValueSingle* fAttached = nullptr;
 };
 
 template <>

@@ -912,6 +912,56 @@ VError VValueBag::GetJSONString(VString& text, unsigned int options) const
     return _GetJSONString(text, level, (options & 0x8) != 0, options);
 }
 
+void AppendJSONNewline(VString& text, bool pretty)
+{
+    if (pretty)
+        text.AppendUniChar('\n');
+}
+
+void AjustJSONTab(VString& text, int& level, bool pretty)
+{
+    if (pretty)
+        AppendTabs(text, level);
+}
+
+namespace {
+
+void AppendJSONOpening(VString& text, int& level, bool pretty, UniChar bracket)
+{
+    AppendJSONNewline(text, pretty);
+    AjustJSONTab(text, level, pretty);
+    text.AppendUniChar(bracket);
+    ++level;
+}
+
+void AppendJSONClosing(VString& text, int& level, bool pretty, UniChar bracket)
+{
+    --level;
+    AppendJSONNewline(text, pretty);
+    AjustJSONTab(text, level, pretty);
+    text.AppendUniChar(bracket);
+}
+
+}  // namespace
+
+void AppendBeginJSONObject(VString& text, int& level, bool pretty) { AppendJSONOpening(text, level, pretty, '{'); }
+
+void AppendBeginJSONArray(VString& text, int& level, bool pretty) { AppendJSONOpening(text, level, pretty, '['); }
+
+void AppendEndJSONObject(VString& text, int& level, bool pretty) { AppendJSONClosing(text, level, pretty, '}'); }
+
+void AppendEndJSONArray(VString& text, int& level, bool pretty) { AppendJSONClosing(text, level, pretty, ']'); }
+
+void AppendJSONPropertyName(VString& text, int& level, bool pretty, const VString& name)
+{
+    AppendJSONNewline(text, pretty);
+    AjustJSONTab(text, level, pretty);
+    VString quotedName;
+    name.GetJSONString(quotedName, 0x1);
+    text.AppendString(quotedName);
+    AppendAscii(text, pretty ? " : " : ":");
+}
+
 VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigned int options) const
 {
     StDepth depth;
@@ -923,24 +973,12 @@ VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigne
             return VE_OK;
         }
     }
-    if (pretty) {
-        text.AppendUniChar('\n');
-        AppendTabs(text, level);
-    }
-    text.AppendUniChar('{');
-    ++level;
+    AppendBeginJSONObject(text, level, pretty);
     int members = 0;
     auto propertyName = [&](const VString& name) {
         if (members++ > 0)
             text.AppendUniChar(',');
-        if (pretty) {
-            text.AppendUniChar('\n');
-            AppendTabs(text, level);
-        }
-        VString quotedName;
-        name.GetJSONString(quotedName, 0x1);
-        text.AppendString(quotedName);
-        AppendAscii(text, pretty ? " : " : ":");
+        AppendJSONPropertyName(text, level, pretty, name);
     };
     for (size_t i = 0; i < fAttributes.GetCount(); ++i) {
         unsigned long length = 0;
@@ -975,12 +1013,7 @@ VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigne
         }
         list->_GetJSONString(text, level, pretty, options);
     }
-    --level;
-    if (pretty) {
-        text.AppendUniChar('\n');
-        AppendTabs(text, level);
-    }
-    text.AppendUniChar('}');
+    AppendEndJSONObject(text, level, pretty);
     return VE_OK;
 }
 

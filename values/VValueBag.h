@@ -168,6 +168,23 @@ VValueSingle* ParseXMLValue(const VString& text);
 
 bool PositionComparatorStrict(const std::pair<int, int>& a, const std::pair<int, int>& b);
 
+// The layout steps of JSON text written by bags and bag lists. `level` is
+// the current nesting depth; with `pretty` off only the punctuation is
+// written (no new line, no tab).
+// A new line, when pretty.
+void AppendJSONNewline(VString& text, bool pretty);
+// `level` tabs, when pretty.
+void AjustJSONTab(VString& text, int& level, bool pretty);
+// A new line and the level's tabs when pretty, then "{" or "["; one level deeper.
+void AppendBeginJSONObject(VString& text, int& level, bool pretty);
+void AppendBeginJSONArray(VString& text, int& level, bool pretty);
+// One level up; a new line and that level's tabs when pretty, then "}" or "]".
+void AppendEndJSONObject(VString& text, int& level, bool pretty);
+void AppendEndJSONArray(VString& text, int& level, bool pretty);
+// A new line and the level's tabs when pretty, the name as a quoted JSON
+// string, then " : " when pretty, else ":".
+void AppendJSONPropertyName(VString& text, int& level, bool pretty, const VString& name);
+
 }  // namespace qelt
 
 #include "values/StBagKey.h"

@@ -21,6 +21,14 @@ XMacFromUnicodeConverter::XMacFromUnicodeConverter(CharSet inCharSet)
     }
 }
 
+XMacFromUnicodeConverter::XMacFromUnicodeConverter(CharSet inCharSet, plat::TextCodec* inCodec)
+    : fEncoding(XMacToUnicodeConverter::CharSetToTextEncoding(inCharSet)),
+      fInfo(inCodec),
+      fConverter(nullptr),
+      fUnicodeEncoding(0)
+{
+}
+
 XMacFromUnicodeConverter::~XMacFromUnicodeConverter()
 {
     if (fInfo != nullptr)
@@ -91,13 +99,11 @@ bool XMacFromUnicodeConverter::Convert(const UniChar* inSource, int inUniChars, 
                 ++consumed;
             continue;
         }
-        // Any other failure: what was converted before it is reported; a call
-        // that converted nothing raises the platform's status.
-        if (consumed == 0 && written == 0) {
-            _ThrowError(MakeVError(kSignatureCARB, status));
-            return false;
-        }
-        break;
+        // Any other failure raises the platform's status and reports nothing
+        // converted, even when a part of the text was converted before it:
+        // the caller must not take a partial output for the whole.
+        _ThrowError(MakeVError(kSignatureCARB, status));
+        return false;
     }
     *outConsumedUniChars = consumed;
     *outProducedBytes = written;

@@ -24,6 +24,11 @@ public:
     // cannot convert the set.
     static VFromUnicodeConverter* NewFromUnicodeConverter(CharSet inCharSet);
 
+protected:
+    // An encoder of the set over a codec the caller made, which it adopts
+    // (tests give it codecs with chosen outcomes).
+    XMacFromUnicodeConverter(CharSet inCharSet, plat::TextCodec* inCodec);
+
 private:
     uint32_t fEncoding;
     plat::TextCodec* fInfo;

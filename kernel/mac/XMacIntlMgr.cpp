@@ -108,6 +108,16 @@ bool XMacIntlMgr::ToUpperLowerCase(const UniChar* inSource, int inLength, UniCha
     return ok && length > 0;
 }
 
+bool XMacIntlMgr::Normalize(const UniChar* inSource, int inLength, int inMode, std::u16string& outText)
+{
+    // Modes 1 to 4.
+    static constexpr plat::NormalForm kForms[] = {plat::NormalForm::kNFKD, plat::NormalForm::kNFD,
+                                                  plat::NormalForm::kNFKC, plat::NormalForm::kNFC};
+    if (inMode < 1 || inMode > 4)
+        return false;
+    return plat::Normalize(reinterpret_cast<const char16_t*>(inSource), inLength, kForms[inMode - 1], outText);
+}
+
 void XMacIntlMgr::FormatVTime(const VTime& inTime, VString& outText, plat::PlatDateFormatter* inFormatter,
                               bool inUTC) const
 {

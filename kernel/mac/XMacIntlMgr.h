@@ -59,6 +59,11 @@ public:
     static bool ToUpperLowerCase(const UniChar* inSource, int inLength, UniChar* outTarget, int& ioLength,
                                  bool inUpper);
 
+    // Puts the units in a Unicode normal form: mode 1 NFKD, 2 NFD, 3 NFKC,
+    // 4 NFC. True with the normalised text in outText; false when the text
+    // is in that form already, or for any other mode.
+    static bool Normalize(const UniChar* inSource, int inLength, int inMode, std::u16string& outText);
+
     void FormatVTime(const VTime& inTime, VString& outText, plat::PlatDateFormatter* inFormatter, bool inUTC) const;
     void FormatVTime(const VTime& inTime, VString& outText, EDateFormatterStyle inDateStyle,
                      EDateFormatterStyle inTimeStyle, bool inUTC) const;

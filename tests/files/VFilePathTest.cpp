@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
+#include "FileTestSupport.h"
+#include "files/VFile.h"
 #include "files/VFilePath.h"
 #include "files/VURL.h"
 #include "files/mac/XMacFile.h"
@@ -196,6 +200,41 @@ TEST(VFilePath, NamesOfAnyBytesRoundTripByteForByte)
     EXPECT_EQ(Own(fromURL), "Disk:d:x:");
     XMacFile::GetFilePathFromNSURL(nullptr, true, fromURL);
     EXPECT_FALSE(fromURL.IsValid());
+}
+
+// Path texts reach the system and come back without Unicode normalisation,
+// though strings can be normalised: a name of e and a combining acute accent
+// keeps its two units and is stored as those bytes.
+TEST(VFilePath, DecomposedNamesAreNeitherComposedNorDecomposed)
+{
+    const std::string folder = test::MakeTempFolder("nfd_names");
+    const UniChar decomposed[] = {'e', 0x0301, 0};
+    VFilePath path = test::PosixToPath(folder + "/");
+    path.ToSubFile(VString(decomposed));
+    VString name;
+    path.GetName(name);
+    ASSERT_EQ(name.GetLength(), 2);
+    VFile file(path);
+    ASSERT_EQ(file.Create(), VE_OK);
+    struct stat info;
+    EXPECT_EQ(::stat((folder + "/e\xCC\x81").c_str(), &info), 0);
+    EXPECT_NE(::stat((folder + "/\xC3\xA9").c_str(), &info), 0);
+
+    // Back from the system, and through a file URL made from the path.
+    VFilePath back = FromSystem(folder + "/e\xCC\x81");
+    back.GetName(name);
+    EXPECT_EQ(name.GetLength(), 2);
+    VFilePath fromURL;
+    ASSERT_TRUE(VURL(path).GetFilePath(fromURL));
+    fromURL.GetName(name);
+    EXPECT_EQ(name.GetLength(), 2);
+    EXPECT_EQ(Own(fromURL), Own(path));
+
+    // A composed name is a different file.
+    const UniChar composed[] = {0x00E9, 0};
+    VFilePath other = test::PosixToPath(folder + "/");
+    other.ToSubFile(VString(composed));
+    EXPECT_FALSE(VFile(other).Exists());
 }
 
 TEST(VFilePath, HiddenNamesAreSeenInTheLastElement)

@@ -172,6 +172,10 @@ TEST(VURL, DecodeReadsEscapesAndKeepsEveryOtherPercent)
         {"100%", "100%"},
         {"%", "%"},
         {"%E2%82%AC%41", "\xE2\x82\xAC" "A"},  // one run
+        // Decoded text is composed: e and a combining accent give one unit.
+        {"e%CC%81", "\xC3\xA9"},
+        {"e\xCC\x81", "\xC3\xA9"},
+        {"%C3%A9%CC%A3", "\xE1\xBA\xB9\xCC\x81"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fText);

@@ -9,6 +9,8 @@
 #include "kernel/StStringConverter.h"
 #include "kernel/VString.h"
 #include "kernel/VTextConverters.h"
+#include "runtime/VTask.h"
+#include "TestSupport.h"
 
 namespace qelt {
 
@@ -99,18 +101,47 @@ TEST(CharSetRegistry, ListsSets)
     EXPECT_TRUE(has("US-ASCII"));
     EXPECT_FALSE(has("ASCII"));
     EXPECT_FALSE(has("csASCII"));
-    // sorted without regard to letter case, the two vectors parallel
-    for (size_t i = 1; i < texts.size(); ++i) {
-        std::string a = texts[i - 1], b = texts[i];
-        std::transform(a.begin(), a.end(), a.begin(), ::tolower);
-        std::transform(b.begin(), b.end(), b.begin(), ::tolower);
-        EXPECT_LE(a, b);
-    }
+    // sorted by the collation of the current manager (here the fallback
+    // without one: A-Z folded), the two vectors parallel
+    for (size_t i = 1; i < names.size(); ++i)
+        EXPECT_NE(names[i - 1].CompareToString(names[i], false), CR_BIGGER) << texts[i - 1] << " " << texts[i];
     for (size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(VTextConverters::GetCharSetFromName(names[i]) == sets[i] || texts[i] == "x-mac-ce" ||
                       texts[i] == "x-mac-chinesesimp",
                   true)
             << texts[i];
+}
+
+// With a process (and so an international manager) the names are ordered by
+// its collator, in which punctuation sorts before digits and letters: an
+// ASCII comparison would put "GB2312" before "GB_2312-80".
+TEST(CharSetRegistry, ListsSetsInCollationOrder)
+{
+    test::StStartedProcess process;
+    ASSERT_NE(VTask::GetCurrentIntlManager(), nullptr);
+    std::vector<VString> names;
+    std::vector<CharSet> sets;
+    VTextConverters::EnumCharsets(names, sets);
+    ASSERT_EQ(names.size(), sets.size());
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < names.size(); ++i) {
+        texts.push_back(Utf8(names[i]));
+        if (i > 0) {
+            EXPECT_NE(names[i - 1].CompareToString(names[i], false), CR_BIGGER) << texts[i - 1] << " " << texts[i];
+        }
+    }
+    auto at = [&](const char* s) { return std::find(texts.begin(), texts.end(), s) - texts.begin(); };
+    EXPECT_LT(at("GB_2312-80"), at("GB2312"));
+    EXPECT_LT(at("UCS_4BE"), at("UCS4LE"));
+    EXPECT_EQ(sets[static_cast<size_t>(at("GB_2312-80"))], VTC_GB2312_80);
+
+    // Look-ups go through the same collator: letter case does not count.
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("gb_2312-80")), VTC_GB2312_80);
+    EXPECT_EQ(VTextConverters::GetMIBEnumFromName(VString("Shift_jis")), 17);
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("GB2312-80")), VTC_UNKNOWN);
+    // Blanks and punctuation still count.
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("UTF-8 ")), VTC_UNKNOWN);
+    EXPECT_EQ(VTextConverters::GetCharSetFromName(VString("UTF8")), VTC_UNKNOWN);
 }
 
 TEST(CharSetBOM, DetectsTheMarks)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel/VMemory.h"
@@ -9,6 +11,8 @@
 #include "kernel/mac/XMacFromUnicodeConverter.h"
 #include "kernel/mac/XMacToUnicodeConverter.h"
 #include "platform/PlatTextEncoding.h"
+#include "runtime/VErrorContext.h"
+#include "TestSupport.h"
 #include "values/VMemoryBuffer.h"
 
 namespace qelt {
@@ -160,6 +164,91 @@ TEST(TextConverterPlatform, UnmappableCharactersBecomeOneQuestionMark)
     EXPECT_EQ(std::string(static_cast<char*>(block), 3), "A?B");
     VMemory::DisposePtr(block);
     encoder->Release();
+}
+
+namespace {
+
+// A codec that answers each call with the next scripted status, after
+// copying the source's low bytes up to the unit the step says.
+class ScriptedCodec final : public plat::TextCodec {
+public:
+    struct Step {
+        int status;
+        size_t units;  // units converted before the status
+    };
+    explicit ScriptedCodec(std::vector<Step> inSteps) : fSteps(std::move(inSteps)) {}
+
+    int Convert(const void* inSource, size_t inSourceBytes, size_t* outBytesRead, void* outTarget,
+                size_t inTargetBytes, size_t* outBytesWritten) override
+    {
+        const Step step = fCall < fSteps.size() ? fSteps[fCall] : Step{plat::kTextStatusOK, inSourceBytes / 2};
+        ++fCall;
+        const size_t units = std::min({step.units, inSourceBytes / 2, inTargetBytes});
+        const auto* source = static_cast<const UniChar*>(inSource);
+        for (size_t i = 0; i < units; ++i)
+            static_cast<unsigned char*>(outTarget)[i] = static_cast<unsigned char>(source[i]);
+        *outBytesRead = units * 2;
+        *outBytesWritten = units;
+        return step.status;
+    }
+
+private:
+    std::vector<Step> fSteps;
+    size_t fCall = 0;
+};
+
+class ScriptedEncoder : public XMacFromUnicodeConverter {
+public:
+    explicit ScriptedEncoder(std::vector<ScriptedCodec::Step> inSteps)
+        : XMacFromUnicodeConverter(VTC_ISO_8859_1, new ScriptedCodec(std::move(inSteps)))
+    {
+    }
+};
+
+}  // namespace
+
+// The platform's answers other than success, a full target and an
+// unmappable character fail the whole call: the error 'CARB' with the
+// status, nothing reported as converted, false; also when a part of the
+// text (here "a" and a "?") was converted in the same call before it.
+TEST(TextConverterPlatform, EncoderFailureReportsNothingConverted)
+{
+    test::StStartedProcess process;
+    struct Case {
+        const char* what;
+        std::vector<ScriptedCodec::Step> steps;
+        bool ok;
+        int consumed;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"failure at the start", {{plat::kTextStatusMalformedInput, 0}}, false, 0, ""},
+        {"failure after a part", {{plat::kTextStatusMalformedInput, 2}}, false, 0, ""},
+        {"failure after an unmappable unit",
+         {{plat::kTextStatusUnmappable, 1}, {plat::kTextStatusMalformedInput, 1}}, false, 0, ""},
+        {"a partial character is no success for an encoder", {{plat::kTextStatusPartialInput, 2}}, false, 0, ""},
+        {"unmappable, then the rest", {{plat::kTextStatusUnmappable, 1}, {plat::kTextStatusOK, 2}}, true, 4,
+         "a?cd"},
+        {"full target", {{plat::kTextStatusOutputFull, 1}}, true, 1, "a"},
+    };
+    const Units text = {'a', 0x0100, 'c', 'd'};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedEncoder encoder(c.steps);
+        StErrorContextInstaller errors(true, true);
+        std::vector<unsigned char> out(16, 0xEE);
+        int consumed = -1;
+        unsigned long produced = 99;
+        EXPECT_EQ(encoder.Convert(text.data(), 4, &consumed, out.data(), out.size(), &produced), c.ok);
+        EXPECT_EQ(consumed, c.consumed);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data()), produced), c.bytes);
+        if (c.ok) {
+            EXPECT_EQ(errors.GetLastError(), VE_OK);
+        } else {
+            const int status = c.steps.back().status;
+            EXPECT_EQ(errors.GetLastError(), MakeVError(kSignatureCARB, status));
+        }
+    }
 }
 
 TEST(TextConverterPlatform, LeavesACharacterCutByTheEndOfTheSource)

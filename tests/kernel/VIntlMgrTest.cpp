@@ -195,6 +195,54 @@ TEST(VIntlMgr, CaseMappingFitsEveryResult)
     EXPECT_EQ(U16(lower), u"\u00E9t\u00E9");
 }
 
+TEST(VIntlMgr, NormalizationPutsTextInEachForm)
+{
+    Manager m(1033, 1033);
+    struct Case {
+        NormalizationMode mode;
+        const char16_t* text;
+        const char16_t* normalized;
+    };
+    const Case cases[] = {
+        {eNormalizeD, u"caf\u00E9", u"cafe\u0301"},
+        {eNormalizeC, u"cafe\u0301", u"caf\u00E9"},
+        {eNormalizeC, u"caf\u00E9", u"caf\u00E9"},
+        {eNormalizeD, u"plain ascii", u"plain ascii"},
+        // Canonical order of marks: below (U+0323) before above (U+0301).
+        {eNormalizeD, u"a\u0301\u0323", u"a\u0323\u0301"},
+        {eNormalizeC, u"a\u0301\u0323", u"\u1EA1\u0301"},
+        // Hangul syllables and jamo.
+        {eNormalizeD, u"\uD55C", u"\u1112\u1161\u11AB"},
+        {eNormalizeC, u"\u1112\u1161\u11AB", u"\uD55C"},
+        // The compatibility forms fold ligatures and circled digits; the
+        // canonical ones keep them.
+        {eNormalizeKD, u"\uFB01\u00E9", u"fie\u0301"},
+        {eNormalizeKC, u"\u2460\uFB01", u"1fi"},
+        {eNormalizeC, u"\uFB01", u"\uFB01"},
+        {eNormalizeNone, u"e\u0301", u"e\u0301"},
+        // A character outside the basic plane with a mark after it.
+        {eNormalizeC, u"\U0001D400e\u0301", u"\U0001D400\u00E9"},
+        {eNormalizeD, u"", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(std::char_traits<char16_t>::length(c.text)));
+        VString text = V(c.text);
+        m->NormalizeString(text, c.mode);
+        EXPECT_EQ(U16(text), c.normalized);
+    }
+
+    // A null string stays null; a long text is normalised whole.
+    VString null(true);
+    m->NormalizeString(null, eNormalizeC);
+    EXPECT_TRUE(null.IsNull());
+    std::u16string longText;
+    for (int i = 0; i < 1000; ++i)
+        longText += u"e\u0301";
+    VString composed = V(longText.c_str());
+    m->NormalizeString(composed, eNormalizeC);
+    EXPECT_EQ(U16(composed), std::u16string(1000, u'\u00E9'));
+}
+
 TEST(VIntlMgr, PatternFormatting)
 {
     Manager m(1033, 1033);

@@ -708,6 +708,30 @@ TEST(VStringEdit, Swap)
     EXPECT_EQ(Units(longer), u"ab");
 }
 
+// Normalisation goes through the current task's international manager;
+// without one (no process) the text is left as it is.
+TEST(VStringEdit, DecomposeAndComposeRoundTrip)
+{
+    const UniChar eAcute[] = {0x00E9, 0};
+    VString alone(eAcute);
+    alone.Decompose();
+    EXPECT_EQ(Units(alone), u"\u00E9");
+
+    test::StStartedProcess process;
+    VString text(eAcute);
+    text.Decompose();
+    EXPECT_EQ(Units(text), u"e\u0301");
+    text.Compose();
+    EXPECT_EQ(Units(text), u"\u00E9");
+
+    // A text already in the form keeps its buffer (nothing is rewritten).
+    VString ascii("unchanged text of some length");
+    const UniChar* before = ascii.GetCPointer();
+    ascii.Compose();
+    ascii.Decompose();
+    EXPECT_EQ(ascii.GetCPointer(), before);
+}
+
 // ---------------------------------------------------------------------------
 // Value kind 10
 

@@ -5,6 +5,7 @@
 
 #include "kernel/VString.h"
 #include "process/VProcess.h"
+#include "runtime/ErrorBagKeys.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
 #include "runtime/VTask.h"
@@ -229,6 +230,35 @@ TEST(ErrorBag, SaveAndLoadRoundTrip)
 
     bag->Release();
     loaded->Release();
+    error->Release();
+}
+
+TEST(ErrorBag, KeysAreDeclaredOnceWithTheirNames)
+{
+    struct Case {
+        const StPackedDictionaryKey& key;
+        const char* name;
+    };
+    const Case cases[] = {
+        {ErrorBagKeys::error_code, "error_code"}, {ErrorBagKeys::task_id, "task_id"},
+        {ErrorBagKeys::task_name, "task_name"},   {ErrorBagKeys::parameters, "parameters"},
+        {ErrorBagKeys::error, "error"},           {ErrorBagKeys::error_stack, "error_stack"},
+    };
+    for (const Case& c : cases) {
+        VString name;
+        c.key.GetString(name);
+        EXPECT_EQ(Utf8(name), c.name);
+    }
+    // The bag form of an error uses them; "error_stack" is filled by nothing.
+    VErrorBase* error = new VErrorBase(QeltError(3));
+    VValueBag* bag = new VValueBag;
+    EXPECT_EQ(error->SaveToBag(*bag), 0u);
+    long long code = 0;
+    EXPECT_TRUE(ErrorBagKeys::error_code.Get(*bag, code));
+    EXPECT_EQ(static_cast<VError>(code), QeltError(3));
+    EXPECT_NE(bag->GetElements(ErrorBagKeys::parameters), nullptr);
+    EXPECT_EQ(bag->GetElements(ErrorBagKeys::error_stack), nullptr);
+    bag->Release();
     error->Release();
 }
 

@@ -208,5 +208,41 @@ TEST(BagJSONValue, AttributeWithoutJSONTextFails)
     EXPECT_EQ(errors.GetLastError(), QeltError(550));
 }
 
+// A JSON null read into a bag stays a null string in memory, through every
+// way a bag keeps or copies its values, so that its JSON text says null again.
+TEST(BagJSONValue, NullReadFromJSONIsWrittenBackAsNull)
+{
+    BagPtr bag = NewBag();
+    ASSERT_EQ(bag->FromJSONString(VString("{\"e\":null,\"s\":\"\"}"), 0), VE_OK);
+    EXPECT_EQ(BagText(*bag), "{\"e\":null,\"s\":\"\"}");
+    VString e("before");
+    ASSERT_TRUE(bag->GetAttribute("e", e));
+    EXPECT_TRUE(e.IsNull());
+    VString s;
+    ASSERT_TRUE(bag->GetAttribute("s", s));
+    EXPECT_FALSE(s.IsNull());
+
+    // Copies: a clone, a merge into another bag, and the JSON value.
+    BagPtr clone(bag->Clone());
+    EXPECT_EQ(BagText(*clone), "{\"e\":null,\"s\":\"\"}");
+    BagPtr merged = NewBag();
+    merged->UnionClone(bag.get());
+    EXPECT_EQ(BagText(*merged), "{\"e\":null,\"s\":\"\"}");
+    EXPECT_EQ(ValueText(*bag), "{\"e\":null,\"s\":\"\"}");
+
+    // A null value set over a record of the same packed size (the empty
+    // string), and a value set over a null one.
+    bag->SetAttribute("s", VString(true));
+    bag->SetAttribute("e", VString(""));
+    EXPECT_EQ(BagText(*bag), "{\"e\":\"\",\"s\":null}");
+    VLong nullLong;
+    nullLong.SetNull(true);
+    bag->SetAttribute("n", nullLong);
+    bag->SetAttribute("e", VLong(4));
+    EXPECT_EQ(BagText(*bag), "{\"e\":4,\"s\":null,\"n\":null}");
+    BagPtr copy(new VValueBag(*bag));
+    EXPECT_EQ(BagText(*copy), "{\"e\":4,\"s\":null,\"n\":null}");
+}
+
 }  // namespace
 }  // namespace qelt

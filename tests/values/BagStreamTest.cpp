@@ -437,4 +437,41 @@ TEST(BagStream, BagTravelsAsAValueOfKind200)
     bag->Release();
 }
 
+// The stream and XML forms have no null: a null attribute is written as its
+// kind's plain value (a null string exactly as an empty one) and reads back
+// not null.
+TEST(BagStream, NullValuesKeepTheLayoutOfPlainValues)
+{
+    VValueBag* nulls = new VValueBag();
+    VValueBag* plain = new VValueBag();
+    VLong nullLong(7);
+    nullLong.SetNull(true);
+    nulls->SetAttribute("e", VString(true));
+    nulls->SetAttribute("n", nullLong);
+    plain->SetAttribute("e", VString(""));
+    plain->SetAttribute("n", VLong(7));
+    const Bytes bytes = WriteBag(*nulls);
+    EXPECT_EQ(bytes, WriteBag(*plain));
+    EXPECT_EQ(WriteBag(*nulls, true), WriteBag(*plain, true));
+    VString nullsXML;
+    VString plainXML;
+    nulls->DumpXML(nullsXML, VString("b"), false);
+    plain->DumpXML(plainXML, VString("b"), false);
+    EXPECT_TRUE(nullsXML.EqualToStringRaw(plainXML));
+
+    VValueBag* read = new VValueBag();
+    ASSERT_EQ(ReadBag(*read, bytes), VE_OK);
+    VString e("x");
+    ASSERT_TRUE(read->GetAttribute("e", e));
+    EXPECT_FALSE(e.IsNull());
+    EXPECT_TRUE(e.IsEmpty());
+    VLong n;
+    ASSERT_TRUE(read->GetAttribute("n", n));
+    EXPECT_FALSE(n.IsNull());
+    EXPECT_EQ(n.GetLong(), 7);
+    read->Release();
+    nulls->Release();
+    plain->Release();
+}
+
 }  // namespace qelt

@@ -94,6 +94,41 @@ TEST(BagJSON, SingleChildrenAndReservedNames)
     nulls->Release();
 }
 
+// The layout steps of bag JSON text, compact and pretty, and the levels
+// they leave.
+TEST(BagJSON, LayoutHelpersWriteTheWritersSteps)
+{
+    struct Case {
+        const char* what;
+        void (*step)(VString&, int&, bool);
+        int level;
+        const char* compact;
+        const char* pretty;
+        int levelAfter;
+    };
+    const Case cases[] = {
+        {"newline", [](VString& t, int&, bool p) { AppendJSONNewline(t, p); }, 2, "", "\n", 2},
+        {"tabs", AjustJSONTab, 2, "", "\t\t", 2},
+        {"begin object", AppendBeginJSONObject, 1, "{", "\n\t{", 2},
+        {"begin array", AppendBeginJSONArray, 0, "[", "\n[", 1},
+        {"end object", AppendEndJSONObject, 2, "}", "\n\t}", 1},
+        {"end array", AppendEndJSONArray, 1, "]", "\n]", 0},
+        {"property name",
+         [](VString& t, int& l, bool p) { AppendJSONPropertyName(t, l, p, VString("n\"m")); }, 1,
+         "\"n\\\"m\":", "\n\t\"n\\\"m\" : ", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool pretty : {false, true}) {
+            VString text("x");
+            int level = c.level;
+            c.step(text, level, pretty);
+            EXPECT_EQ(Narrow(text), std::string("x") + (pretty ? c.pretty : c.compact));
+            EXPECT_EQ(level, c.levelAfter);
+        }
+    }
+}
+
 TEST(BagXML, ElementsAttributesAndIndentation)
 {
     VValueBag* bag = new VValueBag();
