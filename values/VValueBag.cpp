@@ -1192,17 +1192,6 @@ bool IsXMLValueSpace(UniChar c)
 
 bool IsDigit(UniChar c) { return c >= '0' && c <= '9'; }
 
-int HexValue(UniChar c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool Matches(const UniChar* p, int begin, int end, const char* word)
 {
     int n = static_cast<int>(std::strlen(word));
@@ -1233,7 +1222,7 @@ VValueSingle* TryParseUUID(const UniChar* p, int begin, int end)
         UniChar c = p[i];
         if ((c == '-' || c == 0x2212) && digits > 0)
             continue;
-        int v = HexValue(c);
+        int v = plat::HexDigitValue(c);
         if (v < 0 || digits >= 32)
             break;
         bytes[digits / 2] = static_cast<unsigned char>(bytes[digits / 2] | (digits % 2 == 0 ? v << 4 : v));
