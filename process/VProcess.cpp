@@ -164,8 +164,8 @@ bool VProcess::_Init(unsigned int inFlags)
     fClassStore = new VJSONClassStore(VString("vq"));
     fClassStore->AddRootClasses();
 
-    // With flag 0x10, the logger with its boot listener, last.
-    if ((inFlags & 0x10) != 0 && !_CreateLogger())
+    // With kInitLogger, the logger with its boot listener, last.
+    if ((inFlags & kInitLogger) != 0 && !_CreateLogger())
         return false;
     if (fCaseSensitiveInstallFolder && fLogger != nullptr)
         fLogger->LogMessage(EML_Warning, VString("The application is installed on a case-sensitive file system"),
@@ -245,7 +245,7 @@ void VProcess::Run()
     if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TaskState_Running)
         return;
     if (!fInitDone)
-        Init(0x50);
+        Init(kInitLogger | kInitFileSystemNotifier);
     if (!fInitResult) {
         VString reason("VApplication::DoInit failed");
         _ThrowError(QeltError(4), &reason);

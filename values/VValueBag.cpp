@@ -72,7 +72,7 @@ void AppendTabs(VString& text, int count)
 
 bool IsStringValue(const VValueSingle& value) { return value.GetValueInfo()->GetKind() == VK_STRING; }
 
-// The JSON text of an attribute value (value options 0x201).
+// The JSON text of an attribute value: quoted, a date at midnight as the date alone.
 void AppendValueJSON(VString& text, const VValueSingle* value)
 {
     if (value == nullptr || value->IsNull()) {
@@ -80,7 +80,7 @@ void AppendValueJSON(VString& text, const VValueSingle* value)
         return;
     }
     VString json;
-    value->GetJSONString(json, 0x201);
+    value->GetJSONString(json, kJSONWriteQuoted | kJSONWriteDateAlone);
     text.AppendString(json);
 }
 
@@ -913,7 +913,7 @@ VError VValueBag::GetJSONString(VString& text, unsigned int options) const
 {
     text.Clear();
     int level = 0;
-    return _GetJSONString(text, level, (options & 0x8) != 0, options);
+    return _GetJSONString(text, level, (options & kJSONWritePretty) != 0, options);
 }
 
 VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigned int options) const
@@ -942,7 +942,7 @@ VError VValueBag::_GetJSONString(VString& text, int& level, bool pretty, unsigne
             AppendTabs(text, level);
         }
         VString quotedName;
-        name.GetJSONString(quotedName, 0x1);
+        name.GetJSONString(quotedName, kJSONWriteQuoted);
         text.AppendString(quotedName);
         AppendAscii(text, pretty ? " : " : ":");
     };
