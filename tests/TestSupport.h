@@ -11,6 +11,10 @@
 #include <thread>
 #include <string>
 
+namespace qelt {
+class VString;
+}
+
 namespace qelt::test {
 
 // The temporary folder of this test run (removed at exit).
@@ -127,5 +131,13 @@ private:
 // A file's whole content, written (replacing it) or read ("" when missing).
 void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);
+
+// Texts in tests: the UTF-16 units of a text; a text made of UTF-16 units
+// (S(u"...")) or of UTF-8 bytes (S("...")); an ASCII view of a text for
+// comparisons and messages, units beyond ASCII shown as <U+XXXX>.
+std::u16string Units(const VString& inText);
+VString S(const std::u16string& inUnits);
+VString S(const std::string& inUTF8);
+std::string ToStd(const VString& inText);
 
 }  // namespace qelt::test
