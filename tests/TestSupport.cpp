@@ -47,10 +47,15 @@ StEnvironmentVariable::StEnvironmentVariable(const char* inName, const char* inV
     fHad = old != nullptr;
     if (fHad)
         fOld = old;
+    Set(inValue);
+}
+
+void StEnvironmentVariable::Set(const char* inValue)
+{
     if (inValue != nullptr)
-        ::setenv(inName, inValue, 1);
+        ::setenv(fName.c_str(), inValue, 1);
     else
-        ::unsetenv(inName);
+        ::unsetenv(fName.c_str());
 }
 
 StEnvironmentVariable::~StEnvironmentVariable()
@@ -70,6 +75,18 @@ StTimeZone::~StTimeZone()
 {
     fTZ.reset();  // TZ as it was, before the caches are refreshed
     VSystem::SystemDateTimeChanged();
+}
+
+StTestFaults::StTestFaults(const char* inRules)
+    : fRules(std::make_unique<StEnvironmentVariable>("QELT_TEST_FAULTS", inRules))
+{
+    plat::ResetFaults();
+}
+
+StTestFaults::~StTestFaults()
+{
+    fRules.reset();  // the rules as they were, before they are read again
+    plat::ResetFaults();
 }
 
 bool StTimeZone::Available(const std::string& inZone)

@@ -43,6 +43,9 @@ class StEnvironmentVariable {
 public:
     StEnvironmentVariable(const char* inName, const char* inValue);
     ~StEnvironmentVariable();
+    // Sets the variable again (or removes it) for the rest of the holder's
+    // life; what was there before the holder is still what comes back.
+    void Set(const char* inValue);
     StEnvironmentVariable(const StEnvironmentVariable&) = delete;
     StEnvironmentVariable& operator=(const StEnvironmentVariable&) = delete;
 
@@ -65,6 +68,19 @@ public:
 
 private:
     std::unique_ptr<StEnvironmentVariable> fTZ;
+};
+
+// Sets QELT_TEST_FAULTS to the rules for the life of the holder; the
+// platform's fault injection reads the variable afresh on the way in and out.
+class StTestFaults {
+public:
+    explicit StTestFaults(const char* inRules);
+    ~StTestFaults();
+    StTestFaults(const StTestFaults&) = delete;
+    StTestFaults& operator=(const StTestFaults&) = delete;
+
+private:
+    std::unique_ptr<StEnvironmentVariable> fRules;
 };
 
 // Runs the rest of the test in the zone; skips it when the system has no
