@@ -157,6 +157,8 @@ void CloseFile(int fd)
         ::close(fd);
 }
 
+bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
+
 namespace {
 
 // Moves bytes at offsets in calls of at most kMaxTransfer bytes. A call that

@@ -42,6 +42,9 @@ int WriteAll(int fd, const void* data, size_t size);
 // Closes a descriptor (the result is not interesting to callers).
 void CloseFile(int fd);
 
+// True when the descriptor is open on a terminal.
+bool IsTerminal(int fd);
+
 // Moves `count` bytes between `buffer` and the file at `offset`, in calls of
 // at most kMaxTransfer bytes, calling `between` (when given) after each
 // partial call and after an interruption. outDone receives the bytes really
