@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "json/VJSONValue.h"
+#include "platform/PlatNumbers.h"
 
 namespace qelt {
 
@@ -25,17 +26,6 @@ bool IsReservedFileUnit(UniChar u)
     default:
         return u < 0x20;
     }
-}
-
-int HexValue(UniChar u)
-{
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -80,7 +70,7 @@ VString DecodeReservedFileCharacters(const VString& inText)
             // no hexadecimal digits are skipped.
             unsigned value = 0;
             for (int k = 1; k <= 2; ++k) {
-                int digit = HexValue(units[i + k]);
+                int digit = plat::HexDigitValue(units[i + k]);
                 if (digit >= 0)
                     value = value * 16 + static_cast<unsigned>(digit);
             }

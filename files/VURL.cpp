@@ -8,6 +8,7 @@
 #include "files/VFilePath.h"
 #include "files/mac/XMacFile.h"
 #include "platform/PlatUTF8.h"
+#include "platform/PlatNumbers.h"
 
 namespace qelt {
 
@@ -72,17 +73,6 @@ constexpr SafeTable MakeSafeTable()
 }
 
 constexpr SafeTable kSafe = MakeSafeTable();
-
-int HexValue(UniChar inUnit)
-{
-    if (inUnit >= u'0' && inUnit <= u'9')
-        return inUnit - u'0';
-    if (inUnit >= u'A' && inUnit <= u'F')
-        return inUnit - u'A' + 10;
-    if (inUnit >= u'a' && inUnit <= u'f')
-        return inUnit - u'a' + 10;
-    return -1;
-}
 
 // The 0-based position of an ASCII pattern in the units from inFrom, or -1.
 int FindText(const UniChar* inText, int inLength, const char* inPattern, int inFrom)
@@ -334,15 +324,15 @@ void VURL::Decode(VString& ioText)
     int i = 0;
     while (i < length) {
         const UniChar c = in[i];
-        if (c != u'%' || i + 2 >= length || HexValue(in[i + 1]) < 0 || HexValue(in[i + 2]) < 0) {
+        if (c != u'%' || i + 2 >= length || plat::HexDigitValue(in[i + 1]) < 0 || plat::HexDigitValue(in[i + 2]) < 0) {
             result.AppendUniChar(c);
             ++i;
             continue;
         }
         // A run of escapes, converted as one block.
         run.clear();
-        while (i + 2 < length && in[i] == u'%' && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
-            run.push_back(static_cast<unsigned char>(16 * HexValue(in[i + 1]) + HexValue(in[i + 2])));
+        while (i + 2 < length && in[i] == u'%' && plat::HexDigitValue(in[i + 1]) >= 0 && plat::HexDigitValue(in[i + 2]) >= 0) {
+            run.push_back(static_cast<unsigned char>(16 * plat::HexDigitValue(in[i + 1]) + plat::HexDigitValue(in[i + 2])));
             i += 3;
         }
         if (run.size() == 1) {

@@ -86,17 +86,6 @@ bool VJSONImporter::_IsWord(const VString& inText, const char* inWord)
 
 namespace {
 
-int HexDigit(UniChar c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Pushes an error whose parameters the caller fills.
 template <class Fill>
 void PushReport(VError inError, Fill&& inFill)
@@ -210,11 +199,11 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
                         run = p;
                         break;
                     }
-                    int value = HexDigit(u[p + 1]);
+                    int value = plat::HexDigitValue(u[p + 1]);
                     if (value < 0)
                         value = 0;
                     for (int k = 2; k <= 4; ++k) {
-                        int digit = HexDigit(u[p + k]);
+                        int digit = plat::HexDigitValue(u[p + k]);
                         if (digit >= 0)
                             value = value * 16 + digit;
                     }

@@ -83,13 +83,6 @@ public:
             fObject->Retain();
     }
 
-    // Retains (when retain is true) or takes over the reference.
-    VRefPtr(T* inObject, bool inRetain) noexcept : fObject(inObject)
-    {
-        if (inRetain && fObject != nullptr)
-            fObject->Retain();
-    }
-
     VRefPtr(const VRefPtr& other) noexcept : fObject(other.fObject)
     {
         if (fObject != nullptr)
@@ -154,12 +147,14 @@ public:
             old->Release();
     }
 
-    // Holds inObject, taking over the caller's reference.
+    // Holds inObject, taking over the caller's reference. Adopting the
+    // object already held releases the reference this holder had, so that
+    // it keeps exactly one.
     void Adopt(T* inObject) noexcept
     {
         T* old = fObject;
         fObject = inObject;
-        if (old != nullptr && old != inObject)
+        if (old != nullptr)
             old->Release();
     }
 
@@ -202,6 +197,12 @@ public:
     void swap(VRefPtr& other) noexcept { std::swap(fObject, other.fObject); }
 
 private:
+    // Takes over the reference: the one door to it is AdoptRef.
+    struct AdoptTag {};
+    VRefPtr(T* inObject, AdoptTag) noexcept : fObject(inObject) {}
+    template <class U>
+    friend VRefPtr<U> AdoptRef(U* inObject) noexcept;
+
     T* fObject;
 };
 
@@ -209,7 +210,7 @@ private:
 template <class T>
 [[nodiscard]] VRefPtr<T> AdoptRef(T* inObject) noexcept
 {
-    return VRefPtr<T>(inObject, false);
+    return VRefPtr<T>(inObject, typename VRefPtr<T>::AdoptTag());
 }
 
 // A reference-counted block of raw bytes from the C library's allocator

@@ -38,17 +38,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int HexValue(UniChar c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool MatchesASCII(const UniChar* inUnits, int inAvailable, const char* inText)
 {
     int n = static_cast<int>(std::strlen(inText));
@@ -152,9 +141,9 @@ void VString::TranscodeFromXML()
             // surrogates and values beyond U+10FFFF stay as text.
             int j = 3;
             unsigned value = 0;
-            while (j < available && HexValue(p[j]) >= 0) {
+            while (j < available && plat::HexDigitValue(p[j]) >= 0) {
                 if (value <= 0x10FFFF)
-                    value = (value << 4) | static_cast<unsigned>(HexValue(p[j]));
+                    value = (value << 4) | static_cast<unsigned>(plat::HexDigitValue(p[j]));
                 ++j;
             }
             const bool character = value != 0 && value <= 0x10FFFF && (value & 0xFFFFF800u) != 0xD800u;
@@ -380,7 +369,7 @@ VError VString::FromJSONString(const VString& inJSONString, unsigned int inOptio
                 if (i + 5 < length) {
                     unsigned value = 0;
                     for (int k = 0; k < 4; ++k) {
-                        int digit = HexValue(in[i + 2 + k]);
+                        int digit = plat::HexDigitValue(in[i + 2 + k]);
                         if (digit >= 0)
                             value = (value << 4) | static_cast<unsigned>(digit);
                         else if (k == 0)

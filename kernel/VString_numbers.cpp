@@ -228,17 +228,10 @@ unsigned long long VString::GetHexLong() const
 {
     unsigned long long value = 0;
     for (int i = 0; i < fLength; ++i) {
-        UniChar c = fString[i];
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else
+        const int digit = plat::HexDigitValue(fString[i]);
+        if (digit < 0)
             continue;
-        value = value * 16 + digit;
+        value = value * 16 + static_cast<unsigned>(digit);
     }
     return value;
 }

@@ -157,6 +157,8 @@ void CloseFile(int fd)
         ::close(fd);
 }
 
+bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
+
 namespace {
 
 // Moves bytes at offsets in calls of at most kMaxTransfer bytes. A call that
@@ -425,6 +427,33 @@ int GetVolumeSpace(const char* path, int fd, bool withQuotas, int64_t& outFree, 
     outFree = static_cast<int64_t>(vs.f_frsize) * static_cast<int64_t>(withQuotas ? vs.f_bavail : vs.f_bfree);
     outTotal = static_cast<int64_t>(vs.f_frsize) * static_cast<int64_t>(vs.f_blocks);
     return 0;
+}
+
+int ReadSmallFile(const char* path, size_t maxSize, std::string& outText)
+{
+    outText.clear();
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno;
+    struct stat st;
+    int result = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    char buffer[512];
+    while (result == 0) {
+        ssize_t got = ::read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            result = errno;
+        if (got <= 0)
+            break;
+        outText.append(buffer, static_cast<size_t>(got));
+        if (outText.size() > maxSize)
+            result = EFBIG;
+    }
+    ::close(fd);
+    if (result != 0)
+        outText.clear();
+    return result;
 }
 
 int ReadLinkText(const char* path, std::string& outText)

@@ -42,6 +42,9 @@ int WriteAll(int fd, const void* data, size_t size);
 // Closes a descriptor (the result is not interesting to callers).
 void CloseFile(int fd);
 
+// True when the descriptor is open on a terminal.
+bool IsTerminal(int fd);
+
 // Moves `count` bytes between `buffer` and the file at `offset`, in calls of
 // at most kMaxTransfer bytes, calling `between` (when given) after each
 // partial call and after an interruption. outDone receives the bytes really
@@ -101,6 +104,10 @@ int GetVolumeSpace(const char* path, int fd, bool withQuotas, int64_t& outFree, 
 
 // The text of a symbolic link.
 int ReadLinkText(const char* path, std::string& outText);
+// The whole content of a small regular file, a final link not followed
+// (ELOOP): EFBIG when it holds more than maxSize bytes, EINVAL when it is
+// not a regular file.
+int ReadSmallFile(const char* path, size_t maxSize, std::string& outText);
 // Makes a symbolic link at linkPath holding `text`; an existing file at
 // linkPath is replaced by the final rename, never removed first.
 int MakeLinkReplacing(const char* text, const char* linkPath);

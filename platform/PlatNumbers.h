@@ -16,6 +16,19 @@ namespace qelt::plat {
 // sets outOutOfRange when the value overflowed or underflowed.
 double ReadCDouble(const char* inText, const char** outEnd, bool* outOutOfRange = nullptr);
 
+// The value of one hexadecimal digit (0-9, A-F or a-f, as a byte or a
+// UTF-16 unit); -1 for anything else.
+constexpr int HexDigitValue(unsigned int inUnit)
+{
+    if (inUnit >= '0' && inUnit <= '9')
+        return static_cast<int>(inUnit - '0');
+    if (inUnit >= 'A' && inUnit <= 'F')
+        return static_cast<int>(inUnit - 'A' + 10);
+    if (inUnit >= 'a' && inUnit <= 'f')
+        return static_cast<int>(inUnit - 'a' + 10);
+    return -1;
+}
+
 // Option bits of ReadCNumber.
 constexpr unsigned int kCNumberMinusSign = 1;  // U+2212 MINUS SIGN reads as '-'
 

@@ -145,6 +145,16 @@ bool KillProcess(int pid)
     return ::kill(pid, SIGKILL) == 0;
 }
 
+int CurrentProcessID() { return static_cast<int>(::getpid()); }
+
+bool ProcessExists(int pid)
+{
+    // 0 and negative ids name process groups, not one process.
+    if (pid <= 0)
+        return false;
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
 ChildWait WaitForChild(int pid, bool block)
 {
     if (pid <= 0)

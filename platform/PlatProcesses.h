@@ -22,6 +22,13 @@ bool ProcessExecutablePath(int pid, std::string& outPath);
 // Sends SIGKILL; false for an id of 0 or less and when the signal was not sent.
 bool KillProcess(int pid);
 
+// The id of this process.
+int CurrentProcessID();
+
+// True when a process with that id exists, also one this process may not
+// signal; false for an id of 0 or less.
+bool ProcessExists(int pid);
+
 enum class ChildWait { Ended, Running, NoChild, Failed };
 
 // Waits for a child process to end (block) or only looks (not block); a

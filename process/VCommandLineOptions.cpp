@@ -6,9 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -18,6 +15,8 @@
 #include "files/VFilePath.h"
 #include "json/VJSONValue.h"
 #include "kernel/StStringConverter.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatRealPath.h"
 #include "platform/PlatUTF8.h"
 #include "runtime/VErrorContext.h"
 #include "process/VCommandLineParser.h"
@@ -248,7 +247,7 @@ void AppendOptionLine(VString& ioOut, bool inColours, UniChar inShortName, const
 void StOptionsInfos::HelpUsage(const VString& inProgramName) const
 {
     constexpr int kParagraphWidth = 80;
-    const bool colours = isatty(1) != 0;
+    const bool colours = plat::IsTerminal(1);
     VString out("Usage: ");
     out.AppendString(inProgramName);
     out.AppendCString(" [OPTION]...");
@@ -446,7 +445,7 @@ bool Argument<VJSONValue>::Append(VCommandLineParser&, VJSONValue& ioValue, cons
 
 namespace {
 
-// Resolves the POSIX path text through realpath into outPath; false (the
+// Resolves the POSIX path text (links, "." and "..") into outPath; false (the
 // path set from the text as it is, or cleared when empty) when it does not
 // resolve.
 bool ResolvePath(const VString& inText, VFilePath& outPath)
@@ -458,14 +457,13 @@ bool ResolvePath(const VString& inText, VFilePath& outPath)
     // Path texts carry bytes that are no UTF-8 as U+DC00 + the byte.
     std::string bytes = plat::UTF16ToUTF8(inText.GetCPointer(), static_cast<size_t>(inText.GetLength()),
                                           plat::UTF8Mode::kPath);
-    char resolved[PATH_MAX + 1];
-    if (bytes.find('\0') != std::string::npos || ::realpath(bytes.c_str(), resolved) == nullptr) {
+    std::string text;
+    if (bytes.find('\0') != std::string::npos || plat::RealPath(bytes.c_str(), true, text) != 0) {
         outPath.FromFullPath(inText, FPS_POSIX);
         return false;
     }
-    std::string text = resolved;
-    struct stat info;
-    if (::stat(resolved, &info) == 0 && S_ISDIR(info.st_mode) && text.back() != '/')
+    plat::EntryInfo info;
+    if (text.back() != '/' && plat::GetEntryInfo(text.c_str(), true, info) == 0 && info.kind == plat::EntryKind::Folder)
         text += '/';
     std::vector<unsigned short> units(text.size() + 1);
     plat::UTF8Result decoded =

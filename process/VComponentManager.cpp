@@ -1,14 +1,13 @@
 #include "process/VComponentManager.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <string>
 
 #include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatFolders.h"
 #include "platform/PlatLocale.h"
 
 namespace qelt {
@@ -42,18 +41,11 @@ bool DialectOfName(const VString& inName, bool inCodeFirst, uint32_t& outDialect
 std::vector<std::string> SubfolderNames(const std::string& inFolder)
 {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(inFolder.c_str());
-    if (dir == nullptr)
-        return names;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        struct stat info;
-        if (::stat((inFolder + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            names.push_back(name);
-    }
-    ::closedir(dir);
+    // Hidden names count, and a link counts by what it leads to.
+    plat::FolderLister lister(inFolder.c_str(), plat::kListFolders | plat::kListInvisible | plat::kListResolveLinks);
+    plat::FolderEntry entry;
+    while (lister.Next(entry))
+        names.push_back(entry.name);
     return names;
 }
 
@@ -76,8 +68,8 @@ uint32_t VComponentManager::GetLocalizationLanguage(const VString* inFolderPath,
     if (inFolderPath == nullptr || inFolderPath->IsEmpty())
         return kNoDialect;
     std::string folder = to_string(*inFolderPath);
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    plat::EntryInfo info;
+    if (plat::GetEntryInfo(folder.c_str(), true, info) != 0 || info.kind != plat::EntryKind::Folder)
         return kNoDialect;
     if (inIsBundle)
         folder += "/Contents/Resources";

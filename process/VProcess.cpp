@@ -1,13 +1,7 @@
 #include "process/VProcess.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include <cerrno>
-#include <csignal>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 #include "files/VFile.h"
 #include "files/VFileSystemNamespace.h"
@@ -19,6 +13,7 @@
 #include "json/VJSONClassStore.h"
 #include "kernel/VIntlMgr.h"
 #include "platform/PlatBundle.h"
+#include "platform/PlatProcesses.h"
 #include "process/VBootLogListener.h"
 #include "runtime/VDebugMgr.h"
 #include "runtime/VProgressManager.h"
@@ -189,8 +184,8 @@ bool VProcess::_Init(unsigned int inFlags)
     fClassStore = new VJSONClassStore(VString("vq"));
     fClassStore->AddRootClasses();
 
-    // With flag 0x10, the logger with its boot listener, last.
-    if ((inFlags & 0x10) != 0 && !_CreateLogger())
+    // With kInitLogger, the logger with its boot listener, last.
+    if ((inFlags & kInitLogger) != 0 && !_CreateLogger())
         return false;
     if (fCaseSensitiveInstallFolder && fLogger != nullptr)
         fLogger->LogMessage(EML_Warning, VString("The application is installed on a case-sensitive file system"),
@@ -242,9 +237,9 @@ bool VProcess::_CheckCaseInsensitiveInstallFolder()
         first = static_cast<char>(first - 'a' + 'A');
     else if (first >= 'A' && first <= 'Z')
         first = static_cast<char>(first - 'A' + 'a');
-    struct stat info;
-    bool exists = ::stat(folder.c_str(), &info) == 0;
-    bool flippedExists = ::stat(flipped.c_str(), &info) == 0;
+    plat::EntryInfo info;
+    bool exists = plat::GetEntryInfo(folder.c_str(), true, info) == 0;
+    bool flippedExists = plat::GetEntryInfo(flipped.c_str(), true, info) == 0;
     // Linux volumes are case-sensitive: the start-up goes on, and warns in
     // the boot log once the logger is started.
     fCaseSensitiveInstallFolder = exists != flippedExists;
@@ -270,7 +265,7 @@ void VProcess::Run()
     if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TaskState_Running)
         return;
     if (!fInitDone)
-        Init(0x50);
+        Init(kInitLogger | kInitFileSystemNotifier);
     if (!fInitResult) {
         VString reason("VApplication::DoInit failed");
         _ThrowError(QeltError(4), &reason);
@@ -444,15 +439,9 @@ VActivityToken::~VActivityToken()
 // ---------------------------------------------------------------------------
 // Processes
 
-int VProcess::GetSystemID() { return static_cast<int>(::getpid()); }
+int VProcess::GetSystemID() { return plat::CurrentProcessID(); }
 
-bool VProcess::IsProcessRunning(int inPid)
-{
-    // kill() with 0 or a negative id tests process groups, not one process.
-    if (inPid <= 0)
-        return false;
-    return ::kill(inPid, 0) == 0 || errno != ESRCH;
-}
+bool VProcess::IsProcessRunning(int inPid) { return plat::ProcessExists(inPid); }
 
 namespace {
 

@@ -31,6 +31,11 @@ class VFolder;
 class VJSONObject;
 class VJSONClassStore;
 
+// Start-up flags of Init.
+constexpr unsigned int kInitFibers = 0x2;              // tasks may run as fibers
+constexpr unsigned int kInitLogger = 0x10;             // the logger with its boot listener
+constexpr unsigned int kInitFileSystemNotifier = 0x40;  // the file-system notifier (VProcessIPC)
+
 class VProcess : public VObject, public IMessageable {
 public:
     VProcess();
@@ -41,7 +46,7 @@ public:
     ~VProcess() override;
 
     // Runs the start-up once; later calls return the first result.
-    // Flag 0x10 asks for the logger, 0x2 enables fibers.
+    // kInitLogger asks for the logger, kInitFibers enables fibers.
     virtual bool Init(unsigned int inFlags);
 
     bool IsInitDone() const { return fInitDone; }
@@ -166,7 +171,7 @@ protected:
     // The shut-down steps, in the reverse order of the start-up.
     void _DeInit();
 
-    // The logger with its boot listener, started (start-up flag 0x10).
+    // The logger with its boot listener, started (start-up flag kInitLogger).
     bool _CreateLogger();
     // Stops the logger, waits for its task's death and releases it with
     // its boot listener; the task manager must still be up.

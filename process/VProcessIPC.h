@@ -19,9 +19,6 @@ class VSleepNotifier;
 extern int32_t sProcessCommandLineArgc;
 extern char** sProcessCommandLineArgv;
 
-// The start-up flag that asks for the file-system notifier.
-constexpr unsigned int kInitFileSystemNotifier = 0x40;
-
 class VProcessIPC : public VProcess {
 public:
     VProcessIPC();

@@ -22,6 +22,23 @@ const StPackedDictionaryKey kMessageKey("message");
 const StPackedDictionaryKey kComponentSignatureKey("componentSignature");
 const StPackedDictionaryKey kErrCodeKey("errCode");
 
+// The error saved in the n-th child of a list of saved errors: null for a
+// missing child, and null with outNoMemory set when the error cannot be made.
+VRefPtr<VErrorBase> LoadNthError(VBagArray& inChildren, int inIndex, bool& outNoMemory)
+{
+    outNoMemory = false;
+    VRefPtr<VValueBag> child = AdoptRef(inChildren.RetainNth(inIndex));
+    if (!child)
+        return nullptr;
+    VRefPtr<VErrorBase> error = AdoptRef(new (std::nothrow) VErrorBase);
+    if (!error) {
+        outNoMemory = true;
+        return nullptr;
+    }
+    error->LoadFromBag(*child);
+    return error;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -172,12 +189,11 @@ void VErrorContext::SendErrorsToLogger() const
 VError VErrorContext::SaveToBag(VValueBag& ioBag) const
 {
     for (VErrorBase* error : fErrors) {
-        VValueBag* child = new (std::nothrow) VValueBag;
-        if (child == nullptr)
+        VRefPtr<VValueBag> child = AdoptRef(new (std::nothrow) VValueBag);
+        if (!child)
             return QeltError(100);
         error->SaveToBag(*child);
-        ioBag.AddElement(ErrorBagKeys::error, child);
-        child->Release();
+        ioBag.AddElement(ErrorBagKeys::error, child.Get());
     }
     return 0;
 }
@@ -189,19 +205,9 @@ VError VErrorContext::LoadFromBag(const VValueBag& inBag)
         return 0;
     const int count = children->GetCount();
     for (int i = 1; i <= count; ++i) {
-        VValueBag* child = children->RetainNth(i);
-        if (child == nullptr)
-            continue;
-        VErrorBase* error = new (std::nothrow) VErrorBase;
-        if (error == nullptr) {
-            child->Release();
-            return QeltError(100);
-        }
-        error->LoadFromBag(*child);
-        child->Release();
-        const bool stored = _Append(error);
-        error->Release();
-        if (!stored)
+        bool noMemory = false;
+        VRefPtr<VErrorBase> error = LoadNthError(*children, i, noMemory);
+        if (noMemory || (error && !_Append(error.Get())))
             return QeltError(100);
     }
     return 0;
@@ -213,20 +219,17 @@ void VErrorContext::SaveToJSONArray(VJSONValue& outValue) const
         outValue.SetUndefined();
         return;
     }
-    VJSONArray* array = new (std::nothrow) VJSONArray;
-    if (array == nullptr) {
+    VRefPtr<VJSONArray> array = AdoptRef(new (std::nothrow) VJSONArray);
+    if (!array) {
         outValue.SetUndefined();
         return;
     }
     for (const VErrorBase* error : fErrors) {
-        VJSONObject* object = error->CreateJSONObject();
-        if (object != nullptr) {
-            array->Push(VJSONValue(object));
-            object->Release();
-        }
+        VRefPtr<VJSONObject> object = AdoptRef(error->CreateJSONObject());
+        if (object)
+            array->Push(VJSONValue(object.Get()));
     }
-    outValue.SetArray(array);
-    array->Release();
+    outValue.SetArray(array.Get());
 }
 
 // ---------------------------------------------------------------------------
@@ -306,18 +309,12 @@ void VErrorTaskContext::PushErrorsFromBag(const VValueBag& inBag)
         return;
     const int count = children->GetCount();
     for (int i = 1; i <= count; ++i) {
-        VValueBag* child = children->RetainNth(i);
-        if (child == nullptr)
-            continue;
-        VErrorBase* error = new (std::nothrow) VErrorBase;
-        if (error == nullptr) {
-            child->Release();
+        bool noMemory = false;
+        VRefPtr<VErrorBase> error = LoadNthError(*children, i, noMemory);
+        if (noMemory)
             return;
-        }
-        error->LoadFromBag(*child);
-        child->Release();
-        PushError(error, nullptr);
-        error->Release();
+        if (error)
+            PushError(error.Get(), nullptr);
     }
 }
 
@@ -483,8 +480,8 @@ void VErrorTaskContext::BuildErrorStack(VValueBag& ioBag)
         return;
     for (VErrorContext* context : stack->fContexts) {
         for (VErrorBase* error : context->GetErrors()) {
-            VValueBag* child = new (std::nothrow) VValueBag;
-            if (child == nullptr)
+            VRefPtr<VValueBag> child = AdoptRef(new (std::nothrow) VValueBag);
+            if (!child)
                 return;
             VString message;
             error->GetErrorDescription(message);
@@ -494,8 +491,7 @@ void VErrorTaskContext::BuildErrorStack(VValueBag& ioBag)
                                    static_cast<char>((sig >> 8) & 0xFF), static_cast<char>(sig & 0xFF), 0};
             child->SetAttribute(kComponentSignatureKey, VString(chars));
             child->SetAttribute(kErrCodeKey, VLong(VErrorNumber(error->GetError())));
-            ioBag.AddElement(kErrorStackElement, child);
-            child->Release();
+            ioBag.AddElement(kErrorStackElement, child.Get());
         }
     }
 }

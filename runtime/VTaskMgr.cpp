@@ -284,14 +284,14 @@ VTask* VTaskMgr::RetainTaskByID(VTaskID id)
 
 VRefPtr<VTask> VTaskMgr::GetTaskByID(VTaskID id)
 {
-    return VRefPtr<VTask>(RetainTaskByID(id), false);
+    return AdoptRef(RetainTaskByID(id));
 }
 
 void VTaskMgr::GetTasks(std::vector<VRefPtr<VTask>>& outTasks) const
 {
     StTaskMgrLocker locker(this);
     for (VTask* task = fMainTask; task != nullptr; task = task->fNext)
-        outTasks.push_back(VRefPtr<VTask>(task, true));
+        outTasks.push_back(VRefPtr<VTask>(task));
 }
 
 bool VTaskMgr::KillAllTasks(int milliseconds)

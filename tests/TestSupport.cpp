@@ -20,7 +20,9 @@
 
 #include "kernel/VCppMemMgr.h"
 #include "kernel/VObject.h"
+#include "kernel/VString.h"
 #include "kernel/VSystem.h"
+#include "platform/PlatFaults.h"
 #include "process/VProcess.h"
 
 namespace qelt::test {
@@ -45,10 +47,15 @@ StEnvironmentVariable::StEnvironmentVariable(const char* inName, const char* inV
     fHad = old != nullptr;
     if (fHad)
         fOld = old;
+    Set(inValue);
+}
+
+void StEnvironmentVariable::Set(const char* inValue)
+{
     if (inValue != nullptr)
-        ::setenv(inName, inValue, 1);
+        ::setenv(fName.c_str(), inValue, 1);
     else
-        ::unsetenv(inName);
+        ::unsetenv(fName.c_str());
 }
 
 StEnvironmentVariable::~StEnvironmentVariable()
@@ -68,6 +75,18 @@ StTimeZone::~StTimeZone()
 {
     fTZ.reset();  // TZ as it was, before the caches are refreshed
     VSystem::SystemDateTimeChanged();
+}
+
+StTestFaults::StTestFaults(const char* inRules)
+    : fRules(std::make_unique<StEnvironmentVariable>("QELT_TEST_FAULTS", inRules))
+{
+    plat::ResetFaults();
+}
+
+StTestFaults::~StTestFaults()
+{
+    fRules.reset();  // the rules as they were, before they are read again
+    plat::ResetFaults();
 }
 
 bool StTimeZone::Available(const std::string& inZone)
@@ -152,6 +171,37 @@ std::string ReadText(const std::string& path)
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+std::u16string Units(const VString& inText)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(inText.GetCPointer()),
+                          static_cast<size_t>(inText.GetLength()));
+}
+
+VString S(const std::u16string& inUnits)
+{
+    VString text;
+    text.FromUniString(reinterpret_cast<const UniChar*>(inUnits.data()), static_cast<int>(inUnits.size()));
+    return text;
+}
+
+VString S(const std::string& inUTF8) { return VString(inUTF8.data(), inUTF8.size(), VTC_UTF_8); }
+
+std::string ToStd(const VString& inText)
+{
+    std::string out;
+    for (int i = 0; i < inText.GetLength(); ++i) {
+        UniChar c = inText.GetCPointer()[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char buffer[12];
+            std::snprintf(buffer, sizeof(buffer), "<U+%04X>", c);
+            out += buffer;
+        }
+    }
+    return out;
 }
 
 }  // namespace qelt::test

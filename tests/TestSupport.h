@@ -11,6 +11,10 @@
 #include <thread>
 #include <string>
 
+namespace qelt {
+class VString;
+}
+
 namespace qelt::test {
 
 // The temporary folder of this test run (removed at exit).
@@ -39,6 +43,9 @@ class StEnvironmentVariable {
 public:
     StEnvironmentVariable(const char* inName, const char* inValue);
     ~StEnvironmentVariable();
+    // Sets the variable again (or removes it) for the rest of the holder's
+    // life; what was there before the holder is still what comes back.
+    void Set(const char* inValue);
     StEnvironmentVariable(const StEnvironmentVariable&) = delete;
     StEnvironmentVariable& operator=(const StEnvironmentVariable&) = delete;
 
@@ -61,6 +68,19 @@ public:
 
 private:
     std::unique_ptr<StEnvironmentVariable> fTZ;
+};
+
+// Sets QELT_TEST_FAULTS to the rules for the life of the holder; the
+// platform's fault injection reads the variable afresh on the way in and out.
+class StTestFaults {
+public:
+    explicit StTestFaults(const char* inRules);
+    ~StTestFaults();
+    StTestFaults(const StTestFaults&) = delete;
+    StTestFaults& operator=(const StTestFaults&) = delete;
+
+private:
+    std::unique_ptr<StEnvironmentVariable> fRules;
 };
 
 // Runs the rest of the test in the zone; skips it when the system has no
@@ -127,5 +147,13 @@ private:
 // A file's whole content, written (replacing it) or read ("" when missing).
 void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);
+
+// Texts in tests: the UTF-16 units of a text; a text made of UTF-16 units
+// (S(u"...")) or of UTF-8 bytes (S("...")); an ASCII view of a text for
+// comparisons and messages, units beyond ASCII shown as <U+XXXX>.
+std::u16string Units(const VString& inText);
+VString S(const std::u16string& inUnits);
+VString S(const std::string& inUTF8);
+std::string ToStd(const VString& inText);
 
 }  // namespace qelt::test

@@ -233,7 +233,7 @@ int _main()
     int status = 1;
     {
         VUpdateEngine engine;
-        if (!engine.Init(0x50)) {
+        if (!engine.Init(kInitLogger | kInitFileSystemNotifier)) {
             status = engine.GetExitCode();
         } else {
             engine.SetExitCode(0);

@@ -8,21 +8,11 @@
 #include "kernel/VString.h"
 #include "kernel/mac/XMacSystem.h"
 #include "values/mac/XMacUUID.h"
+#include "platform/PlatNumbers.h"
 
 namespace qelt {
 
 namespace {
-
-int HexValue(unsigned int c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<int>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<int>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<int>(c - 'a' + 10);
-    return -1;
-}
 
 CompareResult CompareBytes(const void* a, const void* b)
 {
@@ -147,8 +137,8 @@ void VUUID::FromBuffer(const char* inText)
     size_t n = inText != nullptr ? std::strlen(inText) : 0;
     if (n == 32) {
         for (int i = 0; i < 16; ++i) {
-            int high = HexValue(static_cast<unsigned char>(inText[2 * i]));
-            int low = HexValue(static_cast<unsigned char>(inText[2 * i + 1]));
+            int high = plat::HexDigitValue(static_cast<unsigned char>(inText[2 * i]));
+            int low = plat::HexDigitValue(static_cast<unsigned char>(inText[2 * i + 1]));
             fBuffer.fBytes[i] = static_cast<unsigned char>(((high < 0 ? 0 : high) << 4) | (low < 0 ? 0 : low));
         }
     } else if (n <= 16) {
@@ -194,7 +184,7 @@ void VUUID::FromString(const VString& inText)
     const UniChar* units = inText.GetCPointer();
     int length = units != nullptr ? inText.GetLength() : 0;
     for (int i = 0; i < length && digits < 32; ++i) {
-        int v = HexValue(units[i]);
+        int v = plat::HexDigitValue(units[i]);
         if (v < 0)
             continue;
         if (digits % 2 == 0)

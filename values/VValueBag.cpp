@@ -68,7 +68,7 @@ void AppendTabs(VString& text, int count)
 
 bool IsStringValue(const VValueSingle& value) { return value.GetValueInfo()->GetKind() == VK_STRING; }
 
-// The JSON text of an attribute value (value options 0x201).
+// The JSON text of an attribute value: quoted, a date at midnight as the date alone.
 void AppendValueJSON(VString& text, const VValueSingle* value)
 {
     if (value == nullptr || value->IsNull()) {
@@ -76,7 +76,7 @@ void AppendValueJSON(VString& text, const VValueSingle* value)
         return;
     }
     VString json;
-    value->GetJSONString(json, 0x201);
+    value->GetJSONString(json, kJSONWriteQuoted | kJSONWriteDateAlone);
     text.AppendString(json);
 }
 
@@ -909,7 +909,7 @@ VError VValueBag::GetJSONString(VString& text, unsigned int options) const
 {
     text.Clear();
     int level = 0;
-    return _GetJSONString(text, level, (options & 0x8) != 0, options);
+    return _GetJSONString(text, level, (options & kJSONWritePretty) != 0, options);
 }
 
 void AppendJSONNewline(VString& text, bool pretty)
@@ -957,7 +957,7 @@ void AppendJSONPropertyName(VString& text, int& level, bool pretty, const VStrin
     AppendJSONNewline(text, pretty);
     AjustJSONTab(text, level, pretty);
     VString quotedName;
-    name.GetJSONString(quotedName, 0x1);
+    name.GetJSONString(quotedName, kJSONWriteQuoted);
     text.AppendString(quotedName);
     AppendAscii(text, pretty ? " : " : ":");
 }
@@ -1221,17 +1221,6 @@ bool IsXMLValueSpace(UniChar c)
 
 bool IsDigit(UniChar c) { return c >= '0' && c <= '9'; }
 
-int HexValue(UniChar c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool Matches(const UniChar* p, int begin, int end, const char* word)
 {
     int n = static_cast<int>(std::strlen(word));
@@ -1262,7 +1251,7 @@ VValueSingle* TryParseUUID(const UniChar* p, int begin, int end)
         UniChar c = p[i];
         if ((c == '-' || c == 0x2212) && digits > 0)
             continue;
-        int v = HexValue(c);
+        int v = plat::HexDigitValue(c);
         if (v < 0 || digits >= 32)
             break;
         bytes[digits / 2] = static_cast<unsigned char>(bytes[digits / 2] | (digits % 2 == 0 ? v << 4 : v));

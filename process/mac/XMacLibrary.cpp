@@ -1,10 +1,5 @@
 #include "process/mac/XMacLibrary.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -12,6 +7,9 @@
 #include "files/mac/XMacFile.h"
 #include "kernel/VKernelTypes.h"
 #include "platform/PlatBundle.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatLibrary.h"
+#include "platform/PlatRealPath.h"
 #include "runtime/VErrorBase.h"
 
 namespace qelt {
@@ -29,8 +27,8 @@ std::string Bytes(const VString& inText)
 
 bool IsFolderOnDisk(const std::string& inPath)
 {
-    struct stat info;
-    return ::stat(inPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    plat::EntryInfo info;
+    return plat::GetEntryInfo(inPath.c_str(), true, info) == 0 && info.kind == plat::EntryKind::Folder;
 }
 
 std::string PosixOf(const VFilePath& inPath)
@@ -90,11 +88,14 @@ VFilePath _PosixPath(const std::string& inPath)
     return VFilePath(text, FPS_POSIX);
 }
 
-void AddPermissions(const std::string& inFile, mode_t inBits)
+// Adds the permission bits to the file, or to the file a link leads to.
+void AddPermissions(const std::string& inFile, uint32_t inBits)
 {
-    struct stat info;
-    if (::stat(inFile.c_str(), &info) == 0 && (info.st_mode & inBits) != inBits)
-        ::chmod(inFile.c_str(), (info.st_mode & 07777) | inBits);
+    std::string file;
+    plat::EntryInfo info;
+    if (plat::RealPath(inFile.c_str(), true, file) == 0 && plat::GetEntryInfo(file.c_str(), false, info) == 0 &&
+        (info.mode & inBits) != inBits)
+        plat::SetPermissions(file.c_str(), info.mode | inBits);
 }
 
 }  // namespace
@@ -137,23 +138,11 @@ void XMacLibrary::_RepairFrameworkLinks(const VFilePath& inPath)
     const std::string candidates[3] = {"Versions/Current", "Resources", Bytes(name)};
     for (const std::string& candidate : candidates) {
         const std::string file = framework + "/" + candidate;
-        struct stat info;
-        if (::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        if (plat::GetEntryKind(file.c_str()) == plat::EntryKind::Link)
             continue;
         // A plain file of a few bytes holding the target path, or stop.
-        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0)
-            return;
         std::string text;
-        char buffer[512];
-        ssize_t got;
-        bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-        while (ok && (got = ::read(fd, buffer, sizeof(buffer))) > 0) {
-            text.append(buffer, static_cast<size_t>(got));
-            ok = text.size() <= kLinkFileMaxSize;
-        }
-        ::close(fd);
-        if (!ok || text.empty())
+        if (plat::ReadSmallFile(file.c_str(), kLinkFileMaxSize, text) != 0 || text.empty())
             return;
         std::string target;
         if (!ParseLinkFileText(text, target)) {
@@ -167,14 +156,8 @@ void XMacLibrary::_RepairFrameworkLinks(const VFilePath& inPath)
         const std::string folder = file.substr(0, file.rfind('/'));
         // The link is made beside the file and renamed over it, so the
         // file stays whole until the link replaces it.
-        const std::string temporary = file + ".qelt-link";
-        ::unlink(temporary.c_str());
-        if (::symlink(RelativeLinkText(folder, target).c_str(), temporary.c_str()) != 0)
+        if (plat::MakeLinkReplacing(RelativeLinkText(folder, target).c_str(), file.c_str()) != 0)
             return;
-        if (::rename(temporary.c_str(), file.c_str()) != 0) {
-            ::unlink(temporary.c_str());
-            return;
-        }
     }
 }
 
@@ -184,9 +167,10 @@ bool XMacLibrary::Load(const VFilePath& inPath)
     const std::string path = PosixOf(inPath);
     if (!inPath.IsFolder()) {
         AddPermissions(path, 0555);
-        fHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        std::string reason;
+        fHandle = plat::LoadSharedLibrary(path.c_str(), reason);
         if (fHandle == nullptr)
-            _PushLoaderError(inPath, ::dlerror());
+            _PushLoaderError(inPath, reason.empty() ? nullptr : reason.c_str());
         return fHandle != nullptr;
     }
 
@@ -211,11 +195,12 @@ bool XMacLibrary::Load(const VFilePath& inPath)
     }
     if (!executable.empty() && isFramework)
         AddPermissions(executable, 0500);
+    std::string reason;
     if (!executable.empty())
-        fHandle = ::dlopen(executable.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        fHandle = plat::LoadSharedLibrary(executable.c_str(), reason);
     if (fHandle == nullptr) {
         if (!executable.empty())
-            _PushLoaderError(_PosixPath(executable), ::dlerror());
+            _PushLoaderError(_PosixPath(executable), reason.empty() ? nullptr : reason.c_str());
         _PushLoaderError(inPath, nullptr);
         return false;
     }
@@ -227,8 +212,7 @@ bool XMacLibrary::Load(const VFilePath& inPath)
 
 void XMacLibrary::Unload()
 {
-    if (fHandle != nullptr)
-        ::dlclose(fHandle);
+    plat::UnloadSharedLibrary(fHandle);
     fHandle = nullptr;
     fIsBundle = false;
     fBundle.clear();
@@ -237,7 +221,7 @@ void XMacLibrary::Unload()
 
 void* XMacLibrary::GetProcAddress(const std::string& inName) const
 {
-    return fHandle != nullptr ? ::dlsym(fHandle, inName.c_str()) : nullptr;
+    return plat::FindLibrarySymbol(fHandle, inName.c_str());
 }
 
 std::string XMacLibrary::GetFolder(uint32_t inKind) const

@@ -1,17 +1,12 @@
-// The platform side of the sleep notifier: the login manager's
-// "PrepareForSleep" signal on the system bus, read on a thread of this
-// object. A "delay" inhibitor is held while awake, so that the system waits
-// for the sleep handlers: it is closed once they have returned and taken
-// again after the wake-up. Without a system bus (containers, build
-// machines) Init succeeds and nothing is ever notified.
+// The platform side of the sleep notifier: the platform's sleep watcher
+// (the login manager's "PrepareForSleep" signal on the system bus, with a
+// "delay" inhibitor held while awake, so that the system waits for the sleep
+// handlers). Without a system bus (containers, build machines) Init succeeds
+// and nothing is ever notified.
 #pragma once
 
-#include <thread>
-
 #include "kernel/VKernelTypes.h"
-
-struct sd_bus;
-struct sd_bus_slot;
+#include "platform/PlatSleepWatch.h"
 
 namespace qelt {
 
@@ -19,7 +14,7 @@ class VSleepNotifier;
 
 class XMacSleepNotifier {
 public:
-    XMacSleepNotifier() = default;
+    XMacSleepNotifier();
     ~XMacSleepNotifier();
 
     XMacSleepNotifier(const XMacSleepNotifier&) = delete;
@@ -31,23 +26,18 @@ public:
     VError Init();
 
     // Whether a system bus was found and is watched.
-    bool IsListening() const { return fBus != nullptr; }
+    bool IsListening() const { return fWatcher.IsListening(); }
 
     // Handles one "PrepareForSleep" value: true before a sleep, false after
     // the wake-up.
     void PrepareForSleep(bool inSleeping);
 
 private:
-    void _TakeInhibitor();
-    void _ReleaseInhibitor();
-    void _Run();
+    // Hands the announcement to the owner's handlers.
+    void _Notify(bool inSleeping);
 
     VSleepNotifier* fOwner = nullptr;
-    sd_bus* fBus = nullptr;
-    sd_bus_slot* fSlot = nullptr;
-    int fInhibitor = -1;
-    int fStop[2] = {-1, -1};
-    std::thread fThread;
+    plat::SleepWatcher fWatcher;
 };
 
 }  // namespace qelt

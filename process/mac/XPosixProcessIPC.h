@@ -1,10 +1,10 @@
-// The signal side of the inter-process application object. The handlers of
-// SIGTERM, SIGINT and SIGQUIT do only what a signal handler may: SIGINT's
-// notice goes out with write(2), and the signal number goes into a
-// non-blocking self-pipe. A thread of this object reads the pipe and asks
-// the process to quit from ordinary code. The thread is stopped when the
-// object is deleted, before the task manager ends; the handlers stay
-// installed and do nothing once the process object is gone.
+// The signal side of the inter-process application object: the platform's
+// quit signals (SIGTERM, SIGINT and SIGQUIT, whose handlers put the signal
+// into a self-pipe and do nothing else a signal handler may not). A thread
+// of this object reads them and asks the process to quit from ordinary
+// code. The thread is stopped when the object is deleted, before the task
+// manager ends; the handlers stay installed and do nothing once the process
+// object is gone.
 #pragma once
 
 #include <thread>

@@ -1,15 +1,5 @@
 #include "process/mac/XPosixProcessLauncher.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <syslog.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,12 +8,14 @@
 
 #include "files/mac/XMacFile.h"
 #include "kernel/VKernelTypes.h"
+#include "platform/PlatChildProcess.h"
+#include "platform/PlatFile.h"
+#include "platform/PlatProcesses.h"
+#include "platform/PlatTime.h"
 #include "platform/PlatUTF8.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
 #include "runtime/VTaskMgr.h"
-
-extern char** environ;
 
 namespace qelt {
 
@@ -51,9 +43,7 @@ void ReapWatchedChildren()
     WatchedChildren& watched = Watched();
     std::lock_guard<std::mutex> lock(watched.fMutex);
     for (auto it = watched.fPids.begin(); it != watched.fPids.end();) {
-        int status = 0;
-        pid_t r = ::waitpid(*it, &status, WNOHANG);
-        if (r == 0)
+        if (plat::WaitForChild(*it, false) == plat::ChildWait::Running)
             ++it;
         else
             it = watched.fPids.erase(it);
@@ -79,84 +69,17 @@ VString FromBytes(const std::string& inBytes)
 
 bool IsRegularFile(const char* inPath)
 {
-    struct stat info;
-    return ::stat(inPath, &info) == 0 && S_ISREG(info.st_mode);
+    plat::EntryInfo info;
+    return plat::GetEntryInfo(inPath, true, info) == 0 && info.kind == plat::EntryKind::File;
 }
 
-// A pipe whose both ends are close-on-exec and above the standard
-// descriptors, so that moving the child's ends onto 0, 1 and 2 never
-// overwrites another end when this process runs with one of them closed.
-bool MakePipe(int outFds[2])
+// Puts a child that still runs into the watched set.
+void WatchChild(pid_t inPid)
 {
-    if (::pipe2(outFds, O_CLOEXEC) != 0)
-        return false;
-    for (int i = 0; i < 2; ++i) {
-        if (outFds[i] < 3) {
-            int moved = ::fcntl(outFds[i], F_DUPFD_CLOEXEC, 3);
-            ::close(outFds[i]);
-            outFds[i] = moved;
-        }
-    }
-    if (outFds[0] < 0 || outFds[1] < 0) {
-        if (outFds[0] >= 0)
-            ::close(outFds[0]);
-        if (outFds[1] >= 0)
-            ::close(outFds[1]);
-        outFds[0] = outFds[1] = -1;
-        return false;
-    }
-    return true;
+    WatchedChildren& watched = Watched();
+    std::lock_guard<std::mutex> lock(watched.fMutex);
+    watched.fPids.insert(inPid);
 }
-
-bool SetNonBlocking(int inFd)
-{
-    int flags = ::fcntl(inFd, F_GETFL);
-    return flags >= 0 && ::fcntl(inFd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-// The pidfd calls through syscall(2): the C library's header of them is not
-// usable from C++ on every system.
-int OpenPidFd(pid_t inPid) { return static_cast<int>(::syscall(SYS_pidfd_open, inPid, 0)); }
-
-int SendSignalToPidFd(int inPidFd, int inSignal)
-{
-    return static_cast<int>(::syscall(SYS_pidfd_send_signal, inPidFd, inSignal, nullptr, 0));
-}
-
-// While it lives, SIGPIPE is blocked on this thread; one raised meanwhile by
-// a write to a child that closed its input is taken back, so that it never
-// ends this process.
-class StNoSigPipe {
-public:
-    StNoSigPipe()
-    {
-        sigemptyset(&fPipe);
-        sigaddset(&fPipe, SIGPIPE);
-        ::pthread_sigmask(SIG_BLOCK, &fPipe, &fPrevious);
-    }
-    ~StNoSigPipe()
-    {
-        if (!sigismember(&fPrevious, SIGPIPE)) {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE)) {
-                struct timespec none = {0, 0};
-                while (::sigtimedwait(&fPipe, nullptr, &none) < 0 && errno == EINTR) {
-                }
-            }
-        }
-        ::pthread_sigmask(SIG_SETMASK, &fPrevious, nullptr);
-    }
-    StNoSigPipe(const StNoSigPipe&) = delete;
-    StNoSigPipe& operator=(const StNoSigPipe&) = delete;
-
-private:
-    sigset_t fPipe;
-    sigset_t fPrevious;
-};
-
-// The status the final reap of a shut-down records: the exit-code byte.
-int32_t ExitByte(int inStatus) { return (inStatus >> 8) & 0xFF; }
 
 }  // namespace
 
@@ -168,13 +91,8 @@ XPosixProcessLauncher::~XPosixProcessLauncher()
     // never waited for here.
     if (fRunning && IsRunning()) {
         _ClosePipes();
-        int status = 0;
-        pid_t r = ::waitpid(fPid, &status, WNOHANG);
-        if (r == 0) {
-            WatchedChildren& watched = Watched();
-            std::lock_guard<std::mutex> lock(watched.fMutex);
-            watched.fPids.insert(fPid);
-        }
+        if (plat::WaitForChild(fPid, false) == plat::ChildWait::Running)
+            WatchChild(fPid);
         _Forget();
     }
     _ClosePipes();
@@ -304,7 +222,7 @@ void XPosixProcessLauncher::_FindBinary()
 void XPosixProcessLauncher::_CloseFd(int& ioFd)
 {
     if (ioFd >= 0) {
-        ::close(ioFd);
+        plat::CloseFile(ioFd);
         ioFd = -1;
     }
 }
@@ -336,59 +254,6 @@ int32_t XPosixProcessLauncher::Start(const VEnvironmentVariables& inEnvironment)
     if (fBinaryPath.empty())
         return ENOENT;
 
-    int status[2] = {-1, -1};
-    if (!MakePipe(status))
-        return -1;
-    if ((fRedirectInput && !MakePipe(fStdIn)) ||
-        (fRedirectOutput && (!MakePipe(fStdOut) || !MakePipe(fStdErr) || !SetNonBlocking(fStdOut[0]) ||
-                             !SetNonBlocking(fStdErr[0])))) {
-        _CloseFd(status[0]);
-        _CloseFd(status[1]);
-        _ClosePipes();
-        return -1;
-    }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    int error = ::posix_spawn_file_actions_init(&actions);
-    bool actionsMade = error == 0;
-    bool attributesMade = false;
-    if (error == 0 && fRedirectInput)
-        error = ::posix_spawn_file_actions_adddup2(&actions, fStdIn[0], 0);
-    if (error == 0 && fRedirectOutput)
-        error = ::posix_spawn_file_actions_adddup2(&actions, fStdOut[1], 1);
-    if (error == 0 && fRedirectOutput)
-        error = ::posix_spawn_file_actions_adddup2(&actions, fStdErr[1], 2);
-    // Only the descriptors named above reach the child.
-    if (error == 0)
-        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    if (error == 0 && !fDefaultDirectory.empty())
-        error = ::posix_spawn_file_actions_addchdir_np(&actions, fDefaultDirectory.c_str());
-    if (error == 0) {
-        error = ::posix_spawnattr_init(&attributes);
-        attributesMade = error == 0;
-    }
-    if (error == 0)
-        error = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-    if (error == 0)
-        error = ::posix_spawnattr_setpgroup(&attributes, 0);
-    if (error == 0) {
-        sigset_t empty;
-        sigemptyset(&empty);
-        error = ::posix_spawnattr_setsigmask(&attributes, &empty);
-    }
-    if (error != 0) {
-        ::syslog(LOG_ERR, "init_pipes error");
-        if (actionsMade)
-            ::posix_spawn_file_actions_destroy(&actions);
-        if (attributesMade)
-            ::posix_spawnattr_destroy(&attributes);
-        _CloseFd(status[0]);
-        _CloseFd(status[1]);
-        _ClosePipes();
-        return error;
-    }
-
     std::vector<std::string> arguments;
     arguments.reserve(fArguments.size());
     for (const VString& argument : fArguments)
@@ -401,7 +266,7 @@ int32_t XPosixProcessLauncher::Start(const VEnvironmentVariables& inEnvironment)
 
     std::vector<std::string> variables;
     std::vector<char*> envp;
-    char** childEnvironment = environ;
+    plat::ChildStart start;
     if (!inEnvironment.empty()) {
         for (const auto& [name, value] : inEnvironment) {
             if (name.GetLength() == 0)
@@ -411,57 +276,50 @@ int32_t XPosixProcessLauncher::Start(const VEnvironmentVariables& inEnvironment)
         for (std::string& variable : variables)
             envp.push_back(variable.data());
         envp.push_back(nullptr);
-        childEnvironment = envp.data();
+        start.environment = envp.data();
     }
+    start.path = fBinaryPath.c_str();
+    start.arguments = argv.data();
+    start.folder = fDefaultDirectory.c_str();
+    start.pipeInput = fRedirectInput;
+    start.pipeOutput = fRedirectOutput;
 
     fRunning = true;
-    pid_t pid = 0;
-    error = ::posix_spawn(&pid, fBinaryPath.c_str(), &actions, &attributes, argv.data(), childEnvironment);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
+    plat::ChildHandles child;
+    const int error = plat::StartChild(start, child);
+    if (child.pid <= 0) {
         fRunning = false;
-        _CloseFd(status[0]);
-        _CloseFd(status[1]);
-        _ClosePipes();
         return error;
     }
-    fPid = pid;
-    fGroup = pid;
-    fPidFd = OpenPidFd(pid);
+    fPid = child.pid;
+    fGroup = child.pid;
+    fPidFd = child.pidFd;
+    fStdIn[1] = child.input;
+    fStdOut[0] = child.output;
+    fStdErr[0] = child.error;
     if (_TimeoutArmed())
         fDeadline = Clock::now() + std::chrono::milliseconds(fTimeout);
-
-    _CloseFd(status[1]);
-    _CloseFd(fStdIn[0]);
-    _CloseFd(fStdOut[1]);
-    _CloseFd(fStdErr[1]);
-    char bytes[4];
-    ssize_t got;
-    do {
-        got = ::read(status[0], bytes, sizeof(bytes));
-    } while (got < 0 && errno == EINTR);
-    _CloseFd(status[0]);
-    return got == 0 ? 0 : -1;
+    return error;
 }
 
 bool XPosixProcessLauncher::IsRunning()
 {
     if (!fRunning)
         return false;
-    int status = 0;
-    pid_t r = ::waitpid(fPid, &status, WNOHANG | WUNTRACED | WCONTINUED);
-    if (r == 0)
-        return true;
-    if (r == fPid) {
-        if (WIFEXITED(status))
-            fExitStatus = WEXITSTATUS(status);
-        else if (WIFSIGNALED(status))
+    int exitCode = 0;
+    switch (plat::LookAtChild(fPid, true, exitCode)) {
+        case plat::ChildChange::Running:
+            return true;
+        case plat::ChildChange::Exited:
+            fExitStatus = exitCode;
+            break;
+        case plat::ChildChange::Signalled:
             fExitStatus = -127;
-        else
+            break;
+        case plat::ChildChange::StoppedOrContinued:
+        case plat::ChildChange::Gone:
             fExitStatus = 0;
-    } else {
-        fExitStatus = 0;
+            break;
     }
     _Forget();
     return false;
@@ -472,16 +330,11 @@ int XPosixProcessLauncher::WriteToChild(const void* inData, uint32_t inSize, boo
     if (!fRunning || fStdIn[1] < 0)
         return -1;
     VTaskMgr::Yield();
-    ssize_t written;
-    {
-        StNoSigPipe noSigPipe;
-        do {
-            written = ::write(fStdIn[1], inData, inSize);
-        } while (written < 0 && errno == EINTR);
-    }
+    size_t written = 0;
+    const int error = plat::WritePipe(fStdIn[1], inData, inSize, written);
     if (inClose)
         CloseStandardInput();
-    return written < 0 ? -1 : static_cast<int>(written);
+    return error != 0 ? -1 : static_cast<int>(written);
 }
 
 void XPosixProcessLauncher::CloseStandardInput() { _CloseFd(fStdIn[1]); }
@@ -493,14 +346,15 @@ int ReadPipe(int inFd, char* outBuffer, uint32_t inSize)
     if (inFd < 0)
         return -1;
     VTaskMgr::Yield();
-    ssize_t got;
-    do {
-        got = ::read(inFd, outBuffer, inSize);
-    } while (got < 0 && errno == EINTR);
-    if (got > 0)
-        return static_cast<int>(got);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return 0;
+    size_t got = 0;
+    switch (plat::ReadPipe(inFd, outBuffer, inSize, got)) {
+        case plat::PipeRead::Data:
+            return static_cast<int>(got);
+        case plat::PipeRead::Empty:
+            return 0;
+        case plat::PipeRead::End:
+            break;
+    }
     return -1;
 }
 
@@ -518,32 +372,30 @@ int XPosixProcessLauncher::ReadErrorFromChild(char* outBuffer, uint32_t inSize)
 
 int XPosixProcessLauncher::WaitForData()
 {
-    pollfd fds[2];
-    nfds_t count = 0;
+    plat::DescriptorWatch watches[2];
+    size_t count = 0;
     int bits[2];
     if (fStdOut[0] >= 0) {
-        fds[count] = {fStdOut[0], POLLIN, 0};
+        watches[count].fd = fStdOut[0];
         bits[count++] = 1;
     }
     if (fStdErr[0] >= 0) {
-        fds[count] = {fStdErr[0], POLLIN, 0};
+        watches[count].fd = fStdErr[0];
         bits[count++] = 2;
     }
     if (count == 0)
         return 0;
-    sigset_t mask;
-    ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-    sigdelset(&mask, SIGCHLD);
-    if (::ppoll(fds, count, nullptr, &mask) < 0) {
-        if (errno == EINTR) {
-            IsRunning();
-            return 4;
-        }
-        return 0;
+    // A child's change of state ends the wait too.
+    const int ready = plat::WaitForDescriptors(watches, count, -1, true);
+    if (ready == -1) {
+        IsRunning();
+        return 4;
     }
+    if (ready < 0)
+        return 0;
     int result = 0;
-    for (nfds_t i = 0; i < count; ++i) {
-        if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+    for (size_t i = 0; i < count; ++i) {
+        if (watches[i].ready)
             result |= bits[i];
     }
     return result;
@@ -567,12 +419,8 @@ void XPosixProcessLauncher::_FireTimeout()
     // another process yet.
     if (!fRunning)
         return;
-    if (fPidFd >= 0)
-        SendSignalToPidFd(fPidFd, SIGKILL);
-    else
-        ::kill(fPid, SIGKILL);
-    if (fGroup > 0)
-        ::killpg(fGroup, SIGKILL);
+    plat::KillChild(fPid, fPidFd);
+    plat::KillProcessGroup(fGroup);
 }
 
 void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOnOutput,
@@ -583,9 +431,8 @@ void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOn
     int* ends[2] = {&fStdOut[0], &fStdErr[0]};
     const VProcessLauncher::DataHandler* handlers[2] = {&inOnOutput, &inOnError};
     bool open[2] = {fStdOut[0] >= 0, fStdErr[0] >= 0};
-    StNoSigPipe noSigPipe;
     size_t written = 0;
-    if (inInput == nullptr || inInputSize == 0 || fStdIn[1] < 0 || !SetNonBlocking(fStdIn[1]))
+    if (inInput == nullptr || inInputSize == 0 || fStdIn[1] < 0 || !plat::SetPipeNonBlocking(fStdIn[1]))
         CloseStandardInput();
     while (open[0] || open[1] || fStdIn[1] >= 0) {
         const int timeout = _PollTimeout();
@@ -596,50 +443,51 @@ void XPosixProcessLauncher::_ReadToEnd(const VProcessLauncher::DataHandler& inOn
             CloseStandardInput();
             return;
         }
-        pollfd fds[3];
+        plat::DescriptorWatch watches[3];
         int which[3];
-        nfds_t count = 0;
+        size_t count = 0;
         for (int i = 0; i < 2; ++i) {
             if (open[i]) {
-                fds[count] = {*ends[i], POLLIN, 0};
+                watches[count].fd = *ends[i];
                 which[count++] = i;
             }
         }
         if (fStdIn[1] >= 0) {
-            fds[count] = {fStdIn[1], POLLOUT, 0};
+            watches[count].fd = fStdIn[1];
+            watches[count].writing = true;
             which[count++] = 2;
         }
-        int ready = ::poll(fds, count, timeout);
+        const int ready = plat::WaitForDescriptors(watches, count, timeout);
+        if (ready == -1)
+            continue;
         if (ready < 0) {
-            if (errno == EINTR)
-                continue;
             CloseStandardInput();
             return;
         }
-        for (nfds_t k = 0; k < count; ++k) {
+        for (size_t k = 0; k < count; ++k) {
+            if (!watches[k].ready)
+                continue;
             if (which[k] == 2) {
-                if (fds[k].revents == 0)
-                    continue;
                 // As much input as the pipe takes; the rest at the next turn.
-                ssize_t put = ::write(fStdIn[1], inInput + written, inInputSize - written);
-                if (put > 0)
-                    written += static_cast<size_t>(put);
-                if (written >= inInputSize || (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                size_t put = 0;
+                const int error = plat::WritePipe(fStdIn[1], inInput + written, inInputSize - written, put);
+                written += put;
+                if (written >= inInputSize || (error != 0 && error != EAGAIN && error != EWOULDBLOCK))
                     CloseStandardInput();
                 continue;
             }
-            if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
-                continue;
             const int i = which[k];
-            ssize_t got;
-            do {
-                got = ::read(*ends[i], buffer, sizeof(buffer));
-            } while (got < 0 && errno == EINTR);
-            if (got > 0) {
-                if (*handlers[i])
-                    (*handlers[i])(buffer, static_cast<size_t>(got));
-            } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-                open[i] = false;
+            size_t got = 0;
+            switch (plat::ReadPipe(*ends[i], buffer, sizeof(buffer), got)) {
+                case plat::PipeRead::Data:
+                    if (*handlers[i])
+                        (*handlers[i])(buffer, got);
+                    break;
+                case plat::PipeRead::Empty:
+                    break;
+                case plat::PipeRead::End:
+                    open[i] = false;
+                    break;
             }
         }
     }
@@ -693,14 +541,14 @@ int32_t XPosixProcessLauncher::Shutdown(bool inKillChild, bool inKillGroup)
             if (fPidFd < 0) {
                 if (!IsRunning())
                     break;
-                ::poll(nullptr, 0, timeout < 0 || timeout > kPollStepMilliseconds ? kPollStepMilliseconds : timeout);
+                plat::SleepMilliseconds(timeout < 0 || timeout > kPollStepMilliseconds ? kPollStepMilliseconds : timeout);
                 continue;
             }
-            pollfd fd = {fPidFd, POLLIN, 0};
-            int ready = ::poll(&fd, 1, timeout);
-            if (ready < 0 && errno != EINTR)
-                break;
-            if (ready > 0)
+            // The pidfd reads ready once the child has ended.
+            plat::DescriptorWatch child;
+            child.fd = fPidFd;
+            const int ready = plat::WaitForDescriptors(&child, 1, timeout);
+            if (ready == -2 || ready > 0)
                 break;
         }
     }
@@ -712,34 +560,37 @@ int32_t XPosixProcessLauncher::Shutdown(bool inKillChild, bool inKillGroup)
 
     if (fRunning && IsRunning()) {
         _ClosePipes();
-        int status = 0;
+        // The final reap records the exit code only (0 for a child a signal ended).
+        int exitCode = 0;
         if (inKillChild) {
-            const int signals[3] = {SIGTERM, SIGQUIT, SIGKILL};
-            for (int signal : signals) {
+            const plat::ProcessSignal signals[3] = {plat::ProcessSignal::Terminate, plat::ProcessSignal::Quit,
+                                                    plat::ProcessSignal::Kill};
+            for (plat::ProcessSignal signal : signals) {
                 if (!IsRunning())
                     break;
-                if (::kill(fPid, signal) != 0 && errno != ESRCH)
+                const int error = plat::SendSignal(fPid, signal);
+                if (error != 0 && error != ESRCH)
                     continue;
                 if (_WaitForEnd(kSignalWaitMilliseconds))
                     break;
             }
-            if (fRunning && ::waitpid(fPid, &status, WNOHANG) == fPid)
-                fExitStatus = ExitByte(status);
-        } else {
-            pid_t r = ::waitpid(fPid, &status, WNOHANG);
-            if (r == 0) {
-                WatchedChildren& watched = Watched();
-                std::lock_guard<std::mutex> lock(watched.fMutex);
-                watched.fPids.insert(fPid);
-            } else if (r == fPid) {
-                fExitStatus = ExitByte(status);
+            if (fRunning) {
+                const plat::ChildChange change = plat::LookAtChild(fPid, false, exitCode);
+                if (change == plat::ChildChange::Exited || change == plat::ChildChange::Signalled)
+                    fExitStatus = exitCode;
             }
+        } else {
+            const plat::ChildChange change = plat::LookAtChild(fPid, false, exitCode);
+            if (change == plat::ChildChange::Running)
+                WatchChild(fPid);
+            else if (change == plat::ChildChange::Exited || change == plat::ChildChange::Signalled)
+                fExitStatus = exitCode;
         }
         _Forget();
     }
 
-    if (inKillGroup && fKillProcessTree && fGroup > 0)
-        ::killpg(fGroup, SIGKILL);
+    if (inKillGroup && fKillProcessTree)
+        plat::KillProcessGroup(fGroup);
     return 0;
 }
 
@@ -747,7 +598,7 @@ bool XPosixProcessLauncher::KillProcess(pid_t inPid)
 {
     if (inPid < 0)
         return false;
-    return ::kill(inPid, SIGTERM) == 0;
+    return plat::SendSignal(inPid, plat::ProcessSignal::Terminate) == 0;
 }
 
 }  // namespace qelt

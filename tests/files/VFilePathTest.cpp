@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <string>
 
 #include <sys/stat.h>
@@ -16,7 +18,7 @@ namespace qelt {
 namespace {
 
 // UTF-8 test text as a string (decoded by the kernel's converter).
-VString S(const std::string& inUTF8) { return VString(inUTF8.data(), inUTF8.size(), VTC_UTF_8); }
+using test::S;
 
 std::string Out(const VString& inText)
 {

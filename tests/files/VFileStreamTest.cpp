@@ -181,11 +181,10 @@ TEST(VFileStream, AFailedFinalCutIsTheCloseResult)
     ASSERT_EQ(stream.PutData("ab", 2), VE_OK);
     StErrorContextInstaller errors;
     // The first write puts out the buffer; the second is the cut to 2 bytes.
-    ::setenv("QELT_TEST_FAULTS", "write:2:EIO", 1);
-    plat::ResetFaults();
-    EXPECT_EQ(stream.CloseWriting(true), QeltError(219));
-    ::unsetenv("QELT_TEST_FAULTS");
-    plat::ResetFaults();
+    {
+        test::StTestFaults faults("write:2:EIO");
+        EXPECT_EQ(stream.CloseWriting(true), QeltError(219));
+    }
     EXPECT_EQ(stream.GetLastError(), QeltError(219));
     EXPECT_EQ(ReadText(dir + "/f"), "ab23456789");
 }

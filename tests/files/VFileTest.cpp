@@ -32,19 +32,7 @@ using test::WriteText;
 
 namespace {
 
-class Faults {
-public:
-    explicit Faults(const char* rules)
-    {
-        ::setenv("QELT_TEST_FAULTS", rules, 1);
-        plat::ResetFaults();
-    }
-    ~Faults()
-    {
-        ::unsetenv("QELT_TEST_FAULTS");
-        plat::ResetFaults();
-    }
-};
+using Faults = test::StTestFaults;
 
 VRefPtr<VFile> FileAt(const std::string& posix) { return AdoptRef(new VFile(PosixToPath(posix))); }
 
@@ -541,14 +529,11 @@ TEST(VFile, FileURLsRoundTrip)
 TEST(VFile, TemporaryFilesAreNamedFromAUUIDInTMPDIR)
 {
     std::string dir = test::MakeTempFolder("vfile_tmp");
-    const char* saved = std::getenv("TMPDIR");
-    std::string keep = saved ? saved : "";
-    ::setenv("TMPDIR", dir.c_str(), 1);
-    VRefPtr<VFile> file = AdoptRef(VFile::CreateTemporaryFile());
-    if (saved)
-        ::setenv("TMPDIR", keep.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
+    VRefPtr<VFile> file;
+    {
+        test::StEnvironmentVariable tmpdir("TMPDIR", dir.c_str());
+        file = AdoptRef(VFile::CreateTemporaryFile());
+    }
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->Exists());
     VString posix;

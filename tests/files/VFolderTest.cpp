@@ -189,13 +189,12 @@ TEST(VFolder, FailedReplacingCopyLeavesTheTargetAsItWas)
     WriteText(target + "/old-only", "old");
     const std::set<std::string> before = Tree(target);
 
-    ::setenv("QELT_TEST_FAULTS", "write:2+:EIO,copy:2+:EIO", 1);
-    plat::ResetFaults();
-    StErrorContextInstaller errors;
-    VRefPtr<VFolder> destination = FolderAt(root + "/dest");
-    EXPECT_NE(FolderAt(source)->CopyTo(*destination, VString("App.app"), nullptr, kFolderCopyReplace), VE_OK);
-    ::unsetenv("QELT_TEST_FAULTS");
-    plat::ResetFaults();
+    {
+        test::StTestFaults faults("write:2+:EIO,copy:2+:EIO");
+        StErrorContextInstaller errors;
+        VRefPtr<VFolder> destination = FolderAt(root + "/dest");
+        EXPECT_NE(FolderAt(source)->CopyTo(*destination, VString("App.app"), nullptr, kFolderCopyReplace), VE_OK);
+    }
     EXPECT_EQ(Tree(target), before);
     EXPECT_EQ(Tree(root + "/dest").size(), before.size() + 1);  // nothing left beside it
 }

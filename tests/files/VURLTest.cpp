@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <memory>
 #include <string>
 
@@ -12,7 +14,7 @@
 namespace qelt {
 namespace {
 
-VString S(const std::string& inUTF8) { return VString(inUTF8.data(), inUTF8.size(), VTC_UTF_8); }
+using test::S;
 
 std::string Out(const VString& inText)
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -20,13 +22,7 @@ namespace {
 
 VError VqRT(int inNumber) { return MakeVError(kSignatureVQRT, inNumber); }
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::ToStd;
 
 // The bytes 0, 1, ..., n - 1.
 std::vector<unsigned char> Counting(size_t inCount)

@@ -20,13 +20,7 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::ToStd;
 
 VError VqRT(int inNumber) { return MakeVError(kSignatureVQRT, inNumber); }
 

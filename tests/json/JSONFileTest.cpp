@@ -95,11 +95,10 @@ TEST(JSONFiles, AFailedSaveKeepsTheOldFile)
         GTEST_SKIP() << "built without fault injection";
     for (const char* rules : {"write:1+:ENOSPC", "open:1:EACCES", "rename:1:EIO"}) {
         SCOPED_TRACE(rules);
-        ::setenv("QELT_TEST_FAULTS", rules, 1);
-        plat::ResetFaults();
-        EXPECT_NE(VJSONValue(1.0).SaveToFile(&file, 0x1), VE_OK);
-        ::unsetenv("QELT_TEST_FAULTS");
-        plat::ResetFaults();
+        {
+            test::StTestFaults faults(rules);
+            EXPECT_NE(VJSONValue(1.0).SaveToFile(&file, 0x1), VE_OK);
+        }
         EXPECT_EQ(ReadAll(path), "{\"old\":true}");
         EXPECT_EQ(EntriesIn(folder), 1u);
     }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,13 +14,7 @@
 namespace qelt {
 namespace {
 
-std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i)
-        out.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    return out;
-}
+using test::ToStd;
 
 std::vector<std::string> NamesInOrder(const VJSONObject* inObject)
 {

@@ -1,8 +1,10 @@
-// Helpers the JSON text tests share: ASCII views of strings, parsing a
-// literal and writing a value.
+// Helpers the JSON text tests share: parsing a literal and writing a value
+// (the ASCII view of a text, ToStd, is in TestSupport.h).
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include "TestSupport.h"
 
 #include <cstdio>
 #include <string>
@@ -12,23 +14,6 @@
 #include "kernel/VString.h"
 
 namespace qelt::test {
-
-// The text with units beyond ASCII shown as <U+XXXX>.
-inline std::string ToStd(const VString& inText)
-{
-    std::string out;
-    for (int i = 0; i < inText.GetLength(); ++i) {
-        UniChar c = inText.GetCPointer()[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char buffer[12];
-            std::snprintf(buffer, sizeof(buffer), "<U+%04X>", c);
-            out += buffer;
-        }
-    }
-    return out;
-}
 
 // The value of a JSON text that must read without error (options 0).
 inline VJSONValue Parse(const char* inText)

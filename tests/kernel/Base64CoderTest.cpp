@@ -2,6 +2,8 @@
 // white space, partial decoding, the digest writers and the string side.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -46,10 +48,7 @@ std::string Narrow(const VString& s)
     return r;
 }
 
-std::u16string Units(const VString& s)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), static_cast<size_t>(s.GetLength()));
-}
+using test::Units;
 
 TEST(Base64Coder, EncodesLastGroupWithAndWithoutPadding)
 {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "kernel/IRefCountable.h"
@@ -244,6 +245,26 @@ TEST(RefPtr, HolderOfABaseClassAndReassignmentToAnother)
     second->Release();
     EXPECT_EQ(destroyed, 2);
 }
+
+TEST(RefPtr, AdoptingTheHeldObjectAgainReleasesTheExtraReference)
+{
+    int destroyed = 0;
+    {
+        VRefPtr<Counted> holder = AdoptRef(new Counted(&destroyed));
+        Counted* raw = holder.Get();
+        raw->Retain();  // a second reference, handed to the holder below
+        EXPECT_EQ(raw->Count(), 2);
+        holder.Adopt(raw);
+        EXPECT_EQ(raw->Count(), 1);
+        EXPECT_EQ(holder.Get(), raw);
+        holder.Adopt(holder.Retain());
+        EXPECT_EQ(raw->Count(), 1);
+    }
+    EXPECT_EQ(destroyed, 1);
+}
+
+// Taking over a reference has one door, AdoptRef: no constructor adopts.
+static_assert(!std::is_constructible_v<VRefPtr<Counted>, Counted*, bool>);
 
 TEST(SharedBuffer, CreateCopyAndRelease)
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,17 +12,8 @@
 namespace qelt {
 namespace {
 
-std::u16string Units(const VString& s)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), s.GetLength());
-}
-
-VString S(const std::u16string& s)
-{
-    VString result;
-    result.FromUniString(reinterpret_cast<const UniChar*>(s.data()), static_cast<int>(s.size()));
-    return result;
-}
+using test::S;
+using test::Units;
 
 // Converts units of type T given as a byte-valued list, with room for
 // `extra` more units; returns the converted units and the units needed.

@@ -13,12 +13,8 @@
 namespace qelt {
 namespace {
 
-std::u16string Units(const VString& s)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), s.GetLength());
-}
-
-VString S(const char16_t* s) { return VString(reinterpret_cast<const UniChar*>(s)); }
+using test::S;
+using test::Units;
 
 TEST(VStringNumbers, IntegerWriters)
 {

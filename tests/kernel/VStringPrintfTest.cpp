@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <clocale>
 #include <cstdint>
 #include <string>
@@ -12,12 +14,8 @@
 namespace qelt {
 namespace {
 
-std::u16string Units(const VString& s)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), s.GetLength());
-}
-
-VString S(const char16_t* s) { return VString(reinterpret_cast<const UniChar*>(s)); }
+using test::S;
+using test::Units;
 
 TEST(VStringPrintf, OrdinaryDirectives)
 {

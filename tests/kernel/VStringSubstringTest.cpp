@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -11,17 +13,8 @@
 namespace qelt {
 namespace {
 
-std::u16string Units(const VString& s)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), s.GetLength());
-}
-
-VString S(const std::u16string& s)
-{
-    VString result;
-    result.FromUniString(reinterpret_cast<const UniChar*>(s.data()), static_cast<int>(s.size()));
-    return result;
-}
+using test::S;
+using test::Units;
 
 std::vector<std::u16string> Texts(const std::vector<VString>& parts)
 {

@@ -25,7 +25,7 @@
 namespace qelt {
 namespace {
 
-std::u16string Units(const VString& s) { return std::u16string(reinterpret_cast<const char16_t*>(s.GetCPointer()), s.GetLength()); }
+using test::Units;
 
 const UniChar* U(const char16_t* s) { return reinterpret_cast<const UniChar*>(s); }
 

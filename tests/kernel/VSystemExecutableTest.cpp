@@ -41,9 +41,6 @@ class ExecutableSearch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* path = std::getenv("PATH");
-        hadPath = path != nullptr;
-        savedPath = hadPath ? path : "";
         char cwd[PATH_MAX];
         ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
         savedCwd = cwd;
@@ -62,10 +59,6 @@ protected:
     }
     void TearDown() override
     {
-        if (hadPath)
-            ::setenv("PATH", savedPath.c_str(), 1);
-        else
-            ::unsetenv("PATH");
         ASSERT_EQ(::chdir(savedCwd.c_str()), 0);
     }
 
@@ -80,16 +73,15 @@ protected:
     }
 
     std::string root;
-    std::string savedPath;
     std::string savedCwd;
-    bool hadPath = false;
+    test::StEnvironmentVariable pathVariable{"PATH", std::getenv("PATH")};
 };
 
 }  // namespace
 
 TEST_F(ExecutableSearch, PathElementsInOrder)
 {
-    ::setenv("PATH", (root + "/bin1:" + root + "/bin2/").c_str(), 1);
+    pathVariable.Set((root + "/bin1:" + root + "/bin2/").c_str());
     const struct {
         const char* name;
         std::string expected;
@@ -106,13 +98,13 @@ TEST_F(ExecutableSearch, PathElementsInOrder)
         EXPECT_EQ(Search(c.name), c.expected) << c.name;
 
     // An element with its own trailing '/' is used as it stands.
-    ::setenv("PATH", (root + "/bin2/").c_str(), 1);
+    pathVariable.Set((root + "/bin2/").c_str());
     EXPECT_EQ(Search("tool"), root + "/bin2/tool");
 }
 
 TEST_F(ExecutableSearch, NamesWithASlashAreResolved)
 {
-    ::unsetenv("PATH");
+    pathVariable.Set(nullptr);
     EXPECT_EQ(Search(root + "/bin1/../bin2/tool"), root + "/bin2/tool");
     EXPECT_EQ(Search(root + "/bin1/dirtool"), "");
     EXPECT_EQ(Search(root + "/bin1/plain"), "");
@@ -124,12 +116,12 @@ TEST_F(ExecutableSearch, NamesWithASlashAreResolved)
 TEST_F(ExecutableSearch, EmptyElementIsTheCurrentFolder)
 {
     ASSERT_EQ(::chdir((root + "/here").c_str()), 0);
-    ::setenv("PATH", (":" + root + "/bin1").c_str(), 1);
+    pathVariable.Set((":" + root + "/bin1").c_str());
     EXPECT_EQ(Search("localtool"), root + "/here/localtool");
     EXPECT_EQ(Search("tool"), root + "/bin1/tool");
 
     // Never the root: "sh" is found in /usr/bin (or not at all), never "/sh".
-    ::setenv("PATH", ":/usr/bin", 1);
+    pathVariable.Set(":/usr/bin");
     std::string sh = Search("sh");
     EXPECT_NE(sh, "/sh");
     if (!sh.empty()) {
@@ -137,9 +129,9 @@ TEST_F(ExecutableSearch, EmptyElementIsTheCurrentFolder)
     }
 
     // No PATH, or an empty one: nothing found, the path emptied.
-    ::setenv("PATH", "", 1);
+    pathVariable.Set("");
     EXPECT_EQ(Search("localtool"), "");
-    ::unsetenv("PATH");
+    pathVariable.Set(nullptr);
     EXPECT_EQ(Search("localtool"), "");
 }
 
@@ -157,14 +149,14 @@ TEST_F(ExecutableSearch, OverlongCandidatesAreSkippedNotCut)
     std::filesystem::create_directories(folder);
     MakeFile(folder + "/ab", 0755);
     MakeFile(root + "/bin2/abc", 0755);
-    ::setenv("PATH", (folder + ":" + root + "/bin2").c_str(), 1);
+    pathVariable.Set((folder + ":" + root + "/bin2").c_str());
     EXPECT_EQ(Search("abc"), root + "/bin2/abc");
     EXPECT_EQ(Search("ab"), folder + "/ab");
 }
 
 TEST_F(ExecutableSearch, ApplicationBundlesByName)
 {
-    ::setenv("PATH", (root + "/bin1").c_str(), 1);
+    pathVariable.Set((root + "/bin1").c_str());
     const char* home = std::getenv("HOME");
     ASSERT_NE(home, nullptr);
     std::string apps = std::string(home) + "/Applications";
@@ -213,7 +205,7 @@ TEST_F(ExecutableSearch, FilePathFormKeepsEveryByte)
     const std::string odd = root + "/b\xE9n";
     std::filesystem::create_directories(odd);
     MakeFile(odd + "/tool", 0755);
-    ::setenv("PATH", (root + "/bin2/nothing:" + odd).c_str(), 1);
+    pathVariable.Set((root + "/bin2/nothing:" + odd).c_str());
     VFilePath found;
     ASSERT_TRUE(VSystem::SearchExecutablePath(VString("tool"), found));
     EXPECT_TRUE(found.IsFile());

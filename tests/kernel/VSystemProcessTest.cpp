@@ -58,32 +58,7 @@ bool WaitUntilZombie(pid_t pid)
 bool Contains(const std::vector<int>& pids, int pid) { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
 
 // Sets or clears an environment variable for the length of a scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : fName(name)
-    {
-        const char* old = std::getenv(name);
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (fHad)
-            ::setenv(fName.c_str(), fOld.c_str(), 1);
-        else
-            ::unsetenv(fName.c_str());
-    }
-
-private:
-    std::string fName;
-    bool fHad = false;
-    std::string fOld;
-};
+using ScopedEnv = test::StEnvironmentVariable;
 
 // No graphical session: notifications never show a dialog in tests.
 class NotificationTest : public ::testing::Test {

@@ -80,19 +80,7 @@ int TemporaryLeftovers(const std::string& folder)
 }
 
 // Sets QELT_TEST_FAULTS for a scope.
-class Faults {
-public:
-    explicit Faults(const char* rules)
-    {
-        ::setenv("QELT_TEST_FAULTS", rules, 1);
-        ResetFaults();
-    }
-    ~Faults()
-    {
-        ::unsetenv("QELT_TEST_FAULTS");
-        ResetFaults();
-    }
-};
+using Faults = qelt::test::StTestFaults;
 
 // A small tree: nested folders, a read-only folder, a link inside, a link
 // out of the tree, a dangling link.
@@ -260,8 +248,7 @@ TEST(PlatFileOps, KilledTreeCopyLeavesTheOldOrTheNewTreeWhole)
         ASSERT_GE(child, 0);
         if (child == 0) {
             std::string rule = "change:" + std::to_string(step) + ":kill";
-            ::setenv("QELT_TEST_FAULTS", rule.c_str(), 1);
-            ResetFaults();
+            Faults faults(rule.c_str());
             CopyTree(from.c_str(), to.c_str(), true);
             ::_exit(0);
         }

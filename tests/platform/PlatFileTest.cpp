@@ -179,16 +179,10 @@ TEST(PlatFile, LinksAndEmptyFilesReplaceOnlyByRename)
 TEST(PlatFile, TemporaryFolderFollowsTMPDIR)
 {
     std::string dir = test::MakeTempFolder("tmpdir");
-    const char* saved = std::getenv("TMPDIR");
-    std::string keep = saved ? saved : "";
-    ::setenv("TMPDIR", (dir + "/").c_str(), 1);
+    test::StEnvironmentVariable tmpdir("TMPDIR", (dir + "/").c_str());
     EXPECT_EQ(TemporaryFolder(), dir);
-    ::setenv("TMPDIR", (dir + "/missing").c_str(), 1);
+    tmpdir.Set((dir + "/missing").c_str());
     EXPECT_EQ(TemporaryFolder(), "/tmp");
-    if (saved)
-        ::setenv("TMPDIR", keep.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
 }
 
 TEST(PlatFileKinds, DeclarationsExtensionsAndConformance)

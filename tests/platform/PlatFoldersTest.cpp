@@ -191,19 +191,13 @@ TEST(PlatFolders, SystemFoldersFollowTheEnvironment)
     // The documents folder comes from user-dirs.dirs when it names one.
     std::string config = qelt::test::MakeTempFolder("xdgconfig");
     std::ofstream(config + "/user-dirs.dirs") << "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
-    const char* old = getenv("XDG_CONFIG_HOME");
-    std::string saved = old ? old : "";
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    qelt::test::StEnvironmentVariable configHome("XDG_CONFIG_HOME", config.c_str());
     EXPECT_EQ(GetSystemFolderPath(1, true, out), 0);
     EXPECT_EQ(out, home + "/Papers/");
     struct stat st;
     EXPECT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(GetSystemFolderPath(12, false, out), 0);
     EXPECT_EQ(out, config + "/");
-    if (old)
-        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(PlatFolders, WatcherCoalescesFolderKeysAndSeesRootLoss)
@@ -328,16 +322,16 @@ TEST(PlatFolders, ForcedDeletionPutsTheParentsLockBackAfterAFailureToo)
         setLocked(false);
         makeTree();
         setLocked(true);
-        ::setenv("QELT_TEST_FAULTS", faults, 1);
-        ResetFaults();
         int restore = -1;
-        int err = DeleteTreeForced((parent + "/tree").c_str(), restore);
+        int err;
+        {
+            qelt::test::StTestFaults injected(faults);
+            err = DeleteTreeForced((parent + "/tree").c_str(), restore);
+        }
         EXPECT_EQ(err, faults[0] == 0 ? 0 : faults[0] == 'r' ? EIO : EACCES) << faults;
         EXPECT_EQ(restore, 0) << faults;
         EXPECT_TRUE(isLocked()) << faults;
     }
-    ::unsetenv("QELT_TEST_FAULTS");
-    ResetFaults();
     struct stat st;
     EXPECT_NE(lstat((parent + "/tree").c_str(), &st), 0);
     setLocked(false);

@@ -158,7 +158,7 @@ TEST(ProcessLauncher, AnEnvironmentMapIsTheChildsWholeEnvironment)
     EXPECT_EQ(run.out, "A=1\n");
 
     // An empty map inherits this process's environment.
-    ::setenv("QELT_LAUNCHER_TEST", "inherited", 1);
+    test::StEnvironmentVariable inherited("QELT_LAUNCHER_TEST", "inherited");
     VEnvironmentVariables none;
     run = Execute("sh -c \"echo $QELT_LAUNCHER_TEST\"", 0, &none);
     EXPECT_EQ(run.out, "inherited\n");

@@ -326,7 +326,7 @@ TEST(ProcessIPC, CaseSensitiveInstallFolderWarnsInTheBootLogAndStartsAnyway)
     // exists only in its exact case here.
     ChildRun run = RunInChild([] {
         TestProcess process;
-        if (!process.Init(0x10))
+        if (!process.Init(kInitLogger))
             return 1;
         process.GetLogger()->Flush();
         for (const VValueBag* record : process.GetBootLogListener()->RetainRecords()) {

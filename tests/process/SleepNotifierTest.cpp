@@ -97,7 +97,7 @@ TEST(SleepNotifier, ASleepWithNoHandlerIsLoggedByTheProcessNotifier)
 {
     std::string out = test::InChildProcess([] {
         VProcessIPC process;
-        if (!process.Init(0x10) || VSleepNotifier::Instance() == nullptr || process.GetLogger() == nullptr)
+        if (!process.Init(kInitLogger) || VSleepNotifier::Instance() == nullptr || process.GetLogger() == nullptr)
             ::_exit(3);
         VSleepNotifier::Instance()->HaveSleepNotification();
         process.GetLogger()->Flush();

@@ -305,7 +305,7 @@ TEST(ProcessInit, SecondCallReturnsFirstResult)
 {
     ASSERT_NE(VProcess::sInstance, nullptr);
     EXPECT_TRUE(VProcess::sInstance->IsInitDone());
-    EXPECT_TRUE(VProcess::sInstance->Init(0x10));
+    EXPECT_TRUE(VProcess::sInstance->Init(kInitLogger));
     EXPECT_EQ(VProcess::sInstance->GetInitFlags(), 0u);
     EXPECT_EQ(VProcess::sInstance->GetLogger(), nullptr);
 }

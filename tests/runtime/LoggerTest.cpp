@@ -301,7 +301,7 @@ TEST(Logger, AProcessStartedWithTheLoggerFlagLogsAndShutsItsTaskDown)
         {
             delete VProcess::sInstance;
             VProcess* process = new VProcess;
-            int status = process->Init(0x10) ? 0 : 2;
+            int status = process->Init(kInitLogger) ? 0 : 2;
             ILogger* logger = process->GetLogger();
             if (logger == nullptr || !logger->IsStarted())
                 std::_Exit(3);

@@ -2,6 +2,8 @@
 // manager, metrics and remote mirroring.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -40,15 +42,7 @@ long long LongAttr(const VValueBag& bag, const char* name)
 
 double Number(const VJSONObject& json, const char* name) { return json.GetProperty(name).GetNumber(); }
 
-std::string S(const VString& text)
-{
-    std::string out;
-    for (int i = 0; i < text.GetLength(); ++i) {
-        UniChar c = text.GetCPointer()[i];
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
+using test::ToStd;
 
 VString Text(const VJSONValue& value)
 {
@@ -93,7 +87,7 @@ TEST(ProgressRecord, AgainstAnIdenticalReferenceOnlyZeroFlagsAreWritten)
     VValueBag bag;
     VString kind;
     record.SaveToBag(bag, kind, &reference);
-    EXPECT_EQ(S(kind), "VProgressIndicatorInfo");
+    EXPECT_EQ(ToStd(kind), "VProgressIndicatorInfo");
     EXPECT_EQ(bag.GetAttributesCount(), 1);
     EXPECT_EQ(LongAttr(bag, "fUpdateFlags"), 0);
     EXPECT_EQ(bag.GetElementNamesCount(), 0);
@@ -134,7 +128,7 @@ TEST(ProgressRecord, CompleteFormRoundTripsAndDropsAMissingExtraBag)
 
     VProgressIndicatorInfo copy;
     copy.LoadFromBag(bag);
-    EXPECT_EQ(S(copy.fMessage), "m");
+    EXPECT_EQ(ToStd(copy.fMessage), "m");
     EXPECT_EQ(copy.fValue, 7);
     EXPECT_EQ(copy.fMax, 9);
     EXPECT_FALSE(copy.fCanInterrupt);
@@ -169,12 +163,12 @@ TEST(ProgressRecord, MessagePlaceholdersAndRateValue)
         record.fMax = c.max;
         VString out("untouched");
         record.GetMessage(out);
-        EXPECT_EQ(S(out), c.expected) << c.value << "/" << c.max;
+        EXPECT_EQ(ToStd(out), c.expected) << c.value << "/" << c.max;
     }
     VProgressIndicatorInfo empty;
     VString out("untouched");
     empty.GetMessage(out);
-    EXPECT_EQ(S(out), "untouched");
+    EXPECT_EQ(ToStd(out), "untouched");
 }
 
 TEST(ProgressRecord, RemoteUpdateKeepsTheStartTimeAndAttributesCountVersions)
@@ -187,7 +181,7 @@ TEST(ProgressRecord, RemoteUpdateKeepsTheStartTimeAndAttributesCountVersions)
     other.fMax = 3;
     other.fStartTime = 999;
     mine.UpdateFromRemoteInfo(other, 0x0F);
-    EXPECT_EQ(S(mine.fMessage), "x");
+    EXPECT_EQ(ToStd(mine.fMessage), "x");
     EXPECT_EQ(mine.fValue, 2);
     EXPECT_EQ(mine.fMax, 3);
     EXPECT_EQ(mine.fStartTime, 100u);
@@ -212,7 +206,7 @@ TEST(ProgressRecord, JSONFormMergesACopyOfTheCollectedInformation)
     record.SetCollectedInfo(collected.Get());
     VRefPtr<VJSONObject> json = AdoptRef(new VJSONObject());
     record.GetJSONObject(*json);
-    EXPECT_EQ(S(Text(json->GetProperty("message"))), "from collector");
+    EXPECT_EQ(ToStd(Text(json->GetProperty("message"))), "from collector");
     EXPECT_EQ(Number(*json, "maxValue"), 8);
     EXPECT_EQ(Number(*json, "currentValue"), 4);
     EXPECT_EQ(Number(*json, "extra"), 1);
@@ -257,7 +251,7 @@ TEST(ProgressIndicator, NestedSessionsGiveBackEachEnclosingSession)
         EXPECT_TRUE(p->EndSession());
         VString message;
         p->GetMessage(message);
-        EXPECT_EQ(S(message), names[i - 1]);
+        EXPECT_EQ(ToStd(message), names[i - 1]);
         EXPECT_EQ(p->GetCurrentValue(), i);
         EXPECT_EQ(p->GetMaxValue(), 10 * i);
     }
@@ -353,9 +347,9 @@ TEST(ProgressSnapshot, SummaryOfFiveSessionsHoldsFirstFourthAndFifth)
     ASSERT_TRUE(p->GetProgressInfo(info));
     EXPECT_EQ(info.fSessionCount, 5);
     EXPECT_EQ(info.fFilledCount, 3);
-    EXPECT_EQ(S(info.fFirst.fMessage), "s1");
-    EXPECT_EQ(S(info.fSecond.fMessage), "s4");
-    EXPECT_EQ(S(info.fThird.fMessage), "s5");
+    EXPECT_EQ(ToStd(info.fFirst.fMessage), "s1");
+    EXPECT_EQ(ToStd(info.fSecond.fMessage), "s4");
+    EXPECT_EQ(ToStd(info.fThird.fMessage), "s5");
     // The fraction is that of the snapshot: 0.1 + 0.02 + 0.003 + 0.0004 + 0.00005.
     EXPECT_NEAR(info.fPercentDone, 0.12345f, 1e-5);
     for (int i = 0; i < 5; ++i)
@@ -471,7 +465,7 @@ TEST(Metrics, ClosingSessionsRecordsTheirRecords)
     ASSERT_EQ(all->GetCount(), 3u);
     VJSONObject* data = all->GetAt(0).GetObject()->GetProperty("activityData").GetObject();
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(S(Text(data->GetProperty("infoMessage"))), "outer");
+    EXPECT_EQ(ToStd(Text(data->GetProperty("infoMessage"))), "outer");
     EXPECT_TRUE(data->GetProperty("extraInfo").IsObject());
     all->Release();
     metrics.EndSession();
@@ -494,7 +488,7 @@ bool Publish(VProgressIndicator& from, VRemoteProgressSessionInfo& previous, boo
     VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
     VString kind;
     out.SaveToBag(*bag, kind, first ? nullptr : &previous);
-    EXPECT_EQ(S(kind), "DistantSessionInfo");
+    EXPECT_EQ(ToStd(kind), "DistantSessionInfo");
     received.LoadFromBag(*bag);
     if (savedBag != nullptr)
         savedBag->UnionClone(bag.Get());
@@ -513,7 +507,7 @@ TEST(RemoteProgress, PublicationsCarryTheChainOrTheInnermostDifference)
     ASSERT_TRUE(Publish(*from, previous, true, received));
     EXPECT_EQ(previous.fFlags, 0xBFu);
     ASSERT_EQ(received.fSessionStack.size(), 2u);
-    EXPECT_EQ(S(received.fSessionStack.back().fMessage), "inner");
+    EXPECT_EQ(ToStd(received.fSessionStack.back().fMessage), "inner");
 
     EXPECT_FALSE(Publish(*from, previous, false, received));  // nothing changed
 
@@ -588,7 +582,7 @@ TEST(RemoteProgress, MirroringWithoutOwnSessionsUpdatesAndCloses)
     EXPECT_EQ(mirror->GetSessionCount(), 3);
     VString message;
     mirror->GetMessage(message);
-    EXPECT_EQ(S(message), "third");
+    EXPECT_EQ(ToStd(message), "third");
 
     for (int i = 0; i < 3; ++i)
         from->EndSession();
