@@ -3,7 +3,9 @@
 // object. A "delay" inhibitor is held while awake, so that the system waits
 // for the sleep handlers: it is closed once they have returned and taken
 // again after the wake-up. Without a system bus (containers, build
-// machines) Init succeeds and nothing is ever notified.
+// machines), or without the bus library (loaded when the first notifier
+// starts), Init succeeds and nothing is ever notified; the missing library
+// is logged as a warning.
 #pragma once
 
 #include <thread>
@@ -14,6 +16,10 @@ struct sd_bus;
 struct sd_bus_slot;
 
 namespace qelt {
+
+namespace plat {
+struct SystemBusLibrary;
+}
 
 class VSleepNotifier;
 
@@ -43,6 +49,7 @@ private:
     void _Run();
 
     VSleepNotifier* fOwner = nullptr;
+    const plat::SystemBusLibrary* fLibrary = nullptr;  // set while fBus is
     sd_bus* fBus = nullptr;
     sd_bus_slot* fSlot = nullptr;
     int fInhibitor = -1;
