@@ -1,9 +1,12 @@
 // The real updater (Updater.app from this build) installing a generated
 // bundle of 3,000 files and QELT_BENCH_BUNDLE_MB megabytes (500 by default)
 // over an installed one, against "cp -a" of the same tree to the same
-// folder; and the updater's start-up: from its start to its first log line,
-// with the start and end of /bin/true and of an empty program linked with
-// the toolbox's libraries as floors.
+// folder; and the updater's start-up: "Updater --version" to its end, and
+// from its start to its first log line, with the start and end of /bin/true
+// and of an empty program linked with the toolbox's libraries as floors.
+// The start-up figures are read as the median over the rounds of each
+// round's ratio to /bin/true: tools/bench_ratios.py prints them from
+// --benchmark_format=json output.
 //
 // Everything lives in a scratch folder under the build folder (on the disk,
 // not a memory file system); HOME and XDG_DATA_HOME point inside it, so the
@@ -253,6 +256,19 @@ void BM_True_StartToEnd(benchmark::State& state)
     }
 }
 
+// The updater's whole start-up and end when it only prints its version:
+// paired in each round with /bin/true just before it, the ratio of the two
+// is what its start-up costs over the least a program costs here.
+void BM_Updater_Version(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const double seconds = Time({kUpdater, "--version"});
+        if (seconds < 0)
+            state.SkipWithError("Updater --version failed");
+        state.SetIterationTime(seconds);
+    }
+}
+
 // Whether a file of the folder holds the text.
 bool FolderHolds(const fs::path& folder, const std::string& text)
 {
@@ -340,6 +356,8 @@ const bool sRegistered = [] {
     }
     for (int round = 1; round <= bench::Rounds(); ++round) {
         bench::RegisterRound("BM_True_StartToEnd", round, BM_True_StartToEnd)
+            ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+        bench::RegisterRound("BM_Updater_Version", round, BM_Updater_Version)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
         bench::RegisterRound("BM_EmptyMainWithToolboxLibraries_StartToEnd", round,
                              BM_EmptyMainWithToolboxLibraries_StartToEnd)

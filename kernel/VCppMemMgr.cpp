@@ -99,8 +99,12 @@ void VCppMemMgr::_Init(EAllocatorKind inKind)
     fPurgeEvent = nullptr;
     fPurgeHandler = nullptr;
 
-    if (inKind == eAllocatorFromBundle)
-        inKind = ChooseAllocatorKind(plat::GetMainBundleInfoPlistPath());
+    if (inKind == eAllocatorFromBundle) {
+        // The main bundle's Info.plist is read once, and the process object
+        // finds it read.
+        std::string setting;
+        inKind = KindFromSetting(plat::GetMainBundleInfoValue("MemoryAllocator", setting) ? setting.c_str() : nullptr);
+    }
 
     if (inKind == eAllocatorPooled) {
         fPoolCount = kPooledPoolCount;

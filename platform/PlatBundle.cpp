@@ -364,27 +364,65 @@ bool ParsePlistText(const std::string& text, PlistValues& outValues, PlistArrays
     return true;
 }
 
-bool ReadPlistFile(const std::string& path, PlistValues& outValues, PlistArrays* outArrays)
+namespace {
+
+// The text of the file at path, within the property list size limit.
+bool ReadPlistFileText(const std::string& path, std::string& outText)
 {
-    outValues.clear();
+    outText.clear();
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return false;
-    std::string text;
     char buffer[8192];
     size_t n = 0;
     bool ok = true;
     while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
-        if (text.size() + n > static_cast<size_t>(kMaxPlistBytes)) {
+        if (outText.size() + n > static_cast<size_t>(kMaxPlistBytes)) {
             ok = false;
             break;
         }
-        text.append(buffer, n);
+        outText.append(buffer, n);
     }
     if (std::ferror(file))
         ok = false;
     std::fclose(file);
-    return ok && ParsePlistText(text, outValues, outArrays);
+    return ok;
+}
+
+// The main bundle's Info.plist, read once for the whole run (the memory
+// manager, the process object and the component manager all ask for it at
+// start-up). It is parsed both ways that ReadPlistFile offers, so that each
+// getter answers exactly what a reading of its own would have.
+struct MainBundlePlist {
+    bool valuesOK = false;
+    PlistValues values;
+    bool arraysOK = false;
+    PlistValues valuesBesideArrays;
+    PlistArrays arrays;
+};
+
+const MainBundlePlist& GetMainBundlePlist()
+{
+    static const MainBundlePlist sPlist = [] {
+        MainBundlePlist plist;
+        std::string text;
+        const std::string path = GetMainBundleInfoPlistPath();
+        if (path.empty() || !ReadPlistFileText(path, text))
+            return plist;
+        plist.valuesOK = ParsePlistText(text, plist.values);
+        plist.arraysOK = ParsePlistText(text, plist.valuesBesideArrays, &plist.arrays);
+        return plist;
+    }();
+    return sPlist;
+}
+
+}  // namespace
+
+bool ReadPlistFile(const std::string& path, PlistValues& outValues, PlistArrays* outArrays)
+{
+    outValues.clear();
+    std::string text;
+    return ReadPlistFileText(path, text) && ParsePlistText(text, outValues, outArrays);
 }
 
 bool GetPlistFileValue(const std::string& path, const std::string& key, std::string& outValue)
@@ -437,7 +475,14 @@ bool GetBundleInfoValue(const std::string& bundlePath, const std::string& key, s
 
 bool GetMainBundleInfoValue(const std::string& key, std::string& outValue)
 {
-    return GetBundleInfoValue(GetMainBundlePath(), key, outValue);
+    const MainBundlePlist& plist = GetMainBundlePlist();
+    if (!plist.valuesOK)
+        return false;
+    auto found = plist.values.find(key);
+    if (found == plist.values.end())
+        return false;
+    outValue = found->second;
+    return true;
 }
 
 std::string GetApplicationName()
@@ -452,13 +497,11 @@ std::string GetApplicationName()
 bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings)
 {
     outStrings.clear();
-    std::string path = GetMainBundleInfoPlistPath();
-    PlistValues values;
-    PlistArrays arrays;
-    if (path.empty() || !ReadPlistFile(path, values, &arrays))
+    const MainBundlePlist& plist = GetMainBundlePlist();
+    if (!plist.arraysOK)
         return false;
-    auto found = arrays.find(key);
-    if (found == arrays.end())
+    auto found = plist.arrays.find(key);
+    if (found == plist.arrays.end())
         return false;
     outStrings = found->second;
     return true;

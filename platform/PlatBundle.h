@@ -60,7 +60,8 @@ std::string GetMainBundleResourcesFolder();
 bool GetBundleInfoValue(const std::string& bundlePath, const std::string& key, std::string& outValue);
 
 // The main bundle's Info.plist value for key; false when the program runs
-// outside a bundle or the key is absent.
+// outside a bundle or the key is absent. The file is read once per run, at
+// the first of these calls (or of GetMainBundleInfoStrings).
 bool GetMainBundleInfoValue(const std::string& key, std::string& outValue);
 
 // The running program's name as the desktop shows it: the main bundle's

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <string>
+
+#include "platform/PlatSystemBus.h"
 
 namespace qelt::plat {
 
@@ -17,10 +19,11 @@ constexpr const char* kLoginService = "org.freedesktop.login1";
 constexpr const char* kLoginPath = "/org/freedesktop/login1";
 constexpr const char* kLoginManager = "org.freedesktop.login1.Manager";
 
-int SignalCallback(sd_bus_message* inMessage, void* inUserData, sd_bus_error*)
+int SignalCallback(sd_bus_message* inMessage, void* inUserData, SystemBusError*)
 {
     int sleeping = 0;
-    if (inUserData == nullptr || sd_bus_message_read(inMessage, "b", &sleeping) < 0)
+    const SystemBusLibrary* bus = GetSystemBusLibrary();
+    if (inUserData == nullptr || bus == nullptr || bus->message_read(inMessage, "b", &sleeping) < 0)
         return 0;
     static_cast<SleepWatcher*>(inUserData)->Announce(sleeping != 0);
     return 0;
@@ -45,31 +48,38 @@ SleepWatcher::~SleepWatcher()
     }
     _ReleaseInhibitor();
     if (fSlot != nullptr)
-        sd_bus_slot_unref(fSlot);
+        fLibrary->slot_unref(fSlot);
     if (fBus != nullptr)
-        sd_bus_flush_close_unref(fBus);
+        fLibrary->flush_close_unref(fBus);
     fSlot = nullptr;
     fBus = nullptr;
 }
 
-int SleepWatcher::Start()
+int SleepWatcher::Start(std::string* outUnavailable)
 {
     if (fBus != nullptr)
         return 0;
+    // The bus library is loaded here, the first time a watcher starts.
+    const SystemBusLibrary* library = GetSystemBusLibrary(outUnavailable);
+    if (library == nullptr)
+        return 0;  // nothing will be announced, as without a system bus
+    if (outUnavailable != nullptr)
+        outUnavailable->clear();
+    fLibrary = library;
     sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0 || bus == nullptr) {
+    if (fLibrary->open_system(&bus) < 0 || bus == nullptr) {
         // No system bus: nothing will be announced, and that is no failure.
         if (bus != nullptr)
-            sd_bus_unref(bus);
+            fLibrary->unref(bus);
         return 0;
     }
     fBus = bus;
-    if (sd_bus_match_signal(fBus, &fSlot, kLoginService, kLoginPath, kLoginManager, "PrepareForSleep",
-                            &SignalCallback, this) < 0 ||
+    if (fLibrary->match_signal(fBus, &fSlot, kLoginService, kLoginPath, kLoginManager, "PrepareForSleep",
+                               &SignalCallback, this) < 0 ||
         ::pipe2(fStop, O_CLOEXEC) != 0) {
         if (fSlot != nullptr)
-            sd_bus_slot_unref(fSlot);
-        sd_bus_flush_close_unref(fBus);
+            fLibrary->slot_unref(fSlot);
+        fLibrary->flush_close_unref(fBus);
         fSlot = nullptr;
         fBus = nullptr;
         return -1;
@@ -84,15 +94,15 @@ void SleepWatcher::_TakeInhibitor()
     if (fBus == nullptr || fInhibitor >= 0)
         return;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (sd_bus_call_method(fBus, kLoginService, kLoginPath, kLoginManager, "Inhibit", &error, &reply, "ssss", "sleep",
-                           "qelt", "Sleep handlers run before the system sleeps", "delay") >= 0) {
+    SystemBusError error;
+    if (fLibrary->call_method(fBus, kLoginService, kLoginPath, kLoginManager, "Inhibit", &error, &reply, "ssss",
+                              "sleep", "qelt", "Sleep handlers run before the system sleeps", "delay") >= 0) {
         int fd = -1;
-        if (sd_bus_message_read(reply, "h", &fd) >= 0 && fd >= 0)
+        if (fLibrary->message_read(reply, "h", &fd) >= 0 && fd >= 0)
             fInhibitor = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     }
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
+    fLibrary->error_free(&error);
+    fLibrary->message_unref(reply);
 }
 
 void SleepWatcher::_ReleaseInhibitor()
@@ -117,16 +127,16 @@ void SleepWatcher::Announce(bool inSleeping)
 void SleepWatcher::_Run()
 {
     for (;;) {
-        int r = sd_bus_process(fBus, nullptr);
+        int r = fLibrary->process(fBus, nullptr);
         if (r > 0)
             continue;
         if (r < 0)
             return;  // the connection is gone
-        pollfd fds[2] = {{sd_bus_get_fd(fBus), static_cast<short>(sd_bus_get_events(fBus)), 0},
+        pollfd fds[2] = {{fLibrary->get_fd(fBus), static_cast<short>(fLibrary->get_events(fBus)), 0},
                          {fStop[0], POLLIN, 0}};
         uint64_t usec = UINT64_MAX;
         int timeout = -1;
-        if (sd_bus_get_timeout(fBus, &usec) >= 0 && usec != UINT64_MAX) {
+        if (fLibrary->get_timeout(fBus, &usec) >= 0 && usec != UINT64_MAX) {
             timespec now;
             clock_gettime(CLOCK_MONOTONIC, &now);
             const uint64_t nowUsec = static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;

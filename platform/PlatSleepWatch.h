@@ -8,12 +8,15 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <thread>
 
 struct sd_bus;
 struct sd_bus_slot;
 
 namespace qelt::plat {
+
+struct SystemBusLibrary;
 
 class SleepWatcher {
 public:
@@ -25,9 +28,11 @@ public:
     SleepWatcher(const SleepWatcher&) = delete;
     SleepWatcher& operator=(const SleepWatcher&) = delete;
 
-    // 0, also without a system bus; -1 when the bus is there but the signal
-    // cannot be watched. Starting again does nothing.
-    int Start();
+    // 0, also without a system bus or without the bus library (then
+    // outUnavailable, when given, says why the library could not be loaded);
+    // -1 when the bus is there but the signal cannot be watched. Starting
+    // again does nothing.
+    int Start(std::string* outUnavailable = nullptr);
 
     // Whether a system bus was found and is watched.
     bool IsListening() const { return fBus != nullptr; }
@@ -41,6 +46,7 @@ private:
     void _Run();
 
     std::function<void(bool)> fHandler;
+    const SystemBusLibrary* fLibrary = nullptr;  // set once the library is loaded
     sd_bus* fBus = nullptr;
     sd_bus_slot* fSlot = nullptr;
     int fInhibitor = -1;

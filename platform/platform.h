@@ -27,3 +27,4 @@
 #include "platform/PlatUTF8.h"
 #include "platform/PlatNumbers.h"
 #include "platform/PlatRealPath.h"
+#include "platform/PlatSystemBus.h"
