@@ -1,7 +1,11 @@
 #include "fuzz/FuzzSupport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "kernel/VCppMemMgr.h"
 #include "kernel/IRefCountable.h"
@@ -39,6 +43,68 @@ void Shutdown()
     VObject::sCppMemMgr = nullptr;
     delete gManager;
     gManager = nullptr;
+}
+
+StSilentStreams::StSilentStreams()
+{
+    std::fflush(nullptr);
+    fNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    fOut = ::dup(1);
+    fErr = ::dup(2);
+    if (fNull >= 0) {
+        ::dup2(fNull, 1);
+        ::dup2(fNull, 2);
+    }
+}
+
+StSilentStreams::~StSilentStreams()
+{
+    std::fflush(nullptr);
+    if (fOut >= 0) {
+        ::dup2(fOut, 1);
+        ::close(fOut);
+    }
+    if (fErr >= 0) {
+        ::dup2(fErr, 2);
+        ::close(fErr);
+    }
+    if (fNull >= 0)
+        ::close(fNull);
+}
+
+namespace {
+std::string gScratch;
+
+void RemoveScratch()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(gScratch, ignored);
+}
+}  // namespace
+
+const std::string& ScratchFolder()
+{
+    if (gScratch.empty()) {
+        char pattern[] = "/tmp/qelt_fuzz_XXXXXX";
+        if (::mkdtemp(pattern) == nullptr)
+            std::abort();
+        gScratch = pattern;
+        std::atexit(RemoveScratch);
+    }
+    return gScratch;
+}
+
+std::vector<VString> MakeArguments(const char* program, const uint8_t* data, size_t size)
+{
+    std::vector<VString> args{VString(program)};
+    size_t start = 0;
+    for (size_t i = 0; i <= size; ++i) {
+        if (i == size || data[i] == 0) {
+            args.emplace_back(data + start, static_cast<unsigned long>(i - start), VTC_UTF_8);
+            start = i + 1;
+        }
+    }
+    return args;
 }
 
 void MakeText(const uint8_t* data, size_t size, VString& outText)

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "kernel/VString.h"
 #include "runtime/VErrorContext.h"
@@ -27,6 +28,29 @@ public:
 private:
     StErrorContextInstaller fErrors;
 };
+
+// Standard output and error go to /dev/null for the life of the holder
+// (command-line parsers print their refusals there).
+class StSilentStreams {
+public:
+    StSilentStreams();
+    ~StSilentStreams();
+    StSilentStreams(const StSilentStreams&) = delete;
+    StSilentStreams& operator=(const StSilentStreams&) = delete;
+
+private:
+    int fNull = -1;
+    int fOut = -1;
+    int fErr = -1;
+};
+
+// A folder of this program's own under /tmp, made on the first call and
+// removed with everything in it when the program exits.
+const std::string& ScratchFolder();
+
+// Arguments from bytes: the bytes cut at each zero byte, each piece UTF-8,
+// after the program name given.
+std::vector<VString> MakeArguments(const char* program, const uint8_t* data, size_t size);
 
 // Takes bytes from the front of the input; reads past the end answer 0.
 class Bytes {

@@ -2,10 +2,6 @@
 // byte, are UTF-8 arguments after a program name, parsed against options of
 // every bound type, flags, paragraphs and a rest option. The parse answers
 // 0, 1 or 2, and the JSON export lists every argument.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,58 +12,12 @@
 
 using namespace qelt;
 
-namespace {
-
-// Standard output and error go to /dev/null while an input is parsed.
-class StSilentStreams {
-public:
-    StSilentStreams()
-    {
-        std::fflush(nullptr);
-        fNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        fOut = ::dup(1);
-        fErr = ::dup(2);
-        if (fNull >= 0) {
-            ::dup2(fNull, 1);
-            ::dup2(fNull, 2);
-        }
-    }
-    ~StSilentStreams()
-    {
-        std::fflush(nullptr);
-        if (fOut >= 0) {
-            ::dup2(fOut, 1);
-            ::close(fOut);
-        }
-        if (fErr >= 0) {
-            ::dup2(fErr, 2);
-            ::close(fErr);
-        }
-        if (fNull >= 0)
-            ::close(fNull);
-    }
-
-private:
-    int fNull = -1;
-    int fOut = -1;
-    int fErr = -1;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Setup();
     fuzz::Scope scope;
 
-    std::vector<VString> args{VString("prog")};
-    size_t start = 0;
-    for (size_t i = 0; i <= size; ++i) {
-        if (i == size || data[i] == 0) {
-            args.emplace_back(data + start, static_cast<unsigned long>(i - start), VTC_UTF_8);
-            start = i + 1;
-        }
-    }
+    const std::vector<VString> args = fuzz::MakeArguments("prog", data, size);
 
     bool flag = false, boolValue = false;
     int number = 0, countFlag = 0;
@@ -89,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     int result;
     {
-        StSilentStreams silent;
+        fuzz::StSilentStreams silent;
         result = parser.Parse();
     }
     fuzz::Check(result == 0 || result == 1 || result == 2, "the parse answers 0, 1 or 2");

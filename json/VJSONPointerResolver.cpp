@@ -28,6 +28,7 @@ constexpr VError kErrorNotContainer = QeltError(910);
 constexpr VError kErrorNotJSON = QeltError(912);
 constexpr VError kErrorNoDocument = QeltError(913);
 constexpr VError kErrorTooDeep = QeltError(108);
+constexpr VError kErrorOverBudget = QeltError(100);
 
 // Documents are read with ISO dates, strictly, undefined on failure.
 constexpr uint32_t kDocumentImportOptions = kJSONImportISODates | kJSONImportStrict | kJSONImportUndefinedOnError;
@@ -213,11 +214,11 @@ void VJSONPointerResolver::ResolveRecursively(VJSONValue& ioValue, bool inPatch,
 
 void VJSONPointerResolver::_ResolveRecursively(Context& ioContext, VJSONValue& ioValue)
 {
-    if (!ioValue.IsObject() && !ioValue.IsArray())
+    if ((!ioValue.IsObject() && !ioValue.IsArray()) || ioContext.fExhausted)
         return;
     StDepth depth(ioContext);
     if (depth.TooDeep()) {
-        _ThrowURIError(kErrorTooDeep, ioContext.fCurrentURI);
+        _NoteTooDeep(ioContext, ioContext.fCurrentURI);
         return;
     }
     VRefPtr<VJSONPointerResolver> resolver;
@@ -300,8 +301,8 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
     VJSONValue target;
     VRefPtr<VJSONPointerResolver> targetResolver;
     if (depth.TooDeep()) {
-        _ThrowURIError(kErrorTooDeep, uri);
-    } else {
+        _NoteTooDeep(ioContext, uri);
+    } else if (_Spend(ioContext, 1, uri)) {
         ioContext.fStack.push_back(object);
         if (!ResolvePointerURI(ioContext, uri, target, targetResolver))
             target.SetUndefined();
@@ -315,7 +316,10 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
             PatchPointerValue(ioContext, object, target, ioValue);
         else
             ioValue = target;
-        outResolver = targetResolver;
+        if (ioValue.IsUndefined())
+            outResolver = nullptr;
+        else
+            outResolver = targetResolver;
     }
     if (ioValue.GetObject() != object)
         ioContext.fVisited.erase(object);
@@ -344,7 +348,7 @@ bool VJSONPointerResolver::ResolvePointerURI(Context& ioContext, const VString& 
     static const VString kSchemes[] = {VString("http:"), VString("https:"), VString("file:")};
     for (const VString& scheme : kSchemes) {
         if (documentPath.BeginsWith(scheme, false)) {
-            _ThrowURIError(kErrorRefused, inURI);
+            _ThrowURIError(ioContext, kErrorRefused, inURI);
             return false;
         }
     }
@@ -384,7 +388,7 @@ bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inURI
     else if (inDocumentPath.GetUniChar(1) != '/' && fFolder.Get() != nullptr)
         file.Adopt(fFolder->_RetainRelativeIFile(inDocumentPath, FPS_POSIX));
     if (file.Get() == nullptr) {
-        _ThrowError(kErrorNoDocument, inURI, kPointerURIName, inDocumentPath, kReferredPathName);
+        _ThrowError(ioContext, kErrorNoDocument, inURI, kPointerURIName, inDocumentPath, kReferredPathName);
         return false;
     }
 
@@ -396,7 +400,7 @@ bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inURI
     VJSONValue document = fCache->GetValue(filePath);
     if (document.IsUndefined()) {
         if (!file->Exists()) {
-            _ThrowError(kErrorNoDocument, inURI, kPointerURIName, path, kReferredPathName);
+            _ThrowError(ioContext, kErrorNoDocument, inURI, kPointerURIName, path, kReferredPathName);
             return false;
         }
         VError error;
@@ -405,7 +409,7 @@ bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inURI
             error = VJSONImporter::ParseFile(file.Get(), document, kDocumentImportOptions);
         }
         if (error != VE_OK || document.IsUndefined()) {
-            _ThrowError(kErrorNotJSON, inURI, kPointerURIName, path, kReferredPathName);
+            _ThrowError(ioContext, kErrorNotJSON, inURI, kPointerURIName, path, kReferredPathName);
             return false;
         }
         fCache->SetValue(filePath, document);
@@ -435,7 +439,7 @@ bool VJSONPointerResolver::_WalkPointer(Context& ioContext, const VString& inPoi
     const int length = inPointer.GetLength();
     if (length > 0) {
         if (inPointer.GetUniChar(1) != '/') {
-            _ThrowURIError(kErrorBadPointer, ioContext.fCurrentURI);
+            _ThrowURIError(ioContext, kErrorBadPointer, ioContext.fCurrentURI);
             outValue.SetUndefined();
             return false;
         }
@@ -473,7 +477,7 @@ bool VJSONPointerResolver::_FollowReference(Context& ioContext, VJSONValue& ioVa
     bool walk = false;
     Resolve(ioContext, ioValue, resolver, cycle, walk);
     if (cycle) {
-        _ThrowURIError(kErrorCycle, ioContext.fCurrentURI);
+        _ThrowURIError(ioContext, kErrorCycle, ioContext.fCurrentURI);
         ioValue.SetUndefined();
         return false;
     }
@@ -488,6 +492,10 @@ bool VJSONPointerResolver::_FollowReference(Context& ioContext, VJSONValue& ioVa
 bool VJSONPointerResolver::ResolveOnePart(Context& ioContext, const VString& inPart, VJSONValue& ioValue,
                                           VRefPtr<VJSONPointerResolver>* ioWalker)
 {
+    if (!_Spend(ioContext, 1, ioContext.fCurrentURI)) {
+        ioValue.SetUndefined();
+        return false;
+    }
     VString part(inPart);
     part.ExchangeRawString(VString("~1"), VString("/"));
     part.ExchangeRawString(VString("~0"), VString("~"));
@@ -516,15 +524,15 @@ bool VJSONPointerResolver::ResolveOnePart(Context& ioContext, const VString& inP
         error = kErrorNotContainer;
     }
     if (error != VE_OK) {
-        _ThrowURIError(error, ioContext.fCurrentURI);
+        _ThrowURIError(ioContext, error, ioContext.fCurrentURI);
         ioValue.SetUndefined();
         return false;
     }
     return true;
 }
 
-void VJSONPointerResolver::PatchPointerValue(Context&, const VJSONObject* inReference, const VJSONValue& inTarget,
-                                             VJSONValue& outValue)
+void VJSONPointerResolver::PatchPointerValue(Context& ioContext, const VJSONObject* inReference,
+                                             const VJSONValue& inTarget, VJSONValue& outValue)
 {
     const VJSONObject* target = inTarget.GetObject();
     std::vector<std::pair<VString, VJSONValue>> ownMembers;
@@ -540,21 +548,35 @@ void VJSONPointerResolver::PatchPointerValue(Context&, const VJSONObject* inRefe
     }
     // The target's members first, then the reference's, which replace the
     // target's of the same name in place.
-    VRefPtr<VJSONObject> merged = AdoptRef(new VJSONObject());
+    std::vector<std::pair<VString, VJSONValue>> targetMembers;
     for (VJSONPropertyConstOrderedIterator it(target, 0); it.IsValid(); ++it)
-        merged->SetProperty(it.GetName(), it.GetValue());
+        targetMembers.emplace_back(it.GetName(), it.GetValue());
+    VString uri;
+    GetReferenceText(inReference, uri);
+    if (!_Spend(ioContext, 1 + targetMembers.size() + ownMembers.size(), uri)) {
+        outValue.SetUndefined();
+        return;
+    }
+    VRefPtr<VJSONObject> merged = AdoptRef(new VJSONObject());
+    for (const auto& [name, value] : targetMembers)
+        merged->SetProperty(name, value);
     for (const auto& [name, value] : ownMembers)
         merged->SetProperty(name, value);
     outValue.SetObject(merged.Get());
 }
 
-void VJSONPointerResolver::_ThrowError(VError inCode, const VString& inP1, const char* inP1Name, const VString& inP2,
-                                       const char* inP2Name)
+void VJSONPointerResolver::_ThrowError(Context& ioContext, VError inCode, const VString& inP1, const char* inP1Name,
+                                       const VString& inP2, const char* inP2Name)
 {
-    if (inCode == VE_OK)
-        return;
+    if (inCode != VE_OK && _Spend(ioContext, kRecordCost, inP1))
+        _Record(inCode, inP1, inP1Name, inP2, inP2Name);
+}
+
+void VJSONPointerResolver::_Record(VError inCode, const VString& inP1, const char* inP1Name, const VString& inP2,
+                                   const char* inP2Name)
+{
     if (fReporter.Get() != nullptr) {
-        fReporter->_ThrowError(inCode, inP1, inP1Name, inP2, inP2Name);
+        fReporter->_Record(inCode, inP1, inP1Name, inP2, inP2Name);
         return;
     }
     VRefPtr<VErrorBase> error = AdoptRef(new VErrorBase(inCode));
@@ -581,9 +603,30 @@ void VJSONPointerResolver::_ThrowError(VError inCode, const VString& inP1, const
     fErrors->Push(VJSONValue(record.Get()));
 }
 
-void VJSONPointerResolver::_ThrowURIError(VError inCode, const VString& inURI)
+bool VJSONPointerResolver::_Spend(Context& ioContext, size_t inCount, const VString& inURI)
 {
-    _ThrowError(inCode, inURI, kPointerURIName, VString(), nullptr);
+    if (ioContext.fExhausted)
+        return false;
+    if (inCount <= kMaxNodes - ioContext.fNodes) {
+        ioContext.fNodes += inCount;
+        return true;
+    }
+    ioContext.fExhausted = true;
+    _Record(kErrorOverBudget, inURI, kPointerURIName, VString(), nullptr);
+    return false;
+}
+
+void VJSONPointerResolver::_NoteTooDeep(Context& ioContext, const VString& inURI)
+{
+    if (ioContext.fTooDeep)
+        return;
+    ioContext.fTooDeep = true;
+    _Record(kErrorTooDeep, inURI, kPointerURIName, VString(), nullptr);
+}
+
+void VJSONPointerResolver::_ThrowURIError(Context& ioContext, VError inCode, const VString& inURI)
+{
+    _ThrowError(ioContext, inCode, inURI, kPointerURIName, VString(), nullptr);
 }
 
 }  // namespace qelt

@@ -13,7 +13,8 @@
 // pointer step, 908 a cycle of references, 909 a remote URI or the step "-"
 // on an array, 910 a step into a value that is no container, 912 a document
 // that is not JSON, 913 a document not found, 108 references or containers
-// nested deeper than the text importer's limit.
+// nested deeper than the text importer's limit (once per job), 100 a
+// resolution that would make or follow more than kMaxNodes values.
 //
 // A resolver and its contexts serve one task.
 #pragma once
@@ -94,11 +95,28 @@ public:
         VString fCurrentURI;
         // Nesting of containers and references being resolved.
         int fDepth = 0;
+        // Values made (merged objects and their members) and references and
+        // pointer steps followed so far; past kMaxNodes the job stops.
+        size_t fNodes = 0;
+        // Whether the job ran out of its budget: nothing more is resolved.
+        bool fExhausted = false;
+        // Whether 108 was recorded: a job records it once, however many
+        // places reach the limit.
+        bool fTooDeep = false;
     };
 
     // References and containers nest at most this deep in one resolution
     // (the text importer's limit); deeper ones are recorded as 108.
     static constexpr int kMaxDepth = 512;
+    // One job makes and follows at most this many values. References with
+    // members of their own that refer to an enclosing object can make each
+    // level of a document twice as large as the one above it; the budget
+    // bounds the work by a fixed amount instead of by the nesting. Past it,
+    // 100 is recorded once, and the rest of the job changes nothing more.
+    static constexpr size_t kMaxNodes = 100000;
+    // An error record, with its message, costs as much of the budget as
+    // this many values made.
+    static constexpr size_t kRecordCost = 16;
 
     // "$ref".
     static const VString sRefPropertyName;
@@ -187,13 +205,23 @@ private:
     // A "$ref" object met by a walk is resolved before the walk goes on
     // (nested flag); false, with the value undefined, when that fails.
     bool _FollowReference(Context& ioContext, VJSONValue& ioValue, VRefPtr<VJSONPointerResolver>* ioWalker);
+    // Counts inCount values made or followed; false, with 100 recorded for
+    // the URI the first time, when the job is over its budget.
+    bool _Spend(Context& ioContext, size_t inCount, const VString& inURI);
+    // Records 108 for the URI, once per job; the place concerned is left
+    // as it is.
+    void _NoteTooDeep(Context& ioContext, const VString& inURI);
     // Walks the contents of a container with this resolver.
     void _WalkContents(Context& ioContext, const VJSONValue& inContainer);
-    // Records an error; a name left null leaves its property out.
-    void _ThrowError(VError inCode, const VString& inP1, const char* inP1Name, const VString& inP2,
-                     const char* inP2Name);
+    // Records an error, paid for from the job's budget; a name left null
+    // leaves its property out.
+    void _ThrowError(Context& ioContext, VError inCode, const VString& inP1, const char* inP1Name,
+                     const VString& inP2, const char* inP2Name);
     // Records an error with "pointerURI" = the URI.
-    void _ThrowURIError(VError inCode, const VString& inURI);
+    void _ThrowURIError(Context& ioContext, VError inCode, const VString& inURI);
+    // Appends the error record to the reporting resolver's array.
+    void _Record(VError inCode, const VString& inP1, const char* inP1Name, const VString& inP2,
+                 const char* inP2Name);
 
     VJSONValue fDocument;
     VRefPtr<IFolder> fFolder;

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace qelt::plat {
 
@@ -24,6 +25,24 @@ int64_t Now()
 }
 
 }  // namespace
+
+std::vector<WatchEvent> SplitWatchEvents(const void* buffer, size_t size)
+{
+    std::vector<WatchEvent> events;
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t offset = 0;
+    while (size - offset >= sizeof(struct inotify_event)) {
+        // Copied out: the buffer need not be aligned for the header.
+        struct inotify_event header;
+        std::memcpy(&header, bytes + offset, sizeof(header));
+        offset += sizeof(header);
+        if (header.len > size - offset)
+            break;
+        offset += header.len;
+        events.push_back(WatchEvent{header.wd, header.mask});
+    }
+    return events;
+}
 
 FolderWatcher::FolderWatcher(Handler handler) : fHandler(std::move(handler)) {}
 
@@ -161,29 +180,27 @@ void FolderWatcher::_NoteLocked(void* cookie, Watch& watch, const std::string& k
 
 void FolderWatcher::_ReadEvents()
 {
-    alignas(struct inotify_event) char buffer[16384];
+    char buffer[16384];
     for (;;) {
         ssize_t n = read(fInotify, buffer, sizeof(buffer));
         if (n <= 0)
             return;
         std::lock_guard<std::mutex> lock(fMutex);
         int64_t now = Now();
-        for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
-            const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(buffer + offset);
-            offset += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
-            if (event->mask & IN_Q_OVERFLOW) {
+        for (const WatchEvent& event : SplitWatchEvents(buffer, static_cast<size_t>(n))) {
+            if (event.mask & IN_Q_OVERFLOW) {
                 for (auto& [cookie, watch] : fWatches)
                     _NoteLocked(cookie, watch, watch.root, now);
                 continue;
             }
-            auto found = fDescriptors.find(event->wd);
+            auto found = fDescriptors.find(event.wd);
             if (found == fDescriptors.end())
                 continue;
-            if (event->mask & IN_IGNORED) {
+            if (event.mask & IN_IGNORED) {
                 for (void* cookie : found->second.users) {
                     auto w = fWatches.find(cookie);
                     if (w != fWatches.end())
-                        w->second.descriptors.erase(event->wd);
+                        w->second.descriptors.erase(event.wd);
                 }
                 fDescriptors.erase(found);
                 continue;
@@ -194,7 +211,7 @@ void FolderWatcher::_ReadEvents()
                 if (w == fWatches.end())
                     continue;
                 Watch& watch = w->second;
-                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+                if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
                     // Only the root's own loss matters; a subfolder's shows in its parent.
                     struct stat st;
                     if (key == watch.root && stat(watch.root.c_str(), &st) == 0)

@@ -24,6 +24,17 @@
 
 namespace qelt::plat {
 
+// One record of a buffer read from an inotify descriptor.
+struct WatchEvent {
+    int wd = 0;
+    uint32_t mask = 0;
+};
+// Splits such a buffer into its records, in order: each is a fixed header
+// followed by a name of the length the header gives. A record whose header
+// or name runs past the end of the buffer is left out, and so is all that
+// follows it.
+std::vector<WatchEvent> SplitWatchEvents(const void* buffer, size_t size);
+
 class FolderWatcher {
 public:
     using Handler = std::function<void(void* cookie, const std::vector<std::string>& folderKeys)>;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <strings.h>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace qelt::plat {
@@ -265,24 +266,10 @@ std::string XdgFolder(const char* name, const char* fallback)
 std::string XdgUserFolder(const char* key, const char* fallback)
 {
     std::ifstream in(XdgFolder("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs");
-    std::string line;
-    std::string prefix = std::string(key) + "=\"";
-    while (std::getline(in, line)) {
-        if (line.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        size_t end = line.find('"', prefix.size());
-        if (end == std::string::npos)
-            break;
-        std::string value = line.substr(prefix.size(), end - prefix.size());
-        if (value.compare(0, 6, "$HOME/") == 0)
-            return HomeFolder() + value.substr(5);
-        if (value == "$HOME")
-            return HomeFolder();
-        if (!value.empty() && value[0] == '/')
-            return value;
-        break;
-    }
-    return HomeFolder() + "/" + fallback;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string folder = UserFolderFromDirsText(text.str(), key, HomeFolder());
+    return folder.empty() ? HomeFolder() + "/" + fallback : folder;
 }
 
 int MakeFolderWithParents(const std::string& path)
@@ -302,6 +289,29 @@ int MakeFolderWithParents(const std::string& path)
 }
 
 }  // namespace
+
+std::string UserFolderFromDirsText(const std::string& text, const char* key, const std::string& home)
+{
+    std::istringstream in(text);
+    std::string line;
+    std::string prefix = std::string(key) + "=\"";
+    while (std::getline(in, line)) {
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        size_t end = line.find('"', prefix.size());
+        if (end == std::string::npos)
+            break;
+        std::string value = line.substr(prefix.size(), end - prefix.size());
+        if (value.compare(0, 6, "$HOME/") == 0)
+            return home + value.substr(5);
+        if (value == "$HOME")
+            return home;
+        if (!value.empty() && value[0] == '/')
+            return value;
+        break;
+    }
+    return std::string();
+}
 
 std::string PathOfDescriptor(int fd)
 {

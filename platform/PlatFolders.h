@@ -144,6 +144,11 @@ bool IsPackageFolder(const char* path);
 // with '/'.
 int GetSystemFolderPath(int kind, bool create, std::string& outPath);
 
+// Reads the text of a user-dirs.dirs file (lines KEY="VALUE"): the folder
+// the first line of that key names, "$HOME" standing for home; empty when
+// the key is missing or its value is neither absolute nor under "$HOME".
+std::string UserFolderFromDirsText(const std::string& text, const char* key, const std::string& home);
+
 // The entries of one folder as a change watcher compares them: name to
 // modification time and folder flag, links not followed, "." ".." and
 // ".DS_Store" left out. A folder that cannot be listed gives an empty map.

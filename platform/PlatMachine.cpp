@@ -61,16 +61,8 @@ bool ReadLine(const std::string& path, std::string& outLine)
 // The value of "key:" in /proc/meminfo, in bytes.
 uint64_t MemInfoValue(const char* key)
 {
-    std::ifstream in("/proc/meminfo");
-    std::string line;
-    size_t keyLength = std::strlen(key);
-    while (std::getline(in, line)) {
-        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':') {
-            unsigned long long kib = std::strtoull(line.c_str() + keyLength + 1, nullptr, 10);
-            return static_cast<uint64_t>(kib) * 1024;
-        }
-    }
-    return 0;
+    std::string text;
+    return ReadTextFile("/proc/meminfo", text) ? ParseMemInfoValue(text, key) : 0;
 }
 
 long ClockTicksPerSecond()
@@ -88,6 +80,21 @@ std::string BaseName(const std::string& path)
 }  // namespace
 
 // ---- Memory.
+
+uint64_t ParseMemInfoValue(const std::string& text, const char* key)
+{
+    std::istringstream in(text);
+    std::string line;
+    size_t keyLength = std::strlen(key);
+    while (std::getline(in, line)) {
+        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':') {
+            unsigned long long kib = std::strtoull(line.c_str() + keyLength + 1, nullptr, 10);
+            // A value too large for bytes is as large as can be said.
+            return kib > UINT64_MAX / 1024 ? UINT64_MAX : static_cast<uint64_t>(kib) * 1024;
+        }
+    }
+    return 0;
+}
 
 uint64_t PhysicalMemorySize() { return MemInfoValue("MemTotal"); }
 
@@ -141,7 +148,13 @@ int PhysicalCoreCount(bool onlineOnly)
 
 bool ProcessorBrandText(std::string& outText)
 {
-    std::ifstream in("/proc/cpuinfo");
+    std::string text;
+    return ReadTextFile("/proc/cpuinfo", text) && ParseProcessorBrand(text, outText);
+}
+
+bool ParseProcessorBrand(const std::string& text, std::string& outText)
+{
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         // "model name" on x86; other machines name it differently.
@@ -190,11 +203,8 @@ bool ReadProcessorTicks(std::vector<ProcessorTicks>& outTicks)
     return ReadTextFile("/proc/stat", text) && ParseProcessorTicks(text, outTicks);
 }
 
-bool ProcessCpuTime(double& outCpuSeconds, double& outSecondsSinceStart)
+bool ParseProcessTicks(const std::string& text, uint64_t& outUser, uint64_t& outSystem, uint64_t& outStart)
 {
-    std::string text;
-    if (!ReadTextFile("/proc/self/stat", text))
-        return false;
     // The command name may hold spaces and parentheses: fields start after
     // the last ')'.
     size_t close = text.rfind(')');
@@ -203,15 +213,27 @@ bool ProcessCpuTime(double& outCpuSeconds, double& outSecondsSinceStart)
     std::istringstream fields(text.substr(close + 1));
     std::vector<std::string> values;
     std::string value;
-    while (fields >> value)
+    // Only the first twenty fields after the name are needed.
+    while (values.size() < 20 && fields >> value)
         values.push_back(value);
     // values[0] is field 3 (state): utime is field 14, stime 15, starttime 22.
     if (values.size() < 20)
         return false;
+    outUser = std::strtoull(values[11].c_str(), nullptr, 10);
+    outSystem = std::strtoull(values[12].c_str(), nullptr, 10);
+    outStart = std::strtoull(values[19].c_str(), nullptr, 10);
+    return true;
+}
+
+bool ProcessCpuTime(double& outCpuSeconds, double& outSecondsSinceStart)
+{
+    std::string text;
+    uint64_t user = 0;
+    uint64_t system = 0;
+    uint64_t start = 0;
+    if (!ReadTextFile("/proc/self/stat", text) || !ParseProcessTicks(text, user, system, start))
+        return false;
     double ticks = static_cast<double>(ClockTicksPerSecond());
-    unsigned long long user = std::strtoull(values[11].c_str(), nullptr, 10);
-    unsigned long long system = std::strtoull(values[12].c_str(), nullptr, 10);
-    unsigned long long start = std::strtoull(values[19].c_str(), nullptr, 10);
     timespec now{};
     if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
         return false;

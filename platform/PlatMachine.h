@@ -14,6 +14,9 @@ uint64_t PhysicalMemorySize();
 uint64_t PhysicalFreeMemorySize();
 // The resident size of this process.
 uint64_t ProcessResidentSize();
+// Parses the text of /proc/meminfo: the value of "key:" in bytes, 0 when
+// the key is missing.
+uint64_t ParseMemInfoValue(const std::string& text, const char* key);
 
 // ---- Processors (0 when unknown).
 // Processors the system can have (configured).
@@ -22,6 +25,8 @@ int LogicalProcessorCount();
 int PhysicalCoreCount(bool onlineOnly);
 // The processor's brand text ("model name"); false when unknown.
 bool ProcessorBrandText(std::string& outText);
+// Parses the text of /proc/cpuinfo for the brand text.
+bool ParseProcessorBrand(const std::string& text, std::string& outText);
 
 // Tick counts of one processor since boot.
 struct ProcessorTicks {
@@ -38,6 +43,9 @@ bool ParseProcessorTicks(const std::string& text, std::vector<ProcessorTicks>& o
 // Processor time used by this process (all its threads, counted once) and
 // the seconds since it started; false when unreadable.
 bool ProcessCpuTime(double& outCpuSeconds, double& outSecondsSinceStart);
+// Parses the text of /proc/<pid>/stat: user and system ticks and the start
+// tick since boot; false when fields are missing.
+bool ParseProcessTicks(const std::string& text, uint64_t& outUser, uint64_t& outSystem, uint64_t& outStart);
 
 // Seconds of the monotonic clock.
 double MonotonicSeconds();

@@ -13,6 +13,23 @@
 #include <cstring>
 #include <string>
 
+// The leak checker scans the heap, stacks and globals for pointers, not
+// pages mapped here. The memory manager lives in such pages and keeps its
+// allocator and pools there, so in sanitizer builds every mapping made here
+// is handed to the checker as a root region: what only these pages point
+// to is still reachable.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QELT_LEAK_ROOT_REGIONS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(QELT_LEAK_ROOT_REGIONS)
+#define QELT_LEAK_ROOT_REGIONS 1
+#endif
+#if defined(QELT_LEAK_ROOT_REGIONS)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace qelt::plat {
 
 namespace {
@@ -59,6 +76,9 @@ void* MapPages(size_t size, const void* address)
         ::munmap(p, rounded);
         return nullptr;
     }
+#if defined(QELT_LEAK_ROOT_REGIONS)
+    __lsan_register_root_region(p, rounded);
+#endif
     return p;
 }
 
@@ -69,7 +89,12 @@ bool UnmapPages(void* address, size_t size)
     size_t rounded = RoundUp(size, PageSize());
     if (rounded == 0)
         return false;
-    return ::munmap(address, rounded) == 0;
+    if (::munmap(address, rounded) != 0)
+        return false;
+#if defined(QELT_LEAK_ROOT_REGIONS)
+    __lsan_unregister_root_region(address, rounded);
+#endif
+    return true;
 }
 
 bool QueryRegion(const void* address, size_t& size, unsigned& state, const void*& base)

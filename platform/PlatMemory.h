@@ -14,7 +14,10 @@ size_t PageSize();
 // mappings are never replaced). Null on failure.
 void* MapPages(size_t size, const void* address);
 
-// Unmaps the pages of [address, address + size) (size rounded up to pages).
+// Unmaps the pages of [address, address + size) (size rounded up to pages):
+// a whole block that MapPages gave, with the size it was asked for. In
+// sanitizer builds each block is a root region of the leak checker, which
+// knows blocks only whole.
 bool UnmapPages(void* address, size_t size);
 
 // Describes the mapping at or after address: when address lies inside a

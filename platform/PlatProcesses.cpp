@@ -52,15 +52,22 @@ bool ReadSmallFile(const char* path, std::string& out, size_t cap)
 }
 
 // The command name and state letter of a process from /proc/<pid>/stat.
-// The name sits between the first '(' and the last ')', since it may itself
-// hold parentheses and spaces.
 bool ReadStat(int pid, std::string* outName, char& outState)
 {
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
     std::string text;
-    if (!ReadSmallFile(path, text, 4096))
-        return false;
+    return ReadSmallFile(path, text, 4096) && ParseProcessStat(text, outName, outState);
+}
+
+bool IsLiveState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
+
+}  // namespace
+
+bool ParseProcessStat(const std::string& text, std::string* outName, char& outState)
+{
+    // The name sits between the first '(' and the last ')', since it may
+    // itself hold parentheses and spaces.
     size_t open = text.find('(');
     size_t close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= text.size())
@@ -71,9 +78,14 @@ bool ReadStat(int pid, std::string* outName, char& outState)
     return true;
 }
 
-bool IsLiveState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
-
-}  // namespace
+bool FirstCommandLineArgument(const std::string& args, std::string& outFirst)
+{
+    std::string first = args.substr(0, args.find('\0'));
+    if (first.empty())
+        return false;
+    outFirst = first;
+    return true;
+}
 
 bool ListProcesses(std::vector<int>& ioPids)
 {
@@ -127,14 +139,7 @@ bool ProcessExecutablePath(int pid, std::string& outPath)
     // argument is the next best thing.
     std::snprintf(path, sizeof(path), "/proc/%d/cmdline", pid);
     std::string args;
-    if (!ReadSmallFile(path, args, 65536))
-        return false;
-    size_t end = args.find('\0');
-    std::string first = args.substr(0, end);
-    if (first.empty())
-        return false;
-    outPath = first;
-    return true;
+    return ReadSmallFile(path, args, 65536) && FirstCommandLineArgument(args, outPath);
 }
 
 bool KillProcess(int pid)

@@ -19,6 +19,14 @@ bool ProcessName(int pid, std::string& outName);
 // its first argument); false when there is none.
 bool ProcessExecutablePath(int pid, std::string& outPath);
 
+// The text of /proc/<pid>/stat: the command name (between the first '(' and
+// the last ')') and the state letter after it; false when malformed.
+bool ParseProcessStat(const std::string& text, std::string* outName, char& outState);
+
+// The text of /proc/<pid>/cmdline (arguments ended by zero bytes): its first
+// argument; false when that is empty.
+bool FirstCommandLineArgument(const std::string& args, std::string& outFirst);
+
 // Sends SIGKILL; false for an id of 0 or less and when the signal was not sent.
 bool KillProcess(int pid);
 

@@ -123,6 +123,54 @@ TEST(VFileStream, WritesOverlayBufferedBytesAndFlushOnClose)
     EXPECT_EQ(ReadText(dir + "/f"), "D");
 }
 
+TEST(VFileStream, ACutShorterThanTheBufferedDataLeavesTheFileAtTheNewSize)
+{
+    // Bytes written through the stream (some may already be written out
+    // with a small buffer), then the file cut, then the stream closed.
+    struct Case {
+        const char* old;
+        size_t written;
+        uint64_t buffer;  // 0: the default buffer
+        long long cut;
+        bool closeSetsSize;
+    };
+    const Case cases[] = {
+        {"", 10, 0, 4, false},       {"", 10, 0, 4, true},         {"abcdefghijklmnopqrstuvwxyz", 10, 0, 4, false},
+        {"", 20, 8, 12, false},      {"", 20, 8, 3, true},         {"", 10, 0, 0, false},
+        {"abcdefghij", 10, 0, 9, true}, {"abcdefghijklmnopqrstuvwxyz", 30, 8, 17, false},
+    };
+    const std::string dir = test::MakeTempFolder("fstream_cut_buffered");
+    int number = 0;
+    for (const Case& c : cases) {
+        const std::string path = dir + "/f" + std::to_string(++number);
+        WriteText(path, c.old);
+        VRefPtr<VFile> file = FileAt(path);
+        VFileStream stream(file.Get());
+        ASSERT_EQ(stream.OpenWriting(), VE_OK);
+        if (c.buffer != 0)
+            stream.SetBufferSize(c.buffer);
+        const std::string data = Pattern(c.written);
+        ASSERT_EQ(stream.PutData(data.data(), static_cast<unsigned long>(data.size())), VE_OK);
+        ASSERT_EQ(stream.SetSize(c.cut), VE_OK);
+        EXPECT_EQ(stream.GetSize(), c.cut) << number;
+        EXPECT_EQ(stream.GetPos(), c.cut) << number;
+        ASSERT_EQ(stream.CloseWriting(c.closeSetsSize), VE_OK);
+        EXPECT_EQ(ReadText(path), data.substr(0, static_cast<size_t>(c.cut))) << "case " << number;
+    }
+
+    // Writing goes on at the cut.
+    const std::string path = dir + "/again";
+    VRefPtr<VFile> file = FileAt(path);
+    ASSERT_EQ(file->Create(), VE_OK);
+    VFileStream stream(file.Get());
+    ASSERT_EQ(stream.OpenWriting(), VE_OK);
+    ASSERT_EQ(stream.PutData("0123456789", 10), VE_OK);
+    ASSERT_EQ(stream.SetSize(4), VE_OK);
+    ASSERT_EQ(stream.PutData("XY", 2), VE_OK);
+    ASSERT_EQ(stream.CloseWriting(true), VE_OK);
+    EXPECT_EQ(ReadText(path), "0123XY");
+}
+
 TEST(VFileStream, ABufferWrittenOutStartsEmpty)
 {
     std::string dir = test::MakeTempFolder("fstream_writeout");

@@ -283,6 +283,53 @@ TEST(JSONPointerResolver, DeepNestingIsRecordedInsteadOfOverflowingTheStack)
     EXPECT_EQ(ErrorCodes(*arrays), std::vector<int>{108});
 }
 
+TEST(JSONPointerResolver, ReferencesThatMultiplyTheWorkStopAtTheBudget)
+{
+    // Two references with members of their own to their enclosing object:
+    // each merged copy holds both references again, which doubles the copies
+    // at every level.
+    {
+        VRefPtr<VJSONPointerResolver> resolver =
+            MakeResolver(Parse("{\"t\":{\"a\":{\"$ref\":\"#/t\",\"x\":1},\"b\":{\"$ref\":\"#/t\",\"x\":1}}}"));
+        ResolveAll(*resolver, true);
+        // Each copy nests one level deeper: the depth limit is met once on
+        // the way, then the budget ends the job.
+        EXPECT_EQ(ErrorCodes(*resolver), (std::vector<int>{108, 100}));
+        EXPECT_EQ(ErrorField(*resolver, 1, "pointerURI"), "#/t");
+    }
+    // A pointer that passes twice through the reference before it: each
+    // reference costs twice the one it names.
+    std::string text = "{\"r0\":{\"$ref\":\"#\"}";
+    const int kLevels = 60;
+    for (int i = 1; i <= kLevels; ++i) {
+        const std::string previous = Numbered("r", i - 1);
+        text += ",\"" + Numbered("r", i) + "\":{\"$ref\":\"#/" + previous + "/" + previous + "\"}";
+    }
+    text += "}";
+    VRefPtr<VJSONPointerResolver> resolver = MakeResolver(Parse(text.c_str()));
+    const std::string top = Numbered("#/r", kLevels);
+    EXPECT_TRUE(ResolveRef(*resolver, top.c_str()).IsUndefined());
+    EXPECT_EQ(ErrorCodes(*resolver), std::vector<int>{100});
+}
+
+TEST(JSONPointerResolver, ALargeDocumentOfReferencesResolvesWithinTheBudget)
+{
+    // Many references, each merged with members of its own: the work grows
+    // with the document and stays within the budget.
+    const int kCount = 5000;
+    std::string text = "{\"target\":{\"a\":1,\"b\":2,\"c\":3},\"list\":[";
+    for (int i = 0; i < kCount; ++i)
+        text += (i == 0 ? "" : ",") + std::string("{\"$ref\":\"#/target\",\"n\":") + std::to_string(i) + "}";
+    text += "]}";
+    VRefPtr<VJSONPointerResolver> resolver = MakeResolver(Parse(text.c_str()));
+    const VJSONValue resolved = ResolveAll(*resolver, true);
+    EXPECT_TRUE(ErrorCodes(*resolver).empty());
+    const VJSONArray* list = resolved.GetProperty(VString("list")).GetArray();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->GetCount(), static_cast<size_t>(kCount));
+    EXPECT_EQ(Write(list->GetAt(kCount - 1)), "{\"a\":1,\"b\":2,\"c\":3,\"n\":4999}");
+}
+
 // A folder of documents that refer to one another.
 class JSONPointerResolverFiles : public ::testing::Test {
 protected:

@@ -99,6 +99,44 @@ TEST(JSONWriter, NestingBeyondTheLimitFailsWith108)
     }
 }
 
+TEST(JSONWriter, ObjectsNestedAtTheLimitAreRefusedExactlyAsArraysAre)
+{
+    // Containers nested depth deep around the number 1: only objects, or
+    // objects and arrays in turn; the limit is the one arrays have.
+    StErrorContextInstaller errors(false);
+    for (bool mixed : {false, true}) {
+        for (int depth : {VJSONWriter::kMaxDepth - 1, VJSONWriter::kMaxDepth, VJSONWriter::kMaxDepth + 1}) {
+            SCOPED_TRACE(testing::Message() << (mixed ? "mixed " : "objects ") << depth);
+            VJSONValue inner(1.0);
+            size_t expectedLength = 1;
+            for (int level = depth; level >= 1; --level) {
+                const bool isArray = mixed && level % 2 == 0;
+                VJSONValue container(isArray ? JSON_array : JSON_object);
+                if (isArray) {
+                    container.GetArray()->Push(inner);
+                    expectedLength += 2;
+                } else {
+                    container.SetProperty(VString("k"), inner);
+                    expectedLength += 6;
+                }
+                inner = container;
+            }
+            for (uint32_t flags : {0x1U, 0x1U | kJSONWritePretty}) {
+                VString text;
+                const VError error = inner.Stringify(text, flags);
+                if (depth <= VJSONWriter::kMaxDepth) {
+                    EXPECT_EQ(error, VE_OK) << flags;
+                    if (flags == 0x1U) {
+                        EXPECT_EQ(static_cast<size_t>(text.GetLength()), expectedLength);
+                    }
+                } else {
+                    EXPECT_EQ(error, QeltError(108)) << flags;
+                }
+            }
+        }
+    }
+}
+
 TEST(JSONWriter, ImplementationsListNamesOrWriteThemselves)
 {
     NamedImplementation* implementation = new NamedImplementation();

@@ -184,6 +184,40 @@ TEST_F(FileLoggerTest, ErrorRecordsNameTheComponentAndCarryCodeAndTask)
     EXPECT_EQ(Tail(lines[0]), "[S.qelt] ERROR - [101] " + to_string(description) + " (task=7, taskName=T)");
 }
 
+TEST_F(FileLoggerTest, ALoneCarriageReturnNeverReachesTheFileRaw)
+{
+    struct Case {
+        const char* message;
+        const char* written;
+    };
+    const Case cases[] = {{"a\rb", "a ; b"},      {"c\r", "c ; "},          {"\r", " ; "},
+                          {"d\r\re", "d ;  ; e"}, {"f\n\rg", "f ;  ; g"}, {"h\r\ni\rj", "h ; i ; j"}};
+    VLog4jMsgFileLogger logger(FolderPath(fFolder), VString("log"));
+    logger.Start();
+    // Each message twice: as a record of the process logger and given
+    // straight to the listener as UTF-8.
+    for (const Case& c : cases) {
+        VRefPtr<VValueBag> record = Record(c.message);
+        ILoggerBagKeys::source.Set(*record, VString("S\rT"));
+        fLogger->LogBag(record.Get());
+        logger.GetListener()->Log("S\rT", EML_Info, c.message);
+    }
+    logger.Stop();
+
+    EXPECT_EQ(ReadFile(Part(fFolder, 1)).find('\r'), std::string::npos);
+    const std::vector<std::string> lines = Lines(Part(fFolder, 1));
+    EXPECT_EQ(lines.size(), 2 * std::size(cases));
+    for (const Case& c : cases) {
+        // The records are written by the logger's task, the direct lines at
+        // once: the order between the two is not fixed.
+        const std::string expected = std::string("[S ; T] INFO - ") + c.written;
+        int found = 0;
+        for (const std::string& line : lines)
+            found += Tail(line) == expected || Tail(line) == expected + " ()" ? 1 : 0;
+        EXPECT_EQ(found, 2) << expected;
+    }
+}
+
 TEST_F(FileLoggerTest, LongLinesAreWrittenWhole)
 {
     VLog4jMsgFileLogger logger(FolderPath(fFolder), VString("log"));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "kernel/VLong.h"
 #include "kernel/VString.h"
@@ -235,6 +236,60 @@ TEST(BagArray, PositionsAndReferences)
     b->Release();
     c->Release();
     list->Release();
+}
+
+TEST(ValueBag, DeletingAnyElementOfABagArrayRemovesExactlyThatOne)
+{
+    // Positions deleted from a list of four bags numbered 1 to 4, and the
+    // numbers left; out of range deletes nothing.
+    struct Case {
+        int position;
+        std::vector<long> left;
+    };
+    const Case cases[] = {{4, {1, 2, 3}}, {1, {2, 3, 4}}, {2, {1, 3, 4}}, {0, {1, 2, 3, 4}}, {5, {1, 2, 3, 4}}};
+    for (const Case& c : cases) {
+        for (bool byBag : {false, true}) {
+            VRefPtr<VValueBag> parent = AdoptRef(new VValueBag());
+            std::vector<VRefPtr<VValueBag>> children;
+            for (long number = 1; number <= 4; ++number) {
+                children.push_back(AdoptRef(new VValueBag()));
+                children.back()->SetAttribute("n", VLong(number));
+                parent->AddElement(StPackedDictionaryKey("e"), children.back().Get());
+            }
+            VBagArray* list = parent->GetElements(StPackedDictionaryKey("e"));
+            ASSERT_NE(list, nullptr);
+            const bool inRange = c.position >= 1 && c.position <= 4;
+            if (!byBag) {
+                list->DeleteNth(c.position);
+            } else if (inRange) {
+                VValueBag* deleted = children[static_cast<size_t>(c.position - 1)].Get();
+                list->Delete(deleted);
+                deleted->Release();  // the list's reference passed to us
+            }
+            std::vector<long> left;
+            for (int i = 1; i <= list->GetCount(); ++i) {
+                VRefPtr<VValueBag> child = AdoptRef(list->RetainNth(i));
+                left.push_back(AttrLong(child.Get(), "n"));
+            }
+            EXPECT_EQ(left, c.left) << "position " << c.position << (byBag ? " by bag" : "");
+            if (inRange) {
+                EXPECT_EQ(RefCount(children[static_cast<size_t>(c.position - 1)].Get()), 1);
+            }
+        }
+    }
+
+    // Deleting the last element until none is left empties the list.
+    VRefPtr<VBagArray> list = AdoptRef(new VBagArray());
+    for (int i = 0; i < 3; ++i) {
+        VRefPtr<VValueBag> child = AdoptRef(new VValueBag());
+        list->AddTail(child.Get());
+    }
+    for (int count = 3; count > 0; --count) {
+        list->DeleteNth(list->GetCount());
+        EXPECT_EQ(list->GetCount(), count - 1);
+    }
+    list->DeleteNth(1);
+    EXPECT_EQ(list->GetCount(), 0);
 }
 
 TEST(ValueBag, Paths)

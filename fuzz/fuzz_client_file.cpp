@@ -1,0 +1,72 @@
+// A client-customisation file from outside, read whole as the updater reads
+// it: the bytes are the file (any encoding mark, any text), loaded as JSON;
+// an object naming a server gives the server link bag, written as the link
+// file beside it and read back with the same five attributes.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "files/VFile.h"
+#include "fuzz/FuzzSupport.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+#include "updater/UpdaterClientKeys.h"
+#include "updater/VUpdateEngine.h"
+#include "values/VValueBag.h"
+#include "xml/VXMLBagHandler.h"
+#include "xml/VXMLParser.h"
+
+using namespace qelt;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::Setup();
+    static bool sXML = (VXMLParser::Init(), std::atexit(VXMLParser::DeInit), true);
+    (void)sXML;
+    fuzz::Scope scope;
+    const std::string path = fuzz::ScratchFolder() + "/client.json";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr)
+        std::abort();
+    if (size > 0)
+        std::fwrite(data, 1, size, out);
+    std::fclose(out);
+
+    VJSONValue settings;
+    {
+        VRefPtr<VFile> file = AdoptRef(new VFile(VString(path.c_str()), FPS_POSIX));
+        settings.LoadFromFile(file.Get(), false);
+    }
+    if (!settings.IsObject())
+        return 0;
+    VRefPtr<VValueBag> bag = AdoptRef(new VValueBag);
+    if (!VUpdateEngine::BuildServerLinkBag(*settings.GetObject(), *bag))
+        return 0;
+
+    // Control characters, lone surrogates and U+FFFE/U+FFFF have no form in
+    // an XML 1.0 attribute (and line ends and tabs read back as spaces):
+    // such texts are left out of the round trip.
+    using namespace StartupParametersBagKeys;
+    for (const StBagKeyNoDefault<VString, VString>* key : {&server_database_name, &server_path, &cache_folder_name}) {
+        const VString text = key->Get(*bag);
+        for (int i = 0; i < text.GetLength(); ++i) {
+            const UniChar c = text.GetCPointer()[i];
+            if (c < 0x20 || c == 0x7F || (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE)
+                return 0;
+        }
+    }
+    VRefPtr<VFile> link = AdoptRef(new VFile(VString((fuzz::ScratchFolder() + "/link.xml").c_str()), FPS_POSIX));
+    fuzz::Check(WriteBagToFileInXML(*bag, VString("database_shortcut"), link.Get(), false) == VE_OK,
+                "the link file is written");
+    VRefPtr<VValueBag> read = AdoptRef(new VValueBag);
+    fuzz::Check(LoadBagFromXML(link.Get(), VString("database_shortcut"), *read, 0) == VE_OK,
+                "the link file reads back");
+    for (const StBagKeyNoDefault<VString, VString>* key : {&server_database_name, &server_path, &cache_folder_name})
+        fuzz::Check(key->Get(*bag).EqualToStringRaw(key->Get(*read)), "a text attribute reads back the same");
+    VString remote, shared;
+    read->GetAttribute(is_remote, remote);
+    read->GetAttribute(remote_shared_resources, shared);
+    fuzz::Check(remote.EqualToStringRaw(VString("true")) && shared.EqualToStringRaw(VString("false")),
+                "the two flags read back");
+    return 0;
+}
