@@ -16,7 +16,7 @@ shift || true
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libicu-dev libxerces-c-dev pkg-config libsystemd0)
+packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev libicu-dev libxerces-c-dev pkg-config libsystemd0)
 
 install_missing() {
     local missing=()
