@@ -28,3 +28,7 @@
 #include "platform/PlatNumbers.h"
 #include "platform/PlatRealPath.h"
 #include "platform/PlatSystemBus.h"
+#include "platform/PlatChildProcess.h"
+#include "platform/PlatLibrary.h"
+#include "platform/PlatQuitSignals.h"
+#include "platform/PlatSleepWatch.h"

@@ -20,11 +20,11 @@ namespace qelt {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Units = std::vector<UniChar>;
+using UnitVector = std::vector<UniChar>;
 
 // Encodes all units through repeated calls with at most inChunk bytes of
 // room each, as a caller with a small buffer does.
-Bytes EncodeInPieces(VFromUnicodeConverter& inConverter, const Units& inUnits, unsigned long inChunk)
+Bytes EncodeInPieces(VFromUnicodeConverter& inConverter, const UnitVector& inUnits, unsigned long inChunk)
 {
     Bytes out;
     size_t at = 0;
@@ -45,13 +45,13 @@ Bytes EncodeInPieces(VFromUnicodeConverter& inConverter, const Units& inUnits, u
     return out;
 }
 
-Units DecodeInPieces(VToUnicodeConverter& inConverter, const Bytes& inBytes, int inChunk)
+UnitVector DecodeInPieces(VToUnicodeConverter& inConverter, const Bytes& inBytes, int inChunk)
 {
-    Units out;
+    UnitVector out;
     size_t at = 0;
     int guard = 0;
     while (at < inBytes.size() && ++guard < 10000) {
-        Units piece(static_cast<size_t>(inChunk));
+        UnitVector piece(static_cast<size_t>(inChunk));
         unsigned long consumed = 0;
         int produced = 0;
         EXPECT_TRUE(inConverter.Convert(inBytes.data() + at, inBytes.size() - at, &consumed, piece.data(), inChunk,
@@ -111,7 +111,7 @@ TEST(TextConverterPlatform, SystemSetRoundTripsEveryByte)
     Bytes all(256);
     for (int i = 0; i < 256; ++i)
         all[static_cast<size_t>(i)] = static_cast<unsigned char>(i);
-    Units units(256);
+    UnitVector units(256);
     unsigned long consumed = 0;
     int produced = 0;
     EXPECT_TRUE(decoder->Convert(all.data(), all.size(), &consumed, units.data(), 256, &produced));
@@ -141,7 +141,7 @@ TEST(TextConverterPlatform, UnmappableCharactersBecomeOneQuestionMark)
     VFromUnicodeConverter* encoder = VTextConverters::Get()->RetainFromUnicodeConverter(VTC_SYSTEM);
     struct Case {
         const char* what;
-        Units units;
+        UnitVector units;
         Bytes bytes;
     };
     const Case cases[] = {
@@ -156,7 +156,7 @@ TEST(TextConverterPlatform, UnmappableCharactersBecomeOneQuestionMark)
         EXPECT_EQ(EncodeInPieces(*encoder, c.units, 1), c.bytes);
     }
     // Through the growing block as well.
-    const Units text = {'A', 0x0100, 'B'};
+    const UnitVector text = {'A', 0x0100, 'B'};
     void* block = nullptr;
     unsigned long used = 0;
     EXPECT_TRUE(encoder->ConvertRealloc(text.data(), 3, block, used, 1));
@@ -231,7 +231,7 @@ TEST(TextConverterPlatform, EncoderFailureReportsNothingConverted)
          "a?cd"},
         {"full target", {{plat::kTextStatusOutputFull, 1}}, true, 1, "a"},
     };
-    const Units text = {'a', 0x0100, 'c', 'd'};
+    const UnitVector text = {'a', 0x0100, 'c', 'd'};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScriptedEncoder encoder(c.steps);
@@ -256,7 +256,7 @@ TEST(TextConverterPlatform, LeavesACharacterCutByTheEndOfTheSource)
     VToUnicodeConverter* sjis = VTextConverters::Get()->RetainToUnicodeConverter(VTC_ShiftJIS);
     ASSERT_TRUE(sjis->IsValid());
     const Bytes bytes = {'a', 0x93, 0xFA, 0x96};  // "a", U+65E5, then half of U+672C
-    Units units(8);
+    UnitVector units(8);
     unsigned long consumed = 0;
     int produced = 0;
     EXPECT_TRUE(sjis->Convert(bytes.data(), bytes.size(), &consumed, units.data(), 8, &produced));
@@ -277,7 +277,7 @@ TEST(TextConverterPlatform, CodePagesConvertBothWays)
     struct Case {
         CharSet charSet;
         Bytes bytes;
-        Units units;
+        UnitVector units;
     };
     const Case cases[] = {
         {VTC_ISO_8859_1, {'a', 0xE9}, {'a', 0xE9}},
@@ -310,7 +310,7 @@ TEST(TextConverterPlatform, StatefulEncodingSurvivesSmallTargets)
     VFromUnicodeConverter* encoder = VTextConverters::Get()->RetainFromUnicodeConverter(VTC_Japanese_ISO2022);
     VToUnicodeConverter* decoder = VTextConverters::Get()->RetainToUnicodeConverter(VTC_Japanese_ISO2022);
     ASSERT_TRUE(encoder->IsValid());
-    const Units text = {'a', 0x65E5, 0x672C, 'b', 'c', 0x8A9E, 'd'};
+    const UnitVector text = {'a', 0x65E5, 0x672C, 'b', 'c', 0x8A9E, 'd'};
     for (unsigned long chunk : {64ul, 12ul, 8ul}) {
         SCOPED_TRACE(chunk);
         VString back;
@@ -328,7 +328,7 @@ TEST(TextConverterPlatform, StatefulEncodingSurvivesSmallTargets)
             EXPECT_EQ(used, produced);
             at += static_cast<size_t>(consumed);
         }
-        EXPECT_EQ(Units(back.GetCPointer(), back.GetCPointer() + back.GetLength()), text);
+        EXPECT_EQ(UnitVector(back.GetCPointer(), back.GetCPointer() + back.GetLength()), text);
     }
     encoder->Release();
     decoder->Release();
@@ -339,7 +339,7 @@ TEST(TextConverterPlatform, LongTextsRoundTripAcrossInternalChunks)
     // Long enough that characters straddle the pieces the platform layer
     // converts at a time; a leading letter puts double-byte characters
     // across every boundary.
-    Units text = {'x'};
+    UnitVector text = {'x'};
     for (int i = 0; i < 30000; ++i) {
         static const UniChar kanji[] = {0x65E5, 0x672C, 0x8A9E};
         text.push_back(kanji[i % 3]);
@@ -353,7 +353,7 @@ TEST(TextConverterPlatform, LongTextsRoundTripAcrossInternalChunks)
         ASSERT_TRUE(encoder->IsValid());
         void* block = nullptr;
         unsigned long used = 0;
-        Units sample = text;
+        UnitVector sample = text;
         if (cs == VTC_Korean_EUC)
             for (UniChar& u : sample)
                 if (u >= 0x3000)
@@ -363,7 +363,7 @@ TEST(TextConverterPlatform, LongTextsRoundTripAcrossInternalChunks)
         unsigned long consumed = 0;
         EXPECT_TRUE(decoder->ConvertString(block, used, &consumed, back));
         EXPECT_EQ(consumed, used);
-        const Units got(back.GetCPointer(), back.GetCPointer() + back.GetLength());
+        const UnitVector got(back.GetCPointer(), back.GetCPointer() + back.GetLength());
         size_t firstDiff = 0;
         while (firstDiff < got.size() && firstDiff < sample.size() && got[firstDiff] == sample[firstDiff])
             ++firstDiff;
@@ -380,7 +380,7 @@ TEST(TextConverterPlatform, GrowingBlockTakesCharactersLongerThanTheCharSizeProm
     // UTF-7 promises one byte a unit; one CJK character takes five.
     VFromUnicodeConverter* utf7 = VTextConverters::Get()->RetainFromUnicodeConverter(VTC_UTF_7);
     ASSERT_EQ(utf7->GetCharSize(), 1u);
-    const Units text = {0x65E5};
+    const UnitVector text = {0x65E5};
     void* block = nullptr;
     unsigned long used = 0;
     EXPECT_TRUE(utf7->ConvertRealloc(text.data(), 1, block, used, 1));
