@@ -44,9 +44,10 @@ fi
 if [ "$mode" = "fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
-# The bench mode measures the XML reader against libxml2 too.
+# The bench mode measures the XML reader against libxml2 too, and brings
+# the profiler used to find where a benchmark spends its time.
 if [ "$mode" = "bench" ]; then
-    packages+=(libxml2-dev)
+    packages+=(libxml2-dev linux-perf)
 fi
 
 configure() {  # configure DIR [cmake options...]

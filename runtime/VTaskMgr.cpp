@@ -66,6 +66,7 @@ VTaskMgr::VTaskMgr() : fLock(new VTaskMgrLock) {}
 VTaskMgr::~VTaskMgr()
 {
     // From here on every thread is treated as having no task.
+    fPlatform.SetInService(false);
     sInstanceInited = false;
     IFiberScheduler* scheduler = fScheduler.exchange(nullptr);
     if (scheduler != nullptr)
@@ -79,6 +80,7 @@ bool VTaskMgr::Init(VProcess* process)
     if (sInstanceInited)
         return true;
     sInstanceInited = Get()->_Init(process);
+    Get()->fPlatform.SetInService(sInstanceInited);
     SpinLock::Configure();
     return sInstanceInited;
 }
@@ -88,6 +90,7 @@ void VTaskMgr::DeInit()
     if (!sInstanceInited)
         return;
     Get()->_DeInit();
+    Get()->fPlatform.SetInService(false);
     sInstanceInited = false;
 }
 

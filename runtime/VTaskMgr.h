@@ -71,13 +71,15 @@ public:
     // id the first time goes out of line.
     static VTaskID GetCurrentTaskID()
     {
+        if (VTaskID id = XMacTaskMgr::GetCurrentIDInService(); id != 0)
+            return id;
         if (!sInstanceInited.load(std::memory_order_acquire))
             return 0;
         const XMacTaskMgr& platform = Get()->fPlatform;
-        if (VTask* task = platform.GetCurrentTask())
-            return task->GetID();
-        if (int id = platform.GetForeignID(); id != 0)
+        if (VTaskID id = platform.GetCurrentID(); id != 0)
             return id;
+        if (VTask* task = platform.GetCurrentTask())
+            return platform.CacheCurrentID(task);
         return Get()->_NewForeignID();
     }
     static VTask* GetCurrentTask()

@@ -57,7 +57,9 @@ public:
     void SetCurrentTask(VTask* task) const
     {
         plat::SetThreadKeyValue(fCurrentTaskKey, task);
-        _OwnSlot().fTask = task;
+        ThreadSlot& slot = _OwnSlot();
+        slot.fTask = task;
+        slot.fCurrentID = task != nullptr ? task->GetID() : slot.fForeignID;
     }
 
     // The id given to the calling thread that has no task (0 when none yet).
@@ -65,7 +67,35 @@ public:
     void SetForeignID(int id) const
     {
         plat::SetThreadKeyValue(fForeignIDKey, reinterpret_cast<void*>(static_cast<intptr_t>(id)));
-        _OwnSlot().fForeignID = id;
+        ThreadSlot& slot = _OwnSlot();
+        slot.fForeignID = id;
+        if (slot.fTask == nullptr)
+            slot.fCurrentID = id;
+    }
+
+    // The id a caller of VTaskMgr::GetCurrentTaskID gets: the current task's
+    // id, else the thread's foreign id; 0 when neither is known yet. Kept in
+    // the slot so that the read is one load, without following the task.
+    VTaskID GetCurrentID() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fCurrentID : 0; }
+    // Stores the id of `task`, the thread's current task, for GetCurrentID and
+    // returns it: a task that became current before it had its id (the main
+    // task does) is known by it from its first request on.
+    VTaskID CacheCurrentID(VTask* task) const
+    {
+        ThreadSlot& slot = _OwnSlot();
+        slot.fCurrentID = task->GetID();
+        return slot.fCurrentID;
+    }
+    // The same for the manager in service, read without reaching the manager
+    // object: 0 also while no manager is in service.
+    static VTaskID GetCurrentIDInService()
+    {
+        return sThreadSlot.fGeneration == sLiveGeneration.load(std::memory_order_acquire) ? sThreadSlot.fCurrentID : 0;
+    }
+    // Marks this manager as the one in service, or none.
+    void SetInService(bool inService) const
+    {
+        sLiveGeneration.store(inService ? fGeneration : 0, std::memory_order_release);
     }
 
     bool AreFibersEnabled() const { return fFibersEnabled; }
@@ -88,13 +118,17 @@ private:
         uint64_t fGeneration;
         VTask* fTask;
         int fForeignID;
+        VTaskID fCurrentID;  // fTask's id, else fForeignID
     };
     static thread_local constinit ThreadSlot sThreadSlot;
+    // The generation of the manager in service, 0 while none is. A slot that
+    // was never filled carries generation 0 and id 0.
+    static inline std::atomic<uint64_t> sLiveGeneration{0};
 
     ThreadSlot& _OwnSlot() const
     {
         if (sThreadSlot.fGeneration != fGeneration)
-            sThreadSlot = ThreadSlot{fGeneration, nullptr, 0};
+            sThreadSlot = ThreadSlot{fGeneration, nullptr, 0, 0};
         return sThreadSlot;
     }
 
