@@ -93,13 +93,14 @@ int CopyData(int in, int out)
     }
     // Whatever copy_file_range left (a refusal, or a file that reported less
     // than it holds) is read and written; for a complete copy the first read
-    // finds the end at once.
+    // finds the end at once, so the block buffer is only allocated once
+    // there is something to move.
     constexpr size_t kBlock = size_t{1} << 20;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
-    if (!buffer)
-        return ENOMEM;
+    std::unique_ptr<char[]> buffer;
+    char probe[1];
     for (;;) {
-        ssize_t n = ::read(in, buffer.get(), kBlock);
+        char* into = buffer ? buffer.get() : probe;
+        ssize_t n = ::read(in, into, buffer ? kBlock : sizeof probe);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -107,8 +108,13 @@ int CopyData(int in, int out)
         }
         if (n == 0)
             return 0;
-        if (int err = WriteAll(out, buffer.get(), static_cast<size_t>(n)))
+        if (int err = WriteAll(out, into, static_cast<size_t>(n)))
             return err;
+        if (!buffer) {
+            buffer.reset(new (std::nothrow) char[kBlock]);
+            if (!buffer)
+                return ENOMEM;
+        }
     }
 }
 
