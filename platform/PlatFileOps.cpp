@@ -73,6 +73,7 @@ std::string Join(const std::string& folder, const char* name)
 // Copies the data of `in` from its offset to `out` at its offset.
 int CopyData(int in, int out)
 {
+    bool moved = false;
     for (;;) {
         ssize_t n;
         if (int fault = FaultCheck("copy")) {
@@ -81,20 +82,28 @@ int CopyData(int in, int out)
         } else {
             n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
         }
-        if (n > 0)
+        if (n > 0) {
+            moved = true;
             continue;
-        if (n == 0)
+        }
+        if (n == 0) {
+            // Data moved, then the end: the kernel read the source to its
+            // end, as a read would. An end at once may be a file that
+            // reports no size (procfs): the reads below make sure.
+            if (moved)
+                return 0;
             break;
+        }
         if (errno == EINTR)
             continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == ENOTSUP)
             break;
         return errno;
     }
-    // Whatever copy_file_range left (a refusal, or a file that reported less
-    // than it holds) is read and written; for a complete copy the first read
-    // finds the end at once, so the block buffer is only allocated once
-    // there is something to move.
+    // Whatever copy_file_range left (a refusal, or a file that reported no
+    // size) is read and written; for an empty file the first read finds the
+    // end at once, so the block buffer is only allocated once there is
+    // something to move.
     constexpr size_t kBlock = size_t{1} << 20;
     std::unique_ptr<char[]> buffer;
     char probe[1];
