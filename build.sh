@@ -35,9 +35,10 @@ install_missing() {
 }
 
 # The bench mode also needs the peer logging library the file logger is
-# measured against.
+# measured against, and xfsprogs for the updater's install on a file system
+# that clones (tools/bench_on_xfs.sh).
 if [ "$mode" = "bench" ]; then
-    packages+=(libspdlog-dev)
+    packages+=(libspdlog-dev xfsprogs)
 fi
 
 # The fuzz mode also needs clang and its fuzzer runtime.

@@ -1,18 +1,24 @@
-// The real updater (Updater.app from this build) installing a generated
-// bundle of 3,000 files and QELT_BENCH_BUNDLE_MB megabytes (500 by default)
-// over an installed one, against "cp -a" of the same tree to the same
-// folder; and the updater's start-up: "Updater --version" to its end, and
-// from its start to its first log line, with the start and end of /bin/true
-// and of an empty program linked with the toolbox's libraries as floors.
-// The start-up figures are read as the median over the rounds of each
-// round's ratio to /bin/true: tools/bench_ratios.py prints them from
+// The real updater (Updater.app from this build, or the one named by
+// QELT_BENCH_UPDATER) installing a generated bundle of 3,000 files and
+// QELT_BENCH_BUNDLE_MB megabytes (500 by default), with a link, several
+// modes and extended attributes, over an installed one, against "cp -a" of
+// the same tree; and the updater's start-up: "Updater --version" to its
+// end, and from its start to its first log line, with the start and end of
+// /bin/true and of an empty program linked with the toolbox's libraries as
+// floors. The start-up figures are read as the median over the rounds of
+// each round's ratio to /bin/true: tools/bench_ratios.py prints them from
 // --benchmark_format=json output.
 //
-// Everything lives in a scratch folder under the build folder (on the disk,
-// not a memory file system); HOME and XDG_DATA_HOME point inside it, so the
-// updater's trash is the scratch one. The pairs run in rounds
-// (bench/support/Rounds.h), and each timed install starts with the file
-// system's dirty pages written out and the previous run's clean-up settled.
+// Everything lives in a scratch folder under QELT_BENCH_SCRATCH (the build
+// folder by default; /dev/shm measures on a memory file system); HOME and
+// XDG_DATA_HOME point inside it, so the updater's trash is the scratch one.
+// The pairs run in rounds (bench/support/Rounds.h). Each install, on either
+// side, goes into a folder that no earlier round used, and nothing is
+// deleted until the last round is over: a file system that passes over
+// recently freed inodes (ext4) would otherwise charge one side for the
+// deletion of the other's copy. Each timed install starts with the file
+// system's dirty pages written out. The scratch file system must hold
+// 2 x rounds copies of the bundle.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -20,7 +26,9 @@
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +38,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bench/support/Rounds.h"
@@ -43,7 +50,13 @@ extern char** environ;
 namespace {
 
 constexpr int kFiles = 3000;
-const std::string kUpdater = std::string(QELT_UPDATER_APP) + "/Contents/MacOS/Updater";
+
+std::string Updater()
+{
+    const char* chosen = std::getenv("QELT_BENCH_UPDATER");
+    return chosen != nullptr && *chosen != '\0' ? std::string(chosen)
+                                                 : std::string(QELT_UPDATER_APP) + "/Contents/MacOS/Updater";
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -55,7 +68,8 @@ void WriteText(const fs::path& path, const std::string& text, fs::perms perms = 
 }
 
 // A bundle whose executable quits at once, with `files` resource files of
-// `bytes` bytes each and a relative link.
+// `bytes` bytes each (every seventh read-only, every tenth with an extended
+// attribute where the file system keeps them) and a relative link.
 void MakeBundle(const fs::path& bundle, int files, size_t bytes)
 {
     WriteText(bundle / "Contents/Info.plist",
@@ -67,7 +81,12 @@ void MakeBundle(const fs::path& bundle, int files, size_t bytes)
         fs::path folder = bundle / "Contents/Resources" / ("group" + std::to_string(i / 100));
         if (i % 100 == 0)
             fs::create_directories(folder);
-        std::ofstream(folder / ("file" + std::to_string(i)), std::ios::binary).write(block.data(), block.size());
+        const fs::path file = folder / ("file" + std::to_string(i));
+        std::ofstream(file, std::ios::binary).write(block.data(), block.size());
+        if (i % 7 == 0)
+            fs::permissions(file, fs::perms(0444));
+        if (i % 10 == 0)
+            (void)::setxattr(file.c_str(), "user.bench.origin", "generated", 9, 0);
     }
     fs::create_symlink("Resources", bundle / "Contents/Current");
 }
@@ -98,23 +117,24 @@ std::string FileSystemName(const fs::path& path)
 
 // The scratch folder, made once, removed at exit.
 struct Scratch {
-    fs::path root, home, trash, apps, download, logs, small, smallApps;
+    fs::path root, home, trash, download, logs, small, smallApps;
+    size_t bundleBytes = 0;
 
     Scratch()
     {
-        root = fs::path(QELT_BENCH_SCRATCH) / ("updater-bench-" + std::to_string(getpid()));
+        const char* where = std::getenv("QELT_BENCH_SCRATCH");
+        root = fs::path(where != nullptr && *where != '\0' ? where : QELT_BENCH_SCRATCH) /
+               ("updater-bench-" + std::to_string(getpid()));
         home = root / "home";
         trash = home / ".local/share/Trash";
-        apps = root / "Apps";
         download = root / "Download";
         logs = root / "logs";
         small = root / "small";
         fs::create_directories(home / ".local/share");
-        fs::create_directories(apps);
         const char* mb = std::getenv("QELT_BENCH_BUNDLE_MB");
         const size_t total = static_cast<size_t>(mb != nullptr && std::atoi(mb) > 0 ? std::atoi(mb) : 500) << 20;
+        bundleBytes = total;
         MakeBundle(download / "Sample.app", kFiles, total / kFiles);
-        MakeBundle(apps / "Sample.app", 1, 16);
         MakeBundle(small / "Download/Sample.app", 1, 16);
         MakeBundle(small / "Apps/Sample.app", 1, 16);
         std::fprintf(stderr, "scratch folder %s on %s; bundle of %d files, %zu MiB\n", root.c_str(),
@@ -129,10 +149,8 @@ struct Scratch {
         return scratch;
     }
 
-    // Writes out the dirty pages of the scratch file system, then lets the
-    // trees removed before it age: ext4 passes over inodes freed in the last
-    // seconds when it makes new ones, which would charge one side for the
-    // clean-up of the run before it.
+    // Writes out the dirty pages of the scratch file system, so that no
+    // side pays for the write-back of the copy before it.
     void Settle() const
     {
         int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -140,7 +158,21 @@ struct Scratch {
             ::syncfs(fd);
             ::close(fd);
         }
-        std::this_thread::sleep_for(std::chrono::seconds(6));
+    }
+
+    // A folder for one install that no earlier round used; false (and a
+    // message) when the scratch file system has no room for another copy.
+    bool FreshFolder(const char* side, int round, fs::path& folder) const
+    {
+        struct statvfs space {};
+        if (::statvfs(root.c_str(), &space) == 0 &&
+            static_cast<unsigned long long>(space.f_bavail) * space.f_frsize < bundleBytes + (bundleBytes >> 3)) {
+            std::fprintf(stderr, "no room for another copy of the bundle under %s\n", root.c_str());
+            return false;
+        }
+        folder = root / "installs" / (std::string(side) + "-" + std::to_string(round));
+        fs::create_directories(folder);
+        return true;
     }
 
     // Empties the trash and the logs the updater left.
@@ -214,36 +246,53 @@ double Time(const std::vector<std::string>& arguments)
 
 std::vector<std::string> UpdaterArguments(const fs::path& installed, const fs::path& upToDate)
 {
-    return {kUpdater, "--pid=-1", "--log-dir=" + Scratch::Get().logs.string(), installed.string(), upToDate.string()};
+    return {Updater(), "--pid=-1", "--log-dir=" + Scratch::Get().logs.string(), installed.string(), upToDate.string()};
+}
+
+// Each install's own round number, so that every run (a repetition too)
+// gets a folder of its own.
+int NextInstall()
+{
+    static int count = 0;
+    return ++count;
 }
 
 void BM_CpA_Install(benchmark::State& state)
 {
     const Scratch& scratch = Scratch::Get();
-    const fs::path copy = scratch.apps / "Sample_copy.app";
     for (auto _ : state) {
-        fs::remove_all(copy);
+        fs::path folder;
+        if (!scratch.FreshFolder("cp", NextInstall(), folder)) {
+            state.SkipWithError("no room for the copy");
+            break;
+        }
         scratch.Settle();
-        const double seconds = Time({"cp", "-a", (scratch.download / "Sample.app").string(), copy.string()});
+        const double seconds =
+            Time({"cp", "-a", (scratch.download / "Sample.app").string(), (folder / "Sample.app").string()});
         if (seconds < 0)
             state.SkipWithError("cp -a failed");
         state.SetIterationTime(seconds);
     }
-    fs::remove_all(copy);
 }
 
 void BM_Updater_Install(benchmark::State& state)
 {
     const Scratch& scratch = Scratch::Get();
     for (auto _ : state) {
-        scratch.Clean();
+        fs::path folder;
+        if (!scratch.FreshFolder("updater", NextInstall(), folder)) {
+            state.SkipWithError("no room for the copy");
+            break;
+        }
+        // The installed bundle, small, goes to the trash, which is left as
+        // it is until the end.
+        MakeBundle(folder / "Sample.app", 1, 16);
         scratch.Settle();
-        const double seconds = Time(UpdaterArguments(scratch.apps / "Sample.app", scratch.download / "Sample.app"));
+        const double seconds = Time(UpdaterArguments(folder / "Sample.app", scratch.download / "Sample.app"));
         if (seconds < 0)
             state.SkipWithError("the updater failed");
         state.SetIterationTime(seconds);
     }
-    scratch.Clean();
 }
 
 void BM_True_StartToEnd(benchmark::State& state)

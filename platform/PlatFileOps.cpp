@@ -73,6 +73,7 @@ std::string Join(const std::string& folder, const char* name)
 // Copies the data of `in` from its offset to `out` at its offset.
 int CopyData(int in, int out)
 {
+    bool moved = false;
     for (;;) {
         ssize_t n;
         if (int fault = FaultCheck("copy")) {
@@ -81,25 +82,34 @@ int CopyData(int in, int out)
         } else {
             n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
         }
-        if (n > 0)
+        if (n > 0) {
+            moved = true;
             continue;
-        if (n == 0)
+        }
+        if (n == 0) {
+            // Data moved, then the end: the kernel read the source to its
+            // end, as a read would. An end at once may be a file that
+            // reports no size (procfs): the reads below make sure.
+            if (moved)
+                return 0;
             break;
+        }
         if (errno == EINTR)
             continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == ENOTSUP)
             break;
         return errno;
     }
-    // Whatever copy_file_range left (a refusal, or a file that reported less
-    // than it holds) is read and written; for a complete copy the first read
-    // finds the end at once.
+    // Whatever copy_file_range left (a refusal, or a file that reported no
+    // size) is read and written; for an empty file the first read finds the
+    // end at once, so the block buffer is only allocated once there is
+    // something to move.
     constexpr size_t kBlock = size_t{1} << 20;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
-    if (!buffer)
-        return ENOMEM;
+    std::unique_ptr<char[]> buffer;
+    char probe[1];
     for (;;) {
-        ssize_t n = ::read(in, buffer.get(), kBlock);
+        char* into = buffer ? buffer.get() : probe;
+        ssize_t n = ::read(in, into, buffer ? kBlock : sizeof probe);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -107,8 +117,13 @@ int CopyData(int in, int out)
         }
         if (n == 0)
             return 0;
-        if (int err = WriteAll(out, buffer.get(), static_cast<size_t>(n)))
+        if (int err = WriteAll(out, into, static_cast<size_t>(n)))
             return err;
+        if (!buffer) {
+            buffer.reset(new (std::nothrow) char[kBlock]);
+            if (!buffer)
+                return ENOMEM;
+        }
     }
 }
 

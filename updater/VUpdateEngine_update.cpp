@@ -344,16 +344,16 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         ThrowErrorWithPathsNamed(VE_UPD_INSTALL_COPY_FAILED, "from", upToDatePath, "to", installPath);
         return nullptr;
     }
-    {
-        VRefPtr<VFolder> staging = AdoptRef(new VFolder(stagingPath));
-        VFolder* staged = nullptr;
-        const VError copied = inUpToDate.CopyTo(*staging, installName, &staged, 0);
-        ReleaseRefCountable(staged);
-        if (copied != 0) {
-            plat::RemoveTree(stagingBytes.c_str());
-            ThrowErrorWithPathsNamed(VE_UPD_INSTALL_COPY_FAILED, "from", upToDatePath, "to", installPath);
-            return nullptr;
-        }
+    // The whole tree in one engine call (links kept as links, modes, times
+    // and extended attributes kept, data cloned where the file system can):
+    // the staging folder is new and marked, so its files are written
+    // straight into it, with no rename of their own; a copy cut short is
+    // deleted here or, after a kill, by the next run.
+    if (int error = plat::CopyTree(upToDateBytes.c_str(), stagedBytes.c_str(), false); error != 0) {
+        plat::RemoveTree(stagingBytes.c_str());
+        WrapFileError(stagedPath, MakeVError(kSignaturePOSX, error), VE_CANNOT_CREATE_FOLDER);
+        ThrowErrorWithPathsNamed(VE_UPD_INSTALL_COPY_FAILED, "from", upToDatePath, "to", installPath);
+        return nullptr;
     }
 
     // 2. The exchange, retried: failed attempts that end in a success are
