@@ -110,7 +110,7 @@ std::string Text(const VJSONValue& inValue)
     VString text;
     if (inValue.IsUndefined())
         return "undefined";
-    EXPECT_EQ(inValue.Stringify(text, 0x1), VE_OK);
+    EXPECT_EQ(inValue.Stringify(text, kJSONWriteQuoted), VE_OK);
     std::string out;
     for (int i = 0; i < text.GetLength(); ++i)
         out.push_back(static_cast<char>(text.GetCPointer()[i]));
@@ -520,7 +520,7 @@ TEST(JSONBinary, ABlobIsWrittenUnderItsSignatureAndReadBackOverABufferOfItsOwn)
 
     // In JSON text a blob travels as the binary wrapper.
     VString text;
-    ASSERT_EQ(holder.Stringify(text, 0x801), VE_OK);
+    ASSERT_EQ(holder.Stringify(text, kJSONWriteQuoted | kJSONWriteBinaryFallback), VE_OK);
     VJSONValue fromText(JSON_undefined);
     ASSERT_EQ(VJSONImporter::ParseString(text, fromText, 0), VE_OK);
     VJSONBlob* read = VJSONBlob::CastJSONObject(fromText.GetProperty(VString("s")).GetObject());
@@ -688,7 +688,7 @@ TEST(JSONBinary, StringifyFallsBackToTheBinaryWrapperAndTheTextImporterRestoresT
     me.SetProperty(VString("x"), VJSONValue(3.0));
     me.SetProperty(VString("me"), me);
     VString text;
-    ASSERT_EQ(me.Stringify(text, 0x801), VE_OK);
+    ASSERT_EQ(me.Stringify(text, kJSONWriteQuoted | kJSONWriteBinaryFallback), VE_OK);
     EXPECT_TRUE(text.BeginsWithRawString(VString("{\"__PRIVATE_BINARY_OBJECT\":\"")));
     VJSONValue back(JSON_undefined);
     ASSERT_EQ(VJSONImporter::ParseString(text, back, 0), VE_OK);
@@ -706,7 +706,7 @@ TEST(JSONBinary, StringifyFallsBackToTheBinaryWrapperAndTheTextImporterRestoresT
 
     // A value that has a text form is written as text.
     VString plain;
-    ASSERT_EQ(Parse("{\"a\":1}").Stringify(plain, 0x801), VE_OK);
+    ASSERT_EQ(Parse("{\"a\":1}").Stringify(plain, kJSONWriteQuoted | kJSONWriteBinaryFallback), VE_OK);
     EXPECT_TRUE(plain.EqualToStringRaw(VString("{\"a\":1}")));
 }
 
@@ -718,7 +718,7 @@ TEST(JSONBinary, TheBagReaderTakesTheBinaryWrapperAndFailsOnBadBytes)
     holder.SetProperty(VString("o1"), twice);
     holder.SetProperty(VString("o2"), twice);
     VString text;
-    ASSERT_EQ(holder.Stringify(text, 0x801), VE_OK);
+    ASSERT_EQ(holder.Stringify(text, kJSONWriteQuoted | kJSONWriteBinaryFallback), VE_OK);
     EXPECT_TRUE(text.BeginsWithRawString(VString("{\"__PRIVATE_BINARY_OBJECT\":\"")));
     {
         VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());

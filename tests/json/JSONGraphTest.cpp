@@ -214,7 +214,7 @@ TEST_F(JSONGraphTest, TheSameArrayTwiceWritesAsTextWithoutError)
     root.SetProperty(VString("y"), inner);
     StErrorContextInstaller errors(true, true);
     VString text;
-    EXPECT_EQ(root.Stringify(text, 0x1), VError(0));
+    EXPECT_EQ(root.Stringify(text, kJSONWriteQuoted), VError(0));
     EXPECT_EQ(errors.GetLastError(), VError(0));
     std::string bytes;
     for (int i = 0; i < text.GetLength(); ++i)

@@ -28,7 +28,7 @@ VString FromUTF8(const std::string& inText)
 std::string JSONOf(const VJSONValue& inValue)
 {
     VString text;
-    EXPECT_EQ(inValue.Stringify(text, 0x1), VE_OK);
+    EXPECT_EQ(inValue.Stringify(text, kJSONWriteQuoted), VE_OK);
     return ToStd(text);
 }
 
@@ -314,7 +314,7 @@ TEST(JSONImporter, NumbersWrittenAndReadAgainKeepTheirValue)
     for (double number : numbers) {
         SCOPED_TRACE(number);
         VString text;
-        ASSERT_EQ(VJSONValue(number).Stringify(text, 0x1), VE_OK);
+        ASSERT_EQ(VJSONValue(number).Stringify(text, kJSONWriteQuoted), VE_OK);
         VJSONValue back(JSON_undefined);
         ASSERT_EQ(VJSONImporter::ParseString(text, back, 0), VE_OK);
         EXPECT_EQ(back.GetNumber(), number) << ToStd(text);

@@ -472,23 +472,23 @@ TEST(JSONValue, StringifyRefusesCycles)
     VJSONValue root(JSON_object);
     root.SetProperty(VString("me"), root);
     VString text("unchanged");
-    EXPECT_EQ(root.Stringify(text, 0x1), QeltError(900));
+    EXPECT_EQ(root.Stringify(text, kJSONWriteQuoted), QeltError(900));
     EXPECT_EQ(ToStd(text), "unchanged");
-    EXPECT_EQ(root.Stringify(text, 0x2001), VE_OK);
+    EXPECT_EQ(root.Stringify(text, kJSONWriteQuoted | kJSONWriteCircular), VE_OK);
     EXPECT_EQ(ToStd(text), "{\"me\":\"[circular]\"}");
 
     VJSONValue list(JSON_array);
     list.GetArray()->Push(list);
-    EXPECT_EQ(list.Stringify(text, 0x2001), QeltError(900));
+    EXPECT_EQ(list.Stringify(text, kJSONWriteQuoted | kJSONWriteCircular), QeltError(900));
 
     // An object met twice, side by side.
     VJSONValue twice(JSON_array);
     VJSONValue shared(JSON_object);
     twice.GetArray()->Push(shared);
     twice.GetArray()->Push(shared);
-    EXPECT_EQ(twice.Stringify(text, 0x1), VE_OK);
+    EXPECT_EQ(twice.Stringify(text, kJSONWriteQuoted), VE_OK);
     EXPECT_EQ(ToStd(text), "[{},{}]");
-    EXPECT_EQ(twice.Stringify(text, 0x10001), QeltError(916));
+    EXPECT_EQ(twice.Stringify(text, kJSONWriteQuoted | kJSONWriteOnce), QeltError(916));
 }
 
 TEST(JSONValue, StringifyPreviewStopsOnce)
@@ -497,7 +497,7 @@ TEST(JSONValue, StringifyPreviewStopsOnce)
     for (int i = 0; i < 200; ++i)
         list.GetArray()->Push(VJSONValue(100.0 + i));
     VString text;
-    ASSERT_EQ(list.Stringify(text, 0x4001), VE_OK);
+    ASSERT_EQ(list.Stringify(text, kJSONWriteQuoted | kJSONWritePreview), VE_OK);
     std::string expected = "[";
     for (int i = 0; i < 172; ++i) {
         if (i > 0)
@@ -527,7 +527,7 @@ TEST(JSONValue, SelfCheckRaisesNothingAndItsStructureWritesAsText)
     VJSONValue second(JSON_object);
     second.SetProperty(VString("children"), children);
     VString text;
-    EXPECT_EQ(second.Stringify(text, 0x1), VError(0));
+    EXPECT_EQ(second.Stringify(text, kJSONWriteQuoted), VError(0));
     EXPECT_EQ(ToStd(text), "{\"children\":[1,{\"name\":\"value\",\"number\":42},{\"name\":\"value\",\"number\":42}]}");
 
     VJSONValue parsed;

@@ -68,7 +68,7 @@ TEST(JSONWriter, AFailureLeavesTheTextAsItWas)
     VJSONValue inner = root.GetProperty(VString("b"));
     inner.SetProperty(VString("loop"), root);
     VString text("kept");
-    EXPECT_EQ(root.Stringify(text, 0x1), QeltError(900));
+    EXPECT_EQ(root.Stringify(text, kJSONWriteQuoted), QeltError(900));
     EXPECT_EQ(ToStd(text), "kept");
     VJSONWriter writer(0x1);
     EXPECT_EQ(writer.StringifyObject(root.GetObject(), text), QeltError(900));
@@ -89,7 +89,7 @@ TEST(JSONWriter, NestingBeyondTheLimitFailsWith108)
         }
         current.GetArray()->Push(VJSONValue(1.0));
         VString text;
-        VError error = root.Stringify(text, 0x1);
+        VError error = root.Stringify(text, kJSONWriteQuoted);
         if (depth <= VJSONWriter::kMaxDepth) {
             EXPECT_EQ(error, VE_OK);
             EXPECT_EQ(text.GetLength(), 2 * depth + 1);

@@ -6,6 +6,7 @@
 
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
+#include "json/VJSONWriter.h"
 
 namespace qelt {
 namespace {
@@ -123,7 +124,7 @@ TEST(VStringJSON, Escaping)
 TEST(VStringJSON, EscapingIntoItself)
 {
     VString s = S(u"a\"b");
-    EXPECT_EQ(s.GetJSONString(s, 0x1), VE_OK);
+    EXPECT_EQ(s.GetJSONString(s, kJSONWriteQuoted), VE_OK);
     EXPECT_EQ(Units(s), u"\"a\\\"b\"");
 }
 
@@ -173,7 +174,7 @@ TEST(VStringJSON, RoundTrip)
         all.push_back(c);
     all += u"\U0001F600\uFFFF";
     VString json;
-    ASSERT_EQ(S(all).GetJSONString(json, 0x400), VE_OK);
+    ASSERT_EQ(S(all).GetJSONString(json, kJSONWriteEscapeAmpApos), VE_OK);
     VString back;
     back.FromJSONString(json, 0);
     EXPECT_EQ(Units(back), all);

@@ -349,7 +349,7 @@ TEST(Process, TheLoggerForALevelIsGivenOnlyWhenThatLevelIsLogged)
 
     ChildRun run = RunInChild([] {
         VProcess process;
-        if (!process.Init(0x10))
+        if (!process.Init(kInitLogger))
             return 1;
         ILogger* logger = process.GetLogger();
         // The default levels: info and above.
@@ -402,7 +402,7 @@ TEST(Process, CleaningTheBootListenerHandsItsRecordsToTheListenersAddedSince)
 {
     ChildRun run = RunInChild([] {
         VProcess process;
-        if (!process.Init(0x10))
+        if (!process.Init(kInitLogger))
             return 1;
         ILogger* logger = process.GetLogger();
         logger->LogMessage(EML_Info, VString("early"), VString("test"));

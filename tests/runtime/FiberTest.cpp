@@ -127,7 +127,7 @@ bool OnlyToken(const char* inName)
     delete VProcess::sInstance;
     VProcess* process = new VProcess;
     test::ChildChecks check;
-    check(process->Init(0x2), "the start-up with the fibers option");
+    check(process->Init(kInitFibers), "the start-up with the fibers option");
     VTask* main = VTask::GetCurrent();
     check(main != nullptr && main->IsFiber() && !main->IsPreemptive(), "the main task is a fiber");
 

@@ -12,6 +12,7 @@
 #include "files/VPtrStream.h"
 #include "kernel/VLong.h"
 #include "kernel/VString.h"
+#include "json/VJSONWriter.h"
 #include "kernel/VSystem.h"
 #include "values/VTime.h"
 
@@ -307,9 +308,9 @@ TEST(VTimeTest, XmlAndJsonTexts)
     EXPECT_FALSE(t.FromXMLString(VString("!!!")));
 
     VString json;
-    Make(2026, 12, 8).GetJSONString(json, 0x201);
+    Make(2026, 12, 8).GetJSONString(json, kJSONWriteQuoted | kJSONWriteDateAlone);
     EXPECT_EQ(Text(json), "\"2026-12-08\"");
-    Make(2026, 12, 8, 21, 53, 42, 123).GetJSONString(json, 0x1001);
+    Make(2026, 12, 8, 21, 53, 42, 123).GetJSONString(json, kJSONWriteQuoted | kJSONWriteBangDates);
     EXPECT_EQ(Text(json), "\"!!2026-12-08T21:53:42.123Z!!\"");
     Make(2026, 12, 8, 21, 53, 42, 123).GetJSONString(json, 0);
     EXPECT_EQ(Text(json), "2026-12-08T21:53:42.123Z");
