@@ -211,7 +211,11 @@ def record(stmt, names, has_body):
     if head in ("using", "typedef") or (head == "namespace" and "=" in text):
         # An alias may be declared again with the same meaning.
         if head == "using" and "=" not in text:
-            return  # a using-declaration
+            # A using-declaration brings its last name into this scope; the
+            # same declaration twice is harmless, anything else of that name
+            # (an alias, a helper) clashes with it.
+            names.add(words[-1] + "=" + text)
+            return
         if head == "typedef":
             names.add(words[-1] + "=" + text)
         else:
