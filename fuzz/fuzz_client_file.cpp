@@ -8,6 +8,7 @@
 
 #include "files/VFile.h"
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/LinkFileCheck.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "updater/UpdaterClientKeys.h"
@@ -61,12 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VRefPtr<VValueBag> read = AdoptRef(new VValueBag);
     fuzz::Check(LoadBagFromXML(link.Get(), VString("database_shortcut"), *read, 0) == VE_OK,
                 "the link file reads back");
-    for (const StBagKeyNoDefault<VString, VString>* key : {&server_database_name, &server_path, &cache_folder_name})
-        fuzz::Check(key->Get(*bag).EqualToStringRaw(key->Get(*read)), "a text attribute reads back the same");
-    VString remote, shared;
-    read->GetAttribute(is_remote, remote);
-    read->GetAttribute(remote_shared_resources, shared);
-    fuzz::Check(remote.EqualToStringRaw(VString("true")) && shared.EqualToStringRaw(VString("false")),
-                "the two flags read back");
+    fuzz::CheckLinkBagReadsBack(*bag, *read);
     return 0;
 }

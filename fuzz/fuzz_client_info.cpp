@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/LinkFileCheck.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
@@ -34,13 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VRefPtr<VValueBag> back = AdoptRef(new VValueBag);
     VError error = LoadBagFromXML(xml, VString("database_shortcut"), *back, 0);
     fuzz::Check(error == 0, "the link file's text reads back");
-    using namespace StartupParametersBagKeys;
-    for (const StBagKeyNoDefault<VString, VString>* key : {&server_database_name, &server_path, &cache_folder_name})
-        fuzz::Check(key->Get(*bag).EqualToStringRaw(key->Get(*back)), "a text attribute reads back the same");
-    VString remote, shared;
-    back->GetAttribute(is_remote, remote);
-    back->GetAttribute(remote_shared_resources, shared);
-    fuzz::Check(remote.EqualToStringRaw(VString("true")) && shared.EqualToStringRaw(VString("false")),
-                "the two flags read back");
+    fuzz::CheckLinkBagReadsBack(*bag, *back);
     return 0;
 }
