@@ -6,7 +6,8 @@
 #   ./build.sh bench [FILTER] build optimised and run the benchmarks
 #   ./build.sh tsan [FILTER]  build the runtime tests with ThreadSanitizer and run them
 #   ./build.sh fuzz [SECONDS] build the libFuzzer targets with clang and run
-#                             each on a copy of its corpus (default 60 s each)
+#                             each on a copy of its corpus (default 60 s each),
+#                             half as many side by side as there are cores
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -108,26 +109,45 @@ fuzz)
     CC="$cc" CXX="$cxx" configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELT_FUZZ=ON -DQELT_TESTS=OFF
     cmake --build build/fuzz -j "$jobs"
     # Each target works on a scratch copy of its corpus, so that what the
-    # fuzzer adds does not flood the tree; the first fault stops the run.
+    # fuzzer adds does not flood the tree. Half the cores run targets side
+    # by side (at least one); after the first fault no further target starts.
     scratch="$here/build/fuzz/run"
-    for target_dir in "$here"/tests/data/fuzz/*/; do
-        target="$(basename "$target_dir")"
-        exe="$here/build/fuzz/fuzz/fuzz_$target"
-        [ -x "$exe" ] || continue
+    at_once=$(( jobs / 2 )); [ "$at_once" -ge 1 ] || at_once=1
+    run_target() {  # run_target NAME
+        local target="$1" exe="$here/build/fuzz/fuzz/fuzz_$1"
         rm -rf "$scratch/$target"
         mkdir -p "$scratch/$target/corpus" "$scratch/$target/artifacts"
-        cp "$target_dir"* "$scratch/$target/corpus/" 2>/dev/null || true
-        echo "== fuzz_$target for ${seconds}s"
-        if ! (cd "$scratch/$target" && "$exe" -max_total_time="$seconds" -artifact_prefix=artifacts/ \
+        cp "$here/tests/data/fuzz/$target/"* "$scratch/$target/corpus/" 2>/dev/null || true
+        if (cd "$scratch/$target" && "$exe" -max_total_time="$seconds" -artifact_prefix=artifacts/ \
                 -print_final_stats=1 corpus > log 2>&1); then
+            echo "== fuzz_$target: $(grep -E '^stat::number_of_executed_units' "$scratch/$target/log" | awk '{print $2}') runs, no fault"
+        else
             tail -n 40 "$scratch/$target/log"
             for found in "$scratch/$target"/artifacts/*; do
                 [ -e "$found" ] && echo "== fault in fuzz_$target; reproducer: $found"
             done
-            exit 1
+            return 1
         fi
-        grep -E "^#[0-9]+[[:space:]]+DONE" "$scratch/$target/log" | tail -n 1 || true
+    }
+    status=0
+    running=0
+    for target_dir in "$here"/tests/data/fuzz/*/; do
+        target="$(basename "$target_dir")"
+        [ -x "$here/build/fuzz/fuzz/fuzz_$target" ] || continue
+        if [ "$running" -ge "$at_once" ]; then
+            wait -n || status=1
+            running=$(( running - 1 ))
+        fi
+        [ "$status" -eq 0 ] || break
+        echo "== fuzz_$target for ${seconds}s"
+        run_target "$target" &
+        running=$(( running + 1 ))
     done
+    while [ "$running" -gt 0 ]; do
+        wait -n || status=1
+        running=$(( running - 1 ))
+    done
+    exit $status
     ;;
 *)
     echo "usage: ./build.sh test [release]|demo|bench [FILTER]|tsan [FILTER]|fuzz [SECONDS]" >&2
