@@ -206,12 +206,15 @@ VIntlMgr* VIntlMgr::Create(unsigned int inDialect, unsigned int inCollationDiale
         _ThrowError(kErrorIntlMgrCreation);
         return nullptr;
     }
-    manager->_InitLocaleVariables();
+    // The locale variables are read when first asked for (_LocaleVariables).
     return manager;
 }
 
 VIntlMgr::VIntlMgr(unsigned int inDialect, unsigned int inCollatorMode)
-    : fImpl(inDialect), fCollatorMode(inCollatorMode), fDialect(inDialect)
+    : fImpl(inDialect),
+      fCollatorMode(inCollatorMode),
+      fDialect(inDialect),
+      fLocaleVariables(std::make_shared<SharedLocaleVariables>())
 {
 }
 
@@ -222,23 +225,7 @@ VIntlMgr::VIntlMgr(const VIntlMgr& inOther)
       fCollatorMode(inOther.fCollatorMode),
       fCollator(inOther.fCollator != nullptr ? inOther.fCollator->Clone() : nullptr),
       fDialect(inOther.fDialect),
-      fAMString(inOther.fAMString),
-      fPMString(inOther.fPMString),
-      fUse12HourClock(inOther.fUse12HourClock),
-      fDecimalSeparator(inOther.fDecimalSeparator),
-      fThousandsSeparator(inOther.fThousandsSeparator),
-      fDateSeparator(inOther.fDateSeparator),
-      fTimeSeparator(inOther.fTimeSeparator),
-      fCurrency(inOther.fCurrency),
-      fShortDatePattern(inOther.fShortDatePattern),
-      fMediumDatePattern(inOther.fMediumDatePattern),
-      fLongDatePattern(inOther.fLongDatePattern),
-      fFullDatePattern(inOther.fFullDatePattern),
-      fShortTimePattern(inOther.fShortTimePattern),
-      fMediumTimePattern(inOther.fMediumTimePattern),
-      fLongTimePattern(inOther.fLongTimePattern),
-      fFullTimePattern(inOther.fFullTimePattern),
-      fDateOrder(inOther.fDateOrder)
+      fLocaleVariables(inOther.fLocaleVariables)
 {
 }
 
@@ -319,47 +306,61 @@ void VIntlMgr::ScanDatePattern(const VString& inPattern, VString& outOrder, VStr
 
 bool VIntlMgr::_InitLocaleVariables()
 {
+    _LocaleVariables();
+    return true;
+}
+
+const VIntlMgr::LocaleVariables& VIntlMgr::_LocaleVariables() const
+{
+    SharedLocaleVariables& shared = *fLocaleVariables;
+    std::call_once(shared.fRead, [this, &shared] { _ReadLocaleVariables(shared.fValues); });
+    return shared.fValues;
+}
+
+void VIntlMgr::_ReadLocaleVariables(LocaleVariables& outVariables) const
+{
     plat::PlatLocale* locale = fImpl.RetainCFLocaleRef();
     if (locale == nullptr)
-        return true;
+        return;
     std::u16string decimal, grouping, currency;
     if (locale->GetNumberSymbols(decimal, grouping, currency)) {
-        SetFromU16(fDecimalSeparator, decimal);
-        SetFromU16(fThousandsSeparator, grouping);
+        SetFromU16(outVariables.fDecimalSeparator, decimal);
+        SetFromU16(outVariables.fThousandsSeparator, grouping);
         // The generic currency sign stands for the euro.
         if (currency.size() == 1 && currency[0] == u'\u00A4')
             currency = u"\u20AC";
-        SetFromU16(fCurrency, currency);
+        SetFromU16(outVariables.fCurrency, currency);
     }
     VString order, separator;
     bool hasAMPM = false;
     if (plat::PlatDateFormatter* time = plat::PlatDateFormatter::Create(locale, eDateStyleNone, eDateStyleShort)) {
         std::u16string am, pm;
         if (time->GetAMPMSymbols(am, pm)) {
-            SetFromU16(fAMString, am);
-            SetFromU16(fPMString, pm);
+            SetFromU16(outVariables.fAMString, am);
+            SetFromU16(outVariables.fPMString, pm);
         }
         VString pattern;
         SetFromU16(pattern, time->GetPattern());
         ScanDatePattern(pattern, order, separator, hasAMPM);
-        fUse12HourClock = hasAMPM;
-        fTimeSeparator = separator;
+        outVariables.fUse12HourClock = hasAMPM;
+        outVariables.fTimeSeparator = separator;
         delete time;
     }
     if (plat::PlatDateFormatter* date = plat::PlatDateFormatter::Create(locale, eDateStyleShort, eDateStyleNone)) {
         VString pattern;
         SetFromU16(pattern, date->GetPattern());
         ScanDatePattern(pattern, order, separator, hasAMPM);
-        fDateSeparator = separator;
-        fDateOrder = DateOrderFromOrderText(order);
+        outVariables.fDateSeparator = separator;
+        outVariables.fDateOrder = DateOrderFromOrderText(order);
         delete date;
     }
     struct {
         int fDate, fTime;
         VString* fTarget;
-    } patterns[] = {{0, 1, &fShortTimePattern}, {0, 2, &fMediumTimePattern}, {0, 3, &fLongTimePattern},
-                    {0, 4, &fFullTimePattern},  {1, 0, &fShortDatePattern},  {2, 0, &fMediumDatePattern},
-                    {3, 0, &fLongDatePattern},  {4, 0, &fFullDatePattern}};
+    } patterns[] = {{0, 1, &outVariables.fShortTimePattern}, {0, 2, &outVariables.fMediumTimePattern},
+                    {0, 3, &outVariables.fLongTimePattern},  {0, 4, &outVariables.fFullTimePattern},
+                    {1, 0, &outVariables.fShortDatePattern}, {2, 0, &outVariables.fMediumDatePattern},
+                    {3, 0, &outVariables.fLongDatePattern},  {4, 0, &outVariables.fFullDatePattern}};
     for (auto& entry : patterns) {
         if (plat::PlatDateFormatter* formatter = plat::PlatDateFormatter::Create(locale, entry.fDate, entry.fTime)) {
             SetFromU16(*entry.fTarget, formatter->GetPattern());
@@ -367,7 +368,6 @@ bool VIntlMgr::_InitLocaleVariables()
         }
     }
     locale->Release();
-    return true;
 }
 
 CharSet VIntlMgr::DebugDump(char* ioBuffer, int& ioSize) const

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <string>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -116,26 +118,26 @@ public:
     XMacIntlMgr& GetImpl() { return fImpl; }
     const XMacIntlMgr& GetImpl() const { return fImpl; }
 
-    const VString& GetAMString() const { return fAMString; }
-    const VString& GetPMString() const { return fPMString; }
-    bool Use24HoursClock() const { return !fUse12HourClock; }
-    bool Use12HoursClock() const { return fUse12HourClock; }
-    const VString& GetDecimalSeparator() const { return fDecimalSeparator; }
-    const VString& GetThousandsSeparator() const { return fThousandsSeparator; }
-    const VString& GetDateSeparator() const { return fDateSeparator; }
-    const VString& GetTimeSeparator() const { return fTimeSeparator; }
-    const VString& GetCurrency() const { return fCurrency; }
-    const VString& GetShortDatePattern() const { return fShortDatePattern; }
-    const VString& GetMediumDatePattern() const { return fMediumDatePattern; }
-    const VString& GetLongDatePattern() const { return fLongDatePattern; }
-    const VString& GetFullDatePattern() const { return fFullDatePattern; }
-    const VString& GetShortTimePattern() const { return fShortTimePattern; }
-    const VString& GetMediumTimePattern() const { return fMediumTimePattern; }
-    const VString& GetLongTimePattern() const { return fLongTimePattern; }
-    const VString& GetFullTimePattern() const { return fFullTimePattern; }
+    const VString& GetAMString() const { return _LocaleVariables().fAMString; }
+    const VString& GetPMString() const { return _LocaleVariables().fPMString; }
+    bool Use24HoursClock() const { return !_LocaleVariables().fUse12HourClock; }
+    bool Use12HoursClock() const { return _LocaleVariables().fUse12HourClock; }
+    const VString& GetDecimalSeparator() const { return _LocaleVariables().fDecimalSeparator; }
+    const VString& GetThousandsSeparator() const { return _LocaleVariables().fThousandsSeparator; }
+    const VString& GetDateSeparator() const { return _LocaleVariables().fDateSeparator; }
+    const VString& GetTimeSeparator() const { return _LocaleVariables().fTimeSeparator; }
+    const VString& GetCurrency() const { return _LocaleVariables().fCurrency; }
+    const VString& GetShortDatePattern() const { return _LocaleVariables().fShortDatePattern; }
+    const VString& GetMediumDatePattern() const { return _LocaleVariables().fMediumDatePattern; }
+    const VString& GetLongDatePattern() const { return _LocaleVariables().fLongDatePattern; }
+    const VString& GetFullDatePattern() const { return _LocaleVariables().fFullDatePattern; }
+    const VString& GetShortTimePattern() const { return _LocaleVariables().fShortTimePattern; }
+    const VString& GetMediumTimePattern() const { return _LocaleVariables().fMediumTimePattern; }
+    const VString& GetLongTimePattern() const { return _LocaleVariables().fLongTimePattern; }
+    const VString& GetFullTimePattern() const { return _LocaleVariables().fFullTimePattern; }
     // 0 month day year, 1 day month year, 2 year month day, 3 month year
     // day, 4 day year month, 5 year day month.
-    unsigned int GetDateOrder() const { return fDateOrder; }
+    unsigned int GetDateOrder() const { return _LocaleVariables().fDateOrder; }
 
     // The date order of an order text made of M, d and y ("dMy" -> 1).
     static unsigned int DateOrderFromOrderText(const VString& inOrder);
@@ -272,23 +274,38 @@ private:
     unsigned int fCollatorMode;
     VCollator* fCollator = nullptr;
     unsigned int fDialect;
-    VString fAMString;
-    VString fPMString;
-    bool fUse12HourClock = false;
-    VString fDecimalSeparator;
-    VString fThousandsSeparator;
-    VString fDateSeparator;
-    VString fTimeSeparator;
-    VString fCurrency;
-    VString fShortDatePattern;
-    VString fMediumDatePattern;
-    VString fLongDatePattern;
-    VString fFullDatePattern;
-    VString fShortTimePattern;
-    VString fMediumTimePattern;
-    VString fLongTimePattern;
-    VString fFullTimePattern;
-    unsigned int fDateOrder = 0;
+    // The locale variables are read from the platform's locale data the
+    // first time one is asked for (ten date formatters and the number
+    // symbols: most of a process's start-up, which many runs never need),
+    // once, whichever task asks; from then on they do not change. A copy
+    // of the manager (each task has one) shares them with the original.
+    struct LocaleVariables {
+        VString fAMString;
+        VString fPMString;
+        bool fUse12HourClock = false;
+        VString fDecimalSeparator;
+        VString fThousandsSeparator;
+        VString fDateSeparator;
+        VString fTimeSeparator;
+        VString fCurrency;
+        VString fShortDatePattern;
+        VString fMediumDatePattern;
+        VString fLongDatePattern;
+        VString fFullDatePattern;
+        VString fShortTimePattern;
+        VString fMediumTimePattern;
+        VString fLongTimePattern;
+        VString fFullTimePattern;
+        unsigned int fDateOrder = 0;
+    };
+    const LocaleVariables& _LocaleVariables() const;
+    void _ReadLocaleVariables(LocaleVariables& outVariables) const;
+
+    struct SharedLocaleVariables {
+        std::once_flag fRead;
+        LocaleVariables fValues;
+    };
+    std::shared_ptr<SharedLocaleVariables> fLocaleVariables;
 };
 
 }  // namespace qelt

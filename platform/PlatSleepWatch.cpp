@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <system_error>
 
 #include "platform/PlatSystemBus.h"
 
@@ -55,38 +56,57 @@ SleepWatcher::~SleepWatcher()
     fBus = nullptr;
 }
 
-int SleepWatcher::Start(std::string* outUnavailable)
+int SleepWatcher::Start(std::function<void(const std::string&)> inTrouble)
 {
-    if (fBus != nullptr)
+    if (fThread.joinable())
         return 0;
+    if (::pipe2(fStop, O_CLOEXEC) != 0)
+        return -1;
+    try {
+        fThread = std::thread([this, trouble = std::move(inTrouble)] {
+            if (_Connect(trouble))
+                _Run();
+        });
+    } catch (const std::system_error&) {
+        return -1;
+    }
+    return 0;
+}
+
+bool SleepWatcher::_Connect(const std::function<void(const std::string&)>& inTrouble)
+{
     // The bus library is loaded here, the first time a watcher starts.
-    const SystemBusLibrary* library = GetSystemBusLibrary(outUnavailable);
-    if (library == nullptr)
-        return 0;  // nothing will be announced, as without a system bus
-    if (outUnavailable != nullptr)
-        outUnavailable->clear();
+    std::string unavailable;
+    const SystemBusLibrary* library = GetSystemBusLibrary(&unavailable);
+    if (library == nullptr) {
+        // Nothing will be announced, as without a system bus.
+        if (inTrouble)
+            inTrouble(unavailable);
+        return false;
+    }
     fLibrary = library;
     sd_bus* bus = nullptr;
     if (fLibrary->open_system(&bus) < 0 || bus == nullptr) {
         // No system bus: nothing will be announced, and that is no failure.
         if (bus != nullptr)
             fLibrary->unref(bus);
-        return 0;
+        return false;
     }
     fBus = bus;
     if (fLibrary->match_signal(fBus, &fSlot, kLoginService, kLoginPath, kLoginManager, "PrepareForSleep",
-                               &SignalCallback, this) < 0 ||
-        ::pipe2(fStop, O_CLOEXEC) != 0) {
+                               &SignalCallback, this) < 0) {
         if (fSlot != nullptr)
             fLibrary->slot_unref(fSlot);
         fLibrary->flush_close_unref(fBus);
         fSlot = nullptr;
         fBus = nullptr;
-        return -1;
+        if (inTrouble)
+            inTrouble("the system bus does not let the sleep signal be watched");
+        return false;
     }
     _TakeInhibitor();
-    fThread = std::thread([this] { _Run(); });
-    return 0;
+    fListening.store(true, std::memory_order_release);
+    return true;
 }
 
 void SleepWatcher::_TakeInhibitor()

@@ -5,8 +5,14 @@
 // sleep, and taken again after the wake-up. Without a system bus
 // (containers, build machines) the watcher starts and never announces
 // anything.
+//
+// Loading the bus library (libsystemd and the six libraries it brings) and
+// connecting to the bus take longer than the rest of a program's start-up:
+// both are done on the watcher's thread, so that starting costs the caller
+// one thread.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -28,14 +34,16 @@ public:
     SleepWatcher(const SleepWatcher&) = delete;
     SleepWatcher& operator=(const SleepWatcher&) = delete;
 
-    // 0, also without a system bus or without the bus library (then
-    // outUnavailable, when given, says why the library could not be loaded);
-    // -1 when the bus is there but the signal cannot be watched. Starting
-    // again does nothing.
-    int Start(std::string* outUnavailable = nullptr);
+    // Starts the watcher's thread, which loads the bus library, connects
+    // and watches; 0, or -1 when the thread cannot be started. Without a
+    // system bus nothing is announced, and that is no trouble. When the bus
+    // library cannot be loaded, or the bus is there but the signal cannot
+    // be watched, the thread calls inTrouble (when given) with the reason
+    // and ends. Starting again does nothing.
+    int Start(std::function<void(const std::string&)> inTrouble = nullptr);
 
     // Whether a system bus was found and is watched.
-    bool IsListening() const { return fBus != nullptr; }
+    bool IsListening() const { return fListening.load(std::memory_order_acquire); }
 
     // Handles one "PrepareForSleep" value.
     void Announce(bool inSleeping);
@@ -43,6 +51,9 @@ public:
 private:
     void _TakeInhibitor();
     void _ReleaseInhibitor();
+    // Loads the library and connects (on the watcher's thread): true when
+    // the signal is watched.
+    bool _Connect(const std::function<void(const std::string&)>& inTrouble);
     void _Run();
 
     std::function<void(bool)> fHandler;
@@ -51,6 +62,7 @@ private:
     sd_bus_slot* fSlot = nullptr;
     int fInhibitor = -1;
     int fStop[2] = {-1, -1};
+    std::atomic<bool> fListening{false};
     std::thread fThread;
 };
 

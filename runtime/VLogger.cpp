@@ -1,6 +1,7 @@
 #include "runtime/VLogger.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "kernel/VString.h"
 #include "runtime/ILoggerBagKeys.h"
@@ -89,8 +90,16 @@ void VLogger::LogBag(const VValueBag* inRecord)
         return;
     if (!ShouldLog(ILoggerBagKeys::level.Get(*inRecord)))
         return;
-    StLocker locker(fRingLock);
-    AddLogBag(inRecord);
+    bool wake = false;
+    {
+        StLocker locker(fRingLock);
+        AddLogBag(inRecord);
+        wake = std::exchange(fWakeOnNextRecord, false);
+    }
+    // The flag is set only once the task is made: fTask is set, and stays
+    // until the destructor.
+    if (wake)
+        fTask->WakeUp();
 }
 
 void VLogger::AddLogBag(const VValueBag* inRecord)
@@ -148,6 +157,11 @@ std::vector<const VValueBag*> VLogger::Read()
 
 void VLogger::Flush()
 {
+    _Deliver(false);
+}
+
+void VLogger::_Deliver(bool inByLoggerTask)
+{
     // The listener lock is taken before the records: a flush that finds the
     // ring empty because the logger's task has just taken the records waits
     // until that task has delivered them, so every record logged before a
@@ -157,6 +171,8 @@ void VLogger::Flush()
     {
         StLocker ringLocker(fRingLock);
         _TakeRecords(records);
+        if (inByLoggerTask && records.empty())
+            fWakeOnNextRecord = true;
     }
     if (records.empty())
         return;
@@ -182,6 +198,11 @@ bool VLogger::AddLogListener(ILogListener* inListener)
     // The most recently added listener receives records first.
     fListeners.insert(fListeners.begin(), inListener);
     inListener->Retain();
+    // Its first record is delivered at once.
+    if (!fTask->IsDying()) {
+        StLocker ringLocker(fRingLock);
+        fWakeOnNextRecord = true;
+    }
     return true;
 }
 
@@ -206,9 +227,13 @@ void VLogger::LogReaderTaskProc()
     VTask::ReleaseCurrentActivityToken();
     VTask* self = VTask::GetCurrent();
     while (self != nullptr && !self->IsDying()) {
-        Flush();
+        _Deliver(true);
         VTask::Sleep(kFlushPeriodMs);
     }
+    // A dying task is woken no more; what comes later reaches the listeners
+    // through Flush.
+    StLocker locker(fRingLock);
+    fWakeOnNextRecord = false;
 }
 
 }  // namespace qelt

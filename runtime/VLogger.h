@@ -3,6 +3,12 @@
 // 100 ms, oldest first, to its listeners. Logging never waits for output: a
 // record costs one retain, one lock and one store.
 //
+// The first record after a listener was added, and the first after a round
+// that found the ring empty, wake the task: the first line of a new log file
+// and the first line after a quiet time reach the listeners at once rather
+// than up to a period later. While records keep coming, every round finds
+// some and nothing is woken: steady logging is batched as before.
+//
 // Two locks: the ring lock guards the ring, its count and its wrapped flag;
 // the listener lock guards the listener list and is held while listeners
 // are called, so that they are called on one task at a time. The logger
@@ -80,6 +86,10 @@ private:
     // Takes the ring's records, oldest first, into outRecords and empties
     // the ring. The caller holds the ring lock (or no other task logs).
     void _TakeRecords(std::vector<const VValueBag*>& outRecords);
+    // Hands the ring's records to the listeners (Flush). Called by the
+    // logger task, it also notes whether the task goes to sleep with
+    // nothing delivered.
+    void _Deliver(bool inByLoggerTask);
     // Kills the task and waits for its death, at most inMilliseconds (0 or
     // less: as long as it takes).
     void _KillTaskAndWait(int inMilliseconds);
@@ -87,6 +97,9 @@ private:
     const VValueBag* fRing[kRingSize] = {};
     int32_t fRingCount = 0;
     bool fWrapped = false;
+    // The next record wakes the logger task: its last round found the ring
+    // empty, or a listener was added since. Guarded by the ring lock.
+    bool fWakeOnNextRecord = false;
     VCriticalSection fRingLock;
     VCriticalSection fListenerLock;
     std::atomic<uint32_t> fLevelMask{kDefaultLogLevelMask};

@@ -15,17 +15,19 @@ XMacSleepNotifier::~XMacSleepNotifier() = default;
 
 VError XMacSleepNotifier::Init()
 {
-    std::string unavailable;
-    if (fWatcher.Start(&unavailable) != 0) {
+    // The watcher connects on its own thread. Without the bus library, or
+    // with a bus that refuses the watch, nothing will be notified, as
+    // without a system bus; the process goes on, and the log says why.
+    const int started = fWatcher.Start([](const std::string& inReason) {
+        if (VProcess::sInstance != nullptr) {
+            if (ILogger* logger = VProcess::sInstance->GetLogger(); logger != nullptr)
+                logger->LogMessage(EML_Warning, VString(("Sleep notifications are off: " + inReason).c_str()),
+                                   VString("sleepNotifications"));
+        }
+    });
+    if (started != 0) {
         _ThrowError(QeltError(1150));
         return QeltError(1150);
-    }
-    if (!unavailable.empty() && VProcess::sInstance != nullptr) {
-        // Without the bus library nothing will be notified, as without a
-        // system bus; the start-up goes on, and the log says why.
-        if (ILogger* logger = VProcess::sInstance->GetLogger(); logger != nullptr)
-            logger->LogMessage(EML_Warning, VString(("Sleep notifications are off: " + unavailable).c_str()),
-                               VString("sleepNotifications"));
     }
     return 0;
 }

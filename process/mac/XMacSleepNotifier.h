@@ -21,8 +21,10 @@ public:
     XMacSleepNotifier& operator=(const XMacSleepNotifier&) = delete;
 
     void SetOwner(VSleepNotifier* inOwner) { fOwner = inOwner; }
-    // 0, also without a system bus; 'qelt' 1150 (raised) when the bus is
-    // there but the signal cannot be watched.
+    // Starts the watcher, which connects to the bus on its own thread: 0,
+    // also without a system bus; 'qelt' 1150 (raised) when the watcher
+    // cannot start. A bus that refuses the watch, or a missing bus library,
+    // is logged as a warning from the watcher's thread.
     VError Init();
 
     // Whether a system bus was found and is watched.

@@ -137,6 +137,39 @@ TEST(VIntlMgr, LocaleVariables)
     EXPECT_EQ(U16(am->GetCurrency()), u"\u20AC");
 }
 
+// The locale variables are read when first asked for: a copy made before
+// that, asked first, gives what the original gives, and tasks that ask a
+// fresh manager at the same moment all get the same values.
+TEST(VIntlMgr, LocaleVariablesReadOnFirstUseAreTheSameForCopiesAndConcurrentReaders)
+{
+    Manager fr(1036, 1036);
+    VIntlMgr* copy = fr->Clone();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(U16(copy->GetShortDatePattern()), u"dd/MM/y");
+    EXPECT_EQ(U16(copy->GetDecimalSeparator()), u",");
+    EXPECT_EQ(U16(fr->GetShortDatePattern()), U16(copy->GetShortDatePattern()));
+    EXPECT_EQ(U16(fr->GetTimeSeparator()), U16(copy->GetTimeSeparator()));
+    EXPECT_EQ(fr->GetDateOrder(), copy->GetDateOrder());
+    copy->Release();
+
+    Manager de(1031, 1031);
+    std::vector<std::thread> threads;
+    std::vector<std::u16string> patterns(8), separators(8);
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            patterns[static_cast<size_t>(i)] = U16(de->GetShortDatePattern());
+            separators[static_cast<size_t>(i)] = U16(de->GetDateSeparator());
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(patterns[static_cast<size_t>(i)], patterns[0]) << i;
+        EXPECT_EQ(separators[static_cast<size_t>(i)], u".") << i;
+    }
+    EXPECT_FALSE(patterns[0].empty());
+}
+
 TEST(VIntlMgr, ScanningDateAndTimePatterns)
 {
     struct {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/PlatSleepWatch.h"
 #include "platform/PlatSystemBus.h"
 
 namespace qelt::plat {
@@ -53,6 +54,20 @@ TEST(PlatSystemBus, ALibraryWithoutTheBusFunctionsIsRefused)
     std::string reason;
     EXPECT_EQ(LoadSystemBusLibrary("libc.so.6", &reason), nullptr);
     EXPECT_NE(reason.find("sd_bus_open_system"), std::string::npos) << reason;
+}
+
+// The watcher loads the library and connects on its own thread: Start
+// returns at once, a second Start does nothing, and a watcher destroyed
+// while it still connects (or finds no bus) stops and joins its thread.
+TEST(PlatSleepWatch, AWatcherDestroyedRightAfterItsStartEndsItsThread)
+{
+    for (int i = 0; i < 5; ++i) {
+        int announced = 0;
+        SleepWatcher watcher([&announced](bool) { ++announced; });
+        EXPECT_EQ(watcher.Start(), 0);
+        EXPECT_EQ(watcher.Start(), 0);
+        EXPECT_EQ(announced, 0);
+    }
 }
 
 }  // namespace
