@@ -436,12 +436,6 @@ TEST_F(UpdaterRun, AKillAtAnyChangeLeavesACompleteBundleInPlace)
 // turn, as the exchange path is above.
 TEST_F(UpdaterRun, WithoutExchangeTheOldBundleGoesBackWhenTheNewOneCannotGoIn)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    // A dozen runs of the updater under the address sanitizer would hold the
-    // updater's test program past its time limit; the optimised test run
-    // covers this path.
-    GTEST_SKIP() << "the two-rename fallback is checked in the optimised build";
-#endif
     const std::string noExchange = "exchange:1+:EINVAL";
     fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
     const auto expectedNew = Snapshot(upToDate);
