@@ -263,3 +263,28 @@ TEST(XMLBags, ExternalEntitiesAreReadOnlyFromInsideTheirFolder)
         EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, folder.Get(), VString(refused)), nullptr) << refused;
     EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, nullptr, VString("ents/x")), nullptr);
 }
+
+// A program that reads XML before it starts the library (or after it shut it
+// down) gets its bag, from a file as from a text. The reads run in a fresh
+// process where the test program's own start-up of the library is undone.
+TEST(XMLBags, AReaderStartsTheLibraryWhenNoOneHas)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string folder = qelt::test::MakeTempFolder("bagstart");
+    const std::string path = folder + "/bag.xml";
+    std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><root a=\"1\"><child/></root>";
+    for (bool fromFile : {true, false}) {
+        EXPECT_EXIT(
+            {
+                VXMLParser::DeInit();
+                VValueBag bag;
+                VFile file(VString(path.c_str()), FPS_POSIX);
+                const VError error = fromFile ? LoadBagFromXML(&file, VString("root"), bag, 0)
+                                              : LoadBagFromXML(VString("<root a=\"1\"><child/></root>"),
+                                                               VString("root"), bag, 0);
+                std::exit(error == 0 && Attribute(bag, "a") == "1" && bag.GetElementNamesCount() == 1 ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << (fromFile ? "from a file" : "from a text");
+    }
+}
