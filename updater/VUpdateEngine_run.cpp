@@ -107,6 +107,37 @@ std::string ToUTF8(const VString& inText)
     return std::string(converted.GetCPointer(), converted.GetSize());
 }
 
+// The run's errors go to the log once. The run writes them itself, newest
+// first, before its outcome; closing its silent context would write them
+// again on their way down to the main task's context, where the exit status
+// is read. This hands them down unlogged when the run ends, writing only
+// those raised after the run wrote its own.
+class StErrorsLoggedOnce {
+public:
+    explicit StErrorsLoggedOnce(VErrorContext* inContext) : fContext(inContext) {}
+    StErrorsLoggedOnce(const StErrorsLoggedOnce&) = delete;
+    StErrorsLoggedOnce& operator=(const StErrorsLoggedOnce&) = delete;
+
+    void Write()
+    {
+        DumpErrorStack(fContext, true);
+        fWritten = fContext->GetErrors().size();
+    }
+
+    ~StErrorsLoggedOnce()
+    {
+        const auto& errors = fContext->GetErrors();
+        for (size_t i = fWritten; i < errors.size(); ++i)
+            _LogError(errors[i]);
+        if (VErrorTaskContext* stack = VTask::GetErrorContext(false))
+            stack->MergeAndFlushLastContext(false);
+    }
+
+private:
+    VErrorContext* fContext;
+    size_t fWritten = 0;
+};
+
 }  // namespace
 
 void VUpdateEngine::DoRun()
@@ -114,6 +145,7 @@ void VUpdateEngine::DoRun()
     fRunHookStarted = true;
     StErrorContextInstaller errors(true, true);
     VErrorContext* context = errors.GetContext();
+    StErrorsLoggedOnce logged(context);
 
     _InitLog();
     if (!context->IsEmpty())
@@ -126,7 +158,7 @@ void VUpdateEngine::DoRun()
     if (context->IsEmpty())
         _ApplyUpdate();
 
-    DumpErrorStack(context, true);
+    logged.Write();
     date = NowForTheLog(time);
     if (context->IsEmpty()) {
         LogInfo("Update successful - %S - %S", &date, &time);

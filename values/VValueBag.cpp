@@ -80,21 +80,45 @@ void AppendValueJSON(VString& text, const VValueSingle* value)
     text.AppendString(json);
 }
 
-// The XML text of an attribute value.
+bool IsXMLChar(UniChar c, bool keepLineBreaks)
+{
+    if (c == 9 || c == 10 || c == 13)
+        return keepLineBreaks;
+    return (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
+}
+
+// The XML text of an attribute value, such that a reader gets the value back.
+// A tab, line feed or carriage return is written as a character reference,
+// since a reader turns a raw one into a space; a character that XML cannot
+// hold at all (another control character, a lone surrogate, U+FFFE, U+FFFF)
+// is left out, as in an element's text. Every other unit is written as the
+// value's XML text has it.
 void AppendValueXML(VString& text, const VValueSingle* value)
 {
     if (value == nullptr)
         return;
     VString xml;
     value->GetXMLString(xml, 1);
-    text.AppendString(xml);
-}
-
-bool IsXMLChar(UniChar c, bool keepLineBreaks)
-{
-    if (c == 9 || c == 10 || c == 13)
-        return keepLineBreaks;
-    return (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
+    const UniChar* p = xml.GetCPointer();
+    const int n = xml.GetLength();
+    int run = 0;  // start of the units not yet appended
+    for (int i = 0; i < n; ++i) {
+        const UniChar c = p[i];
+        if (c >= 0x20 && c < 0xD800)
+            continue;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
+            ++i;
+            continue;
+        }
+        const char* reference = c == 9 ? "&#x9;" : c == 10 ? "&#xA;" : c == 13 ? "&#xD;" : nullptr;
+        if (reference == nullptr && IsXMLChar(c, false))
+            continue;
+        text.AppendUniChars(p + run, i - run);
+        if (reference != nullptr)
+            AppendAscii(text, reference);
+        run = i + 1;
+    }
+    text.AppendUniChars(p + run, n - run);
 }
 
 // Appends units [begin, end) of `source` that XML text may hold. A surrogate

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 #include <new>
@@ -347,6 +348,13 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
                         const UniChar* inSystemID, bool inLocalFile, IXMLHandler* inHandler,
                         unsigned int inOptions)
 {
+    // The library's parser cannot be built before the library is started: a
+    // reader called before Init, or after the last DeInit, starts it here.
+    // The library counts its starts, so this one start, taken once, keeps it
+    // up for the rest of the process whatever pairs of Init and DeInit follow.
+    static std::once_flag sStarted;
+    std::call_once(sStarted, [] { Init(); });
+
     static const XMLByte kEmpty[1] = {0};
     const XMLByte* bytes = inBytes != nullptr ? static_cast<const XMLByte*>(inBytes) : kEmpty;
     const size_t memorySize = inBytes != nullptr ? inSize : 0;

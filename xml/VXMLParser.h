@@ -68,7 +68,9 @@ public:
 
     bool GetReportUnspecifiedAttributes() const { return fReportUnspecifiedAttributes; }
 
-    // The library's process-wide start-up and shut-down; calls nest.
+    // The library's process-wide start-up and shut-down; calls nest. A parse
+    // before the first Init (or after the last DeInit) starts the library
+    // itself and keeps it started.
     static bool Init();
     static void DeInit();
 

@@ -138,6 +138,7 @@ TEST(VFileStream, ACutShorterThanTheBufferedDataLeavesTheFileAtTheNewSize)
         {"", 10, 0, 4, false},       {"", 10, 0, 4, true},         {"abcdefghijklmnopqrstuvwxyz", 10, 0, 4, false},
         {"", 20, 8, 12, false},      {"", 20, 8, 3, true},         {"", 10, 0, 0, false},
         {"abcdefghij", 10, 0, 9, true}, {"abcdefghijklmnopqrstuvwxyz", 30, 8, 17, false},
+        {"", 10, 0, 9, false},          {"", 20, 8, 15, false},
     };
     const std::string dir = test::MakeTempFolder("fstream_cut_buffered");
     int number = 0;

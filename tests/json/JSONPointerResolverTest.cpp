@@ -330,6 +330,28 @@ TEST(JSONPointerResolver, ALargeDocumentOfReferencesResolvesWithinTheBudget)
     EXPECT_EQ(Write(list->GetAt(kCount - 1)), "{\"a\":1,\"b\":2,\"c\":3,\"n\":4999}");
 }
 
+TEST(JSONPointerResolver, MergedCopiesCountEveryMemberTheyMake)
+{
+    // A few hundred references, each merging a target of a thousand members
+    // with one of its own: few references, but each copy makes a thousand
+    // values, and together they pass the budget.
+    std::string text = "{\"target\":{";
+    for (int i = 0; i < 1000; ++i) {
+        text += i == 0 ? "\"m" : ",\"m";
+        text += std::to_string(i);
+        text += "\":1";
+    }
+    text += "},\"list\":[";
+    for (int i = 0; i < 200; ++i) {
+        text += i == 0 ? "" : ",";
+        text += "{\"$ref\":\"#/target\",\"n\":1}";
+    }
+    text += "]}";
+    VRefPtr<VJSONPointerResolver> resolver = MakeResolver(Parse(text.c_str()));
+    ResolveAll(*resolver, true);
+    EXPECT_EQ(ErrorCodes(*resolver), std::vector<int>{100});
+}
+
 // A folder of documents that refer to one another.
 class JSONPointerResolverFiles : public ::testing::Test {
 protected:

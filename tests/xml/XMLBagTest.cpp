@@ -263,3 +263,84 @@ TEST(XMLBags, ExternalEntitiesAreReadOnlyFromInsideTheirFolder)
         EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, folder.Get(), VString(refused)), nullptr) << refused;
     EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, nullptr, VString("ents/x")), nullptr);
 }
+
+// A program that reads XML before it starts the library (or after it shut it
+// down) gets its bag, from a file as from a text. The reads run in a fresh
+// process where the test program's own start-up of the library is undone.
+TEST(XMLBags, AReaderStartsTheLibraryWhenNoOneHas)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string folder = qelt::test::MakeTempFolder("bagstart");
+    const std::string path = folder + "/bag.xml";
+    std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><root a=\"1\"><child/></root>";
+    for (bool fromFile : {true, false}) {
+        EXPECT_EXIT(
+            {
+                VXMLParser::DeInit();
+                VValueBag bag;
+                VFile file(VString(path.c_str()), FPS_POSIX);
+                const VError error = fromFile ? LoadBagFromXML(&file, VString("root"), bag, 0)
+                                              : LoadBagFromXML(VString("<root a=\"1\"><child/></root>"),
+                                                               VString("root"), bag, 0);
+                std::exit(error == 0 && Attribute(bag, "a") == "1" && bag.GetElementNamesCount() == 1 ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << (fromFile ? "from a file" : "from a text");
+    }
+}
+
+// Whatever a bag holds, its XML file reads back: a tab, line feed or
+// carriage return in an attribute comes back as it was (a reader turns a raw
+// one into a space, so it is written as a character reference), and a
+// character that XML cannot hold at all (a control character, a lone
+// surrogate, U+FFFE) is left out, as in the text of an element. A value
+// without such characters is written exactly as before.
+TEST(XMLBags, EveryValueReadsBackFromItsFile)
+{
+    struct Case {
+        std::u16string value;
+        std::u16string readBack;
+        std::string written;  // the attribute's text in the file, when it is checked
+    } cases[] = {
+        {u"a&b<c>\"d'e", u"a&b<c>\"d'e", "a&amp;b&lt;c&gt;&quot;d&apos;e"},
+        {u"\u00e9\u20ac\U0001F600 \u007f~", u"\u00e9\u20ac\U0001F600 \u007f~", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 \x7f~"},
+        {u"a\tb\nc\rd\r\n", u"a\tb\nc\rd\r\n", "a&#x9;b&#xA;c&#xD;d&#xD;&#xA;"},
+        {u"a\u0001b\u001fc\u000bd", u"abcd", "abcd"},
+        {u"x\xd800y\xdc00z\U0001F600", u"xyz\U0001F600", ""},
+        {u"\ufffe\uffff\ufffd", u"\ufffd", ""},
+        {u"\u0001", u"", ""},
+    };
+    const std::string folder = qelt::test::MakeTempFolder("bagvalues");
+    const std::string path = folder + "/bag.xml";
+    VFile file(VString(path.c_str()), FPS_POSIX);
+    for (const Case& c : cases) {
+        const VString value = qelt::test::S(c.value);
+        const std::string shown = Utf8(value);
+        VValueBag bag;
+        bag.SetAttribute(StPackedDictionaryKey("v"), value);
+        VRefPtr<VValueBag> child = AdoptRef(new VValueBag);
+        child->SetAttribute(VValueBag::CDataAttributeName(), value);
+        bag.AddElement(StPackedDictionaryKey("t"), child.Get());
+        ASSERT_EQ(WriteBagToFileInXML(bag, VString("root"), &file, false), VError(0)) << shown;
+
+        std::ifstream in(path, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!c.written.empty()) {
+            EXPECT_NE(written.find("<root v=\"" + c.written + "\">"), std::string::npos) << written;
+        }
+
+        VValueBag read;
+        StErrorContextInstaller errors(true, true);
+        ASSERT_EQ(LoadBagFromXML(&file, VString("root"), read, 0), VError(0)) << shown << "\n" << written;
+        VString attribute, text;
+        read.GetAttribute(StPackedDictionaryKey("v"), attribute);
+        EXPECT_EQ(qelt::test::Units(attribute), c.readBack) << shown;
+        if (VBagArray* texts = read.GetElements(StPackedDictionaryKey("t")); texts != nullptr && texts->GetCount() == 1) {
+            VRefPtr<VValueBag> element = AdoptRef(texts->RetainNth(1));
+            element->GetAttribute(VValueBag::CDataAttributeName(), text);
+            EXPECT_EQ(qelt::test::Units(text), c.readBack) << shown;
+        } else {
+            ADD_FAILURE() << "no text element: " << written;
+        }
+    }
+}
