@@ -133,12 +133,14 @@ VTask* ServingTask()
     return task;
 }
 
-// A target of the serving task that counts the messages it executes.
+// A target of the serving task that counts the messages it executes. The
+// count has a cache line of its own, as the peer's counter (a variable of its
+// own) has: the serving task writes it while the poster reads the target.
 class CountingTarget : public IMessageable {
 public:
     explicit CountingTarget(VTask* task) { SetMessagingTask(task->GetID()); }
     void DoMessage(VMessage&) override { fCount.fetch_add(1, std::memory_order_release); }
-    std::atomic<int64_t> fCount{0};
+    alignas(64) std::atomic<int64_t> fCount{0};
 };
 
 void WaitForCount(const std::atomic<int64_t>& count, int64_t expected)

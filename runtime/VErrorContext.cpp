@@ -507,6 +507,7 @@ StErrorContextInstaller::StErrorContextInstaller(bool inKeepingErrors, bool inSi
 void StErrorContextInstaller::_Init(bool inKeepingErrors, bool inSilent)
 {
     fSilent = inSilent;
+    fKeepingErrors = inKeepingErrors;
     if (VTask::GetCurrent() != nullptr) {
         fTaskContext = VTask::GetErrorContext(true);
         if (fTaskContext != nullptr) {
@@ -538,6 +539,15 @@ StErrorContextInstaller::~StErrorContextInstaller()
         fContext->Release();
     }
     fContext = nullptr;
+}
+
+bool StErrorContextInstaller::IsUnused() const
+{
+    // On the stack and held by this installer: two references.
+    return fTaskContext != nullptr && fContext != nullptr && fTaskContext->GetTopContext() == fContext &&
+           fContext->IsEmpty() && !fContext->HasFilters() && !fContext->HasParametersForPushedErrors() &&
+           !fContext->FailedForMemory() && fContext->IsSilent() == fSilent &&
+           fContext->IsKeepingErrors() == fKeepingErrors && fContext->GetRefCount() == 2;
 }
 
 VError StErrorContextInstaller::GetLastError() const

@@ -189,6 +189,13 @@ public:
     VErrorContext* GetContext() const { return fContext; }
     VError GetLastError() const;
 
+    // True while the installed context is on top of the task's stack exactly
+    // as it was pushed: no error, filter or parameter, the same flags and no
+    // other holder. Such a context can serve the next piece of work as a
+    // fresh context of its own (the message loop runs message after message
+    // in one until a message leaves a trace in it).
+    bool IsUnused() const;
+
 private:
     void _Init(bool inKeepingErrors, bool inSilent);
     void _AddFilters(VError inFirst, const VError* inOthers);
@@ -196,6 +203,7 @@ private:
     VErrorTaskContext* fTaskContext = nullptr;
     VErrorContext* fContext = nullptr;
     bool fSilent = false;
+    bool fKeepingErrors = true;
 };
 
 }  // namespace qelt

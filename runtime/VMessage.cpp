@@ -5,6 +5,7 @@
 
 #include "kernel/VSyncEvent.h"
 #include "kernel/VSystem.h"
+#include "platform/PlatSync.h"
 #include "platform/PlatThreads.h"
 #include "runtime/VMessageQueue.h"
 #include "runtime/VTask.h"
@@ -25,14 +26,30 @@ int32_t VMessagingContext::GetMessagingTask() const
     return GetTarget() != nullptr ? fTaskID.load(std::memory_order_acquire) : 0;
 }
 
-VTask* VMessagingContext::RetainTaskIfUsable() const
+VTask* VMessagingContext::_GetTaskIfUsable(bool& outRetained) const
 {
+    outRetained = false;
     if (!IsEnabled() || GetTarget() == nullptr)
         return nullptr;
     int32_t id = fTaskID.load(std::memory_order_acquire);
-    if (id == 0 || !VTaskMgr::sInstanceInited.load())
+    if (id == 0 || !VTaskMgr::sInstanceInited.load(std::memory_order_acquire))
         return nullptr;
-    return VTaskMgr::Get()->RetainTaskByID(id);
+    // The current task is alive while it runs here: no look-up, no reference.
+    VTask* current = VTaskMgr::GetCurrentTask();
+    if (current != nullptr && current->GetID() == id && current->GetState() != TaskState_Dead)
+        return current;
+    VTask* task = VTaskMgr::Get()->RetainTaskByID(id);
+    outRetained = task != nullptr;
+    return task;
+}
+
+VTask* VMessagingContext::RetainTaskIfUsable() const
+{
+    bool retained = false;
+    VTask* task = _GetTaskIfUsable(retained);
+    if (task != nullptr && !retained)
+        task->Retain();
+    return task;
 }
 
 IMessageable::IMessageable() : fContext(new VMessagingContext(this)) {}
@@ -91,52 +108,59 @@ VMessage::~VMessage()
 
 VMessagingContext* VMessage::_TakeContext()
 {
-    std::lock_guard<std::mutex> guard(fLock);
-    return std::exchange(fContext, nullptr);
+    return fContext.exchange(nullptr, std::memory_order_seq_cst);
+}
+
+void VMessage::_ReleaseTakenContext(VMessagingContext* context)
+{
+    if (context == nullptr)
+        return;
+    // A queue scan on another thread may still be reading its target.
+    while (fReaders.load(std::memory_order_seq_cst) != 0)
+        plat::YieldThread();
+    context->Release();
 }
 
 void VMessage::_PutContext(VMessagingContext* context)
 {
-    VMessagingContext* old = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        old = std::exchange(fContext, context);
-    }
-    ReleaseRefCountable(old);
+    _ReleaseTakenContext(fContext.exchange(context, std::memory_order_seq_cst));
 }
 
 void VMessage::_ReleaseContext()
 {
-    ReleaseRefCountable(_TakeContext());
+    if (fContext.load(std::memory_order_acquire) != nullptr)
+        _ReleaseTakenContext(_TakeContext());
 }
 
 void VMessage::_ReleaseWaiters()
 {
-    VSyncEvent* event = nullptr;
-    VMessageQueue* queue = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        event = std::exchange(fSyncEvent, nullptr);
-        queue = std::exchange(fWaitingQueue, nullptr);
+    // Most messages never had either: a read spares the exchanges.
+    if (fSyncEvent.load(std::memory_order_acquire) != nullptr)
+        ReleaseRefCountable(fSyncEvent.exchange(nullptr, std::memory_order_acq_rel));
+    if (fWaitingQueue.load(std::memory_order_acquire) == nullptr)
+        return;
+    if (VMessageQueue* queue = fWaitingQueue.exchange(nullptr, std::memory_order_acq_rel)) {
+        // The answer to this message is over: a note of it that the wait did
+        // not take would only cut the task's next wait short.
+        queue->ClearAnswer();
+        queue->Release();
     }
-    ReleaseRefCountable(event);
-    ReleaseRefCountable(queue);
 }
 
-bool VMessage::IsPending() const
+void VMessage::_ClearFlags()
 {
-    std::lock_guard<std::mutex> guard(fLock);
-    return fContext != nullptr;
+    // Published to the receiving task by the queue's lock with the message.
+    fExecuted.store(false, std::memory_order_release);
+    fAborted.store(false, std::memory_order_release);
 }
-
-bool VMessage::_HasContext() const { return IsPending(); }
 
 IMessageable* VMessage::_GetTarget() const
 {
-    std::lock_guard<std::mutex> guard(fLock);
-    if (fContext != nullptr)
-        return fContext->GetTarget();
-    return fRunning != nullptr ? fRunning->GetTarget() : nullptr;
+    fReaders.fetch_add(1, std::memory_order_seq_cst);
+    VMessagingContext* context = fContext.load(std::memory_order_seq_cst);
+    IMessageable* target = context != nullptr ? context->GetTarget() : nullptr;
+    fReaders.fetch_sub(1, std::memory_order_release);
+    return target;
 }
 
 bool VMessage::ActivateContext(IMessageable* target)
@@ -147,23 +171,38 @@ bool VMessage::ActivateContext(IMessageable* target)
 
 void VMessage::DoExecute()
 {
-    IMessageable* target = _GetTarget();
+    // Inside Execute the running context is this thread's own: no reader
+    // announcement is needed to look at it.
+    VMessagingContext* running = fRunning.load(std::memory_order_relaxed);
+    IMessageable* target = running != nullptr ? running->GetTarget() : _GetTarget();
     if (target != nullptr)
         target->DoMessage(*this);
 }
 
-VTask* VMessage::_InstallContextAndRetainTask(VMessagingContext* context)
+VTask* VMessage::_InstallContext(VMessagingContext* context, bool& outRetained)
 {
-    fExecuted.store(false);
-    fAborted.store(false);
+    _ClearFlags();
+    outRetained = false;
     if (context == nullptr)
         return nullptr;
-    VTask* task = context->RetainTaskIfUsable();
+    VTask* task = context->_GetTaskIfUsable(outRetained);
     if (task == nullptr) {
         context->Release();
         return nullptr;
     }
-    _PutContext(context);
+    if (fContext.load(std::memory_order_relaxed) == nullptr)
+        fContext.store(context, std::memory_order_release);  // published with the message by the queue's lock
+    else
+        _PutContext(context);
+    return task;
+}
+
+VTask* VMessage::_InstallContextAndRetainTask(VMessagingContext* context)
+{
+    bool retained = false;
+    VTask* task = _InstallContext(context, retained);
+    if (task != nullptr && !retained)
+        task->Retain();
     return task;
 }
 
@@ -172,15 +211,11 @@ VTask* VMessage::_InstallContextAndRetainTask(VMessagingContext* context)
 
 void VMessage::_Finish(bool executed)
 {
-    // The sync event and the waiting queue are taken before the flag is set:
-    // once it is, the waiting side may release them.
-    VSyncEvent* event = nullptr;
-    VMessageQueue* queue = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        event = RetainRefCountable(fSyncEvent);
-        queue = RetainRefCountable(fWaitingQueue);
-    }
+    // The sync event and the waiting queue are retained before the flag is
+    // set: once it is, the waiting side may release them. Only the side that
+    // took the context gets here, so they are still installed.
+    VSyncEvent* event = RetainRefCountable(fSyncEvent.load(std::memory_order_acquire));
+    VMessageQueue* queue = RetainRefCountable(fWaitingQueue.load(std::memory_order_acquire));
     if (executed)
         fExecuted.store(true, std::memory_order_release);
     else
@@ -190,7 +225,7 @@ void VMessage::_Finish(bool executed)
         event->Release();
     }
     if (queue != nullptr) {
-        queue->SetEvent();
+        queue->WakeForAnswer();
         queue->Release();
     }
 }
@@ -199,21 +234,14 @@ void VMessage::Execute()
 {
     // Taking the context away decides who ends the message; it stays
     // reachable as the running context so that DoExecute finds its target.
-    VMessagingContext* context = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        context = std::exchange(fContext, nullptr);
-        fRunning = context;
-    }
+    VMessagingContext* context = _TakeContext();
     if (context == nullptr)
         return;
+    fRunning.store(context, std::memory_order_relaxed);
     DoExecute();
     _Finish(true);
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        fRunning = nullptr;
-    }
-    context->Release();
+    fRunning.store(nullptr, std::memory_order_relaxed);
+    _ReleaseTakenContext(context);
 }
 
 void VMessage::Abort()
@@ -222,36 +250,67 @@ void VMessage::Abort()
     if (context == nullptr)
         return;
     _Finish(false);
-    context->Release();
+    _ReleaseTakenContext(context);
 }
 
 // ---------------------------------------------------------------------------
 // Delivery
 
+namespace {
+
+// The task a message is delivered to, held for the delivery: released at the
+// end when it was retained (any task but the current one).
+class StDeliveryTask {
+public:
+    StDeliveryTask(VTask* task, bool retained) : fTask(task), fRetained(retained) {}
+    ~StDeliveryTask()
+    {
+        if (fRetained)
+            fTask->Release();
+    }
+    StDeliveryTask(const StDeliveryTask&) = delete;
+    StDeliveryTask& operator=(const StDeliveryTask&) = delete;
+
+    VTask* Get() const { return fTask; }
+    bool IsCurrent() const { return fTask == VTask::GetCurrent(); }
+
+private:
+    VTask* fTask;
+    bool fRetained;
+};
+
+}  // namespace
+
+void VMessage::_RunHere()
+{
+    DoExecute();
+    fExecuted.store(true, std::memory_order_release);
+    _ReleaseContext();
+}
+
 bool VMessage::_Post(VMessagingContext* context, bool runIfSameTask)
 {
-    VTask* task = _InstallContextAndRetainTask(context);
-    if (task == nullptr)
+    bool retained = false;
+    VTask* found = _InstallContext(context, retained);
+    if (found == nullptr)
         return false;
-    bool result = true;
-    if (runIfSameTask && task == VTask::GetCurrent()) {
-        DoExecute();
-        fExecuted.store(true);
+    StDeliveryTask task(found, retained);
+    if (runIfSameTask && task.IsCurrent()) {
+        _RunHere();
+    } else if (!task.Get()->AddMessage(this)) {
         _ReleaseContext();
-    } else if (!task->AddMessage(this)) {
-        _ReleaseContext();
-        result = false;
+        return false;
     }
-    task->Release();
-    return result;
+    return true;
 }
 
 bool VMessage::_PostDelayed(VMessagingContext* context, int delayMs)
 {
-    VTask* task = _InstallContextAndRetainTask(context);
-    if (task == nullptr)
+    bool retained = false;
+    VTask* found = _InstallContext(context, retained);
+    if (found == nullptr)
         return false;
-    task->Release();
+    StDeliveryTask task(found, retained);
     return VTaskMgr::Get()->RegisterDelayedMessage(this, delayMs);
 }
 
@@ -268,54 +327,45 @@ bool VMessage::PostTo(IMessageable* target, bool runIfSameTask, int delayMs)
 
 bool VMessage::_Send(VMessagingContext* context, int timeoutMs, bool noTimeLimit)
 {
-    VTask* task = _InstallContextAndRetainTask(context);
-    if (task == nullptr)
+    bool retained = false;
+    VTask* found = _InstallContext(context, retained);
+    if (found == nullptr)
         return false;
-    if (task == VTask::GetCurrent()) {
-        task->Release();
-        DoExecute();
-        fExecuted.store(true);
-        _ReleaseContext();
-        return true;
-    }
-    VSyncEvent* event = new VSyncEvent();
+    VRefPtr<VSyncEvent> event;
     {
-        std::lock_guard<std::mutex> guard(fLock);
-        fSyncEvent = event;
-        event->Retain();
+        StDeliveryTask task(found, retained);
+        if (task.IsCurrent()) {
+            _RunHere();
+            return true;
+        }
+        event = AdoptRef(new VSyncEvent());
+        ReleaseRefCountable(fSyncEvent.exchange(RetainRefCountable(event.Get()), std::memory_order_acq_rel));
+        if (!task.Get()->AddMessage(this)) {
+            _ReleaseContext();
+            _ReleaseWaiters();
+            return false;
+        }
     }
-    bool queued = task->AddMessage(this);
-    task->Release();
-    bool result = false;
-    if (queued) {
-        bool signalled;
-        {
+    bool signalled;
+    {
+        StWaitReason reason;
+        signalled = noTimeLimit ? event->Lock() : event->Lock(timeoutMs);
+    }
+    if (!signalled) {
+        VMessagingContext* taken = _TakeContext();
+        if (taken != nullptr) {
+            // Not started: it ends here, aborted.
+            fAborted.store(true, std::memory_order_release);
+            _ReleaseTakenContext(taken);
+        } else {
+            // Being executed or aborted by another: wait for its end.
             StWaitReason reason;
-            signalled = noTimeLimit ? event->Lock() : event->Lock(timeoutMs);
+            event->Lock();
         }
-        if (!signalled) {
-            VMessagingContext* taken = _TakeContext();
-            if (taken != nullptr) {
-                // Not started: it ends here, aborted.
-                fAborted.store(true);
-                taken->Release();
-            } else {
-                // Being executed or aborted by another: wait for its end.
-                StWaitReason reason;
-                event->Lock();
-            }
-        }
-        result = !fAborted.load() && fExecuted.load();
     }
+    const bool result = !IsAborted() && Answered();
     _ReleaseContext();
-    {
-        std::lock_guard<std::mutex> guard(fLock);
-        if (fSyncEvent == event) {
-            fSyncEvent = nullptr;
-            event->Release();
-        }
-    }
-    event->Release();
+    _ReleaseWaiters();
     return result;
 }
 
@@ -348,8 +398,7 @@ VTask* VMessage::_InstallWaitingQueue()
     // The current task's queue is woken when this message ends.
     VTask* current = VTask::GetCurrent();
     VMessageQueue* queue = current != nullptr ? current->RetainMessageQueue() : nullptr;
-    std::lock_guard<std::mutex> guard(fLock);
-    fWaitingQueue = queue;
+    ReleaseRefCountable(fWaitingQueue.exchange(queue, std::memory_order_acq_rel));
     return current;
 }
 
@@ -380,8 +429,8 @@ bool VMessage::PostToAndWaitExecutingMessages(IMessageable* target, int timeoutM
         }
         VMessagingContext* taken = _TakeContext();
         if (taken != nullptr) {
-            fAborted.store(true);
-            taken->Release();
+            fAborted.store(true, std::memory_order_release);
+            _ReleaseTakenContext(taken);
         } else {
             while (!Answered() && !IsAborted())
                 plat::ThreadSleep(10);
@@ -414,15 +463,16 @@ void VMessage::RePost()
     VMessagingContext* context = _TakeContext();
     if (context == nullptr)
         return;
-    VTask* task = context->RetainTaskIfUsable();
-    if (task == nullptr) {
-        context->Release();
+    bool retained = false;
+    VTask* found = context->_GetTaskIfUsable(retained);
+    if (found == nullptr) {
+        _ReleaseTakenContext(context);
         return;
     }
+    StDeliveryTask task(found, retained);
     _PutContext(context);
-    if (!task->AddMessage(this))
+    if (!task.Get()->AddMessage(this))
         _ReleaseContext();
-    task->Release();
 }
 
 }  // namespace qelt

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -36,6 +35,9 @@ public:
     // The messaging task, retained, when the context accepts messages:
     // enabled, target set, task id not 0 and the task alive. Else null.
     VTask* RetainTaskIfUsable() const;
+    // The same, but the current task comes back without a reference (it
+    // cannot end while it posts): outRetained says whether it was retained.
+    VTask* _GetTaskIfUsable(bool& outRetained) const;
 
 private:
     std::atomic<IMessageable*> fTarget;
@@ -93,10 +95,11 @@ public:
     bool Answered() const { return fExecuted.load(std::memory_order_acquire); }
     void AnswerIt() { fExecuted.store(true, std::memory_order_release); }
     bool IsAborted() const { return fAborted.load(std::memory_order_acquire); }
-    bool IsPending() const;
-    // The target of the pending message (null when none); for matching only.
+    bool IsPending() const { return fContext.load(std::memory_order_acquire) != nullptr; }
+    // The target of the pending message (null when none); for matching
+    // queued and delayed messages only.
     IMessageable* _GetTarget() const;
-    bool _HasContext() const;
+    bool _HasContext() const { return IsPending(); }
 
     virtual uint32_t GetCoalescingSignature() const { return 0; }
     virtual void DoExecute();
@@ -106,6 +109,9 @@ public:
     bool _Send(VMessagingContext* context, int timeoutMs, bool noTimeLimit);
     bool _Post(VMessagingContext* context, bool runIfSameTask);
     VTask* _InstallContextAndRetainTask(VMessagingContext* context);
+    // The same, handing the current task back without a reference;
+    // outRetained says whether the caller must release the task.
+    VTask* _InstallContext(VMessagingContext* context, bool& outRetained);
 
 protected:
     ~VMessage() override;
@@ -114,18 +120,31 @@ private:
     VMessagingContext* _TakeContext();
     void _PutContext(VMessagingContext* context);
     void _ReleaseContext();
+    // Releases a context taken out of this message once no reader of
+    // _GetTarget is still looking at it.
+    void _ReleaseTakenContext(VMessagingContext* context);
     void _Finish(bool executed);
     void _ReleaseWaiters();
+    void _ClearFlags();
+    // Runs a message installed for the current task at once.
+    void _RunHere();
     bool _PostDelayed(VMessagingContext* context, int delayMs);
     VTask* _InstallWaitingQueue();
 
-    // Guards the context, the sync event and the waiting queue: exactly one
-    // of Execute, Abort and a timed-out sender takes the context.
-    mutable std::mutex fLock;
-    VMessagingContext* fContext = nullptr;
-    VMessagingContext* fRunning = nullptr;  // the context taken by Execute
-    VSyncEvent* fSyncEvent = nullptr;
-    VMessageQueue* fWaitingQueue = nullptr;
+    // No lock: the context is taken out with one atomic exchange, so that
+    // exactly one of Execute, Abort and a timed-out sender ends the message.
+    // A reader of the target (queue scans on other threads) announces itself
+    // in fReaders before it loads the context; whoever takes the context
+    // waits for the readers to leave before releasing it (both sides
+    // sequentially consistent, so one of them sees the other).
+    // The sync event and the waiting queue are set by the sender before the
+    // message is queued and cleared by it once the message has ended.
+    std::atomic<VMessagingContext*> fContext{nullptr};
+    // The context taken by Execute, read by DoExecute on the same thread.
+    std::atomic<VMessagingContext*> fRunning{nullptr};
+    mutable std::atomic<int32_t> fReaders{0};
+    std::atomic<VSyncEvent*> fSyncEvent{nullptr};
+    std::atomic<VMessageQueue*> fWaitingQueue{nullptr};
     std::atomic<bool> fExecuted{false};
     std::atomic<bool> fAborted{false};
 };

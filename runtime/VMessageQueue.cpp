@@ -23,21 +23,35 @@ bool VMessageQueue::AddMessage(VMessage* message)
     if (message == nullptr)
         return false;
     const uint32_t signature = message->GetCoalescingSignature();
-    StLocker locker(fLock);
-    if (signature != 0) {
-        for (VMessage* queued : fMessages) {
-            if (queued->GetCoalescingSignature() == signature) {
-                if (!queued->DoCoalesce(*message))
-                    return false;
-                break;
+    // The queue's reference is taken, and a blocked retriever woken, outside
+    // the lock, so that the retriever finds the lock free when it wakes.
+    message->Retain();
+    bool absorbed = false;
+    bool wake = false;
+    {
+        StLocker locker(fLock);
+        if (signature != 0) {
+            for (VMessage* queued : fMessages) {
+                if (queued->GetCoalescingSignature() == signature) {
+                    absorbed = !queued->DoCoalesce(*message);
+                    break;
+                }
             }
         }
+        if (!absorbed) {
+            ++fStamp;
+            fMessages.push_back(message);
+            wake = fWaiters > 0 && !fEvent->IsSignalled();
+        }
     }
-    if (fMessages.empty())
+    if (absorbed) {
+        message->Release();
+        return false;
+    }
+    // A waiter that left meanwhile finds the event set at its next wait and
+    // makes one empty pass; the queue outlives this call (its task is held).
+    if (wake)
         fEvent->Unlock();
-    ++fStamp;
-    message->Retain();
-    fMessages.push_back(message);
     return true;
 }
 
@@ -53,31 +67,70 @@ VMessage* VMessageQueue::_RetainMessage()
         return nullptr;
     VMessage* message = fMessages.front();
     fMessages.pop_front();
-    if (fMessages.empty())
-        fEvent->ResetEvent();
     return message;
 }
 
-VMessage* VMessageQueue::RetainMessageWithTimeout(int timeoutMs, bool* timedOut)
+void VMessageQueue::_SignalWaiters()
 {
-    {
-        StLocker locker(fLock);
-        ++fWaiters;
-    }
-    const bool signalled = fEvent->Lock(timeoutMs);
-    if (timedOut != nullptr)
-        *timedOut = !signalled;
-    StLocker locker(fLock);
-    --fWaiters;
+    if (fWaiters > 0 && !fEvent->IsSignalled())
+        fEvent->Unlock();
+}
+
+bool VMessageQueue::_TakeWithoutWaiting(VMessage*& outMessage, bool* timedOut)
+{
+    outMessage = nullptr;
     if (fWoken) {
         fWoken = false;
         if (timedOut != nullptr)
             *timedOut = false;
-        if (fMessages.empty())
-            fEvent->ResetEvent();
-        return nullptr;
+        return true;
     }
-    return signalled ? _RetainMessage() : nullptr;
+    if (!fMessages.empty()) {
+        outMessage = _RetainMessage();
+        if (timedOut != nullptr)
+            *timedOut = false;
+        return true;
+    }
+    if (fAnswered) {
+        fAnswered = false;
+        if (timedOut != nullptr)
+            *timedOut = true;
+        return true;
+    }
+    return false;
+}
+
+bool VMessageQueue::RetainWithoutWaiting(VMessage*& outMessage, bool* timedOut)
+{
+    StLocker locker(fLock);
+    return _TakeWithoutWaiting(outMessage, timedOut);
+}
+
+VMessage* VMessageQueue::RetainMessageWithTimeout(int timeoutMs, bool* timedOut)
+{
+    VMessage* message = nullptr;
+    {
+        StLocker locker(fLock);
+        if (_TakeWithoutWaiting(message, timedOut))
+            return message;
+        if (timeoutMs <= 0) {
+            if (timedOut != nullptr)
+                *timedOut = true;
+            return nullptr;
+        }
+        ++fWaiters;
+    }
+    (void)fEvent->Lock(timeoutMs);
+    StLocker locker(fLock);
+    if (--fWaiters == 0 && fEvent->IsSignalled())
+        fEvent->ResetEvent();
+    if (_TakeWithoutWaiting(message, timedOut))
+        return message;
+    // A time-out, or an event whose cause another waiter took: either way an
+    // empty pass.
+    if (timedOut != nullptr)
+        *timedOut = true;
+    return nullptr;
 }
 
 void VMessageQueue::SetEvent()
@@ -85,20 +138,27 @@ void VMessageQueue::SetEvent()
     StLocker locker(fLock);
     ++fStamp;
     fWoken = true;
-    fEvent->Unlock();
+    _SignalWaiters();
+}
+
+void VMessageQueue::WakeForAnswer()
+{
+    StLocker locker(fLock);
+    ++fStamp;
+    fAnswered = true;
+    _SignalWaiters();
+}
+
+void VMessageQueue::ClearAnswer()
+{
+    StLocker locker(fLock);
+    fAnswered = false;
 }
 
 void VMessageQueue::ClearWakeUp()
 {
     StLocker locker(fLock);
     fWoken = false;
-    _ClearEventIfIdle();
-}
-
-void VMessageQueue::_ClearEventIfIdle()
-{
-    if (fMessages.empty() && !fWoken)
-        fEvent->ResetEvent();
 }
 
 void VMessageQueue::_Cancel(bool all, IMessageable* target)
@@ -117,7 +177,6 @@ void VMessageQueue::_Cancel(bool all, IMessageable* target)
                 kept.push_back(message);
         }
         fMessages.swap(kept);
-        _ClearEventIfIdle();
     }
     for (VMessage* message : cancelled) {
         message->Abort();
@@ -137,7 +196,6 @@ bool VMessageQueue::RemoveMessage(VMessage* message)
         if (it == fMessages.end())
             return false;
         fMessages.erase(it);
-        _ClearEventIfIdle();
     }
     message->Release();
     return true;

@@ -1,5 +1,12 @@
 // A task's first-in first-out queue of messages, with its own lock and the
 // event its task waits on.
+//
+// The event only wakes a retriever that is really blocked on it: a retriever
+// looks at the queue (and at a pending wake-up) under the lock before it
+// waits, and counts itself as a waiter while it waits; a message added, a
+// wake-up requested or an answer noted sets the event only while there is a
+// waiter, and the last waiter to leave clears it. So a busy task takes its
+// messages without ever sleeping, and a poster never signals nobody.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +37,20 @@ public:
     // Waits at most timeoutMs for a message; null after a time-out
     // (timedOut true) or a wake-up (timedOut false).
     VMessage* RetainMessageWithTimeout(int timeoutMs, bool* timedOut);
-    // Wakes a timed retriever without a message.
+    // What RetainMessageWithTimeout gets without waiting: true when it would
+    // return at once (with the oldest message, or null after a wake-up or an
+    // answer, timedOut telling which), false when it would wait.
+    bool RetainWithoutWaiting(VMessage*& outMessage, bool* timedOut);
+    // Wakes a timed retriever without a message: its wait reports a
+    // wake-up (not a time-out) and the task's message loop ends.
     void SetEvent();
+    // Ends the current or next wait of a retriever as an empty pass, reported
+    // like a time-out, so that a loop goes on: a message that this queue's
+    // task waits for has ended. Unlike SetEvent, a note that nobody takes
+    // ends no later loop.
+    void WakeForAnswer();
+    // Forgets an answer that no retriever has taken yet.
+    void ClearAnswer();
     // Forgets a wake-up that no retriever has taken yet.
     void ClearWakeUp();
 
@@ -52,7 +71,10 @@ protected:
 
 private:
     void _Cancel(bool all, IMessageable* target);
-    void _ClearEventIfIdle();
+    // Under the lock: what a retriever gets without waiting. True when the
+    // wait is over (with the message, or null after a wake-up or an answer).
+    bool _TakeWithoutWaiting(VMessage*& outMessage, bool* timedOut);
+    void _SignalWaiters();
 
     std::deque<VMessage*> fMessages;
     mutable VCriticalSection fLock;
@@ -60,6 +82,7 @@ private:
     uint32_t fStamp = 0;
     int32_t fWaiters = 0;
     bool fWoken = false;
+    bool fAnswered = false;  // a WakeForAnswer not taken by a retriever yet
 };
 
 }  // namespace qelt

@@ -26,6 +26,7 @@ struct VTaskMgrLock::Impl {
     plat::ThreadHandle owner = 0;
     bool owned = false;
     int32_t count = 0;
+    int32_t waiters = 0;  // threads blocked in Lock: only they need a signal
 };
 
 VTaskMgrLock::VTaskMgrLock() : fImpl(new Impl) {}
@@ -39,8 +40,11 @@ void VTaskMgrLock::Lock()
 {
     const plat::ThreadHandle me = plat::CurrentThread();
     fImpl->mutex.Lock();
-    while (fImpl->owned && !plat::SameThread(fImpl->owner, me))
+    while (fImpl->owned && !plat::SameThread(fImpl->owner, me)) {
+        ++fImpl->waiters;
         fImpl->condition.Wait(fImpl->mutex);
+        --fImpl->waiters;
+    }
     ++fImpl->count;
     fImpl->owner = me;
     fImpl->owned = true;
@@ -54,7 +58,8 @@ void VTaskMgrLock::Unlock()
         fImpl->count = 0;
         fImpl->owned = false;
         fImpl->owner = 0;
-        fImpl->condition.Signal();
+        if (fImpl->waiters > 0)
+            fImpl->condition.Signal();
     }
     fImpl->mutex.Unlock();
 }

@@ -1,5 +1,6 @@
 // The task's message queue, its message loop and its idle work.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "kernel/VSystem.h"
@@ -81,6 +82,12 @@ VMessage* VTask::_RetainMessageWithTimeout(int milliseconds, bool* outTimedOut)
 {
     if (outTimedOut != nullptr)
         *outTimedOut = false;
+    // A busy task takes its next message without the wait's preparations.
+    if (VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire)) {
+        VMessage* message = nullptr;
+        if (queue->RetainWithoutWaiting(message, outTimedOut))
+            return message;
+    }
     IFiberScheduler* scheduler = fManager->RetainFiberScheduler();
     if (scheduler != nullptr)
         scheduler->SetDirectUpdateAllowedEvenIfWaitingForFlag(true);
@@ -106,12 +113,17 @@ bool VTask::_ExecuteMessages(VMessage* message, bool idle)
 {
     if (message != nullptr) {
         VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
+        // What a message raises ends with it: each message runs in an error
+        // context of its own. A context that a message left as it found it
+        // is as good as a new one, so it serves the next message; one with
+        // a trace of the message is dropped and a fresh one installed.
+        std::optional<StErrorContextInstaller> context;
         while (message != nullptr) {
-            {
-                // What a message raises ends with it.
-                StErrorContextInstaller context(false, false);
-                message->Execute();
+            if (!context || !context->IsUnused()) {
+                context.reset();
+                context.emplace(false, false);
             }
+            message->Execute();
             message->Release();
             message = queue != nullptr ? queue->RetainMessage() : nullptr;
         }

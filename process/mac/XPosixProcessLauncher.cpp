@@ -596,8 +596,12 @@ int32_t XPosixProcessLauncher::Shutdown(bool inKillChild, bool inKillGroup)
 
 bool XPosixProcessLauncher::KillProcess(pid_t inPid)
 {
-    if (inPid < 0)
+    // kill() reads 0 as the caller's own process group and a negative value
+    // as a whole group: neither designates one process.
+    if (inPid <= 0) {
+        _ThrowError(PosixError(EINVAL));
         return false;
+    }
     return plat::SendSignal(inPid, plat::ProcessSignal::Terminate) == 0;
 }
 

@@ -63,6 +63,8 @@ public:
     pid_t GetPid() const { return fPid; }
     int32_t GetExitStatus() const { return fExitStatus; }
 
+    // Sends SIGTERM to one process; refuses 0 and negative ids (which would
+    // reach a whole process group, the caller's own for 0) with an error.
     static bool KillProcess(pid_t inPid);
 
     // Splits a command text into words (the rules are in the source).

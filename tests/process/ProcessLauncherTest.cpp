@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "process/VProcess.h"
 #include "process/VProcessLauncher.h"
 #include "process/mac/XPosixProcessLauncher.h"
+#include "runtime/VErrorContext.h"
 #include "runtime/VErrorContext.h"
 
 namespace qelt {
@@ -244,6 +246,14 @@ TEST(ProcessLauncher, TheLauncherHandedBackStillRunsTheChild)
 TEST(ProcessLauncher, KillProcessRefusesANegativePid)
 {
     EXPECT_FALSE(VProcessLauncher::KillProcess(-1));
+    // 0 would be this process's own group: refused with an error, and this
+    // process is still here to see it.
+    std::string out = test::InChildWithProcess([] {
+        StErrorContextInstaller errors(false);
+        bool killed = VProcessLauncher::KillProcess(0);
+        std::printf("%d %d", killed, errors.GetLastError() == PosixError(EINVAL));
+    });
+    EXPECT_EQ(out, "0 1");
     VProcessLauncher launcher;
     launcher.CreateArgumentsFromFullCommandLine(VString("sleep 30"));
     ASSERT_EQ(launcher.Start(), 0);

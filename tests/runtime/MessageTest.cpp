@@ -5,8 +5,10 @@
 #include <atomic>
 #include <climits>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "kernel/VSystem.h"
 #include "platform/PlatThreads.h"
 #include "runtime/IIdleable.h"
 #include "runtime/VFunctionMessage.h"
@@ -266,6 +268,133 @@ TEST(Message, QueueWakeUpWithoutMessageIsNotATimeOut)
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(queue->RetainMessageWithTimeout(1, &timedOut), nullptr);
     EXPECT_TRUE(timedOut);
+}
+
+TEST(Message, AQueueHandsOverWhatIsPendingBeforeWaitingAndAWakeUpBeforeMessages)
+{
+    // Each row: what is done to a fresh queue, then what one wait of 5 s
+    // returns at once.
+    struct Case {
+        const char* name;
+        bool message;
+        bool wakeUp;
+        bool answer;
+        bool expectMessage;
+        bool expectTimedOut;
+    };
+    const Case cases[] = {
+        {"a queued message", true, false, false, true, false},
+        {"a wake-up", false, true, false, false, false},
+        {"a wake-up and a message: the wake-up first", true, true, false, false, false},
+        {"an answer: an empty pass, like a time-out", false, false, true, false, true},
+        {"an answer and a message: the message first", true, false, true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VRefPtr<VMessageQueue> queue = AdoptRef(new VMessageQueue());
+        VRefPtr<TagMessage> message = Tag(1);
+        if (c.message) {
+            EXPECT_TRUE(queue->AddMessage(message.Get()));
+        }
+        if (c.wakeUp)
+            queue->SetEvent();
+        if (c.answer)
+            queue->WakeForAnswer();
+        const uint32_t start = VSystem::GetCurrentTime();
+        bool timedOut = !c.expectTimedOut;
+        VMessage* got = queue->RetainMessageWithTimeout(5000, &timedOut);
+        EXPECT_LT(VSystem::GetCurrentTime() - start, 2500u);
+        EXPECT_EQ(got != nullptr, c.expectMessage);
+        EXPECT_EQ(timedOut, c.expectTimedOut);
+        ReleaseRefCountable(got);
+    }
+}
+
+TEST(Message, AnAnswerThatCameWhileTheCallerWasBusyDoesNotCutItsNextWaitShort)
+{
+    Drain();
+    VRefPtr<VTask> server = StartServingTask();
+    Target remote(server.Get());
+    VRefPtr<TagMessage> awaited = Tag(1);
+
+    // A message of the caller's own that runs while the awaited one is
+    // answered, so that the answer's wake-up finds the caller busy.
+    class BusyUntilAnswered : public IMessageable {
+    public:
+        explicit BusyUntilAnswered(VMessage* awaited) : fAwaited(awaited) {}
+        void DoMessage(VMessage&) override
+        {
+            EXPECT_TRUE(WaitFor([&] { return fAwaited->Answered(); }));
+        }
+        VMessage* fAwaited;
+    } busy(awaited.Get());
+    VRefPtr<VMessage> own = AdoptRef(new VMessage());
+    ASSERT_TRUE(own->PostTo(&busy));
+
+    for (bool timed : {true, false}) {
+        SCOPED_TRACE(timed ? "with a time limit" : "without a time limit");
+        if (!timed) {
+            ASSERT_TRUE(own->PostTo(&busy));
+        }
+        EXPECT_TRUE(timed ? awaited->PostToAndWaitExecutingMessages(&remote, 5000)
+                          : awaited->PostToAndWaitExecutingMessages(&remote));
+        // The caller's next wait runs its whole time.
+        bool wholeTime = false;
+        VTask::WaitAndExecuteMessages(150, &wholeTime);
+        EXPECT_TRUE(wholeTime);
+    }
+    Stop(server.Get());
+}
+
+TEST(Message, MessagesFromTwoPostersArriveEachOnceAndInEachPostersOrder)
+{
+    Drain();
+    VRefPtr<VTask> server = StartServingTask();
+    constexpr int kPerPoster = 3000;
+
+    class SequenceTarget : public IMessageable {
+    public:
+        explicit SequenceTarget(VTask* task) { SetMessagingTask(task->GetID()); }
+        void DoMessage(VMessage& message) override
+        {
+            int value = static_cast<TagMessage&>(message).fTag;
+            std::lock_guard<std::mutex> guard(fLock);
+            fSeen.push_back(value);
+        }
+        std::mutex fLock;
+        std::vector<int> fSeen;
+    } target(server.Get());
+
+    // The second poster is a thread of its own; a counter of queue scans runs
+    // beside them, reading the targets of queued messages while they execute.
+    std::atomic<bool> posting{true};
+    std::thread scanner([&] {
+        while (posting.load())
+            (void)server->CountMessagesFor(&target);
+    });
+    std::thread other([&] {
+        for (int i = 0; i < kPerPoster; ++i)
+            EXPECT_TRUE(Tag(kPerPoster + i)->PostTo(&target));
+    });
+    for (int i = 0; i < kPerPoster; ++i)
+        EXPECT_TRUE(Tag(i)->PostTo(&target));
+    other.join();
+    EXPECT_TRUE(WaitFor([&] {
+        std::lock_guard<std::mutex> guard(target.fLock);
+        return target.fSeen.size() >= 2 * kPerPoster;
+    }));
+    posting = false;
+    scanner.join();
+
+    std::lock_guard<std::mutex> guard(target.fLock);
+    ASSERT_EQ(target.fSeen.size(), 2u * kPerPoster);
+    int next[2] = {0, kPerPoster};
+    for (int value : target.fSeen) {
+        int& expected = next[value < kPerPoster ? 0 : 1];
+        ASSERT_EQ(value, expected) << "out of order or twice";
+        ++expected;
+    }
+    Stop(server.Get());
 }
 
 TEST(MessageLoop, DueTimesOfDelayedMessagesAre64BitTicks)
