@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "json/VJSONArray.h"
 #include "json/VJSONBinaryImporter.h"
@@ -142,6 +145,74 @@ VJSONImporter::~VJSONImporter()
 // ---------------------------------------------------------------------------
 // Scanner
 
+namespace {
+
+// The position of the first unit at or after inPos that a quoted string
+// must look at: a double quote, a backslash or a unit up to CR (a zero unit
+// or a line end among them). Eight units at a time where the processor allows.
+inline int PlainStringRun(const UniChar* inUnits, int inPos, int inEnd)
+{
+    int p = inPos;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i upToCR = _mm_set1_epi16('\r');
+    for (; p + 8 <= inEnd; p += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        __m128i hit = _mm_cmpeq_epi16(_mm_subs_epu16(units, upToCR), _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, quote));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, backslash));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return p + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+#endif
+    while (p < inEnd && inUnits[p] != '"' && inUnits[p] != '\\' && inUnits[p] > '\r')
+        ++p;
+    return p;
+}
+
+}  // namespace
+
+int VJSONImporter::_SkipBlanks(int inPos)
+{
+    const UniChar* u = fUnits;
+    const int n = fLength;
+    int p = inPos;
+#if defined(__SSE2__)
+    // Eight units at a time while no CR is in sight (a CR counts only when
+    // no LF follows, which the unit-by-unit loop below settles).
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    while (p + 8 <= n) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + p));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, cr)) != 0)
+            break;
+        const unsigned blanks =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128())));
+        const unsigned others = ~blanks & 0xFFFFu;
+        const int count = others != 0 ? (__builtin_ctz(others) >> 1) : 8;
+        unsigned lines = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, lf)));
+        if (count < 8)
+            lines &= (1u << (2 * count)) - 1u;
+        if (lines != 0) {
+            fLine += __builtin_popcount(lines) >> 1;
+            fLineStart = p + ((31 - __builtin_clz(lines)) >> 1) + 1;
+        }
+        p += count;
+        if (count < 8)
+            return p;
+    }
+#endif
+    while (p < n && u[p] <= 0x20) {
+        if (u[p] == '\n' || u[p] == '\r')
+            _CountLineEnd(u[p], p);
+        ++p;
+    }
+    return p;
+}
+
 template <VJSONImporter::ScanMode kMode>
 VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsString, VError* outError)
 {
@@ -157,14 +228,7 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     fStartToken = fPos;
     const UniChar* u = fUnits;
     const int n = fLength;
-    int p = fPos;
-    // Blanks: runs of spaces and tabs (most of an indented text) pass
-    // without the line-end test.
-    while (p < n && u[p] <= 0x20) {
-        if (u[p] == '\n' || u[p] == '\r')
-            _CountLineEnd(u[p], p);
-        ++p;
-    }
+    int p = _SkipBlanks(fPos);
     if (p >= n) {
         fPos = p;
         return jsonNone;
@@ -203,6 +267,9 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
             }
         };
         while (p < n) {
+            p = PlainStringRun(u, p, n);
+            if (p >= n)
+                break;
             const UniChar c = u[p];
             if (c == '"') {
                 flush(p);
@@ -610,39 +677,39 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
     return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
 }
 
-VError VJSONImporter::_ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst, bool inIsString)
+VError VJSONImporter::_ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString)
 {
-    VJSONValue value(JSON_undefined);
     VError error;
+    fBinaryNameMet = false;
     switch (inFirst) {
         case jsonBeginObject:
-            error = _ParseObject(value);
+            error = _ParseObject(ioValue);
             break;
         case jsonBeginArray:
-            error = _ParseArray(value);
+            error = _ParseArray(ioValue);
             break;
         case jsonString:
-            error = _SpanToValue(inIsString, value, inExpected);
+            error = _SpanToValue(inIsString, ioValue, inExpected);
             break;
         default:
             error = _ThrowErrorInvalidToken(_TokenToString(inFirst), inExpected);
             break;
     }
-    // An object carrying a value's binary form stands for that value.
-    if (error == VE_OK && value.IsObject()) {
-        const VJSONValue binary = value.GetObject()->GetOwnProperty(sBinaryObjectName);
+    // An object carrying a value's binary form stands for that value (only
+    // an object that has a member of that name is looked into).
+    if (error == VE_OK && fBinaryNameMet && ioValue.IsObject()) {
+        const VJSONValue binary = ioValue.GetObject()->GetOwnProperty(sBinaryObjectName);
         if (binary.IsString()) {
             VString base64;
             binary.GetString(base64);
             VJSONValue expanded(JSON_undefined);
             error = VJSONBinaryImporter::GetValueFromBase64(base64, expanded);
             if (error == VE_OK)
-                value = std::move(expanded);
+                ioValue = std::move(expanded);
         }
     }
     if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
-        value.SetUndefined();
-    outValue = std::move(value);
+        ioValue.SetUndefined();
     return error;
 }
 
@@ -742,6 +809,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     // A key with escapes is kept decoded here; a plain one is read from the
     // input once its value has been read.
     VString decodedKey;
+    bool binaryName = false;
     bool first = true;
     for (;;) {
         bool quoted = false;
@@ -800,7 +868,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
             break;
-        _StoreMember(result, keyDecoded ? _SharedName(decodedKey) : _SharedName(fUnits + keyBegin, keyLength), member);
+        const VString& name = keyDecoded ? _SharedName(decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
+        if (name.GetLength() == sBinaryObjectName.GetLength() &&
+            std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
+                        static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
+            binaryName = true;
+        _StoreMember(result, name, member);
         first = false;
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -817,6 +890,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     --fDepth;
     _Share(result);
     outValue = std::move(result);
+    fBinaryNameMet = binaryName;
     return error;
 }
 
@@ -909,7 +983,9 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
         error = scanError;
         outValue.SetUndefined();
     } else {
-        error = _ParseValue(outValue, kExpectValue, token, isString);
+        VJSONValue value(JSON_undefined);
+        error = _ParseValue(value, kExpectValue, token, isString);
+        outValue = std::move(value);
     }
     if (fConnectLater)
         VJSONGraph::ConnectTree(outValue);

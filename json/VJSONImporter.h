@@ -118,6 +118,9 @@ private:
     // The scalar rule on the last span scan, reading numbers, literals and
     // plain strings straight from the units.
     VError _SpanToValue(bool inIsString, VJSONValue& outValue, const char* inExpected);
+    // Passes the blanks from inPos on, counting line ends; answers the
+    // position of the first unit above U+0020 (or the end).
+    int _SkipBlanks(int inPos);
     // Passes a line end at the unit's position (CR counts only when no LF follows).
     void _CountLineEnd(UniChar inUnit, int inPosition)
     {
@@ -127,8 +130,9 @@ private:
         }
     }
 
-    // The value rule; a string token's text is the last span scan's.
-    VError _ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst, bool inIsString);
+    // The value rule, into a new undefined value; a string token's text is
+    // the last span scan's.
+    VError _ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString);
     VError _ParseObject(VJSONValue& outValue);
     VError _ParseArray(VJSONValue& outValue);
     VError _StringToValue(const VString& inText, bool inIsString, VJSONValue& outValue, const char* inExpected);
@@ -187,6 +191,8 @@ private:
     int fSpanBegin = 0;
     int fSpanLength = 0;
     bool fSpanDecoded = false;
+    // Whether the object read last has a member named sBinaryObjectName.
+    bool fBinaryNameMet = false;
 };
 
 }  // namespace qelt

@@ -249,6 +249,42 @@ TEST(JSONImporter, RecordsPathsAndLinesOfMembers)
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":3,\"offset\":0}");
 }
 
+TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
+{
+    // Member i stands on line i + 2 (the brace has line 1), indented by
+    // 3 * i blanks, after line ends of every kind, blank lines among them;
+    // strings hold escaped and raw line ends too.
+    const char* ends[] = {"\n", "\r\n", "\r", "\n\n", "\r\n\r\n", "\n\r", "\t\n"};
+    std::string text = "{";
+    int line = 1;
+    std::vector<std::pair<int, int>> expected;  // line and offset of member i
+    for (int i = 0; i < 14; ++i) {
+        const std::string end = ends[i % 7];
+        text += end;
+        for (size_t k = 0; k < end.size(); ++k) {
+            if (end[k] == '\n' || (end[k] == '\r' && (k + 1 >= end.size() || end[k + 1] != '\n')))
+                ++line;
+        }
+        text += std::string(static_cast<size_t>(3 * i), i % 2 == 0 ? ' ' : '\t');
+        expected.emplace_back(line, 3 * i);
+        text += "\"m" + std::to_string(i) + "\": " + (i % 3 == 0 ? "\"a\\nb c d e f g h i\"," : "12345,");
+    }
+    text += "\n  \"last\": \"x\ny\"\n}";
+    VJSONImporter importer(VString(text.c_str()), kJSONImportPathsAndLines);
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(importer.Parse(value), VE_OK);
+    VJSONObject* paths = importer.GetPathsLines();
+    for (int i = 0; i < 14; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(JSONOf(paths->GetProperty(VString(("m" + std::to_string(i)).c_str()))),
+                  "{\"line\":" + std::to_string(expected[i].first) + ",\"offset\":" +
+                      std::to_string(expected[i].second) + "}");
+    }
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("last"))),
+              "{\"line\":" + std::to_string(line + 1) + ",\"offset\":2}");
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), "{\"line\":" + std::to_string(line + 3) + ",\"offset\":0}");
+}
+
 TEST(JSONImporter, SharedImportPutsEveryContainerUnderOneLocker)
 {
     VJSONValue value(JSON_undefined);
