@@ -1,5 +1,6 @@
 #include "json/VJSONImporter.h"
 
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -147,6 +148,17 @@ VJSONImporter::~VJSONImporter()
 
 namespace {
 
+// The ASCII units that end a bare word: blanks and control units, the
+// double quote and the structural characters.
+constexpr auto kEndsWord = [] {
+    std::array<bool, 0x80> ends{};
+    for (int c = 0; c <= 0x20; ++c)
+        ends[static_cast<size_t>(c)] = true;
+    for (char c : {'"', ',', ':', '[', ']', '{', '}'})
+        ends[static_cast<size_t>(c)] = true;
+    return ends;
+}();
+
 // The position of the first unit at or after inPos that a quoted string
 // must look at: a double quote, a backslash or a unit up to CR (a zero unit
 // or a line end among them). Eight units at a time where the processor allows.
@@ -179,6 +191,8 @@ int VJSONImporter::_SkipBlanks(int inPos)
     const UniChar* u = fUnits;
     const int n = fLength;
     int p = inPos;
+    if (p < n && u[p] > 0x20)
+        return p;  // most tokens follow the one before without a blank
 #if defined(__SSE2__)
     // Eight units at a time while no CR is in sight (a CR counts only when
     // no LF follows, which the unit-by-unit loop below settles).
@@ -228,7 +242,9 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     fStartToken = fPos;
     const UniChar* u = fUnits;
     const int n = fLength;
-    int p = _SkipBlanks(fPos);
+    int p = fPos;
+    if (p < n && u[p] <= 0x20)
+        p = _SkipBlanks(p);
     if (p >= n) {
         fPos = p;
         return jsonNone;
@@ -359,6 +375,10 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     const int start = p - 1;
     while (p < n) {
         const UniChar c = u[p];
+        if (c >= 0x80 || !kEndsWord[c]) {
+            ++p;
+            continue;
+        }
         if (c <= 0x20) {
             if constexpr (kMode == kScanText)
                 outText->AppendUniChars(u + start, p - start);
@@ -758,9 +778,20 @@ const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
         fName.FromUniString(units, length);
         return fName;
     }
-    uint32_t hash = static_cast<uint32_t>(length);
-    for (int i = 0; i < length; ++i)
-        hash = hash * 31u + units[i];
+    // The hash mixes the length with the first and the last four units
+    // (all of a shorter name): cheap, and names that differ elsewhere only
+    // share a slot.
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4) {
+        std::memcpy(&head, units, sizeof(head));
+        std::memcpy(&tail, units + length - 4, sizeof(tail));
+    } else {
+        for (int i = 0; i < length; ++i)
+            head = (head << 16) | units[i];
+    }
+    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(length);
+    const uint32_t hash = static_cast<uint32_t>(mixed >> 40);
     if (fNames.empty())
         fNames.resize(kSlots);
     VString& slot = fNames[hash & (kSlots - 1)];
