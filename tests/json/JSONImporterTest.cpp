@@ -267,22 +267,32 @@ TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
         }
         text += std::string(static_cast<size_t>(3 * i), i % 2 == 0 ? ' ' : '\t');
         expected.emplace_back(line, 3 * i);
-        text += "\"m" + std::to_string(i) + "\": " + (i % 3 == 0 ? "\"a\\nb c d e f g h i\"," : "12345,");
+        text += "\"m";
+        text += std::to_string(i);
+        text += "\": ";
+        text += i % 3 == 0 ? "\"a\\nb c d e f g h i\"," : "12345,";
     }
     text += "\n  \"last\": \"x\ny\"\n}";
     VJSONImporter importer(VString(text.c_str()), kJSONImportPathsAndLines);
     VJSONValue value(JSON_undefined);
     ASSERT_EQ(importer.Parse(value), VE_OK);
     VJSONObject* paths = importer.GetPathsLines();
+    auto entry = [](int inLine, int inOffset) {
+        std::string json("{\"line\":");
+        json += std::to_string(inLine);
+        json += ",\"offset\":";
+        json += std::to_string(inOffset);
+        json += "}";
+        return json;
+    };
     for (int i = 0; i < 14; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(JSONOf(paths->GetProperty(VString(("m" + std::to_string(i)).c_str()))),
-                  "{\"line\":" + std::to_string(expected[i].first) + ",\"offset\":" +
-                      std::to_string(expected[i].second) + "}");
+        std::string name("m");
+        name += std::to_string(i);
+        EXPECT_EQ(JSONOf(paths->GetProperty(VString(name.c_str()))), entry(expected[i].first, expected[i].second));
     }
-    EXPECT_EQ(JSONOf(paths->GetProperty(VString("last"))),
-              "{\"line\":" + std::to_string(line + 1) + ",\"offset\":2}");
-    EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), "{\"line\":" + std::to_string(line + 3) + ",\"offset\":0}");
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("last"))), entry(line + 1, 2));
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), entry(line + 3, 0));
 }
 
 TEST(JSONImporter, SharedImportPutsEveryContainerUnderOneLocker)
