@@ -80,7 +80,7 @@ demo)
     exec "$here/tools/demo.sh" "$here/build/release"
     ;;
 bench)
-    packages+=(rapidjson-dev libsimdjson-dev python3)
+    packages+=(rapidjson-dev nlohmann-json3-dev libsimdjson-dev python3)
     install_missing
     configure build/bench -DCMAKE_BUILD_TYPE=Release -DQELT_TESTS=OFF -DQELT_BENCH=ON
     cmake --build build/bench -j "$jobs"

@@ -1,6 +1,14 @@
 #include "json/VJSONImporter.h"
 
+#include <array>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "json/VJSONArray.h"
 #include "json/VJSONBinaryImporter.h"
@@ -8,6 +16,7 @@
 #include "json/VJSONObject.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
+#include "kernel/VStringBlock.h"
 #include "platform/PlatNumbers.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VTask.h"
@@ -137,21 +146,105 @@ VJSONImporter::~VJSONImporter()
 // ---------------------------------------------------------------------------
 // Scanner
 
-template <bool kWithText>
+namespace {
+
+// The ASCII units that end a bare word: blanks and control units, the
+// double quote and the structural characters.
+constexpr auto kEndsWord = [] {
+    std::array<bool, 0x80> ends{};
+    for (int c = 0; c <= 0x20; ++c)
+        ends[static_cast<size_t>(c)] = true;
+    for (char c : {'"', ',', ':', '[', ']', '{', '}'})
+        ends[static_cast<size_t>(c)] = true;
+    return ends;
+}();
+
+// The position of the first unit at or after inPos that a quoted string
+// must look at: a double quote, a backslash or a unit up to CR (a zero unit
+// or a line end among them). Eight units at a time where the processor allows.
+inline int PlainStringRun(const UniChar* inUnits, int inPos, int inEnd)
+{
+    int p = inPos;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i upToCR = _mm_set1_epi16('\r');
+    for (; p + 8 <= inEnd; p += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        __m128i hit = _mm_cmpeq_epi16(_mm_subs_epu16(units, upToCR), _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, quote));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, backslash));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return p + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+#endif
+    while (p < inEnd && inUnits[p] != '"' && inUnits[p] != '\\' && inUnits[p] > '\r')
+        ++p;
+    return p;
+}
+
+}  // namespace
+
+int VJSONImporter::_SkipBlanks(int inPos)
+{
+    const UniChar* u = fUnits;
+    const int n = fLength;
+    int p = inPos;
+    if (p < n && u[p] > 0x20)
+        return p;  // most tokens follow the one before without a blank
+#if defined(__SSE2__)
+    // Eight units at a time while no CR is in sight (a CR counts only when
+    // no LF follows, which the unit-by-unit loop below settles).
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    while (p + 8 <= n) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + p));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, cr)) != 0)
+            break;
+        const unsigned blanks =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128())));
+        const unsigned others = ~blanks & 0xFFFFu;
+        const int count = others != 0 ? (__builtin_ctz(others) >> 1) : 8;
+        unsigned lines = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, lf)));
+        if (count < 8)
+            lines &= (1u << (2 * count)) - 1u;
+        if (lines != 0) {
+            fLine += __builtin_popcount(lines) >> 1;
+            fLineStart = p + ((31 - __builtin_clz(lines)) >> 1) + 1;
+        }
+        p += count;
+        if (count < 8)
+            return p;
+    }
+#endif
+    while (p < n && u[p] <= 0x20) {
+        if (u[p] == '\n' || u[p] == '\r')
+            _CountLineEnd(u[p], p);
+        ++p;
+    }
+    return p;
+}
+
+template <VJSONImporter::ScanMode kMode>
 VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsString, VError* outError)
 {
-    if constexpr (kWithText)
+    constexpr bool kWithText = kMode != kScanNoText;
+    if constexpr (kMode == kScanText)
         outText->Clear();
+    if constexpr (kMode == kScanSpan) {
+        fSpanDecoded = false;
+        fSpanLength = 0;
+    }
     if (outIsString != nullptr)
         *outIsString = false;
     fStartToken = fPos;
     const UniChar* u = fUnits;
     const int n = fLength;
     int p = fPos;
-    while (p < n && u[p] <= 0x20) {
-        _CountLineEnd(u[p], p);
-        ++p;
-    }
+    if (p < n && u[p] <= 0x20)
+        p = _SkipBlanks(p);
     if (p >= n) {
         fPos = p;
         return jsonNone;
@@ -170,14 +263,29 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
         if (outIsString != nullptr)
             *outIsString = true;
         bool closed = false;
+        const int contentStart = p;
         int run = p;
+        // Span mode builds the text only from the first escape or zero unit on.
+        bool decoding = kMode == kScanText;
+        auto startDecoding = [&] {
+            if constexpr (kMode == kScanSpan) {
+                if (!decoding) {
+                    decoding = true;
+                    fSpanDecoded = true;
+                    outText->Clear();
+                }
+            }
+        };
         auto flush = [&](int inEnd) {
             if constexpr (kWithText) {
-                if (inEnd > run)
+                if (decoding && inEnd > run)
                     outText->AppendUniChars(u + run, inEnd - run);
             }
         };
         while (p < n) {
+            p = PlainStringRun(u, p, n);
+            if (p >= n)
+                break;
             const UniChar c = u[p];
             if (c == '"') {
                 flush(p);
@@ -186,6 +294,7 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
                 break;
             }
             if (c == '\\') {
+                startDecoding();
                 flush(p);
                 ++p;
                 if (p >= n) {
@@ -232,6 +341,7 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
             }
             if (c <= '\r') {
                 if (c == 0) {
+                    startDecoding();
                     flush(p);
                     run = p + 1;
                 } else {
@@ -239,6 +349,12 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
                 }
             }
             ++p;
+        }
+        if constexpr (kMode == kScanSpan) {
+            if (!decoding) {
+                fSpanBegin = contentStart;
+                fSpanLength = (closed ? p - 1 : p) - contentStart;
+            }
         }
         if (!closed) {
             flush(p);
@@ -259,9 +375,17 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     const int start = p - 1;
     while (p < n) {
         const UniChar c = u[p];
+        if (c >= 0x80 || !kEndsWord[c]) {
+            ++p;
+            continue;
+        }
         if (c <= 0x20) {
-            if constexpr (kWithText)
+            if constexpr (kMode == kScanText)
                 outText->AppendUniChars(u + start, p - start);
+            if constexpr (kMode == kScanSpan) {
+                fSpanBegin = start;
+                fSpanLength = p - start;
+            }
             _CountLineEnd(c, p);
             fPos = p + 1;
             return jsonString;
@@ -270,20 +394,24 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
             break;
         ++p;
     }
-    if constexpr (kWithText)
+    if constexpr (kMode == kScanText)
         outText->AppendUniChars(u + start, p - start);
+    if constexpr (kMode == kScanSpan) {
+        fSpanBegin = start;
+        fSpanLength = p - start;
+    }
     fPos = p;
     return jsonString;
 }
 
 VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VString& outText, bool* outIsString, VError* outError)
 {
-    return _Scan<true>(&outText, outIsString, outError);
+    return _Scan<kScanText>(&outText, outIsString, outError);
 }
 
 VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VError* outError)
 {
-    return _Scan<false>(nullptr, nullptr, outError);
+    return _Scan<kScanNoText>(nullptr, nullptr, outError);
 }
 
 UniChar VJSONImporter::_GetNextChar(bool& outAtEnd)
@@ -451,40 +579,157 @@ VError VJSONImporter::_StringToValue(const VString& inText, bool inIsString, VJS
     return VE_OK;
 }
 
-VError VJSONImporter::_ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst,
-                                  const VString& inText, bool inIsString)
+const VString& VJSONImporter::_SpanText()
 {
-    VJSONValue value(JSON_undefined);
+    if (!fSpanDecoded) {
+        fToken.FromUniString(fUnits + fSpanBegin, fSpanLength);
+        fSpanDecoded = true;
+    }
+    return fToken;
+}
+
+namespace {
+
+// A string value of the units, in a counted block of exactly their size.
+// False when there is no memory for it.
+bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
+{
+    if (inLength == 0) {
+        ioValue.SetString(VInlineString{0, nullptr, 0});
+        return true;
+    }
+    UniChar* block = VStringBlock::Allocate(VStringBlock::ExactUnits(inLength), VStringBlock::kTagString);
+    if (block == nullptr)
+        return false;
+    std::memcpy(block, inUnits, static_cast<size_t>(inLength) * sizeof(UniChar));
+    block[inLength] = 0;
+    VStringBlock::InitCount(block, inLength);
+    VInlineString record{inLength, block, inLength};
+    ioValue.SetString(record);
+    VStringBlock::Release(record);
+    return true;
+}
+
+// Reads a number word of ASCII units the way plat::ReadCNumber does for the
+// plain decimal form: the standard library's exact conversion, kept only
+// when the result is a normal number or an exact zero. False when the word
+// needs the general reader (longer than the buffer, not ASCII, a lone '-',
+// a point first, out of range, below the normal range).
+bool ReadPlainNumber(const UniChar* inUnits, int inLength, double& outValue)
+{
+    char bytes[64];
+    if (inLength <= 0 || inLength >= static_cast<int>(sizeof(bytes)))
+        return false;
+    for (int i = 0; i < inLength; ++i) {
+        if (inUnits[i] > 0x7F)
+            return false;
+        bytes[i] = static_cast<char>(inUnits[i]);
+    }
+    const char* begin = bytes;
+    const char* end = bytes + inLength;
+    const char* digits = begin + (*begin == '-' ? 1 : 0);
+    if (digits >= end || !IsDigit(static_cast<UniChar>(*digits)))
+        return false;
+    double value = 0.0;
+    const std::from_chars_result result = std::from_chars(begin, end, value, std::chars_format::general);
+    if (result.ec != std::errc())
+        return false;
+    const double magnitude = std::fabs(value);
+    if (!(magnitude <= DBL_MAX))
+        return false;
+    if (magnitude < DBL_MIN) {
+        if (value != 0.0)
+            return false;
+        for (const char* q = begin; q < result.ptr && *q != 'e' && *q != 'E'; ++q) {
+            if (*q >= '1' && *q <= '9')
+                return false;
+        }
+    }
+    outValue = value;
+    return true;
+}
+
+bool SameWord(const UniChar* inUnits, int inLength, const char* inWord, int inWordLength)
+{
+    if (inLength != inWordLength)
+        return false;
+    for (int i = 0; i < inLength; ++i) {
+        if (inUnits[i] != static_cast<UniChar>(inWord[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const char* inExpected)
+{
+    constexpr uint32_t kDates = kJSONImportBangDates | kJSONImportISODates;
+    if (fSpanDecoded || (inIsString && (fOptions & kDates) != 0))
+        return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+    const UniChar* p = fUnits + fSpanBegin;
+    const int n = fSpanLength;
+    if (inIsString) {
+        if (!SetStringUnits(outValue, p, n))
+            return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+        return VE_OK;
+    }
+    if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
+        double number = 0.0;
+        if (_IsNumberWord(p, n) && ReadPlainNumber(p, n, number)) {
+            outValue.SetNumber(number);
+            return VE_OK;
+        }
+        return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+    }
+    if (SameWord(p, n, "true", 4)) {
+        outValue.SetBool(true);
+        return VE_OK;
+    }
+    if (SameWord(p, n, "false", 5)) {
+        outValue.SetBool(false);
+        return VE_OK;
+    }
+    if (SameWord(p, n, "null", 4)) {
+        outValue.SetNull();
+        return VE_OK;
+    }
+    return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+}
+
+VError VJSONImporter::_ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString)
+{
     VError error;
+    fBinaryNameMet = false;
     switch (inFirst) {
         case jsonBeginObject:
-            error = _ParseObject(value);
+            error = _ParseObject(ioValue);
             break;
         case jsonBeginArray:
-            error = _ParseArray(value);
+            error = _ParseArray(ioValue);
             break;
         case jsonString:
-            error = _StringToValue(inText, inIsString, value, inExpected);
+            error = _SpanToValue(inIsString, ioValue, inExpected);
             break;
         default:
             error = _ThrowErrorInvalidToken(_TokenToString(inFirst), inExpected);
             break;
     }
-    // An object carrying a value's binary form stands for that value.
-    if (error == VE_OK && value.IsObject()) {
-        const VJSONValue binary = value.GetObject()->GetOwnProperty(sBinaryObjectName);
+    // An object carrying a value's binary form stands for that value (only
+    // an object that has a member of that name is looked into).
+    if (error == VE_OK && fBinaryNameMet && ioValue.IsObject()) {
+        const VJSONValue binary = ioValue.GetObject()->GetOwnProperty(sBinaryObjectName);
         if (binary.IsString()) {
             VString base64;
             binary.GetString(base64);
             VJSONValue expanded(JSON_undefined);
             error = VJSONBinaryImporter::GetValueFromBase64(base64, expanded);
             if (error == VE_OK)
-                value = std::move(expanded);
+                ioValue = std::move(expanded);
         }
     }
     if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
-        value.SetUndefined();
-    outValue = std::move(value);
+        ioValue.SetUndefined();
     return error;
 }
 
@@ -520,15 +765,33 @@ void VJSONImporter::_StoreMember(VJSONValue& ioObject, const VString& inName, VJ
 
 const VString& VJSONImporter::_SharedName(const VString& inName)
 {
-    constexpr int kLongestShared = 64;
-    constexpr size_t kSlots = 256;
     const int length = inName.GetLength();
-    if (length == 0 || length > kLongestShared)
+    if (length == 0 || length > kLongestSharedName)
         return inName;
-    const UniChar* units = inName.GetCPointer();
-    uint32_t hash = static_cast<uint32_t>(length);
-    for (int i = 0; i < length; ++i)
-        hash = hash * 31u + units[i];
+    return _SharedName(inName.GetCPointer(), length);
+}
+
+const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
+{
+    constexpr size_t kSlots = 256;
+    if (length == 0 || length > kLongestSharedName) {
+        fName.FromUniString(units, length);
+        return fName;
+    }
+    // The hash mixes the length with the first and the last four units
+    // (all of a shorter name): cheap, and names that differ elsewhere only
+    // share a slot.
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4) {
+        std::memcpy(&head, units, sizeof(head));
+        std::memcpy(&tail, units + length - 4, sizeof(tail));
+    } else {
+        for (int i = 0; i < length; ++i)
+            head = (head << 16) | units[i];
+    }
+    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(length);
+    const uint32_t hash = static_cast<uint32_t>(mixed >> 40);
     if (fNames.empty())
         fNames.resize(kSlots);
     VString& slot = fNames[hash & (kSlots - 1)];
@@ -541,7 +804,7 @@ const VString& VJSONImporter::_SharedName(const VString& inName)
             return slot;
     }
     // A slot whose text objects share is not written over: it gets a new block.
-    slot.FromString(inName);
+    slot.FromUniString(units, length);
     return slot;
 }
 
@@ -572,14 +835,17 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     ++fDepth;
     VJSONValue result(JSON_object);
     VError error = VE_OK;
-    VStr<31> key;
     const bool paths = fPathsLines != nullptr;
     VString savedPath;
+    // A key with escapes is kept decoded here; a plain one is read from the
+    // input once its value has been read.
+    VString decodedKey;
+    bool binaryName = false;
     bool first = true;
     for (;;) {
         bool quoted = false;
         VError scanError = VE_OK;
-        JsonToken token = GetNextJSONToken(key, &quoted, &scanError);
+        JsonToken token = _ScanSpan(&quoted, &scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -596,15 +862,21 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             break;
         }
         if (!quoted && (fOptions & kJSONImportStrict) != 0) {
-            error = _ThrowErrorInvalidToken(key, kExpectKey);
+            error = _ThrowErrorInvalidToken(_SpanText(), kExpectKey);
             break;
         }
+        const bool keyDecoded = fSpanDecoded;
+        const int keyBegin = fSpanBegin;
+        const int keyLength = keyDecoded ? fToken.GetLength() : fSpanLength;
+        if (keyDecoded)
+            decodedKey.FromString(fToken);
         if (paths) {
             savedPath.FromString(fCurrentPath);
-            if (!fCurrentPath.IsEmpty() && !(key.GetLength() > 0 && key.GetCPointer()[0] == '['))
+            const UniChar* keyUnits = keyDecoded ? decodedKey.GetCPointer() : fUnits + keyBegin;
+            if (!fCurrentPath.IsEmpty() && !(keyLength > 0 && keyUnits[0] == '['))
                 fCurrentPath.AppendUniChar('.');
-            fCurrentPath.AppendString(key);
-            _RecordPathLine((fPos - fLineStart) - key.GetLength() - 2);
+            fCurrentPath.AppendUniChars(keyUnits, keyLength);
+            _RecordPathLine((fPos - fLineStart) - keyLength - 2);
         }
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -617,17 +889,22 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
         VJSONValue member(JSON_undefined);
         bool isString = false;
-        token = GetNextJSONToken(fToken, &isString, &scanError);
+        token = _ScanSpan(&isString, &scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
         }
-        error = _ParseValue(member, kExpectValue, token, fToken, isString);
+        error = _ParseValue(member, kExpectValue, token, isString);
         if (paths)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
             break;
-        _StoreMember(result, _SharedName(key), member);
+        const VString& name = keyDecoded ? _SharedName(decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
+        if (name.GetLength() == sBinaryObjectName.GetLength() &&
+            std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
+                        static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
+            binaryName = true;
+        _StoreMember(result, name, member);
         first = false;
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -644,6 +921,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     --fDepth;
     _Share(result);
     outValue = std::move(result);
+    fBinaryNameMet = binaryName;
     return error;
 }
 
@@ -668,7 +946,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
         bool isString = false;
         VError scanError = VE_OK;
-        JsonToken token = GetNextJSONToken(fToken, &isString, &scanError);
+        JsonToken token = _ScanSpan(&isString, &scanError);
         if (scanError != VE_OK) {
             error = scanError;
         } else if (token == jsonEndArray) {
@@ -683,7 +961,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             if (paths) {
                 int offset;
                 if (token == jsonString) {
-                    offset = (fPos - fLineStart) - fToken.GetLength();
+                    offset = (fPos - fLineStart) - (fSpanDecoded ? fToken.GetLength() : fSpanLength);
                     if (fPos > 0 && fUnits[fPos - 1] == '"')
                         offset -= 2;
                 } else {
@@ -697,7 +975,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             else if (token == jsonBeginArray)
                 error = _ParseArray(element);
             else
-                error = _StringToValue(fToken, isString, element, kExpectFirstElement);
+                error = _SpanToValue(isString, element, kExpectFirstElement);
             if (error == VE_OK)
                 _StoreElement(result, element);
         } else {
@@ -730,13 +1008,15 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
 {
     bool isString = false;
     VError scanError = VE_OK;
-    JsonToken token = GetNextJSONToken(fToken, &isString, &scanError);
+    JsonToken token = _ScanSpan(&isString, &scanError);
     VError error;
     if (scanError != VE_OK) {
         error = scanError;
         outValue.SetUndefined();
     } else {
-        error = _ParseValue(outValue, kExpectValue, token, fToken, isString);
+        VJSONValue value(JSON_undefined);
+        error = _ParseValue(value, kExpectValue, token, isString);
+        outValue = std::move(value);
     }
     if (fConnectLater)
         VJSONGraph::ConnectTree(outValue);

@@ -101,8 +101,26 @@ public:
     static bool _IsWord(const VString& inText, const char* inWord);
 
 private:
-    template <bool kWithText>
+    // What the scanner does with a token's text: nothing, build it in the
+    // given string, or (in the value and key rules) only note where the
+    // units lie when the text is those units unchanged, and build it in
+    // fToken only when it has escapes or zero units.
+    enum ScanMode { kScanNoText, kScanText, kScanSpan };
+    template <ScanMode kMode>
     JsonToken _Scan(VString* outText, bool* outIsString, VError* outError);
+    // The span scan: fills fSpan* (or fToken when fSpanDecoded).
+    JsonToken _ScanSpan(bool* outIsString, VError* outError)
+    {
+        return _Scan<kScanSpan>(&fToken, outIsString, outError);
+    }
+    // The text of the last span scan (built in fToken when only noted).
+    const VString& _SpanText();
+    // The scalar rule on the last span scan, reading numbers, literals and
+    // plain strings straight from the units.
+    VError _SpanToValue(bool inIsString, VJSONValue& outValue, const char* inExpected);
+    // Passes the blanks from inPos on, counting line ends; answers the
+    // position of the first unit above U+0020 (or the end).
+    int _SkipBlanks(int inPos);
     // Passes a line end at the unit's position (CR counts only when no LF follows).
     void _CountLineEnd(UniChar inUnit, int inPosition)
     {
@@ -112,8 +130,9 @@ private:
         }
     }
 
-    VError _ParseValue(VJSONValue& outValue, const char* inExpected, JsonToken inFirst, const VString& inText,
-                       bool inIsString);
+    // The value rule, into a new undefined value; a string token's text is
+    // the last span scan's.
+    VError _ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString);
     VError _ParseObject(VJSONValue& outValue);
     VError _ParseArray(VJSONValue& outValue);
     VError _StringToValue(const VString& inText, bool inIsString, VJSONValue& outValue, const char* inExpected);
@@ -127,6 +146,7 @@ private:
     // The property name as a counted string that the objects of this import
     // share, so that a name met again is stored without a copy of its units.
     const VString& _SharedName(const VString& inName);
+    const VString& _SharedName(const UniChar* inUnits, int inLength);
     // Records a member or element under the current path (option 0x8).
     void _RecordPathLine(int inOffset);
 
@@ -158,10 +178,21 @@ private:
     // Containers are stored unconnected and the tree connected at the end.
     bool fConnectLater = true;
     int fDepth = 0;
-    // Recently met property names, by a hash of their units.
+    // Recently met property names, by a hash of their units; names longer
+    // than kLongestSharedName are not kept.
+    static constexpr int kLongestSharedName = 64;
     std::vector<VString> fNames;
+    // A name that is not kept, made for the object that stores it.
+    VString fName;
     // Token text buffer reused by the value rules.
     VString fToken;
+    // The last span scan: the units of its text in the input, unless the
+    // text had to be decoded into fToken.
+    int fSpanBegin = 0;
+    int fSpanLength = 0;
+    bool fSpanDecoded = false;
+    // Whether the object read last has a member named sBinaryObjectName.
+    bool fBinaryNameMet = false;
 };
 
 }  // namespace qelt

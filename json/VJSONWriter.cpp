@@ -1,6 +1,7 @@
 #include "json/VJSONWriter.h"
 
 #include <climits>
+#include <optional>
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
@@ -101,27 +102,28 @@ void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece)
 
 void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece, int inLength)
 {
+    // The writer's text is its own until it is handed out, so the units go
+    // straight into its buffer once there is room.
     const int before = ioText.GetLength();
-    UniChar units[32];
-    if (inLength > static_cast<int>(sizeof(units) / sizeof(units[0]))) {
-        ioText.AppendCString(inPiece);
-    } else {
-        for (int i = 0; i < inLength; ++i)
-            units[i] = static_cast<UniChar>(static_cast<unsigned char>(inPiece[i]));
-        MakeRoom(ioText, inLength);
-        ioText.AppendUniChars(units, inLength);
-    }
-    if (ioText.GetLength() != before + inLength)
+    if (!MakeRoom(ioText, inLength)) {
         fOutOfRoom = true;
+        return;
+    }
+    UniChar* out = const_cast<UniChar*>(ioText.GetCPointer()) + before;
+    for (int i = 0; i < inLength; ++i)
+        out[i] = static_cast<UniChar>(static_cast<unsigned char>(inPiece[i]));
+    ioText.Validate(before + inLength);
 }
 
 void VJSONWriter::_PutChar(VString& ioText, UniChar inUnit)
 {
-    MakeRoom(ioText, 1);
     const int before = ioText.GetLength();
-    ioText.AppendUniChar(inUnit);
-    if (ioText.GetLength() != before + 1)
+    if (!MakeRoom(ioText, 1)) {
         fOutOfRoom = true;
+        return;
+    }
+    const_cast<UniChar*>(ioText.GetCPointer())[before] = inUnit;
+    ioText.Validate(before + 1);
 }
 
 VError VJSONWriter::_PutJSONString(VString& ioText, const VString& inText)
@@ -176,7 +178,9 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
         case JSON_object:
             return _WriteHeld(inValue.GetObject(), &VJSONWriter::_Object, ioText);
         case JSON_array:
-            return _WriteHeld(inValue.GetArray(), &VJSONWriter::_Array, ioText);
+            // The array holds itself once it meets an element that may run
+            // code (see _Array).
+            return _Array(inValue.GetArray(), ioText);
         case JSON_date: {
             VTime time;
             if ((fFlags & kJSONWriteLocalMidnight) != 0) {
@@ -343,19 +347,31 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     bool stopped = false;
     _PutChar(ioText, '[');
     IncrementLevel();
-    VJSONValue element(JSON_undefined);
+    // The array is held from its first container element on: writing a
+    // container may run code (an implementation, a getter) that drops the
+    // place the array was read from, while numbers, strings and literals run
+    // none. A shared array's elements are copied under its lock.
+    const bool shared = inArray->_GetStorageLocker() != nullptr;
+    VRefPtr<const VJSONArray> held;
+    if (shared)
+        held = inArray;
+    std::optional<VJSONValue> copy;
     for (size_t i = 0;; ++i) {
-        // An unshared array's elements are read where they are stored; a
-        // shared one's are copied under its lock.
-        const VJSONValue* item = &element;
-        if (inArray->_GetStorageLocker() == nullptr) {
+        const VJSONValue* item;
+        if (!shared) {
             const std::vector<VJSONValue>& values = inArray->_GetValues();
             if (i >= values.size())
                 break;
             item = &values[i];
-        } else if (!inArray->GetAt(i, element)) {
-            break;
+        } else {
+            if (!copy)
+                copy.emplace(JSON_undefined);
+            if (!inArray->GetAt(i, *copy))
+                break;
+            item = &*copy;
         }
+        if (held.Get() == nullptr && (item->IsObject() || item->IsArray()))
+            held = inArray;
         if (i > 0)
             _PutChar(ioText, ',');
         const int elementStart = ioText.GetLength();

@@ -11,6 +11,9 @@
 #include <type_traits>
 #include <vector>
 #include <sys/types.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "json/VJSONValue.h"
 #include "kernel/Base64Coder.h"
@@ -193,18 +196,60 @@ namespace {
 
 // Writes the JSON form of the units into out, which has room for 6 units
 // per unit and two quotes; returns the number of units written.
+// Whether the unit may need more than itself in the JSON form: a control
+// unit, '"', '\\', DEL, and '&' and the apostrophe (escaped under 0x400).
+inline bool MayNeedEscape(UniChar c)
+{
+    return c < 0x20 || c == '"' || c == '\\' || c == 127 || c == '&' || c == '\'';
+}
+
+// The length of the run of units from the start that stand for themselves
+// whatever the options (eight units at a time where the processor allows).
+int PlainRun(const UniChar* inUnits, int inLength)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi16(0x1F);
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i del = _mm_set1_epi16(127);
+    const __m128i amp = _mm_set1_epi16('&');
+    const __m128i apos = _mm_set1_epi16('\'');
+    for (; i + 8 <= inLength; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + i));
+        // Unsigned c <= 0x1F exactly when the saturating c - 0x1F is 0.
+        __m128i hit = _mm_cmpeq_epi16(_mm_subs_epu16(units, below), _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, quote));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, backslash));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, del));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, amp));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, apos));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return i + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+#endif
+    while (i < inLength && !MayNeedEscape(inUnits[i]))
+        ++i;
+    return i;
+}
+
 int EscapeJSONUnits(const UniChar* inUnits, int inLength, UniChar* out, bool quoted, bool escapeAmpApos)
 {
     int n = 0;
     if (quoted)
         out[n++] = '"';
     for (int i = 0; i < inLength; ++i) {
-        UniChar c = inUnits[i];
-        // Most units stand for themselves.
-        if (c >= 0x20 && c != '"' && c != '\\' && c != 127 && c != '&' && c != '\'') {
-            out[n++] = c;
-            continue;
+        // Most units stand for themselves: runs of them are copied at once.
+        const int run = PlainRun(inUnits + i, inLength - i);
+        if (run > 0) {
+            std::memcpy(out + n, inUnits + i, static_cast<size_t>(run) * sizeof(UniChar));
+            n += run;
+            i += run;
+            if (i >= inLength)
+                break;
         }
+        UniChar c = inUnits[i];
         UniChar escape = 0;
         switch (c) {
             case '"':

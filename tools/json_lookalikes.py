@@ -2,11 +2,13 @@
 """Writes seeded look-alikes of three well-known JSON test files into a folder:
 
 canada.json   a GeoJSON feature whose polygon holds 111,000 numbers (in pairs)
-              of 15 to 17 significant digits (about 2.2 MB);
+              of 15 to 17 significant digits, without blanks (about 2.2 MB);
 citm_catalog.json  maps keyed by numbers holding integers, nulls and short
-              texts (about 1.7 MB);
-twitter.json  100 statuses with their users, non-ASCII text and \\u escapes
-              (about 0.63 MB).
+              texts, indented by four blanks as the real file is, which makes
+              about 70% of it whitespace (about 1.7 MB);
+twitter.json  100 statuses with their users, non-ASCII text written as UTF-8
+              (no \\u escapes, as in the real file) and escaped quotes and
+              line ends, indented by two blanks (about 0.63 MB).
 
 The same seed gives the same bytes. Usage: json_lookalikes.py FOLDER
 """
@@ -31,20 +33,21 @@ def canada(rnd):
 def citm(rnd):
     words = ["Concert", "Opera", "Ballet", "Symphonie", "Quatuor", "Récital", "Jazz", "Théâtre"]
     events = {}
-    for i in range(3400):
+    for i in range(184):
         key = str(138586341 + i * 17)
         events[key] = {
             "description": None, "id": int(key), "logo": None if rnd.random() < 0.7 else "/images/%d.jpg" % i,
             "name": "%s %d" % (rnd.choice(words), i), "subTopicIds": [rnd.randint(337184000, 337185000) for _ in range(rnd.randint(1, 4))],
             "subjectCode": None, "subtitle": None, "topicIds": [rnd.randint(324846000, 324847000) for _ in range(rnd.randint(1, 3))]}
     performances = []
-    for i in range(2000):
+    for i in range(243):
+        categories = rnd.randint(1, 6)
         performances.append({
-            "eventId": 138586341 + rnd.randint(0, 3399) * 17, "id": 339887544 + i, "logo": None, "name": None,
+            "eventId": 138586341 + rnd.randint(0, 183) * 17, "id": 339887544 + i, "logo": None, "name": None,
             "prices": [{"amount": rnd.randint(9, 200) * 50, "audienceSubCategoryId": 337100890, "seatCategoryId": 338937295 + k}
-                       for k in range(rnd.randint(1, 4))],
-            "seatCategories": [{"areas": [{"areaId": 205705999 + a, "blockIds": []} for a in range(rnd.randint(1, 3))],
-                                "seatCategoryId": 338937295 + k} for k in range(rnd.randint(1, 2))],
+                       for k in range(categories)],
+            "seatCategories": [{"areas": [{"areaId": 205705999 + a, "blockIds": []} for a in range(rnd.randint(4, 15))],
+                                "seatCategoryId": 338937295 + k} for k in range(categories)],
             "seatMapImage": None, "start": 1372354200000 + i * 86400000, "venueCode": "PLEYEL_PLEYEL"})
     doc = {"areaNames": {str(205705993 + i): "Zone %d" % i for i in range(20)},
            "audienceSubCategoryNames": {"337100890": "Abonné"}, "blockNames": {}, "events": events,
@@ -53,7 +56,7 @@ def citm(rnd):
            "topicNames": {str(107888604 + i): "Thème %d" % i for i in range(20)},
            "topicSubTopics": {str(324846099 + i): [337184269 + i, 337184283 + i] for i in range(20)},
            "venueNames": {"PLEYEL_PLEYEL": "Salle Pleyel"}}
-    return json.dumps(doc, separators=(",", ":"), ensure_ascii=False)
+    return json.dumps(doc, indent=4, ensure_ascii=False)
 
 
 def twitter(rnd):
@@ -82,9 +85,7 @@ def twitter(rnd):
                          "favorited": False, "retweeted": False, "lang": "ja"})
         if i % 2 == 0:
             statuses[-1]["retweeted_status"] = dict(statuses[-1], text=rnd.choice(texts) * 3, user=dict(user, description=rnd.choice(texts) * 14))
-    # Half the non-ASCII text as \u escapes, as the real file has them.
-    text = json.dumps({"statuses": statuses, "search_metadata": {"count": 100}}, separators=(",", ":"), ensure_ascii=False)
-    return "".join(c if ord(c) < 128 or rnd.random() < 0.5 else json.dumps(c)[1:-1] for c in text)
+    return json.dumps({"statuses": statuses, "search_metadata": {"count": 100}}, indent=2, ensure_ascii=False)
 
 
 def main():

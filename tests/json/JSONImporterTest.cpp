@@ -2,6 +2,7 @@
 
 #include "JSONTextTestSupport.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -248,6 +249,52 @@ TEST(JSONImporter, RecordsPathsAndLinesOfMembers)
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":3,\"offset\":0}");
 }
 
+TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
+{
+    // Member i stands on line i + 2 (the brace has line 1), indented by
+    // 3 * i blanks, after line ends of every kind, blank lines among them;
+    // strings hold escaped and raw line ends too.
+    const char* ends[] = {"\n", "\r\n", "\r", "\n\n", "\r\n\r\n", "\n\r", "\t\n"};
+    std::string text = "{";
+    int line = 1;
+    std::vector<std::pair<int, int>> expected;  // line and offset of member i
+    for (int i = 0; i < 14; ++i) {
+        const std::string end = ends[i % 7];
+        text += end;
+        for (size_t k = 0; k < end.size(); ++k) {
+            if (end[k] == '\n' || (end[k] == '\r' && (k + 1 >= end.size() || end[k + 1] != '\n')))
+                ++line;
+        }
+        text += std::string(static_cast<size_t>(3 * i), i % 2 == 0 ? ' ' : '\t');
+        expected.emplace_back(line, 3 * i);
+        text += "\"m";
+        text += std::to_string(i);
+        text += "\": ";
+        text += i % 3 == 0 ? "\"a\\nb c d e f g h i\"," : "12345,";
+    }
+    text += "\n  \"last\": \"x\ny\"\n}";
+    VJSONImporter importer(VString(text.c_str()), kJSONImportPathsAndLines);
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(importer.Parse(value), VE_OK);
+    VJSONObject* paths = importer.GetPathsLines();
+    auto entry = [](int inLine, int inOffset) {
+        std::string json("{\"line\":");
+        json += std::to_string(inLine);
+        json += ",\"offset\":";
+        json += std::to_string(inOffset);
+        json += "}";
+        return json;
+    };
+    for (int i = 0; i < 14; ++i) {
+        SCOPED_TRACE(i);
+        std::string name("m");
+        name += std::to_string(i);
+        EXPECT_EQ(JSONOf(paths->GetProperty(VString(name.c_str()))), entry(expected[i].first, expected[i].second));
+    }
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("last"))), entry(line + 1, 2));
+    EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), entry(line + 3, 0));
+}
+
 TEST(JSONImporter, SharedImportPutsEveryContainerUnderOneLocker)
 {
     VJSONValue value(JSON_undefined);
@@ -318,6 +365,80 @@ TEST(JSONImporter, NumbersWrittenAndReadAgainKeepTheirValue)
         VJSONValue back(JSON_undefined);
         ASSERT_EQ(VJSONImporter::ParseString(text, back, 0), VE_OK);
         EXPECT_EQ(back.GetNumber(), number) << ToStd(text);
+    }
+}
+
+TEST(JSONImporter, StringsAndNamesKeepEveryUnitWhateverTheirForm)
+{
+    // Strings and names read straight from the text and those that escapes
+    // or zero units make the reader rebuild give the same values.
+    const std::string longName(70, 'k');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[\"\",\"plain\",\"caf\xC3\xA9 \xF0\x9F\x91\x8B\"]", "[\"\",\"plain\",\"caf<U+00E9> <U+D83D><U+DC4B>\"]"},
+        {"[\"a\\nb\",\"\\u0041BC\",\"tail\\\"\"]", "[\"a\\nb\",\"ABC\",\"tail\\\"\"]"},
+        {std::string("[\"a\0b\",\"\0\"]", 12), "[\"ab\",\"\"]"},
+        {"{\"\":1,\"a\\tb\":2,\"" + longName + "\":3,x:4}",
+         "{\"\":1,\"a\\tb\":2,\"" + longName + "\":3,\"x\":4}"},
+        {"{\"k\":{\"k\":{\"k\":[{\"k\":1}]}},\"j\":2}", "{\"k\":{\"k\":{\"k\":[{\"k\":1}]}},\"j\":2}"},
+        {"[\"open", "[\"open\"]"},
+    };
+    for (const auto& [text, json] : cases) {
+        SCOPED_TRACE(text);
+        StErrorContextInstaller errors(false);
+        VJSONValue value(JSON_undefined);
+        VJSONImporter::ParseString(VString(text.data(), static_cast<unsigned long>(text.size()), VTC_UTF_8),
+                                   value, 0);
+        EXPECT_EQ(JSONOf(value), json);
+    }
+}
+
+TEST(JSONImporter, ANameSharedByTheObjectsOfAnImportStaysTheSameForEach)
+{
+    // Every object of this text names its member with one shared string;
+    // changing one copy of that name changes no object.
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(VString("[{\"name\":1},{\"name\":2},{\"name\":3}]"), value, 0), VE_OK);
+    VJSONArray* array = value.GetArray();
+    ASSERT_NE(array, nullptr);
+    VJSONValue first(JSON_undefined);
+    ASSERT_TRUE(array->GetAt(0, first));
+    VString name;
+    {
+        VJSONPropertyIterator it(first.GetObject());
+        ASSERT_TRUE(it.IsValid());
+        name = it.GetName();
+    }
+    name.AppendCString("changed");
+    name.SetUniChar(1, 'N');
+    VJSONValue second(JSON_undefined);
+    ASSERT_TRUE(array->GetAt(1, second));
+    second.GetObject()->RemoveProperty(VString("name"));
+    second.GetObject()->SetProperty(VString("renamed"), VJSONValue(2.0));
+    EXPECT_EQ(JSONOf(value), "[{\"name\":1},{\"renamed\":2},{\"name\":3}]");
+    EXPECT_EQ(ToStd(name), "Namechanged");
+}
+
+TEST(JSONImporter, NumbersReadFromTheTextEqualTheGeneralReader)
+{
+    // The reader's quick conversion of plain decimals and the general
+    // reader it leaves the other words to agree with VString::GetReal.
+    const char* words[] = {"0", "-0", "7", "-12", "0.5", "-0.25e1", "1e5", "1E+5", "2e-3", "123456789012345678",
+                           "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+                           "0.1", "3.141592653589793238462643383279", "1e308", "1e309", "-1e400", "1e-307",
+                           "2.2250738585072014e-308", "4.9e-324", "1e-400", "0e-999", "0.000", "-", "-.5"};
+    for (const char* word : words) {
+        SCOPED_TRACE(word);
+        VJSONValue value(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(VString(word), value, 0), VE_OK);
+        ASSERT_TRUE(value.IsNumber());
+        const double expected = VString(word).GetReal();
+        const double got = value.GetNumber();
+        if (std::isnan(expected)) {
+            EXPECT_TRUE(std::isnan(got));
+        } else {
+            EXPECT_EQ(got, expected);
+            EXPECT_EQ(std::signbit(got), std::signbit(expected));
+        }
     }
 }
 

@@ -150,6 +150,47 @@ TEST(JSONWriter, ImplementationsListNamesOrWriteThemselves)
     EXPECT_EQ(Write(value, 0x1), "\"self\"");
 }
 
+// An implementation whose getter drops the holder's member "list" while
+// the writer is inside that list.
+class DroppingImplementation : public VObject, public IJSONObject {
+public:
+    VJSONObject* fHolder = nullptr;
+
+    EJSONStatus IJSON_GetProperty(const VJSONObject*, const VString& inName, VJSONValue& outValue,
+                                  VDBLanguageContext*) const override
+    {
+        if (ToStd(inName) != "virtual")
+            return eJSONStatus_NotHandled;
+        if (fHolder != nullptr)
+            fHolder->RemoveProperty(VString("list"));
+        outValue.SetNumber(9);
+        return eJSONStatus_Done;
+    }
+    EJSONStatus IJSON_GetPropertyNames(std::vector<VString>& outNames) const override
+    {
+        outNames.push_back(VString("virtual"));
+        return eJSONStatus_Done;
+    }
+};
+
+TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
+{
+    // The array's only holder lets it go while its second element is
+    // written; the writer keeps it until its last element is written.
+    VJSONValue holder = Parse("{\"list\":[1,\"two\"]}");
+    DroppingImplementation* implementation = new DroppingImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    implementation->fHolder = holder.GetObject();
+    VJSONValue list = holder.GetProperty(VString("list"));
+    list.GetArray()->Push(VJSONValue(object));
+    list.GetArray()->Push(VJSONValue(3.0));
+    object->Release();
+    list = VJSONValue(JSON_null);  // the holder keeps the only reference
+    EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,\"two\",{\"virtual\":9},3]}");
+    EXPECT_EQ(Write(holder, 0x1), "{}");
+}
+
 TEST(JSONPropertyIterators, OrderedIteratorFollowsInsertionOrder)
 {
     VJSONValue value(JSON_object);
