@@ -256,6 +256,16 @@ struct JSONContainerShared {
     template <class Container>
     static int32_t Release(const Container& inContainer)
     {
+        // The last reference to a container outside any graph and storage:
+        // no other holder can retain it meanwhile, so it goes without the
+        // locked decrement (a torn-down tree takes this path for each of its
+        // containers).
+        if (inContainer.fGraph == nullptr && inContainer.fStorageLocker == nullptr &&
+            inContainer.fRefCount.load(std::memory_order_acquire) == 1) {
+            inContainer.fRefCount.store(0, std::memory_order_relaxed);
+            const_cast<Container&>(inContainer).DoOnRefCountZero();
+            return 0;
+        }
         int32_t count;
         {
             StGraphLocker lock(NeedsGraphLock(inContainer));
