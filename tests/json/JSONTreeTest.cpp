@@ -185,7 +185,8 @@ TEST_F(JSONTreeTest, AnObjectKeepsInsertionOrderThroughRemovalAndReinsertion)
             expected.push_back(name);
         }
         for (size_t i = 0; i < extra; ++i) {
-            std::string name = "p" + std::to_string(i);
+            std::string name("p");
+            name.append(std::to_string(i));
             object->SetProperty(VString(name.c_str()), VJSONValue(static_cast<double>(i)));
             expected.push_back(name);
         }
@@ -226,10 +227,16 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
     // (the name hash reads the first and last 8 units): the index must tell
     // them apart by their text.
     std::vector<std::string> names;
-    for (int i = 0; i < 40; ++i)
-        names.push_back("abcdefgh-" + std::to_string(1000 + i) + "-ijklmnop");
-    for (int i = 0; i < 40; ++i)
-        names.push_back("k" + std::to_string(i));
+    for (int i = 0; i < 40; ++i) {
+        std::string name("abcdefgh-");
+        name.append(std::to_string(1000 + i)).append("-ijklmnop");
+        names.push_back(name);
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string name("k");
+        name.append(std::to_string(i));
+        names.push_back(name);
+    }
     VJSONValue value(JSON_object);
     VJSONObject* object = value.GetObject();
     for (size_t i = 0; i < names.size(); ++i)
@@ -262,7 +269,7 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
     // The same members read from a text.
     std::string text = "{";
     for (size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "\"" : ",\"") + names[i] + "\":" + std::to_string(i);
+        text.append(i == 0 ? "\"" : ",\"").append(names[i]).append("\":").append(std::to_string(i));
     text += "}";
     VJSONValue imported = ImportTree(text.c_str());
     for (size_t i = 0; i < names.size(); ++i)
