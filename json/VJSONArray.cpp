@@ -279,12 +279,17 @@ void VJSONArray::_StoreAt(size_t inIndex, const VJSONValue& inValue)
 {
     // The old element is held until the new one is stored and connected;
     // then its link is uncounted and checked.
+    // An array without graph holds no counted link: what it held was stored
+    // without being connected, and the connection of the new element (which
+    // may join the array's tree) does not count the old one.
     VJSONValue copy(inValue);
     VJSONValue old(std::move(fValues[inIndex]));
+    const bool oldCounted = fGraph != nullptr;
     fValues[inIndex] = std::move(copy);
     if (IsContainer(fValues[inIndex]))
         VJSONGraph::Connect(&fGraph, fValues[inIndex], nullptr, this);
-    _DropFromGraph(old);
+    if (oldCounted)
+        _DropFromGraph(old);
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +384,12 @@ bool VJSONArray::_PushUnconnected(VJSONValue&& ioValue)
         return false;
     VJSONValue::CheckAndUpdateJsonStamp(ioValue, fStamp);
     try {
+        // Arrays of two (points, pairs) are common in what an import reads:
+        // the first block holds two elements.
+        if (fValues.capacity() == 0)
+            fValues.reserve(2);
         fValues.push_back(std::move(ioValue));
+        VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
     } catch (const std::exception&) {
         // Dropped, as Push drops what it cannot append.
     }

@@ -137,6 +137,9 @@ private:
     VStorageLocker* fStorageLocker = nullptr;
     VJSONStamp* fStamp = nullptr;
     VJSONGraphMemberLink fMemberLink;
+    // Whether the array holds links not yet counted in a graph
+    // (VJSONGraph::kUnjoinedTree, kUnjoinedReachesGraph), else 0.
+    unsigned char fUnjoined = 0;
 };
 
 }  // namespace qelt

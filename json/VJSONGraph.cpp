@@ -139,6 +139,20 @@ void VJSONGraph::Connect(VJSONGraph** ioContainerGraph, VJSONGraph** ioValueGrap
 {
     if (ioContainerGraph == nullptr || ioValueGraph == nullptr)
         return;
+    // Links stored without being connected (an imported tree) are counted
+    // first. The new link is already stored in the container, so a container
+    // that joins its tree here counts it with the others.
+    const unsigned char containerUnjoined =
+        inContainerObject != nullptr ? inContainerObject->fUnjoined
+                                     : (inContainerArray != nullptr ? inContainerArray->fUnjoined : 0);
+    const unsigned char valueUnjoined =
+        inValueObject != nullptr ? inValueObject->fUnjoined : (inValueArray != nullptr ? inValueArray->fUnjoined : 0);
+    if (*ioContainerGraph == nullptr && (containerUnjoined != 0 || valueUnjoined != 0)) {
+        JoinTree(const_cast<VJSONObject*>(inContainerObject), const_cast<VJSONArray*>(inContainerArray));
+        return;
+    }
+    if (*ioValueGraph == nullptr && valueUnjoined != 0)
+        JoinTree(const_cast<VJSONObject*>(inValueObject), const_cast<VJSONArray*>(inValueArray));
     if (inValueObject != nullptr)
         ++const_cast<VJSONObject*>(inValueObject)->fInternalCount;
     else if (inValueArray != nullptr)
@@ -253,7 +267,48 @@ void VJSONGraph::ConnectTree(const VJSONValue& inRoot)
     VJSONArray* rootArray = inRoot.GetArray();
     if (rootObject == nullptr && rootArray == nullptr)
         return;
-    if ((rootObject != nullptr ? rootObject->fGraph : rootArray->fGraph) != nullptr)
+    // A tree of new containers only is acyclic: it joins a graph at the first
+    // change that links a container to it or into it. A tree that holds
+    // containers of a graph or a storage of their own joins now.
+    const unsigned char unjoined = rootObject != nullptr ? rootObject->fUnjoined : rootArray->fUnjoined;
+    if (unjoined == kUnjoinedReachesGraph)
+        JoinTree(rootObject, rootArray);
+}
+
+void VJSONGraph::JoinUnconnected(const VJSONValue& inValue)
+{
+    if (VJSONObject* object = inValue.GetObject()) {
+        if (object->fUnjoined != 0)
+            JoinTree(object, nullptr);
+    } else if (VJSONArray* array = inValue.GetArray()) {
+        if (array->fUnjoined != 0)
+            JoinTree(nullptr, array);
+    }
+}
+
+void VJSONGraph::_NoteUnconnected(unsigned char& ioMark, const VJSONValue& inValue)
+{
+    unsigned char mark = 0;
+    if (const VJSONObject* object = inValue.GetObject()) {
+        mark = (object->fGraph != nullptr || object->fStorageLocker != nullptr) ? kUnjoinedReachesGraph
+                                                                                 : kUnjoinedTree;
+        if (object->fUnjoined > mark)
+            mark = object->fUnjoined;
+    } else if (const VJSONArray* array = inValue.GetArray()) {
+        mark = (array->fGraph != nullptr || array->fStorageLocker != nullptr) ? kUnjoinedReachesGraph
+                                                                              : kUnjoinedTree;
+        if (array->fUnjoined > mark)
+            mark = array->fUnjoined;
+    }
+    if (mark > ioMark)
+        ioMark = mark;
+}
+
+void VJSONGraph::JoinTree(VJSONObject* inRootObject, VJSONArray* inRootArray)
+{
+    if (inRootObject == nullptr && inRootArray == nullptr)
+        return;
+    if ((inRootObject != nullptr ? inRootObject->fGraph : inRootArray->fGraph) != nullptr)
         return;
 
     // A link from an unconnected container to one that must be connected
@@ -263,24 +318,43 @@ void VJSONGraph::ConnectTree(const VJSONValue& inRoot)
         VJSONArray* fArray;
         const VJSONValue* fValue;
     };
+    // The containers of the tree take the graph as they are listed, so that
+    // one met again (a shared reference) is counted as a link, not walked.
+    VJSONGraph* graph = new VJSONGraph();
     std::vector<VJSONObject*> objects;
     std::vector<VJSONArray*> arrays;
     std::vector<Pending> pending;
     int32_t links = 0;
-    // Whether a value is an unconnected container of the tree; counts its link.
-    auto unconnected = [&](VJSONObject* inOwnerObject, VJSONArray* inOwnerArray, const VJSONValue& inValue) {
+    auto listObject = [&](VJSONObject* inObject) {
+        inObject->fGraph = graph;
+        inObject->fUnjoined = 0;
+        objects.push_back(inObject);
+    };
+    auto listArray = [&](VJSONArray* inArray) {
+        inArray->fGraph = graph;
+        inArray->fUnjoined = 0;
+        arrays.push_back(inArray);
+    };
+    // Counts the link to a container of the tree; lists a new one.
+    auto visit = [&](VJSONObject* inOwnerObject, VJSONArray* inOwnerArray, const VJSONValue& inValue) {
         if (VJSONObject* object = inValue.GetObject()) {
-            if (object->fGraph == nullptr && !object->IsShared()) {
+            if (object->fGraph == graph || (object->fGraph == nullptr && !object->IsShared())) {
                 ++object->fInternalCount;
                 ++links;
-                objects.push_back(object);
+                if (object->fGraph == graph)
+                    graph->fCycle = 1;
+                else
+                    listObject(object);
                 return;
             }
         } else if (VJSONArray* array = inValue.GetArray()) {
-            if (array->fGraph == nullptr && array->fStorageLocker == nullptr) {
+            if (array->fGraph == graph || (array->fGraph == nullptr && array->fStorageLocker == nullptr)) {
                 ++array->fInternalCount;
                 ++links;
-                arrays.push_back(array);
+                if (array->fGraph == graph)
+                    graph->fCycle = 1;
+                else
+                    listArray(array);
                 return;
             }
         } else {
@@ -288,48 +362,54 @@ void VJSONGraph::ConnectTree(const VJSONValue& inRoot)
         }
         pending.push_back(Pending{inOwnerObject, inOwnerArray, &inValue});
     };
-    if (rootObject != nullptr)
-        objects.push_back(rootObject);
+    if (inRootObject != nullptr)
+        listObject(inRootObject);
     else
-        arrays.push_back(rootArray);
-    // Breadth first over the two lists: each container of a tree is met once.
+        listArray(inRootArray);
+    // Breadth first over the two lists: each container is walked once.
     size_t nextObject = 0;
     size_t nextArray = 0;
     while (nextObject < objects.size() || nextArray < arrays.size()) {
         if (nextObject < objects.size()) {
             VJSONObject* object = objects[nextObject++];
-            for (const auto& entry : object->fProperties)
-                unconnected(object, nullptr, entry.second.first);
+            for (const VJSONPropertyEntry& entry : object->fProperties)
+                visit(object, nullptr, entry.fValue);
         } else {
             VJSONArray* array = arrays[nextArray++];
             for (const VJSONValue& value : array->fValues)
-                unconnected(nullptr, array, value);
+                visit(nullptr, array, value);
         }
     }
 
-    // Every container of the tree gets the graph before the others are
+    if (links == 0 && pending.empty()) {
+        // Nothing to connect: the root stays without graph.
+        if (inRootObject != nullptr)
+            inRootObject->fGraph = nullptr;
+        else
+            inRootArray->fGraph = nullptr;
+        graph->Release();
+        return;
+    }
+    // Every container of the tree has the graph before the others are
     // connected, so that each of those connections merges two graphs and
     // walks nothing.
-    if (links > 0 || !pending.empty()) {
-        VJSONGraph* graph = new VJSONGraph();
-        const size_t members = objects.size() + arrays.size();
-        graph->fRefCount.fetch_add(static_cast<int32_t>(members) - 1);
-        int32_t total = 0;
-        for (VJSONObject* object : objects) {
-            object->fGraph = graph;
-            graph->fObjects.Add(object);
-            total += object->GetRefCount();
-            if (object->IsShared())
-                graph->fShared = 1;
-        }
-        for (VJSONArray* array : arrays) {
-            array->fGraph = graph;
-            graph->fArrays.Add(array);
-            total += array->GetRefCount();
-        }
-        graph->fTotalReferences.store(total);
-        graph->fInternalReferences = links;
+    const size_t members = objects.size() + arrays.size();
+    graph->fRefCount.fetch_add(static_cast<int32_t>(members) - 1);
+    int32_t total = 0;
+    for (VJSONObject* object : objects) {
+        graph->fObjects.Add(object);
+        total += object->GetRefCount();
+        if (object->IsShared())
+            graph->fShared = 1;
     }
+    for (VJSONArray* array : arrays) {
+        graph->fArrays.Add(array);
+        total += array->GetRefCount();
+        if (array->fStorageLocker != nullptr)
+            graph->fShared = 1;
+    }
+    graph->fTotalReferences.store(total);
+    graph->fInternalReferences = links;
     // The containers that have a graph or storage of their own join as a
     // store would join them, under the graph lock when theirs is shared.
     for (const Pending& link : pending) {
@@ -407,8 +487,8 @@ void VJSONGraph::CollectObjectReferences(VJSONObject* inObject, std::set<VJSONOb
         return;
     ioTotal += inObject->GetRefCount();
     StWalkLocker lock(inObject->fStorageLocker);
-    for (const auto& entry : inObject->fProperties) {
-        const VJSONValue& value = entry.second.first;
+    for (const VJSONPropertyEntry& entry : inObject->fProperties) {
+        const VJSONValue& value = entry.fValue;
         if (VJSONObject* object = value.GetObject()) {
             ++ioInternal;
             CollectObjectReferences(object, ioObjects, ioArrays, ioTotal, ioInternal);
@@ -452,8 +532,8 @@ void VJSONGraph::CollectObjectReferences(VJSONObject* inObject, std::vector<VJSO
     }
     ioObjects.push_back(inObject);
     StWalkLocker lock(inObject->fStorageLocker);
-    for (const auto& entry : inObject->fProperties) {
-        const VJSONValue& value = entry.second.first;
+    for (const VJSONPropertyEntry& entry : inObject->fProperties) {
+        const VJSONValue& value = entry.fValue;
         if (VJSONObject* object = value.GetObject())
             CollectObjectReferences(object, ioObjects, ioArrays, ioVisits, outRepeated);
         else if (VJSONArray* array = value.GetArray())
@@ -490,8 +570,8 @@ void VJSONGraph::_CollectObject(VJSONObject* inObject, int& ioTotal, int& ioInte
         return;
     ioTotal += inObject->GetRefCount();
     StWalkLocker lock(inObject->fStorageLocker);
-    for (const auto& entry : inObject->fProperties)
-        _CollectValue(entry.second.first, ioTotal, ioInternal);
+    for (const VJSONPropertyEntry& entry : inObject->fProperties)
+        _CollectValue(entry.fValue, ioTotal, ioInternal);
 }
 
 void VJSONGraph::_CollectValue(const VJSONValue& inValue, int& ioTotal, int& ioInternal)

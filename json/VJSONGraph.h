@@ -106,14 +106,34 @@ public:
     // The same for an object or array value; other values do nothing.
     static void Connect(VJSONGraph** ioContainerGraph, const VJSONValue& inValue,
                         const VJSONObject* inContainerObject, const VJSONArray* inContainerArray);
-    // Connects a tree whose containers were stored into one another without
-    // being connected (the importer builds its result so): the containers
-    // without graph reached from the root through containers without graph
-    // join one new graph, with the counts that storing them one by one would
-    // have given; a container met with a graph or a storage locker of its
-    // own is connected as a store connects it. A root that has a graph is
-    // taken as connected already.
+    // Marks of a container that holds links stored without being connected
+    // (VJSONObject::_StoreUnconnected, VJSONArray::_PushUnconnected):
+    // kUnjoinedTree when the links lead to new containers only, and
+    // kUnjoinedReachesGraph when some lead, directly or below, to a container
+    // that has a graph or a storage locker of its own.
+    static constexpr unsigned char kUnjoinedTree = 1;
+    static constexpr unsigned char kUnjoinedReachesGraph = 2;
+    // Ends the building of a tree stored without being connected (the
+    // importer builds its result so). A tree of new containers only cannot
+    // hold a cycle: it stays out of any graph, its containers are freed by
+    // their counts alone, and it joins a graph at the first link made to one
+    // of its containers or from one (Connect joins it then). A tree that
+    // reaches containers with a graph or a storage of their own is joined
+    // now.
     static void ConnectTree(const VJSONValue& inRoot);
+    // Joins the tree under a container that has no graph: the containers
+    // without graph reached from it through links not yet connected join
+    // one new graph, with the counts that storing them one by one would have
+    // given; a container met with a graph or a storage locker of its own is
+    // connected as a store connects it. Nothing for a container that has a
+    // graph.
+    static void JoinTree(VJSONObject* inRootObject, VJSONArray* inRootArray);
+    // JoinTree for an object or array value that holds links not yet
+    // connected; nothing for any other value.
+    static void JoinUnconnected(const VJSONValue& inValue);
+    // Raises a container's unjoined mark for a value it has just stored
+    // without connecting it.
+    static void _NoteUnconnected(unsigned char& ioMark, const VJSONValue& inValue);
     // Uncounts the link to the value and runs the release check for it.
     static void Disconnect(VJSONGraph* inGraph, const VJSONValue& inValue);
 
@@ -236,6 +256,16 @@ struct JSONContainerShared {
     template <class Container>
     static int32_t Release(const Container& inContainer)
     {
+        // The last reference to a container outside any graph and storage:
+        // no other holder can retain it meanwhile, so it goes without the
+        // locked decrement (a torn-down tree takes this path for each of its
+        // containers).
+        if (inContainer.fGraph == nullptr && inContainer.fStorageLocker == nullptr &&
+            inContainer.fRefCount.load(std::memory_order_acquire) == 1) {
+            inContainer.fRefCount.store(0, std::memory_order_relaxed);
+            const_cast<Container&>(inContainer).DoOnRefCountZero();
+            return 0;
+        }
         int32_t count;
         {
             StGraphLocker lock(NeedsGraphLock(inContainer));

@@ -166,8 +166,8 @@ VJSONObject::~VJSONObject()
         fStamp = nullptr;
         stamp->Release();
     }
-    VJSONPropertyMap properties;
-    properties.swap(fProperties);
+    VJSONPropertyTable properties;
+    properties.Swap(fProperties);
 }
 
 void VJSONObject::_SetImplementation(IJSONObject* inImplementation)
@@ -193,41 +193,13 @@ int32_t VJSONObject::Release(const char*) const { return JSONContainerShared::Re
 // ---------------------------------------------------------------------------
 // Ordered access
 
-void VJSONObject::_GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const
-{
-    // The insertion indexes are exactly 0 to n - 1: each entry goes straight
-    // to its place.
-    const size_t count = fProperties.size();
-    outEntries.assign(count, nullptr);
-    bool placed = true;
-    for (const auto& entry : fProperties) {
-        const uint64_t index = entry.second.second;
-        if (index >= count || outEntries[index] != nullptr) {
-            placed = false;
-            break;
-        }
-        outEntries[index] = &entry;
-    }
-    if (placed)
-        return;
-    outEntries.clear();
-    for (const auto& entry : fProperties)
-        outEntries.push_back(&entry);
-    std::sort(outEntries.begin(), outEntries.end(),
-              [](const VJSONPropertyMap::value_type* a, const VJSONPropertyMap::value_type* b) {
-                  return a->second.second < b->second.second;
-              });
-}
-
 void VJSONObject::GetOwnPropertiesInOrder(std::vector<std::pair<VString, VJSONValue>>& outProperties) const
 {
     outProperties.clear();
     StJSONContainerLocker lock(this, fStorageLocker != nullptr);
-    std::vector<const VJSONPropertyMap::value_type*> entries;
-    _GetOrderedEntries(entries);
-    outProperties.reserve(entries.size());
-    for (const auto* entry : entries)
-        outProperties.emplace_back(entry->first, entry->second.first);
+    outProperties.reserve(fProperties.size());
+    for (const VJSONPropertyEntry& entry : fProperties)
+        outProperties.emplace_back(entry.fName, entry.fValue);
 }
 
 size_t VJSONObject::GetOwnPropertyCount() const
@@ -277,10 +249,10 @@ VJSONValue VJSONObject::_GetOwnProperty(const VString& inName) const
 {
     if (fStorageLocker != nullptr && IsLockerIDName(inName))
         return VJSONValue(static_cast<double>(fStorageLocker->GetSharedID()));
-    auto found = fProperties.find(inName);
-    if (found == fProperties.end())
+    const VJSONValue* found = fProperties.FindValue(inName);
+    if (found == nullptr)
         return VJSONValue(JSON_undefined);
-    return VJSONValue(found->second.first);
+    return VJSONValue(*found);
 }
 
 bool VJSONObject::HasOwnProperty(const VString& inName) const
@@ -293,7 +265,7 @@ bool VJSONObject::_HasOwnProperty(const VString& inName) const
 {
     if (fStorageLocker != nullptr && IsLockerIDName(inName))
         return true;
-    return fProperties.find(inName) != fProperties.end();
+    return fProperties.Find(inName) != VJSONPropertyTable::kNotFound;
 }
 
 bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inContext) const
@@ -346,7 +318,11 @@ size_t VJSONObject::GetCountPropertiesByIndex(EJSONStatus* outStatus) const
 VJSONPropertyMap VJSONObject::GetInternalProperties() const
 {
     StJSONContainerLocker lock(this, fStorageLocker != nullptr);
-    return fProperties;
+    VJSONPropertyMap properties;
+    uint64_t index = 0;
+    for (const VJSONPropertyEntry& entry : fProperties)
+        properties.emplace(entry.fName, std::make_pair(entry.fValue, index++));
+    return properties;
 }
 
 bool VJSONObject::IsEmpty() const
@@ -476,12 +452,12 @@ bool VJSONObject::_DeepEqualTo(const VJSONObject* inOther, const VCompareOptions
     }
     if (fProperties.size() != inOther->fProperties.size())
         return false;
-    for (const auto& entry : fProperties) {
-        auto found = inOther->fProperties.find(entry.first);
-        if (found == inOther->fProperties.end())
+    for (const VJSONPropertyEntry& entry : fProperties) {
+        const VJSONValue* found = inOther->fProperties.FindValue(entry.fName);
+        if (found == nullptr)
             return false;
-        const VJSONValue& a = entry.second.first;
-        const VJSONValue& b = found->second.first;
+        const VJSONValue& a = entry.fValue;
+        const VJSONValue& b = *found;
         if (a.GetType() != b.GetType())
             return false;
         if (a.IsArray()) {
@@ -517,16 +493,12 @@ bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
 
 VJSONValue* VJSONObject::_PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld)
 {
-    auto found = fProperties.find(inName);
-    if (found == fProperties.end()) {
-        const uint64_t index = fProperties.size();
-        auto inserted = fProperties.emplace(std::piecewise_construct, std::forward_as_tuple(inName),
-                                            std::forward_as_tuple(std::move(ioValue), index));
-        return &inserted.first->second.first;
-    }
-    outOld = std::move(found->second.first);
-    found->second.first = std::move(ioValue);
-    return &found->second.first;
+    VJSONValue* found = fProperties.FindValue(inName);
+    if (found == nullptr)
+        return &fProperties.Append(inName, std::move(ioValue)).fValue;
+    outOld = std::move(*found);
+    *found = std::move(ioValue);
+    return found;
 }
 
 bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
@@ -552,12 +524,16 @@ bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inVal
 
         // The old value is held until the new one is stored and connected,
         // then its link is uncounted and checked.
+        // An object without graph holds no counted link: what it held was
+        // stored without being connected, and the connection of the new
+        // value (which may join the object's tree) does not count the old one.
         VJSONValue old(JSON_undefined);
+        const bool oldCounted = fGraph != nullptr;
         VJSONValue* stored = _PutEntry(inName, VJSONValue(inValue), old);
         if (IsContainer(*stored))
             VJSONGraph::Connect(&fGraph, *stored, this, nullptr);
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
-        if (fGraph != nullptr && IsContainer(old)) {
+        if (oldCounted && IsContainer(old)) {
             UncountLink(fGraph, old);
             VJSONGraph::ReleaseValueDependenciesIfNecessary(old);
         }
@@ -575,6 +551,7 @@ bool VJSONObject::_StoreUnconnected(const VString& inName, VJSONValue&& ioValue)
     try {
         VJSONValue old(JSON_undefined);
         VJSONValue* stored = _PutEntry(inName, std::move(ioValue), old);
+        VJSONGraph::_NoteUnconnected(fUnjoined, *stored);
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
@@ -646,17 +623,13 @@ bool VJSONObject::SetProperties(const std::vector<std::pair<VString, VJSONValue>
     return ok;
 }
 
-void VJSONObject::_EraseEntry(VJSONPropertyMap::iterator inEntry)
+void VJSONObject::_EraseEntry(size_t inPosition)
 {
-    // The removed value is held while the others are renumbered and the
-    // graph checks what its link kept alive.
-    VJSONValue removed(std::move(inEntry->second.first));
-    const uint64_t index = inEntry->second.second;
-    fProperties.erase(inEntry);
-    for (auto& entry : fProperties) {
-        if (entry.second.second > index)
-            --entry.second.second;
-    }
+    // The removed value is held while the later entries move down (their
+    // insertion indexes drop by one) and the graph checks what its link kept
+    // alive.
+    VJSONValue removed(std::move(fProperties[inPosition].fValue));
+    fProperties.Erase(inPosition);
     if (fGraph != nullptr && IsContainer(removed)) {
         UncountLink(fGraph, removed);
         VJSONGraph::ReleaseValueDependenciesIfNecessary(removed);
@@ -671,8 +644,8 @@ void VJSONObject::_RemoveOwnProperty(const VString& inName)
     }
     if (fStamp != nullptr)
         fStamp->Increment();
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
+    const size_t found = fProperties.Find(inName);
+    if (found != VJSONPropertyTable::kNotFound)
         _EraseEntry(found);
 }
 
@@ -734,15 +707,15 @@ void VJSONObject::ClearInternalProperties()
         ThrowModelError(kErrorSharedObjectChange);
         return;
     }
-    VJSONPropertyMap removed;
-    removed.swap(fProperties);
+    VJSONPropertyTable removed;
+    removed.Swap(fProperties);
     if (fGraph != nullptr) {
         // Each dropped link is uncounted and checked, so that a group that
         // only this object's properties kept reachable is freed.
-        for (const auto& entry : removed)
-            UncountLink(fGraph, entry.second.first);
-        for (const auto& entry : removed)
-            VJSONGraph::ReleaseValueDependenciesIfNecessary(entry.second.first);
+        for (const VJSONPropertyEntry& entry : removed)
+            UncountLink(fGraph, entry.fValue);
+        for (const VJSONPropertyEntry& entry : removed)
+            VJSONGraph::ReleaseValueDependenciesIfNecessary(entry.fValue);
     }
     if (fStamp != nullptr)
         fStamp->Increment();
@@ -768,6 +741,10 @@ void VJSONObject::ConnectImplementationProperty(const VJSONValue& inValue)
         return;
     StGraphLocker lock(JSONContainerShared::NeedsGraphLock(*this) ||
                        ValueIsSharedGraph(inValue));
+    // This link lies outside the properties: links stored without being
+    // connected, on either side, are counted before it.
+    VJSONGraph::JoinUnconnected(VJSONValue(this));
+    VJSONGraph::JoinUnconnected(inValue);
     const bool hadGraph = fGraph != nullptr;
     VJSONGraph::Connect(&fGraph, inValue, this, nullptr);
     // A connection that gives this object its graph counts the new link
@@ -829,8 +806,8 @@ void VJSONObject::_UncountValues()
 {
     if (fGraph == nullptr)
         return;
-    for (const auto& entry : fProperties)
-        UncountLink(fGraph, entry.second.first);
+    for (const VJSONPropertyEntry& entry : fProperties)
+        UncountLink(fGraph, entry.fValue);
 }
 
 void VJSONObject::DisconnectAll() { _UncountValues(); }
@@ -839,8 +816,8 @@ void VJSONObject::ClearFromGraph()
 {
     _UncountValues();
     if (!fProperties.empty()) {
-        VJSONPropertyMap dropped;
-        dropped.swap(fProperties);
+        VJSONPropertyTable dropped;
+        dropped.Swap(fProperties);
     }
 }
 

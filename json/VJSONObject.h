@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "json/IJSONObject.h"
+#include "json/VJSONPropertyTable.h"
 #include "json/VJSONValue.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -45,7 +46,8 @@ struct VJSONGraphMemberLink {
     VJSONGraph* fOwner = nullptr;
 };
 
-// Value and insertion index of each property.
+// Value and insertion index of each property: the form in which
+// GetInternalProperties hands out a copy of the own properties.
 using VJSONPropertyMap =
     std::unordered_map<VString, std::pair<VJSONValue, uint64_t>, VJSONPropertyNameHash, VJSONPropertyNameEqual>;
 
@@ -106,8 +108,8 @@ public:
     // The own-property store, with the locks held.
     bool _SetOwnProperty(const VString& inName, const VJSONValue& inValue);
     // Stores a value without connecting it to the object's graph, moving it
-    // in: for the importer, which connects the whole tree it builds at once
-    // (VJSONGraph::ConnectTree). Only a plain object without graph takes it
+    // in: for the importer, whose tree joins a graph only when a later change
+    // links it (VJSONGraph::ConnectTree). Only a plain object without graph takes it
     // (no implementation, no class setter, no storage locker); false, with
     // the value untouched, otherwise.
     bool _StoreUnconnected(const VString& inName, VJSONValue&& ioValue);
@@ -211,9 +213,9 @@ private:
     friend struct JSONContainerShared;
     friend class VJSONPropertyIteratorBase;
 
-    // Own properties in insertion order (pointers into the map; the caller
+    // Own properties in insertion order, where they are stored (the caller
     // holds the locks).
-    void _GetOrderedEntries(std::vector<const VJSONPropertyMap::value_type*>& outEntries) const;
+    const VJSONPropertyTable& _GetEntries() const { return fProperties; }
     // Lowers the internal counts of the object's container values and the
     // graph's internal references (no lock).
     void _UncountValues();
@@ -222,13 +224,13 @@ private:
     // stored value.
     VJSONValue* _PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld);
     // Erases an entry found in the map (graph step included).
-    void _EraseEntry(VJSONPropertyMap::iterator inEntry);
+    void _EraseEntry(size_t inPosition);
     // Lets the value join the storage of this shared object (locks held).
     bool _JoinStorage(const VJSONValue& inValue);
     // Whether a change of this object must take the graph lock for the value.
     static bool _ValueNeedsGraphLock(const VJSONValue& inValue);
 
-    VJSONPropertyMap fProperties;
+    VJSONPropertyTable fProperties;
     VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr;
     VStorageLocker* fStorageLocker = nullptr;
@@ -238,6 +240,9 @@ private:
     int32_t fConstructionLevel = 0;
     int32_t fInternalCount = 0;
     bool fUnderConstruction = false;
+    // Whether the object holds links not yet counted in a graph
+    // (VJSONGraph::kUnjoinedTree, kUnjoinedReachesGraph), else 0.
+    unsigned char fUnjoined = 0;
 };
 
 }  // namespace qelt

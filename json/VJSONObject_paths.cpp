@@ -187,9 +187,8 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
             return stamp;
     }
     StJSONContainerLocker lock(this, fStorageLocker != nullptr);
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
-        stamp = found->second.first.GetStamp();
+    if (const VJSONValue* found = fProperties.FindValue(inName))
+        stamp = found->GetStamp();
     // An attribute computed by the class has no stored value: its stamp is
     // the counter of the object's change stamp, made on first need.
     if (fClass != nullptr && !fClass->GetGetterMap().empty() &&
@@ -210,9 +209,8 @@ void VJSONObject::TouchPropertyStamp(const VString& inName)
         return;
     if (fStamp != nullptr)
         fStamp->Increment();
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
-        found->second.first._TouchStamp();
+    if (VJSONValue* found = fProperties.FindValue(inName))
+        found->_TouchStamp();
 }
 
 uint32_t VJSONObject::GetPropertyStampWithPath(const VString& inPath) const

@@ -13,8 +13,8 @@ const VString& VJSONPropertyIteratorBase::GetName() const
 {
     if (fName < fNames.size())
         return fNames[fName];
-    if (fEntry < fEntries.size())
-        return fEntries[fEntry]->first;
+    if (fEntry < fEntryCount)
+        return fEntries[fEntry].fName;
     return VString::sEmpty;
 }
 
@@ -25,12 +25,12 @@ VJSONValue VJSONPropertyIteratorBase::_GetValue(VDBLanguageContext* inContext) c
             return fObject->GetOwnProperty(fNames[fName]);
         return fObject->GetProperty(fNames[fName], inContext);
     }
-    if (fEntry < fEntries.size())
-        return VJSONValue(fEntries[fEntry]->second.first);
+    if (fEntry < fEntryCount)
+        return VJSONValue(fEntries[fEntry].fValue);
     return VJSONValue(JSON_undefined);
 }
 
-void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
+void VJSONPropertyIteratorBase::_Build(unsigned int inOptions)
 {
     if (fObject == nullptr)
         return;
@@ -50,30 +50,26 @@ void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
         fObject->_GetClass() != nullptr)
         fObject->_GetClass()->GetGetterNames(implementationNames);
     StJSONContainerLocker lock(fObject, fObject->_GetStorageLocker() != nullptr);
-    std::vector<const VJSONPropertyMap::value_type*> entries;
-    if (inOrdered) {
-        fObject->_GetOrderedEntries(entries);
-    } else {
-        entries.reserve(fObject->fProperties.size());
-        for (const auto& entry : fObject->fProperties)
-            entries.push_back(&entry);
-    }
+    // The own properties are kept in insertion order, which is therefore
+    // also the order of the unordered iterators.
+    const VJSONPropertyTable& entries = fObject->_GetEntries();
     if (implementation == nullptr && fObject->_GetStorageLocker() == nullptr && implementationNames.empty()) {
         // Nothing foreign runs during the walk: the entries are read in place.
-        fEntries.swap(entries);
+        fEntries = entries.begin();
+        fEntryCount = entries.size();
         return;
     }
     const bool copyMode = fObject->_GetStorageLocker() != nullptr || sharable;
     if (copyMode) {
         // The implementation's names that are not own properties, then the own ones.
         for (VString& name : implementationNames) {
-            if (fObject->fProperties.find(name) == fObject->fProperties.end()) {
+            if (entries.Find(name) == VJSONPropertyTable::kNotFound) {
                 fNames.push_back(std::move(name));
                 fOwnName.push_back(false);
             }
         }
-        for (const auto* entry : entries) {
-            fNames.push_back(entry->first);
+        for (const VJSONPropertyEntry& entry : entries) {
+            fNames.push_back(entry.fName);
             fOwnName.push_back(false);
         }
         return;
@@ -84,8 +80,8 @@ void VJSONPropertyIteratorBase::_Build(unsigned int inOptions, bool inOrdered)
         fNames.push_back(std::move(name));
         fOwnName.push_back(false);
     }
-    for (const auto* entry : entries) {
-        fNames.push_back(entry->first);
+    for (const VJSONPropertyEntry& entry : entries) {
+        fNames.push_back(entry.fName);
         fOwnName.push_back(true);
     }
 }
@@ -94,7 +90,7 @@ VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSON
                                                                      unsigned int inOptions)
     : VJSONPropertyIteratorBase(inObject)
 {
-    _Build(inOptions, true);
+    _Build(inOptions);
 }
 
 VJSONPropertyConstOrderedIterator::~VJSONPropertyConstOrderedIterator() = default;
@@ -102,7 +98,7 @@ VJSONPropertyConstOrderedIterator::~VJSONPropertyConstOrderedIterator() = defaul
 VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObject)
     : VJSONPropertyIteratorBase(inObject)
 {
-    _Build(0, false);
+    _Build(0);
 }
 
 VJSONPropertyConstIterator::~VJSONPropertyConstIterator() = default;
@@ -110,7 +106,7 @@ VJSONPropertyConstIterator::~VJSONPropertyConstIterator() = default;
 VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
     : VJSONPropertyIteratorBase(inObject), fUser(inObject, false)
 {
-    _Build(0, false);
+    _Build(0);
 }
 
 VJSONPropertyIterator::~VJSONPropertyIterator() = default;

@@ -1,8 +1,8 @@
 // Iterators over the properties of a JSON object: the names its
-// implementation knows, then its own properties (in insertion order for the
-// ordered iterator, in the property map's order for the two others).
+// implementation knows, then its own properties in insertion order (the
+// order in which the object keeps them, so all three iterators list them so).
 //
-// An iterator holds pointers into the object's property map only while no
+// An iterator reads the object's own entries in place only while no
 // foreign code can run during the walk: an object without implementation
 // and without storage locker. Otherwise it copies the names (under the
 // object's lock for a shared one) and reads each value by name, in the same
@@ -31,13 +31,13 @@ enum : unsigned int {
 // What the three iterators share: a list of names, then a list of entries.
 class VJSONPropertyIteratorBase : public VObject {
 public:
-    bool IsValid() const { return fName < fNames.size() || fEntry < fEntries.size(); }
+    bool IsValid() const { return fName < fNames.size() || fEntry < fEntryCount; }
     bool AtEnd() const { return !IsValid(); }
     void Next()
     {
         if (fName < fNames.size())
             ++fName;
-        else if (fEntry < fEntries.size())
+        else if (fEntry < fEntryCount)
             ++fEntry;
     }
     VJSONPropertyIteratorBase& operator++()
@@ -50,22 +50,24 @@ public:
     // object in place (a plain object), else null: read it with GetValue.
     const VJSONValue* _GetStoredValue() const
     {
-        return (fName >= fNames.size() && fEntry < fEntries.size()) ? &fEntries[fEntry]->second.first : nullptr;
+        return (fName >= fNames.size() && fEntry < fEntryCount) ? &fEntries[fEntry].fValue : nullptr;
     }
 
 protected:
     explicit VJSONPropertyIteratorBase(const VJSONObject* inObject) : fObject(inObject) {}
     // The value at the current position.
     VJSONValue _GetValue(VDBLanguageContext* inContext) const;
-    // Fills the lists; inOrdered places own properties by insertion index.
-    void _Build(unsigned int inOptions, bool inOrdered);
+    // Fills the lists.
+    void _Build(unsigned int inOptions);
 
     const VJSONObject* fObject;
     std::vector<VString> fNames;
     // For each name: read as an own property (not through GetProperty).
     std::vector<bool> fOwnName;
     size_t fName = 0;
-    std::vector<const VJSONPropertyMap::value_type*> fEntries;
+    // The object's own entries, read in place (insertion order).
+    const VJSONPropertyEntry* fEntries = nullptr;
+    size_t fEntryCount = 0;
     size_t fEntry = 0;
 };
 

@@ -184,10 +184,25 @@ public:
     static const VString sFalseString;
     static const VString sObjectString;
 
-    // A fresh stamp: the process-wide counter after incrementing it.
-    static uint32_t NewStamp() { return sStamp.fetch_add(1, std::memory_order_relaxed) + 1; }
+    // A fresh stamp: the process-wide counter after incrementing it. The two
+    // counters are raised with a plain read, increment and write, not a
+    // locked one: every value takes a stamp, and an import makes values by
+    // the hundred thousand. Tasks that make values at the same moment may
+    // get the same stamp; a stamp tells one value's changes apart, not
+    // values of different tasks.
+    static uint32_t NewStamp()
+    {
+        const uint32_t stamp = sStamp.load(std::memory_order_relaxed) + 1;
+        sStamp.store(stamp, std::memory_order_relaxed);
+        return stamp;
+    }
     // A fresh string tag: the counter before incrementing it.
-    static uint32_t NewStringTag() { return __VInlineString_tag.fetch_add(1, std::memory_order_relaxed); }
+    static uint32_t NewStringTag()
+    {
+        const uint32_t tag = __VInlineString_tag.load(std::memory_order_relaxed);
+        __VInlineString_tag.store(tag + 1, std::memory_order_relaxed);
+        return tag;
+    }
 
 private:
     // Releases the payload; the type is left to the caller.

@@ -385,6 +385,9 @@ void ExpectSameGraphs(const VJSONValue& inActual, const VJSONValue& inExpected, 
     }
 }
 
+// An imported tree stays out of any graph until a change links one of its
+// containers; the join that change makes gives it the graph that storing
+// its containers one by one gives.
 TEST_F(JSONGraphTest, AnImportedTreeHasTheGraphThatStoringItsContainersOneByOneGives)
 {
     struct Case {
@@ -405,6 +408,10 @@ TEST_F(JSONGraphTest, AnImportedTreeHasTheGraphThatStoringItsContainersOneByOneG
         VErrorContext errors;
         const VError error = VJSONImporter::ParseString(VString(c.text), imported, 0);
         EXPECT_EQ(error != VE_OK, c.fails) << c.text;
+        const VJSONGraph* graph = imported.GetObject() != nullptr ? imported.GetObject()->GetGraph()
+                                                                  : imported.GetArray()->GetGraph();
+        EXPECT_EQ(graph, nullptr) << c.text;
+        VJSONGraph::JoinTree(imported.GetObject(), imported.GetArray());
         const VJSONValue expected = StoreOneByOne(imported);
         std::vector<std::pair<const VJSONGraph*, const VJSONGraph*>> graphs;
         std::vector<const void*> seen;

@@ -1,0 +1,281 @@
+// How an imported tree and an object's own properties are kept: a tree an
+// import makes stays out of any graph until a change links it, its parts
+// live as long as someone holds them, cycles made later are still freed,
+// and properties keep their insertion order in small and large objects.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "json/json.h"
+#include "kernel/VCompareOptions.h"
+#include "kernel/VString.h"
+
+namespace qelt {
+namespace {
+
+// Counts the destruction of the objects made by NewTreeCounted (their
+// implementation is released last when the object goes).
+int gTreeCountedDestroyed = 0;
+
+class TreeCountingImplementation : public VObject, public IJSONObject {
+public:
+    ~TreeCountingImplementation() override { ++gTreeCountedDestroyed; }
+};
+
+VJSONObject* NewTreeCounted()
+{
+    TreeCountingImplementation* implementation = new TreeCountingImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    return object;
+}
+
+VJSONValue ImportTree(const char* inText)
+{
+    VJSONValue value(JSON_undefined);
+    EXPECT_EQ(VJSONImporter::ParseString(VString(inText), value, 0), VE_OK) << inText;
+    return value;
+}
+
+std::string TextOf(const VJSONValue& inValue)
+{
+    VString text;
+    EXPECT_EQ(inValue.Stringify(text, 0x1), VE_OK);
+    return test::ToStd(text);
+}
+
+std::vector<std::string> OrderOf(const VJSONObject* inObject)
+{
+    std::vector<std::string> names;
+    for (VJSONPropertyConstOrderedIterator it(inObject, kJSONIterOwnOnly); it.IsValid(); ++it) {
+        names.push_back(test::ToStd(it.GetName()));
+    }
+    return names;
+}
+
+class JSONTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override { gTreeCountedDestroyed = 0; }
+};
+
+constexpr const char* kTreeText = R"({"a":{"b":{"c":1},"list":[1,{"e":2},[3]]},"d":[{"f":"g"}],"n":null})";
+
+TEST_F(JSONTreeTest, AnImportedTreeJoinsNoGraphUntilAChangeLinksIt)
+{
+    VJSONValue root = ImportTree(kTreeText);
+    ASSERT_TRUE(root.IsObject());
+    VJSONValue a = root.GetObject()->GetProperty(VString("a"));
+    EXPECT_EQ(root.GetObject()->GetGraph(), nullptr);
+    EXPECT_EQ(a.GetObject()->GetGraph(), nullptr);
+
+    // Linking a new object into the inner object counts the links of the
+    // whole tree under it, as storing them one by one would have.
+    a.GetObject()->SetProperty(VString("x"), VJSONValue(JSON_object));
+    VJSONGraph* graph = a.GetObject()->GetGraph();
+    ASSERT_NE(graph, nullptr);
+    // a -> b, a -> list, list -> {"e"}, list -> [3], a -> x
+    EXPECT_EQ(graph->GetInternalReferences(), 5);
+    EXPECT_FALSE(graph->HasCycle());
+    EXPECT_EQ(a.GetObject()->GetInternalCount(), 0);  // held from the unlinked root only
+    // The root's link to a lies outside the graph until the root is linked.
+    EXPECT_EQ(root.GetObject()->GetGraph(), nullptr);
+    root.GetObject()->SetProperty(VString("y"), VJSONValue(JSON_array));
+    EXPECT_EQ(root.GetObject()->GetGraph(), a.GetObject()->GetGraph());
+    EXPECT_EQ(a.GetObject()->GetInternalCount(), 1);
+    EXPECT_EQ(TextOf(root),
+              R"({"a":{"b":{"c":1},"list":[1,{"e":2},[3]],"x":{}},"d":[{"f":"g"}],"n":null,"y":[]})");
+}
+
+TEST_F(JSONTreeTest, ARetainedInnerContainerOutlivesItsTree)
+{
+    struct Case {
+        const char* fPath;
+        const char* fText;
+    };
+    const Case cases[] = {
+        {"a", R"({"b":{"c":1},"list":[1,{"e":2},[3]]})"},
+        {"a.list", R"([1,{"e":2},[3]])"},
+        {"d[0]", R"({"f":"g"})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fPath);
+        VJSONValue inner;
+        {
+            VJSONValue root = ImportTree(kTreeText);
+            inner = root.GetObject()->GetPropertyWithPath(VString(c.fPath));
+            ASSERT_TRUE(inner.IsObject() || inner.IsArray());
+        }
+        // The tree is gone; what was taken out of it still reads whole.
+        EXPECT_EQ(TextOf(inner), c.fText);
+        // It can still be changed and linked on its own.
+        if (VJSONObject* object = inner.GetObject())
+            object->SetProperty(VString("again"), VJSONValue(JSON_object));
+        else
+            inner.GetArray()->Push(VJSONValue(JSON_object));
+    }
+}
+
+TEST_F(JSONTreeTest, ACycleMadeAfterAnImportIsStillFreed)
+{
+    // Each case closes a cycle through the imported tree with its first
+    // linking change, then lets every outside reference go; the two counted
+    // objects stored in leaves of the tree tell whether it was freed
+    // (LeakSanitizer checks the rest).
+    enum Link { kInnerToRoot, kArrayToRoot, kInnerToItself, kRootToItself, kRootReplacesInner, kRootReplacesElement };
+    for (Link link : {kInnerToRoot, kArrayToRoot, kInnerToItself, kRootToItself, kRootReplacesInner,
+                      kRootReplacesElement}) {
+        SCOPED_TRACE(static_cast<int>(link));
+        gTreeCountedDestroyed = 0;
+        VJSONValue root = ImportTree(kTreeText);
+        VJSONValue inner = root.GetObject()->GetProperty(VString("a"));
+        VJSONValue list = inner.GetObject()->GetProperty(VString("list"));
+        for (const char* leaf : {"a.list[1]", "d[0]"}) {
+            VJSONObject* counted = NewTreeCounted();
+            root.GetObject()->GetPropertyWithPath(VString(leaf)).GetObject()->SetProperty(VString("counted"),
+                                                                                          VJSONValue(counted));
+            counted->Release();
+        }
+        switch (link) {
+            case kInnerToRoot:
+                inner.GetObject()->SetProperty(VString("root"), root);
+                break;
+            case kArrayToRoot:
+                list.GetArray()->Push(root);
+                break;
+            case kInnerToItself:
+                inner.GetObject()->SetProperty(VString("self"), inner);
+                break;
+            case kRootToItself:
+                root.GetObject()->SetProperty(VString("self"), root);
+                break;
+            case kRootReplacesInner:
+                // The link to the inner object, never counted, goes as the
+                // new one is counted.
+                root.GetObject()->SetProperty(VString("a"), root);
+                break;
+            case kRootReplacesElement:
+                list.GetArray()->SetAt(2, root);
+                break;
+        }
+        list.SetNull();
+        root.SetNull();
+        if (link == kInnerToItself) {
+            // The inner object's own cycle keeps it while it is held here;
+            // the rest of the tree went with the root.
+            EXPECT_EQ(gTreeCountedDestroyed, 1);
+        }
+        inner.SetNull();
+        EXPECT_EQ(gTreeCountedDestroyed, 2);
+    }
+}
+
+TEST_F(JSONTreeTest, AnObjectKeepsInsertionOrderThroughRemovalAndReinsertion)
+{
+    // Small objects are searched by a scan, large ones through their index:
+    // both keep the same order.
+    for (size_t extra : {size_t(0), size_t(3), VJSONPropertyTable::kIndexThreshold + 5}) {
+        SCOPED_TRACE(extra);
+        VJSONValue value(JSON_object);
+        VJSONObject* object = value.GetObject();
+        std::vector<std::string> expected;
+        for (const char* name : {"z", "a", "m"}) {
+            object->SetProperty(VString(name), VJSONValue(1.0));
+            expected.push_back(name);
+        }
+        for (size_t i = 0; i < extra; ++i) {
+            std::string name("p");
+            name.append(std::to_string(i));
+            object->SetProperty(VString(name.c_str()), VJSONValue(static_cast<double>(i)));
+            expected.push_back(name);
+        }
+        EXPECT_EQ(OrderOf(object), expected);
+
+        object->RemoveProperty(VString("a"));
+        expected.erase(expected.begin() + 1);
+        EXPECT_EQ(OrderOf(object), expected);
+        EXPECT_FALSE(object->HasOwnProperty(VString("a")));
+
+        object->SetProperty(VString("a"), VJSONValue(2.0));
+        expected.push_back("a");
+        EXPECT_EQ(OrderOf(object), expected);
+        // Setting an existing name again keeps its place.
+        object->SetProperty(VString("z"), VJSONValue(3.0));
+        EXPECT_EQ(OrderOf(object), expected);
+        EXPECT_EQ(object->GetProperty(VString("z")).GetNumber(), 3.0);
+        EXPECT_EQ(object->GetProperty(VString("a")).GetNumber(), 2.0);
+        // The insertion indexes handed out are 0 to n - 1 in that order.
+        VJSONPropertyMap map = object->GetInternalProperties();
+        ASSERT_EQ(map.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(map.at(VString(expected[i].c_str())).second, i) << expected[i];
+    }
+
+    // An imported object, with a name the text gives twice (the last wins
+    // and keeps the first place).
+    VJSONValue imported = ImportTree(R"({"z":1,"a":2,"m":3,"a":4})");
+    EXPECT_EQ(TextOf(imported), R"({"z":1,"a":4,"m":3})");
+    imported.GetObject()->RemoveProperty(VString("z"));
+    imported.GetObject()->SetProperty(VString("z"), VJSONValue(5.0));
+    EXPECT_EQ(TextOf(imported), R"({"a":4,"m":3,"z":5})");
+}
+
+TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
+{
+    // Names longer than 16 units that differ only in the middle hash alike
+    // (the name hash reads the first and last 8 units): the index must tell
+    // them apart by their text.
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        std::string name("abcdefgh-");
+        name.append(std::to_string(1000 + i)).append("-ijklmnop");
+        names.push_back(name);
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string name("k");
+        name.append(std::to_string(i));
+        names.push_back(name);
+    }
+    VJSONValue value(JSON_object);
+    VJSONObject* object = value.GetObject();
+    for (size_t i = 0; i < names.size(); ++i)
+        object->SetProperty(VString(names[i].c_str()), VJSONValue(static_cast<double>(i)));
+    ASSERT_EQ(object->GetOwnPropertyCount(), names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(object->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i)) << names[i];
+    EXPECT_FALSE(object->HasOwnProperty(VString("abcdefgh-0999-ijklmnop")));
+    EXPECT_FALSE(object->HasOwnProperty(VString("k40")));
+    EXPECT_TRUE(object->GetProperty(VString("")).IsUndefined());
+
+    // Every other member goes; the rest are still found at their values, the
+    // removed ones are not, and the order is the insertion order.
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i % 2 == 0)
+            object->RemoveProperty(VString(names[i].c_str()));
+        else
+            kept.push_back(names[i]);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        const VJSONValue found = object->GetProperty(VString(names[i].c_str()));
+        if (i % 2 == 0)
+            EXPECT_TRUE(found.IsUndefined()) << names[i];
+        else
+            EXPECT_EQ(found.GetNumber(), static_cast<double>(i)) << names[i];
+    }
+    EXPECT_EQ(OrderOf(object), kept);
+
+    // The same members read from a text.
+    std::string text = "{";
+    for (size_t i = 0; i < names.size(); ++i)
+        text.append(i == 0 ? "\"" : ",\"").append(names[i]).append("\":").append(std::to_string(i));
+    text += "}";
+    VJSONValue imported = ImportTree(text.c_str());
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(imported.GetObject()->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i));
+    EXPECT_TRUE(imported.GetObject()->DeepEqualTo(imported.GetObject(), VCompareOptions()));
+}
+
+}  // namespace
+}  // namespace qelt
