@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "kernel/VKernelTypes.h"
 
@@ -54,7 +56,41 @@ public:
     bool IsStorable() const { return fStorable && fLength <= kMaxKeyLength; }
 
     // Same length and same bytes; no case folding, no normalisation.
-    bool Equal(const char* bytes, unsigned long length) const;
+    bool Equal(const char* bytes, unsigned long length) const
+    {
+        return fLength == length && SameBytes(fBytes, bytes, length);
+    }
+
+    // True when the `length` bytes at a and b are equal. Keys are mostly
+    // short: up to 16 bytes are compared as two overlapping words each, in
+    // line, without a call.
+    static bool SameBytes(const char* a, const char* b, unsigned long length)
+    {
+        if (length >= 8 && length <= 16) {
+            uint64_t a0, b0, a1, b1;
+            std::memcpy(&a0, a, 8);
+            std::memcpy(&b0, b, 8);
+            std::memcpy(&a1, a + length - 8, 8);
+            std::memcpy(&b1, b + length - 8, 8);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        if (length >= 4 && length < 8) {
+            uint32_t a0, b0, a1, b1;
+            std::memcpy(&a0, a, 4);
+            std::memcpy(&b0, b, 4);
+            std::memcpy(&a1, a + length - 4, 4);
+            std::memcpy(&b1, b + length - 4, 4);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        if (length < 4) {
+            for (unsigned long i = 0; i < length; ++i) {
+                if (a[i] != b[i])
+                    return false;
+            }
+            return true;
+        }
+        return std::memcmp(a, b, length) == 0;
+    }
     bool operator==(const StPackedDictionaryKey& other) const { return Equal(other.fBytes, other.fLength); }
 
     // The key decoded from UTF-8 into a string.
