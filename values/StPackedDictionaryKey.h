@@ -60,28 +60,17 @@ public:
     {
         return fLength == length && SameBytes(fBytes, bytes, length);
     }
+    bool operator==(const StPackedDictionaryKey& other) const { return Equal(other.fBytes, other.fLength); }
 
     // True when the `length` bytes at a and b are equal. Keys are mostly
     // short: up to 16 bytes are compared as two overlapping words each, in
     // line, without a call.
     static bool SameBytes(const char* a, const char* b, unsigned long length)
     {
-        if (length >= 8 && length <= 16) {
-            uint64_t a0, b0, a1, b1;
-            std::memcpy(&a0, a, 8);
-            std::memcpy(&b0, b, 8);
-            std::memcpy(&a1, a + length - 8, 8);
-            std::memcpy(&b1, b + length - 8, 8);
-            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-        }
-        if (length >= 4 && length < 8) {
-            uint32_t a0, b0, a1, b1;
-            std::memcpy(&a0, a, 4);
-            std::memcpy(&b0, b, 4);
-            std::memcpy(&a1, a + length - 4, 4);
-            std::memcpy(&b1, b + length - 4, 4);
-            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-        }
+        if (length >= 8 && length <= 16)
+            return _SameEnds<uint64_t>(a, b, length);
+        if (length >= 4 && length < 8)
+            return _SameEnds<uint32_t>(a, b, length);
         if (length < 4) {
             for (unsigned long i = 0; i < length; ++i) {
                 if (a[i] != b[i])
@@ -91,7 +80,6 @@ public:
         }
         return std::memcmp(a, b, length) == 0;
     }
-    bool operator==(const StPackedDictionaryKey& other) const { return Equal(other.fBytes, other.fLength); }
 
     // The key decoded from UTF-8 into a string.
     void GetString(VString& out) const;
@@ -101,6 +89,19 @@ public:
     void _CopyFrom(const StPackedDictionaryKey& source);
 
 private:
+    // The first and the last word of two runs of `length` bytes, where one
+    // word <= length <= two words, are equal.
+    template <typename Word>
+    static bool _SameEnds(const char* a, const char* b, unsigned long length)
+    {
+        Word a0, b0, a1, b1;
+        std::memcpy(&a0, a, sizeof(Word));
+        std::memcpy(&b0, b, sizeof(Word));
+        std::memcpy(&a1, a + length - sizeof(Word), sizeof(Word));
+        std::memcpy(&b1, b + length - sizeof(Word), sizeof(Word));
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+
     void _SetOwned(const char* bytes, unsigned long length);
     void _SetUnusable();
     void _Free();
