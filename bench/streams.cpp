@@ -11,6 +11,7 @@
 // at position 0), which measures the cost of each append alone.
 #include <benchmark/benchmark.h>
 
+#include <string>
 #include <vector>
 
 #include "files/VPtrStream.h"
@@ -18,6 +19,7 @@
 #include "kernel/VObject.h"
 #include "values/VMemoryBuffer.h"
 #include "bench/support/Memory.h"
+#include "bench/support/Rounds.h"
 
 using namespace qelt;
 
@@ -135,13 +137,23 @@ void BM_VPtrStream_PutLongs_Reused(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-}  // namespace
+// The pairs run in rounds (bench/support/Rounds.h), the vector first in each.
+const bool sRegistered = [] {
+    for (int round = 1; round <= bench::Rounds(); ++round) {
+        for (long count : {1L << 10, 1L << 20}) {
+            bench::RegisterRound("BM_StdVector_AppendBytes", count, round, BM_StdVector_AppendBytes);
+            bench::RegisterRound("BM_VMemoryBuffer_AppendBytes", count, round, BM_VMemoryBuffer_AppendBytes);
+        }
+        bench::RegisterRound("BM_StdVector_AppendLongs", 1L << 16, round, BM_StdVector_AppendLongs);
+        bench::RegisterRound("BM_VPtrStream_PutLongs", 1L << 16, round, BM_VPtrStream_PutLongs);
+        for (long count : {1L << 10, 1L << 20}) {
+            bench::RegisterRound("BM_StdVector_AppendBytes_Reused", count, round, BM_StdVector_AppendBytes_Reused);
+            bench::RegisterRound("BM_VMemoryBuffer_AppendBytes_Reused", count, round, BM_VMemoryBuffer_AppendBytes_Reused);
+        }
+        bench::RegisterRound("BM_StdVector_AppendLongs_Reused", 1L << 16, round, BM_StdVector_AppendLongs_Reused);
+        bench::RegisterRound("BM_VPtrStream_PutLongs_Reused", 1L << 16, round, BM_VPtrStream_PutLongs_Reused);
+    }
+    return true;
+}();
 
-BENCHMARK(BM_StdVector_AppendBytes)->Arg(1 << 10)->Arg(1 << 20);
-BENCHMARK(BM_VMemoryBuffer_AppendBytes)->Arg(1 << 10)->Arg(1 << 20);
-BENCHMARK(BM_StdVector_AppendLongs)->Arg(1 << 16);
-BENCHMARK(BM_VPtrStream_PutLongs)->Arg(1 << 16);
-BENCHMARK(BM_StdVector_AppendBytes_Reused)->Arg(1 << 10)->Arg(1 << 20);
-BENCHMARK(BM_VMemoryBuffer_AppendBytes_Reused)->Arg(1 << 10)->Arg(1 << 20);
-BENCHMARK(BM_StdVector_AppendLongs_Reused)->Arg(1 << 16);
-BENCHMARK(BM_VPtrStream_PutLongs_Reused)->Arg(1 << 16);
+}  // namespace

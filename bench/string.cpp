@@ -8,6 +8,7 @@
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
 #include "bench/support/Memory.h"
+#include "bench/support/Rounds.h"
 
 using namespace qelt;
 
@@ -175,17 +176,25 @@ void BM_VString_RawCompare(benchmark::State& state)
     }
 }
 
-}  // namespace
+// The pairs run in rounds (bench/support/Rounds.h), std::u16string first in each.
+const bool sRegistered = [] {
+    for (int round = 1; round <= bench::Rounds(); ++round) {
+        bench::RegisterRound("BM_U16String_AppendPieces", round, BM_U16String_AppendPieces);
+        bench::RegisterRound("BM_VString_AppendPieces", round, BM_VString_AppendPieces);
+        bench::RegisterRound("BM_U16String_AppendPiecesReserved", round, BM_U16String_AppendPiecesReserved);
+        bench::RegisterRound("BM_VString_AppendPiecesReserved", round, BM_VString_AppendPiecesReserved);
+        bench::RegisterRound("BM_U16String_AppendUnits", round, BM_U16String_AppendUnits);
+        bench::RegisterRound("BM_VString_AppendUnits", round, BM_VString_AppendUnits);
+        for (long n : {16L, 256L, 4096L}) {
+            bench::RegisterRound("BM_U16String_Copy", n, round, BM_U16String_Copy);
+            bench::RegisterRound("BM_VString_Copy", n, round, BM_VString_Copy);
+            bench::RegisterRound("BM_U16String_Equal", n, round, BM_U16String_Equal);
+            bench::RegisterRound("BM_VString_Equal", n, round, BM_VString_Equal);
+            bench::RegisterRound("BM_U16String_RawCompare", n, round, BM_U16String_RawCompare);
+            bench::RegisterRound("BM_VString_RawCompare", n, round, BM_VString_RawCompare);
+        }
+    }
+    return true;
+}();
 
-BENCHMARK(BM_U16String_AppendPieces);
-BENCHMARK(BM_VString_AppendPieces);
-BENCHMARK(BM_U16String_AppendPiecesReserved);
-BENCHMARK(BM_VString_AppendPiecesReserved);
-BENCHMARK(BM_U16String_AppendUnits);
-BENCHMARK(BM_VString_AppendUnits);
-BENCHMARK(BM_U16String_Copy)->Arg(16)->Arg(256)->Arg(4096);
-BENCHMARK(BM_VString_Copy)->Arg(16)->Arg(256)->Arg(4096);
-BENCHMARK(BM_U16String_Equal)->Arg(16)->Arg(256)->Arg(4096);
-BENCHMARK(BM_VString_Equal)->Arg(16)->Arg(256)->Arg(4096);
-BENCHMARK(BM_U16String_RawCompare)->Arg(16)->Arg(256)->Arg(4096);
-BENCHMARK(BM_VString_RawCompare)->Arg(16)->Arg(256)->Arg(4096);
+}  // namespace

@@ -15,12 +15,15 @@ VStream::UnderlyingData VPtrStream::GetUnderlyingData() const
     UnderlyingData result;
     result.fAvailable = true;
     result.fData = fBuffer.GetDataPtr();
-    result.fSize = fBuffer.GetDataSize();
+    result.fSize = _InPlaceSize();
     return result;
 }
 
+// Every operation that moves the position or the block closes the write
+// window first, which brings the buffer's size up to date.
 VError VPtrStream::DoPutData(const void* bytes, unsigned long count)
 {
+    _CloseWriteWindow();
     long long pos = GetPos();
     if (pos < 0) {
         _ThrowError(QeltError(3));
@@ -36,6 +39,7 @@ VError VPtrStream::DoPutData(const void* bytes, unsigned long count)
 
 VError VPtrStream::DoGetData(void* buffer, unsigned long* count)
 {
+    _CloseWriteWindow();
     long long pos = GetPos();
     unsigned long long size = fBuffer.GetDataSize();
     unsigned long long available =
@@ -54,11 +58,12 @@ VError VPtrStream::DoGetData(void* buffer, unsigned long* count)
 
 long long VPtrStream::DoGetSize()
 {
-    return static_cast<long long>(fBuffer.GetDataSize());
+    return static_cast<long long>(_InPlaceSize());
 }
 
 VError VPtrStream::DoSetSize(long long size)
 {
+    _CloseWriteWindow();
     if (size < 0) {
         _ThrowError(QeltError(3));
         return QeltError(3);
@@ -72,6 +77,7 @@ VError VPtrStream::DoSetSize(long long size)
 
 VError VPtrStream::DoSetPos(long long pos)
 {
+    _CloseWriteWindow();
     if (pos <= static_cast<long long>(fBuffer.GetDataSize()))
         return VE_OK;
     // Beyond the end: the stream grows to reach the position.

@@ -17,11 +17,12 @@ public:
 
     // The bytes in use (null while empty) and their count.
     const void* GetDataPtr() const { return fBuffer.GetDataPtr(); }
-    unsigned long long GetDataSize() const { return fBuffer.GetDataSize(); }
+    unsigned long long GetDataSize() const { return _InPlaceSize(); }
     unsigned long long GetAllocatedSize() const { return fBuffer.GetAllocatedSize(); }
 
 protected:
-    // Final: VStream::PutData writes what fits in the block without it.
+    // Final: VStream::PutData writes what fits in the block without it
+    // (the write window).
     VError DoPutData(const void* bytes, unsigned long count) final;
     VError DoGetData(void* buffer, unsigned long* count) override;
     long long DoGetSize() override;

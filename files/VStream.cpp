@@ -64,7 +64,7 @@ VError VStream::DoFlush() { return VE_OK; }
 VError VStream::_ThrowAndStore(VError err)
 {
     _ThrowError(err);
-    fError = err;
+    _StoreError(err);
     return err;
 }
 
@@ -76,6 +76,8 @@ void VStream::_SwapBytes(void* value, unsigned long size)
 
 void VStream::SetProgressIndicator(VProgressIndicator* indicator)
 {
+    // Writes through the window are not reported.
+    _CloseWriteWindow();
     RetainRefCountable(indicator);
     ReleaseRefCountable(fProgress);
     fProgress = indicator;
@@ -97,13 +99,13 @@ void VStream::_EndProgressSession()
 // indicator's fraction against the stream's size is meaningful.
 bool VStream::_ReportProgress(unsigned long)
 {
-    return fProgress == nullptr || fProgress->Progress(fPos);
+    return fProgress == nullptr || fProgress->Progress(GetPos());
 }
 
 VError VStream::_ReportWrite(unsigned long)
 {
     // _ReportProgress written out: this runs after every write.
-    if (fProgress != nullptr && !fProgress->Progress(fPos))
+    if (fProgress != nullptr && !fProgress->Progress(GetPos()))
         _ThrowAndStore(kErrStopped);
     return fError;
 }
@@ -120,7 +122,7 @@ VError VStream::OpenReading()
     if (convErr != VE_OK)
         return convErr;
     fPos = 0;
-    fError = DoOpenReading();
+    _StoreError(DoOpenReading());
     if (fError != VE_OK)
         return fError;
     fIsReading = true;
@@ -138,7 +140,7 @@ VError VStream::OpenWriting()
     if (convErr != VE_OK)
         return convErr;
     fPos = 0;
-    fError = DoOpenWriting();
+    _StoreError(DoOpenWriting());
     if (fError != VE_OK)
         return fError;
     fIsWriting = true;
@@ -161,11 +163,11 @@ VError VStream::OpenReading(unsigned int tag)
         return fError;
     _SwapBytes(&value, sizeof(value));
     if (value == tag) {
-        fNeedSwap = !fNeedSwap;
+        SetNeedSwap(!fNeedSwap);
         return fError;
     }
     if (fError == VE_OK) {
-        fError = DoSetPos(0);
+        _StoreError(DoSetPos(0));
         if (fError == VE_OK)
             fPos = 0;
     }
@@ -187,13 +189,14 @@ VError VStream::CloseWriting(bool flag)
     if (!fIsWriting)
         return Raise(kErrNotWriting);
     if (fError == VE_OK)
-        fError = DoFlush();
+        _StoreError(DoFlush());
     // The concrete close may still fail (a file cut to its final size): that
     // failure is the close's result, never lost.
     VError closeError = DoCloseWriting(flag);
     if (fError == VE_OK)
-        fError = closeError;
+        _StoreError(closeError);
     _EndProgressSession();
+    _CloseWriteWindow();
     fIsWriting = false;
     return fError;
 }
@@ -214,7 +217,7 @@ VError VStream::Flush()
 {
     if (!fIsWriting)
         return Raise(kErrNotWriting);
-    fError = DoFlush();
+    _StoreError(DoFlush());
     return fError;
 }
 
@@ -226,7 +229,8 @@ VError VStream::SetPos(long long pos)
         return fError;
     if (!fIsReading && !fIsWriting)
         return _ThrowAndStore(kErrNotOpen);
-    fError = DoSetPos(pos);
+    _CloseWriteWindow();
+    _StoreError(DoSetPos(pos));
     if (fError == VE_OK)
         fPos = pos;
     return fError;
@@ -239,9 +243,10 @@ VError VStream::SetPosByOffset(long long offset)
     if (!fIsReading && !fIsWriting)
         return _ThrowAndStore(kErrNotOpen);
     // Before the start, or so far beyond it that the position cannot be held.
-    if ((offset < 0 && offset < -fPos) || (offset > 0 && fPos > LLONG_MAX - offset))
+    const long long pos = GetPos();
+    if ((offset < 0 && offset < -pos) || (offset > 0 && pos > LLONG_MAX - offset))
         return _ThrowAndStore(kErrRelativeMove);
-    return SetPos(fPos + offset);
+    return SetPos(pos + offset);
 }
 
 VError VStream::SetSize(long long size)
@@ -250,7 +255,8 @@ VError VStream::SetSize(long long size)
         return fError;
     if (!fIsWriting)
         return _ThrowAndStore(kErrNotWriting);
-    fError = DoSetSize(size);
+    _CloseWriteWindow();
+    _StoreError(DoSetSize(size));
     if (fError == VE_OK && fPos > size)
         fPos = size;
     return fError;
@@ -270,7 +276,7 @@ VError VStream::GetData(void* buffer, unsigned long size, unsigned long* read)
     if (!fIsReading)
         return _ThrowAndStore(kErrNotReading);
     unsigned long count = size;
-    fError = DoGetData(buffer, &count);
+    _StoreError(DoGetData(buffer, &count));
     if (count > size)
         count = size;
     fPos += static_cast<long long>(count);
@@ -287,13 +293,50 @@ VError VStream::_PutData(const void* buffer, unsigned long size)
         return fError;
     if (!fIsWriting)
         return _ThrowAndStore(kErrNotWriting);
-    fError = DoPutData(buffer, size);
+    // The concrete write moves or grows the block: the window closes first.
+    _CloseWriteWindow();
+    _StoreError(DoPutData(buffer, size));
     if (fError == VE_OK) {
         fPos += static_cast<long long>(size);
         if (size != 0)
             _ReportWrite(size);
+        _OpenWriteWindow();
     }
     return fError;
+}
+
+void VStream::_OpenWriteWindow()
+{
+    if (fInPlaceBuffer == nullptr || fError != VE_OK || !fIsWriting || fProgress != nullptr || fNeedSwap ||
+        fPos < 0)
+        return;
+    char* data = static_cast<char*>(fInPlaceBuffer->GetDataPtr());
+    uint64_t capacity = fInPlaceBuffer->GetAllocatedSize();
+    if (data == nullptr || static_cast<uint64_t>(fPos) > capacity)
+        return;
+    fWriteStart = data + fPos;
+    fWriteNext = fWriteStart;
+    fWriteEnd = data + capacity;
+}
+
+void VStream::_FoldWriteWindow()
+{
+    fPos += fWriteNext - fWriteStart;
+    uint64_t written = static_cast<uint64_t>(fWriteNext - static_cast<char*>(fInPlaceBuffer->GetDataPtr()));
+    if (written > fInPlaceBuffer->GetDataSize())
+        fInPlaceBuffer->SetDataSize(written);
+    fWriteStart = nullptr;
+    fWriteNext = nullptr;
+    fWriteEnd = nullptr;
+}
+
+uint64_t VStream::_InPlaceSize() const
+{
+    uint64_t size = fInPlaceBuffer->GetDataSize();
+    if (fWriteNext == nullptr)
+        return size;
+    uint64_t written = static_cast<uint64_t>(fWriteNext - static_cast<const char*>(fInPlaceBuffer->GetDataPtr()));
+    return written > size ? written : size;
 }
 
 VError VStream::UngetData(const void* buffer, unsigned long size)
@@ -308,7 +351,7 @@ VError VStream::UngetData(const void* buffer, unsigned long size)
         return _ThrowAndStore(kErrNotReading);
     if (fPos < 0 || static_cast<unsigned long long>(fPos) < size)
         return _ThrowAndStore(kErrCannotUnget);
-    fError = DoUngetData(buffer, size);
+    _StoreError(DoUngetData(buffer, size));
     if (fError == VE_OK)
         fPos -= static_cast<long long>(size);
     return fError;
@@ -330,7 +373,7 @@ VError VStream::_GetNumbers(void* buffer, int* count, unsigned long elementSize)
     }
     unsigned long asked = static_cast<unsigned long>(*count) * elementSize;
     unsigned long got = asked;
-    fError = DoGetData(buffer, &got);
+    _StoreError(DoGetData(buffer, &got));
     if (got > asked)
         got = asked;
     fPos += static_cast<long long>(got);
@@ -423,7 +466,7 @@ VError VStream::PutContentInto(VStream* dest)
     if (err != VE_OK)
         return err;
     if (fError == VE_OK) {
-        fError = DoSetPos(0);
+        _StoreError(DoSetPos(0));
         if (fError == VE_OK)
             fPos = 0;
     }
@@ -571,11 +614,11 @@ VError VStream::SetCharSet(CharSet charSet)
     if (fIsReading) {
         VError err = _RetainDecoder();
         if (err != VE_OK)
-            fError = err;
+            _StoreError(err);
     } else if (fIsWriting) {
         VError err = _RetainEncoder();
         if (err != VE_OK)
-            fError = err;
+            _StoreError(err);
     }
     return fError;
 }
@@ -595,7 +638,7 @@ VError VStream::GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool analys
         *foundBOM = false;
     if (fError != VE_OK && fError != kErrEndOfData)
         return SetCharSet(defaultCharSet);
-    fError = VE_OK;
+    _StoreError(VE_OK);
 
     unsigned char bytes[4] = {0, 0, 0, 0};
     unsigned long got = 0;
@@ -607,7 +650,7 @@ VError VStream::GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool analys
     }
     if (err != VE_OK && err != kErrEndOfData)
         return err;
-    fError = VE_OK;
+    _StoreError(VE_OK);
 
     CharSet chosen = defaultCharSet;
     bool mark = true;
@@ -650,7 +693,7 @@ VError VStream::GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool analys
     UngetData(bytes, got);
 
     if (analyseUTF8 && fError == VE_OK) {
-        long long left = DoGetSize() - fPos;
+        long long left = DoGetSize() - GetPos();
         unsigned long want = left > 0 ? static_cast<unsigned long>(std::min<long long>(left, 2048)) : 0;
         unsigned char window[2048];
         unsigned long read = 0;
@@ -658,7 +701,7 @@ VError VStream::GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool analys
             StErrorContextInstaller silent(false, true);
             GetData(window, want, &read);
             if (fError == kErrEndOfData)
-                fError = VE_OK;
+                _StoreError(VE_OK);
             UngetData(window, read);
         }
         if (read == 0 || DetectUTF8(window, static_cast<int>(read)))
@@ -678,7 +721,7 @@ VError VStream::GetText(VString& text)
     unsigned char buffer[4096];
     unsigned long pending = 0;
     for (;;) {
-        long long left = DoGetSize() - fPos;
+        long long left = DoGetSize() - GetPos();
         unsigned long room = sizeof(buffer) - pending;
         unsigned long want = left > 0 ? static_cast<unsigned long>(std::min<long long>(left, room)) : 0;
         if (want > 0) {
@@ -693,13 +736,13 @@ VError VStream::GetText(VString& text)
             consumed = pending;
         std::memmove(buffer, buffer + consumed, pending - consumed);
         pending -= consumed;
-        if (fError != VE_OK || fPos >= DoGetSize())
+        if (fError != VE_OK || GetPos() >= DoGetSize())
             break;
     }
     if (pending > 0 && fError == VE_OK) {
         VString message("unterminated unicode conversion.");
         _ThrowError(kErrConversion, &message);
-        fError = kErrConversion;
+        _StoreError(kErrConversion);
     }
     return fError;
 }
@@ -715,7 +758,7 @@ VError VStream::GetText(VString& text, int maxChars, bool allowOvershoot)
     const int startLength = text.GetLength();
     // Room for the characters asked, but never for more than the stream can
     // still deliver: a large maximum on a short stream allocates little.
-    long long left = std::max<long long>(DoGetSize() - fPos, 0);
+    long long left = std::max<long long>(DoGetSize() - GetPos(), 0);
     long long room = std::min<long long>(maxChars, IsUTF16CharSet(fCharSet) ? left / 2 : left + 16);
     if (static_cast<long long>(startLength) + room > INT_MAX ||
         !text._ReallocBuffer(startLength + static_cast<int>(room), true))
@@ -733,10 +776,10 @@ VError VStream::GetText(VString& text, int maxChars, bool allowOvershoot)
         if ((got & 1) != 0) {
             // Give back the half unit; an end of data met stays recorded.
             VError kept = fError;
-            fError = VE_OK;
+            _StoreError(VE_OK);
             UngetData(reinterpret_cast<unsigned char*>(units) + got - 1, 1);
             if (fError == VE_OK)
-                fError = kept;
+                _StoreError(kept);
             --got;
         }
         unsigned long count = got / 2;
@@ -775,13 +818,13 @@ VError VStream::GetText(VString& text, int maxChars, bool allowOvershoot)
         }
         if (ok && appended + produced == maxChars) {
             if (fError == kErrEndOfData)
-                fError = VE_OK;
+                _StoreError(VE_OK);
             UngetData(window + consumed, pending - consumed);
             break;
         }
         // The decoding failed or went past the maximum.
         if (fError == kErrEndOfData)
-            fError = VE_OK;
+            _StoreError(VE_OK);
         if (ok && allowOvershoot) {
             UngetData(window + consumed, pending - consumed);
             break;
@@ -915,7 +958,7 @@ VError VStream::_GetTextLineBytes(VString& line, bool keepLineEnd, const UniChar
     if (appendCR)
         line.AppendUniChar(kCR);
     if (fError == kErrEndOfData && readAny)
-        fError = VE_OK;
+        _StoreError(VE_OK);
     return fError;
 }
 
@@ -993,7 +1036,7 @@ VError VStream::_GetTextLineUTF16(VString& line, bool keepLineEnd, const UniChar
     if (appendCR)
         line.AppendUniChar(kCR);
     if (fError == kErrEndOfData && readAny)
-        fError = VE_OK;
+        _StoreError(VE_OK);
     return fError;
 }
 
@@ -1006,7 +1049,7 @@ VError VStream::PutText(const VString& text)
     StStringConverter<char> converter(text, fCharSet, fCRMode);
     if (!converter.IsOK()) {
         // The converter has raised its own error.
-        fError = QeltError(300);
+        _StoreError(QeltError(300));
         return fError;
     }
     return PutData(converter.GetCPointer(), converter.GetSize());

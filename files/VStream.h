@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "kernel/VKernelTypes.h"
 #include "kernel/VObject.h"
@@ -62,17 +63,22 @@ public:
     bool IsWriting() const { return fIsWriting; }
 
     // Byte order of multi-byte numbers (the machine is little-endian).
-    void SetNeedSwap(bool swap) { fNeedSwap = swap; }
+    // The write window copies numbers as they are: it closes on a change.
+    void SetNeedSwap(bool swap)
+    {
+        _CloseWriteWindow();
+        fNeedSwap = swap;
+    }
     bool NeedSwap() const { return fNeedSwap; }
-    void SetBigEndian() { fNeedSwap = true; }
-    void SetLittleEndian() { fNeedSwap = false; }
+    void SetBigEndian() { SetNeedSwap(true); }
+    void SetLittleEndian() { SetNeedSwap(false); }
 
     // The sticky error: 0, or the first failure the stream recorded.
     VError GetLastError() const { return fError; }
-    void ResetLastError() { fError = VE_OK; }
+    void ResetLastError() { _StoreError(VE_OK); }
 
     // Position and size.
-    long long GetPos() const { return fPos; }
+    long long GetPos() const { return fWriteNext == nullptr ? fPos : fPos + (fWriteNext - fWriteStart); }
     VError SetPos(long long pos);
     VError SetPosByOffset(long long offset);
     VError SetSize(long long size);
@@ -83,14 +89,7 @@ public:
     VError GetData(void* buffer, unsigned long size, unsigned long* read = nullptr);
     VError PutData(const void* buffer, unsigned long size)
     {
-        // A write that fits in the block of an in-memory stream is made here
-        // without the virtual call; everything else goes the long way.
-        if (fInPlaceBuffer != nullptr && fError == VE_OK && fIsWriting && size != 0 && fPos >= 0 &&
-            fInPlaceBuffer->PutDataInPlace(static_cast<uint64_t>(fPos), buffer, size)) {
-            fPos += static_cast<long long>(size);
-            return fProgress == nullptr ? VE_OK : _ReportWrite(size);
-        }
-        return _PutData(buffer, size);
+        return _PutInWindow(buffer, size) ? VE_OK : _PutData(buffer, size);
     }
     VError UngetData(const void* buffer, unsigned long size);
 
@@ -166,7 +165,40 @@ protected:
     // that PutData can write what fits without calling DoPutData. Only a
     // stream whose DoPutData does exactly what the buffer's PutDataAmortized
     // does for a non-negative position may name one.
-    void _SetInPlaceBuffer(VMemoryBufferDefault* buffer) { fInPlaceBuffer = buffer; }
+    //
+    // The write window. After a write that went the long way, PutData opens
+    // a window on the named buffer: from the position to the end of the
+    // block. While it is open, PutData and the number writers copy what fits
+    // straight into the block and move the window's cursor, and nothing
+    // else: the position is where the window opened plus what it wrote
+    // (GetPos), and it is folded back when the window closes. So
+    // the window is open only while the stream is writing, without a stored
+    // error, without a progress indicator and without byte swapping, and it
+    // is closed by every change to those (every stored error goes through
+    // _StoreError, which closes it) and before anything else moves the
+    // position or the block. The buffer's size in
+    // use is brought up to the end of what the window wrote when it closes;
+    // until then the stream reads it through _InPlaceSize.
+    void _SetInPlaceBuffer(VMemoryBufferDefault* buffer)
+    {
+        _CloseWriteWindow();
+        fInPlaceBuffer = buffer;
+    }
+    void _CloseWriteWindow()
+    {
+        if (fWriteNext != nullptr)
+            _FoldWriteWindow();
+    }
+    // The named buffer's size in use, counting what the open window wrote.
+    uint64_t _InPlaceSize() const;
+
+    // Stores `err` as the stream's error (VE_OK clears it). Closes the write
+    // window whatever the error: the window reopens after the next write.
+    void _StoreError(VError err)
+    {
+        fError = err;
+        _CloseWriteWindow();
+    }
 
     // Raises `err` on the task's error stack and stores it.
     VError _ThrowAndStore(VError err);
@@ -181,14 +213,32 @@ private:
     // indicator answers stop.
     VError _ReportWrite(unsigned long count);
 
+    // Writes through the open write window; false, with nothing done, when
+    // the window is closed or the bytes do not fit in it. A closed window is
+    // two null pointers, which no size fits (a size of 0 wraps to the
+    // largest). One comparison and a copy: this runs for every write.
+    bool _PutInWindow(const void* buffer, unsigned long size)
+    {
+        char* next = fWriteNext;
+        if (size - 1 >= static_cast<unsigned long>(fWriteEnd - next))
+            return false;
+        std::memcpy(next, buffer, size);
+        fWriteNext = next + size;
+        return true;
+    }
     VError _PutData(const void* buffer, unsigned long size);
+    void _OpenWriteWindow();
+    void _FoldWriteWindow();
     VError _GetNumbers(void* buffer, int* count, unsigned long elementSize);
     // Numbers in the machine's order are written as they are; only a swap
-    // needs the out-of-line copy.
+    // needs the out-of-line copy. The window is never open with a swap.
     VError _PutNumbers(const void* buffer, int count, unsigned long elementSize)
     {
+        const unsigned long size = count > 0 ? static_cast<unsigned long>(count) * elementSize : 0;
+        if (_PutInWindow(buffer, size))
+            return VE_OK;
         if (!fNeedSwap || count <= 0 || elementSize < 2)
-            return PutData(buffer, count > 0 ? static_cast<unsigned long>(count) * elementSize : 0);
+            return _PutData(buffer, size);
         return _PutSwappedNumbers(buffer, count, elementSize);
     }
     VError _PutSwappedNumbers(const void* buffer, int count, unsigned long elementSize);
@@ -202,6 +252,11 @@ private:
 
     VProgressIndicator* fProgress = nullptr;
     VMemoryBufferDefault* fInPlaceBuffer = nullptr;
+    // The write window: where it opened (at fPos), the byte at the current
+    // position and the end of the block; all null while it is closed.
+    char* fWriteStart = nullptr;
+    char* fWriteNext = nullptr;
+    char* fWriteEnd = nullptr;
     long long fPos = 0;
     bool fIsReading = false;
     bool fIsWriting = false;

@@ -125,9 +125,12 @@ public:
     // ---- Appending ----------------------------------------------------
     VString& AppendUniChar(UniChar inChar)
     {
-        if (fLength < fMaxLength && _IsPrivate()) {
-            fString[fLength++] = inChar;
-            fString[fLength] = 0;
+        const int length = fLength;
+        if (length < fMaxLength && _IsPrivate()) {
+            UniChar* p = fString + length;
+            p[0] = inChar;
+            p[1] = 0;
+            fLength = length + 1;
             _SetTextWritten();
             return *this;
         }
@@ -137,19 +140,23 @@ public:
     VString& AppendUniChars(const UniChar* inUniChars, int inLength)
     {
         // Fast path: the units fit a buffer that is the string's own.
-        int length = fLength;
+        const int length = fLength;
         UniChar* text = fString;
         if (inLength > 0 && inLength <= fMaxLength - length && inUniChars != nullptr && _IsPrivate()) {
             UniChar* p = text + length;
-            if (inLength <= 8 && (inUniChars + inLength <= text || inUniChars >= p + inLength)) {
+            if (inLength <= 8) {
+                // Short pieces: read whole before writing, so that a piece
+                // taken from this very string is copied as it was.
+                UniChar units[8];
                 for (int i = 0; i < inLength; ++i)
-                    p[i] = inUniChars[i];
+                    units[i] = inUniChars[i];
+                for (int i = 0; i < inLength; ++i)
+                    p[i] = units[i];
             } else {
                 __builtin_memmove(p, inUniChars, static_cast<size_t>(inLength) * sizeof(UniChar));
             }
-            length += inLength;
-            text[length] = 0;
-            fLength = length;
+            p[inLength] = 0;
+            fLength = length + inLength;
             _SetTextWritten();
             return *this;
         }
@@ -419,6 +426,9 @@ protected:
     // Makes sure the buffer is private and holds at least inNbChars units,
     // keeping the text when asked.
     bool _EnsureWritable(int inNbChars, bool inKeepContent);
+    // The same for an append that makes the text inNbChars units long,
+    // keeping the text; a growing string gets room ahead.
+    bool _EnsureAppendable(int inNbChars);
     bool _IsInline() const { return fString == fInlineBuffer; }
     UniChar* _InlineBuffer() { return fInlineBuffer; }
     // Empties the string onto its inline buffer without releasing anything.
@@ -427,11 +437,12 @@ protected:
     // buffer, an exclusive block of its own, or a counted block held alone.
     bool _IsPrivate() const
     {
-        if (fString == fInlineBuffer || (fFlags & kFlagCLibBlock) != 0)
-            return true;
-        if ((fFlags & kFlagNotOwned) != 0)
-            return false;
-        return (fFlags & kFlagExclusive) != 0 || !VStringBlock::IsShared(fString, fMaxLength);
+        // The common cases first: no buffer bit, so the inline buffer or a
+        // counted block.
+        const unsigned char bits = fFlags & (kFlagNotOwned | kFlagExclusive | kFlagCLibBlock);
+        if (bits == 0)
+            return fString == fInlineBuffer || !VStringBlock::IsShared(fString, fMaxLength);
+        return fString == fInlineBuffer || (bits & kFlagCLibBlock) != 0 || (bits & kFlagNotOwned) == 0;
     }
     // True when the buffer may be handed to another holder by count.
     bool _IsShareable() const;

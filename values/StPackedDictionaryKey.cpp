@@ -207,11 +207,6 @@ unsigned long long StPackedDictionaryKey::GetHashCode(const char* bytes, unsigne
     return h;
 }
 
-bool StPackedDictionaryKey::Equal(const char* bytes, unsigned long length) const
-{
-    return fLength == length && (length == 0 || std::memcmp(fBytes, bytes, length) == 0);
-}
-
 void StPackedDictionaryKey::GetString(VString& out) const
 {
     DecodeUTF8ToString(fBytes, static_cast<unsigned long>(fLength), out);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "kernel/VKernelTypes.h"
 
@@ -54,8 +56,30 @@ public:
     bool IsStorable() const { return fStorable && fLength <= kMaxKeyLength; }
 
     // Same length and same bytes; no case folding, no normalisation.
-    bool Equal(const char* bytes, unsigned long length) const;
+    bool Equal(const char* bytes, unsigned long length) const
+    {
+        return fLength == length && SameBytes(fBytes, bytes, length);
+    }
     bool operator==(const StPackedDictionaryKey& other) const { return Equal(other.fBytes, other.fLength); }
+
+    // True when the `length` bytes at a and b are equal. Keys are mostly
+    // short: up to 16 bytes are compared as two overlapping words each, in
+    // line, without a call.
+    static bool SameBytes(const char* a, const char* b, unsigned long length)
+    {
+        if (length >= 8 && length <= 16)
+            return _SameEnds<uint64_t>(a, b, length);
+        if (length >= 4 && length < 8)
+            return _SameEnds<uint32_t>(a, b, length);
+        if (length < 4) {
+            for (unsigned long i = 0; i < length; ++i) {
+                if (a[i] != b[i])
+                    return false;
+            }
+            return true;
+        }
+        return std::memcmp(a, b, length) == 0;
+    }
 
     // The key decoded from UTF-8 into a string.
     void GetString(VString& out) const;
@@ -65,6 +89,19 @@ public:
     void _CopyFrom(const StPackedDictionaryKey& source);
 
 private:
+    // The first and the last word of two runs of `length` bytes, where one
+    // word <= length <= two words, are equal.
+    template <typename Word>
+    static bool _SameEnds(const char* a, const char* b, unsigned long length)
+    {
+        Word a0, b0, a1, b1;
+        std::memcpy(&a0, a, sizeof(Word));
+        std::memcpy(&b0, b, sizeof(Word));
+        std::memcpy(&a1, a + length - sizeof(Word), sizeof(Word));
+        std::memcpy(&b1, b + length - sizeof(Word), sizeof(Word));
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+
     void _SetOwned(const char* bytes, unsigned long length);
     void _SetUnusable();
     void _Free();

@@ -37,9 +37,8 @@ bool VPackedDictionary_base<SLOT>::_KeyEquals(size_t i, const StPackedDictionary
 {
     ++fCompareCount;
     size_t offset = static_cast<size_t>(fSlots[i].fKeyOffset);
-    unsigned long length = fKeyBytes[offset];
-    return length == key.GetKeyLength() &&
-           (length == 0 || std::memcmp(fKeyBytes.data() + offset + 1, key.GetKeyPtr(), length) == 0);
+    const unsigned char* stored = fKeyBytes.data() + offset;
+    return key.Equal(reinterpret_cast<const char*>(stored + 1), stored[0]);
 }
 
 template <class SLOT>
@@ -75,14 +74,16 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
         // Follow the probe chain from the key's home cell: every stored key
         // sits in the chain of its home cell, since cells are filled by
         // linear probing and never emptied one by one. An empty cell ends
-        // the chain: the key is absent.
+        // the chain: the key is absent. Equal keys have equal hashes, so a
+        // cell whose hash differs is passed without comparing keys.
         unsigned long cells = fIndex.GetCount();
+        const unsigned int hash = static_cast<unsigned int>(key.GetHash());
         unsigned long c = static_cast<unsigned long>(key.GetHash() % cells);
         for (unsigned long step = 0; step < cells; ++step) {
             unsigned int slot = fIndex.GetCell(c);
             if (slot == _VHashKeyMap::tag_empty)
                 return n;
-            if (slot < n && _KeyEquals(slot, key))
+            if (slot < n && fIndex.GetHash(c) == hash && _KeyEquals(slot, key))
                 return slot;
             if (++c == cells)
                 c = 0;
@@ -265,6 +266,17 @@ VError VPackedDictionary_base<SLOT>::_ReadKeysFromStream(VStream* stream)
             fIndex.Clear();
             if (count >= kIndexThreshold)
                 _BuildIndex();
+        } else {
+            // The stream holds only the slot numbers: give each cell the
+            // hash of its key.
+            for (unsigned long c = 0; c < cells; ++c) {
+                unsigned int slot = fIndex.GetCell(c);
+                if (slot == _VHashKeyMap::tag_empty)
+                    continue;
+                unsigned long length = 0;
+                const char* bytes = GetKeyBytesAt(slot, length);
+                fIndex.SetHash(c, StPackedDictionaryKey::GetHashCode(bytes, length));
+            }
         }
     } else if (fIndex.IsEmpty() && count >= kIndexThreshold) {
         _BuildIndex();

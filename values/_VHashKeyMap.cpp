@@ -82,7 +82,9 @@ bool _VHashKeyMap::Rebuild(unsigned long keyCount)
     }
     try {
         std::vector<unsigned int> fresh(cells, tag_empty);
+        std::vector<unsigned int> hashes(cells, 0);
         fCells.swap(fresh);
+        fHashes.swap(hashes);
     } catch (const std::bad_alloc&) {
         Clear();
         return false;
@@ -105,7 +107,9 @@ bool _VHashKeyMap::Rebuild(VStream* stream)
         std::vector<unsigned int> cells;
         if (!bagio::GetUInt32Array(stream, count, cells))
             return false;
+        std::vector<unsigned int> hashes(cells.size(), 0);
         fCells.swap(cells);
+        fHashes.swap(hashes);
     } catch (const std::bad_alloc&) {
         Clear();
         return false;
@@ -130,6 +134,7 @@ bool _VHashKeyMap::Put(unsigned long long hash, unsigned long slot, unsigned lon
             ++*probes;
         if (fCells[i] == tag_empty) {
             fCells[i] = static_cast<unsigned int>(slot);
+            fHashes[i] = static_cast<unsigned int>(hash);
             return true;
         }
         if (++i == n)

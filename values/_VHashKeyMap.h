@@ -1,6 +1,11 @@
 // The hash index of a packed dictionary: a vector of 32-bit slot numbers,
 // sized from a fixed table of primes and filled by linear probing. A lookup
 // takes only its starting point from it (see VPackedDictionary).
+//
+// Beside each cell the index keeps the hash of the key whose slot the cell
+// holds, so that a lookup compares a key only where the hashes agree. Only
+// the slot numbers are part of the stream form; the hashes of an index read
+// from a stream are filled in by its dictionary (SetHash).
 #pragma once
 
 #include <vector>
@@ -39,13 +44,24 @@ public:
 
     VError WriteToStream(VStream* stream) const;
 
-    void Clear() { fCells.clear(); fCells.shrink_to_fit(); }
+    void Clear()
+    {
+        fCells.clear();
+        fCells.shrink_to_fit();
+        fHashes.clear();
+        fHashes.shrink_to_fit();
+    }
     bool IsEmpty() const { return fCells.empty(); }
     unsigned long GetCount() const { return static_cast<unsigned long>(fCells.size()); }
     unsigned int GetCell(unsigned long index) const { return fCells[index]; }
+    // The hash of the key whose slot the cell holds (its 32 bits).
+    unsigned int GetHash(unsigned long index) const { return fHashes[index]; }
+    void SetHash(unsigned long index, unsigned long long hash) { fHashes[index] = static_cast<unsigned int>(hash); }
 
 private:
     std::vector<unsigned int> fCells;
+    // Parallel to fCells; meaningless for empty cells.
+    std::vector<unsigned int> fHashes;
 };
 
 }  // namespace qelt

@@ -22,4 +22,14 @@ inline benchmark::internal::Benchmark* RegisterRound(const char* name, int round
     return benchmark::RegisterBenchmark((std::string(name) + "/round:" + std::to_string(round)).c_str(), function);
 }
 
+// Registers the function with one argument as "name/arg/round:N".
+inline benchmark::internal::Benchmark* RegisterRound(const char* name, long arg, int round,
+                                                     void (*function)(benchmark::State&))
+{
+    std::string full(name);
+    full += '/';
+    full += std::to_string(arg);
+    return RegisterRound(full.c_str(), round, function)->Arg(arg);
+}
+
 }  // namespace qelt::bench

@@ -73,4 +73,21 @@ TEST(StreamProgress, AStopAnswerFailsTheStreamWith206AndKeepsIt)
     EXPECT_EQ(indicator->GetSessionCount(), 0);
 }
 
+TEST(StreamProgress, AnIndicatorAttachedWhileWritingSeesEveryLaterWrite)
+{
+    VRefPtr<WatchingIndicator> indicator = AdoptRef(new WatchingIndicator());
+    indicator->BeginSession(100, VString("outside"));
+    VPtrStream out;
+    ASSERT_EQ(out.OpenWriting(), VE_OK);
+    ASSERT_EQ(out.PutData("abcd", 4), VE_OK);
+    ASSERT_EQ(out.PutData("ef", 2), VE_OK);  // fits the block as it is
+    out.SetProgressIndicator(indicator.Get());
+    ASSERT_EQ(out.PutData("gh", 2), VE_OK);
+    EXPECT_EQ(indicator->GetCurrentValue(), 8);
+    ASSERT_EQ(out.PutData("ij", 2), VE_OK);
+    EXPECT_EQ(indicator->GetCurrentValue(), 10);
+    out.SetProgressIndicator(nullptr);
+    indicator->EndSession();
+}
+
 }  // namespace qelt

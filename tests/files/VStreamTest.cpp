@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "kernel/VLong8.h"
 #include "kernel/VReal.h"
 #include "kernel/VWord.h"
+#include "runtime/VErrorContext.h"
 
 namespace qelt {
 
@@ -409,6 +411,107 @@ TEST(VPtrStream, NumbersWrittenAcrossTheBlockBoundaryAllArrive)
         EXPECT_EQ(s.GetDataSize(), 4u * count);
         EXPECT_EQ(std::memcmp(s.GetDataPtr(), "\xFF\xFF\xFF\xFF", 4), 0);
     }
+}
+
+// Writes that fit the block go through the stream's write window; every
+// other operation must see the position and size they made, and nothing may
+// write through the window once the stream has an error. A plain model of
+// bytes and position checks a long run of mixed operations.
+TEST(VPtrStream, WritesThatFitTheBlockKeepPositionAndSizeInStepWithEveryOperation)
+{
+    std::mt19937 random(37);
+    VPtrStream s;
+    ASSERT_EQ(s.OpenWriting(), VE_OK);
+    std::string model;
+    long long pos = 0;
+    auto write = [&](const std::string& bytes) {
+        if (pos > static_cast<long long>(model.size()))
+            model.resize(static_cast<size_t>(pos), '\0');
+        if (pos + bytes.size() > model.size())
+            model.resize(static_cast<size_t>(pos) + bytes.size(), '\0');
+        model.replace(static_cast<size_t>(pos), bytes.size(), bytes);
+        pos += static_cast<long long>(bytes.size());
+    };
+    for (int step = 0; step < 4000; ++step) {
+        const unsigned op = random() % 10;
+        if (op < 5) {
+            std::string bytes(1 + random() % 9, static_cast<char>('a' + step % 26));
+            ASSERT_EQ(s.PutData(bytes.data(), bytes.size()), VE_OK) << step;
+            write(bytes);
+        } else if (op < 7) {
+            const int value = step;
+            ASSERT_EQ(s.PutLongs(&value, 1), VE_OK) << step;
+            write(std::string(reinterpret_cast<const char*>(&value), 4));
+        } else if (op == 7) {
+            const long long to = static_cast<long long>(random() % (model.size() + 16));
+            ASSERT_EQ(s.SetPos(to), VE_OK) << step;
+            if (to > static_cast<long long>(model.size()))
+                model.resize(static_cast<size_t>(to), '\0');
+            pos = to;
+        } else if (op == 8) {
+            const long long size = static_cast<long long>(random() % (model.size() + 8));
+            ASSERT_EQ(s.SetSize(size), VE_OK) << step;
+            model.resize(static_cast<size_t>(size), '\0');
+            pos = std::min(pos, size);
+        } else {
+            ASSERT_EQ(s.SetPosByOffset(-std::min<long long>(pos, 3)), VE_OK) << step;
+            pos -= std::min<long long>(pos, 3);
+        }
+        ASSERT_EQ(s.GetPos(), pos) << step;
+        ASSERT_EQ(s.GetSize(), static_cast<long long>(model.size())) << step;
+        ASSERT_EQ(s.GetDataSize(), model.size()) << step;
+        ASSERT_EQ(s.GetUnderlyingData().fSize, model.size()) << step;
+    }
+    // Bytes past the size that a SetPos or SetSize made are not initialised:
+    // compare what the model wrote itself.
+    ASSERT_EQ(s.CloseWriting(), VE_OK);
+    ASSERT_EQ(s.GetDataSize(), model.size());
+    ASSERT_EQ(s.OpenReading(), VE_OK);
+    std::string back(model.size(), '\0');
+    ASSERT_EQ(s.GetData(back.data(), back.size()), VE_OK);
+    EXPECT_EQ(back.size(), model.size());
+}
+
+TEST(VPtrStream, AnErrorStoredWhileWritingStopsWritesThatWouldFitTheBlock)
+{
+    StErrorContextInstaller quiet(false);
+    VPtrStream s;
+    ASSERT_EQ(s.OpenWriting(), VE_OK);
+    ASSERT_EQ(s.PutData("abcd", 4), VE_OK);  // the block now has room to spare
+    ASSERT_EQ(s.PutData("ef", 2), VE_OK);
+    ASSERT_GT(s.GetAllocatedSize(), 8u);
+    // A move before the start fails and is stored.
+    const VError moved = s.SetPosByOffset(-100);
+    ASSERT_NE(moved, VE_OK);
+    EXPECT_EQ(s.PutData("gh", 2), moved);
+    const int value = 7;
+    EXPECT_EQ(s.PutLongs(&value, 1), moved);
+    EXPECT_EQ(s.GetPos(), 6);
+    EXPECT_EQ(Contents(s), "abcdef");
+    // Once the error is cleared, writing goes on where it stopped.
+    s.ResetLastError();
+    ASSERT_EQ(s.PutData("gh", 2), VE_OK);
+    ASSERT_EQ(s.PutData("ij", 2), VE_OK);
+    EXPECT_EQ(Contents(s), "abcdefghij");
+}
+
+TEST(VPtrStream, ChangesMadeBetweenWritesApplyToTheNextWrite)
+{
+    // The byte order: numbers written after the swap flag changed are swapped.
+    VPtrStream s;
+    ASSERT_EQ(s.OpenWriting(), VE_OK);
+    const int one = 1;
+    ASSERT_EQ(s.PutLongs(&one, 1), VE_OK);
+    ASSERT_EQ(s.PutLongs(&one, 1), VE_OK);
+    s.SetNeedSwap(true);
+    ASSERT_EQ(s.PutLongs(&one, 1), VE_OK);
+    EXPECT_EQ(Contents(s), std::string("\x01\0\0\0\x01\0\0\0\0\0\0\x01", 12));
+
+    // Closing: a write after the close is refused.
+    ASSERT_EQ(s.CloseWriting(), VE_OK);
+    StErrorContextInstaller quiet(false);
+    EXPECT_NE(s.PutData("x", 1), VE_OK);
+    EXPECT_EQ(s.GetDataSize(), 12u);
 }
 
 }  // namespace qelt

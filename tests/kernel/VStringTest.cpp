@@ -210,6 +210,44 @@ private:
     size_t fSize;
 };
 
+TEST(VStringBuffer, AppendsNeverReallocateMoreOftenThanTheSizingRule)
+{
+    // Whenever an append replaces the block, the new capacity is at least
+    // what the sizing rule gives for the request, so a run of appends never
+    // reallocates more often than the rule alone would; the text stays whole.
+    for (int piece : {1, 3, 50}) {
+        VString s;
+        std::u16string model;
+        int ours = 0;
+        int rule = 0;
+        long long ruleCapacity = 0;
+        std::vector<UniChar> units(static_cast<size_t>(piece));
+        for (int i = 0; i < 3000; ++i) {
+            for (int k = 0; k < piece; ++k)
+                units[static_cast<size_t>(k)] = static_cast<UniChar>('a' + (i + k) % 26);
+            const int oldLength = s.GetLength();
+            const int oldCapacity = s.GetCapacity();
+            s.AppendUniChars(units.data(), piece);
+            model.append(units.begin(), units.end());
+            const int wanted = oldLength + piece;
+            if (s.GetCapacity() != oldCapacity) {
+                ++ours;
+                EXPECT_GE(s.GetCapacity(), VString::ComputeProgressiveResize(oldLength, wanted) - 3)
+                    << "piece " << piece << " at length " << oldLength;
+            }
+            if (wanted > ruleCapacity) {
+                ++rule;
+                ruleCapacity = VString::ComputeProgressiveResize(oldLength, wanted) - 3;
+            }
+        }
+        EXPECT_EQ(Units(s), model) << "piece " << piece;
+        EXPECT_LE(ours, rule) << "piece " << piece;
+        // The text appended to itself while the block grows.
+        s.AppendUniChars(s.GetCPointer(), s.GetLength());
+        EXPECT_EQ(Units(s), model + model) << "piece " << piece;
+    }
+}
+
 TEST(VStringBuffer, WrappedLiteralIsNeverWritten)
 {
     ReadOnlyText literal(u"literal");

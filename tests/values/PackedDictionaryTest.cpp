@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "files/VConstPtrStream.h"
+#include "files/VPtrStream.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VByte.h"
 #include "kernel/VLong.h"
@@ -175,6 +178,85 @@ TEST(PackedDictionary, AbsentKeyWithAnEmptyHomeCellComparesNothing)
         ++checkedEmpty;
     }
     EXPECT_EQ(checkedEmpty, 1);
+}
+
+TEST(PackedDictionary, KeysSharingOneHashAreFoundAfterRemovalAndStreaming)
+{
+    // 17-byte keys that differ only in their 9th byte share one hash: the
+    // index cells agree on it and only the keys tell them apart.
+    auto name = [](char ninth) { return std::string("abcdefgh") + ninth + "jklmnopq"; };
+    std::vector<std::string> names;
+    for (char c = 'a'; c < 'a' + 9; ++c)
+        names.push_back(name(c));
+    const StPackedDictionaryKey first(names[0].data(), names[0].size());
+    AttrDict dict;
+    for (size_t i = 0; i < names.size(); ++i) {
+        StPackedDictionaryKey key(names[i].data(), names[i].size());
+        ASSERT_EQ(key.GetHash(), first.GetHash());
+        dict.Append(key, VLong(static_cast<int>(i)));
+    }
+    auto expectAll = [&](const AttrDict& d, size_t removed, const char* when) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            VLong value(-1);
+            bool found = d.GetValue(StPackedDictionaryKey(names[i].data(), names[i].size()), value);
+            EXPECT_EQ(found, i != removed) << names[i] << " " << when;
+            if (found) {
+                EXPECT_EQ(value.GetLong(), static_cast<int>(i)) << names[i] << " " << when;
+            }
+        }
+        VLong value;
+        const std::string absent = name('z');
+        EXPECT_FALSE(d.GetValue(StPackedDictionaryKey(absent.data(), absent.size()), value)) << when;
+    };
+    expectAll(dict, names.size(), "appended");
+    EXPECT_TRUE(dict.HasIndex());
+
+    // Removing drops the index; the next look-up builds it again.
+    dict.Clear(StPackedDictionaryKey(names[3].data(), names[3].size()));
+    expectAll(dict, 3, "after removal");
+    EXPECT_TRUE(dict.HasIndex());
+
+    // An index read back from a stream carries no hashes: they are rebuilt.
+    VPtrStream out;
+    ASSERT_EQ(out.OpenWriting(), VE_OK);
+    ASSERT_EQ(dict.WriteToStream(&out, true), VE_OK);
+    ASSERT_EQ(out.CloseWriting(), VE_OK);
+    VConstPtrStream in(out.GetDataPtr(), out.GetDataSize());
+    ASSERT_EQ(in.OpenReading(), VE_OK);
+    AttrDict back;
+    ASSERT_EQ(back.ReadFromStream(&in), VE_OK);
+    EXPECT_TRUE(back.HasIndex());
+    expectAll(back, 3, "read back");
+}
+
+TEST(PackedDictionary, AbsentKeyWhoseHomeChainHoldsOtherHashesComparesNothing)
+{
+    AttrDict dict;
+    AppendLongs(dict, 8);
+    dict._Find("key0");  // builds the index: 11 cells
+    std::vector<unsigned long long> hashes;
+    for (int k = 0; k < 8; ++k) {
+        std::string present = KeyName(k);
+        hashes.push_back(StPackedDictionaryKey::GetHashCode(present.data(), present.size()));
+    }
+    int checked = 0;
+    for (int i = 100; i < 300 && checked == 0; ++i) {
+        std::string name = "absent" + std::to_string(i);
+        StPackedDictionaryKey key(name.data(), name.size());
+        bool occupiedHome = false;
+        bool sameHash = false;
+        for (unsigned long long h : hashes) {
+            occupiedHome = occupiedHome || h % 11 == key.GetHash() % 11;
+            sameHash = sameHash || (h & 0xFFFFFFFFu) == (key.GetHash() & 0xFFFFFFFFu);
+        }
+        if (!occupiedHome || sameHash)
+            continue;
+        unsigned long long before = dict.GetCompareCount();
+        EXPECT_EQ(dict._Find(key), dict.GetCount());
+        EXPECT_EQ(dict.GetCompareCount(), before) << name;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 1);
 }
 
 TEST(PackedDictionary, DuplicateAppendsFindTheFirst)
