@@ -12,6 +12,7 @@
 #include "kernel/VObject.h"
 #include "kernel/VValue.h"
 #include "process/VProcess.h"
+#include "xml/VXMLParser.h"
 
 namespace qelt::fuzz {
 
@@ -34,6 +35,13 @@ void Setup()
     // The fuzzer leaves through exit(): tear down then, so that the leak
     // check at exit sees nothing of the set-up.
     std::atexit(Shutdown);
+}
+
+void SetupXML()
+{
+    Setup();
+    static bool sStarted = (VXMLParser::Init(), std::atexit(VXMLParser::DeInit), true);
+    (void)sStarted;
 }
 
 void Shutdown()

@@ -16,6 +16,8 @@ namespace qelt::fuzz {
 
 // Creates the memory manager and the process once; later calls do nothing.
 void Setup();
+// Setup, then starts the XML parser once and stops it when the fuzzer exits.
+void SetupXML();
 // Deletes what Setup created (the replay programs call it before exiting).
 void Shutdown();
 

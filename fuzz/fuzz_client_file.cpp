@@ -3,7 +3,6 @@
 // an object naming a server gives the server link bag, written as the link
 // file beside it and read back with the same five attributes.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "files/VFile.h"
@@ -15,15 +14,12 @@
 #include "updater/VUpdateEngine.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLBagHandler.h"
-#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Setup();
-    static bool sXML = (VXMLParser::Init(), std::atexit(VXMLParser::DeInit), true);
-    (void)sXML;
+    fuzz::SetupXML();
     fuzz::Scope scope;
     const std::string path = fuzz::ScratchFolder() + "/client.json";
     FILE* out = std::fopen(path.c_str(), "wb");

@@ -3,7 +3,6 @@
 // with the root element "r"), loaded as an error context and as a progress
 // record. Every error loaded is described and saved again; a record saved
 // and loaded again keeps its fields.
-#include <cstdlib>
 #include <string>
 
 #include "files/VConstPtrStream.h"
@@ -14,7 +13,6 @@
 #include "runtime/VProgressIndicatorInfo.h"
 #include "values/VValueBag.h"
 #include "xml/VXMLBagHandler.h"
-#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
@@ -42,9 +40,7 @@ VRefPtr<VValueBag> ReadBag(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Setup();
-    static bool sXML = (VXMLParser::Init(), std::atexit(VXMLParser::DeInit), true);
-    (void)sXML;
+    fuzz::SetupXML();
     fuzz::Scope scope;
     VRefPtr<VValueBag> bag = ReadBag(data, size);
     if (bag.Get() == nullptr)

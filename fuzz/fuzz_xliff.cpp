@@ -1,18 +1,14 @@
 // Text through the XLIFF reader into a localisation manager.
-#include <cstdlib>
 
 #include "fuzz/FuzzSupport.h"
 #include "values/VValueBag.h"
 #include "xml/VLocalizationManager.h"
-#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Setup();
-    static bool sXML = (VXMLParser::Init(), std::atexit(VXMLParser::DeInit), true);
-    (void)sXML;
+    fuzz::SetupXML();
     fuzz::Scope scope;
     if (size == 0)
         return 0;

@@ -1,6 +1,5 @@
 // XML bytes through the bag reader; whatever it reads must write to the
 // stream form and read back the same.
-#include <cstdlib>
 
 #include "files/VPtrStream.h"
 #include "fuzz/FuzzSupport.h"
@@ -15,16 +14,6 @@ using namespace qelt;
 
 namespace {
 
-void SetupXML()
-{
-    static bool sDone = false;
-    if (!sDone) {
-        sDone = true;
-        VXMLParser::Init();
-        std::atexit(VXMLParser::DeInit);
-    }
-}
-
 VString Dump(const VValueBag& inBag)
 {
     VString text;
@@ -36,8 +25,7 @@ VString Dump(const VValueBag& inBag)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::Setup();
-    SetupXML();
+    fuzz::SetupXML();
     fuzz::Scope scope;
 
     // The bytes as a document, the library detecting their encoding.
