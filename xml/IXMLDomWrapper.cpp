@@ -29,6 +29,7 @@
 #include "xml/VXMLBagHandler.h"
 #include "xml/VXMLParser.h"
 #include "xml/XMLFileReplace.h"
+#include "xml/XercesStart.h"
 
 namespace qelt {
 
@@ -99,6 +100,8 @@ const XMLCh kBlob[] = {'B', 'l', 'o', 'b', 0};
 
 DOMImplementationLS* Implementation()
 {
+    // Documents may be made before anyone started the library.
+    StartXercesOnce();
     return dynamic_cast<DOMImplementationLS*>(DOMImplementationRegistry::getDOMImplementation(kLS));
 }
 

@@ -33,6 +33,7 @@
 #include "values/StBagKey.h"
 #include "xml/IXMLHandler.h"
 #include "xml/XercesNetAccessor.h"
+#include "xml/XercesStart.h"
 
 namespace qelt {
 
@@ -348,12 +349,9 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
                         const UniChar* inSystemID, bool inLocalFile, IXMLHandler* inHandler,
                         unsigned int inOptions)
 {
-    // The library's parser cannot be built before the library is started: a
-    // reader called before Init, or after the last DeInit, starts it here.
-    // The library counts its starts, so this one start, taken once, keeps it
-    // up for the rest of the process whatever pairs of Init and DeInit follow.
-    static std::once_flag sStarted;
-    std::call_once(sStarted, [] { Init(); });
+    // A reader called before Init, or after the last DeInit, starts the
+    // library here.
+    StartXercesOnce();
 
     static const XMLByte kEmpty[1] = {0};
     const XMLByte* bytes = inBytes != nullptr ? static_cast<const XMLByte*>(inBytes) : kEmpty;
@@ -419,6 +417,12 @@ bool VXMLParser::_Parse(const void* inBytes, size_t inSize, const UniChar* inFor
         ThrowXMLError(3, VString("out of memory"), VString(inSystemID), VString(), 0, 0);
     }
     return ok;
+}
+
+void StartXercesOnce()
+{
+    static std::once_flag sStarted;
+    std::call_once(sStarted, [] { VXMLParser::Init(); });
 }
 
 bool VXMLParser::Init()

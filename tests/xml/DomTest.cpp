@@ -15,6 +15,7 @@
 #include "values/VBlob.h"
 #include "values/VValueBag.h"
 #include "xml/IXMLDomWrapper.h"
+#include "xml/VXMLParser.h"
 
 using namespace qelt;
 using qelt::test::Attribute;
@@ -71,6 +72,26 @@ TEST(XMLDom, ADocumentReadsIntoABagAndBack)
     EXPECT_EQ(Serialize(target.Node()),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?><copy a=\"1\"><child b=\"2\"/><child/></copy>");
     EXPECT_EQ(WriteBagToDomXML(bag, target.Node(), nullptr), QeltError(3));
+}
+
+// A program that makes a document before it starts the library (or after it
+// shut it down) gets the document, and it serialises. The test runs in a
+// fresh process where the test program's own start-up of the library is
+// undone.
+TEST(XMLDom, ADocumentIsMadeWhenNoOneStartedTheLibrary)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VXMLParser::DeInit();
+            bool ok = false;
+            {
+                StDocument document("<root a=\"1\"/>");
+                ok = document.Node() != nullptr && Serialize(document.Node()).find("<root a=\"1\"/>") != std::string::npos;
+            }
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(XMLDom, SerialisingGivesCRLineEnds)
