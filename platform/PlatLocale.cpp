@@ -18,6 +18,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+#include <unicode/uset.h>
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
 #include <unicode/usearch.h>
@@ -413,6 +414,83 @@ void FoldWidth(const char16_t* inText, int inLength, char16_t* outText)
     }
 }
 
+namespace {
+
+bool IsPrintableASCII(const char16_t* inText, int inLength)
+{
+    for (int i = 0; i < inLength; ++i) {
+        if (inText[i] < 0x20 || inText[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// Whether some unit of the text is printable ASCII.
+bool IsPrintableASCIIIn(const char16_t* inText, int inLength)
+{
+    for (int i = 0; i < inLength; ++i) {
+        if (inText[i] >= 0x20 && inText[i] <= 0x7E)
+            return true;
+    }
+    return false;
+}
+
+// Whether printable ASCII keeps the root collation's elements under the
+// collator: its settings neither ignore punctuation, nor weigh case at the
+// first level, nor read digits as numbers, and its tailoring changes none of
+// these characters (a locale that orders them by code, joins letters into
+// one element or gives a letter another case partner tailors them).
+bool KeepsRootASCII(const UCollator* inCollator)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    if (ucol_getAttribute(inCollator, UCOL_ALTERNATE_HANDLING, &status) != UCOL_NON_IGNORABLE ||
+        ucol_getAttribute(inCollator, UCOL_CASE_LEVEL, &status) != UCOL_OFF ||
+        ucol_getAttribute(inCollator, UCOL_NUMERIC_COLLATION, &status) != UCOL_OFF || U_FAILURE(status))
+        return false;
+    // The tailored set holds the characters the tailoring changed and the
+    // strings it joined (a contraction changes none of its characters alone).
+    USet* tailored = ucol_getTailoredSet(inCollator, &status);
+    bool plain = U_SUCCESS(status) && tailored != nullptr;
+    const int32_t items = plain ? uset_getItemCount(tailored) : 0;
+    for (int32_t item = 0; plain && item < items; ++item) {
+        UChar32 first = 0, last = 0;
+        UChar text[64];
+        UErrorCode itemStatus = U_ZERO_ERROR;
+        const int32_t length = uset_getItem(tailored, item, &first, &last, text, 64, &itemStatus);
+        if (length == 0)
+            plain = last < 0x20 || first > 0x7E;
+        else
+            plain = U_SUCCESS(itemStatus) && !IsPrintableASCIIIn(text, length);
+    }
+    if (tailored != nullptr)
+        uset_close(tailored);
+    return plain;
+}
+
+char16_t LowerASCII(char16_t inChar) { return inChar >= 'A' && inChar <= 'Z' ? inChar + ('a' - 'A') : inChar; }
+
+// The first occurrence of the pattern, unit by unit, case-blind unless the
+// case counts; -1 when none.
+int FindASCII(const char16_t* inText, int inTextLength, const char16_t* inPattern, int inPatternLength,
+              bool inCaseCounts)
+{
+    for (int start = 0; start + inPatternLength <= inTextLength; ++start) {
+        int i = 0;
+        if (inCaseCounts) {
+            while (i < inPatternLength && inText[start + i] == inPattern[i])
+                ++i;
+        } else {
+            while (i < inPatternLength && LowerASCII(inText[start + i]) == LowerASCII(inPattern[i]))
+                ++i;
+        }
+        if (i == inPatternLength)
+            return start;
+    }
+    return -1;
+}
+
+}  // namespace
+
 PlatCollator* PlatCollator::Create(const PlatLocale* inLocale, bool inDiacritical)
 {
     if (inLocale == nullptr)
@@ -431,7 +509,7 @@ PlatCollator* PlatCollator::Create(const PlatLocale* inLocale, bool inDiacritica
         ucol_close(collator);
         return nullptr;
     }
-    auto* result = new (std::nothrow) PlatCollator(collator, inDiacritical);
+    auto* result = new (std::nothrow) PlatCollator(collator, inDiacritical, KeepsRootASCII(collator));
     if (result == nullptr)
         ucol_close(collator);
     return result;
@@ -487,6 +565,14 @@ bool PlatCollator::Find(const char16_t* inText, int inTextLength, const char16_t
     outLength = 0;
     if (inText == nullptr || inPattern == nullptr || inTextLength <= 0 || inPatternLength <= 0)
         return false;
+    if (fPlainASCII && IsPrintableASCII(inPattern, inPatternLength) && IsPrintableASCII(inText, inTextLength)) {
+        const int start = FindASCII(inText, inTextLength, inPattern, inPatternLength, fCaseCounts);
+        if (start < 0)
+            return false;
+        outStart = start;
+        outLength = inPatternLength;
+        return true;
+    }
     std::u16string foldedText, foldedPattern;
     if (fFoldWidth && (HasWidthVariants(inText, inTextLength) || HasWidthVariants(inPattern, inPatternLength))) {
         foldedText.resize(static_cast<size_t>(inTextLength));

@@ -179,7 +179,10 @@ public:
     PlatCollator& operator=(const PlatCollator&) = delete;
 
 private:
-    PlatCollator(void* inImpl, bool inDiacritical) : fImpl(inImpl), fFoldWidth(inDiacritical) {}
+    PlatCollator(void* inImpl, bool inDiacritical, bool inPlainASCII)
+        : fImpl(inImpl), fFoldWidth(inDiacritical), fCaseCounts(inDiacritical), fPlainASCII(inPlainASCII)
+    {
+    }
     int _CompareRaw(const char16_t* inA, int inLengthA, const char16_t* inB, int inLengthB) const;
     int _CompareFolded(const char16_t* inA, int inLengthA, const char16_t* inB, int inLengthB) const;
     bool _FindWith(void* inSearch, const char16_t* inText, int inTextLength, const char16_t* inPattern,
@@ -187,6 +190,13 @@ private:
 
     void* fImpl;  // UCollator*
     bool fFoldWidth;
+    bool fCaseCounts;
+    // Printable ASCII (U+0020 to U+007E) keeps the root collation's order
+    // here: each character is one element of its own, none is ignored, no
+    // two of them are joined, and only upper and lower case of a letter may
+    // be equal. A search in such texts is then a search of the characters,
+    // with or without regard to case, and needs no search object.
+    bool fPlainASCII;
     // One search object reused under the lock; a caller that finds it busy
     // makes its own.
     mutable std::mutex fSearchLock;

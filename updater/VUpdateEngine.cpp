@@ -23,6 +23,7 @@ VUpdateEngine::VUpdateEngine() = default;
 
 VUpdateEngine::~VUpdateEngine()
 {
+    _WaitForTextFormats();
     ReleaseRefCountable(fLocalizationManager);
     fLocalizationManager = nullptr;
 }
@@ -30,8 +31,10 @@ VUpdateEngine::~VUpdateEngine()
 bool VUpdateEngine::Init(unsigned int inFlags)
 {
     bool ok = VProcessIPC::Init(inFlags);
-    if (ok)
+    if (ok) {
+        _PrepareTextFormatsAhead();
         _InitLocalizationManager();
+    }
     return ok;
 }
 

@@ -10,6 +10,8 @@
 // Everything happens synchronously on the main task, inside the run hook.
 #pragma once
 
+#include <thread>
+
 #include "files/VFilePath.h"
 #include "kernel/VString.h"
 #include "process/VProcessIPC.h"
@@ -56,6 +58,8 @@ protected:
 
 private:
     bool _InitLocalizationManager();
+    void _PrepareTextFormatsAhead();
+    void _WaitForTextFormats();
     bool _InitLog();
     void _DeInitLog();
 
@@ -85,6 +89,9 @@ private:
     qelt::VFilePath fRestartParameters;
     bool fRestartHeadless = false;
     bool fRunHookStarted = false;
+    // Makes the collator and the date formats of the log's first line while
+    // the localisation files load; joined before that line.
+    std::thread fTextFormatsAhead;
 };
 
 // The process's whole life: memory manager, start-up, run, exit status.

@@ -3,10 +3,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "files/VFolder.h"
 #include "kernel/StStringConverter.h"
+#include "kernel/VCollator.h"
+#include "kernel/VIntlMgr.h"
 #include "kernel/VString.h"
+#include "kernel/VTaskServices.h"
 #include "runtime/VTask.h"
 #include "kernel/VSystem.h"
 #include "platform/PlatBundle.h"
@@ -46,6 +50,40 @@ bool VUpdateEngine::_InitLocalizationManager()
     for (OsType signature : {kSignatureQelt, kSignatureXMLC, kSignaturePW32, kUpdaterSignature, kSignaturePOSX})
         VErrorBase::RegisterLocalizer(signature, fLocalizationManager);
     return true;
+}
+
+// The localisation files load on the main task: the XML library starts,
+// each file's extension is matched and the files are parsed. Meanwhile a
+// helper thread makes, in the main task's locale, what comes next: the
+// collator of comparisons without diacritics (the extension matches) and
+// the short date and time formats of the log's first line, whose data ICU
+// reads once per process and keeps. The main task uses or remakes them as
+// before; without a thread it makes them itself.
+void VUpdateEngine::_PrepareTextFormatsAhead()
+{
+    VIntlMgr* intl = GetCurrentTaskIntlMgr();
+    if (intl == nullptr || fTextFormatsAhead.joinable())
+        return;
+    try {
+        fTextFormatsAhead = std::thread([intl] {
+            if (VCollator* collator = intl->GetCollator()) {
+                const UniChar dot = '.';
+                (void)collator->FindString(&dot, 1, &dot, 1, false, nullptr);
+            }
+            VTime now;
+            VTime::Now(now);
+            VString text;
+            intl->FormatTime(now, text, eOS_SHORT_FORMAT, false);
+            intl->FormatDate(now, text, eOS_SHORT_FORMAT, false);
+        });
+    } catch (const std::system_error&) {
+    }
+}
+
+void VUpdateEngine::_WaitForTextFormats()
+{
+    if (fTextFormatsAhead.joinable())
+        fTextFormatsAhead.join();
 }
 
 bool VUpdateEngine::_InitLog()
@@ -151,6 +189,7 @@ void VUpdateEngine::DoRun()
     if (!context->IsEmpty())
         fSilent = false;  // a log that cannot be set up is always reported
 
+    _WaitForTextFormats();
     VString time;
     VString date = NowForTheLog(time);
     LogInfo("Updater starting - %S - %S", &date, &time);

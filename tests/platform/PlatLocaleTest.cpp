@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/PlatLocale.h"
+
+#include <unicode/locid.h>
+#include <unicode/ucol.h>
+#include <unicode/usearch.h>
 
 namespace qelt::plat {
 
@@ -135,6 +140,91 @@ TEST(PlatLocale, SearchGivesStartAndLengthInTheSearchedText)
     EXPECT_EQ(length, 3);
     EXPECT_FALSE(strict->Find(wide.data(), 5, abc.data(), 0, start, length));
     EXPECT_FALSE(strict->Find(wide.data(), 0, abc.data(), 3, start, length));
+}
+
+// Plain ASCII is searched without a search object where the locale keeps
+// the root collation for it: the answers must be those of the collation
+// search, in locales that keep it and in locales that join letters (Danish
+// "aa"), pair "I" with a dotless i (Turkish), order by code (POSIX), read
+// digits as numbers or ignore punctuation.
+TEST(PlatLocale, SearchInPlainASCIIAnswersAsTheCollationSearch)
+{
+    struct Case {
+        const char16_t* text;
+        const char16_t* pattern;
+    };
+    const Case table[] = {
+        {u"Disk:a:Resources:en.lproj:Localizable.strings", u".strings"},
+        {u"Disk:a:Resources:en.lproj:Updater.XLF", u".xlf"},
+        {u"Disk:a:Resources:en.lproj:", u".xlf:"},
+        {u"Disk:a:ftxt", u".txt"},
+        {u"FILE.XLF", u".xlf"},
+        {u"saab", u"ab"},
+        {u"Cache", u"ch"},
+        {u"x 10 y", u"010"},
+        {u"a-b c", u"ab"},
+        {u"a.b", u"A.B"},
+    };
+    // Texts and patterns drawn from the characters that tailorings touch
+    // most, then from all of printable ASCII.
+    std::mt19937 random(35);
+    std::vector<std::pair<std::u16string, std::u16string>> cases;
+    for (const Case& c : table)
+        cases.emplace_back(c.text, c.pattern);
+    const std::u16string tricky = u"aAiIchCH.: -_01";
+    for (int round = 0; round < 400; ++round) {
+        const bool wide = round % 2 == 1;
+        auto draw = [&](int length) {
+            std::u16string text;
+            for (int i = 0; i < length; ++i)
+                text.push_back(wide ? static_cast<char16_t>(0x20 + random() % 95) : tricky[random() % tricky.size()]);
+            return text;
+        };
+        std::u16string text = draw(1 + static_cast<int>(random() % 8));
+        std::u16string pattern = draw(1 + static_cast<int>(random() % 3));
+        cases.emplace_back(text, pattern);
+    }
+
+    for (const char* tag : {"und", "en-US", "de", "fr-CA", "tr", "da", "en-US-u-va-posix", "en-u-kn", "en-u-ka-shifted"}) {
+        LocaleHolder locale(PlatLocale::Create(tag));
+        ASSERT_NE(locale.fLocale, nullptr) << tag;
+        for (bool diacritical : {false, true}) {
+            std::unique_ptr<PlatCollator> collator(PlatCollator::Create(locale.fLocale, diacritical));
+            ASSERT_TRUE(collator) << tag;
+            // The reference: a collation search of the same locale and strength.
+            UErrorCode status = U_ZERO_ERROR;
+            const std::string name = icu::Locale::forLanguageTag(tag, status).getName();
+            std::unique_ptr<UCollator, void (*)(UCollator*)> held(ucol_open(name.c_str(), &status), ucol_close);
+            UCollator* reference = held.get();
+            ASSERT_TRUE(U_SUCCESS(status)) << tag;
+            ucol_setStrength(reference, diacritical ? UCOL_TERTIARY : UCOL_PRIMARY);
+            ucol_setAttribute(reference, UCOL_NORMALIZATION_MODE, UCOL_ON, &status);
+            ASSERT_TRUE(U_SUCCESS(status)) << tag;
+            for (const auto& [text, pattern] : cases) {
+                const int textLength = static_cast<int>(text.size()), patternLength = static_cast<int>(pattern.size());
+                // A search the library refuses (a pattern of ignored
+                // characters only) finds nothing.
+                status = U_ZERO_ERROR;
+                std::unique_ptr<UStringSearch, void (*)(UStringSearch*)> search(
+                    usearch_openFromCollator(pattern.data(), patternLength, text.data(), textLength, reference, nullptr,
+                                             &status),
+                    usearch_close);
+                const int32_t expected = U_SUCCESS(status) ? usearch_first(search.get(), &status) : USEARCH_DONE;
+                const int32_t expectedLength =
+                    U_SUCCESS(status) && expected != USEARCH_DONE ? usearch_getMatchedLength(search.get()) : 0;
+                int start = -1, length = -1;
+                const bool found = collator->Find(text.data(), textLength, pattern.data(), patternLength, start, length);
+                const std::string where = std::string(tag) + (diacritical ? " strict: \"" : " loose: \"") +
+                                          std::string(text.begin(), text.end()) + "\" in \"" +
+                                          std::string(pattern.begin(), pattern.end()) + "\"";
+                ASSERT_EQ(found, U_SUCCESS(status) && expected != USEARCH_DONE) << where;
+                if (found) {
+                    EXPECT_EQ(start, expected) << where;
+                    EXPECT_EQ(length, expectedLength) << where;
+                }
+            }
+        }
+    }
 }
 
 TEST(PlatLocale, CaseMappingNeverOverflows)
