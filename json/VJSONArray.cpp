@@ -396,6 +396,23 @@ bool VJSONArray::_PushUnconnected(VJSONValue&& ioValue)
     return true;
 }
 
+bool VJSONArray::_PushAllUnconnected(VJSONValue* ioValues, size_t inCount)
+{
+    if (fStorageLocker != nullptr || fGraph != nullptr)
+        return false;
+    try {
+        fValues.reserve(fValues.size() + inCount);
+    } catch (const std::exception&) {
+        return true;  // dropped, as Push drops what it cannot append
+    }
+    for (size_t i = 0; i < inCount; ++i) {
+        VJSONValue::CheckAndUpdateJsonStamp(ioValues[i], fStamp);
+        fValues.push_back(std::move(ioValues[i]));
+        VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
+    }
+    return true;
+}
+
 void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
 {
     StJSONContainerLocker lock(this, JSONContainerShared::NeedsGraphLock(*this));

@@ -62,6 +62,10 @@ public:
     // in (see VJSONObject::_StoreUnconnected): only an array without graph
     // and without storage locker takes it; false, value untouched, otherwise.
     bool _PushUnconnected(VJSONValue&& ioValue);
+    // _PushUnconnected for a run of values at once, the list growing by
+    // exactly their number; the values are moved from. False, nothing
+    // moved, when the array has a graph or a storage locker.
+    bool _PushAllUnconnected(VJSONValue* ioValues, size_t inCount);
     bool SetAt(size_t inIndex, const VJSONValue& inValue);
     bool SetAt_unchecked(size_t inIndex, const VJSONValue& inValue);
     void RemoveAt(size_t inIndex, size_t inCount = 1);

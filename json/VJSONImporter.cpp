@@ -835,6 +835,54 @@ void VJSONImporter::_StoreElement(VJSONValue& ioArray, VJSONValue& ioElement)
     array->Push(ioElement);
 }
 
+void VJSONImporter::_StackElement(VJSONValue& ioElement)
+{
+    try {
+        fElements.push_back(std::move(ioElement));
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+}
+
+void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
+{
+    VJSONValue* first = fElements.data() + inBase;
+    const size_t count = fElements.size() - inBase;
+    if (count > 0 && !ioArray.GetArray()->_PushAllUnconnected(first, count)) {
+        for (size_t i = 0; i < count; ++i)
+            _StoreElement(ioArray, first[i]);
+    }
+    fElements.erase(fElements.begin() + static_cast<std::ptrdiff_t>(inBase), fElements.end());
+}
+
+void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
+{
+    try {
+        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+}
+
+void VJSONImporter::_UnstackMembers(VJSONValue& ioObject, size_t inBase)
+{
+    const size_t count = fMembers.size() - inBase;
+    if (count > 0) {
+        try {
+            ioObject.GetObject()->_ReserveProperties(count);
+        } catch (const std::bad_alloc&) {
+            // The members are stored one by one, as far as memory goes.
+        }
+        // In the order read: a name read again replaces the earlier value
+        // in its place, as storing each at once would have done.
+        if (!ioObject.GetObject()->_StoreAllUnconnected(fMembers.data() + inBase, count)) {
+            for (size_t i = inBase; i < fMembers.size(); ++i)
+                _StoreMember(ioObject, fMembers[i].fName, fMembers[i].fValue);
+        }
+    }
+    fMembers.erase(fMembers.begin() + static_cast<std::ptrdiff_t>(inBase), fMembers.end());
+}
+
 void VJSONImporter::_RecordPathLine(int inOffset)
 {
     if (fPathsLines != nullptr)
@@ -847,6 +895,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         return _ThrowErrorTooDeep();
     ++fDepth;
     VJSONValue result(JSON_object);
+    // The members wait on the importer's stack, as an array's elements do.
+    const size_t base = fMembers.size();
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
     VString savedPath;
@@ -917,7 +967,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
                         static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
             binaryName = true;
-        _StoreMember(result, name, member);
+        if (fConnectLater)
+            _StackMember(name, member);
+        else
+            _StoreMember(result, name, member);
         first = false;
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -932,6 +985,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
     }
     --fDepth;
+    if (fConnectLater)
+        _UnstackMembers(result, base);
     _Share(result);
     outValue = std::move(result);
     fBinaryNameMet = binaryName;
@@ -945,6 +1000,10 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
     ++fDepth;
     VJSONValue result(JSON_array);
     VJSONArray* array = result.GetArray();
+    // The elements wait on the importer's stack, above those of the arrays
+    // around this one, and go into the array at once when it ends.
+    const size_t base = fElements.size();
+    auto count = [&] { return fConnectLater ? fElements.size() - base : array->GetCount(); };
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
     VString savedPath;
@@ -963,7 +1022,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         if (scanError != VE_OK) {
             error = scanError;
         } else if (token == jsonEndArray) {
-            if (array->GetCount() > 0) {
+            if (count() > 0) {
                 static const VString sBracket("]");
                 error = _ThrowErrorExtraComma(sBracket);
             }
@@ -982,18 +1041,35 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                 }
                 _RecordPathLine(offset);
             }
-            VJSONValue element(JSON_undefined);
-            if (token == jsonBeginObject)
-                error = _ParseObject(element);
-            else if (token == jsonBeginArray)
-                error = _ParseArray(element);
-            else
-                error = _SpanToValue(isString, element, kExpectFirstElement);
-            if (error == VE_OK)
-                _StoreElement(result, element);
+            if (token == jsonString && fConnectLater) {
+                // A scalar is read straight into its place on the stack
+                // (nothing else is stacked meanwhile).
+                try {
+                    fElements.emplace_back(JSON_undefined);
+                    error = _SpanToValue(isString, fElements.back(), kExpectFirstElement);
+                    if (error != VE_OK)
+                        fElements.pop_back();
+                } catch (const std::bad_alloc&) {
+                    // Dropped, as a store that runs out of memory drops it.
+                }
+            } else {
+                VJSONValue element(JSON_undefined);
+                if (token == jsonBeginObject)
+                    error = _ParseObject(element);
+                else if (token == jsonBeginArray)
+                    error = _ParseArray(element);
+                else
+                    error = _SpanToValue(isString, element, kExpectFirstElement);
+                if (error == VE_OK) {
+                    if (fConnectLater)
+                        _StackElement(element);
+                    else
+                        _StoreElement(result, element);
+                }
+            }
         } else {
             error = _ThrowErrorInvalidToken(_TokenToString(token),
-                                            array->GetCount() == 0 ? kExpectFirstElement : kExpectValue);
+                                            count() == 0 ? kExpectFirstElement : kExpectValue);
         }
         if (paths)
             fCurrentPath.FromString(savedPath);
@@ -1012,6 +1088,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
     }
     --fDepth;
+    if (fConnectLater)
+        _UnstackElements(result, base);
     _Share(result);
     outValue = std::move(result);
     return error;

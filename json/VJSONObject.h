@@ -113,6 +113,13 @@ public:
     // (no implementation, no class setter, no storage locker); false, with
     // the value untouched, otherwise.
     bool _StoreUnconnected(const VString& inName, VJSONValue&& ioValue);
+    // Makes room for inCount own properties in all (an importer that knows
+    // how many it will store); throws std::bad_alloc.
+    void _ReserveProperties(size_t inCount) { fProperties.Reserve(inCount); }
+    // _StoreUnconnected for a run of members at once, in their order, names
+    // and values moved from. False, nothing moved, where _StoreUnconnected
+    // would refuse one of them.
+    bool _StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inCount);
     bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& inProperties,
                        VDBLanguageContext* inContext = nullptr);
     void RemoveProperty(const VString& inName);

@@ -55,6 +55,10 @@ public:
     // Appends a name that is not in the table. Throws std::bad_alloc with
     // the table unchanged (the value is then left as it was).
     VJSONPropertyEntry& Append(const VString& inName, VJSONValue&& ioValue);
+    VJSONPropertyEntry& Append(VString&& ioName, VJSONValue&& ioValue);
+    // Makes room for inCount entries in all, the index included, so that
+    // appending up to that many allocates nothing more.
+    void Reserve(size_t inCount);
     // Removes the entry at the position; the later ones move down by one.
     void Erase(size_t inPosition);
     void Clear();
