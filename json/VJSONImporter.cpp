@@ -625,24 +625,56 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
 
 // Reads a number word of ASCII units the way plat::ReadCNumber does for the
 // plain decimal form: the standard library's exact conversion, kept only
-// when the result is a normal number or an exact zero. False when the word
-// needs the general reader (longer than the buffer, not ASCII, a lone '-',
-// a point first, out of range, below the normal range).
+// when the result is a normal number or an exact zero. The number rule
+// (_IsNumberWord) is checked in the same pass that narrows the units. False
+// when the word breaks the rule or needs the general reader (longer than
+// the buffer, no digit before the point or the end, U+2212 for the
+// exponent's sign, out of range, below the normal range).
 bool ReadPlainNumber(const UniChar* inUnits, int inLength, double& outValue)
 {
     char bytes[64];
     if (inLength <= 0 || inLength >= static_cast<int>(sizeof(bytes)))
         return false;
-    for (int i = 0; i < inLength; ++i) {
-        if (inUnits[i] > 0x7F)
-            return false;
-        bytes[i] = static_cast<char>(inUnits[i]);
+    const UniChar* p = inUnits;
+    const int n = inLength;
+    int i = 0;
+    auto copyDigits = [&] {
+        const int start = i;
+        while (i < n && IsDigit(p[i])) {
+            bytes[i] = static_cast<char>(p[i]);
+            ++i;
+        }
+        return i > start;
+    };
+    if (p[0] == '-') {
+        bytes[0] = '-';
+        i = 1;
     }
-    const char* begin = bytes;
-    const char* end = bytes + inLength;
-    const char* digits = begin + (*begin == '-' ? 1 : 0);
-    if (digits >= end || !IsDigit(static_cast<UniChar>(*digits)))
+    if (i < n && p[i] == '0') {
+        bytes[i] = '0';
+        ++i;
+    } else if (!copyDigits()) {
         return false;
+    }
+    if (i < n && p[i] == '.') {
+        bytes[i++] = '.';
+        if (!copyDigits())
+            return false;
+    }
+    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
+        bytes[i] = static_cast<char>(p[i]);
+        ++i;
+        if (i < n && (p[i] == '+' || p[i] == '-')) {
+            bytes[i] = static_cast<char>(p[i]);
+            ++i;
+        }
+        if (!copyDigits())
+            return false;
+    }
+    if (i != n)
+        return false;
+    const char* begin = bytes;
+    const char* end = bytes + n;
     double value = 0.0;
     const std::from_chars_result result = std::from_chars(begin, end, value, std::chars_format::general);
     if (result.ec != std::errc())
@@ -689,7 +721,7 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
     }
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
         double number = 0.0;
-        if (_IsNumberWord(p, n) && ReadPlainNumber(p, n, number)) {
+        if (ReadPlainNumber(p, n, number)) {
             outValue.SetNumber(number);
             return VE_OK;
         }
