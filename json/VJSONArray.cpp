@@ -12,6 +12,8 @@
 
 namespace qelt {
 
+static_assert(alignof(VJSONArray) <= 8, "the region carves containers at 8-byte steps");
+
 std::atomic<uint32_t> VJSONArray::sTaskToMonitor{0};
 std::atomic<int32_t> VJSONArray::sTaskCounter{0};
 

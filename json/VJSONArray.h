@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <unordered_set>
 #include <vector>
 
 #include "json/VJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "json/VJSONValue.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -41,6 +43,15 @@ public:
 
     int32_t Retain(const char* inDebugTag = nullptr) const override;
     int32_t Release(const char* inDebugTag = nullptr) const override;
+
+    // Made in the region of the import that reads it, if any (VJSONRegion).
+    static void* operator new(size_t inSize) { return VJSONRegion::Allocate(inSize); }
+    static void operator delete(void* inObject, size_t inSize) noexcept { VJSONRegion::Free(inObject, inSize); }
+    static void* operator new(size_t inSize, const std::nothrow_t&) noexcept
+    {
+        return VJSONRegion::AllocateOrNull(inSize);
+    }
+    static void operator delete(void* inObject, const std::nothrow_t&) noexcept { VJSONRegion::Free(inObject, 0); }
 
     // ---- Reading --------------------------------------------------------
     size_t GetCount() const { return fValues.size(); }

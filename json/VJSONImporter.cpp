@@ -14,6 +14,7 @@
 #include "json/VJSONBinaryImporter.h"
 #include "json/VJSONGraph.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
 #include "kernel/VStringBlock.h"
@@ -1129,6 +1130,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
 
 VError VJSONImporter::Parse(VJSONValue& outValue)
 {
+    // The containers of the tree come from one region, freed in bulk.
+    VJSONRegion::StScope region;
     bool isString = false;
     VError scanError = VE_OK;
     JsonToken token = _ScanSpan(&isString, &scanError);

@@ -16,6 +16,8 @@
 
 namespace qelt {
 
+static_assert(alignof(VJSONObject) <= 8, "the region carves containers at 8-byte steps");
+
 namespace {
 
 constexpr int kErrorSharedObjectChange = -10719;
