@@ -54,8 +54,7 @@ void VJSONPropertyTable::_Place(std::vector<uint32_t>& ioIndex, uint32_t inHash,
     ioIndex[slot] = inPosition + 1;
 }
 
-void VJSONPropertyTable::_BuildIndex(const std::vector<VJSONPropertyEntry>& inEntries, size_t inCount,
-                                     std::vector<uint32_t>& outIndex)
+void VJSONPropertyTable::_BuildIndex(const Entries& inEntries, size_t inCount, std::vector<uint32_t>& outIndex)
 {
     outIndex.clear();
     if (inCount <= kIndexThreshold)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "json/VJSONRegion.h"
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
 
@@ -69,11 +70,12 @@ private:
     static bool _SameName(const VString& inA, const VString& inB);
     // Rebuilds the index for a table of inCount entries (empty at or below
     // the threshold).
-    static void _BuildIndex(const std::vector<VJSONPropertyEntry>& inEntries, size_t inCount,
-                            std::vector<uint32_t>& outIndex);
+    using Entries = std::vector<VJSONPropertyEntry, VJSONRegionAllocator<VJSONPropertyEntry>>;
+    static void _BuildIndex(const Entries& inEntries, size_t inCount, std::vector<uint32_t>& outIndex);
     static void _Place(std::vector<uint32_t>& ioIndex, uint32_t inHash, uint32_t inPosition);
 
-    std::vector<VJSONPropertyEntry> fEntries;
+    // In the region of the import that made the object, if any.
+    Entries fEntries;
     // Slots hold a position plus one (0 is a free slot); a power of two at
     // least twice the number of entries.
     std::vector<uint32_t> fIndex;

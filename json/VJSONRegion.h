@@ -10,10 +10,12 @@
 // every container keeps its own exact reference count: one that outlives
 // the tree it was read in (retained by a caller) keeps its block, and the
 // rest of the block is freed with it. Containers made outside an import
-// take the ordinary heap, behind a null tag.
+// take the ordinary heap, behind a null tag. The lists of an object's
+// members are allocated the same way (VJSONRegionAllocator).
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 namespace qelt {
 
@@ -40,6 +42,30 @@ public:
     static void* AllocateOrNull(size_t inSize) noexcept;
     // inSize, the object's, may be 0 when not known.
     static void Free(void* inObject, size_t inSize) noexcept;
+};
+
+// The allocator of the lists an imported container keeps (VJSONRegion's
+// blocks during an import, the ordinary heap otherwise).
+template <class T>
+struct VJSONRegionAllocator {
+    using value_type = T;
+    VJSONRegionAllocator() = default;
+    template <class U>
+    VJSONRegionAllocator(const VJSONRegionAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t inCount)
+    {
+        if (inCount > static_cast<size_t>(-1) / sizeof(T))
+            throw std::bad_alloc();
+        return static_cast<T*>(VJSONRegion::Allocate(inCount * sizeof(T)));
+    }
+    void deallocate(T* inItems, size_t inCount) noexcept { VJSONRegion::Free(inItems, inCount * sizeof(T)); }
+    template <class U>
+    bool operator==(const VJSONRegionAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
 }  // namespace qelt
