@@ -2,7 +2,8 @@
 // benchmark program without a process object installs a plain one once.
 // PeakResidentGrowth measures how far the resident size rises above where it
 // stood while a piece of work runs (Linux: the peak is reset through
-// /proc/self/clear_refs and read back as VmHWM).
+// /proc/self/clear_refs and read back as VmHWM); HeapInUse gives what the
+// allocator holds, for the size of what is kept.
 #pragma once
 
 #include <malloc.h>
@@ -60,6 +61,14 @@ long PeakResidentGrowth(Work&& inWork)
         return -1;
     inWork();
     return StatusBytes("VmHWM") - before;
+}
+
+// The bytes the allocator hands out at the moment (in use, heap and mapped
+// chunks alike): exact where the resident size goes by pages.
+inline long HeapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>(info.uordblks + info.hblkhd);
 }
 
 }  // namespace qelt::bench
