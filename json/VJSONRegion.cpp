@@ -73,6 +73,8 @@ VJSONRegion::StScope::~StScope()
 
 void* VJSONRegion::Allocate(size_t inSize)
 {
+    if (inSize > kLargestBlock * 1024 * 1024)
+        throw std::bad_alloc();  // no container asks as much; the sums below stay in range
     const size_t size = kTagSize + RoundUp(inSize);
     Region* region = tRegion;
     if (region == nullptr || size > kLargestBlock / 4) {
@@ -81,7 +83,10 @@ void* VJSONRegion::Allocate(size_t inSize)
         return memory + kTagSize;
     }
     if (region->fBlock == nullptr || static_cast<size_t>(region->fEnd - region->fNext) < size) {
-        const size_t blockSize = region->fNextSize;
+        // The next size, or larger for a list that would not fit in it.
+        size_t blockSize = region->fNextSize;
+        while (blockSize < kHeaderSize + size)
+            blockSize *= 2;
         char* memory = static_cast<char*>(::operator new(blockSize));
         if (region->fBlock != nullptr) {
             QELT_POISON(region->fNext, static_cast<size_t>(region->fEnd - region->fNext));
