@@ -9,7 +9,14 @@
 //   Import/<set>/<file>/<peer>     text to tree, the tree's destruction included;
 //   Stringify/<set>/<file>/<peer>  tree to compact text (ours with flags 0x1);
 //   File/<set>/<file>/<peer>       a UTF-8 file to tree (ours: ParseFile,
-//                                  LoadFromFile; RapidJSON reads the same bytes).
+//                                  LoadFromFile; RapidJSON reads the same bytes);
+//   Memory/real/<file>/<peer>      once: how far the resident size's peak
+//                                  rises while a tree is made from the text
+//                                  (already in memory) and held, reported as
+//                                  the counter "peak_per_text" (times the
+//                                  text's size in bytes) and "peak_bytes";
+//                                  "held_per_text", what the allocator holds
+//                                  for the tree once made.
 // The toolbox imports from a VString already made, as its callers do.
 // simdjson's parse is listed for scale. tools/bench_ratios.py JSON Import/real/citm_catalog/Rapid
 // gives the ratios of one case.
@@ -197,19 +204,79 @@ void RapidFile(benchmark::State& state, const Case& inCase)
     }
 }
 
+// --- peak resident size of a tree ---------------------------------------
+
+// The work runs once before it is measured, so that what the first run
+// sets up for the whole process (caches, class stores) is not counted.
+template <class Make>
+void PeakOfTree(benchmark::State& state, const Case& inCase, Make&& inMake)
+{
+    inMake([] {});
+    long peak = 0;
+    long held = 0;
+    for (auto _ : state) {
+        peak = bench::PeakResidentGrowth([&] {
+            const long before = bench::HeapInUse();
+            inMake([&] { held = bench::HeapInUse() - before; });
+        });
+    }
+    if (peak < 0) {
+        state.SkipWithError("the resident peak cannot be reset here");
+        return;
+    }
+    state.counters["peak_bytes"] = static_cast<double>(peak);
+    state.counters["peak_per_text"] = static_cast<double>(peak) / static_cast<double>(inCase.fBytes.size());
+    state.counters["held_per_text"] = static_cast<double>(held) / static_cast<double>(inCase.fBytes.size());
+}
+
+void QeltMemory(benchmark::State& state, const Case& inCase)
+{
+    EnsureManager();
+    VString text(inCase.fBytes.data(), static_cast<unsigned long>(inCase.fBytes.size()), VTC_UTF_8);
+    PeakOfTree(state, inCase, [&](auto&& inWhileHeld) {
+        VJSONValue value(JSON_undefined);
+        VError error = VJSONImporter::ParseString(text, value, 0);
+        benchmark::DoNotOptimize(error);
+        inWhileHeld();
+    });
+}
+
+void RapidMemory(benchmark::State& state, const Case& inCase)
+{
+    PeakOfTree(state, inCase, [&](auto&& inWhileHeld) {
+        rapidjson::Document document;
+        document.Parse(inCase.fBytes.data(), inCase.fBytes.size());
+        benchmark::DoNotOptimize(document.HasParseError());
+        inWhileHeld();
+    });
+}
+
+#ifdef QELT_HAVE_NLOHMANN
+void NlohmannMemory(benchmark::State& state, const Case& inCase)
+{
+    PeakOfTree(state, inCase, [&](auto&& inWhileHeld) {
+        nlohmann::json document = nlohmann::json::parse(inCase.fBytes);
+        benchmark::DoNotOptimize(document.is_object());
+        inWhileHeld();
+    });
+}
+#endif
+
 using Run = void (*)(benchmark::State&, const Case&);
 
-void Register(const std::string& inName, const std::string& inFolder, const std::string& inFile, Run inRun,
-              int inRound)
+benchmark::internal::Benchmark* Register(const std::string& inName, const std::string& inFolder,
+                                         const std::string& inFile, Run inRun, int inRound)
 {
     const std::string name = inName + "/round:" + std::to_string(inRound);
-    benchmark::RegisterBenchmark(name.c_str(), [inFolder, inFile, inRun](benchmark::State& state) {
-        const Case& test = Load(inFolder, inFile);
-        if (!Ready(state, test))
-            return;
-        inRun(state, test);
-        Count(state, test);
-    })->UseRealTime()->Unit(benchmark::kMillisecond);
+    return benchmark::RegisterBenchmark(name.c_str(), [inFolder, inFile, inRun](benchmark::State& state) {
+               const Case& test = Load(inFolder, inFile);
+               if (!Ready(state, test))
+                   return;
+               inRun(state, test);
+               Count(state, test);
+           })
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 }
 
 const int kRegistered = [] {
@@ -241,6 +308,14 @@ const int kRegistered = [] {
         {"File", "QeltParseFile", QeltParseFile},
         {"File", "QeltLoadFromFile", QeltLoadFromFile},
     };
+    // The peak is the same in every round: measured once, in the first.
+    const std::vector<Peer> memory = {
+        {"Memory", "Rapid", RapidMemory},
+#ifdef QELT_HAVE_NLOHMANN
+        {"Memory", "Nlohmann", NlohmannMemory},
+#endif
+        {"Memory", "Qelt", QeltMemory},
+    };
     for (const char* file : {"canada", "citm_catalog", "twitter"}) {
         for (const Set& set : sets) {
             for (int round = 1; round <= bench::Rounds(); ++round) {
@@ -252,6 +327,12 @@ const int kRegistered = [] {
                              std::string(file) + ".json", peer.fRun, round);
                 }
             }
+            if (std::string(set.fName) != "real")
+                continue;
+            for (const Peer& peer : memory)
+                Register(std::string(peer.fOp) + "/" + set.fName + "/" + file + "/" + peer.fPeer, set.fFolder,
+                         std::string(file) + ".json", peer.fRun, 1)
+                    ->Iterations(1);
         }
     }
     return 0;

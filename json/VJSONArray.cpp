@@ -12,6 +12,8 @@
 
 namespace qelt {
 
+static_assert(alignof(VJSONArray) <= 8, "the region carves containers at 8-byte steps");
+
 std::atomic<uint32_t> VJSONArray::sTaskToMonitor{0};
 std::atomic<int32_t> VJSONArray::sTaskCounter{0};
 
@@ -392,6 +394,23 @@ bool VJSONArray::_PushUnconnected(VJSONValue&& ioValue)
         VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
     } catch (const std::exception&) {
         // Dropped, as Push drops what it cannot append.
+    }
+    return true;
+}
+
+bool VJSONArray::_PushAllUnconnected(VJSONValue* ioValues, size_t inCount)
+{
+    if (fStorageLocker != nullptr || fGraph != nullptr)
+        return false;
+    try {
+        fValues.reserve(fValues.size() + inCount);
+    } catch (const std::exception&) {
+        return true;  // dropped, as Push drops what it cannot append
+    }
+    for (size_t i = 0; i < inCount; ++i) {
+        VJSONValue::CheckAndUpdateJsonStamp(ioValues[i], fStamp);
+        fValues.push_back(std::move(ioValues[i]));
+        VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
     }
     return true;
 }

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <unordered_set>
 #include <vector>
 
 #include "json/VJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "json/VJSONValue.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -42,6 +44,15 @@ public:
     int32_t Retain(const char* inDebugTag = nullptr) const override;
     int32_t Release(const char* inDebugTag = nullptr) const override;
 
+    // Made in the region of the import that reads it, if any (VJSONRegion).
+    static void* operator new(size_t inSize) { return VJSONRegion::Allocate(inSize); }
+    static void operator delete(void* inObject, size_t inSize) noexcept { VJSONRegion::Free(inObject, inSize); }
+    static void* operator new(size_t inSize, const std::nothrow_t&) noexcept
+    {
+        return VJSONRegion::AllocateOrNull(inSize);
+    }
+    static void operator delete(void* inObject, const std::nothrow_t&) noexcept { VJSONRegion::Free(inObject, 0); }
+
     // ---- Reading --------------------------------------------------------
     size_t GetCount() const { return fValues.size(); }
     VJSONValue GetAt(size_t inIndex) const;
@@ -62,6 +73,10 @@ public:
     // in (see VJSONObject::_StoreUnconnected): only an array without graph
     // and without storage locker takes it; false, value untouched, otherwise.
     bool _PushUnconnected(VJSONValue&& ioValue);
+    // _PushUnconnected for a run of values at once, the list growing by
+    // exactly their number; the values are moved from. False, nothing
+    // moved, when the array has a graph or a storage locker.
+    bool _PushAllUnconnected(VJSONValue* ioValues, size_t inCount);
     bool SetAt(size_t inIndex, const VJSONValue& inValue);
     bool SetAt_unchecked(size_t inIndex, const VJSONValue& inValue);
     void RemoveAt(size_t inIndex, size_t inCount = 1);
@@ -134,12 +149,14 @@ private:
     std::vector<VJSONValue> fValues;
     VJSONGraph* fGraph = nullptr;
     int32_t fInternalCount = 0;
+    // Whether the array holds links not yet counted in a graph
+    // (VJSONGraph::kUnjoinedTree, kUnjoinedReachesGraph), else 0. Kept in
+    // the room the count leaves before the next pointer, so that an array
+    // (every empty list of an imported tree is one) takes 8 bytes less.
+    unsigned char fUnjoined = 0;
     VStorageLocker* fStorageLocker = nullptr;
     VJSONStamp* fStamp = nullptr;
     VJSONGraphMemberLink fMemberLink;
-    // Whether the array holds links not yet counted in a graph
-    // (VJSONGraph::kUnjoinedTree, kUnjoinedReachesGraph), else 0.
-    unsigned char fUnjoined = 0;
 };
 
 }  // namespace qelt

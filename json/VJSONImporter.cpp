@@ -14,6 +14,7 @@
 #include "json/VJSONBinaryImporter.h"
 #include "json/VJSONGraph.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "json/VStorageLocker.h"
 #include "kernel/VLong.h"
 #include "kernel/VStringBlock.h"
@@ -184,6 +185,19 @@ inline int PlainStringRun(const UniChar* inUnits, int inPos, int inEnd)
     return p;
 }
 
+#if defined(__SSE2__)
+// The number of line feeds in a byte mask of eight 16-bit units (each unit
+// sets two bits). Counted in a few shifts: without a population-count
+// instruction in the target, the builtin becomes a library call.
+inline int LineFeedsInMask(unsigned inMask)
+{
+    unsigned bits = inMask & 0x5555u;  // one bit per unit
+    bits = (bits & 0x3333u) + ((bits >> 2) & 0x3333u);
+    bits = (bits & 0x0F0Fu) + ((bits >> 4) & 0x0F0Fu);
+    return static_cast<int>((bits & 0xFFu) + (bits >> 8));
+}
+#endif
+
 }  // namespace
 
 int VJSONImporter::_SkipBlanks(int inPos)
@@ -211,7 +225,7 @@ int VJSONImporter::_SkipBlanks(int inPos)
         if (count < 8)
             lines &= (1u << (2 * count)) - 1u;
         if (lines != 0) {
-            fLine += __builtin_popcount(lines) >> 1;
+            fLine += LineFeedsInMask(lines);
             fLineStart = p + ((31 - __builtin_clz(lines)) >> 1) + 1;
         }
         p += count;
@@ -612,24 +626,56 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
 
 // Reads a number word of ASCII units the way plat::ReadCNumber does for the
 // plain decimal form: the standard library's exact conversion, kept only
-// when the result is a normal number or an exact zero. False when the word
-// needs the general reader (longer than the buffer, not ASCII, a lone '-',
-// a point first, out of range, below the normal range).
+// when the result is a normal number or an exact zero. The number rule
+// (_IsNumberWord) is checked in the same pass that narrows the units. False
+// when the word breaks the rule or needs the general reader (longer than
+// the buffer, no digit before the point or the end, U+2212 for the
+// exponent's sign, out of range, below the normal range).
 bool ReadPlainNumber(const UniChar* inUnits, int inLength, double& outValue)
 {
     char bytes[64];
     if (inLength <= 0 || inLength >= static_cast<int>(sizeof(bytes)))
         return false;
-    for (int i = 0; i < inLength; ++i) {
-        if (inUnits[i] > 0x7F)
-            return false;
-        bytes[i] = static_cast<char>(inUnits[i]);
+    const UniChar* p = inUnits;
+    const int n = inLength;
+    int i = 0;
+    auto copyDigits = [&] {
+        const int start = i;
+        while (i < n && IsDigit(p[i])) {
+            bytes[i] = static_cast<char>(p[i]);
+            ++i;
+        }
+        return i > start;
+    };
+    if (p[0] == '-') {
+        bytes[0] = '-';
+        i = 1;
     }
-    const char* begin = bytes;
-    const char* end = bytes + inLength;
-    const char* digits = begin + (*begin == '-' ? 1 : 0);
-    if (digits >= end || !IsDigit(static_cast<UniChar>(*digits)))
+    if (i < n && p[i] == '0') {
+        bytes[i] = '0';
+        ++i;
+    } else if (!copyDigits()) {
         return false;
+    }
+    if (i < n && p[i] == '.') {
+        bytes[i++] = '.';
+        if (!copyDigits())
+            return false;
+    }
+    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
+        bytes[i] = static_cast<char>(p[i]);
+        ++i;
+        if (i < n && (p[i] == '+' || p[i] == '-')) {
+            bytes[i] = static_cast<char>(p[i]);
+            ++i;
+        }
+        if (!copyDigits())
+            return false;
+    }
+    if (i != n)
+        return false;
+    const char* begin = bytes;
+    const char* end = bytes + n;
     double value = 0.0;
     const std::from_chars_result result = std::from_chars(begin, end, value, std::chars_format::general);
     if (result.ec != std::errc())
@@ -676,7 +722,7 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
     }
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
         double number = 0.0;
-        if (_IsNumberWord(p, n) && ReadPlainNumber(p, n, number)) {
+        if (ReadPlainNumber(p, n, number)) {
             outValue.SetNumber(number);
             return VE_OK;
         }
@@ -822,6 +868,54 @@ void VJSONImporter::_StoreElement(VJSONValue& ioArray, VJSONValue& ioElement)
     array->Push(ioElement);
 }
 
+void VJSONImporter::_StackElement(VJSONValue& ioElement)
+{
+    try {
+        fElements.push_back(std::move(ioElement));
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+}
+
+void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
+{
+    VJSONValue* first = fElements.data() + inBase;
+    const size_t count = fElements.size() - inBase;
+    if (count > 0 && !ioArray.GetArray()->_PushAllUnconnected(first, count)) {
+        for (size_t i = 0; i < count; ++i)
+            _StoreElement(ioArray, first[i]);
+    }
+    fElements.erase(fElements.begin() + static_cast<std::ptrdiff_t>(inBase), fElements.end());
+}
+
+void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
+{
+    try {
+        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+}
+
+void VJSONImporter::_UnstackMembers(VJSONValue& ioObject, size_t inBase)
+{
+    const size_t count = fMembers.size() - inBase;
+    if (count > 0) {
+        try {
+            ioObject.GetObject()->_ReserveProperties(count);
+        } catch (const std::bad_alloc&) {
+            // The members are stored one by one, as far as memory goes.
+        }
+        // In the order read: a name read again replaces the earlier value
+        // in its place, as storing each at once would have done.
+        if (!ioObject.GetObject()->_StoreAllUnconnected(fMembers.data() + inBase, count)) {
+            for (size_t i = inBase; i < fMembers.size(); ++i)
+                _StoreMember(ioObject, fMembers[i].fName, fMembers[i].fValue);
+        }
+    }
+    fMembers.erase(fMembers.begin() + static_cast<std::ptrdiff_t>(inBase), fMembers.end());
+}
+
 void VJSONImporter::_RecordPathLine(int inOffset)
 {
     if (fPathsLines != nullptr)
@@ -834,6 +928,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         return _ThrowErrorTooDeep();
     ++fDepth;
     VJSONValue result(JSON_object);
+    // The members wait on the importer's stack, as an array's elements do.
+    const size_t base = fMembers.size();
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
     VString savedPath;
@@ -904,7 +1000,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
                         static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
             binaryName = true;
-        _StoreMember(result, name, member);
+        if (fConnectLater)
+            _StackMember(name, member);
+        else
+            _StoreMember(result, name, member);
         first = false;
         token = GetNextJSONToken(&scanError);
         if (scanError != VE_OK) {
@@ -919,6 +1018,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
     }
     --fDepth;
+    if (fConnectLater)
+        _UnstackMembers(result, base);
     _Share(result);
     outValue = std::move(result);
     fBinaryNameMet = binaryName;
@@ -932,6 +1033,10 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
     ++fDepth;
     VJSONValue result(JSON_array);
     VJSONArray* array = result.GetArray();
+    // The elements wait on the importer's stack, above those of the arrays
+    // around this one, and go into the array at once when it ends.
+    const size_t base = fElements.size();
+    auto count = [&] { return fConnectLater ? fElements.size() - base : array->GetCount(); };
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
     VString savedPath;
@@ -950,7 +1055,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         if (scanError != VE_OK) {
             error = scanError;
         } else if (token == jsonEndArray) {
-            if (array->GetCount() > 0) {
+            if (count() > 0) {
                 static const VString sBracket("]");
                 error = _ThrowErrorExtraComma(sBracket);
             }
@@ -969,18 +1074,35 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                 }
                 _RecordPathLine(offset);
             }
-            VJSONValue element(JSON_undefined);
-            if (token == jsonBeginObject)
-                error = _ParseObject(element);
-            else if (token == jsonBeginArray)
-                error = _ParseArray(element);
-            else
-                error = _SpanToValue(isString, element, kExpectFirstElement);
-            if (error == VE_OK)
-                _StoreElement(result, element);
+            if (token == jsonString && fConnectLater) {
+                // A scalar is read straight into its place on the stack
+                // (nothing else is stacked meanwhile).
+                try {
+                    fElements.emplace_back(JSON_undefined);
+                    error = _SpanToValue(isString, fElements.back(), kExpectFirstElement);
+                    if (error != VE_OK)
+                        fElements.pop_back();
+                } catch (const std::bad_alloc&) {
+                    // Dropped, as a store that runs out of memory drops it.
+                }
+            } else {
+                VJSONValue element(JSON_undefined);
+                if (token == jsonBeginObject)
+                    error = _ParseObject(element);
+                else if (token == jsonBeginArray)
+                    error = _ParseArray(element);
+                else
+                    error = _SpanToValue(isString, element, kExpectFirstElement);
+                if (error == VE_OK) {
+                    if (fConnectLater)
+                        _StackElement(element);
+                    else
+                        _StoreElement(result, element);
+                }
+            }
         } else {
             error = _ThrowErrorInvalidToken(_TokenToString(token),
-                                            array->GetCount() == 0 ? kExpectFirstElement : kExpectValue);
+                                            count() == 0 ? kExpectFirstElement : kExpectValue);
         }
         if (paths)
             fCurrentPath.FromString(savedPath);
@@ -999,6 +1121,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
     }
     --fDepth;
+    if (fConnectLater)
+        _UnstackElements(result, base);
     _Share(result);
     outValue = std::move(result);
     return error;
@@ -1006,6 +1130,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
 
 VError VJSONImporter::Parse(VJSONValue& outValue)
 {
+    // The containers of the tree come from one region, freed in bulk.
+    VJSONRegion::StScope region;
     bool isString = false;
     VError scanError = VE_OK;
     JsonToken token = _ScanSpan(&isString, &scanError);

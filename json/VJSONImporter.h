@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "json/VJSONPropertyTable.h"
 #include "json/VJSONValue.h"
 #include "kernel/VObject.h"
 #include "kernel/VString.h"
@@ -143,6 +144,15 @@ private:
     // or the container must be stored into the ordinary way.
     void _StoreMember(VJSONValue& ioObject, const VString& inName, VJSONValue& ioMember);
     void _StoreElement(VJSONValue& ioArray, VJSONValue& ioElement);
+    // Under fConnectLater the elements of an array and the members of an
+    // object wait on fElements and fMembers until the container ends, so
+    // that its list is allocated once, at its final size.
+    void _StackElement(VJSONValue& ioElement);
+    void _StackMember(const VString& inName, VJSONValue& ioMember);
+    // Moves what was stacked from inBase on into the container and takes it
+    // off the stack.
+    void _UnstackElements(VJSONValue& ioArray, size_t inBase);
+    void _UnstackMembers(VJSONValue& ioObject, size_t inBase);
     // The property name as a counted string that the objects of this import
     // share, so that a name met again is stored without a copy of its units.
     const VString& _SharedName(const VString& inName);
@@ -184,6 +194,10 @@ private:
     std::vector<VString> fNames;
     // A name that is not kept, made for the object that stores it.
     VString fName;
+    // The elements and the members of the containers being read, innermost
+    // last.
+    std::vector<VJSONValue> fElements;
+    std::vector<VJSONPropertyEntry> fMembers;
     // Token text buffer reused by the value rules.
     VString fToken;
     // The last span scan: the units of its text in the input, unless the

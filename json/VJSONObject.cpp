@@ -16,6 +16,8 @@
 
 namespace qelt {
 
+static_assert(alignof(VJSONObject) <= 8, "the region carves containers at 8-byte steps");
+
 namespace {
 
 constexpr int kErrorSharedObjectChange = -10719;
@@ -555,6 +557,31 @@ bool VJSONObject::_StoreUnconnected(const VString& inName, VJSONValue&& ioValue)
         VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
+    }
+    return true;
+}
+
+bool VJSONObject::_StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inCount)
+{
+    if (fImplementation != nullptr || fStorageLocker != nullptr || fGraph != nullptr ||
+        (fClass != nullptr && !fClass->GetSetterMap().empty()))
+        return false;
+    for (size_t i = 0; i < inCount; ++i) {
+        if (ioMembers[i].fValue.IsUndefined())
+            return false;
+    }
+    for (size_t i = 0; i < inCount; ++i) {
+        try {
+            VJSONValue* stored = fProperties.FindValue(ioMembers[i].fName);
+            if (stored != nullptr)
+                *stored = std::move(ioMembers[i].fValue);
+            else
+                stored = &fProperties.Append(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue)).fValue;
+            VJSONGraph::_NoteUnconnected(fUnjoined, *stored);
+            VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
+        } catch (const std::bad_alloc&) {
+            // Dropped, as a store that runs out of memory drops it.
+        }
     }
     return true;
 }

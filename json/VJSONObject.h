@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,7 @@
 
 #include "json/IJSONObject.h"
 #include "json/VJSONPropertyTable.h"
+#include "json/VJSONRegion.h"
 #include "json/VJSONValue.h"
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -75,6 +77,15 @@ public:
     int32_t Retain(const char* inDebugTag = nullptr) const override;
     int32_t Release(const char* inDebugTag = nullptr) const override;
 
+    // Made in the region of the import that reads it, if any (VJSONRegion).
+    static void* operator new(size_t inSize) { return VJSONRegion::Allocate(inSize); }
+    static void operator delete(void* inObject, size_t inSize) noexcept { VJSONRegion::Free(inObject, inSize); }
+    static void* operator new(size_t inSize, const std::nothrow_t&) noexcept
+    {
+        return VJSONRegion::AllocateOrNull(inSize);
+    }
+    static void operator delete(void* inObject, const std::nothrow_t&) noexcept { VJSONRegion::Free(inObject, 0); }
+
     // ---- Reading --------------------------------------------------------
     VJSONValue GetProperty(const VString& inName, VDBLanguageContext* inContext = nullptr) const;
     VJSONValue GetOwnProperty(const VString& inName) const;
@@ -113,6 +124,13 @@ public:
     // (no implementation, no class setter, no storage locker); false, with
     // the value untouched, otherwise.
     bool _StoreUnconnected(const VString& inName, VJSONValue&& ioValue);
+    // Makes room for inCount own properties in all (an importer that knows
+    // how many it will store); throws std::bad_alloc.
+    void _ReserveProperties(size_t inCount) { fProperties.Reserve(inCount); }
+    // _StoreUnconnected for a run of members at once, in their order, names
+    // and values moved from. False, nothing moved, where _StoreUnconnected
+    // would refuse one of them.
+    bool _StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inCount);
     bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& inProperties,
                        VDBLanguageContext* inContext = nullptr);
     void RemoveProperty(const VString& inName);

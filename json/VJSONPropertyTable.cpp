@@ -54,8 +54,7 @@ void VJSONPropertyTable::_Place(std::vector<uint32_t>& ioIndex, uint32_t inHash,
     ioIndex[slot] = inPosition + 1;
 }
 
-void VJSONPropertyTable::_BuildIndex(const std::vector<VJSONPropertyEntry>& inEntries, size_t inCount,
-                                     std::vector<uint32_t>& outIndex)
+void VJSONPropertyTable::_BuildIndex(const Entries& inEntries, size_t inCount, std::vector<uint32_t>& outIndex)
 {
     outIndex.clear();
     if (inCount <= kIndexThreshold)
@@ -71,6 +70,11 @@ void VJSONPropertyTable::_BuildIndex(const std::vector<VJSONPropertyEntry>& inEn
 
 VJSONPropertyEntry& VJSONPropertyTable::Append(const VString& inName, VJSONValue&& ioValue)
 {
+    return Append(VString(inName), std::move(ioValue));
+}
+
+VJSONPropertyEntry& VJSONPropertyTable::Append(VString&& ioName, VJSONValue&& ioValue)
+{
     const size_t count = fEntries.size();
     if (fEntries.capacity() == count)
         fEntries.reserve(count < 4 ? 4 : count * 2);
@@ -82,10 +86,21 @@ VJSONPropertyEntry& VJSONPropertyTable::Append(const VString& inName, VJSONValue
         _BuildIndex(fEntries, newCount, index);
         fIndex.swap(index);
     }
-    fEntries.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
+    fEntries.push_back(VJSONPropertyEntry{std::move(ioName), std::move(ioValue)});
+    VJSONPropertyEntry& entry = fEntries.back();
     if (!fIndex.empty())
-        _Place(fIndex, _Hash(inName), static_cast<uint32_t>(count));
-    return fEntries.back();
+        _Place(fIndex, _Hash(entry.fName), static_cast<uint32_t>(count));
+    return entry;
+}
+
+void VJSONPropertyTable::Reserve(size_t inCount)
+{
+    fEntries.reserve(inCount);
+    if (inCount > kIndexThreshold && fIndex.size() < inCount * 2) {
+        std::vector<uint32_t> index;
+        _BuildIndex(fEntries, inCount, index);
+        fIndex.swap(index);
+    }
 }
 
 void VJSONPropertyTable::Erase(size_t inPosition)

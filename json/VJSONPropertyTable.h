@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "json/VJSONRegion.h"
 #include "json/VJSONValue.h"
 #include "kernel/VString.h"
 
@@ -55,6 +56,10 @@ public:
     // Appends a name that is not in the table. Throws std::bad_alloc with
     // the table unchanged (the value is then left as it was).
     VJSONPropertyEntry& Append(const VString& inName, VJSONValue&& ioValue);
+    VJSONPropertyEntry& Append(VString&& ioName, VJSONValue&& ioValue);
+    // Makes room for inCount entries in all, the index included, so that
+    // appending up to that many allocates nothing more.
+    void Reserve(size_t inCount);
     // Removes the entry at the position; the later ones move down by one.
     void Erase(size_t inPosition);
     void Clear();
@@ -65,11 +70,12 @@ private:
     static bool _SameName(const VString& inA, const VString& inB);
     // Rebuilds the index for a table of inCount entries (empty at or below
     // the threshold).
-    static void _BuildIndex(const std::vector<VJSONPropertyEntry>& inEntries, size_t inCount,
-                            std::vector<uint32_t>& outIndex);
+    using Entries = std::vector<VJSONPropertyEntry, VJSONRegionAllocator<VJSONPropertyEntry>>;
+    static void _BuildIndex(const Entries& inEntries, size_t inCount, std::vector<uint32_t>& outIndex);
     static void _Place(std::vector<uint32_t>& ioIndex, uint32_t inHash, uint32_t inPosition);
 
-    std::vector<VJSONPropertyEntry> fEntries;
+    // In the region of the import that made the object, if any.
+    Entries fEntries;
     // Slots hold a position plus one (0 is a free slot); a power of two at
     // least twice the number of entries.
     std::vector<uint32_t> fIndex;

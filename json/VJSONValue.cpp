@@ -166,12 +166,6 @@ VJSONValue::VJSONValue(const VJSONValue& inOther) : VObject(inOther), fType(JSON
     fStamp = NewStamp();
 }
 
-VJSONValue::VJSONValue(VJSONValue&& ioOther) noexcept : VObject(ioOther), fType(JSON_null), fStamp(ioOther.fStamp)
-{
-    fNumber = 0.0;
-    _MovePayloadFrom(ioOther);
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& inOther)
 {
     if (this != &inOther) {
@@ -193,8 +187,6 @@ VJSONValue& VJSONValue::operator=(VJSONValue&& ioOther) noexcept
     }
     return *this;
 }
-
-VJSONValue::~VJSONValue() { _ReleasePayload(); }
 
 void VJSONValue::_ReleasePayload()
 {
@@ -302,31 +294,6 @@ uint32_t VJSONValue::_PackDate(int inYear, int inMonth, int inDay)
 
 // ---------------------------------------------------------------------------
 // Setters
-
-void VJSONValue::SetNull()
-{
-    _ReleasePayload();
-    fType = JSON_null;
-}
-
-void VJSONValue::SetUndefined()
-{
-    _ReleasePayload();
-    fType = JSON_undefined;
-}
-
-void VJSONValue::SetBool(bool inValue)
-{
-    _ReleasePayload();
-    fType = inValue ? JSON_true : JSON_false;
-}
-
-void VJSONValue::SetNumber(double inValue)
-{
-    _ReleasePayload();
-    fType = JSON_number;
-    fNumber = inValue;
-}
 
 void VJSONValue::SetString(const VString& inString)
 {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <unordered_set>
 
@@ -56,7 +57,7 @@ private:
 // increment, so the first is 0).
 extern std::atomic<uint32_t> __VInlineString_tag;
 
-class VJSONValue : public VObject {
+class VJSONValue final : public VObject {
 public:
     // An undefined value with a fresh stamp (containers always pass a type).
     VJSONValue() : VJSONValue(JSON_undefined) {}
@@ -79,10 +80,21 @@ public:
     // A copy takes a fresh stamp; a move keeps the source's stamp and leaves
     // the source without payload (an empty string, a null reference).
     VJSONValue(const VJSONValue& inOther);
-    VJSONValue(VJSONValue&& ioOther) noexcept;
+    VJSONValue(VJSONValue&& ioOther) noexcept : VObject(ioOther), fType(ioOther.fType), fStamp(ioOther.fStamp)
+    {
+        // Written here, with the destructor, so that the lists and trees
+        // that move and drop values by the hundred thousand call nothing
+        // for a scalar.
+        std::memcpy(static_cast<void*>(&fString), &ioOther.fString, sizeof(fString));
+        ioOther._ForgetPayload();
+    }
     VJSONValue& operator=(const VJSONValue& inOther);
     VJSONValue& operator=(VJSONValue&& ioOther) noexcept;
-    ~VJSONValue() override;
+    ~VJSONValue() override
+    {
+        if (_HoldsReference())
+            _ReleasePayload();
+    }
 
     // ---- Type ---------------------------------------------------------
     JSONType GetType() const { return fType; }
@@ -99,10 +111,14 @@ public:
     bool IsDate() const { return fType == JSON_date; }
 
     // ---- Setters (the stamp is kept) ------------------------------------
-    void SetNull();
-    void SetUndefined();
-    void SetBool(bool inValue);
-    void SetNumber(double inValue);
+    void SetNull() { _SetScalarType(JSON_null); }
+    void SetUndefined() { _SetScalarType(JSON_undefined); }
+    void SetBool(bool inValue) { _SetScalarType(inValue ? JSON_true : JSON_false); }
+    void SetNumber(double inValue)
+    {
+        _SetScalarType(JSON_number);
+        fNumber = inValue;
+    }
     void SetString(const VString& inString);
     void SetString(const VInlineString& inString);
     void SetObject(VJSONObject* inObject);
@@ -205,8 +221,28 @@ public:
     }
 
 private:
+    // Whether the payload holds a counted reference (a string's block, an
+    // object or an array).
+    bool _HoldsReference() const { return fType == JSON_string || fType == JSON_object || fType == JSON_array; }
+    // Lets go of the payload without releasing it, after a move took it.
+    void _ForgetPayload()
+    {
+        if (fType == JSON_string)
+            fString.fRecord = VInlineString{0, nullptr, 0};
+        else if (fType == JSON_object)
+            fObject = nullptr;
+        else if (fType == JSON_array)
+            fArray = nullptr;
+    }
     // Releases the payload; the type is left to the caller.
     void _ReleasePayload();
+    // Releases the payload and takes a type without one (or a number's).
+    void _SetScalarType(JSONType inType)
+    {
+        if (_HoldsReference())
+            _ReleasePayload();
+        fType = inType;
+    }
     // Takes the source's type and payload as a copy does (stamp untouched).
     void _CopyPayloadFrom(const VJSONValue& inOther);
     // Takes the source's type and payload as a move does (stamp untouched).

@@ -3,6 +3,7 @@
 
 #include "json/VJSONValue.h"
 #include "json/IJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "json/VJSONPropertyTable.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONArray.h"

@@ -418,6 +418,44 @@ TEST(JSONImporter, ANameSharedByTheObjectsOfAnImportStaysTheSameForEach)
     EXPECT_EQ(ToStd(name), "Namechanged");
 }
 
+TEST(JSONImporter, ContainersNestedEveryWayKeepTheirMembersInOrderAndANameReadTwiceKeepsItsFirstPlace)
+{
+    // An array's elements and an object's members are held aside until the
+    // container ends; the containers inside it hold theirs aside meanwhile.
+    const std::string tenNames = R"({"k0":0,"k1":1,"k2":2,"k3":3,"k4":4,"k5":5,"k6":6,"k7":7,"k8":8,"k9":9)";
+    struct Case {
+        std::string text;
+        std::string json;
+    };
+    const std::vector<Case> cases = {
+        {R"([[1,[2,[3]],4],{"x":{"y":[5,{"z":6}]},"w":7},8])", R"([[1,[2,[3]],4],{"x":{"y":[5,{"z":6}]},"w":7},8])"},
+        {R"({"a":[],"b":{},"c":[{}],"d":[[],[[]]]})", R"({"a":[],"b":{},"c":[{}],"d":[[],[[]]]})"},
+        {R"({"a":1,"b":2,"a":3})", R"({"a":3,"b":2})"},
+        {R"({"a":{"a":1,"a":[2]},"a":{"b":3}})", R"({"a":{"b":3}})"},
+        {tenNames + R"(,"k3":"again","k10":10})",
+         R"({"k0":0,"k1":1,"k2":2,"k3":"again","k4":4,"k5":5,"k6":6,"k7":7,"k8":8,"k9":9,"k10":10})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VJSONValue value = Parse(c.text.c_str());
+        EXPECT_EQ(JSONOf(value), c.json);
+    }
+    // The names of a large object are found by their index, before and
+    // after the object changes.
+    VJSONValue value = Parse((tenNames + "}").c_str());
+    VJSONObject* object = value.GetObject();
+    ASSERT_NE(object, nullptr);
+    object->SetProperty(VString("k10"), VJSONValue(10.0));
+    object->RemoveProperty(VString("k0"));
+    for (int i = 1; i <= 10; ++i) {
+        SCOPED_TRACE(i);
+        VString name("k");
+        name.AppendLong(i);
+        EXPECT_EQ(object->GetOwnProperty(name).GetNumber(), static_cast<double>(i));
+    }
+    EXPECT_TRUE(object->GetOwnProperty(VString("k0")).IsUndefined());
+}
+
 TEST(JSONImporter, NumbersReadFromTheTextEqualTheGeneralReader)
 {
     // The reader's quick conversion of plain decimals and the general

@@ -117,6 +117,49 @@ TEST_F(JSONTreeTest, ARetainedInnerContainerOutlivesItsTree)
     }
 }
 
+TEST_F(JSONTreeTest, ContainersTakenFromAcrossALargeImportOutliveItAndOneAnother)
+{
+    // The containers of one import share blocks of memory: taken from the
+    // first, a middle and the last part of a large tree, each still reads
+    // whole once the tree and the containers let go before it are gone
+    // (AddressSanitizer reports a read of what was freed).
+    constexpr int kCount = 6000;
+    std::string text = "[";
+    for (int i = 0; i < kCount; ++i) {
+        if (i > 0)
+            text += ",";
+        text += R"({"i":)" + std::to_string(i) + R"(,"list":[)" + std::to_string(i) + R"(,{"deep":[]}]})";
+    }
+    text += "]";
+    std::vector<VJSONValue> taken;
+    {
+        VJSONValue root = ImportTree(text.c_str());
+        ASSERT_TRUE(root.IsArray());
+        ASSERT_EQ(root.GetArray()->GetCount(), static_cast<size_t>(kCount));
+        for (int i : {0, kCount / 2, kCount - 1}) {
+            taken.push_back(root.GetArray()->GetAt(static_cast<size_t>(i)));
+            taken.push_back(taken.back().GetObject()->GetProperty(VString("list")));
+        }
+    }
+    const int indexes[] = {0, kCount / 2, kCount - 1};
+    auto expected = [&](size_t inTaken) {
+        const std::string i = std::to_string(indexes[inTaken / 2]);
+        const std::string list = "[" + i + R"(,{"deep":[]}])";
+        return inTaken % 2 == 0 ? R"({"i":)" + i + R"(,"list":)" + list + "}" : list;
+    };
+    // Let go of them one by one, the objects before the lists they hold.
+    for (size_t gone = 0; gone < taken.size(); ++gone) {
+        for (size_t k = gone; k < taken.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(TextOf(taken[k]), expected(k));
+        }
+        // A container made outside the import goes into one made by it.
+        if (VJSONArray* list = taken[gone].GetArray())
+            list->Push(VJSONValue(JSON_object));
+        taken[gone] = VJSONValue(JSON_null);
+    }
+}
+
 TEST_F(JSONTreeTest, ACycleMadeAfterAnImportIsStillFreed)
 {
     // Each case closes a cycle through the imported tree with its first

@@ -1,0 +1,71 @@
+// Where the objects and arrays an import makes live: blocks carved in
+// order (a region per import) instead of one heap allocation each.
+//
+//   block: [holders | tag obj | tag obj | ... | free tail]
+//   tag:   the address of the object's block, or null for an object of the
+//          ordinary heap
+//
+// A block counts the objects carved from it that are still alive, plus one
+// while an import still carves from it; the last to go frees the block. So
+// every container keeps its own exact reference count: one that outlives
+// the tree it was read in (retained by a caller) keeps its block, and the
+// rest of the block is freed with it. Containers made outside an import
+// take the ordinary heap, behind a null tag. The lists of an object's
+// members are allocated the same way (VJSONRegionAllocator).
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+namespace qelt {
+
+class VJSONRegion {
+public:
+    // While one lives, the containers made on this thread are carved from
+    // the region it opens (a region already open on the thread is kept).
+    class StScope {
+    public:
+        StScope();
+        ~StScope();
+        StScope(const StScope&) = delete;
+        StScope& operator=(const StScope&) = delete;
+
+    private:
+        bool fOpened = false;
+    };
+
+    // The allocation and the release of a container (its operator new and
+    // sized delete), for types aligned to at most 8 bytes. Allocate throws
+    // std::bad_alloc.
+    static void* Allocate(size_t inSize);
+    // Allocate answering null instead of throwing.
+    static void* AllocateOrNull(size_t inSize) noexcept;
+    // inSize, the object's, may be 0 when not known.
+    static void Free(void* inObject, size_t inSize) noexcept;
+};
+
+// The allocator of the lists an imported container keeps (VJSONRegion's
+// blocks during an import, the ordinary heap otherwise).
+template <class T>
+struct VJSONRegionAllocator {
+    using value_type = T;
+    VJSONRegionAllocator() = default;
+    template <class U>
+    VJSONRegionAllocator(const VJSONRegionAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t inCount)
+    {
+        if (inCount > static_cast<size_t>(-1) / sizeof(T))
+            throw std::bad_alloc();
+        return static_cast<T*>(VJSONRegion::Allocate(inCount * sizeof(T)));
+    }
+    void deallocate(T* inItems, size_t inCount) noexcept { VJSONRegion::Free(inItems, inCount * sizeof(T)); }
+    template <class U>
+    bool operator==(const VJSONRegionAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+}  // namespace qelt
