@@ -521,10 +521,14 @@ VTask* VTask::GetCurrent()
     return VTaskMgr::GetCurrentTask();
 }
 
-VTaskID VTask::GetCurrentID()
+VTaskID VTask::_GetCurrentIDFromTask()
 {
     VTask* current = GetCurrent();
-    return current != nullptr ? current->fID : 0;
+    if (current == nullptr || current->fID == 0)
+        return 0;
+    // A task that became current before it had its id (the main task does)
+    // is read from the thread's slot from now on.
+    return VTaskMgr::Get()->GetPlatformManager().CacheCurrentID(current);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "kernel/VObject.h"
 #include "runtime/VDebugContext.h"
 #include "runtime/VMessage.h"
+#include "runtime/mac/XMacThreadSlot.h"
 
 namespace qelt {
 
@@ -138,8 +139,13 @@ public:
     // The calling thread's task (not retained), or null.
     static VTask* GetCurrent();
     // Its id, or 0 without a task (see VTaskMgr::GetCurrentTaskID for ids of
-    // threads without a task).
-    static VTaskID GetCurrentID();
+    // threads without a task). Inline: read from the thread's slot.
+    static VTaskID GetCurrentID()
+    {
+        if (VTaskID id = XMacThreadSlot::GetCurrentTaskIDInService(); id != 0)
+            return id;
+        return _GetCurrentIDFromTask();
+    }
 
     // The current task's international text manager; on a thread without a
     // task the process's default manager; null without a process object.
@@ -239,6 +245,7 @@ private:
     friend class VTaskMgr;
     friend class XMacTask_preemptive;
 
+    static VTaskID _GetCurrentIDFromTask();
     void _Construct(unsigned long stackSize, ETaskStyle style);
     void _CloneDefaultIntlMgr();
     void _ReleaseErrorContext();
