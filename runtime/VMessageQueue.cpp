@@ -28,9 +28,11 @@ bool VMessageQueue::AddMessage(VMessage* message)
     message->Retain();
     bool absorbed = false;
     bool wake = false;
+    bool closed = false;
     {
         StLocker locker(fLock);
-        if (signature != 0) {
+        closed = fClosed.load(std::memory_order_relaxed);
+        if (!closed && signature != 0) {
             for (VMessage* queued : fMessages) {
                 if (queued->GetCoalescingSignature() == signature) {
                     absorbed = !queued->DoCoalesce(*message);
@@ -38,13 +40,13 @@ bool VMessageQueue::AddMessage(VMessage* message)
                 }
             }
         }
-        if (!absorbed) {
+        if (!absorbed && !closed) {
             ++fStamp;
             fMessages.push_back(message);
             wake = fWaiters > 0 && !fEvent->IsSignalled();
         }
     }
-    if (absorbed) {
+    if (absorbed || closed) {
         message->Release();
         return false;
     }
@@ -53,6 +55,15 @@ bool VMessageQueue::AddMessage(VMessage* message)
     if (wake)
         fEvent->Unlock();
     return true;
+}
+
+void VMessageQueue::Close()
+{
+    {
+        StLocker locker(fLock);
+        fClosed.store(true, std::memory_order_release);
+    }
+    _Cancel(true, nullptr);
 }
 
 VMessage* VMessageQueue::RetainMessage()

@@ -9,6 +9,7 @@
 // messages without ever sleeping, and a poster never signals nobody.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 
@@ -29,8 +30,12 @@ public:
     VMessageQueue& operator=(const VMessageQueue&) = delete;
 
     // Appends the message (retained); false when a queued message of the same
-    // non-zero signature absorbed it.
+    // non-zero signature absorbed it, or when the queue is closed.
     bool AddMessage(VMessage* message);
+    // Refuses every message from now on and aborts the queued ones: the
+    // queue's task has left its message loop for good.
+    void Close();
+    bool IsClosed() const { return fClosed.load(std::memory_order_acquire); }
     // The oldest message with its reference, or null.
     VMessage* RetainMessage();
     VMessage* _RetainMessage();
@@ -83,6 +88,7 @@ private:
     int32_t fWaiters = 0;
     bool fWoken = false;
     bool fAnswered = false;  // a WakeForAnswer not taken by a retriever yet
+    std::atomic<bool> fClosed{false};  // set under the lock, read also without
 };
 
 }  // namespace qelt

@@ -223,8 +223,10 @@ void VTask::_Run()
 void VTask::_Exit()
 {
     StopMessaging();
-    if (VMessageQueue* queue = fMessageQueue.load())
-        queue->CancelMessages();
+    // Nothing runs this task's messages any more: a later post is refused
+    // rather than left in the queue.
+    _AllocateMessageQueueIfNeeded();
+    fMessageQueue.load()->Close();
     _ReleaseJSONObjects();
     DisposeAllData();
     {
@@ -238,6 +240,9 @@ void VTask::_Exit()
 void VTask::_SetStateDead()
 {
     _ReleaseActivityToken();
+    // Also a task that died without running its loop refuses messages.
+    if (VMessageQueue* queue = fMessageQueue.load())
+        queue->Close();
     std::vector<DeathWatcher>* watchers = nullptr;
     {
         StTaskMgrLocker locker(fManager);

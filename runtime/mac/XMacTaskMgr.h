@@ -54,7 +54,11 @@ public:
     // The calling thread's current task, or null. Read from a thread-local
     // copy of the thread key's value: every lock asks for it, and the key
     // costs a library call.
-    VTask* GetCurrentTask() const { return XMacThreadSlot::sCurrent.fGeneration == fGeneration ? XMacThreadSlot::sCurrent.fTask : nullptr; }
+    VTask* GetCurrentTask() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fTask : nullptr;
+    }
     void SetCurrentTask(VTask* task) const
     {
         plat::SetThreadKeyValue(fCurrentTaskKey, task);
@@ -65,7 +69,11 @@ public:
     }
 
     // The id given to the calling thread that has no task (0 when none yet).
-    int GetForeignID() const { return XMacThreadSlot::sCurrent.fGeneration == fGeneration ? XMacThreadSlot::sCurrent.fForeignID : 0; }
+    int GetForeignID() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fForeignID : 0;
+    }
     void SetForeignID(int id) const
     {
         plat::SetThreadKeyValue(fForeignIDKey, reinterpret_cast<void*>(static_cast<intptr_t>(id)));
@@ -78,7 +86,11 @@ public:
     // The id a caller of VTaskMgr::GetCurrentTaskID gets: the current task's
     // id, else the thread's foreign id; 0 when neither is known yet. Kept in
     // the slot so that the read is one load, without following the task.
-    VTaskID GetCurrentID() const { return XMacThreadSlot::sCurrent.fGeneration == fGeneration ? XMacThreadSlot::sCurrent.fCurrentID : 0; }
+    VTaskID GetCurrentID() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fCurrentID : 0;
+    }
     // Stores the id of `task`, the thread's current task, for GetCurrentID and
     // returns it: a task that became current before it had its id (the main
     // task does) is known by it from its first request on.
@@ -93,7 +105,9 @@ public:
     // object: 0 also while no manager is in service.
     static VTaskID GetCurrentIDInService()
     {
-        return XMacThreadSlot::sCurrent.fGeneration == XMacThreadSlot::sLiveGeneration.load(std::memory_order_acquire) ? XMacThreadSlot::sCurrent.fCurrentID : 0;
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        const uint64_t live = XMacThreadSlot::sLiveGeneration.load(std::memory_order_acquire);
+        return slot.fGeneration == live ? slot.fCurrentID : 0;
     }
     // Marks this manager as the one in service, or none.
     void SetInService(bool inService) const
