@@ -81,6 +81,25 @@ VMessage* VMessageQueue::_RetainMessage()
     return message;
 }
 
+size_t VMessageQueue::RetainMessages(VMessage** outMessages, size_t max)
+{
+    StLocker locker(fLock);
+    size_t count = 0;
+    while (count < max && !fMessages.empty()) {
+        outMessages[count++] = fMessages.front();
+        fMessages.pop_front();
+    }
+    return count;
+}
+
+bool VMessageQueue::TakeWakeUp()
+{
+    StLocker locker(fLock);
+    const bool woken = fWoken;
+    fWoken = false;
+    return woken;
+}
+
 void VMessageQueue::_SignalWaiters()
 {
     if (fWaiters > 0 && !fEvent->IsSignalled())

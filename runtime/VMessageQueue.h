@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -39,6 +40,11 @@ public:
     // The oldest message with its reference, or null.
     VMessage* RetainMessage();
     VMessage* _RetainMessage();
+    // Takes up to `max` oldest messages, with their references, under one
+    // hold of the lock; returns how many.
+    size_t RetainMessages(VMessage** outMessages, size_t max);
+    // Takes a wake-up not taken by a retriever yet: true when there was one.
+    bool TakeWakeUp();
     // Waits at most timeoutMs for a message; null after a time-out
     // (timedOut true) or a wake-up (timedOut false).
     VMessage* RetainMessageWithTimeout(int timeoutMs, bool* timedOut);

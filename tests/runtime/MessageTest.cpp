@@ -467,6 +467,38 @@ TEST(Message, MessagesFromTwoPostersArriveEachOnceAndInEachPostersOrder)
     Stop(server.Get());
 }
 
+TEST(MessageLoop, AMessageSeesTheMessagesBehindItAsPendingCancelsThemAndRunsTheRestInOrderFromANestedLoop)
+{
+    Drain();
+    VTask* main = VTask::GetCurrent();
+    Target target;
+    Target other;
+    VRefPtr<TagMessage> cancelled = Tag(2);
+    bool firstRan = false;
+    bool lastRanAfterThree = false;
+    VFunctionMessage::PostFunctionTo(main, [&] {
+        firstRan = true;
+        EXPECT_TRUE(main->IsAnyMessagePending());
+        EXPECT_EQ(main->CountMessagesFor(&other), 2);
+        EXPECT_EQ(main->CountMessagesFor(&target), 1);
+        VTaskMgr::Get()->CancelMessages(&other);
+        EXPECT_EQ(main->CountMessagesFor(&other), 0);
+        while (VTask::ExecuteMessages(false)) {
+        }
+        EXPECT_FALSE(main->IsAnyMessagePending());
+    });
+    EXPECT_TRUE(cancelled->PostTo(&other));
+    EXPECT_TRUE(Tag(3)->PostTo(&target));
+    EXPECT_TRUE(Tag(4)->PostTo(&other));
+    VFunctionMessage::PostFunctionTo(main, [&] { lastRanAfterThree = target.Tags() == std::vector<int>{3}; });
+    Drain();
+    EXPECT_TRUE(firstRan);
+    EXPECT_TRUE(lastRanAfterThree);
+    EXPECT_TRUE(cancelled->IsAborted());
+    EXPECT_TRUE(other.Tags().empty());
+    EXPECT_EQ(target.Tags(), (std::vector<int>{3}));
+}
+
 TEST(MessageLoop, DueTimesOfDelayedMessagesAre64BitTicks)
 {
     struct Case {
