@@ -21,6 +21,14 @@ VMessagingContext::VMessagingContext(IMessageable* target)
 {
 }
 
+VMessagingContext::~VMessagingContext()
+{
+    if (KnownQueue* known = fKnownQueue.load(std::memory_order_acquire)) {
+        known->fQueue->Release();
+        delete known;
+    }
+}
+
 int32_t VMessagingContext::GetMessagingTask() const
 {
     return GetTarget() != nullptr ? fTaskID.load(std::memory_order_acquire) : 0;
@@ -36,11 +44,41 @@ VTask* VMessagingContext::_GetTaskIfUsable(bool& outRetained) const
         return nullptr;
     // The current task is alive while it runs here: no look-up, no reference.
     VTask* current = VTaskMgr::GetCurrentTask();
-    if (current != nullptr && current->GetID() == id && current->GetState() != TaskState_Dead)
+    if (current != nullptr && current->GetID() == id && current->GetState() != TaskState_Dead) {
+        _RememberQueue(current, id);
         return current;
+    }
     VTask* task = VTaskMgr::Get()->RetainTaskByID(id);
     outRetained = task != nullptr;
+    if (task != nullptr)
+        _RememberQueue(task, id);
     return task;
+}
+
+void VMessagingContext::_RememberQueue(VTask* task, int32_t taskId) const
+{
+    if (fKnownQueue.load(std::memory_order_acquire) != nullptr)
+        return;
+    VMessageQueue* queue = task->RetainMessageQueue();
+    KnownQueue* known = queue != nullptr && !queue->IsClosed() ? new KnownQueue{taskId, queue} : nullptr;
+    KnownQueue* expected = nullptr;
+    if (known == nullptr || !fKnownQueue.compare_exchange_strong(expected, known, std::memory_order_acq_rel)) {
+        ReleaseRefCountable(queue);
+        delete known;
+    }
+}
+
+VMessageQueue* VMessagingContext::_GetQueueIfUsable() const
+{
+    const KnownQueue* known = fKnownQueue.load(std::memory_order_acquire);
+    if (known == nullptr || !IsEnabled() || GetTarget() == nullptr)
+        return nullptr;
+    // A closed queue belongs to a task that has ended: its id may be another
+    // task's by now.
+    if (known->fTaskID != fTaskID.load(std::memory_order_acquire) || known->fQueue->IsClosed() ||
+        !VTaskMgr::sInstanceInited.load(std::memory_order_acquire))
+        return nullptr;
+    return known->fQueue;
 }
 
 VTask* VMessagingContext::RetainTaskIfUsable() const
@@ -190,11 +228,16 @@ VTask* VMessage::_InstallContext(VMessagingContext* context, bool& outRetained)
         context->Release();
         return nullptr;
     }
+    _SetContext(context);
+    return task;
+}
+
+void VMessage::_SetContext(VMessagingContext* context)
+{
     if (fContext.load(std::memory_order_relaxed) == nullptr)
         fContext.store(context, std::memory_order_release);  // published with the message by the queue's lock
     else
         _PutContext(context);
-    return task;
 }
 
 VTask* VMessage::_InstallContextAndRetainTask(VMessagingContext* context)
@@ -290,6 +333,21 @@ void VMessage::_RunHere()
 
 bool VMessage::_Post(VMessagingContext* context, bool runIfSameTask)
 {
+    // The queue the context knows takes the message without a look-up of
+    // its task, unless the message may have to run here at once.
+    VMessageQueue* queue = context != nullptr ? context->_GetQueueIfUsable() : nullptr;
+    if (queue != nullptr && !(runIfSameTask && context->GetMessagingTask() == VTask::GetCurrentID())) {
+        _ClearFlags();
+        _SetContext(context);
+        if (queue->AddMessage(this))
+            return true;
+        if (!queue->IsClosed()) {
+            _ReleaseContext();
+            return false;
+        }
+        // Its task ended meanwhile: the id may name another task by now.
+        context = _TakeContext();
+    }
     bool retained = false;
     VTask* found = _InstallContext(context, retained);
     if (found == nullptr)

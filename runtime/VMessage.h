@@ -22,6 +22,8 @@ class VTask;
 class VMessagingContext : public VObject, public IRefCountable {
 public:
     explicit VMessagingContext(IMessageable* target);
+    VMessagingContext(const VMessagingContext&) = delete;
+    VMessagingContext& operator=(const VMessagingContext&) = delete;
 
     // The task id while the target is set, else 0.
     int32_t GetMessagingTask() const;
@@ -38,11 +40,30 @@ public:
     // The same, but the current task comes back without a reference (it
     // cannot end while it posts): outRetained says whether it was retained.
     VTask* _GetTaskIfUsable(bool& outRetained) const;
+    // The messaging task's queue, remembered from an earlier delivery, when
+    // the context accepts messages and that queue still takes them; null
+    // when the task has to be looked up. Valid while the context lives.
+    VMessageQueue* _GetQueueIfUsable() const;
+
+protected:
+    ~VMessagingContext() override;
 
 private:
+    // Remembers the queue of the messaging task found by a look-up.
+    void _RememberQueue(VTask* task, int32_t taskId) const;
+
+    // A messaging task's queue (one reference) with the task's id: set once
+    // and never changed, so that a poster may use it without a lock while
+    // the context lives. A context moved to another task looks that one up.
+    struct KnownQueue {
+        int32_t fTaskID;
+        VMessageQueue* fQueue;
+    };
+
     std::atomic<IMessageable*> fTarget;
     std::atomic<int32_t> fTaskID;
     std::atomic<bool> fEnabled{true};
+    mutable std::atomic<KnownQueue*> fKnownQueue{nullptr};
 };
 
 // A message target: belongs to the task that executes its messages.
@@ -118,6 +139,8 @@ protected:
 
 private:
     VMessagingContext* _TakeContext();
+    // Installs the context (one reference) in a message not yet queued.
+    void _SetContext(VMessagingContext* context);
     void _PutContext(VMessagingContext* context);
     void _ReleaseContext();
     // Releases a context taken out of this message once no reader of

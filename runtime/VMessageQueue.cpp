@@ -28,9 +28,11 @@ bool VMessageQueue::AddMessage(VMessage* message)
     message->Retain();
     bool absorbed = false;
     bool wake = false;
+    bool closed = false;
     {
         StLocker locker(fLock);
-        if (signature != 0) {
+        closed = fClosed.load(std::memory_order_relaxed);
+        if (!closed && signature != 0) {
             for (VMessage* queued : fMessages) {
                 if (queued->GetCoalescingSignature() == signature) {
                     absorbed = !queued->DoCoalesce(*message);
@@ -38,13 +40,13 @@ bool VMessageQueue::AddMessage(VMessage* message)
                 }
             }
         }
-        if (!absorbed) {
+        if (!absorbed && !closed) {
             ++fStamp;
             fMessages.push_back(message);
             wake = fWaiters > 0 && !fEvent->IsSignalled();
         }
     }
-    if (absorbed) {
+    if (absorbed || closed) {
         message->Release();
         return false;
     }
@@ -53,6 +55,15 @@ bool VMessageQueue::AddMessage(VMessage* message)
     if (wake)
         fEvent->Unlock();
     return true;
+}
+
+void VMessageQueue::Close()
+{
+    {
+        StLocker locker(fLock);
+        fClosed.store(true, std::memory_order_release);
+    }
+    _Cancel(true, nullptr);
 }
 
 VMessage* VMessageQueue::RetainMessage()
@@ -68,6 +79,25 @@ VMessage* VMessageQueue::_RetainMessage()
     VMessage* message = fMessages.front();
     fMessages.pop_front();
     return message;
+}
+
+size_t VMessageQueue::RetainMessages(VMessage** outMessages, size_t max)
+{
+    StLocker locker(fLock);
+    size_t count = 0;
+    while (count < max && !fMessages.empty()) {
+        outMessages[count++] = fMessages.front();
+        fMessages.pop_front();
+    }
+    return count;
+}
+
+bool VMessageQueue::TakeWakeUp()
+{
+    StLocker locker(fLock);
+    const bool woken = fWoken;
+    fWoken = false;
+    return woken;
 }
 
 void VMessageQueue::_SignalWaiters()

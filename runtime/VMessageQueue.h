@@ -9,6 +9,8 @@
 // messages without ever sleeping, and a poster never signals nobody.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -29,11 +31,20 @@ public:
     VMessageQueue& operator=(const VMessageQueue&) = delete;
 
     // Appends the message (retained); false when a queued message of the same
-    // non-zero signature absorbed it.
+    // non-zero signature absorbed it, or when the queue is closed.
     bool AddMessage(VMessage* message);
+    // Refuses every message from now on and aborts the queued ones: the
+    // queue's task has left its message loop for good.
+    void Close();
+    bool IsClosed() const { return fClosed.load(std::memory_order_acquire); }
     // The oldest message with its reference, or null.
     VMessage* RetainMessage();
     VMessage* _RetainMessage();
+    // Takes up to `max` oldest messages, with their references, under one
+    // hold of the lock; returns how many.
+    size_t RetainMessages(VMessage** outMessages, size_t max);
+    // Takes a wake-up not taken by a retriever yet: true when there was one.
+    bool TakeWakeUp();
     // Waits at most timeoutMs for a message; null after a time-out
     // (timedOut true) or a wake-up (timedOut false).
     VMessage* RetainMessageWithTimeout(int timeoutMs, bool* timedOut);
@@ -83,6 +94,7 @@ private:
     int32_t fWaiters = 0;
     bool fWoken = false;
     bool fAnswered = false;  // a WakeForAnswer not taken by a retriever yet
+    std::atomic<bool> fClosed{false};  // set under the lock, read also without
 };
 
 }  // namespace qelt

@@ -109,6 +109,7 @@ VTask::~VTask()
     // A task that never ran, or whose thread never reached its end, still
     // holds its token.
     _ReleaseActivityToken();
+    _AbortTakenMessages();
     if (VMessageQueue* queue = fMessageQueue.exchange(nullptr)) {
         queue->CancelMessages();
         queue->Release();
@@ -223,8 +224,11 @@ void VTask::_Run()
 void VTask::_Exit()
 {
     StopMessaging();
-    if (VMessageQueue* queue = fMessageQueue.load())
-        queue->CancelMessages();
+    // Nothing runs this task's messages any more: a later post is refused
+    // rather than left in the queue.
+    _AbortTakenMessages();
+    _AllocateMessageQueueIfNeeded();
+    fMessageQueue.load()->Close();
     _ReleaseJSONObjects();
     DisposeAllData();
     {
@@ -238,6 +242,9 @@ void VTask::_Exit()
 void VTask::_SetStateDead()
 {
     _ReleaseActivityToken();
+    // Also a task that died without running its loop refuses messages.
+    if (VMessageQueue* queue = fMessageQueue.load())
+        queue->Close();
     std::vector<DeathWatcher>* watchers = nullptr;
     {
         StTaskMgrLocker locker(fManager);
@@ -521,10 +528,14 @@ VTask* VTask::GetCurrent()
     return VTaskMgr::GetCurrentTask();
 }
 
-VTaskID VTask::GetCurrentID()
+VTaskID VTask::_GetCurrentIDFromTask()
 {
     VTask* current = GetCurrent();
-    return current != nullptr ? current->fID : 0;
+    if (current == nullptr || current->fID == 0)
+        return 0;
+    // A task that became current before it had its id (the main task does)
+    // is read from the thread's slot from now on.
+    return VTaskMgr::Get()->GetPlatformManager().CacheCurrentID(current);
 }
 
 // ---------------------------------------------------------------------------

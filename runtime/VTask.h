@@ -14,6 +14,7 @@
 #include "kernel/VObject.h"
 #include "runtime/VDebugContext.h"
 #include "runtime/VMessage.h"
+#include "runtime/mac/XMacThreadSlot.h"
 
 namespace qelt {
 
@@ -138,8 +139,13 @@ public:
     // The calling thread's task (not retained), or null.
     static VTask* GetCurrent();
     // Its id, or 0 without a task (see VTaskMgr::GetCurrentTaskID for ids of
-    // threads without a task).
-    static VTaskID GetCurrentID();
+    // threads without a task). Inline: read from the thread's slot.
+    static VTaskID GetCurrentID()
+    {
+        if (VTaskID id = XMacThreadSlot::GetCurrentTaskIDInService(); id != 0)
+            return id;
+        return _GetCurrentIDFromTask();
+    }
 
     // The current task's international text manager; on a thread without a
     // task the process's default manager; null without a process object.
@@ -209,6 +215,11 @@ public:
     VMessage* _RetainMessageWithTimeout(int milliseconds, bool* outTimedOut);
     static VMessage* RetainMessageWithTimeout(int milliseconds);
     bool _ExecuteMessages(VMessage* message, bool idle);
+    // The next message the task takes without waiting: from the messages it
+    // took out of its queue at once, else from its queue. Null when none.
+    VMessage* _TakeNextMessage();
+    // Aborts and releases the messages taken and not run (the task's end).
+    void _AbortTakenMessages();
     static bool ExecuteMessages(bool idle);
     static bool ExecuteMessagesWithTimeout(int milliseconds, bool idle);
     // Executes messages as they come for at most `milliseconds`; the flag
@@ -239,6 +250,7 @@ private:
     friend class VTaskMgr;
     friend class XMacTask_preemptive;
 
+    static VTaskID _GetCurrentIDFromTask();
     void _Construct(unsigned long stackSize, ETaskStyle style);
     void _CloneDefaultIntlMgr();
     void _ReleaseErrorContext();
@@ -279,6 +291,12 @@ private:
     IRefCountable* fVqTaskHolder = nullptr;
     std::atomic<VMessageQueue*> fMessageQueue{nullptr};
     std::atomic<uint32_t> fWakeStamp{0};
+    // Messages taken out of the queue in one go and not executed yet, in
+    // queue order from fTakenNext on; touched by the task itself only.
+    static constexpr size_t kTakenMax = 32;
+    VMessage* fTaken[kTakenMax] = {};
+    size_t fTakenNext = 0;
+    size_t fTakenCount = 0;
     uint32_t fLastIdleTime = 0;
     uint32_t fIdlePeriod = 1;
     std::vector<IIdleable*> fIdlers;  // not retained; under the manager's lock

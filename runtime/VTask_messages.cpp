@@ -54,6 +54,8 @@ uint32_t VTask::GetMessageQueueStamp() const
 
 bool VTask::IsAnyMessagePending() const
 {
+    if (GetCurrent() == this && fTakenNext < fTakenCount)
+        return true;
     VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
     return queue != nullptr && !queue->IsEmpty();
 }
@@ -61,13 +63,38 @@ bool VTask::IsAnyMessagePending() const
 int32_t VTask::CountMessagesFor(IMessageable* target) const
 {
     VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
-    return queue != nullptr ? queue->CountMessagesFor(target) : 0;
+    int32_t count = queue != nullptr ? queue->CountMessagesFor(target) : 0;
+    // The messages the task took out of its queue and has not run yet are
+    // its own to look at: only on its own thread.
+    if (GetCurrent() == this) {
+        for (size_t i = fTakenNext; i < fTakenCount; ++i) {
+            if (fTaken[i]->IsPending() && fTaken[i]->_GetTarget() == target)
+                ++count;
+        }
+    }
+    return count;
 }
 
 void VTask::CancelMessages(IMessageable* target)
 {
+    // Taken messages stay where they are, aborted: the loop skips them.
+    if (GetCurrent() == this) {
+        for (size_t i = fTakenNext; i < fTakenCount; ++i) {
+            if (fTaken[i]->IsPending() && fTaken[i]->_GetTarget() == target)
+                fTaken[i]->Abort();
+        }
+    }
     if (VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire))
         queue->CancelMessages(target);
+}
+
+void VTask::_AbortTakenMessages()
+{
+    while (fTakenNext < fTakenCount) {
+        VMessage* message = fTaken[fTakenNext++];
+        message->Abort();
+        message->Release();
+    }
 }
 
 bool VTask::IsResponding() const
@@ -82,6 +109,13 @@ VMessage* VTask::_RetainMessageWithTimeout(int milliseconds, bool* outTimedOut)
 {
     if (outTimedOut != nullptr)
         *outTimedOut = false;
+    // Messages already taken out of the queue come first; a wake-up goes
+    // before them, as it goes before the queued ones.
+    if (fTakenNext < fTakenCount) {
+        if (fMessageQueue.load(std::memory_order_acquire)->TakeWakeUp())
+            return nullptr;
+        return fTaken[fTakenNext++];
+    }
     // A busy task takes its next message without the wait's preparations.
     if (VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire)) {
         VMessage* message = nullptr;
@@ -112,7 +146,6 @@ VMessage* VTask::RetainMessageWithTimeout(int milliseconds)
 bool VTask::_ExecuteMessages(VMessage* message, bool idle)
 {
     if (message != nullptr) {
-        VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
         // What a message raises ends with it: each message runs in an error
         // context of its own. A context that a message left as it found it
         // is as good as a new one, so it serves the next message; one with
@@ -125,7 +158,7 @@ bool VTask::_ExecuteMessages(VMessage* message, bool idle)
             }
             message->Execute();
             message->Release();
-            message = queue != nullptr ? queue->RetainMessage() : nullptr;
+            message = _TakeNextMessage();
         }
         fLastResponseTime.store(VSystem::GetCurrentTime(), std::memory_order_relaxed);
         return true;
@@ -136,14 +169,26 @@ bool VTask::_ExecuteMessages(VMessage* message, bool idle)
     return false;
 }
 
+VMessage* VTask::_TakeNextMessage()
+{
+    if (fTakenNext == fTakenCount) {
+        // Up to a handful of messages for one hold of the queue's lock: the
+        // posters find it free more often, and a busy task takes it less.
+        VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
+        fTakenNext = 0;
+        fTakenCount = queue != nullptr ? queue->RetainMessages(fTaken, kTakenMax) : 0;
+        if (fTakenCount == 0)
+            return nullptr;
+    }
+    return fTaken[fTakenNext++];
+}
+
 bool VTask::ExecuteMessages(bool idle)
 {
     VTask* current = GetCurrent();
     if (current == nullptr)
         return false;
-    VMessageQueue* queue = current->fMessageQueue.load(std::memory_order_acquire);
-    VMessage* message = queue != nullptr ? queue->RetainMessage() : nullptr;
-    return current->_ExecuteMessages(message, idle);
+    return current->_ExecuteMessages(current->_TakeNextMessage(), idle);
 }
 
 bool VTask::ExecuteMessagesWithTimeout(int milliseconds, bool idle)

@@ -15,7 +15,7 @@
 
 namespace qelt {
 
-constinit thread_local XMacTaskMgr::ThreadSlot XMacTaskMgr::sThreadSlot{};
+constinit thread_local XMacThreadSlot XMacThreadSlot::sCurrent{};
 
 namespace {
 std::atomic<uint64_t> sLastGeneration{0};

@@ -11,6 +11,7 @@
 
 #include "platform/PlatThreads.h"
 #include "runtime/VTask.h"
+#include "runtime/mac/XMacThreadSlot.h"
 
 namespace qelt {
 
@@ -53,17 +54,26 @@ public:
     // The calling thread's current task, or null. Read from a thread-local
     // copy of the thread key's value: every lock asks for it, and the key
     // costs a library call.
-    VTask* GetCurrentTask() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fTask : nullptr; }
+    VTask* GetCurrentTask() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fTask : nullptr;
+    }
     void SetCurrentTask(VTask* task) const
     {
         plat::SetThreadKeyValue(fCurrentTaskKey, task);
         ThreadSlot& slot = _OwnSlot();
         slot.fTask = task;
         slot.fCurrentID = task != nullptr ? task->GetID() : slot.fForeignID;
+        slot.fTaskID = task != nullptr ? task->GetID() : 0;
     }
 
     // The id given to the calling thread that has no task (0 when none yet).
-    int GetForeignID() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fForeignID : 0; }
+    int GetForeignID() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fForeignID : 0;
+    }
     void SetForeignID(int id) const
     {
         plat::SetThreadKeyValue(fForeignIDKey, reinterpret_cast<void*>(static_cast<intptr_t>(id)));
@@ -76,7 +86,11 @@ public:
     // The id a caller of VTaskMgr::GetCurrentTaskID gets: the current task's
     // id, else the thread's foreign id; 0 when neither is known yet. Kept in
     // the slot so that the read is one load, without following the task.
-    VTaskID GetCurrentID() const { return sThreadSlot.fGeneration == fGeneration ? sThreadSlot.fCurrentID : 0; }
+    VTaskID GetCurrentID() const
+    {
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        return slot.fGeneration == fGeneration ? slot.fCurrentID : 0;
+    }
     // Stores the id of `task`, the thread's current task, for GetCurrentID and
     // returns it: a task that became current before it had its id (the main
     // task does) is known by it from its first request on.
@@ -84,18 +98,21 @@ public:
     {
         ThreadSlot& slot = _OwnSlot();
         slot.fCurrentID = task->GetID();
+        slot.fTaskID = slot.fCurrentID;
         return slot.fCurrentID;
     }
     // The same for the manager in service, read without reaching the manager
     // object: 0 also while no manager is in service.
     static VTaskID GetCurrentIDInService()
     {
-        return sThreadSlot.fGeneration == sLiveGeneration.load(std::memory_order_acquire) ? sThreadSlot.fCurrentID : 0;
+        const ThreadSlot& slot = XMacThreadSlot::sCurrent;
+        const uint64_t live = XMacThreadSlot::sLiveGeneration.load(std::memory_order_acquire);
+        return slot.fGeneration == live ? slot.fCurrentID : 0;
     }
     // Marks this manager as the one in service, or none.
     void SetInService(bool inService) const
     {
-        sLiveGeneration.store(inService ? fGeneration : 0, std::memory_order_release);
+        XMacThreadSlot::sLiveGeneration.store(inService ? fGeneration : 0, std::memory_order_release);
     }
 
     bool AreFibersEnabled() const { return fFibersEnabled; }
@@ -111,25 +128,13 @@ public:
     int GetLiveThreadCount() const { return fLiveThreads.load(); }
 
 private:
-    // The thread's values, valid for the manager whose generation they carry:
-    // a manager made later (after an end and a new start) never sees what an
-    // earlier one left in a thread that lived on.
-    struct ThreadSlot {
-        uint64_t fGeneration;
-        VTask* fTask;
-        int fForeignID;
-        VTaskID fCurrentID;  // fTask's id, else fForeignID
-    };
-    static thread_local constinit ThreadSlot sThreadSlot;
-    // The generation of the manager in service, 0 while none is. A slot that
-    // was never filled carries generation 0 and id 0.
-    static inline std::atomic<uint64_t> sLiveGeneration{0};
+    using ThreadSlot = XMacThreadSlot;
 
     ThreadSlot& _OwnSlot() const
     {
-        if (sThreadSlot.fGeneration != fGeneration)
-            sThreadSlot = ThreadSlot{fGeneration, nullptr, 0, 0};
-        return sThreadSlot;
+        if (XMacThreadSlot::sCurrent.fGeneration != fGeneration)
+            XMacThreadSlot::sCurrent = ThreadSlot{fGeneration, nullptr, 0, 0, 0};
+        return XMacThreadSlot::sCurrent;
     }
 
     uint64_t fGeneration = 0;

@@ -152,6 +152,70 @@ TEST(Message, PostingIsRefusedForANullStoppedOrDeadTarget)
     EXPECT_FALSE(message->PostTo(&remote, false, 50));
 }
 
+TEST(Message, ATargetFollowsTheTaskItIsMovedToAndReachesNoneOnceItsTaskHasEnded)
+{
+    VRefPtr<VTask> first = StartServingTask();
+    VRefPtr<VTask> second = StartServingTask();
+    Target target(first.Get());
+    // Posts after the first one reach the task without looking it up.
+    for (int tag = 1; tag <= 3; ++tag)
+        EXPECT_TRUE(Tag(tag)->PostTo(&target));
+    ASSERT_TRUE(WaitFor([&] { return target.Tags().size() == 3; }));
+    EXPECT_EQ(target.fLastTask.load(), first->GetID());
+
+    target.SetMessagingTask(second->GetID());
+    for (int tag = 4; tag <= 5; ++tag)
+        EXPECT_TRUE(Tag(tag)->PostTo(&target));
+    ASSERT_TRUE(WaitFor([&] { return target.Tags().size() == 5; }));
+    EXPECT_EQ(target.fLastTask.load(), second->GetID());
+
+    target.SetMessagingTask(first->GetID());
+    EXPECT_TRUE(Tag(6)->PostTo(&target));
+    ASSERT_TRUE(WaitFor([&] { return target.Tags().size() == 6; }));
+    EXPECT_EQ(target.fLastTask.load(), first->GetID());
+    Stop(first.Get());
+    VRefPtr<TagMessage> late = Tag(7);
+    EXPECT_FALSE(late->PostTo(&target));
+    EXPECT_FALSE(late->IsPending());
+    EXPECT_FALSE(Tag(8)->SendTo(&target));
+    EXPECT_EQ(target.Tags(), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    Stop(second.Get());
+}
+
+// Holds a task in its end, after its loop, until the test lets it go.
+std::atomic<int> sTaskEndGate{0};  // 1: the task is held, 2: let it go
+
+void HoldTaskEnd(void*)
+{
+    sTaskEndGate = 1;
+    while (sTaskEndGate.load() != 2)
+        plat::ThreadSleep(1);
+}
+
+TEST(Message, ATaskThatHasLeftItsLoopRefusesMessagesInsteadOfKeepingThemUnrun)
+{
+    sTaskEndGate = 0;
+    const unsigned long key = VTaskMgr::Get()->CreateDataKey(HoldTaskEnd);
+    VRefPtr<VTask> task = AdoptRef(new VTask(0, eTaskStylePreemptive, [key]() {
+        VTask::SetCurrentData(key, &sTaskEndGate);
+    }));
+    Target target(task.Get());
+    ASSERT_TRUE(task->Run());
+    ASSERT_TRUE(WaitFor([] { return sTaskEndGate.load() == 1; }));
+    EXPECT_EQ(task->GetState(), TaskState_Dying);
+    VRefPtr<TagMessage> posted = Tag(1);
+    EXPECT_FALSE(posted->PostTo(&target));
+    EXPECT_FALSE(posted->IsPending());
+    VFunctionMessage::PostFunctionTo(task.Get(), [] {});
+    EXPECT_EQ(task->CountMessagesFor(task.Get()), 0);
+    // Without a time limit: a queued message would never be answered.
+    EXPECT_FALSE(Tag(2)->SendTo(&target));
+    sTaskEndGate = 2;
+    EXPECT_TRUE(task->WaitForDeath(5000));
+    VTaskMgr::Get()->DeleteDataKey(key);
+    EXPECT_TRUE(target.Tags().empty());
+}
+
 TEST(Message, ACoalescedMessageIsNotQueuedAndItsPostFails)
 {
     Drain();
@@ -401,6 +465,38 @@ TEST(Message, MessagesFromTwoPostersArriveEachOnceAndInEachPostersOrder)
         ++expected;
     }
     Stop(server.Get());
+}
+
+TEST(MessageLoop, AMessageSeesTheMessagesBehindItAsPendingCancelsThemAndRunsTheRestInOrderFromANestedLoop)
+{
+    Drain();
+    VTask* main = VTask::GetCurrent();
+    Target target;
+    Target other;
+    VRefPtr<TagMessage> cancelled = Tag(2);
+    bool firstRan = false;
+    bool lastRanAfterThree = false;
+    VFunctionMessage::PostFunctionTo(main, [&] {
+        firstRan = true;
+        EXPECT_TRUE(main->IsAnyMessagePending());
+        EXPECT_EQ(main->CountMessagesFor(&other), 2);
+        EXPECT_EQ(main->CountMessagesFor(&target), 1);
+        VTaskMgr::Get()->CancelMessages(&other);
+        EXPECT_EQ(main->CountMessagesFor(&other), 0);
+        while (VTask::ExecuteMessages(false)) {
+        }
+        EXPECT_FALSE(main->IsAnyMessagePending());
+    });
+    EXPECT_TRUE(cancelled->PostTo(&other));
+    EXPECT_TRUE(Tag(3)->PostTo(&target));
+    EXPECT_TRUE(Tag(4)->PostTo(&other));
+    VFunctionMessage::PostFunctionTo(main, [&] { lastRanAfterThree = target.Tags() == std::vector<int>{3}; });
+    Drain();
+    EXPECT_TRUE(firstRan);
+    EXPECT_TRUE(lastRanAfterThree);
+    EXPECT_TRUE(cancelled->IsAborted());
+    EXPECT_TRUE(other.Tags().empty());
+    EXPECT_EQ(target.Tags(), (std::vector<int>{3}));
 }
 
 TEST(MessageLoop, DueTimesOfDelayedMessagesAre64BitTicks)

@@ -104,6 +104,7 @@ TEST(TaskMgr, InitAdoptsTheMainThread)
     // thread keeps the process's own name.
     EXPECT_EQ(main->GetID(), plat::CurrentThreadSystemID());
     EXPECT_EQ(VTaskMgr::GetCurrentTaskID(), main->GetID());
+    EXPECT_EQ(VTask::GetCurrentID(), main->GetID());
     EXPECT_EQ(plat::GetCurrentThreadName().find("(id ="), std::string::npos);
     EXPECT_GE(manager->GetTaskCount(false), 1);
     // Initialising again changes nothing.
@@ -124,6 +125,8 @@ TEST(TaskMgr, ThreadsWithoutTaskGetDistinctStableNegativeIds)
             first[i] = VTaskMgr::GetCurrentTaskID();
             second[i] = VTaskMgr::GetCurrentTaskID();
             EXPECT_EQ(VTask::GetCurrent(), nullptr);
+            // A thread's own negative id is no task's id.
+            EXPECT_EQ(VTask::GetCurrentID(), 0);
         });
     }
     go = true;
@@ -172,7 +175,7 @@ TEST(TaskMgr, ThreadsWithoutTaskGetDistinctStableNegativeIds)
     ok = ok && platform.GetLiveThreadCount() == 2;
     VTaskMgr::DeInit();
     ok = ok && platform.GetLiveThreadCount() == 0 && running->GetState() == TaskState_Dead && !ran.load() &&
-         !VTaskMgr::sInstanceInited && VTaskMgr::GetCurrentTaskID() == 0;
+         !VTaskMgr::sInstanceInited && VTaskMgr::GetCurrentTaskID() == 0 && VTask::GetCurrentID() == 0;
     // The parked task can no longer start.
     ok = ok && !parked->Run() && !ran.load();
     running->Release();
