@@ -4,15 +4,23 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <sched.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/PlatFaults.h"
@@ -238,6 +246,111 @@ int CopyLeafInto(const char* from, const struct stat& st, const char* to)
     }
 }
 
+// Copies the regular files met by a tree walk on a few helper threads while
+// the walk goes on, so that the system calls of several files (open,
+// create, transfer, metadata, close) overlap on a machine with cores to
+// spare. The walking thread joins in once it is done. The first failure
+// stops the rest: later files are skipped and Finish answers that failure
+// once every helper has stopped. Without helpers (one core, or no thread to
+// be had) each file is copied when it is handed over.
+class FileCopyCrew {
+public:
+    FileCopyCrew() : fMaxHelpers(HelperCount()) {}
+    ~FileCopyCrew() { (void)Finish(); }
+    FileCopyCrew(const FileCopyCrew&) = delete;
+    FileCopyCrew& operator=(const FileCopyCrew&) = delete;
+
+    // Hands a file over; answers the first failure so far (0 while none).
+    int Add(std::string from, const struct stat& st, std::string to)
+    {
+        if (int err = fError.load(std::memory_order_relaxed))
+            return err;
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            if (fThreads.size() < fMaxHelpers && fJobs.size() >= fThreads.size()) {
+                try {
+                    fThreads.emplace_back([this] { Work(); });
+                } catch (...) {
+                    fMaxHelpers = fThreads.size();
+                }
+            }
+            if (!fThreads.empty()) {
+                fJobs.push_back({std::move(from), std::move(to), st});
+                fReady.notify_one();
+                return 0;
+            }
+        }
+        Record(CopyRegularInto(from.c_str(), st, to.c_str()));
+        return fError.load(std::memory_order_relaxed);
+    }
+
+    // Copies what is left with the helpers, waits for them, and answers the
+    // first failure (0 when every file was copied).
+    int Finish()
+    {
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            fClosed = true;
+        }
+        fReady.notify_all();
+        Work();
+        for (std::thread& thread : fThreads)
+            thread.join();
+        fThreads.clear();
+        return fError.load();
+    }
+
+private:
+    struct Job {
+        std::string from, to;
+        struct stat st;
+    };
+
+    // Helpers beside the walking thread: the cores this process may run on,
+    // less the walker's own, at most three (beyond that the file system's
+    // locks, not the cores, set the pace).
+    static size_t HelperCount()
+    {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+        return static_cast<size_t>(std::clamp(cores - 1, 0, kMaxHelpers));
+    }
+
+    void Record(int err)
+    {
+        int none = 0;
+        if (err != 0)
+            fError.compare_exchange_strong(none, err);
+    }
+
+    void Work()
+    {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> hold(fLock);
+                fReady.wait(hold, [this] { return !fJobs.empty() || fClosed; });
+                if (fJobs.empty())
+                    return;
+                job = std::move(fJobs.front());
+                fJobs.pop_front();
+            }
+            if (fError.load(std::memory_order_relaxed) == 0)
+                Record(CopyRegularInto(job.from.c_str(), job.st, job.to.c_str()));
+        }
+    }
+
+    static constexpr int kMaxHelpers = 3;
+    size_t fMaxHelpers;
+    std::mutex fLock;
+    std::condition_variable fReady;
+    std::deque<Job> fJobs;
+    std::vector<std::thread> fThreads;
+    bool fClosed = false;
+    std::atomic<int> fError{0};
+};
+
 int FolderMetadata(const char* from, const struct stat& st, const char* to)
 {
     if (int fault = FaultCheck("meta"))
@@ -274,18 +387,20 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
     };
     std::vector<Pending> stack;
     std::vector<Finished> folders;
-
-    if (int err = Step("mkdir", [&] { return ::mkdir(to.c_str(), 0700); }))
+    FileCopyCrew files;
+    int err = Step("mkdir", [&] { return ::mkdir(to.c_str(), 0700); });
+    if (err != 0)
         return err;
     stack.push_back({from, to});
     folders.push_back({from, to, rootStat});
-    while (!stack.empty()) {
+    while (!stack.empty() && err == 0) {
         Pending here = std::move(stack.back());
         stack.pop_back();
         DIR* dir = ::opendir(here.from.c_str());
-        if (dir == nullptr)
-            return errno;
-        int err = 0;
+        if (dir == nullptr) {
+            err = errno;
+            break;
+        }
         for (;;) {
             errno = 0;
             struct dirent* entry = ::readdir(dir);
@@ -309,6 +424,10 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
                     break;
                 stack.push_back({source, target});
                 folders.push_back({source, target, st});
+            } else if (S_ISREG(st.st_mode)) {
+                err = files.Add(std::move(source), st, std::move(target));
+                if (err != 0)
+                    break;
             } else {
                 err = CopyLeafInto(source.c_str(), st, target.c_str());
                 if (err != 0)
@@ -317,12 +436,17 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
         }
         ::closedir(dir);
         if (err != 0)
-            return err;
+            break;
     }
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (int err = FolderMetadata(it->from.c_str(), it->st, it->to.c_str()))
-            return err;
-    return 0;
+    // Every file is in (or the copy failed) before a folder gets its final
+    // mode and times.
+    if (int copied = files.Finish(); err == 0)
+        err = copied;
+    if (err != 0)
+        return err;
+    for (auto it = folders.rbegin(); it != folders.rend() && err == 0; ++it)
+        err = FolderMetadata(it->from.c_str(), it->st, it->to.c_str());
+    return err;
 }
 
 // Puts the finished temporary item `temp` at `to`: a rename that never
