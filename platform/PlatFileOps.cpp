@@ -78,10 +78,14 @@ std::string Join(const std::string& folder, const char* name)
 }
 
 
-// Copies the data of `in` from its offset to `out` at its offset.
-int CopyData(int in, int out)
+// Copies the data of `in` from its offset to `out` at its offset. `size`
+// is the source's size when it was listed: once that much has moved the
+// copy is complete, without one more transfer call to find the end (a file
+// that reports no size is copied to its end).
+int CopyData(int in, int out, off_t size)
 {
     bool moved = false;
+    off_t total = 0;
     for (;;) {
         ssize_t n;
         if (int fault = FaultCheck("copy")) {
@@ -92,6 +96,9 @@ int CopyData(int in, int out)
         }
         if (n > 0) {
             moved = true;
+            total += n;
+            if (size > 0 && total >= size)
+                return 0;
             continue;
         }
         if (n == 0) {
@@ -198,7 +205,7 @@ int CopyRegularInto(const char* from, const struct stat& st, const char* to)
     Fd out(::open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (out.Get() < 0)
         return errno;
-    int err = CopyData(in.Get(), out.Get());
+    int err = CopyData(in.Get(), out.Get(), st.st_size);
     if (err == 0)
         err = CopyDescriptorMetadata(st, in.Get(), out.Get());
     int closeErr = Close(out.Release());
