@@ -4,15 +4,23 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <sched.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/PlatFaults.h"
@@ -70,10 +78,14 @@ std::string Join(const std::string& folder, const char* name)
 }
 
 
-// Copies the data of `in` from its offset to `out` at its offset.
-int CopyData(int in, int out)
+// Copies the data of `in` from its offset to `out` at its offset. `size`
+// is the source's size when it was listed: once that much has moved the
+// copy is complete, without one more transfer call to find the end (a file
+// that reports no size is copied to its end).
+int CopyData(int in, int out, off_t size)
 {
     bool moved = false;
+    off_t total = 0;
     for (;;) {
         ssize_t n;
         if (int fault = FaultCheck("copy")) {
@@ -84,6 +96,9 @@ int CopyData(int in, int out)
         }
         if (n > 0) {
             moved = true;
+            total += n;
+            if (size > 0 && total >= size)
+                return 0;
             continue;
         }
         if (n == 0) {
@@ -190,7 +205,7 @@ int CopyRegularInto(const char* from, const struct stat& st, const char* to)
     Fd out(::open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (out.Get() < 0)
         return errno;
-    int err = CopyData(in.Get(), out.Get());
+    int err = CopyData(in.Get(), out.Get(), st.st_size);
     if (err == 0)
         err = CopyDescriptorMetadata(st, in.Get(), out.Get());
     int closeErr = Close(out.Release());
@@ -238,6 +253,111 @@ int CopyLeafInto(const char* from, const struct stat& st, const char* to)
     }
 }
 
+// Copies the regular files met by a tree walk on a few helper threads while
+// the walk goes on, so that the system calls of several files (open,
+// create, transfer, metadata, close) overlap on a machine with cores to
+// spare. The walking thread joins in once it is done. The first failure
+// stops the rest: later files are skipped and Finish answers that failure
+// once every helper has stopped. Without helpers (one core, or no thread to
+// be had) each file is copied when it is handed over.
+class FileCopyCrew {
+public:
+    FileCopyCrew() : fMaxHelpers(HelperCount()) {}
+    ~FileCopyCrew() { (void)Finish(); }
+    FileCopyCrew(const FileCopyCrew&) = delete;
+    FileCopyCrew& operator=(const FileCopyCrew&) = delete;
+
+    // Hands a file over; answers the first failure so far (0 while none).
+    int Add(std::string from, const struct stat& st, std::string to)
+    {
+        if (int err = fError.load(std::memory_order_relaxed))
+            return err;
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            if (fThreads.size() < fMaxHelpers && fJobs.size() >= fThreads.size()) {
+                try {
+                    fThreads.emplace_back([this] { Work(); });
+                } catch (...) {
+                    fMaxHelpers = fThreads.size();
+                }
+            }
+            if (!fThreads.empty()) {
+                fJobs.push_back({std::move(from), std::move(to), st});
+                fReady.notify_one();
+                return 0;
+            }
+        }
+        Record(CopyRegularInto(from.c_str(), st, to.c_str()));
+        return fError.load(std::memory_order_relaxed);
+    }
+
+    // Copies what is left with the helpers, waits for them, and answers the
+    // first failure (0 when every file was copied).
+    int Finish()
+    {
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            fClosed = true;
+        }
+        fReady.notify_all();
+        Work();
+        for (std::thread& thread : fThreads)
+            thread.join();
+        fThreads.clear();
+        return fError.load();
+    }
+
+private:
+    struct Job {
+        std::string from, to;
+        struct stat st;
+    };
+
+    // Helpers beside the walking thread: the cores this process may run on,
+    // less the walker's own, at most three (beyond that the file system's
+    // locks, not the cores, set the pace).
+    static size_t HelperCount()
+    {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+        return static_cast<size_t>(std::clamp(cores - 1, 0, kMaxHelpers));
+    }
+
+    void Record(int err)
+    {
+        int none = 0;
+        if (err != 0)
+            fError.compare_exchange_strong(none, err);
+    }
+
+    void Work()
+    {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> hold(fLock);
+                fReady.wait(hold, [this] { return !fJobs.empty() || fClosed; });
+                if (fJobs.empty())
+                    return;
+                job = std::move(fJobs.front());
+                fJobs.pop_front();
+            }
+            if (fError.load(std::memory_order_relaxed) == 0)
+                Record(CopyRegularInto(job.from.c_str(), job.st, job.to.c_str()));
+        }
+    }
+
+    static constexpr int kMaxHelpers = 3;
+    size_t fMaxHelpers;
+    std::mutex fLock;
+    std::condition_variable fReady;
+    std::deque<Job> fJobs;
+    std::vector<std::thread> fThreads;
+    bool fClosed = false;
+    std::atomic<int> fError{0};
+};
+
 int FolderMetadata(const char* from, const struct stat& st, const char* to)
 {
     if (int fault = FaultCheck("meta"))
@@ -274,18 +394,20 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
     };
     std::vector<Pending> stack;
     std::vector<Finished> folders;
-
-    if (int err = Step("mkdir", [&] { return ::mkdir(to.c_str(), 0700); }))
+    FileCopyCrew files;
+    int err = Step("mkdir", [&] { return ::mkdir(to.c_str(), 0700); });
+    if (err != 0)
         return err;
     stack.push_back({from, to});
     folders.push_back({from, to, rootStat});
-    while (!stack.empty()) {
+    while (!stack.empty() && err == 0) {
         Pending here = std::move(stack.back());
         stack.pop_back();
         DIR* dir = ::opendir(here.from.c_str());
-        if (dir == nullptr)
-            return errno;
-        int err = 0;
+        if (dir == nullptr) {
+            err = errno;
+            break;
+        }
         for (;;) {
             errno = 0;
             struct dirent* entry = ::readdir(dir);
@@ -309,6 +431,10 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
                     break;
                 stack.push_back({source, target});
                 folders.push_back({source, target, st});
+            } else if (S_ISREG(st.st_mode)) {
+                err = files.Add(std::move(source), st, std::move(target));
+                if (err != 0)
+                    break;
             } else {
                 err = CopyLeafInto(source.c_str(), st, target.c_str());
                 if (err != 0)
@@ -317,12 +443,17 @@ int CopyFolderInto(const std::string& from, const struct stat& rootStat, const s
         }
         ::closedir(dir);
         if (err != 0)
-            return err;
+            break;
     }
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (int err = FolderMetadata(it->from.c_str(), it->st, it->to.c_str()))
-            return err;
-    return 0;
+    // Every file is in (or the copy failed) before a folder gets its final
+    // mode and times.
+    if (int copied = files.Finish(); err == 0)
+        err = copied;
+    if (err != 0)
+        return err;
+    for (auto it = folders.rbegin(); it != folders.rend() && err == 0; ++it)
+        err = FolderMetadata(it->from.c_str(), it->st, it->to.c_str());
+    return err;
 }
 
 // Puts the finished temporary item `temp` at `to`: a rename that never

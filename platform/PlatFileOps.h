@@ -35,6 +35,9 @@ int CopyFileItem(const char* from, const char* to, bool replace);
 // complete before it takes the destination's place: when `replace` and `to`
 // exists, the two are exchanged and the old one removed afterwards. EEXIST
 // when `to` exists without `replace`; EINVAL when `to` lies inside `from`.
+// Its regular files are copied a few at a time on helper threads (as many as
+// the process has cores beside its own, at most three), all finished before
+// any folder gets its mode and times.
 int CopyTree(const char* from, const char* to, bool replace);
 
 // Removes a file, a link, or a folder with everything in it (links are

@@ -411,6 +411,20 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         plat::RemoveTree(stagingBytes.c_str());
         return nullptr;
     }
+    // The copy came from the staging folder into another parent: a file
+    // system that dates the change of a moved folder's parent entry as a
+    // change of the folder (XFS) gave the bundle's own folder the time of
+    // the move. It gets the up-to-date bundle's times back.
+    plat::EntryInfo upToDateInfo;
+    if (plat::GetEntryInfo(upToDateBytes.c_str(), false, upToDateInfo) == 0) {
+        if (int error = plat::SetEntryTimes(installBytes.c_str(), &upToDateInfo.modified, &upToDateInfo.accessed);
+            error != 0) {
+            std::string reason;
+            GetPosixErrorText(error, reason);
+            VString because = FromUTF8(reason);
+            LogWarning("The installed application keeps the time of its move: %S", &because);
+        }
+    }
 
     // 3. The old bundle, now in the staging folder, goes to its set-aside
     // name, and the staging folder goes.

@@ -234,6 +234,52 @@ TEST(PlatFileOps, ReplacingTreeCopySwapsTheNewTreeInWhole)
     EXPECT_EQ(TemporaryLeftovers(dir), 0);
 }
 
+// Files are copied several at a time: every one arrives whole with its
+// mode, each folder keeps its time although its files land after the walk
+// has left it, and a failure on any one file is the copy's answer and
+// leaves nothing behind.
+TEST(PlatFileOps, TreeOfManyFilesArrivesWholeAndAFailureOnAnyFileLeavesNothing)
+{
+    std::string dir = test::MakeTempFolder("tree_many");
+    std::string from = dir + "/Many.app";
+    ::mkdir(from.c_str(), 0755);
+    for (int folder = 0; folder < 8; ++folder) {
+        std::string sub = from + "/group" + std::to_string(folder);
+        ::mkdir(sub.c_str(), 0755);
+        for (int file = 0; file < 40; ++file) {
+            std::string path = sub + "/file" + std::to_string(file);
+            WriteText(path, std::string(static_cast<size_t>(file * 97 + folder), 'a' + static_cast<char>(file % 26)));
+            if (file % 7 == 0)
+                ::chmod(path.c_str(), 0444);
+        }
+        struct timespec old[2] = {{1000000000, 5}, {1000000000, 5}};
+        ::utimensat(AT_FDCWD, sub.c_str(), old, 0);
+    }
+    auto tree = Describe(from);
+
+    std::string to = dir + "/Copy.app";
+    ASSERT_EQ(CopyTree(from.c_str(), to.c_str(), false), 0);
+    EXPECT_EQ(Describe(to), tree);
+    for (int folder = 0; folder < 8; ++folder) {
+        struct stat st;
+        ::stat((to + "/group" + std::to_string(folder)).c_str(), &st);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000) << folder;
+        EXPECT_EQ(st.st_mtim.tv_nsec, 5) << folder;
+    }
+
+    struct Case {
+        const char* rule;
+        int error;
+    } cases[] = {{"open:1:EIO", EIO}, {"copy:150:ENOSPC", ENOSPC}, {"meta:300:EIO", EIO}, {"copy:320:ENOSPC", ENOSPC}};
+    for (const Case& c : cases) {
+        Faults faults(c.rule);
+        std::string failed = dir + "/Failed.app";
+        EXPECT_EQ(CopyTree(from.c_str(), failed.c_str(), false), c.error) << c.rule;
+        EXPECT_TRUE(Missing(failed)) << c.rule;
+        EXPECT_EQ(TemporaryLeftovers(dir), 0) << c.rule;
+    }
+}
+
 TEST(PlatFileOps, KilledTreeCopyLeavesTheOldOrTheNewTreeWhole)
 {
     std::string dir = test::MakeTempFolder("tree_kill");
