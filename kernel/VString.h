@@ -437,12 +437,43 @@ protected:
     // buffer, an exclusive block of its own, or a counted block held alone.
     bool _IsPrivate() const
     {
-        // The common cases first: no buffer bit, so the inline buffer or a
-        // counted block.
+        // The common cases first: the inline buffer, or a block this string
+        // made and never handed out, which needs no look at its count.
+        if (fString == fInlineBuffer)
+            return true;
+        if (_IsBlockUnshared())
+            return true;
         const unsigned char bits = fFlags & (kFlagNotOwned | kFlagExclusive | kFlagCLibBlock);
         if (bits == 0)
-            return fString == fInlineBuffer || !VStringBlock::IsShared(fString, fMaxLength);
-        return fString == fInlineBuffer || (bits & kFlagCLibBlock) != 0 || (bits & kFlagNotOwned) == 0;
+            return !VStringBlock::IsShared(fString, fMaxLength);
+        return (bits & kFlagCLibBlock) != 0 || (bits & kFlagNotOwned) == 0;
+    }
+    // The unshared-block mark. Set only when the string allocates a counted
+    // block (its count is then 1 and no one else knows the block); cleared
+    // whenever the string takes another buffer and before the block is
+    // handed to another holder. So while it is set, no other holder can
+    // have taken a count, and appends skip the load of the count (a load
+    // from the far end of the block, on every append). A shared block is
+    // never written in place: every sharing goes through _ShareBlock.
+    //
+    // Handing out a block is a read of the string (copies take const
+    // strings, and several threads may copy one string at once), so the
+    // mark is mutable and _ShareBlock reads and clears it as a relaxed
+    // atomic. Everything else that reads or sets it writes the string, which
+    // no other thread touches meanwhile, and does so plainly: an atomic load
+    // on every append keeps the compiler from holding the string's fields in
+    // registers across the loop.
+    bool _IsBlockUnshared() const { return fBlockUnshared; }
+    void _SetBlockUnshared(bool inUnshared) { fBlockUnshared = inUnshared; }
+    // Takes one more count of the string's block for another holder (the
+    // caller has checked that the block is shareable) and answers it.
+    UniChar* _ShareBlock() const
+    {
+        std::atomic_ref<bool> mark(fBlockUnshared);
+        if (mark.load(std::memory_order_relaxed))
+            mark.store(false, std::memory_order_relaxed);
+        VStringBlock::Retain(fString, fMaxLength);
+        return fString;
     }
     // True when the buffer may be handed to another holder by count.
     bool _IsShareable() const;
@@ -460,6 +491,8 @@ protected:
     void _Wrap(UniChar* inBuffer, int inLength, unsigned long inByteSize);
     bool _ReadUnits(VStream* ioStream, long long inCount, long long inKeep);
 
+    // Kept in the tail of the value's flags byte, so the object is no larger.
+    mutable bool fBlockUnshared = false;
     UniChar* fString;
     int fLength;
     int fMaxLength;
