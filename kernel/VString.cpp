@@ -694,6 +694,12 @@ bool VString::_Overlaps(const UniChar* inUnits, long inCount) const
     return !(inUnits + inCount <= begin || inUnits >= end);
 }
 
+VString& VString::_AppendUnitSlow(UniChar inChar)
+{
+    _AppendBytes(&inChar, 1);
+    return *this;
+}
+
 void VString::_AppendBytes(const void* inUnits, int inCount)
 {
     // inUnits may be unaligned: the units are moved as bytes.

@@ -3,8 +3,10 @@
 // before it is changed). Positions count from 1; 0 means "not found".
 #pragma once
 
+#include <bit>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "kernel/VKernelTypes.h"
@@ -127,15 +129,20 @@ public:
     {
         const int length = fLength;
         if (length < fMaxLength && _IsPrivate()) {
+            // The unit and its terminator in one store.
             UniChar* p = fString + length;
-            p[0] = inChar;
-            p[1] = 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                const uint32_t unitAndTerminator = inChar;
+                __builtin_memcpy(p, &unitAndTerminator, sizeof(unitAndTerminator));
+            } else {
+                p[0] = inChar;
+                p[1] = 0;
+            }
             fLength = length + 1;
             _SetTextWritten();
             return *this;
         }
-        _AppendBytes(&inChar, 1);
-        return *this;
+        return _AppendUnitSlow(inChar);
     }
     VString& AppendUniChars(const UniChar* inUniChars, int inLength)
     {
@@ -488,6 +495,10 @@ protected:
     bool _Overlaps(const UniChar* inUnits, long inCount) const;
     // Appends inCount units read byte-wise from inUnits (may be unaligned).
     void _AppendBytes(const void* inUnits, int inCount);
+    // AppendUniChar when the unit does not fit in place. Out of line and
+    // taking the unit by value, so that the caller's loop does not keep the
+    // unit in memory for it.
+    VString& _AppendUnitSlow(UniChar inChar);
     void _Wrap(UniChar* inBuffer, int inLength, unsigned long inByteSize);
     bool _ReadUnits(VStream* ioStream, long long inCount, long long inKeep);
 
