@@ -94,8 +94,7 @@ VString::VString(const VString& inString) : VValueSingle(inString), fString(fInl
     if (inString.IsNull())
         return;
     if (inString._IsShareable()) {
-        VStringBlock::Retain(inString.fString, inString.fMaxLength);
-        fString = inString.fString;
+        fString = inString._ShareBlock();
         fLength = inString.fLength;
         fMaxLength = inString.fMaxLength;
     } else if (inString.fLength > 0 && _ReallocBuffer(inString.fLength, false)) {
@@ -115,6 +114,7 @@ VString::VString(VString&& ioString) noexcept
         fLength = ioString.fLength;
         fMaxLength = ioString.fMaxLength;
         fFlags |= static_cast<unsigned char>(ioString.fFlags & kFlagExclusive);
+        _SetBlockUnshared(ioString._IsBlockUnshared());
         ioString._ResetToInline();
     } else if (!ioString.IsNull()) {
         VString::FromString(ioString);
@@ -232,6 +232,7 @@ void VString::_Wrap(UniChar* inBuffer, int inLength, unsigned long inByteSize)
         capacity = inLength;
     if (capacity > INT_MAX - 4)
         capacity = INT_MAX - 4;
+    _SetBlockUnshared(false);
     fString = inBuffer;
     fLength = inLength;
     fMaxLength = static_cast<int>(capacity);
@@ -247,6 +248,7 @@ VString& VString::operator=(VString&& ioString) noexcept
         fString = ioString.fString;
         fLength = ioString.fLength;
         fMaxLength = ioString.fMaxLength;
+        _SetBlockUnshared(ioString._IsBlockUnshared());
         unsigned char exclusive = static_cast<unsigned char>(ioString.fFlags & kFlagExclusive);
         ioString._ResetToInline();
         fFlags = static_cast<unsigned char>((fFlags & ~(kBufferBits | kFlagNull)) | exclusive | kFlagDirty);
@@ -284,6 +286,7 @@ bool VString::_EnsureWritable(int inNbChars, bool inKeepContent)
 
 void VString::_ResetToInline()
 {
+    _SetBlockUnshared(false);
     fString = fInlineBuffer;
     fLength = 0;
     fMaxLength = fInlineCapacity;
@@ -327,6 +330,7 @@ bool VString::_ReallocBuffer(int inNbChars, bool inKeepContent)
         if (!_IsInline()) {
             CopyUnits(fInlineBuffer, fString, carried);
             _ReleaseBuffer();
+            _SetBlockUnshared(false);
             fString = fInlineBuffer;
             fMaxLength = fInlineCapacity;
             fFlags &= static_cast<unsigned char>(~kBufferBits);
@@ -346,6 +350,7 @@ bool VString::_ReallocBuffer(int inNbChars, bool inKeepContent)
         CopyUnits(block, fString, carried);
         block[carried] = 0;
         _ReleaseBuffer();
+        _SetBlockUnshared(false);
         fString = block;
         fMaxLength = inNbChars;
         fFlags |= kBufferBits;
@@ -369,6 +374,7 @@ bool VString::_ReallocBuffer(int inNbChars, bool inKeepContent)
     fString[carried] = 0;
     fMaxLength = static_cast<int>(size - 3);
     VStringBlock::InitCount(block, fMaxLength);
+    _SetBlockUnshared(true);
     return fMaxLength >= inNbChars;
 }
 
@@ -389,6 +395,7 @@ void VString::_ReleaseBuffer() const
 void VString::_Clear()
 {
     _ReleaseBuffer();
+    _SetBlockUnshared(false);
     fString = fInlineBuffer;
     fLength = 0;
     fMaxLength = fInlineCapacity;
@@ -447,8 +454,7 @@ UniChar* VString::RetainBuffer(int* outLength, int* outCapacity) const
     UniChar* block = nullptr;
     if (!IsNull() && fLength > 0) {
         if (_IsShareable()) {
-            VStringBlock::Retain(fString, fMaxLength);
-            block = fString;
+            block = _ShareBlock();
             length = fLength;
             capacity = fMaxLength;
         } else {
@@ -473,8 +479,7 @@ UniChar* VString::_RetainBuffer() const
 {
     if (!_IsShareable())
         return nullptr;
-    VStringBlock::Retain(fString, fMaxLength);
-    return fString;
+    return _ShareBlock();
 }
 
 // ===========================================================================
@@ -518,10 +523,11 @@ void VString::FromString(const VString& inString)
     if (!_IsInline() && fString == inString.fString)
         return;
     if (inString._IsShareable()) {
-        VStringBlock::Retain(inString.fString, inString.fMaxLength);
+        UniChar* block = inString._ShareBlock();
         _ReleaseBuffer();
+        _SetBlockUnshared(false);
         fFlags &= static_cast<unsigned char>(~kBufferBits);
-        fString = inString.fString;
+        fString = block;
         fMaxLength = inString.fMaxLength;
         fLength = inString.fLength;
     } else {
@@ -686,6 +692,12 @@ bool VString::_Overlaps(const UniChar* inUnits, long inCount) const
     const UniChar* begin = fString;
     const UniChar* end = fString + fMaxLength + 1;
     return !(inUnits + inCount <= begin || inUnits >= end);
+}
+
+VString& VString::_AppendUnitSlow(UniChar inChar)
+{
+    _AppendBytes(&inChar, 1);
+    return *this;
 }
 
 void VString::_AppendBytes(const void* inUnits, int inCount)
@@ -999,6 +1011,9 @@ void VString::Swap(VString& ioOther)
     bool otherHeap = !ioOther._IsInline();
     if (thisHeap && otherHeap) {
         std::swap(fString, ioOther.fString);
+        const bool unshared = _IsBlockUnshared();
+        _SetBlockUnshared(ioOther._IsBlockUnshared());
+        ioOther._SetBlockUnshared(unshared);
         std::swap(fLength, ioOther.fLength);
         std::swap(fMaxLength, ioOther.fMaxLength);
         unsigned char bits = static_cast<unsigned char>(fFlags & kBufferBits);
@@ -1015,10 +1030,12 @@ void VString::Swap(VString& ioOther)
         int length = heap.fLength;
         int capacity = heap.fMaxLength;
         unsigned char bits = static_cast<unsigned char>(heap.fFlags & kBufferBits);
+        const bool unshared = heap._IsBlockUnshared();
         // The heap string sets its block aside and copies the other's text
         // (or its null state); the other then takes the block.
         heap._ResetToInline();
         heap.FromString(inlined);
+        inlined._SetBlockUnshared(unshared);
         inlined.fString = block;
         inlined.fLength = length;
         inlined.fMaxLength = capacity;

@@ -3,8 +3,10 @@
 // before it is changed). Positions count from 1; 0 means "not found".
 #pragma once
 
+#include <bit>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "kernel/VKernelTypes.h"
@@ -127,15 +129,20 @@ public:
     {
         const int length = fLength;
         if (length < fMaxLength && _IsPrivate()) {
+            // The unit and its terminator in one store.
             UniChar* p = fString + length;
-            p[0] = inChar;
-            p[1] = 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                const uint32_t unitAndTerminator = inChar;
+                __builtin_memcpy(p, &unitAndTerminator, sizeof(unitAndTerminator));
+            } else {
+                p[0] = inChar;
+                p[1] = 0;
+            }
             fLength = length + 1;
             _SetTextWritten();
             return *this;
         }
-        _AppendBytes(&inChar, 1);
-        return *this;
+        return _AppendUnitSlow(inChar);
     }
     VString& AppendUniChars(const UniChar* inUniChars, int inLength)
     {
@@ -437,12 +444,43 @@ protected:
     // buffer, an exclusive block of its own, or a counted block held alone.
     bool _IsPrivate() const
     {
-        // The common cases first: no buffer bit, so the inline buffer or a
-        // counted block.
+        // The common cases first: the inline buffer, or a block this string
+        // made and never handed out, which needs no look at its count.
+        if (fString == fInlineBuffer)
+            return true;
+        if (_IsBlockUnshared())
+            return true;
         const unsigned char bits = fFlags & (kFlagNotOwned | kFlagExclusive | kFlagCLibBlock);
         if (bits == 0)
-            return fString == fInlineBuffer || !VStringBlock::IsShared(fString, fMaxLength);
-        return fString == fInlineBuffer || (bits & kFlagCLibBlock) != 0 || (bits & kFlagNotOwned) == 0;
+            return !VStringBlock::IsShared(fString, fMaxLength);
+        return (bits & kFlagCLibBlock) != 0 || (bits & kFlagNotOwned) == 0;
+    }
+    // The unshared-block mark. Set only when the string allocates a counted
+    // block (its count is then 1 and no one else knows the block); cleared
+    // whenever the string takes another buffer and before the block is
+    // handed to another holder. So while it is set, no other holder can
+    // have taken a count, and appends skip the load of the count (a load
+    // from the far end of the block, on every append). A shared block is
+    // never written in place: every sharing goes through _ShareBlock.
+    //
+    // Handing out a block is a read of the string (copies take const
+    // strings, and several threads may copy one string at once), so the
+    // mark is mutable and _ShareBlock reads and clears it as a relaxed
+    // atomic. Everything else that reads or sets it writes the string, which
+    // no other thread touches meanwhile, and does so plainly: an atomic load
+    // on every append keeps the compiler from holding the string's fields in
+    // registers across the loop.
+    bool _IsBlockUnshared() const { return fBlockUnshared; }
+    void _SetBlockUnshared(bool inUnshared) { fBlockUnshared = inUnshared; }
+    // Takes one more count of the string's block for another holder (the
+    // caller has checked that the block is shareable) and answers it.
+    UniChar* _ShareBlock() const
+    {
+        std::atomic_ref<bool> mark(fBlockUnshared);
+        if (mark.load(std::memory_order_relaxed))
+            mark.store(false, std::memory_order_relaxed);
+        VStringBlock::Retain(fString, fMaxLength);
+        return fString;
     }
     // True when the buffer may be handed to another holder by count.
     bool _IsShareable() const;
@@ -457,9 +495,15 @@ protected:
     bool _Overlaps(const UniChar* inUnits, long inCount) const;
     // Appends inCount units read byte-wise from inUnits (may be unaligned).
     void _AppendBytes(const void* inUnits, int inCount);
+    // AppendUniChar when the unit does not fit in place. Out of line and
+    // taking the unit by value, so that the caller's loop does not keep the
+    // unit in memory for it.
+    VString& _AppendUnitSlow(UniChar inChar);
     void _Wrap(UniChar* inBuffer, int inLength, unsigned long inByteSize);
     bool _ReadUnits(VStream* ioStream, long long inCount, long long inKeep);
 
+    // Kept in the tail of the value's flags byte, so the object is no larger.
+    mutable bool fBlockUnshared = false;
     UniChar* fString;
     int fLength;
     int fMaxLength;

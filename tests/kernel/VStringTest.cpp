@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -45,6 +46,12 @@ VInlineString MakeRecord(const VString& s)
     record.fString = block;
     record.fCapacity = capacity;
     return record;
+}
+
+// The units of a text and the unit behind them (its terminator).
+std::u16string WithTerminator(const UniChar* units, int length)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length) + 1);
 }
 
 UniChar* BlockOf(const VInlineString& r) { return r.fString; }
@@ -744,6 +751,94 @@ TEST(VStringEdit, Swap)
     small.Swap(longer);
     EXPECT_EQ(Units(small), u"abcdefg");
     EXPECT_EQ(Units(longer), u"ab");
+}
+
+TEST(VStringBuffer, ABlockHandedOutIsNeverWrittenByTheStringThatMadeIt)
+{
+    // A string that grew by appends holds a block no one else knows, and
+    // appends to it without looking at the count. Every way of handing the
+    // block to another holder must end that: the next append copies first.
+    struct Case {
+        const char* name;
+        // Hands out the block of `grown`; the holder's units, terminator
+        // included, are read back through `held` before and after `grown`
+        // is written to.
+        std::function<std::function<std::u16string()>(VString& grown)> handOut;
+    };
+    const std::vector<Case> cases = {
+        {"copy construction",
+         [](VString& grown) {
+             auto held = std::make_shared<VString>(grown);
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"copy assignment",
+         [](VString& grown) {
+             auto held = std::make_shared<VString>("other");
+             *held = grown;
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"a record of the buffer",
+         [](VString& grown) {
+             auto record = std::shared_ptr<VInlineString>(new VInlineString(MakeRecord(grown)),
+                                                          [](VInlineString* r) {
+                                                              VStringBlock::Release(*r);
+                                                              delete r;
+                                                          });
+             return [record] { return WithTerminator(BlockOf(*record), LengthOf(*record)); };
+         }},
+        {"a sum with an empty string",
+         [](VString& grown) {
+             auto held = std::make_shared<VString>(grown + VString());
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"moved away, then copied back",
+         [](VString& grown) {
+             VString moved(std::move(grown));
+             auto held = std::make_shared<VString>(moved);
+             grown = std::move(moved);
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"swapped with a heap string, then copied",
+         [](VString& grown) {
+             VString other("another long text");
+             grown.Swap(other);
+             auto held = std::make_shared<VString>(other);
+             grown.Swap(other);
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"swapped with an inline string, then copied",
+         [](VString& grown) {
+             VStr<40> other("inline");
+             grown.Swap(other);
+             auto held = std::make_shared<VString>(other);
+             other.Swap(grown);
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+        {"copied on another thread",
+         [](VString& grown) {
+             auto held = std::make_shared<VString>();
+             std::thread([&grown, held] { *held = grown; }).join();
+             return [held] { return WithTerminator(held->GetCPointer(), held->GetLength()); };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VString grown;
+        for (int i = 0; i < 40; ++i)
+            grown.AppendUniChars(U(u"ab"), 2);
+        const std::u16string before = WithTerminator(grown.GetCPointer(), grown.GetLength());
+        auto held = c.handOut(grown);
+        ASSERT_EQ(WithTerminator(grown.GetCPointer(), grown.GetLength()), before);
+        ASSERT_EQ(held(), before);
+        grown.AppendUniChar('!');
+        grown.AppendUniChars(U(u"xyz"), 3);
+        grown.SetUniChar(1, 'Z');
+        EXPECT_EQ(held(), before);
+        std::u16string written = before.substr(0, before.size() - 1);
+        written[0] = u'Z';
+        written.append(u"!xyz");
+        EXPECT_EQ(Units(grown), written);
+    }
 }
 
 // Normalisation goes through the current task's international manager;
