@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,12 +234,183 @@ int ShortestDigits(double inValue)
     return digits;
 }
 
+// The exact "%.14G" / "%.17G" choice and text for the magnitudes most
+// numbers have, computed in integers. A double there is m * 2^e with m below
+// 2^53 and e between -68 and -7, so m * 10^s for the scales s needed
+// (at most 21) and the remainders of the division by 2^-e all fit in 128
+// bits, and both the rounding and the read-back test are exact. A double
+// outside them goes through the standard library's conversions below.
+using Wide = unsigned __int128;
+
+constexpr uint64_t kPowersOfTen[] = {1ULL,
+                                     10ULL,
+                                     100ULL,
+                                     1000ULL,
+                                     10000ULL,
+                                     100000ULL,
+                                     1000000ULL,
+                                     10000000ULL,
+                                     100000000ULL,
+                                     1000000000ULL,
+                                     10000000000ULL,
+                                     100000000000ULL,
+                                     1000000000000ULL,
+                                     10000000000000ULL,
+                                     100000000000000ULL,
+                                     1000000000000000ULL,
+                                     10000000000000000ULL,
+                                     100000000000000000ULL,
+                                     1000000000000000000ULL,
+                                     10000000000000000000ULL};
+
+Wide WidePowerOfTen(int inExponent)
+{
+    if (inExponent <= 19)
+        return kPowersOfTen[inExponent];
+    return static_cast<Wide>(kPowersOfTen[19]) * kPowersOfTen[inExponent - 19];
+}
+
+// Binary exponents (of the leading bit) of the magnitudes written here:
+// from 2^-16 (above 1e-5) to below 2^44 (below 1e13 * 2), so that every
+// scale tried below is a power of ten from 10^0 to 10^21.
+constexpr int kFastLowestExponent = -16;
+constexpr int kFastHighestExponent = 43;
+
+// A double's value rounded to inDigits significant decimal digits, ties to
+// even as printf rounds: fDigits has exactly inDigits digits and the value
+// is fDigits * 10^(fExponent - inDigits + 1).
+struct Rounded {
+    uint64_t fDigits;
+    int fExponent;
+    // Whether fDigits, at its scale, reads back to the double: it lies
+    // within half the gap to each neighbour (the midpoint itself reads back
+    // when the mantissa is even, as the reader rounds ties to even).
+    bool fReadsBack;
+};
+
+Rounded RoundToDigits(uint64_t inMantissa, int inBinaryExponent, int inDigits)
+{
+    const int shift = 52 - inBinaryExponent;  // value = mantissa / 2^shift
+    // The decimal exponent is floor(log10(value)): that of 2^exponent or one more.
+    int exponent = (inBinaryExponent * 78913) >> 18;
+    ++exponent;
+    int scale = inDigits - 1 - exponent;
+    Wide scaled = static_cast<Wide>(inMantissa) * WidePowerOfTen(scale);
+    uint64_t digits = static_cast<uint64_t>(scaled >> shift);
+    if (digits < kPowersOfTen[inDigits - 1]) {
+        --exponent;
+        ++scale;
+        scaled = static_cast<Wide>(inMantissa) * WidePowerOfTen(scale);
+        digits = static_cast<uint64_t>(scaled >> shift);
+    }
+    const Wide remainder = scaled & ((static_cast<Wide>(1) << shift) - 1);
+    const Wide half = static_cast<Wide>(1) << (shift - 1);
+    if (remainder > half || (remainder == half && (digits & 1) != 0))
+        ++digits;
+
+    // In units of 2^-shift * 10^-scale, the candidate is digits << shift, the
+    // double is scaled, and half the gap to the next double is 10^scale / 2
+    // (to the previous one a quarter when the mantissa is a power of two).
+    const Wide candidate = static_cast<Wide>(digits) << shift;
+    const Wide unit = WidePowerOfTen(scale);
+    const bool even = (inMantissa & 1) == 0;
+    bool readsBack;
+    if (candidate >= scaled) {
+        const Wide twice = 2 * (candidate - scaled);
+        readsBack = even ? twice <= unit : twice < unit;
+    } else {
+        const Wide gap = scaled - candidate;
+        const Wide times = inMantissa == (1ULL << 52) ? 4 * gap : 2 * gap;
+        readsBack = even ? times <= unit : times < unit;
+    }
+    if (digits == kPowersOfTen[inDigits]) {
+        digits = kPowersOfTen[inDigits - 1];
+        ++exponent;
+    }
+    return Rounded{digits, exponent, readsBack};
+}
+
+// Writes the rounded value as printf's "%.<inDigits>G" does: plain notation
+// when -4 <= exponent < inDigits, else d.dddE+XX; trailing zeros dropped,
+// and the point with them. Returns the end of the text.
+char* WriteGeneralDigits(const Rounded& inValue, int inDigits, bool inNegative, char* outText)
+{
+    char digits[20];
+    uint64_t rest = inValue.fDigits;
+    for (int i = inDigits - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    int significant = inDigits;
+    while (significant > 1 && digits[significant - 1] == '0')
+        --significant;
+    char* out = outText;
+    if (inNegative)
+        *out++ = '-';
+    const int exponent = inValue.fExponent;
+    if (exponent < -4 || exponent >= inDigits) {
+        *out++ = digits[0];
+        if (significant > 1) {
+            *out++ = '.';
+            std::memcpy(out, digits + 1, static_cast<size_t>(significant - 1));
+            out += significant - 1;
+        }
+        *out++ = 'E';
+        *out++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude >= 100)
+            *out++ = static_cast<char>('0' + magnitude / 100);
+        *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *out++ = static_cast<char>('0' + magnitude % 10);
+    } else if (exponent >= 0) {
+        std::memcpy(out, digits, static_cast<size_t>(exponent + 1));
+        out += exponent + 1;
+        if (significant > exponent + 1) {
+            *out++ = '.';
+            std::memcpy(out, digits + exponent + 1, static_cast<size_t>(significant - exponent - 1));
+            out += significant - exponent - 1;
+        }
+    } else {
+        *out++ = '0';
+        *out++ = '.';
+        for (int i = exponent + 1; i < 0; ++i)
+            *out++ = '0';
+        std::memcpy(out, digits, static_cast<size_t>(significant));
+        out += significant;
+    }
+    *out = 0;
+    return out;
+}
+
+// The round-trip text of a double in the magnitudes above, or -1 when the
+// double lies outside them.
+int WriteRoundTripInIntegers(double inValue, char* outBuffer)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &inValue, sizeof(bits));
+    const int binaryExponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    if (binaryExponent < kFastLowestExponent || binaryExponent > kFastHighestExponent)
+        return -1;
+    const uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+    const bool negative = (bits >> 63) != 0;
+    Rounded rounded = RoundToDigits(mantissa, binaryExponent, 14);
+    int digits = 14;
+    if (!rounded.fReadsBack) {
+        rounded = RoundToDigits(mantissa, binaryExponent, 17);
+        digits = 17;
+    }
+    return static_cast<int>(WriteGeneralDigits(rounded, digits, negative, outBuffer) - outBuffer);
+}
+
 }  // namespace
 
 int WriteCRoundTrip(double inValue, char* outBuffer)
 {
     if (!std::isfinite(inValue))
         return WriteCDouble(inValue, 14, 'G', outBuffer, kCRoundTripSize);
+    const int length = WriteRoundTripInIntegers(inValue, outBuffer);
+    if (length >= 0)
+        return length;
     // The 14-digit grid is far coarser than a double's spacing, so at most
     // one of its points reads back to the value: when the shortest text has
     // at most 14 digits, it is that point, and "%.14G" writes it.
