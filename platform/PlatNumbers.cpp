@@ -276,58 +276,113 @@ Wide WidePowerOfTen(int inExponent)
 constexpr int kFastLowestExponent = -16;
 constexpr int kFastHighestExponent = 43;
 
-// A double's value rounded to inDigits significant decimal digits, ties to
-// even as printf rounds: fDigits has exactly inDigits digits and the value
-// is fDigits * 10^(fExponent - inDigits + 1).
+// A double's value rounded to some significant decimal digits, ties to even
+// as printf rounds: the value is fDigits * 10^(fExponent - digits + 1).
 struct Rounded {
     uint64_t fDigits;
     int fExponent;
-    // Whether fDigits, at its scale, reads back to the double: it lies
-    // within half the gap to each neighbour (the midpoint itself reads back
-    // when the mantissa is even, as the reader rounds ties to even).
-    bool fReadsBack;
 };
 
-Rounded RoundToDigits(uint64_t inMantissa, int inBinaryExponent, int inDigits)
-{
-    const int shift = 52 - inBinaryExponent;  // value = mantissa / 2^shift
-    // The decimal exponent is floor(log10(value)): that of 2^exponent or one more.
-    int exponent = (inBinaryExponent * 78913) >> 18;
-    ++exponent;
-    int scale = inDigits - 1 - exponent;
-    Wide scaled = static_cast<Wide>(inMantissa) * WidePowerOfTen(scale);
-    uint64_t digits = static_cast<uint64_t>(scaled >> shift);
-    if (digits < kPowersOfTen[inDigits - 1]) {
-        --exponent;
-        ++scale;
-        scaled = static_cast<Wide>(inMantissa) * WidePowerOfTen(scale);
-        digits = static_cast<uint64_t>(scaled >> shift);
-    }
-    const Wide remainder = scaled & ((static_cast<Wide>(1) << shift) - 1);
-    const Wide half = static_cast<Wide>(1) << (shift - 1);
-    if (remainder > half || (remainder == half && (digits & 1) != 0))
-        ++digits;
+// The double m / 2^shift scaled by 10^scale so that its integer part has
+// seventeen digits: integer part, the remainder (below 2^shift) and the
+// decimal exponent of the value.
+struct Scaled {
+    uint64_t fWhole;
+    Wide fRemainder;
+    Wide fExact;  // m * 10^scale, the value in units of 2^-shift * 10^-scale
+    int fShift;
+    int fScale;
+    int fExponent;
+};
 
-    // In units of 2^-shift * 10^-scale, the candidate is digits << shift, the
-    // double is scaled, and half the gap to the next double is 10^scale / 2
-    // (to the previous one a quarter when the mantissa is a power of two).
-    const Wide candidate = static_cast<Wide>(digits) << shift;
-    const Wide unit = WidePowerOfTen(scale);
-    const bool even = (inMantissa & 1) == 0;
-    bool readsBack;
-    if (candidate >= scaled) {
-        const Wide twice = 2 * (candidate - scaled);
-        readsBack = even ? twice <= unit : twice < unit;
+Scaled ScaleToSeventeenDigits(uint64_t inMantissa, int inBinaryExponent)
+{
+    Scaled scaled;
+    scaled.fShift = 52 - inBinaryExponent;
+    // The decimal exponent is floor(log10(value)): that of 2^exponent or one more.
+    scaled.fExponent = ((inBinaryExponent * 78913) >> 18) + 1;
+    scaled.fScale = 16 - scaled.fExponent;
+    scaled.fExact = static_cast<Wide>(inMantissa) * WidePowerOfTen(scaled.fScale);
+    scaled.fWhole = static_cast<uint64_t>(scaled.fExact >> scaled.fShift);
+    if (scaled.fWhole < kPowersOfTen[16]) {
+        --scaled.fExponent;
+        ++scaled.fScale;
+        scaled.fExact = static_cast<Wide>(inMantissa) * WidePowerOfTen(scaled.fScale);
+        scaled.fWhole = static_cast<uint64_t>(scaled.fExact >> scaled.fShift);
+    }
+    scaled.fRemainder = scaled.fExact & ((static_cast<Wide>(1) << scaled.fShift) - 1);
+    return scaled;
+}
+
+// Rounds the scaled value to inDigits (at most seventeen) digits: the digits
+// dropped from the integer part and the remainder decide, ties to even.
+Rounded RoundScaled(const Scaled& inScaled, int inDigits)
+{
+    const uint64_t divisor = kPowersOfTen[17 - inDigits];
+    uint64_t digits = inScaled.fWhole / divisor;
+    const uint64_t dropped = inScaled.fWhole % divisor;
+    const uint64_t halfDivisor = divisor / 2;
+    bool up;
+    if (divisor == 1) {
+        const Wide half = static_cast<Wide>(1) << (inScaled.fShift - 1);
+        up = inScaled.fRemainder > half || (inScaled.fRemainder == half && (digits & 1) != 0);
     } else {
-        const Wide gap = scaled - candidate;
-        const Wide times = inMantissa == (1ULL << 52) ? 4 * gap : 2 * gap;
-        readsBack = even ? times <= unit : times < unit;
+        up = dropped > halfDivisor || (dropped == halfDivisor && (inScaled.fRemainder != 0 || (digits & 1) != 0));
     }
-    if (digits == kPowersOfTen[inDigits]) {
-        digits = kPowersOfTen[inDigits - 1];
-        ++exponent;
+    Rounded rounded{digits + (up ? 1 : 0), inScaled.fExponent};
+    if (rounded.fDigits == kPowersOfTen[inDigits]) {
+        rounded.fDigits = kPowersOfTen[inDigits - 1];
+        ++rounded.fExponent;
     }
-    return Rounded{digits, exponent, readsBack};
+    return rounded;
+}
+
+// Whether the fourteen-digit rounding reads back to the double: it lies
+// within half the gap to each neighbour (the midpoint itself reads back when
+// the mantissa is even, as the reader rounds ties to even). In units of
+// 2^-shift * 10^-scale the double is fExact, the candidate its digits times
+// 1000 shifted, and half the gap to the next double 10^scale / 2 (to the
+// previous one a quarter when the mantissa is a power of two).
+bool ReadsBack(const Scaled& inScaled, const Rounded& inFourteen, uint64_t inMantissa)
+{
+    uint64_t digits = inFourteen.fDigits;
+    if (inFourteen.fExponent != inScaled.fExponent)
+        digits *= 10;  // rounded up to the next power of ten
+    const Wide candidate = static_cast<Wide>(digits) * 1000 << inScaled.fShift;
+    const Wide unit = WidePowerOfTen(inScaled.fScale);
+    const bool even = (inMantissa & 1) == 0;
+    if (candidate >= inScaled.fExact) {
+        const Wide twice = 2 * (candidate - inScaled.fExact);
+        return even ? twice <= unit : twice < unit;
+    }
+    const Wide gap = inScaled.fExact - candidate;
+    const Wide times = inMantissa == (1ULL << 52) ? 4 * gap : 2 * gap;
+    return even ? times <= unit : times < unit;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the inCount (at most eighteen) last decimal digits of inValue,
+// leading zeros included, two at a time and in 32 bits where they fit.
+void WriteFixedDigits(uint64_t inValue, int inCount, char* outText)
+{
+    if (inCount > 8) {
+        WriteFixedDigits(inValue / 100000000, inCount - 8, outText);
+        inValue %= 100000000;
+        outText += inCount - 8;
+        inCount = 8;
+    }
+    uint32_t rest = static_cast<uint32_t>(inValue);
+    while (inCount >= 2) {
+        inCount -= 2;
+        std::memcpy(outText + inCount, kDigitPairs + 2 * (rest % 100), 2);
+        rest /= 100;
+    }
+    if (inCount == 1)
+        *outText = static_cast<char>('0' + rest % 10);
 }
 
 // Writes the rounded value as printf's "%.<inDigits>G" does: plain notation
@@ -336,11 +391,7 @@ Rounded RoundToDigits(uint64_t inMantissa, int inBinaryExponent, int inDigits)
 char* WriteGeneralDigits(const Rounded& inValue, int inDigits, bool inNegative, char* outText)
 {
     char digits[20];
-    uint64_t rest = inValue.fDigits;
-    for (int i = inDigits - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
+    WriteFixedDigits(inValue.fDigits, inDigits, digits);
     int significant = inDigits;
     while (significant > 1 && digits[significant - 1] == '0')
         --significant;
@@ -393,10 +444,11 @@ int WriteRoundTripInIntegers(double inValue, char* outBuffer)
         return -1;
     const uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
     const bool negative = (bits >> 63) != 0;
-    Rounded rounded = RoundToDigits(mantissa, binaryExponent, 14);
+    const Scaled scaled = ScaleToSeventeenDigits(mantissa, binaryExponent);
+    Rounded rounded = RoundScaled(scaled, 14);
     int digits = 14;
-    if (!rounded.fReadsBack) {
-        rounded = RoundToDigits(mantissa, binaryExponent, 17);
+    if (!ReadsBack(scaled, rounded, mantissa)) {
+        rounded = RoundScaled(scaled, 17);
         digits = 17;
     }
     return static_cast<int>(WriteGeneralDigits(rounded, digits, negative, outBuffer) - outBuffer);
