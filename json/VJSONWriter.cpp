@@ -38,6 +38,19 @@ bool MakeRoom(VString& ioText, int inExtra)
     return ioText._ReallocBuffer(static_cast<int>(wanted), true);
 }
 
+// Whether writing the value may run code (an implementation, a getter) at
+// some depth: true for an object and an array with elements.
+bool MayRunCode(const VJSONValue& inValue)
+{
+    if (inValue.IsObject())
+        return true;
+    if (inValue.IsArray()) {
+        const VJSONArray* array = inValue.GetArray();
+        return array != nullptr && array->GetCount() > 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 VJSONWriter::VJSONWriter(VDBLanguageContext* inContext, unsigned int inFlags) : fContext(inContext), fFlags(inFlags)
@@ -173,13 +186,12 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
             _PutAscii(ioText, digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
             return VE_OK;
         }
-        // A container is held while it is written: what its members run
-        // (an implementation, a getter) may drop the place it was read from.
+        // A container is held while code may run under it (see _Object and
+        // _Array): an implementation or a getter may drop the place it was
+        // read from.
         case JSON_object:
-            return _WriteHeld(inValue.GetObject(), &VJSONWriter::_Object, ioText);
+            return _Object(inValue.GetObject(), ioText);
         case JSON_array:
-            // The array holds itself once it meets an element that may run
-            // code (see _Array).
             return _Array(inValue.GetArray(), ioText);
         case JSON_date: {
             VTime time;
@@ -197,18 +209,6 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
         default:
             return VE_OK;
     }
-}
-
-template <class Container>
-VError VJSONWriter::_WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
-                               VString& ioText)
-{
-    if (inContainer != nullptr)
-        inContainer->Retain();
-    const VError error = (this->*inWrite)(inContainer, ioText);
-    if (inContainer != nullptr)
-        inContainer->Release();
-    return error;
 }
 
 VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
@@ -254,6 +254,13 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
 
     if ((fFlags & kJSONWriteGenericOnly) != 0 && !inObject->IsGenericObject())
         return _Fail(914);
+    // The object is held from the first step that may run code on: its
+    // implementation, a getter, or a member that is a container (whose
+    // members may have either). A plain object of numbers, strings and
+    // literals runs none and is written without being held.
+    VRefPtr<const VJSONObject> held;
+    if (inObject->GetImplementation() != nullptr || inObject->_GetStorageLocker() != nullptr)
+        held = inObject;
     if (IJSONObject* implementation = inObject->GetImplementation()) {
         if ((fFlags & kJSONWriteNoBinary) != 0 && implementation->IJSON_GetBinarySignature() != 0)
             return _Fail(911);
@@ -293,10 +300,15 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
         if (pretty)
             _PutChar(ioText, ' ');
         // A plain object's own values are read where they are stored.
-        if (const VJSONValue* stored = it._GetStoredValue())
+        if (const VJSONValue* stored = it._GetStoredValue()) {
+            if (held.Get() == nullptr && MayRunCode(*stored))
+                held = inObject;
             error = _Value(*stored, ioText);
-        else
+        } else {
+            if (held.Get() == nullptr)
+                held = inObject;
             error = _Value(it.GetValue(fContext), ioText);
+        }
         if (error != VE_OK)
             break;
         if (preview && _PreviewFull(ioText, memberStart)) {
@@ -347,10 +359,11 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     bool stopped = false;
     _PutChar(ioText, '[');
     IncrementLevel();
-    // The array is held from its first container element on: writing a
-    // container may run code (an implementation, a getter) that drops the
-    // place the array was read from, while numbers, strings and literals run
-    // none. A shared array's elements are copied under its lock.
+    // The array is held from its first element that may run code on (an
+    // object, or an array with elements: see MayRunCode), as that code may
+    // drop the place the array was read from; numbers, strings, literals and
+    // empty arrays run none. A shared array's elements are copied under its
+    // lock.
     const bool shared = inArray->_GetStorageLocker() != nullptr;
     VRefPtr<const VJSONArray> held;
     if (shared)
@@ -370,7 +383,7 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
                 break;
             item = &*copy;
         }
-        if (held.Get() == nullptr && (item->IsObject() || item->IsArray()))
+        if (held.Get() == nullptr && MayRunCode(*item))
             held = inArray;
         if (i > 0)
             _PutChar(ioText, ',');

@@ -79,10 +79,6 @@ private:
     VError _Value(const VJSONValue& inValue, VString& ioText);
     VError _Object(const VJSONObject* inObject, VString& ioText);
     VError _Array(const VJSONArray* inArray, VString& ioText);
-    // Runs the rule with the container held (retained) meanwhile.
-    template <class Container>
-    VError _WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
-                      VString& ioText);
     void _Put(VString& ioText, const VString& inPiece);
     void _PutAscii(VString& ioText, const char* inPiece);
     void _PutAscii(VString& ioText, const char* inPiece, int inLength);

@@ -150,11 +150,12 @@ TEST(JSONWriter, ImplementationsListNamesOrWriteThemselves)
     EXPECT_EQ(Write(value, 0x1), "\"self\"");
 }
 
-// An implementation whose getter drops the holder's member "list" while
-// the writer is inside that list.
+// An implementation whose getter drops the holder's member fDropped
+// ("list") while the writer is inside that member.
 class DroppingImplementation : public VObject, public IJSONObject {
 public:
     VJSONObject* fHolder = nullptr;
+    const char* fDropped = "list";
 
     EJSONStatus IJSON_GetProperty(const VJSONObject*, const VString& inName, VJSONValue& outValue,
                                   VDBLanguageContext*) const override
@@ -162,7 +163,7 @@ public:
         if (ToStd(inName) != "virtual")
             return eJSONStatus_NotHandled;
         if (fHolder != nullptr)
-            fHolder->RemoveProperty(VString("list"));
+            fHolder->RemoveProperty(VString(fDropped));
         outValue.SetNumber(9);
         return eJSONStatus_Done;
     }
@@ -188,6 +189,26 @@ TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
     object->Release();
     list = VJSONValue(JSON_null);  // the holder keeps the only reference
     EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,\"two\",{\"virtual\":9},3]}");
+    EXPECT_EQ(Write(holder, 0x1), "{}");
+}
+
+TEST(JSONWriter, AnObjectDroppedWhileItIsWrittenIsWrittenWhole)
+{
+    // The object's only holder lets it go while its member "inner" (an
+    // object whose getter runs code) is written; the members after it are
+    // still read from the object.
+    VJSONValue holder = Parse("{\"outer\":{\"a\":1,\"b\":\"two\"}}");
+    DroppingImplementation* implementation = new DroppingImplementation();
+    implementation->fDropped = "outer";
+    VJSONObject* inner = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    implementation->fHolder = holder.GetObject();
+    VJSONValue outer = holder.GetProperty(VString("outer"));
+    outer.SetProperty(VString("inner"), VJSONValue(inner));
+    outer.SetProperty(VString("c"), VJSONValue(3.0));
+    inner->Release();
+    outer = VJSONValue(JSON_null);  // the holder keeps the only reference
+    EXPECT_EQ(Write(holder, 0x1), "{\"outer\":{\"a\":1,\"b\":\"two\",\"inner\":{\"virtual\":9},\"c\":3}}");
     EXPECT_EQ(Write(holder, 0x1), "{}");
 }
 
