@@ -1,6 +1,7 @@
 #include "json/VJSONWriter.h"
 
 #include <climits>
+#include <cstring>
 #include <optional>
 
 #include "json/IJSONObject.h"
@@ -96,53 +97,60 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
 // ---------------------------------------------------------------------------
 // Pieces
 
-void VJSONWriter::_Put(VString& ioText, const VString& inPiece)
+bool VJSONWriter::_Grow(int inExtra)
 {
-    const int before = ioText.GetLength();
-    MakeRoom(ioText, inPiece.GetLength());
-    ioText.AppendString(inPiece);
-    if (ioText.GetLength() != before + inPiece.GetLength())
+    // The string learns its length before it moves its content.
+    fText->Validate(fLength);
+    if (!MakeRoom(*fText, inExtra)) {
         fOutOfRoom = true;
-}
-
-void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece)
-{
-    int length = 0;
-    while (inPiece[length] != 0)
-        ++length;
-    _PutAscii(ioText, inPiece, length);
-}
-
-void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece, int inLength)
-{
-    // The writer's text is its own until it is handed out, so the units go
-    // straight into its buffer once there is room.
-    const int before = ioText.GetLength();
-    if (!MakeRoom(ioText, inLength)) {
-        fOutOfRoom = true;
-        return;
+        return false;
     }
-    UniChar* out = const_cast<UniChar*>(ioText.GetCPointer()) + before;
+    fUnits = const_cast<UniChar*>(fText->GetCPointer());
+    fCapacity = fText->GetCapacity();
+    return true;
+}
+
+void VJSONWriter::_Put(const VString& inPiece)
+{
+    const int length = inPiece.GetLength();
+    if (length > 0 && _Reserve(length)) {
+        std::memcpy(fUnits + fLength, inPiece.GetCPointer(), static_cast<size_t>(length) * sizeof(UniChar));
+        fLength += length;
+    }
+}
+
+void VJSONWriter::_PutAscii(const char* inPiece, int inLength)
+{
+    if (!_Reserve(inLength))
+        return;
+    UniChar* out = fUnits + fLength;
     for (int i = 0; i < inLength; ++i)
         out[i] = static_cast<UniChar>(static_cast<unsigned char>(inPiece[i]));
-    ioText.Validate(before + inLength);
+    fLength += inLength;
 }
 
-void VJSONWriter::_PutChar(VString& ioText, UniChar inUnit)
+VError VJSONWriter::_PutJSONString(const UniChar* inUnits, int inLength)
 {
-    const int before = ioText.GetLength();
-    if (!MakeRoom(ioText, 1)) {
-        fOutOfRoom = true;
-        return;
+    const bool quoted = (fFlags & kJSONWriteQuoted) != 0;
+    if ((fFlags & kJSONWriteRawStrings) != 0) {
+        if (quoted)
+            _PutChar('"');
+        if (inLength > 0 && _Reserve(inLength)) {
+            std::memcpy(fUnits + fLength, inUnits, static_cast<size_t>(inLength) * sizeof(UniChar));
+            fLength += inLength;
+        }
+        if (quoted)
+            _PutChar('"');
+        return VE_OK;
     }
-    const_cast<UniChar*>(ioText.GetCPointer())[before] = inUnit;
-    ioText.Validate(before + 1);
-}
-
-VError VJSONWriter::_PutJSONString(VString& ioText, const VString& inText)
-{
-    MakeRoom(ioText, 6 * inText.GetLength() + 4);
-    return inText.AppendJSONStringTo(ioText, fFlags);
+    const long long worst = 6LL * inLength + 2;
+    if (worst > INT_MAX - 16 || !_Reserve(static_cast<int>(worst))) {
+        // Too long for a string.
+        return _Fail(107);
+    }
+    fLength += VString::WriteJSONUnits(inUnits, inLength, fUnits + fLength, quoted,
+                                       (fFlags & kJSONWriteEscapeAmpApos) != 0);
+    return VE_OK;
 }
 
 bool VJSONWriter::_OnStack(const void* inContainer) const
@@ -164,35 +172,35 @@ VError VJSONWriter::_Fail(int inNumber)
 // ---------------------------------------------------------------------------
 // Values
 
-VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
+VError VJSONWriter::_Value(const VJSONValue& inValue)
 {
     switch (inValue.GetType()) {
         case JSON_null:
         case JSON_undefined:
-            _Put(ioText, VJSONValue::sNullString);
+            _Put(VJSONValue::sNullString);
             return VE_OK;
         case JSON_false:
-            _Put(ioText, VJSONValue::sFalseString);
+            _Put(VJSONValue::sFalseString);
             return VE_OK;
         case JSON_true:
-            _Put(ioText, VJSONValue::sTrueString);
+            _Put(VJSONValue::sTrueString);
             return VE_OK;
         case JSON_string: {
             VString text(inValue.GetInlineString(), true);
-            return _PutJSONString(ioText, text);
+            return _PutJSONString(text.GetCPointer(), text.GetLength());
         }
         case JSON_number: {
             char digits[VReal::kJSONCharsSize];
-            _PutAscii(ioText, digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
+            _PutAscii(digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
             return VE_OK;
         }
         // A container is held while code may run under it (see _Object and
         // _Array): an implementation or a getter may drop the place it was
         // read from.
         case JSON_object:
-            return _Object(inValue.GetObject(), ioText);
+            return _Object(inValue.GetObject());
         case JSON_array:
-            return _Array(inValue.GetArray(), ioText);
+            return _Array(inValue.GetArray());
         case JSON_date: {
             VTime time;
             if ((fFlags & kJSONWriteLocalMidnight) != 0) {
@@ -203,7 +211,7 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
                 inValue.GetTime(time);
             }
             time.GetJSONString(fScratch, fFlags);
-            _Put(ioText, fScratch);
+            _Put(fScratch);
             return VE_OK;
         }
         default:
@@ -211,32 +219,32 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
     }
 }
 
-VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
+VError VJSONWriter::_Close(int inStart, bool inStopped, UniChar inClose)
 {
     if (!inStopped) {
         if ((fFlags & kJSONWritePretty) != 0)
-            _Put(ioText, fPrefix);
-        _PutChar(ioText, inClose);
+            _Put(fPrefix);
+        _PutChar(inClose);
     } else if (!fEllipsis) {
-        _PutAscii(ioText, "...");
+        _PutAscii("...", 3);
         fEllipsis = true;
     }
     if (fOutOfRoom) {
-        ioText.Truncate(inStart, false);
+        fLength = inStart;
         return _Fail(107);
     }
     return VE_OK;
 }
 
-VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
+VError VJSONWriter::_Object(const VJSONObject* inObject)
 {
     if (inObject == nullptr) {
-        _Put(ioText, VJSONValue::sUndefinedString);
+        _Put(VJSONValue::sUndefinedString);
         return VE_OK;
     }
     if (_OnStack(inObject)) {
         if ((fFlags & kJSONWriteCircular) != 0) {
-            _PutAscii(ioText, "\"[circular]\"");
+            _PutAscii("\"[circular]\"", 12);
             return VE_OK;
         }
         _ThrowError(kErrorCycle);
@@ -269,80 +277,81 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
         EJSONStatus status = implementation->IJSON_Stringify(inObject, *this, own, &error);
         if (status != eJSONStatus_NotHandled) {
             if (error == 0)
-                _Put(ioText, own);
+                _Put(own);
             return static_cast<VError>(error);
         }
     }
     if (inObject->IsEmpty()) {
-        _PutAscii(ioText, "{}");
+        _PutAscii("{}", 2);
         return VE_OK;
     }
 
-    const int start = ioText.GetLength();
+    const int start = fLength;
     const bool pretty = (fFlags & kJSONWritePretty) != 0;
     const bool preview = (fFlags & kJSONWritePreview) != 0;
     VError error = VE_OK;
     bool stopped = false;
     bool firstMember = true;
-    _PutChar(ioText, '{');
+    _PutChar('{');
     IncrementLevel();
     for (VJSONPropertyConstOrderedIterator it(inObject, 0); it.IsValid(); it.Next()) {
         if (!firstMember)
-            _PutChar(ioText, ',');
+            _PutChar(',');
         firstMember = false;
-        const int memberStart = ioText.GetLength();
+        const int memberStart = fLength;
         if (pretty)
-            _Put(ioText, fPrefix);
-        error = _PutJSONString(ioText, it.GetName());
+            _Put(fPrefix);
+        const VString& name = it.GetName();
+        error = _PutJSONString(name.GetCPointer(), name.GetLength());
         if (error != VE_OK)
             break;
-        _PutChar(ioText, ':');
+        _PutChar(':');
         if (pretty)
-            _PutChar(ioText, ' ');
+            _PutChar(' ');
         // A plain object's own values are read where they are stored.
         if (const VJSONValue* stored = it._GetStoredValue()) {
             if (held.Get() == nullptr && MayRunCode(*stored))
                 held = inObject;
-            error = _Value(*stored, ioText);
+            error = _Value(*stored);
         } else {
             if (held.Get() == nullptr)
                 held = inObject;
-            error = _Value(it.GetValue(fContext), ioText);
+            error = _Value(it.GetValue(fContext));
         }
         if (error != VE_OK)
             break;
-        if (preview && _PreviewFull(ioText, memberStart)) {
+        if (preview && _PreviewFull(memberStart)) {
             stopped = true;
             break;
         }
     }
     DecrementLevel();
     if (error != VE_OK) {
-        ioText.Truncate(start, false);
+        fLength = start;
         return error;
     }
-    return _Close(ioText, start, stopped, '}');
+    return _Close(start, stopped, '}');
 }
 
 // The preview budget: true when the text already written passes about 512
 // characters, so the container stops here; otherwise the item just written
 // (from inItemStart) is counted.
-bool VJSONWriter::_PreviewFull(const VString& inText, int inItemStart)
+bool VJSONWriter::_PreviewFull(int inItemStart)
 {
     if (fPreviewCount > 512)
         return true;
-    fPreviewCount += static_cast<uint32_t>(inText.GetLength() - inItemStart);
+    fPreviewCount += static_cast<uint32_t>(fLength - inItemStart);
     return false;
 }
 
-VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
+VError VJSONWriter::_Array(const VJSONArray* inArray)
 {
     if (inArray == nullptr) {
-        _Put(ioText, VJSONValue::sUndefinedString);
+        _Put(VJSONValue::sUndefinedString);
         return VE_OK;
     }
     if (inArray->GetCount() == 0) {
-        _PutAscii(ioText, "[]");
+        _PutAscii("[]", 2);
         return VE_OK;
     }
     if (_OnStack(inArray)) {
@@ -352,12 +361,12 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     if (static_cast<int>(fStack.size()) >= kMaxDepth)
         return _Fail(108);
     fStack.push_back(inArray);
-    const int start = ioText.GetLength();
+    const int start = fLength;
     const bool pretty = (fFlags & kJSONWritePretty) != 0;
     const bool preview = (fFlags & kJSONWritePreview) != 0;
     VError error = VE_OK;
     bool stopped = false;
-    _PutChar(ioText, '[');
+    _PutChar('[');
     IncrementLevel();
     // The array is held from its first element that may run code on (an
     // object, or an array with elements: see MayRunCode), as that code may
@@ -386,14 +395,14 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
         if (held.Get() == nullptr && MayRunCode(*item))
             held = inArray;
         if (i > 0)
-            _PutChar(ioText, ',');
-        const int elementStart = ioText.GetLength();
+            _PutChar(',');
+        const int elementStart = fLength;
         if (pretty)
-            _Put(ioText, fPrefix);
-        error = _Value(*item, ioText);
+            _Put(fPrefix);
+        error = _Value(*item);
         if (error != VE_OK)
             break;
-        if (preview && _PreviewFull(ioText, elementStart)) {
+        if (preview && _PreviewFull(elementStart)) {
             stopped = true;
             break;
         }
@@ -401,10 +410,10 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     DecrementLevel();
     fStack.pop_back();
     if (error != VE_OK) {
-        ioText.Truncate(start, false);
+        fLength = start;
         return error;
     }
-    return _Close(ioText, start, stopped, ']');
+    return _Close(start, stopped, ']');
 }
 
 // ---------------------------------------------------------------------------
@@ -414,10 +423,23 @@ template <class Write>
 VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
 {
     VString text;
+    VString* const outerText = fText;
+    UniChar* const outerUnits = fUnits;
+    const int outerLength = fLength;
+    const int outerCapacity = fCapacity;
+    fText = &text;
+    fUnits = const_cast<UniChar*>(text.GetCPointer());
+    fLength = 0;
+    fCapacity = text.GetCapacity();
     fOutOfRoom = false;
-    VError error = inWrite(text);
+    VError error = inWrite();
     if (error == VE_OK && fOutOfRoom)
         error = _Fail(107);
+    text.Validate(fLength);
+    fText = outerText;
+    fUnits = outerUnits;
+    fLength = outerLength;
+    fCapacity = outerCapacity;
     if (error == VE_OK)
         outText.FromString(text);
     return error;
@@ -425,17 +447,17 @@ VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
 
 VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Value(inValue, ioText); }, outText);
+    return _Stringify([&] { return _Value(inValue); }, outText);
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Object(inObject, ioText); }, outText);
+    return _Stringify([&] { return _Object(inObject); }, outText);
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Array(inArray, ioText); }, outText);
+    return _Stringify([&] { return _Array(inArray); }, outText);
 }
 
 VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const

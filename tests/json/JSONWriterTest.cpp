@@ -212,6 +212,37 @@ TEST(JSONWriter, AnObjectDroppedWhileItIsWrittenIsWrittenWhole)
     EXPECT_EQ(Write(holder, 0x1), "{}");
 }
 
+// An implementation that writes itself with the writer it is handed.
+class SelfWritingImplementation : public VObject, public IJSONObject {
+public:
+    VJSONValue fContent{JSON_undefined};
+
+    EJSONStatus IJSON_Stringify(const VJSONObject*, VJSONWriter& inWriter, VString& outText,
+                                uint64_t* outError) const override
+    {
+        *outError = static_cast<uint64_t>(inWriter.StringifyValue(fContent, outText));
+        return eJSONStatus_Done;
+    }
+};
+
+TEST(JSONWriter, AnImplementationWritesItselfWithTheSameWriterAndTheOuterTextStaysWhole)
+{
+    // Both texts are long enough to move their buffers while they are written.
+    const std::string before(3000, 'x');
+    const std::string inside(5000, 'y');
+    SelfWritingImplementation* implementation = new SelfWritingImplementation();
+    implementation->fContent = Parse(("[1,\"" + inside + "\",{\"k\":true}]").c_str());
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    VJSONValue holder(JSON_object);
+    holder.SetProperty(VString("before"), VJSONValue(VString(before.c_str())));
+    holder.SetProperty(VString("self"), VJSONValue(object));
+    object->Release();
+    holder.SetProperty(VString("after"), VJSONValue(2.0));
+    EXPECT_EQ(Write(holder, 0x1),
+              "{\"before\":\"" + before + "\",\"self\":[1,\"" + inside + "\",{\"k\":true}],\"after\":2}");
+}
+
 TEST(JSONPropertyIterators, OrderedIteratorFollowsInsertionOrder)
 {
     VJSONValue value(JSON_object);
