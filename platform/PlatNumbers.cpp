@@ -314,24 +314,25 @@ Scaled ScaleToSeventeenDigits(uint64_t inMantissa, int inBinaryExponent)
     return scaled;
 }
 
-// Rounds the scaled value to inDigits (at most seventeen) digits: the digits
+// Rounds the scaled value to Digits (at most seventeen) digits: the digits
 // dropped from the integer part and the remainder decide, ties to even.
-Rounded RoundScaled(const Scaled& inScaled, int inDigits)
+template <int Digits>
+Rounded RoundScaled(const Scaled& inScaled)
 {
-    const uint64_t divisor = kPowersOfTen[17 - inDigits];
+    constexpr uint64_t divisor = kPowersOfTen[17 - Digits];
     uint64_t digits = inScaled.fWhole / divisor;
     const uint64_t dropped = inScaled.fWhole % divisor;
-    const uint64_t halfDivisor = divisor / 2;
+    constexpr uint64_t halfDivisor = divisor / 2;
     bool up;
-    if (divisor == 1) {
+    if constexpr (divisor == 1) {
         const Wide half = static_cast<Wide>(1) << (inScaled.fShift - 1);
         up = inScaled.fRemainder > half || (inScaled.fRemainder == half && (digits & 1) != 0);
     } else {
         up = dropped > halfDivisor || (dropped == halfDivisor && (inScaled.fRemainder != 0 || (digits & 1) != 0));
     }
     Rounded rounded{digits + (up ? 1 : 0), inScaled.fExponent};
-    if (rounded.fDigits == kPowersOfTen[inDigits]) {
-        rounded.fDigits = kPowersOfTen[inDigits - 1];
+    if (rounded.fDigits == kPowersOfTen[Digits]) {
+        rounded.fDigits = kPowersOfTen[Digits - 1];
         ++rounded.fExponent;
     }
     return rounded;
@@ -365,24 +366,27 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+// Writes eight decimal digits of inValue (below 10^8), leading zeros
+// included: two halves, then pairs, so that the divisions run side by side.
+void WriteEightDigits(uint32_t inValue, char* outText)
+{
+    const uint32_t high = inValue / 10000;
+    const uint32_t low = inValue % 10000;
+    std::memcpy(outText, kDigitPairs + 2 * (high / 100), 2);
+    std::memcpy(outText + 2, kDigitPairs + 2 * (high % 100), 2);
+    std::memcpy(outText + 4, kDigitPairs + 2 * (low / 100), 2);
+    std::memcpy(outText + 6, kDigitPairs + 2 * (low % 100), 2);
+}
+
 // Writes the inCount (at most eighteen) last decimal digits of inValue,
-// leading zeros included, two at a time and in 32 bits where they fit.
+// leading zeros included.
 void WriteFixedDigits(uint64_t inValue, int inCount, char* outText)
 {
-    if (inCount > 8) {
-        WriteFixedDigits(inValue / 100000000, inCount - 8, outText);
-        inValue %= 100000000;
-        outText += inCount - 8;
-        inCount = 8;
-    }
-    uint32_t rest = static_cast<uint32_t>(inValue);
-    while (inCount >= 2) {
-        inCount -= 2;
-        std::memcpy(outText + inCount, kDigitPairs + 2 * (rest % 100), 2);
-        rest /= 100;
-    }
-    if (inCount == 1)
-        *outText = static_cast<char>('0' + rest % 10);
+    char all[24];
+    WriteEightDigits(static_cast<uint32_t>(inValue / 10000000000000000ULL), all);
+    WriteEightDigits(static_cast<uint32_t>(inValue / 100000000 % 100000000), all + 8);
+    WriteEightDigits(static_cast<uint32_t>(inValue % 100000000), all + 16);
+    std::memcpy(outText, all + 24 - inCount, static_cast<size_t>(inCount));
 }
 
 // Writes the rounded value as printf's "%.<inDigits>G" does: plain notation
@@ -445,10 +449,10 @@ int WriteRoundTripInIntegers(double inValue, char* outBuffer)
     const uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
     const bool negative = (bits >> 63) != 0;
     const Scaled scaled = ScaleToSeventeenDigits(mantissa, binaryExponent);
-    Rounded rounded = RoundScaled(scaled, 14);
+    Rounded rounded = RoundScaled<14>(scaled);
     int digits = 14;
     if (!ReadsBack(scaled, rounded, mantissa)) {
-        rounded = RoundScaled(scaled, 17);
+        rounded = RoundScaled<17>(scaled);
         digits = 17;
     }
     return static_cast<int>(WriteGeneralDigits(rounded, digits, negative, outBuffer) - outBuffer);
