@@ -292,37 +292,74 @@ VError VJSONWriter::_Object(const VJSONObject* inObject)
     VError error = VE_OK;
     bool stopped = false;
     bool firstMember = true;
-    _PutChar('{');
-    IncrementLevel();
-    for (VJSONPropertyConstOrderedIterator it(inObject, 0); it.IsValid(); it.Next()) {
+    // Writes one member; false when the object stops here (an error, or
+    // the preview is full).
+    auto member = [&](const VString& inName, const VJSONValue* inStored, const VJSONPropertyConstOrderedIterator* inIt) {
         if (!firstMember)
             _PutChar(',');
         firstMember = false;
         const int memberStart = fLength;
         if (pretty)
             _Put(fPrefix);
-        const VString& name = it.GetName();
-        error = _PutJSONString(name.GetCPointer(), name.GetLength());
+        error = _PutJSONString(inName.GetCPointer(), inName.GetLength());
         if (error != VE_OK)
-            break;
+            return false;
         _PutChar(':');
         if (pretty)
             _PutChar(' ');
-        // A plain object's own values are read where they are stored.
-        if (const VJSONValue* stored = it._GetStoredValue()) {
-            if (held.Get() == nullptr && MayRunCode(*stored))
-                held = inObject;
-            error = _Value(*stored);
+        if (inStored != nullptr) {
+            error = _Value(*inStored);
         } else {
             if (held.Get() == nullptr)
                 held = inObject;
-            error = _Value(it.GetValue(fContext));
+            error = _Value(inIt->GetValue(fContext));
         }
         if (error != VE_OK)
-            break;
+            return false;
         if (preview && _PreviewFull(memberStart)) {
             stopped = true;
-            break;
+            return false;
+        }
+        return true;
+    };
+    _PutChar('{');
+    IncrementLevel();
+    VJSONPropertyConstOrderedIterator it(inObject, 0);
+    if (it.IsValid() && it._GetStoredValue() != nullptr) {
+        // A plain object: its own entries are read where they are stored,
+        // by position. Code run by a member that is a container may change
+        // the entries (drop the member, add others), so the walk then goes
+        // on after the member just written, found again by its name (or at
+        // its position when it is gone), and never reads a stale entry.
+        // At most as many members as there were are written.
+        const VJSONPropertyTable& entries = inObject->_GetEntries();
+        size_t left = entries.size();
+        for (size_t position = 0; position < entries.size() && left > 0; --left) {
+            const VJSONPropertyEntry& entry = entries[position];
+            if (!MayRunCode(entry.fValue)) {
+                if (!member(entry.fName, &entry.fValue, nullptr))
+                    break;
+                ++position;
+                continue;
+            }
+            if (held.Get() == nullptr)
+                held = inObject;
+            const VString name(entry.fName);
+            const VJSONPropertyEntry* const before = entries.begin();
+            const size_t count = entries.size();
+            if (!member(name, &entry.fValue, nullptr))
+                break;
+            if (entries.begin() == before && entries.size() == count) {
+                ++position;
+            } else {
+                const size_t found = entries.Find(name);
+                position = found != VJSONPropertyTable::kNotFound ? found + 1 : position;
+            }
+        }
+    } else {
+        for (; it.IsValid(); it.Next()) {
+            if (!member(it.GetName(), it._GetStoredValue(), &it))
+                break;
         }
     }
     DecrementLevel();

@@ -192,6 +192,23 @@ TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
     EXPECT_EQ(Write(holder, 0x1), "{}");
 }
 
+TEST(JSONWriter, AMemberDroppedByCodeRunWhileItIsWrittenLeavesTheOthersToBeWritten)
+{
+    // Writing "list" runs a getter that removes "list" from the object
+    // being written: the members after it are still written, each once.
+    VJSONValue holder = Parse("{\"list\":[1],\"after\":1,\"more\":\"x\"}");
+    DroppingImplementation* implementation = new DroppingImplementation();
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    implementation->fHolder = holder.GetObject();
+    VJSONValue list = holder.GetProperty(VString("list"));
+    list.GetArray()->Push(VJSONValue(object));
+    object->Release();
+    list = VJSONValue(JSON_null);
+    EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,{\"virtual\":9}],\"after\":1,\"more\":\"x\"}");
+    EXPECT_EQ(Write(holder, 0x1), "{\"after\":1,\"more\":\"x\"}");
+}
+
 TEST(JSONWriter, AnObjectDroppedWhileItIsWrittenIsWrittenWhole)
 {
     // The object's only holder lets it go while its member "inner" (an
