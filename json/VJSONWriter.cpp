@@ -324,8 +324,13 @@ VError VJSONWriter::_Object(const VJSONObject* inObject)
     };
     _PutChar('{');
     IncrementLevel();
-    VJSONPropertyConstOrderedIterator it(inObject, 0);
-    if (it.IsValid() && it._GetStoredValue() != nullptr) {
+    // An object without implementation, storage locker or class has only
+    // its own entries; otherwise the iterator tells whether it is read in place.
+    std::optional<VJSONPropertyConstOrderedIterator> it;
+    if (inObject->GetImplementation() != nullptr || inObject->_GetStorageLocker() != nullptr ||
+        inObject->_GetClass() != nullptr)
+        it.emplace(inObject, 0);
+    if (!it || (it->IsValid() && it->_GetStoredValue() != nullptr)) {
         // A plain object: its own entries are read where they are stored,
         // by position. Code run by a member that is a container may change
         // the entries (drop the member, add others), so the walk then goes
@@ -357,8 +362,8 @@ VError VJSONWriter::_Object(const VJSONObject* inObject)
             }
         }
     } else {
-        for (; it.IsValid(); it.Next()) {
-            if (!member(it.GetName(), it._GetStoredValue(), &it))
+        for (; it->IsValid(); it->Next()) {
+            if (!member(it->GetName(), it->_GetStoredValue(), &*it))
                 break;
         }
     }
