@@ -2,6 +2,7 @@
 
 #include "JSONTextTestSupport.h"
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -174,20 +175,29 @@ public:
     }
 };
 
-TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
+// The object of inText with, pushed on its array "list", an object whose
+// getter drops "list" from it, then the elements inThen; the object keeps
+// the only reference to the array.
+VJSONValue HolderOfADroppedList(const char* inText, std::initializer_list<double> inThen = {})
 {
-    // The array's only holder lets it go while its second element is
-    // written; the writer keeps it until its last element is written.
-    VJSONValue holder = Parse("{\"list\":[1,\"two\"]}");
+    VJSONValue holder = Parse(inText);
     DroppingImplementation* implementation = new DroppingImplementation();
     VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
     implementation->Release();
     implementation->fHolder = holder.GetObject();
     VJSONValue list = holder.GetProperty(VString("list"));
     list.GetArray()->Push(VJSONValue(object));
-    list.GetArray()->Push(VJSONValue(3.0));
+    for (double number : inThen)
+        list.GetArray()->Push(VJSONValue(number));
     object->Release();
-    list = VJSONValue(JSON_null);  // the holder keeps the only reference
+    return holder;
+}
+
+TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
+{
+    // The array's only holder lets it go while its third element is
+    // written; the writer keeps it until its last element is written.
+    VJSONValue holder = HolderOfADroppedList("{\"list\":[1,\"two\"]}", {3.0});
     EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,\"two\",{\"virtual\":9},3]}");
     EXPECT_EQ(Write(holder, 0x1), "{}");
 }
@@ -196,15 +206,7 @@ TEST(JSONWriter, AMemberDroppedByCodeRunWhileItIsWrittenLeavesTheOthersToBeWritt
 {
     // Writing "list" runs a getter that removes "list" from the object
     // being written: the members after it are still written, each once.
-    VJSONValue holder = Parse("{\"list\":[1],\"after\":1,\"more\":\"x\"}");
-    DroppingImplementation* implementation = new DroppingImplementation();
-    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
-    implementation->Release();
-    implementation->fHolder = holder.GetObject();
-    VJSONValue list = holder.GetProperty(VString("list"));
-    list.GetArray()->Push(VJSONValue(object));
-    object->Release();
-    list = VJSONValue(JSON_null);
+    VJSONValue holder = HolderOfADroppedList("{\"list\":[1],\"after\":1,\"more\":\"x\"}");
     EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,{\"virtual\":9}],\"after\":1,\"more\":\"x\"}");
     EXPECT_EQ(Write(holder, 0x1), "{\"after\":1,\"more\":\"x\"}");
 }
