@@ -230,6 +230,7 @@ private:
     friend class VStorageLocker;
     friend struct JSONContainerShared;
     friend class VJSONPropertyIteratorBase;
+    friend class VJSONWriter;
 
     // Own properties in insertion order, where they are stored (the caller
     // holds the locks).

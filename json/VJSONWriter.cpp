@@ -1,6 +1,7 @@
 #include "json/VJSONWriter.h"
 
 #include <climits>
+#include <cstring>
 #include <optional>
 
 #include "json/IJSONObject.h"
@@ -36,6 +37,19 @@ bool MakeRoom(VString& ioText, int inExtra)
     if (wanted > INT_MAX - 16)
         return false;
     return ioText._ReallocBuffer(static_cast<int>(wanted), true);
+}
+
+// Whether writing the value may run code (an implementation, a getter) at
+// some depth: true for an object and an array with elements.
+bool MayRunCode(const VJSONValue& inValue)
+{
+    if (inValue.IsObject())
+        return true;
+    if (inValue.IsArray()) {
+        const VJSONArray* array = inValue.GetArray();
+        return array != nullptr && array->GetCount() > 0;
+    }
+    return false;
 }
 
 }  // namespace
@@ -83,53 +97,60 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
 // ---------------------------------------------------------------------------
 // Pieces
 
-void VJSONWriter::_Put(VString& ioText, const VString& inPiece)
+bool VJSONWriter::_Grow(int inExtra)
 {
-    const int before = ioText.GetLength();
-    MakeRoom(ioText, inPiece.GetLength());
-    ioText.AppendString(inPiece);
-    if (ioText.GetLength() != before + inPiece.GetLength())
+    // The string learns its length before it moves its content.
+    fText->Validate(fLength);
+    if (!MakeRoom(*fText, inExtra)) {
         fOutOfRoom = true;
-}
-
-void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece)
-{
-    int length = 0;
-    while (inPiece[length] != 0)
-        ++length;
-    _PutAscii(ioText, inPiece, length);
-}
-
-void VJSONWriter::_PutAscii(VString& ioText, const char* inPiece, int inLength)
-{
-    // The writer's text is its own until it is handed out, so the units go
-    // straight into its buffer once there is room.
-    const int before = ioText.GetLength();
-    if (!MakeRoom(ioText, inLength)) {
-        fOutOfRoom = true;
-        return;
+        return false;
     }
-    UniChar* out = const_cast<UniChar*>(ioText.GetCPointer()) + before;
+    fUnits = const_cast<UniChar*>(fText->GetCPointer());
+    fCapacity = fText->GetCapacity();
+    return true;
+}
+
+void VJSONWriter::_Put(const VString& inPiece)
+{
+    const int length = inPiece.GetLength();
+    if (length > 0 && _Reserve(length)) {
+        std::memcpy(fUnits + fLength, inPiece.GetCPointer(), static_cast<size_t>(length) * sizeof(UniChar));
+        fLength += length;
+    }
+}
+
+void VJSONWriter::_PutAscii(const char* inPiece, int inLength)
+{
+    if (!_Reserve(inLength))
+        return;
+    UniChar* out = fUnits + fLength;
     for (int i = 0; i < inLength; ++i)
         out[i] = static_cast<UniChar>(static_cast<unsigned char>(inPiece[i]));
-    ioText.Validate(before + inLength);
+    fLength += inLength;
 }
 
-void VJSONWriter::_PutChar(VString& ioText, UniChar inUnit)
+VError VJSONWriter::_PutJSONString(const UniChar* inUnits, int inLength)
 {
-    const int before = ioText.GetLength();
-    if (!MakeRoom(ioText, 1)) {
-        fOutOfRoom = true;
-        return;
+    const bool quoted = (fFlags & kJSONWriteQuoted) != 0;
+    if ((fFlags & kJSONWriteRawStrings) != 0) {
+        if (quoted)
+            _PutChar('"');
+        if (inLength > 0 && _Reserve(inLength)) {
+            std::memcpy(fUnits + fLength, inUnits, static_cast<size_t>(inLength) * sizeof(UniChar));
+            fLength += inLength;
+        }
+        if (quoted)
+            _PutChar('"');
+        return VE_OK;
     }
-    const_cast<UniChar*>(ioText.GetCPointer())[before] = inUnit;
-    ioText.Validate(before + 1);
-}
-
-VError VJSONWriter::_PutJSONString(VString& ioText, const VString& inText)
-{
-    MakeRoom(ioText, 6 * inText.GetLength() + 4);
-    return inText.AppendJSONStringTo(ioText, fFlags);
+    const long long worst = 6LL * inLength + 2;
+    if (worst > INT_MAX - 16 || !_Reserve(static_cast<int>(worst))) {
+        // Too long for a string.
+        return _Fail(107);
+    }
+    fLength += VString::WriteJSONUnits(inUnits, inLength, fUnits + fLength, quoted,
+                                       (fFlags & kJSONWriteEscapeAmpApos) != 0);
+    return VE_OK;
 }
 
 bool VJSONWriter::_OnStack(const void* inContainer) const
@@ -151,36 +172,35 @@ VError VJSONWriter::_Fail(int inNumber)
 // ---------------------------------------------------------------------------
 // Values
 
-VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
+VError VJSONWriter::_Value(const VJSONValue& inValue)
 {
     switch (inValue.GetType()) {
         case JSON_null:
         case JSON_undefined:
-            _Put(ioText, VJSONValue::sNullString);
+            _Put(VJSONValue::sNullString);
             return VE_OK;
         case JSON_false:
-            _Put(ioText, VJSONValue::sFalseString);
+            _Put(VJSONValue::sFalseString);
             return VE_OK;
         case JSON_true:
-            _Put(ioText, VJSONValue::sTrueString);
+            _Put(VJSONValue::sTrueString);
             return VE_OK;
         case JSON_string: {
             VString text(inValue.GetInlineString(), true);
-            return _PutJSONString(ioText, text);
+            return _PutJSONString(text.GetCPointer(), text.GetLength());
         }
         case JSON_number: {
             char digits[VReal::kJSONCharsSize];
-            _PutAscii(ioText, digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
+            _PutAscii(digits, VReal::RealToJSONChars(inValue.GetNumber(), digits));
             return VE_OK;
         }
-        // A container is held while it is written: what its members run
-        // (an implementation, a getter) may drop the place it was read from.
+        // A container is held while code may run under it (see _Object and
+        // _Array): an implementation or a getter may drop the place it was
+        // read from.
         case JSON_object:
-            return _WriteHeld(inValue.GetObject(), &VJSONWriter::_Object, ioText);
+            return _Object(inValue.GetObject());
         case JSON_array:
-            // The array holds itself once it meets an element that may run
-            // code (see _Array).
-            return _Array(inValue.GetArray(), ioText);
+            return _Array(inValue.GetArray());
         case JSON_date: {
             VTime time;
             if ((fFlags & kJSONWriteLocalMidnight) != 0) {
@@ -191,7 +211,7 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
                 inValue.GetTime(time);
             }
             time.GetJSONString(fScratch, fFlags);
-            _Put(ioText, fScratch);
+            _Put(fScratch);
             return VE_OK;
         }
         default:
@@ -199,44 +219,32 @@ VError VJSONWriter::_Value(const VJSONValue& inValue, VString& ioText)
     }
 }
 
-template <class Container>
-VError VJSONWriter::_WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
-                               VString& ioText)
-{
-    if (inContainer != nullptr)
-        inContainer->Retain();
-    const VError error = (this->*inWrite)(inContainer, ioText);
-    if (inContainer != nullptr)
-        inContainer->Release();
-    return error;
-}
-
-VError VJSONWriter::_Close(VString& ioText, int inStart, bool inStopped, UniChar inClose)
+VError VJSONWriter::_Close(int inStart, bool inStopped, UniChar inClose)
 {
     if (!inStopped) {
         if ((fFlags & kJSONWritePretty) != 0)
-            _Put(ioText, fPrefix);
-        _PutChar(ioText, inClose);
+            _Put(fPrefix);
+        _PutChar(inClose);
     } else if (!fEllipsis) {
-        _PutAscii(ioText, "...");
+        _PutAscii("...", 3);
         fEllipsis = true;
     }
     if (fOutOfRoom) {
-        ioText.Truncate(inStart, false);
+        fLength = inStart;
         return _Fail(107);
     }
     return VE_OK;
 }
 
-VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
+VError VJSONWriter::_Object(const VJSONObject* inObject)
 {
     if (inObject == nullptr) {
-        _Put(ioText, VJSONValue::sUndefinedString);
+        _Put(VJSONValue::sUndefinedString);
         return VE_OK;
     }
     if (_OnStack(inObject)) {
         if ((fFlags & kJSONWriteCircular) != 0) {
-            _PutAscii(ioText, "\"[circular]\"");
+            _PutAscii("\"[circular]\"", 12);
             return VE_OK;
         }
         _ThrowError(kErrorCycle);
@@ -254,6 +262,13 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
 
     if ((fFlags & kJSONWriteGenericOnly) != 0 && !inObject->IsGenericObject())
         return _Fail(914);
+    // The object is held from the first step that may run code on: its
+    // implementation, a getter, or a member that is a container (whose
+    // members may have either). A plain object of numbers, strings and
+    // literals runs none and is written without being held.
+    VRefPtr<const VJSONObject> held;
+    if (inObject->GetImplementation() != nullptr || inObject->_GetStorageLocker() != nullptr)
+        held = inObject;
     if (IJSONObject* implementation = inObject->GetImplementation()) {
         if ((fFlags & kJSONWriteNoBinary) != 0 && implementation->IJSON_GetBinarySignature() != 0)
             return _Fail(911);
@@ -262,75 +277,123 @@ VError VJSONWriter::_Object(const VJSONObject* inObject, VString& ioText)
         EJSONStatus status = implementation->IJSON_Stringify(inObject, *this, own, &error);
         if (status != eJSONStatus_NotHandled) {
             if (error == 0)
-                _Put(ioText, own);
+                _Put(own);
             return static_cast<VError>(error);
         }
     }
     if (inObject->IsEmpty()) {
-        _PutAscii(ioText, "{}");
+        _PutAscii("{}", 2);
         return VE_OK;
     }
 
-    const int start = ioText.GetLength();
+    const int start = fLength;
     const bool pretty = (fFlags & kJSONWritePretty) != 0;
     const bool preview = (fFlags & kJSONWritePreview) != 0;
     VError error = VE_OK;
     bool stopped = false;
     bool firstMember = true;
-    _PutChar(ioText, '{');
-    IncrementLevel();
-    for (VJSONPropertyConstOrderedIterator it(inObject, 0); it.IsValid(); it.Next()) {
+    // Writes one member; false when the object stops here (an error, or
+    // the preview is full).
+    auto member = [&](const VString& inName, const VJSONValue* inStored, const VJSONPropertyConstOrderedIterator* inIt) {
         if (!firstMember)
-            _PutChar(ioText, ',');
+            _PutChar(',');
         firstMember = false;
-        const int memberStart = ioText.GetLength();
+        const int memberStart = fLength;
         if (pretty)
-            _Put(ioText, fPrefix);
-        error = _PutJSONString(ioText, it.GetName());
+            _Put(fPrefix);
+        error = _PutJSONString(inName.GetCPointer(), inName.GetLength());
         if (error != VE_OK)
-            break;
-        _PutChar(ioText, ':');
+            return false;
+        _PutChar(':');
         if (pretty)
-            _PutChar(ioText, ' ');
-        // A plain object's own values are read where they are stored.
-        if (const VJSONValue* stored = it._GetStoredValue())
-            error = _Value(*stored, ioText);
-        else
-            error = _Value(it.GetValue(fContext), ioText);
+            _PutChar(' ');
+        if (inStored != nullptr) {
+            error = _Value(*inStored);
+        } else {
+            if (held.Get() == nullptr)
+                held = inObject;
+            error = _Value(inIt->GetValue(fContext));
+        }
         if (error != VE_OK)
-            break;
-        if (preview && _PreviewFull(ioText, memberStart)) {
+            return false;
+        if (preview && _PreviewFull(memberStart)) {
             stopped = true;
-            break;
+            return false;
+        }
+        return true;
+    };
+    _PutChar('{');
+    IncrementLevel();
+    // An object without implementation, storage locker or class has only
+    // its own entries; otherwise the iterator tells whether it is read in place.
+    std::optional<VJSONPropertyConstOrderedIterator> it;
+    if (inObject->GetImplementation() != nullptr || inObject->_GetStorageLocker() != nullptr ||
+        inObject->_GetClass() != nullptr)
+        it.emplace(inObject, 0);
+    if (!it || (it->IsValid() && it->_GetStoredValue() != nullptr)) {
+        // A plain object: its own entries are read where they are stored,
+        // by position. Code run by a member that is a container may change
+        // the entries (drop the member, add others), so the walk then goes
+        // on after the member just written, found again by its name (or at
+        // its position when it is gone), and never reads a stale entry.
+        // At most as many members as there were are written.
+        const VJSONPropertyTable& entries = inObject->_GetEntries();
+        size_t left = entries.size();
+        for (size_t position = 0; position < entries.size() && left > 0; --left) {
+            const VJSONPropertyEntry& entry = entries[position];
+            if (!MayRunCode(entry.fValue)) {
+                if (!member(entry.fName, &entry.fValue, nullptr))
+                    break;
+                ++position;
+                continue;
+            }
+            if (held.Get() == nullptr)
+                held = inObject;
+            const VString name(entry.fName);
+            const VJSONPropertyEntry* const before = entries.begin();
+            const size_t count = entries.size();
+            if (!member(name, &entry.fValue, nullptr))
+                break;
+            if (entries.begin() == before && entries.size() == count) {
+                ++position;
+            } else {
+                const size_t found = entries.Find(name);
+                position = found != VJSONPropertyTable::kNotFound ? found + 1 : position;
+            }
+        }
+    } else {
+        for (; it->IsValid(); it->Next()) {
+            if (!member(it->GetName(), it->_GetStoredValue(), &*it))
+                break;
         }
     }
     DecrementLevel();
     if (error != VE_OK) {
-        ioText.Truncate(start, false);
+        fLength = start;
         return error;
     }
-    return _Close(ioText, start, stopped, '}');
+    return _Close(start, stopped, '}');
 }
 
 // The preview budget: true when the text already written passes about 512
 // characters, so the container stops here; otherwise the item just written
 // (from inItemStart) is counted.
-bool VJSONWriter::_PreviewFull(const VString& inText, int inItemStart)
+bool VJSONWriter::_PreviewFull(int inItemStart)
 {
     if (fPreviewCount > 512)
         return true;
-    fPreviewCount += static_cast<uint32_t>(inText.GetLength() - inItemStart);
+    fPreviewCount += static_cast<uint32_t>(fLength - inItemStart);
     return false;
 }
 
-VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
+VError VJSONWriter::_Array(const VJSONArray* inArray)
 {
     if (inArray == nullptr) {
-        _Put(ioText, VJSONValue::sUndefinedString);
+        _Put(VJSONValue::sUndefinedString);
         return VE_OK;
     }
     if (inArray->GetCount() == 0) {
-        _PutAscii(ioText, "[]");
+        _PutAscii("[]", 2);
         return VE_OK;
     }
     if (_OnStack(inArray)) {
@@ -340,17 +403,18 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     if (static_cast<int>(fStack.size()) >= kMaxDepth)
         return _Fail(108);
     fStack.push_back(inArray);
-    const int start = ioText.GetLength();
+    const int start = fLength;
     const bool pretty = (fFlags & kJSONWritePretty) != 0;
     const bool preview = (fFlags & kJSONWritePreview) != 0;
     VError error = VE_OK;
     bool stopped = false;
-    _PutChar(ioText, '[');
+    _PutChar('[');
     IncrementLevel();
-    // The array is held from its first container element on: writing a
-    // container may run code (an implementation, a getter) that drops the
-    // place the array was read from, while numbers, strings and literals run
-    // none. A shared array's elements are copied under its lock.
+    // The array is held from its first element that may run code on (an
+    // object, or an array with elements: see MayRunCode), as that code may
+    // drop the place the array was read from; numbers, strings, literals and
+    // empty arrays run none. A shared array's elements are copied under its
+    // lock.
     const bool shared = inArray->_GetStorageLocker() != nullptr;
     VRefPtr<const VJSONArray> held;
     if (shared)
@@ -370,17 +434,17 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
                 break;
             item = &*copy;
         }
-        if (held.Get() == nullptr && (item->IsObject() || item->IsArray()))
+        if (held.Get() == nullptr && MayRunCode(*item))
             held = inArray;
         if (i > 0)
-            _PutChar(ioText, ',');
-        const int elementStart = ioText.GetLength();
+            _PutChar(',');
+        const int elementStart = fLength;
         if (pretty)
-            _Put(ioText, fPrefix);
-        error = _Value(*item, ioText);
+            _Put(fPrefix);
+        error = _Value(*item);
         if (error != VE_OK)
             break;
-        if (preview && _PreviewFull(ioText, elementStart)) {
+        if (preview && _PreviewFull(elementStart)) {
             stopped = true;
             break;
         }
@@ -388,10 +452,10 @@ VError VJSONWriter::_Array(const VJSONArray* inArray, VString& ioText)
     DecrementLevel();
     fStack.pop_back();
     if (error != VE_OK) {
-        ioText.Truncate(start, false);
+        fLength = start;
         return error;
     }
-    return _Close(ioText, start, stopped, ']');
+    return _Close(start, stopped, ']');
 }
 
 // ---------------------------------------------------------------------------
@@ -401,10 +465,23 @@ template <class Write>
 VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
 {
     VString text;
+    VString* const outerText = fText;
+    UniChar* const outerUnits = fUnits;
+    const int outerLength = fLength;
+    const int outerCapacity = fCapacity;
+    fText = &text;
+    fUnits = const_cast<UniChar*>(text.GetCPointer());
+    fLength = 0;
+    fCapacity = text.GetCapacity();
     fOutOfRoom = false;
-    VError error = inWrite(text);
+    VError error = inWrite();
     if (error == VE_OK && fOutOfRoom)
         error = _Fail(107);
+    text.Validate(fLength);
+    fText = outerText;
+    fUnits = outerUnits;
+    fLength = outerLength;
+    fCapacity = outerCapacity;
     if (error == VE_OK)
         outText.FromString(text);
     return error;
@@ -412,17 +489,17 @@ VError VJSONWriter::_Stringify(Write&& inWrite, VString& outText)
 
 VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Value(inValue, ioText); }, outText);
+    return _Stringify([&] { return _Value(inValue); }, outText);
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Object(inObject, ioText); }, outText);
+    return _Stringify([&] { return _Object(inObject); }, outText);
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 {
-    return _Stringify([&](VString& ioText) { return _Array(inArray, ioText); }, outText);
+    return _Stringify([&] { return _Array(inArray); }, outText);
 }
 
 VError VJSONValue::Stringify(VString& outText, unsigned int inFlags) const

@@ -72,28 +72,39 @@ public:
 
 private:
     // Runs one of the rules below into a new text that replaces out's
-    // content on success.
+    // content on success. A stringify started from inside another (an
+    // implementation writing a member) writes its own text and leaves the
+    // outer one as it was.
     template <class Write>
     VError _Stringify(Write&& inWrite, VString& outText);
-    // Each appends the text to ioText; on failure ioText is cut back.
-    VError _Value(const VJSONValue& inValue, VString& ioText);
-    VError _Object(const VJSONObject* inObject, VString& ioText);
-    VError _Array(const VJSONArray* inArray, VString& ioText);
-    // Runs the rule with the container held (retained) meanwhile.
-    template <class Container>
-    VError _WriteHeld(const Container* inContainer, VError (VJSONWriter::*inWrite)(const Container*, VString&),
-                      VString& ioText);
-    void _Put(VString& ioText, const VString& inPiece);
-    void _PutAscii(VString& ioText, const char* inPiece);
-    void _PutAscii(VString& ioText, const char* inPiece, int inLength);
-    void _PutChar(VString& ioText, UniChar inUnit);
+    // Each appends the text to the text being written; on failure what it
+    // appended is cut back.
+    VError _Value(const VJSONValue& inValue);
+    VError _Object(const VJSONObject* inObject);
+    VError _Array(const VJSONArray* inArray);
+    // Room for inExtra more units; false (and fOutOfRoom set) when the text
+    // cannot grow.
+    bool _Reserve(int inExtra)
+    {
+        if (inExtra <= fCapacity - fLength)
+            return true;
+        return _Grow(inExtra);
+    }
+    bool _Grow(int inExtra);
+    void _Put(const VString& inPiece);
+    void _PutAscii(const char* inPiece, int inLength);
+    void _PutChar(UniChar inUnit)
+    {
+        if (_Reserve(1))
+            fUnits[fLength++] = inUnit;
+    }
     // Appends the string in JSON form under the writer's flags.
-    VError _PutJSONString(VString& ioText, const VString& inText);
+    VError _PutJSONString(const UniChar* inUnits, int inLength);
     bool _OnStack(const void* inContainer) const;
     VError _Fail(int inNumber);
     // Closes a container's text (after its members) and answers the error.
-    VError _Close(VString& ioText, int inStart, bool inStopped, UniChar inClose);
-    bool _PreviewFull(const VString& inText, int inItemStart);
+    VError _Close(int inStart, bool inStopped, UniChar inClose);
+    bool _PreviewFull(int inItemStart);
 
     VDBLanguageContext* fContext = nullptr;
     unsigned int fFlags;
@@ -107,6 +118,12 @@ private:
     // Set when an append could not be made (the text would be too long).
     bool fOutOfRoom = false;
     VString fScratch;
+    // The text being written: its units are written in place in fText's
+    // buffer, and fText's length is set once the text is complete.
+    VString* fText = nullptr;
+    UniChar* fUnits = nullptr;
+    int fLength = 0;
+    int fCapacity = 0;
 };
 
 }  // namespace qelt

@@ -307,15 +307,18 @@ void VReal::RealToXMLString(double inValue, VString& outString)
 int VReal::RealToJSONChars(double inValue, char* outBuffer)
 {
     static_assert(kJSONCharsSize >= plat::kCRoundTripSize, "room for the longest number text");
-    if (std::isnan(inValue) || std::isinf(inValue)) {
+    if (std::fabs(inValue) <= 9007199254740991.0) {
+        // An integer: decimal digits without exponent; -0.0 is "0". The
+        // conversion is exact in this range, so the test is a round trip.
+        const long long whole = static_cast<long long>(inValue);
+        if (static_cast<double>(whole) == inValue) {
+            char* end = std::to_chars(outBuffer, outBuffer + kJSONCharsSize - 1, whole).ptr;
+            *end = 0;
+            return static_cast<int>(end - outBuffer);
+        }
+    } else if (std::isnan(inValue) || std::isinf(inValue)) {
         std::memcpy(outBuffer, "null", 5);
         return 4;
-    }
-    if (std::trunc(inValue) == inValue && std::fabs(inValue) <= 9007199254740991.0) {
-        // Decimal digits without exponent; -0.0 is "0".
-        char* end = std::to_chars(outBuffer, outBuffer + kJSONCharsSize - 1, static_cast<long long>(inValue)).ptr;
-        *end = 0;
-        return static_cast<int>(end - outBuffer);
     }
     // Fourteen significant digits when they read back to the same number,
     // else seventeen, which always do: a number saved and loaded again keeps

@@ -311,6 +311,12 @@ public:
     VError GetJSONString(VString& outJSONString, unsigned int inOptions) const override;
     // Appends the text GetJSONString gives with the same options to ioText.
     VError AppendJSONStringTo(VString& ioText, unsigned int inOptions) const;
+    // The escaping of GetJSONString (without the raw option) over units:
+    // writes them to outUnits, which has room for 6 * inLength + 2 units,
+    // between double quotes when inQuoted, '&' and the apostrophe escaped
+    // too when inEscapeAmpApos; returns the number of units written.
+    static int WriteJSONUnits(const UniChar* inUnits, int inLength, UniChar* outUnits, bool inQuoted,
+                              bool inEscapeAmpApos);
     VError FromJSONString(const VString& inJSONString, unsigned int inOptions) override;
     VError GetJSONValue(VJSONValue& outJSONValue, unsigned int inOptions) const override;
     VError FromJSONValue(const VJSONValue& inJSONValue) override;

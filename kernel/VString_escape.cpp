@@ -333,6 +333,12 @@ VError VString::GetJSONString(VString& outJSONString, unsigned int inOptions) co
     return VE_OK;
 }
 
+int VString::WriteJSONUnits(const UniChar* inUnits, int inLength, UniChar* outUnits, bool inQuoted,
+                            bool inEscapeAmpApos)
+{
+    return EscapeJSONUnits(inUnits, inLength, outUnits, inQuoted, inEscapeAmpApos);
+}
+
 VError VString::AppendJSONStringTo(VString& ioText, unsigned int inOptions) const
 {
     const bool quoted = (inOptions & 0x1) != 0;

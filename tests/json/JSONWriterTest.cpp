@@ -2,6 +2,7 @@
 
 #include "JSONTextTestSupport.h"
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -150,11 +151,12 @@ TEST(JSONWriter, ImplementationsListNamesOrWriteThemselves)
     EXPECT_EQ(Write(value, 0x1), "\"self\"");
 }
 
-// An implementation whose getter drops the holder's member "list" while
-// the writer is inside that list.
+// An implementation whose getter drops the holder's member fDropped
+// ("list") while the writer is inside that member.
 class DroppingImplementation : public VObject, public IJSONObject {
 public:
     VJSONObject* fHolder = nullptr;
+    const char* fDropped = "list";
 
     EJSONStatus IJSON_GetProperty(const VJSONObject*, const VString& inName, VJSONValue& outValue,
                                   VDBLanguageContext*) const override
@@ -162,7 +164,7 @@ public:
         if (ToStd(inName) != "virtual")
             return eJSONStatus_NotHandled;
         if (fHolder != nullptr)
-            fHolder->RemoveProperty(VString("list"));
+            fHolder->RemoveProperty(VString(fDropped));
         outValue.SetNumber(9);
         return eJSONStatus_Done;
     }
@@ -173,22 +175,91 @@ public:
     }
 };
 
-TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
+// The object of inText with, pushed on its array "list", an object whose
+// getter drops "list" from it, then the elements inThen; the object keeps
+// the only reference to the array.
+VJSONValue HolderOfADroppedList(const char* inText, std::initializer_list<double> inThen = {})
 {
-    // The array's only holder lets it go while its second element is
-    // written; the writer keeps it until its last element is written.
-    VJSONValue holder = Parse("{\"list\":[1,\"two\"]}");
+    VJSONValue holder = Parse(inText);
     DroppingImplementation* implementation = new DroppingImplementation();
     VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
     implementation->Release();
     implementation->fHolder = holder.GetObject();
     VJSONValue list = holder.GetProperty(VString("list"));
     list.GetArray()->Push(VJSONValue(object));
-    list.GetArray()->Push(VJSONValue(3.0));
+    for (double number : inThen)
+        list.GetArray()->Push(VJSONValue(number));
     object->Release();
-    list = VJSONValue(JSON_null);  // the holder keeps the only reference
+    return holder;
+}
+
+TEST(JSONWriter, AnArrayDroppedWhileItIsWrittenIsWrittenWhole)
+{
+    // The array's only holder lets it go while its third element is
+    // written; the writer keeps it until its last element is written.
+    VJSONValue holder = HolderOfADroppedList("{\"list\":[1,\"two\"]}", {3.0});
     EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,\"two\",{\"virtual\":9},3]}");
     EXPECT_EQ(Write(holder, 0x1), "{}");
+}
+
+TEST(JSONWriter, AMemberDroppedByCodeRunWhileItIsWrittenLeavesTheOthersToBeWritten)
+{
+    // Writing "list" runs a getter that removes "list" from the object
+    // being written: the members after it are still written, each once.
+    VJSONValue holder = HolderOfADroppedList("{\"list\":[1],\"after\":1,\"more\":\"x\"}");
+    EXPECT_EQ(Write(holder, 0x1), "{\"list\":[1,{\"virtual\":9}],\"after\":1,\"more\":\"x\"}");
+    EXPECT_EQ(Write(holder, 0x1), "{\"after\":1,\"more\":\"x\"}");
+}
+
+TEST(JSONWriter, AnObjectDroppedWhileItIsWrittenIsWrittenWhole)
+{
+    // The object's only holder lets it go while its member "inner" (an
+    // object whose getter runs code) is written; the members after it are
+    // still read from the object.
+    VJSONValue holder = Parse("{\"outer\":{\"a\":1,\"b\":\"two\"}}");
+    DroppingImplementation* implementation = new DroppingImplementation();
+    implementation->fDropped = "outer";
+    VJSONObject* inner = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    implementation->fHolder = holder.GetObject();
+    VJSONValue outer = holder.GetProperty(VString("outer"));
+    outer.SetProperty(VString("inner"), VJSONValue(inner));
+    outer.SetProperty(VString("c"), VJSONValue(3.0));
+    inner->Release();
+    outer = VJSONValue(JSON_null);  // the holder keeps the only reference
+    EXPECT_EQ(Write(holder, 0x1), "{\"outer\":{\"a\":1,\"b\":\"two\",\"inner\":{\"virtual\":9},\"c\":3}}");
+    EXPECT_EQ(Write(holder, 0x1), "{}");
+}
+
+// An implementation that writes itself with the writer it is handed.
+class SelfWritingImplementation : public VObject, public IJSONObject {
+public:
+    VJSONValue fContent{JSON_undefined};
+
+    EJSONStatus IJSON_Stringify(const VJSONObject*, VJSONWriter& inWriter, VString& outText,
+                                uint64_t* outError) const override
+    {
+        *outError = static_cast<uint64_t>(inWriter.StringifyValue(fContent, outText));
+        return eJSONStatus_Done;
+    }
+};
+
+TEST(JSONWriter, AnImplementationWritesItselfWithTheSameWriterAndTheOuterTextStaysWhole)
+{
+    // Both texts are long enough to move their buffers while they are written.
+    const std::string before(3000, 'x');
+    const std::string inside(5000, 'y');
+    SelfWritingImplementation* implementation = new SelfWritingImplementation();
+    implementation->fContent = Parse(("[1,\"" + inside + "\",{\"k\":true}]").c_str());
+    VJSONObject* object = new VJSONObject(nullptr, implementation, static_cast<VStorageLocker*>(nullptr));
+    implementation->Release();
+    VJSONValue holder(JSON_object);
+    holder.SetProperty(VString("before"), VJSONValue(VString(before.c_str())));
+    holder.SetProperty(VString("self"), VJSONValue(object));
+    object->Release();
+    holder.SetProperty(VString("after"), VJSONValue(2.0));
+    EXPECT_EQ(Write(holder, 0x1),
+              "{\"before\":\"" + before + "\",\"self\":[1,\"" + inside + "\",{\"k\":true}],\"after\":2}");
 }
 
 TEST(JSONPropertyIterators, OrderedIteratorFollowsInsertionOrder)

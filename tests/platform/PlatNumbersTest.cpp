@@ -159,7 +159,17 @@ TEST(PlatNumbers, RoundTripTextIsTheFourteenDigitFormWhenItReadsBackElseSeventee
     std::vector<double> values = {0.1, 0.3, 1.0 / 3, 2.0 / 3, 1e20, 1e21, 1e-5, 1e-4, 123456789012345.6,
                                   9007199254740993.0, 0.30000000000000004, 5e-324, 2.2250738585072014e-308,
                                   1.7976931348623157e308, -122.39411544799805, 47.651292000000005,
-                                  99999999999999.99, 999999999999999.9, 0.000099999999999999991, -0.0};
+                                  99999999999999.99, 999999999999999.9, 0.000099999999999999991, -0.0,
+                                  // Exact halfway cases at seventeen digits: ties go to the even digit.
+                                  12345678901234.0625, 12345678901234.1875, -12345678901234.5,
+                                  // Next to the decimal and binary exponents where the digits change scale.
+                                  99999.999999999985, 9.9999999999999991e-05, 1.52587890625e-05, 1.5258789062499998e-05,
+                                  17592186044415.998, 17592186044416.0, 9999999999999.998, 0.00099999999999999999};
+    // Powers of two (a closer neighbour below) and their neighbours.
+    for (int exponent = -24; exponent <= 50; ++exponent) {
+        const double power = std::ldexp(1.0, exponent);
+        values.insert(values.end(), {power, std::nextafter(power, 0.0), std::nextafter(power, 1e300), -power});
+    }
     // Seeded doubles of every magnitude, short decimals, and plain bit patterns.
     std::mt19937_64 random(20261210);
     for (int i = 0; i < 20000; ++i) {
@@ -170,6 +180,10 @@ TEST(PlatNumbers, RoundTripTextIsTheFourteenDigitFormWhenItReadsBackElseSeventee
         std::memcpy(&value, &bits, sizeof(value));
         if (std::isfinite(value))
             values.push_back(value);
+        // Integers with a short binary fraction: decimals that end exactly on a tie.
+        const int fractionBits = static_cast<int>(random() % 11);
+        values.push_back(static_cast<double>(random() % (1ULL << (43 - fractionBits))) +
+                         static_cast<double>(random() % (1ULL << fractionBits)) / std::ldexp(1.0, fractionBits));
     }
     for (double value : values) {
         char buffer[kCRoundTripSize];
