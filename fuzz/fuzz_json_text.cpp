@@ -1,6 +1,7 @@
 // The JSON text readers: the importer with the options its callers pass,
 // the bag reader and the array reader. A parsed value written as standard
-// JSON text, read and written again, gives the same text.
+// JSON text, read and written again, gives the same text (when the first
+// read succeeded: a failed one leaves only what it built so far).
 //
 // The first byte picks the options (low three bits: one of the callers'
 // words; 0x8 adds the paths and lines, 0x10 the shared import); the rest is
@@ -27,9 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VString text(rest.data(), static_cast<unsigned long>(rest.size()), VTC_UTF_8);
 
     VJSONValue value(JSON_undefined);
+    VError parsed;
     {
         VJSONImporter importer(text, options);
-        importer.Parse(value);
+        parsed = importer.Parse(value);
     }
 
     VRefPtr<VValueBag> bag = AdoptRef(new VValueBag());
@@ -42,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     reader.ToArrayString(items, false);
 
     VString first;
-    if (value.Stringify(first, 0x1) == VE_OK) {
+    if (parsed == VE_OK && value.Stringify(first, 0x1) == VE_OK) {
         VJSONValue again(JSON_undefined);
         fuzz::Check(VJSONImporter::ParseString(first, again, 0) == VE_OK, "written JSON text reads back");
         VString second;
