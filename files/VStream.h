@@ -243,7 +243,7 @@ private:
         const unsigned long size = count > 0 ? static_cast<unsigned long>(count) * elementSize : 0;
         if (_PutInWindow(buffer, size))
             return VE_OK;
-        if (size <= sizeof(long long)) {
+        if (size != 0 && size <= sizeof(long long)) {
             long long copy;
             std::memcpy(&copy, buffer, size);
             return _PutNumbersOutOfWindow(&copy, count, elementSize);
