@@ -389,6 +389,13 @@ VError VStream::_GetNumbers(void* buffer, int* count, unsigned long elementSize)
     return fError;
 }
 
+VError VStream::_PutNumbersOutOfWindow(const void* buffer, int count, unsigned long elementSize)
+{
+    if (!fNeedSwap || count <= 0 || elementSize < 2)
+        return _PutData(buffer, count > 0 ? static_cast<unsigned long>(count) * elementSize : 0);
+    return _PutSwappedNumbers(buffer, count, elementSize);
+}
+
 VError VStream::_PutSwappedNumbers(const void* buffer, int count, unsigned long elementSize)
 {
     const unsigned long bytes = static_cast<unsigned long>(count) * elementSize;

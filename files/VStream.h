@@ -232,15 +232,25 @@ private:
     VError _GetNumbers(void* buffer, int* count, unsigned long elementSize);
     // Numbers in the machine's order are written as they are; only a swap
     // needs the out-of-line copy. The window is never open with a swap.
+    //
+    // A single number takes the long way as a copy: the caller's variable
+    // is then read only here, so a loop that writes its own counter keeps
+    // the counter in a register instead of storing and reloading it around
+    // every write. The size is known where the call is inlined, so only one
+    // of the two calls remains.
     VError _PutNumbers(const void* buffer, int count, unsigned long elementSize)
     {
         const unsigned long size = count > 0 ? static_cast<unsigned long>(count) * elementSize : 0;
         if (_PutInWindow(buffer, size))
             return VE_OK;
-        if (!fNeedSwap || count <= 0 || elementSize < 2)
-            return _PutData(buffer, size);
-        return _PutSwappedNumbers(buffer, count, elementSize);
+        if (size != 0 && size <= sizeof(long long)) {
+            long long copy;
+            std::memcpy(&copy, buffer, size);
+            return _PutNumbersOutOfWindow(&copy, count, elementSize);
+        }
+        return _PutNumbersOutOfWindow(buffer, count, elementSize);
     }
+    VError _PutNumbersOutOfWindow(const void* buffer, int count, unsigned long elementSize);
     VError _PutSwappedNumbers(const void* buffer, int count, unsigned long elementSize);
     VError _RetainDecoder();
     VError _RetainEncoder();

@@ -379,6 +379,41 @@ TEST(VPtrStream, GrowsToPositionsAndKeepsBytesAcrossReopen)
     EXPECT_EQ(Contents(s), "z");
 }
 
+TEST(VPtrStream, SingleNumbersWrittenOutsideTheBlockArriveWhole)
+{
+    // Each stream starts empty, so its one number makes the block: it is
+    // written from a copy of the caller's variable.
+    const short word = 0x0A0B;
+    const int longValue = -2;
+    const long long long8 = 0x0102030405060708LL;
+    const double real = 1.5;
+    auto written = [](auto put, const void* value, size_t size) {
+        VPtrStream s;
+        EXPECT_EQ(s.OpenWriting(), VE_OK);
+        EXPECT_EQ(put(s), VE_OK);
+        EXPECT_EQ(s.GetPos(), static_cast<long long>(size));
+        return Contents(s) == std::string(static_cast<const char*>(value), size);
+    };
+    EXPECT_TRUE(written([&](VPtrStream& s) { return s.PutWords(&word, 1); }, &word, sizeof(word)));
+    EXPECT_TRUE(written([&](VPtrStream& s) { return s.PutLongs(&longValue, 1); }, &longValue, sizeof(longValue)));
+    EXPECT_TRUE(written([&](VPtrStream& s) { return s.PutLong8s(&long8, 1); }, &long8, sizeof(long8)));
+    EXPECT_TRUE(written([&](VPtrStream& s) { return s.PutReals(&real, 1); }, &real, sizeof(real)));
+
+    // No numbers: nothing is read from the array, which may be null.
+    VPtrStream empty;
+    ASSERT_EQ(empty.OpenWriting(), VE_OK);
+    EXPECT_EQ(empty.PutLongs(nullptr, 0), VE_OK);
+    EXPECT_EQ(empty.PutLong8s(nullptr, -1), VE_OK);
+    EXPECT_EQ(empty.GetPos(), 0);
+
+    // A stream that is not writing refuses the number and stores why.
+    StErrorContextInstaller quiet(false);
+    VPtrStream closed;
+    EXPECT_NE(closed.PutLongs(&longValue, 1), VE_OK);
+    EXPECT_NE(closed.GetLastError(), VE_OK);
+    EXPECT_EQ(closed.GetDataSize(), 0u);
+}
+
 TEST(VPtrStream, NumbersWrittenAcrossTheBlockBoundaryAllArrive)
 {
     // Writes that fit the block and writes that make it grow give the same
