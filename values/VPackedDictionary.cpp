@@ -122,6 +122,9 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
     // Below the threshold only changes touch the index.
     if (n >= kIndexThreshold)
         _EnsureIndex();
+    // One exit, so that the whole look-up stays small enough to be inlined
+    // into its callers.
+    size_t found = n;
     unsigned long long compares = 0;
     if (!fIndex.IsEmpty()) {
         // Follow the probe chain from the key's home cell: every stored key
@@ -139,25 +142,24 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
             if (slot < n && fIndex.GetHash(c) == hash) {
                 ++compares;
                 if (_KeyEquals(slot, key)) {
-                    _CountCompares(compares);
-                    return slot;
+                    found = slot;
+                    break;
                 }
             }
             if (++c == cells)
                 c = 0;
         }
-        _CountCompares(compares);
-        return n;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        ++compares;
-        if (_KeyEquals(i, key)) {
-            _CountCompares(compares);
-            return i;
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            ++compares;
+            if (_KeyEquals(i, key)) {
+                found = i;
+                break;
+            }
         }
     }
     _CountCompares(compares);
-    return n;
+    return found;
 }
 
 template <class SLOT>

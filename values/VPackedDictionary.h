@@ -103,7 +103,7 @@ protected:
         if (!fIndexSettled.load(std::memory_order_acquire))
             _SettleIndex();
     }
-    void _SettleIndex() const;
+    [[gnu::noinline, gnu::cold]] void _SettleIndex() const;
     // Called by every change of keys or index (no reader runs meanwhile):
     // an empty index that is not refused is left for the next reader to
     // build.
