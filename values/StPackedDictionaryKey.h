@@ -65,7 +65,7 @@ public:
     // True when the `length` bytes at a and b are equal. Keys are mostly
     // short: up to 16 bytes are compared as two overlapping words each, in
     // line, without a call.
-    static bool SameBytes(const char* a, const char* b, unsigned long length)
+    [[gnu::always_inline]] static bool SameBytes(const char* a, const char* b, unsigned long length)
     {
         if (length >= 8 && length <= 16)
             return _SameEnds<uint64_t>(a, b, length);

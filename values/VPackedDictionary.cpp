@@ -1,6 +1,7 @@
 #include "values/VPackedDictionary.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 
@@ -15,6 +16,57 @@ namespace qelt {
 // ---------------------------------------------------------------------------
 // Shared base
 // ---------------------------------------------------------------------------
+
+namespace {
+
+// Serialises the building of indexes by readers. A dictionary builds its
+// index at most once per change of its keys, so one lock for all of them
+// is rarely contended.
+std::mutex sIndexBuildMutex;
+
+}  // namespace
+
+template <class SLOT>
+VPackedDictionary_base<SLOT>::VPackedDictionary_base(const VPackedDictionary_base& other)
+    : VObject(other), fKeyBytes(other.fKeyBytes), fSlots(other.fSlots)
+{
+    _CopyIndexFrom(other);
+}
+
+template <class SLOT>
+VPackedDictionary_base<SLOT>& VPackedDictionary_base<SLOT>::operator=(const VPackedDictionary_base& other)
+{
+    if (this != &other) {
+        fKeyBytes = other.fKeyBytes;
+        fSlots = other.fSlots;
+        _CopyIndexFrom(other);
+    }
+    return *this;
+}
+
+template <class SLOT>
+void VPackedDictionary_base<SLOT>::_CopyIndexFrom(const VPackedDictionary_base& other)
+{
+    if (other.fIndexSettled.load(std::memory_order_acquire)) {
+        fIndex = other.fIndex;
+        fIndexRefused = other.fIndexRefused;
+    } else {
+        fIndex.Clear();
+        fIndexRefused = false;
+    }
+    _NoteIndexChanged();
+}
+
+template <class SLOT>
+void VPackedDictionary_base<SLOT>::_SettleIndex() const
+{
+    std::lock_guard<std::mutex> lock(sIndexBuildMutex);
+    if (fIndexSettled.load(std::memory_order_relaxed))
+        return;  // another reader built it meanwhile
+    if (fIndex.IsEmpty() && fSlots.size() >= kIndexThreshold)
+        _BuildIndex();
+    fIndexSettled.store(true, std::memory_order_release);
+}
 
 template <class SLOT>
 StPackedDictionaryKey VPackedDictionary_base<SLOT>::GetKeyAt(size_t i) const
@@ -35,7 +87,6 @@ const char* VPackedDictionary_base<SLOT>::GetKeyBytesAt(size_t i, unsigned long&
 template <class SLOT>
 bool VPackedDictionary_base<SLOT>::_KeyEquals(size_t i, const StPackedDictionaryKey& key) const
 {
-    ++fCompareCount;
     size_t offset = static_cast<size_t>(fSlots[i].fKeyOffset);
     const unsigned char* stored = fKeyBytes.data() + offset;
     return key.Equal(reinterpret_cast<const char*>(stored + 1), stored[0]);
@@ -68,8 +119,13 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
     size_t n = fSlots.size();
     if (n == 0 || !key.IsStorable())
         return n;
-    if (fIndex.IsEmpty() && n >= kIndexThreshold)
-        _BuildIndex();
+    // Below the threshold only changes touch the index.
+    if (n >= kIndexThreshold)
+        _EnsureIndex();
+    // One exit, so that the whole look-up stays small enough to be inlined
+    // into its callers.
+    size_t found = n;
+    unsigned long long compares = 0;
     if (!fIndex.IsEmpty()) {
         // Follow the probe chain from the key's home cell: every stored key
         // sits in the chain of its home cell, since cells are filled by
@@ -82,19 +138,28 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
         for (unsigned long step = 0; step < cells; ++step) {
             unsigned int slot = fIndex.GetCell(c);
             if (slot == _VHashKeyMap::tag_empty)
-                return n;
-            if (slot < n && fIndex.GetHash(c) == hash && _KeyEquals(slot, key))
-                return slot;
+                break;
+            if (slot < n && fIndex.GetHash(c) == hash) {
+                ++compares;
+                if (_KeyEquals(slot, key)) {
+                    found = slot;
+                    break;
+                }
+            }
             if (++c == cells)
                 c = 0;
         }
-        return n;
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            ++compares;
+            if (_KeyEquals(i, key)) {
+                found = i;
+                break;
+            }
+        }
     }
-    for (size_t i = 0; i < n; ++i) {
-        if (_KeyEquals(i, key))
-            return i;
-    }
-    return n;
+    _CountCompares(compares);
+    return found;
 }
 
 template <class SLOT>
@@ -118,6 +183,7 @@ bool VPackedDictionary_base<SLOT>::_AppendKeyAndSlot(const StPackedDictionaryKey
         if (!fIndex.Put(key.GetHash(), n - 1))
             _BuildIndex();
     }
+    _NoteIndexChanged();
     return true;
 }
 
@@ -132,6 +198,7 @@ void VPackedDictionary_base<SLOT>::_RemoveKeyAndSlot(size_t i)
     fSlots.erase(fSlots.begin() + i);
     fIndex.Clear();
     fIndexRefused = false;
+    _NoteIndexChanged();
 }
 
 template <class SLOT>
@@ -143,13 +210,14 @@ void VPackedDictionary_base<SLOT>::_ClearKeys()
     fSlots.shrink_to_fit();
     fIndex.Clear();
     fIndexRefused = false;
+    _NoteIndexChanged();
 }
 
 template <class SLOT>
 VError VPackedDictionary_base<SLOT>::_WriteKeysToStream(VStream* stream, bool withIndex) const
 {
-    if (withIndex && fIndex.IsEmpty() && fSlots.size() >= kIndexThreshold)
-        _BuildIndex();
+    if (withIndex && fSlots.size() >= kIndexThreshold)
+        _EnsureIndex();
     bagio::PutUInt32(stream, static_cast<unsigned int>(fSlots.size()));
     bagio::PutUInt32(stream, static_cast<unsigned int>(fKeyBytes.size()));
     if (!fKeyBytes.empty())
@@ -281,6 +349,7 @@ VError VPackedDictionary_base<SLOT>::_ReadKeysFromStream(VStream* stream)
     } else if (fIndex.IsEmpty() && count >= kIndexThreshold) {
         _BuildIndex();
     }
+    _NoteIndexChanged();
     return bagio::StreamError(stream);
 }
 
@@ -449,7 +518,7 @@ AttrDict& AttrDict::operator=(const VPackedDictionary_with_backstore& other)
         fKeyBytes = other.fKeyBytes;
         fSlots = other.fSlots;
         fBackstore = other.fBackstore;
-        fIndex = other.fIndex;
+        _CopyIndexFrom(other);
     } catch (const std::bad_alloc&) {
         fSlots.clear();
         ClearAll();
@@ -567,8 +636,8 @@ bool AttrDict::GetValue(const StPackedDictionaryKey& key, VValueSingle& dest) co
     if (i == fSlots.size())
         return false;
     const Slot& slot = fSlots[i];
-    if (slot.fAttached != nullptr) {
-        slot.fAttached->GetValue(dest);
+    if (const VValueSingle* attached = _LoadAttached(slot)) {
+        attached->GetValue(dest);
         return true;
     }
     const unsigned short* record = fBackstore.data() + slot.fValueOffset;
@@ -588,9 +657,9 @@ VValueSingle* AttrDict::GetValueAt(size_t i) const
 {
     if (i >= fSlots.size())
         return nullptr;
-    Slot& slot = const_cast<Slot&>(fSlots[i]);
-    if (slot.fAttached != nullptr)
-        return slot.fAttached;
+    const Slot& slot = fSlots[i];
+    if (VValueSingle* attached = _LoadAttached(slot))
+        return attached;
     const unsigned short* record = fBackstore.data() + slot.fValueOffset;
     const VValueInfo* info = VValue::ValueInfoFromValueKind(record[0]);
     if (info == nullptr)
@@ -601,7 +670,14 @@ VValueSingle* AttrDict::GetValueAt(size_t i) const
         delete value;
         return nullptr;
     }
-    slot.fAttached = single;
+    // Readers in other threads may attach the same record at once: the
+    // first object published stays, the others are dropped.
+    VValueSingle* expected = nullptr;
+    if (!std::atomic_ref<VValueSingle*>(const_cast<Slot&>(slot).fAttached)
+             .compare_exchange_strong(expected, single, std::memory_order_acq_rel, std::memory_order_acquire)) {
+        delete single;
+        return expected;
+    }
     return single;
 }
 
@@ -786,7 +862,7 @@ using ElemDict = VPackedDictionary<VPackedValue_VBagArray>;
 ElemDict::VPackedDictionary(const VPackedDictionary& other) : VPackedDictionary_base()
 {
     fKeyBytes = other.fKeyBytes;
-    fIndex = other.fIndex;
+    _CopyIndexFrom(other);
     fSlots.reserve(other.fSlots.size());
     for (const Slot& source : other.fSlots) {
         Slot slot;

@@ -7,6 +7,7 @@
 // are written back by a pack step before the dictionary is copied or streamed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -60,8 +61,8 @@ public:
     static constexpr size_t kIndexThreshold = 6;
 
     VPackedDictionary_base() = default;
-    VPackedDictionary_base(const VPackedDictionary_base&) = default;
-    VPackedDictionary_base& operator=(const VPackedDictionary_base&) = default;
+    VPackedDictionary_base(const VPackedDictionary_base& other);
+    VPackedDictionary_base& operator=(const VPackedDictionary_base& other);
     ~VPackedDictionary_base() override = default;
 
     size_t GetCount() const { return fSlots.size(); }
@@ -71,7 +72,8 @@ public:
     const char* GetKeyBytesAt(size_t i, unsigned long& length) const;
 
     // Position of the slot holding an equal key, or GetCount() when absent.
-    // May build the index.
+    // May build the index; safe while other threads also read the
+    // dictionary (but not while one changes it).
     size_t _Find(const StPackedDictionaryKey& key) const;
 
     // Appends key and slot (whose key offset the caller set to the current
@@ -89,15 +91,41 @@ public:
     unsigned long long GetKeyBytesSize() const { return fKeyBytes.size(); }
 
     // Number of key comparisons made by lookups so far (for tests).
-    unsigned long long GetCompareCount() const { return fCompareCount; }
+    unsigned long long GetCompareCount() const { return fCompareCount.load(std::memory_order_relaxed); }
 
 protected:
     void _BuildIndex() const;
+    // Builds the index a dictionary of kIndexThreshold keys or more lacks,
+    // once: readers of one dictionary in several threads may all arrive
+    // here, one builds and the others wait, then all read the same index.
+    void _EnsureIndex() const
+    {
+        if (!fIndexSettled.load(std::memory_order_acquire))
+            _SettleIndex();
+    }
+    [[gnu::noinline, gnu::cold]] void _SettleIndex() const;
+    // Called by every change of keys or index (no reader runs meanwhile):
+    // an empty index that is not refused is left for the next reader to
+    // build.
+    void _NoteIndexChanged()
+    {
+        fIndexSettled.store(!fIndex.IsEmpty() || fIndexRefused, std::memory_order_relaxed);
+    }
+    // Takes the other dictionary's index, or none while the other's is
+    // still to be built (perhaps by a reader at this moment).
+    void _CopyIndexFrom(const VPackedDictionary_base& other);
     // Cuts slot i's key out of the key bytes, lowers later key offsets,
     // removes the slot and drops the index.
     void _RemoveKeyAndSlot(size_t i);
     void _ClearKeys();
     bool _KeyEquals(size_t i, const StPackedDictionaryKey& key) const;
+    // Adds a lookup's comparisons to the count. A relaxed load and store,
+    // not an atomic add: readers in several threads may lose a few counts,
+    // but never race, and a lone reader pays no locked instruction.
+    void _CountCompares(unsigned long long compares) const
+    {
+        fCompareCount.store(fCompareCount.load(std::memory_order_relaxed) + compares, std::memory_order_relaxed);
+    }
 
     std::vector<unsigned char> fKeyBytes;
     std::vector<SLOT> fSlots;
@@ -106,7 +134,12 @@ protected:
     // collide): the dictionary then works by linear search until a key is
     // removed or the dictionary is emptied or read anew.
     mutable bool fIndexRefused = false;
-    mutable unsigned long long fCompareCount = 0;
+    // True once the index is as it should be for the present keys (built,
+    // refused, or not wanted). fIndex and fIndexRefused change in a const
+    // call only while this is false and under a lock; it is set with
+    // release order after they are written.
+    mutable std::atomic<bool> fIndexSettled{false};
+    mutable std::atomic<unsigned long long> fCompareCount{0};
 };
 
 template <class V>
@@ -165,6 +198,12 @@ public:
     static unsigned long RecordByteSize(const unsigned short* record);
 
 private:
+    // The object attached to a slot, read so that a reader attaching one in
+    // another thread (GetValueAt) is seen whole.
+    static VValueSingle* _LoadAttached(const Slot& slot)
+    {
+        return std::atomic_ref<VValueSingle*>(const_cast<Slot&>(slot).fAttached).load(std::memory_order_acquire);
+    }
     void _DeleteAttached();
     void _WriteRecord(unsigned long long unitOffset, const VValueSingle& value) const;
     void _SwapRecords(bool fromNative) const;
