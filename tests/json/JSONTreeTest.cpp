@@ -160,6 +160,47 @@ TEST_F(JSONTreeTest, ContainersTakenFromAcrossALargeImportOutliveItAndOneAnother
     }
 }
 
+TEST_F(JSONTreeTest, ContainersDroppedWhileTheImportRunsLeaveTheirNeighboursWhole)
+{
+    // A name given twice drops the container read first while the import
+    // still carves from the memory it shares with its neighbours. Whether
+    // the dropped one comes first, last or alone in its stretch of memory,
+    // the containers kept must read whole after the tree is gone, and all
+    // memory must be given back once they go (AddressSanitizer reports a
+    // read of what was freed, LeakSanitizer memory never given back).
+    struct Case {
+        const char* fName;
+        const char* fRepeated;  // one item of the top array
+        const char* fKept;      // the text of the item's "k" once read
+    };
+    const Case cases[] = {
+        {"object replaced by an object", R"({"k":{"x":[1,2]},"k":{"y":[3]}})", R"({"y":[3]})"},
+        {"array replaced by a number", R"({"k":[[1],{"z":0}],"k":7})", "7"},
+        {"kept before dropped", R"({"k":{"x":1},"d":[{"a":[]}],"d":null})", R"({"x":1})"},
+        {"every container dropped", R"({"k":[],"k":{},"k":"s"})", R"("s")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fName);
+        // Enough items to fill several blocks of the import's memory.
+        constexpr int kCount = 3000;
+        std::string text = "[";
+        for (int i = 0; i < kCount; ++i)
+            text.append(i == 0 ? "" : ",").append(c.fRepeated);
+        text += "]";
+        std::vector<VJSONValue> kept;
+        {
+            VJSONValue root = ImportTree(text.c_str());
+            ASSERT_TRUE(root.IsArray());
+            ASSERT_EQ(root.GetArray()->GetCount(), static_cast<size_t>(kCount));
+            for (int i : {0, 1, kCount / 2, kCount - 1})
+                kept.push_back(root.GetArray()->GetAt(static_cast<size_t>(i)));
+            EXPECT_EQ(TextOf(root.GetArray()->GetAt(kCount - 1).GetObject()->GetProperty(VString("k"))), c.fKept);
+        }
+        for (const VJSONValue& item : kept)
+            EXPECT_EQ(TextOf(item.GetObject()->GetProperty(VString("k"))), c.fKept);
+    }
+}
+
 TEST_F(JSONTreeTest, ACycleMadeAfterAnImportIsStillFreed)
 {
     // Each case closes a cycle through the imported tree with its first
