@@ -305,6 +305,57 @@ TEST_F(JSONTreeTest, AnObjectKeepsInsertionOrderThroughRemovalAndReinsertion)
     EXPECT_EQ(TextOf(imported), R"({"a":4,"m":3,"z":5})");
 }
 
+TEST_F(JSONTreeTest, AnObjectEmptiedAndFilledAgainAcrossTheIndexThresholdFindsEachMember)
+{
+    // Removing members one by one takes an object from an index down to a
+    // scan and to nothing; filling it again takes it back. At every step each
+    // member left is found at its value and the order is the insertion order.
+    enum Order { kFirstEachTime, kLastEachTime, kMiddleEachTime };
+    const size_t total = VJSONPropertyTable::kIndexThreshold + 4;
+    for (Order order : {kFirstEachTime, kLastEachTime, kMiddleEachTime}) {
+        SCOPED_TRACE(static_cast<int>(order));
+        VJSONValue value(JSON_object);
+        VJSONObject* object = value.GetObject();
+        std::vector<std::string> names;
+        auto check = [&] {
+            EXPECT_EQ(OrderOf(object), names);
+            EXPECT_EQ(object->GetOwnPropertyCount(), names.size());
+            for (const std::string& name : names)
+                EXPECT_EQ(object->GetProperty(VString(name.c_str())).GetNumber(), std::stod(name.substr(1))) << name;
+        };
+        // Adds the member "n<number>" of that number.
+        auto add = [&](size_t inNumber) {
+            std::string name("n");
+            name.append(std::to_string(inNumber));
+            object->SetProperty(VString(name.c_str()), VJSONValue(static_cast<double>(inNumber)));
+            names.push_back(name);
+        };
+        for (int round = 0; round < 2; ++round) {
+            for (size_t i = 0; i < total; ++i)
+                add(i + static_cast<size_t>(round) * 100);
+            check();
+            while (!names.empty()) {
+                const size_t at = order == kFirstEachTime  ? 0
+                                  : order == kLastEachTime ? names.size() - 1
+                                                           : names.size() / 2;
+                object->RemoveProperty(VString(names[at].c_str()));
+                EXPECT_FALSE(object->HasOwnProperty(VString(names[at].c_str())));
+                names.erase(names.begin() + static_cast<std::ptrdiff_t>(at));
+                check();
+            }
+            EXPECT_TRUE(object->IsEmpty());
+        }
+        // Emptied at once, with an index, then filled again.
+        for (size_t i = 0; i < total; ++i)
+            add(i + 500);
+        object->Clear();
+        names.clear();
+        check();
+        add(7);
+        check();
+    }
+}
+
 TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
 {
     // Names longer than 16 units that differ only in the middle hash alike
