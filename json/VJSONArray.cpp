@@ -407,10 +407,14 @@ bool VJSONArray::_PushAllUnconnected(VJSONValue* ioValues, size_t inCount)
     } catch (const std::exception&) {
         return true;  // dropped, as Push drops what it cannot append
     }
+    // Only containers raise the unjoined mark, and a new array has no stamp
+    // to spread: a list of numbers calls out for neither.
     for (size_t i = 0; i < inCount; ++i) {
-        VJSONValue::CheckAndUpdateJsonStamp(ioValues[i], fStamp);
+        if (fStamp != nullptr)
+            VJSONValue::CheckAndUpdateJsonStamp(ioValues[i], fStamp);
         fValues.push_back(std::move(ioValues[i]));
-        VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
+        if (fValues.back().IsObject() || fValues.back().IsArray())
+            VJSONGraph::_NoteUnconnected(fUnjoined, fValues.back());
     }
     return true;
 }

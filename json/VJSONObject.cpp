@@ -577,8 +577,12 @@ bool VJSONObject::_StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inC
                 *stored = std::move(ioMembers[i].fValue);
             else
                 stored = &fProperties.Append(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue)).fValue;
-            VJSONGraph::_NoteUnconnected(fUnjoined, *stored);
-            VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
+            // Only containers raise the unjoined mark, and a new object
+            // has no stamp to spread.
+            if (stored->IsObject() || stored->IsArray())
+                VJSONGraph::_NoteUnconnected(fUnjoined, *stored);
+            if (fStamp != nullptr)
+                VJSONValue::CheckAndUpdateJsonStamp(*stored, fStamp);
         } catch (const std::bad_alloc&) {
             // Dropped, as a store that runs out of memory drops it.
         }

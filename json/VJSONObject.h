@@ -249,6 +249,10 @@ private:
     // Whether a change of this object must take the graph lock for the value.
     static bool _ValueNeedsGraphLock(const VJSONValue& inValue);
 
+    // First, in the room the reference count leaves before the next
+    // pointer, so that an object (an import makes them by the ten thousand)
+    // takes 8 bytes less.
+    int32_t fInternalCount = 0;
     VJSONPropertyTable fProperties;
     VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr;
@@ -257,7 +261,6 @@ private:
     VJSONClass* fClass = nullptr;
     VJSONGraphMemberLink fMemberLink;
     int32_t fConstructionLevel = 0;
-    int32_t fInternalCount = 0;
     bool fUnderConstruction = false;
     // Whether the object holds links not yet counted in a graph
     // (VJSONGraph::kUnjoinedTree, kUnjoinedReachesGraph), else 0.

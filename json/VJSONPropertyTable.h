@@ -28,15 +28,16 @@ public:
     static constexpr size_t kNotFound = static_cast<size_t>(-1);
 
     VJSONPropertyTable() = default;
+    ~VJSONPropertyTable();
     VJSONPropertyTable(const VJSONPropertyTable&) = delete;
     VJSONPropertyTable& operator=(const VJSONPropertyTable&) = delete;
 
-    size_t size() const { return fEntries.size(); }
-    bool empty() const { return fEntries.empty(); }
-    VJSONPropertyEntry* begin() { return fEntries.data(); }
-    VJSONPropertyEntry* end() { return fEntries.data() + fEntries.size(); }
-    const VJSONPropertyEntry* begin() const { return fEntries.data(); }
-    const VJSONPropertyEntry* end() const { return fEntries.data() + fEntries.size(); }
+    size_t size() const { return fCount; }
+    bool empty() const { return fCount == 0; }
+    VJSONPropertyEntry* begin() { return fEntries; }
+    VJSONPropertyEntry* end() { return fEntries + fCount; }
+    const VJSONPropertyEntry* begin() const { return fEntries; }
+    const VJSONPropertyEntry* end() const { return fEntries + fCount; }
     VJSONPropertyEntry& operator[](size_t inPosition) { return fEntries[inPosition]; }
     const VJSONPropertyEntry& operator[](size_t inPosition) const { return fEntries[inPosition]; }
 
@@ -68,17 +69,26 @@ public:
 private:
     static uint32_t _Hash(const VString& inName);
     static bool _SameName(const VString& inA, const VString& inB);
-    // Rebuilds the index for a table of inCount entries (empty at or below
-    // the threshold).
-    using Entries = std::vector<VJSONPropertyEntry, VJSONRegionAllocator<VJSONPropertyEntry>>;
-    static void _BuildIndex(const Entries& inEntries, size_t inCount, std::vector<uint32_t>& outIndex);
-    static void _Place(std::vector<uint32_t>& ioIndex, uint32_t inHash, uint32_t inPosition);
+    // The index of a table of inCount entries placed in new memory (null at
+    // or below the threshold); throws std::bad_alloc.
+    static uint32_t* _NewIndex(const VJSONPropertyEntry* inEntries, size_t inPresent, size_t inCount);
+    static void _FreeIndex(uint32_t* inIndex) noexcept;
+    static void _Place(uint32_t* ioIndex, uint32_t inHash, uint32_t inPosition);
+    // Moves the entries into a list of inCapacity entries; throws
+    // std::bad_alloc with the table unchanged.
+    void _Grow(size_t inCapacity);
 
-    // In the region of the import that made the object, if any.
-    Entries fEntries;
-    // Slots hold a position plus one (0 is a free slot); a power of two at
-    // least twice the number of entries.
-    std::vector<uint32_t> fIndex;
+    // The entries, in the region of the import that made the object, if any
+    // (VJSONRegion). A count and a capacity of 32 bits and a bare index
+    // pointer keep the table at 24 bytes: an import makes objects by the ten
+    // thousand, most of them small.
+    VJSONPropertyEntry* fEntries = nullptr;
+    uint32_t fCount = 0;
+    uint32_t fCapacity = 0;
+    // Null, or the index: its first word is the number of slots (a power of
+    // two at least twice the number of entries), then the slots, each a
+    // position plus one (0 is a free slot).
+    uint32_t* fIndex = nullptr;
 };
 
 }  // namespace qelt

@@ -15,8 +15,15 @@ namespace qelt {
 
 namespace {
 
+// While a block is carved from, its count holds kCarving instead of the
+// objects carved so far: the region counts those without a locked
+// operation, and settles the count once, when it stops carving from the
+// block. A free meanwhile only lowers kCarving, which no block can reach
+// (a block holds at most kLargestBlock / 16 objects).
+constexpr int32_t kCarving = int32_t{1} << 30;
+
 struct Block {
-    std::atomic<int32_t> fHolders{1};  // the live objects, plus one while carved from
+    std::atomic<int32_t> fHolders{kCarving};  // the live objects (see kCarving)
 };
 
 // Each object is preceded by its tag; objects are 8-byte aligned (the
@@ -34,19 +41,31 @@ struct Region {
     char* fNext = nullptr;
     char* fEnd = nullptr;
     size_t fNextSize = kFirstBlock;
+    int32_t fCarved = 0;  // the objects carved from fBlock so far
 };
 
 thread_local Region* tRegion = nullptr;
 
-void Drop(Block* inBlock) noexcept
+// Lowers the block's count by inCount; the last holder frees the block.
+void Drop(Block* inBlock, int32_t inCount) noexcept
 {
-    if (inBlock->fHolders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (inBlock->fHolders.fetch_sub(inCount, std::memory_order_acq_rel) == inCount) {
         inBlock->~Block();
         ::operator delete(static_cast<void*>(inBlock));
     }
 }
 
 size_t RoundUp(size_t inSize) { return (inSize + 7) & ~static_cast<size_t>(7); }
+
+// The region stops carving from its block: the count becomes the number of
+// objects carved from it still alive.
+void StopCarving(Region* ioRegion) noexcept
+{
+    QELT_POISON(ioRegion->fNext, static_cast<size_t>(ioRegion->fEnd - ioRegion->fNext));
+    Drop(ioRegion->fBlock, kCarving - ioRegion->fCarved);
+    ioRegion->fBlock = nullptr;
+    ioRegion->fCarved = 0;
+}
 
 }  // namespace
 
@@ -64,10 +83,8 @@ VJSONRegion::StScope::~StScope()
         return;
     Region* region = tRegion;
     tRegion = nullptr;
-    if (region->fBlock != nullptr) {
-        QELT_POISON(region->fNext, static_cast<size_t>(region->fEnd - region->fNext));
-        Drop(region->fBlock);
-    }
+    if (region->fBlock != nullptr)
+        StopCarving(region);
     delete region;
 }
 
@@ -88,10 +105,8 @@ void* VJSONRegion::Allocate(size_t inSize)
         while (blockSize < kHeaderSize + size)
             blockSize *= 2;
         char* memory = static_cast<char*>(::operator new(blockSize));
-        if (region->fBlock != nullptr) {
-            QELT_POISON(region->fNext, static_cast<size_t>(region->fEnd - region->fNext));
-            Drop(region->fBlock);
-        }
+        if (region->fBlock != nullptr)
+            StopCarving(region);
         region->fBlock = new (memory) Block();
         region->fNext = memory + kHeaderSize;
         region->fEnd = memory + blockSize;
@@ -100,7 +115,7 @@ void* VJSONRegion::Allocate(size_t inSize)
     }
     char* memory = region->fNext;
     region->fNext += size;
-    region->fBlock->fHolders.fetch_add(1, std::memory_order_relaxed);
+    ++region->fCarved;
     *reinterpret_cast<Block**>(memory) = region->fBlock;
     return memory + kTagSize;
 }
@@ -126,7 +141,7 @@ void VJSONRegion::Free(void* inObject, size_t inSize) noexcept
     }
     // The slot is never given again.
     QELT_POISON(memory, kTagSize + inSize);
-    Drop(block);
+    Drop(block, 1);
 }
 
 }  // namespace qelt

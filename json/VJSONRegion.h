@@ -5,8 +5,9 @@
 //   tag:   the address of the object's block, or null for an object of the
 //          ordinary heap
 //
-// A block counts the objects carved from it that are still alive, plus one
-// while an import still carves from it; the last to go frees the block. So
+// A block counts the objects carved from it that are still alive (while an
+// import still carves from it, the region keeps that count itself and the
+// block holds a large bias instead); the last to go frees the block. So
 // every container keeps its own exact reference count: one that outlives
 // the tree it was read in (retained by a caller) keeps its block, and the
 // rest of the block is freed with it. Containers made outside an import

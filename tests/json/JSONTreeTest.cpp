@@ -160,6 +160,47 @@ TEST_F(JSONTreeTest, ContainersTakenFromAcrossALargeImportOutliveItAndOneAnother
     }
 }
 
+TEST_F(JSONTreeTest, ContainersDroppedWhileTheImportRunsLeaveTheirNeighboursWhole)
+{
+    // A name given twice drops the container read first while the import
+    // still carves from the memory it shares with its neighbours. Whether
+    // the dropped one comes first, last or alone in its stretch of memory,
+    // the containers kept must read whole after the tree is gone, and all
+    // memory must be given back once they go (AddressSanitizer reports a
+    // read of what was freed, LeakSanitizer memory never given back).
+    struct Case {
+        const char* fName;
+        const char* fRepeated;  // one item of the top array
+        const char* fKept;      // the text of the item's "k" once read
+    };
+    const Case cases[] = {
+        {"object replaced by an object", R"({"k":{"x":[1,2]},"k":{"y":[3]}})", R"({"y":[3]})"},
+        {"array replaced by a number", R"({"k":[[1],{"z":0}],"k":7})", "7"},
+        {"kept before dropped", R"({"k":{"x":1},"d":[{"a":[]}],"d":null})", R"({"x":1})"},
+        {"every container dropped", R"({"k":[],"k":{},"k":"s"})", R"("s")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fName);
+        // Enough items to fill several blocks of the import's memory.
+        constexpr int kCount = 3000;
+        std::string text = "[";
+        for (int i = 0; i < kCount; ++i)
+            text.append(i == 0 ? "" : ",").append(c.fRepeated);
+        text += "]";
+        std::vector<VJSONValue> kept;
+        {
+            VJSONValue root = ImportTree(text.c_str());
+            ASSERT_TRUE(root.IsArray());
+            ASSERT_EQ(root.GetArray()->GetCount(), static_cast<size_t>(kCount));
+            for (int i : {0, 1, kCount / 2, kCount - 1})
+                kept.push_back(root.GetArray()->GetAt(static_cast<size_t>(i)));
+            EXPECT_EQ(TextOf(root.GetArray()->GetAt(kCount - 1).GetObject()->GetProperty(VString("k"))), c.fKept);
+        }
+        for (const VJSONValue& item : kept)
+            EXPECT_EQ(TextOf(item.GetObject()->GetProperty(VString("k"))), c.fKept);
+    }
+}
+
 TEST_F(JSONTreeTest, ACycleMadeAfterAnImportIsStillFreed)
 {
     // Each case closes a cycle through the imported tree with its first
@@ -262,6 +303,57 @@ TEST_F(JSONTreeTest, AnObjectKeepsInsertionOrderThroughRemovalAndReinsertion)
     imported.GetObject()->RemoveProperty(VString("z"));
     imported.GetObject()->SetProperty(VString("z"), VJSONValue(5.0));
     EXPECT_EQ(TextOf(imported), R"({"a":4,"m":3,"z":5})");
+}
+
+TEST_F(JSONTreeTest, AnObjectEmptiedAndFilledAgainAcrossTheIndexThresholdFindsEachMember)
+{
+    // Removing members one by one takes an object from an index down to a
+    // scan and to nothing; filling it again takes it back. At every step each
+    // member left is found at its value and the order is the insertion order.
+    enum Order { kFirstEachTime, kLastEachTime, kMiddleEachTime };
+    const size_t total = VJSONPropertyTable::kIndexThreshold + 4;
+    for (Order order : {kFirstEachTime, kLastEachTime, kMiddleEachTime}) {
+        SCOPED_TRACE(static_cast<int>(order));
+        VJSONValue value(JSON_object);
+        VJSONObject* object = value.GetObject();
+        std::vector<std::string> names;
+        auto check = [&] {
+            EXPECT_EQ(OrderOf(object), names);
+            EXPECT_EQ(object->GetOwnPropertyCount(), names.size());
+            for (const std::string& name : names)
+                EXPECT_EQ(object->GetProperty(VString(name.c_str())).GetNumber(), std::stod(name.substr(1))) << name;
+        };
+        // Adds the member "n<number>" of that number.
+        auto add = [&](size_t inNumber) {
+            std::string name("n");
+            name.append(std::to_string(inNumber));
+            object->SetProperty(VString(name.c_str()), VJSONValue(static_cast<double>(inNumber)));
+            names.push_back(name);
+        };
+        for (int round = 0; round < 2; ++round) {
+            for (size_t i = 0; i < total; ++i)
+                add(i + static_cast<size_t>(round) * 100);
+            check();
+            while (!names.empty()) {
+                const size_t at = order == kFirstEachTime  ? 0
+                                  : order == kLastEachTime ? names.size() - 1
+                                                           : names.size() / 2;
+                object->RemoveProperty(VString(names[at].c_str()));
+                EXPECT_FALSE(object->HasOwnProperty(VString(names[at].c_str())));
+                names.erase(names.begin() + static_cast<std::ptrdiff_t>(at));
+                check();
+            }
+            EXPECT_TRUE(object->IsEmpty());
+        }
+        // Emptied at once, with an index, then filled again.
+        for (size_t i = 0; i < total; ++i)
+            add(i + 500);
+        object->Clear();
+        names.clear();
+        check();
+        add(7);
+        check();
+    }
 }
 
 TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
