@@ -28,7 +28,7 @@ std::mutex sIndexBuildMutex;
 
 template <class SLOT>
 VPackedDictionary_base<SLOT>::VPackedDictionary_base(const VPackedDictionary_base& other)
-    : VObject(other), fKeyBytes(other.fKeyBytes), fSlots(other.fSlots)
+    : VObject(other), fKeyBytes(other.fKeyBytes), fSlots(other.fSlots), fKeyHashes(other.fKeyHashes)
 {
     _CopyIndexFrom(other);
 }
@@ -39,6 +39,7 @@ VPackedDictionary_base<SLOT>& VPackedDictionary_base<SLOT>::operator=(const VPac
     if (this != &other) {
         fKeyBytes = other.fKeyBytes;
         fSlots = other.fSlots;
+        fKeyHashes = other.fKeyHashes;
         _CopyIndexFrom(other);
     }
     return *this;
@@ -85,14 +86,6 @@ const char* VPackedDictionary_base<SLOT>::GetKeyBytesAt(size_t i, unsigned long&
 }
 
 template <class SLOT>
-bool VPackedDictionary_base<SLOT>::_KeyEquals(size_t i, const StPackedDictionaryKey& key) const
-{
-    size_t offset = static_cast<size_t>(fSlots[i].fKeyOffset);
-    const unsigned char* stored = fKeyBytes.data() + offset;
-    return key.Equal(reinterpret_cast<const char*>(stored + 1), stored[0]);
-}
-
-template <class SLOT>
 void VPackedDictionary_base<SLOT>::_BuildIndex() const
 {
     size_t n = fSlots.size();
@@ -103,9 +96,7 @@ void VPackedDictionary_base<SLOT>::_BuildIndex() const
     unsigned long long probes = 0;
     const unsigned long long budget = 32ull * n + 1024;
     for (size_t i = 0; i < n; ++i) {
-        unsigned long length = 0;
-        const char* bytes = GetKeyBytesAt(i, length);
-        if (!fIndex.Put(StPackedDictionaryKey::GetHashCode(bytes, length), i, &probes) || probes > budget) {
+        if (!fIndex.Put(fKeyHashes[i], i, &probes) || probes > budget) {
             fIndex.Clear();
             fIndexRefused = probes > budget;
             return;
@@ -114,16 +105,13 @@ void VPackedDictionary_base<SLOT>::_BuildIndex() const
 }
 
 template <class SLOT>
-size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) const
+size_t VPackedDictionary_base<SLOT>::_FindIndexed(const StPackedDictionaryKey& key) const
 {
     size_t n = fSlots.size();
     if (n == 0 || !key.IsStorable())
         return n;
-    // Below the threshold only changes touch the index.
     if (n >= kIndexThreshold)
         _EnsureIndex();
-    // One exit, so that the whole look-up stays small enough to be inlined
-    // into its callers.
     size_t found = n;
     unsigned long long compares = 0;
     if (!fIndex.IsEmpty()) {
@@ -134,7 +122,7 @@ size_t VPackedDictionary_base<SLOT>::_Find(const StPackedDictionaryKey& key) con
         // cell whose hash differs is passed without comparing keys.
         unsigned long cells = fIndex.GetCount();
         const unsigned int hash = static_cast<unsigned int>(key.GetHash());
-        unsigned long c = static_cast<unsigned long>(key.GetHash() % cells);
+        unsigned long c = fIndex.HomeCell(key.GetHash());
         for (unsigned long step = 0; step < cells; ++step) {
             unsigned int slot = fIndex.GetCell(c);
             if (slot == _VHashKeyMap::tag_empty)
@@ -174,6 +162,12 @@ bool VPackedDictionary_base<SLOT>::_AppendKeyAndSlot(const StPackedDictionaryKey
         fKeyBytes.insert(fKeyBytes.end(), reinterpret_cast<const unsigned char*>(key.GetKeyPtr()),
                          reinterpret_cast<const unsigned char*>(key.GetKeyPtr()) + length);
         fSlots.push_back(slot);
+        try {
+            fKeyHashes.push_back(static_cast<unsigned int>(key.GetHash()));
+        } catch (const std::bad_alloc&) {
+            fSlots.pop_back();
+            throw;
+        }
     } catch (const std::bad_alloc&) {
         fKeyBytes.resize(oldKeySize);
         return false;
@@ -196,6 +190,7 @@ void VPackedDictionary_base<SLOT>::_RemoveKeyAndSlot(size_t i)
     for (size_t k = i + 1; k < fSlots.size(); ++k)
         fSlots[k].fKeyOffset -= cut;
     fSlots.erase(fSlots.begin() + i);
+    fKeyHashes.erase(fKeyHashes.begin() + i);
     fIndex.Clear();
     fIndexRefused = false;
     _NoteIndexChanged();
@@ -208,6 +203,8 @@ void VPackedDictionary_base<SLOT>::_ClearKeys()
     fKeyBytes.shrink_to_fit();
     fSlots.clear();
     fSlots.shrink_to_fit();
+    fKeyHashes.clear();
+    fKeyHashes.shrink_to_fit();
     fIndex.Clear();
     fIndexRefused = false;
     _NoteIndexChanged();
@@ -259,6 +256,7 @@ VError VPackedDictionary_base<SLOT>::_ReadKeysFromStream(VStream* stream)
     // they must fill them exactly.
     try {
         fSlots.resize(count);
+        fKeyHashes.resize(count);
     } catch (const std::bad_alloc&) {
         _ClearKeys();
         _ThrowError(QeltError(100));
@@ -272,6 +270,8 @@ VError VPackedDictionary_base<SLOT>::_ReadKeysFromStream(VStream* stream)
             return bagio::kBadBagData;
         }
         fSlots[i].fKeyOffset = offset;
+        fKeyHashes[i] = static_cast<unsigned int>(StPackedDictionaryKey::GetHashCode(
+            reinterpret_cast<const char*>(fKeyBytes.data() + offset + 1), fKeyBytes[offset]));
         offset += 1 + fKeyBytes[offset];
     }
     if (offset != keyBytesSize) {
@@ -341,9 +341,7 @@ VError VPackedDictionary_base<SLOT>::_ReadKeysFromStream(VStream* stream)
                 unsigned int slot = fIndex.GetCell(c);
                 if (slot == _VHashKeyMap::tag_empty)
                     continue;
-                unsigned long length = 0;
-                const char* bytes = GetKeyBytesAt(slot, length);
-                fIndex.SetHash(c, StPackedDictionaryKey::GetHashCode(bytes, length));
+                fIndex.SetHash(c, fKeyHashes[slot]);
             }
         }
     } else if (fIndex.IsEmpty() && count >= kIndexThreshold) {
@@ -517,6 +515,7 @@ AttrDict& AttrDict::operator=(const VPackedDictionary_with_backstore& other)
     try {
         fKeyBytes = other.fKeyBytes;
         fSlots = other.fSlots;
+        fKeyHashes = other.fKeyHashes;
         fBackstore = other.fBackstore;
         _CopyIndexFrom(other);
     } catch (const std::bad_alloc&) {
@@ -632,8 +631,9 @@ bool AttrDict::SetExistingValue(const StPackedDictionaryKey& key, const VValueSi
 
 bool AttrDict::GetValue(const StPackedDictionaryKey& key, VValueSingle& dest) const
 {
+    const size_t n = fSlots.size();
     size_t i = _Find(key);
-    if (i == fSlots.size())
+    if (i >= n)
         return false;
     const Slot& slot = fSlots[i];
     if (const VValueSingle* attached = _LoadAttached(slot)) {
@@ -862,6 +862,7 @@ using ElemDict = VPackedDictionary<VPackedValue_VBagArray>;
 ElemDict::VPackedDictionary(const VPackedDictionary& other) : VPackedDictionary_base()
 {
     fKeyBytes = other.fKeyBytes;
+    fKeyHashes = other.fKeyHashes;
     _CopyIndexFrom(other);
     fSlots.reserve(other.fSlots.size());
     for (const Slot& source : other.fSlots) {

@@ -74,7 +74,32 @@ public:
     // Position of the slot holding an equal key, or GetCount() when absent.
     // May build the index; safe while other threads also read the
     // dictionary (but not while one changes it).
-    size_t _Find(const StPackedDictionaryKey& key) const;
+    // A dictionary below the index threshold is scanned here, in line:
+    // most bags are that small, and the scan is a few compares. Larger ones
+    // go through the index, out of line.
+    size_t _Find(const StPackedDictionaryKey& key) const
+    {
+        size_t n = fSlots.size();
+        if (n >= kIndexThreshold || !fIndex.IsEmpty())
+            return _FindIndexed(key);
+        // Keys are compared only where the hashes agree. A key that may not
+        // be stored is never found (its hash is 0, as an empty key's is).
+        const unsigned int hash = static_cast<unsigned int>(key.GetHash());
+        const unsigned int* hashes = fKeyHashes.data();
+        size_t found = n;
+        unsigned long long compares = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (hashes[i] == hash) {
+                ++compares;
+                if (_KeyEquals(i, key) && key.IsStorable()) {
+                    found = i;
+                    break;
+                }
+            }
+        }
+        _CountCompares(compares);
+        return found;
+    }
 
     // Appends key and slot (whose key offset the caller set to the current
     // size of the key bytes). False, with nothing appended, when the key is
@@ -118,7 +143,15 @@ protected:
     // removes the slot and drops the index.
     void _RemoveKeyAndSlot(size_t i);
     void _ClearKeys();
-    bool _KeyEquals(size_t i, const StPackedDictionaryKey& key) const;
+    bool _KeyEquals(size_t i, const StPackedDictionaryKey& key) const
+    {
+        const unsigned char* stored = fKeyBytes.data() + fSlots[i].fKeyOffset;
+        return stored[0] == key.GetKeyLength() &&
+               StPackedDictionaryKey::SameBytes(key.GetKeyPtr(), reinterpret_cast<const char*>(stored + 1),
+                                                stored[0]);
+    }
+    // _Find for a dictionary that has, or should have, an index.
+    size_t _FindIndexed(const StPackedDictionaryKey& key) const;
     // Adds a lookup's comparisons to the count. A relaxed load and store,
     // not an atomic add: readers in several threads may lose a few counts,
     // but never race, and a lone reader pays no locked instruction.
@@ -129,6 +162,9 @@ protected:
 
     std::vector<unsigned char> fKeyBytes;
     std::vector<SLOT> fSlots;
+    // The hash of every key, in slot order: kept in memory only, so that a
+    // look-up passes keys of another hash without reading them.
+    std::vector<unsigned int> fKeyHashes;
     mutable _VHashKeyMap fIndex;
     // Set when building the index took too many probes (keys made to
     // collide): the dictionary then works by linear search until a key is

@@ -239,11 +239,6 @@ bool VValueBag::SetAttribute(const StPackedDictionaryKey& name, const VValueSing
     return fAttributes.Append(name, value);
 }
 
-bool VValueBag::GetAttribute(const StPackedDictionaryKey& name, VValueSingle& value) const
-{
-    return fAttributes.GetValue(name, value);
-}
-
 void VValueBag::RemoveAttribute(const StPackedDictionaryKey& name)
 {
     fAttributes.Clear(name);

@@ -71,7 +71,10 @@ public:
     // Sets the value (appended when the name is new). False when the name
     // cannot be stored (longer than 255 bytes).
     bool SetAttribute(const StPackedDictionaryKey& name, const VValueSingle& value);
-    bool GetAttribute(const StPackedDictionaryKey& name, VValueSingle& value) const;
+    bool GetAttribute(const StPackedDictionaryKey& name, VValueSingle& value) const
+    {
+        return fAttributes.GetValue(name, value);
+    }
     void RemoveAttribute(const StPackedDictionaryKey& name);
     int GetAttributesCount() const { return static_cast<int>(fAttributes.GetCount()); }
     // The value at the 1-based position (owned by the bag) and its name;

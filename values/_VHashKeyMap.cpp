@@ -7,8 +7,6 @@
 
 namespace qelt {
 
-const unsigned int _VHashKeyMap::tag_empty = 0xFFFFFFFFu;
-
 namespace {
 
 struct SizeRange {
@@ -85,6 +83,7 @@ bool _VHashKeyMap::Rebuild(unsigned long keyCount)
         std::vector<unsigned int> hashes(cells, 0);
         fCells.swap(fresh);
         fHashes.swap(hashes);
+        _SetModFactor();
     } catch (const std::bad_alloc&) {
         Clear();
         return false;
@@ -110,11 +109,17 @@ bool _VHashKeyMap::Rebuild(VStream* stream)
         std::vector<unsigned int> hashes(cells.size(), 0);
         fCells.swap(cells);
         fHashes.swap(hashes);
+        _SetModFactor();
     } catch (const std::bad_alloc&) {
         Clear();
         return false;
     }
     return true;
+}
+
+void _VHashKeyMap::_SetModFactor()
+{
+    fModFactor = fCells.empty() ? 0 : _ModFactor(fCells.size());
 }
 
 bool _VHashKeyMap::Put(unsigned long long hash, unsigned long slot)
@@ -127,7 +132,8 @@ bool _VHashKeyMap::Put(unsigned long long hash, unsigned long slot, unsigned lon
     size_t n = fCells.size();
     if (n == 0)
         return false;
-    size_t home = static_cast<size_t>(hash % n);
+    // Key hashes are 32-bit; a wider one still starts at hash modulo n.
+    size_t home = hash <= UINT32_MAX ? HomeCell(hash) : static_cast<size_t>(hash % n);
     size_t i = home;
     do {
         if (probes != nullptr)

@@ -8,6 +8,7 @@
 // from a stream are filled in by its dictionary (SetHash).
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "kernel/VKernelTypes.h"
@@ -19,7 +20,7 @@ class VStream;
 class _VHashKeyMap {
 public:
     // The value of an empty cell.
-    static const unsigned int tag_empty;
+    static constexpr unsigned int tag_empty = 0xFFFFFFFFu;
 
     _VHashKeyMap() = default;
 
@@ -50,8 +51,23 @@ public:
         fCells.shrink_to_fit();
         fHashes.clear();
         fHashes.shrink_to_fit();
+        fModFactor = 0;
     }
     bool IsEmpty() const { return fCells.empty(); }
+    // The home cell of a hash: its 32 bits modulo the cell count, by a
+    // multiplication with a factor set when the cells are (no division).
+    // Called only on an index of at least one cell.
+    unsigned long HomeCell(unsigned long long hash) const { return _HomeCell(hash, fModFactor, fCells.size()); }
+
+    // The factor for a cell count (from 1 to 2^32 - 1): 2^64 / count,
+    // rounded up. For any 32-bit h, h modulo count is then the high half of
+    // (factor * h, wrapped to 64 bits) * count.
+    static uint64_t _ModFactor(uint64_t cells) { return UINT64_MAX / cells + 1; }
+    static unsigned long _HomeCell(unsigned long long hash, uint64_t factor, uint64_t cells)
+    {
+        const uint64_t low = factor * static_cast<uint32_t>(hash);
+        return static_cast<unsigned long>((static_cast<unsigned __int128>(low) * cells) >> 64);
+    }
     unsigned long GetCount() const { return static_cast<unsigned long>(fCells.size()); }
     unsigned int GetCell(unsigned long index) const { return fCells[index]; }
     // The hash of the key whose slot the cell holds (its 32 bits).
@@ -59,9 +75,14 @@ public:
     void SetHash(unsigned long index, unsigned long long hash) { fHashes[index] = static_cast<unsigned int>(hash); }
 
 private:
+    // Sets fModFactor for the present cell count.
+    void _SetModFactor();
+
     std::vector<unsigned int> fCells;
     // Parallel to fCells; meaningless for empty cells.
     std::vector<unsigned int> fHashes;
+    // _ModFactor of the cell count; 0 without cells.
+    uint64_t fModFactor = 0;
 };
 
 }  // namespace qelt

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "kernel/VBoolean.h"
 #include "kernel/VLong.h"
@@ -108,6 +111,35 @@ TEST(BagKey, HashIndexProbesLinearlyAndReportsFull)
     EXPECT_TRUE(index.Put(0, 3));
     EXPECT_TRUE(index.Put(0, 4));
     EXPECT_FALSE(index.Put(0, 5));
+}
+
+TEST(BagKey, HomeCellIsTheHashModuloTheCellCountForEverySize)
+{
+    // Every cell count of the size table (its ranges grow by about 1.6, so a
+    // step of 5% visits each), and a few counts around the edges.
+    std::set<unsigned long long> counts = {1, 2, 3, 0xFFFFFFFFull};
+    for (unsigned long long keys = 0; keys <= 2537720636ull; keys = keys + keys / 20 + 1)
+        counts.insert(_VHashKeyMap::_ComputeHashVectorSize(static_cast<unsigned long>(keys)));
+    counts.insert(_VHashKeyMap::_ComputeHashVectorSize(2537720636ul));
+    counts.erase(0);
+    EXPECT_EQ(counts.size(), 42u + 4u);
+    uint32_t random = 0x2545F491u;
+    for (unsigned long long cells : counts) {
+        uint64_t factor = _VHashKeyMap::_ModFactor(cells);
+        std::vector<unsigned long long> hashes = {0, 1, 0xFFFFFFFFull, 0xFFFFFFFEull, 0x80000000ull};
+        for (unsigned long long near : {cells - 1, cells, cells + 1, 2 * cells - 1, 2 * cells}) {
+            if (near <= 0xFFFFFFFFull)
+                hashes.push_back(near);
+        }
+        for (int i = 0; i < 200; ++i) {
+            random ^= random << 13;
+            random ^= random >> 17;
+            random ^= random << 5;
+            hashes.push_back(random);
+        }
+        for (unsigned long long hash : hashes)
+            ASSERT_EQ(_VHashKeyMap::_HomeCell(hash, factor, cells), hash % cells) << hash << " over " << cells;
+    }
 }
 
 // Typed keys as the logger and the error bags use them.

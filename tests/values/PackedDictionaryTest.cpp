@@ -270,6 +270,82 @@ TEST(PackedDictionary, DuplicateAppendsFindTheFirst)
     EXPECT_EQ(v.GetLong(), 1);
 }
 
+// Small dictionaries (no index) pass keys of another hash without reading
+// them: the hashes must follow every change of the keys. A model list of
+// (name, value) pairs is checked against the dictionary after each step.
+TEST(PackedDictionary, SmallDictionariesFindEveryKeyAfterEachChange)
+{
+    // Two 17-byte names sharing one hash, an empty name, a plain one.
+    const std::string twinA = "abcdefghAjklmnopq";
+    const std::string twinB = "abcdefghBjklmnopq";
+    ASSERT_EQ(StPackedDictionaryKey::GetHashCode(twinA.data(), twinA.size()),
+              StPackedDictionaryKey::GetHashCode(twinB.data(), twinB.size()));
+    std::vector<std::pair<std::string, int>> model;
+    AttrDict dict;
+    auto key = [](const std::string& name) { return StPackedDictionaryKey(name.data(), name.size()); };
+    auto append = [&](const std::string& name, int value) {
+        ASSERT_TRUE(dict.Append(key(name), VLong(value)));
+        model.emplace_back(name, value);
+    };
+    auto remove = [&](size_t at) {
+        dict.Clear(key(model[at].first));
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    auto check = [&](const AttrDict& d, const std::string& step) {
+        ASSERT_EQ(d.GetCount(), model.size()) << step;
+        EXPECT_FALSE(d.HasIndex()) << step;
+        for (size_t i = 0; i < model.size(); ++i) {
+            VLong value(-1);
+            EXPECT_EQ(d._Find(key(model[i].first)), i) << step << ": '" << model[i].first << "'";
+            EXPECT_TRUE(d.GetValue(key(model[i].first), value)) << step << ": '" << model[i].first << "'";
+            EXPECT_EQ(value.GetLong(), model[i].second) << step << ": '" << model[i].first << "'";
+        }
+        for (const std::string& name : {twinA, twinB, std::string(), std::string("plain"), std::string("absent")}) {
+            bool inModel = false;
+            for (const auto& entry : model)
+                inModel = inModel || entry.first == name;
+            if (!inModel) {
+                EXPECT_EQ(d._Find(key(name)), d.GetCount()) << step << ": absent '" << name << "'";
+            }
+        }
+        // A refused name is empty too, but never finds the empty name.
+        EXPECT_EQ(d._Find(StPackedDictionaryKey::Unstorable()), d.GetCount()) << step;
+    };
+
+    append(twinA, 1);
+    check(dict, "one twin");
+    append(twinB, 2);
+    append("", 3);
+    append("plain", 4);
+    check(dict, "appended");
+    remove(0);
+    check(dict, "first twin removed");
+    remove(1);
+    check(dict, "middle removed");
+    append(twinA, 5);
+    append("", 6);
+    check(dict, "appended again");
+
+    AttrDict copy;
+    copy = dict;
+    check(copy, "copy");
+    VPtrStream out;
+    ASSERT_EQ(out.OpenWriting(), VE_OK);
+    ASSERT_EQ(dict.WriteToStream(&out, true), VE_OK);
+    ASSERT_EQ(out.CloseWriting(), VE_OK);
+    VConstPtrStream in(out.GetDataPtr(), out.GetDataSize());
+    ASSERT_EQ(in.OpenReading(), VE_OK);
+    AttrDict back;
+    ASSERT_EQ(back.ReadFromStream(&in), VE_OK);
+    check(back, "read back");
+
+    dict.ClearAll();
+    model.clear();
+    check(dict, "emptied");
+    append("plain", 7);
+    check(dict, "refilled");
+}
+
 TEST(PackedDictionary, NullListsAreRefused)
 {
     VPackedDictionary<VPackedValue_VBagArray> elements;
