@@ -1,7 +1,9 @@
 #include "runtime/VMessage.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "kernel/VSyncEvent.h"
 #include "kernel/VSystem.h"
@@ -108,6 +110,134 @@ VMessagingContext* IMessageable::RetainMessagingContext() const
 {
     fContext->Retain();
     return fContext;
+}
+
+// ---------------------------------------------------------------------------
+// Message memory
+
+namespace {
+
+// Every message of up to kBlockSize bytes gets a block of that size. A
+// thread keeps up to kCacheMax free blocks; a full cache goes whole to the
+// depot, from which a thread with an empty cache takes one. So blocks freed
+// by the receiving task come back to the posting one for a lock per
+// kCacheMax messages. Address sanitizer builds use the allocator directly,
+// so that it still sees every use of a destroyed message.
+constexpr std::size_t kBlockSize = 128;
+constexpr std::size_t kCacheMax = 256;
+constexpr std::size_t kDepotMax = 64;  // caches kept; further ones are freed
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheBlocks = false;
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+struct BlockList {
+    FreeBlock* head = nullptr;
+    std::size_t count = 0;
+};
+
+void FreeBlocks(BlockList list)
+{
+    while (FreeBlock* block = list.head) {
+        list.head = block->next;
+        ::operator delete(block);
+    }
+}
+
+// Never destroyed: messages may be destroyed late in the process's exit.
+struct Depot {
+    std::mutex lock;
+    std::vector<BlockList> caches;
+};
+
+Depot& GetDepot()
+{
+    static Depot* sDepot = new Depot();
+    return *sDepot;
+}
+
+void GiveToDepot(BlockList list)
+{
+    {
+        Depot& depot = GetDepot();
+        std::lock_guard<std::mutex> guard(depot.lock);
+        if (depot.caches.size() < kDepotMax) {
+            depot.caches.push_back(list);
+            return;
+        }
+    }
+    FreeBlocks(list);
+}
+
+// Trivially destructible, so that it stays usable after the thread's
+// destructors have run; `closed` then sends every block to the allocator.
+struct ThreadCache {
+    BlockList free;
+    bool closed;
+};
+
+thread_local ThreadCache tCache;
+
+// Hands the thread's blocks to the depot when the thread ends.
+struct ThreadCacheCloser {
+    ~ThreadCacheCloser()
+    {
+        tCache.closed = true;
+        if (tCache.free.head != nullptr)
+            GiveToDepot(std::exchange(tCache.free, BlockList{}));
+    }
+};
+
+thread_local ThreadCacheCloser tCacheCloser;
+
+}  // namespace
+
+void* VMessage::operator new(std::size_t size)
+{
+    if (!kCacheBlocks || size > kBlockSize)
+        return ::operator new(size);
+    ThreadCache& cache = tCache;
+    if (cache.free.head == nullptr && !cache.closed) {
+        (void)&tCacheCloser;  // constructed with the thread's first message
+        Depot& depot = GetDepot();
+        std::lock_guard<std::mutex> guard(depot.lock);
+        if (!depot.caches.empty()) {
+            cache.free = depot.caches.back();
+            depot.caches.pop_back();
+        }
+    }
+    if (FreeBlock* block = cache.free.head) {
+        cache.free.head = block->next;
+        --cache.free.count;
+        return block;
+    }
+    return ::operator new(kBlockSize);
+}
+
+void VMessage::operator delete(void* block, std::size_t size) noexcept
+{
+    if (block == nullptr)
+        return;
+    if (!kCacheBlocks || size > kBlockSize) {
+        ::operator delete(block);
+        return;
+    }
+    ThreadCache& cache = tCache;
+    if (cache.closed) {
+        ::operator delete(block);
+        return;
+    }
+    (void)&tCacheCloser;
+    if (cache.free.count == kCacheMax)
+        GiveToDepot(std::exchange(cache.free, BlockList{}));
+    cache.free.head = new (block) FreeBlock{cache.free.head};
+    ++cache.free.count;
 }
 
 // ---------------------------------------------------------------------------

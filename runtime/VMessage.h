@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "kernel/IRefCountable.h"
 #include "kernel/VObject.h"
@@ -93,6 +95,17 @@ public:
     VMessage() = default;
     VMessage(const VMessage&) = delete;
     VMessage& operator=(const VMessage&) = delete;
+
+    // Messages are usually made on one task and destroyed on another, one
+    // after the other: their memory goes round through per-thread caches
+    // instead of the allocator's arenas, which such traffic makes contend.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size) noexcept;
+    static void* operator new(std::size_t size, std::align_val_t alignment) { return ::operator new(size, alignment); }
+    static void operator delete(void* block, std::size_t, std::align_val_t alignment) noexcept
+    {
+        ::operator delete(block, alignment);
+    }
 
     // Sends and waits; true when executed and not aborted.
     bool SendTo(IMessageable* target, int timeoutMs);

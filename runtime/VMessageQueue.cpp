@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kernel/VSyncEvent.h"
+#include "platform/PlatSync.h"
 #include "runtime/VMessage.h"
 
 namespace qelt {
@@ -12,6 +13,8 @@ VMessageQueue::VMessageQueue() : fEvent(new VSyncEvent()) {}
 
 VMessageQueue::~VMessageQueue()
 {
+    for (std::atomic<VMessage*>& slot : fBatch)
+        ReleaseRefCountable(slot.exchange(nullptr, std::memory_order_relaxed));
     for (VMessage* message : fMessages)
         message->Release();
     fMessages.clear();
@@ -72,8 +75,21 @@ VMessage* VMessageQueue::RetainMessage()
     return _RetainMessage();
 }
 
+VMessage* VMessageQueue::_TakeFromBatch()
+{
+    // No canceller reads the slots while the lock is held here.
+    while (fBatchNext < fBatchCount) {
+        if (VMessage* message = fBatch[fBatchNext++].exchange(nullptr, std::memory_order_relaxed))
+            return message;
+    }
+    return nullptr;
+}
+
 VMessage* VMessageQueue::_RetainMessage()
 {
+    // The batch holds the oldest messages.
+    if (VMessage* message = _TakeFromBatch())
+        return message;
     if (fMessages.empty())
         return nullptr;
     VMessage* message = fMessages.front();
@@ -81,23 +97,49 @@ VMessage* VMessageQueue::_RetainMessage()
     return message;
 }
 
-size_t VMessageQueue::RetainMessages(VMessage** outMessages, size_t max)
+VMessage* VMessageQueue::TakeNext()
 {
-    StLocker locker(fLock);
-    size_t count = 0;
-    while (count < max && !fMessages.empty()) {
-        outMessages[count++] = fMessages.front();
+    while (true) {
+        while (fBatchNext < fBatchCount) {
+            VMessage* message = fBatch[fBatchNext++].exchange(nullptr, std::memory_order_seq_cst);
+            if (message == nullptr)
+                continue;  // cancelled or removed meanwhile
+            // A canceller that read the slot before it was emptied may still
+            // be looking at the message: the caller may release it only once
+            // that look is over.
+            while (fScanners.load(std::memory_order_seq_cst) != 0)
+                plat::YieldThread();
+            return message;
+        }
+        StLocker locker(fLock);
+        if (fMessages.empty())
+            return nullptr;
+        // The first one is the caller's at once; the others wait in the batch.
+        VMessage* first = fMessages.front();
         fMessages.pop_front();
+        fBatchNext = 0;
+        fBatchCount = 0;
+        while (fBatchCount < kBatchMax && !fMessages.empty()) {
+            fBatch[fBatchCount++].store(fMessages.front(), std::memory_order_relaxed);
+            fMessages.pop_front();
+        }
+        return first;
     }
-    return count;
 }
 
-bool VMessageQueue::TakeWakeUp()
+template <typename Match, typename Take>
+void VMessageQueue::_ScanBatch(Match&& match, Take&& take) const
 {
-    StLocker locker(fLock);
-    const bool woken = fWoken;
-    fWoken = false;
-    return woken;
+    fScanners.fetch_add(1, std::memory_order_seq_cst);
+    for (uint32_t i = 0; i < fBatchCount; ++i) {
+        VMessage* message = fBatch[i].load(std::memory_order_seq_cst);
+        // The task may take the message meanwhile: the slot is emptied only
+        // when it still holds it, and whoever empties it owns the reference.
+        if (message != nullptr && match(message) &&
+            fBatch[i].compare_exchange_strong(message, nullptr, std::memory_order_seq_cst))
+            take(message);
+    }
+    fScanners.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 void VMessageQueue::_SignalWaiters()
@@ -115,8 +157,8 @@ bool VMessageQueue::_TakeWithoutWaiting(VMessage*& outMessage, bool* timedOut)
             *timedOut = false;
         return true;
     }
-    if (!fMessages.empty()) {
-        outMessage = _RetainMessage();
+    if (VMessage* message = _RetainMessage()) {
+        outMessage = message;
         if (timedOut != nullptr)
             *timedOut = false;
         return true;
@@ -195,10 +237,12 @@ void VMessageQueue::_Cancel(bool all, IMessageable* target)
 {
     // The messages leave the queue under its lock and are aborted after it is
     // released: aborting wakes other tasks, which may be cancelling on this
-    // queue themselves.
+    // queue themselves. Those of the batch come first: they are the oldest.
     std::vector<VMessage*> cancelled;
     {
         StLocker locker(fLock);
+        _ScanBatch([&](VMessage* message) { return all || message->_GetTarget() == target; },
+                   [&](VMessage* message) { cancelled.push_back(message); });
         std::deque<VMessage*> kept;
         for (VMessage* message : fMessages) {
             if (all || message->_GetTarget() == target)
@@ -220,12 +264,17 @@ void VMessageQueue::CancelMessages() { _Cancel(true, nullptr); }
 
 bool VMessageQueue::RemoveMessage(VMessage* message)
 {
+    bool removed = false;
     {
         StLocker locker(fLock);
-        auto it = std::find(fMessages.begin(), fMessages.end(), message);
-        if (it == fMessages.end())
-            return false;
-        fMessages.erase(it);
+        _ScanBatch([&](VMessage* queued) { return !removed && queued == message; },
+                   [&](VMessage*) { removed = true; });
+        if (!removed) {
+            auto it = std::find(fMessages.begin(), fMessages.end(), message);
+            if (it == fMessages.end())
+                return false;
+            fMessages.erase(it);
+        }
     }
     message->Release();
     return true;
@@ -234,13 +283,17 @@ bool VMessageQueue::RemoveMessage(VMessage* message)
 int32_t VMessageQueue::CountMessages() const
 {
     StLocker locker(fLock);
-    return static_cast<int32_t>(fMessages.size());
+    int32_t count = static_cast<int32_t>(fMessages.size());
+    _ScanBatch([&](VMessage*) { ++count; return false; }, [](VMessage*) {});
+    return count;
 }
 
 int32_t VMessageQueue::CountMessagesFor(IMessageable* target) const
 {
     StLocker locker(fLock);
     int32_t count = 0;
+    _ScanBatch([&](VMessage* message) { count += message->_GetTarget() == target ? 1 : 0; return false; },
+               [](VMessage*) {});
     for (VMessage* message : fMessages) {
         if (message->_GetTarget() == target)
             ++count;
@@ -250,8 +303,7 @@ int32_t VMessageQueue::CountMessagesFor(IMessageable* target) const
 
 bool VMessageQueue::IsEmpty() const
 {
-    StLocker locker(fLock);
-    return fMessages.empty();
+    return CountMessages() == 0;
 }
 
 uint32_t VMessageQueue::GetStamp() const

@@ -7,6 +7,18 @@
 // wake-up requested or an answer noted sets the event only while there is a
 // waiter, and the last waiter to leave clears it. So a busy task takes its
 // messages without ever sleeping, and a poster never signals nobody.
+//
+// The queue's task takes its messages a batch at a time: up to kBatchMax
+// oldest messages move, under one hold of the lock, into the batch, from
+// which the task takes them one by one without the lock. The batch is still
+// part of the queue: counting, cancelling and removing look at it too, under
+// the lock, from any thread. Each slot holds its message's queue reference;
+// whoever empties the slot with an atomic exchange (the task taking the
+// message, or a canceller under the lock) owns that reference. A canceller
+// announces itself in fScanners before it reads a slot, and the task, once
+// it has emptied a slot, waits until no canceller is reading (both sides
+// sequentially consistent, so one of them sees the other): a canceller never
+// looks at a message the task may already have released.
 #pragma once
 
 #include <atomic>
@@ -40,11 +52,9 @@ public:
     // The oldest message with its reference, or null.
     VMessage* RetainMessage();
     VMessage* _RetainMessage();
-    // Takes up to `max` oldest messages, with their references, under one
-    // hold of the lock; returns how many.
-    size_t RetainMessages(VMessage** outMessages, size_t max);
-    // Takes a wake-up not taken by a retriever yet: true when there was one.
-    bool TakeWakeUp();
+    // The same for the queue's task only: takes from the batch without the
+    // lock, refilling it under the lock when it is used up.
+    VMessage* TakeNext();
     // Waits at most timeoutMs for a message; null after a time-out
     // (timedOut true) or a wake-up (timedOut false).
     VMessage* RetainMessageWithTimeout(int timeoutMs, bool* timedOut);
@@ -80,7 +90,17 @@ public:
 protected:
     ~VMessageQueue() override;
 
+    static constexpr size_t kBatchMax = 32;
+
 private:
+    // Under the lock: the oldest message of the batch, or null.
+    VMessage* _TakeFromBatch();
+    // Under the lock: asks `match` about each message still in the batch, in
+    // queue order; a matched one that the task has not taken meanwhile leaves
+    // its slot and goes to `take` with its reference. No slot is read after
+    // it returns.
+    template <typename Match, typename Take>
+    void _ScanBatch(Match&& match, Take&& take) const;
     void _Cancel(bool all, IMessageable* target);
     // Under the lock: what a retriever gets without waiting. True when the
     // wait is over (with the message, or null after a wake-up or an answer).
@@ -95,6 +115,15 @@ private:
     bool fWoken = false;
     bool fAnswered = false;  // a WakeForAnswer not taken by a retriever yet
     std::atomic<bool> fClosed{false};  // set under the lock, read also without
+
+    // The batch: slots [fBatchNext, fBatchCount) may hold messages, in queue
+    // order; an empty slot was cancelled or removed. The slots are filled
+    // and fBatchCount set under the lock by the task; fBatchNext is the
+    // task's own. On a cache line of their own: posters never touch them.
+    alignas(64) mutable std::atomic<VMessage*> fBatch[kBatchMax] = {};
+    uint32_t fBatchNext = 0;
+    uint32_t fBatchCount = 0;
+    mutable std::atomic<int32_t> fScanners{0};
 };
 
 }  // namespace qelt

@@ -109,7 +109,6 @@ VTask::~VTask()
     // A task that never ran, or whose thread never reached its end, still
     // holds its token.
     _ReleaseActivityToken();
-    _AbortTakenMessages();
     if (VMessageQueue* queue = fMessageQueue.exchange(nullptr)) {
         queue->CancelMessages();
         queue->Release();
@@ -226,7 +225,6 @@ void VTask::_Exit()
     StopMessaging();
     // Nothing runs this task's messages any more: a later post is refused
     // rather than left in the queue.
-    _AbortTakenMessages();
     _AllocateMessageQueueIfNeeded();
     fMessageQueue.load()->Close();
     _ReleaseJSONObjects();

@@ -215,11 +215,9 @@ public:
     VMessage* _RetainMessageWithTimeout(int milliseconds, bool* outTimedOut);
     static VMessage* RetainMessageWithTimeout(int milliseconds);
     bool _ExecuteMessages(VMessage* message, bool idle);
-    // The next message the task takes without waiting: from the messages it
-    // took out of its queue at once, else from its queue. Null when none.
+    // The next message the task takes from its queue without waiting, or
+    // null.
     VMessage* _TakeNextMessage();
-    // Aborts and releases the messages taken and not run (the task's end).
-    void _AbortTakenMessages();
     static bool ExecuteMessages(bool idle);
     static bool ExecuteMessagesWithTimeout(int milliseconds, bool idle);
     // Executes messages as they come for at most `milliseconds`; the flag
@@ -291,12 +289,6 @@ private:
     IRefCountable* fVqTaskHolder = nullptr;
     std::atomic<VMessageQueue*> fMessageQueue{nullptr};
     std::atomic<uint32_t> fWakeStamp{0};
-    // Messages taken out of the queue in one go and not executed yet, in
-    // queue order from fTakenNext on; touched by the task itself only.
-    static constexpr size_t kTakenMax = 32;
-    VMessage* fTaken[kTakenMax] = {};
-    size_t fTakenNext = 0;
-    size_t fTakenCount = 0;
     uint32_t fLastIdleTime = 0;
     uint32_t fIdlePeriod = 1;
     std::vector<IIdleable*> fIdlers;  // not retained; under the manager's lock

@@ -54,8 +54,6 @@ uint32_t VTask::GetMessageQueueStamp() const
 
 bool VTask::IsAnyMessagePending() const
 {
-    if (GetCurrent() == this && fTakenNext < fTakenCount)
-        return true;
     VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
     return queue != nullptr && !queue->IsEmpty();
 }
@@ -63,38 +61,13 @@ bool VTask::IsAnyMessagePending() const
 int32_t VTask::CountMessagesFor(IMessageable* target) const
 {
     VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
-    int32_t count = queue != nullptr ? queue->CountMessagesFor(target) : 0;
-    // The messages the task took out of its queue and has not run yet are
-    // its own to look at: only on its own thread.
-    if (GetCurrent() == this) {
-        for (size_t i = fTakenNext; i < fTakenCount; ++i) {
-            if (fTaken[i]->IsPending() && fTaken[i]->_GetTarget() == target)
-                ++count;
-        }
-    }
-    return count;
+    return queue != nullptr ? queue->CountMessagesFor(target) : 0;
 }
 
 void VTask::CancelMessages(IMessageable* target)
 {
-    // Taken messages stay where they are, aborted: the loop skips them.
-    if (GetCurrent() == this) {
-        for (size_t i = fTakenNext; i < fTakenCount; ++i) {
-            if (fTaken[i]->IsPending() && fTaken[i]->_GetTarget() == target)
-                fTaken[i]->Abort();
-        }
-    }
     if (VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire))
         queue->CancelMessages(target);
-}
-
-void VTask::_AbortTakenMessages()
-{
-    while (fTakenNext < fTakenCount) {
-        VMessage* message = fTaken[fTakenNext++];
-        message->Abort();
-        message->Release();
-    }
 }
 
 bool VTask::IsResponding() const
@@ -109,13 +82,6 @@ VMessage* VTask::_RetainMessageWithTimeout(int milliseconds, bool* outTimedOut)
 {
     if (outTimedOut != nullptr)
         *outTimedOut = false;
-    // Messages already taken out of the queue come first; a wake-up goes
-    // before them, as it goes before the queued ones.
-    if (fTakenNext < fTakenCount) {
-        if (fMessageQueue.load(std::memory_order_acquire)->TakeWakeUp())
-            return nullptr;
-        return fTaken[fTakenNext++];
-    }
     // A busy task takes its next message without the wait's preparations.
     if (VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire)) {
         VMessage* message = nullptr;
@@ -171,16 +137,8 @@ bool VTask::_ExecuteMessages(VMessage* message, bool idle)
 
 VMessage* VTask::_TakeNextMessage()
 {
-    if (fTakenNext == fTakenCount) {
-        // Up to a handful of messages for one hold of the queue's lock: the
-        // posters find it free more often, and a busy task takes it less.
-        VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
-        fTakenNext = 0;
-        fTakenCount = queue != nullptr ? queue->RetainMessages(fTaken, kTakenMax) : 0;
-        if (fTakenCount == 0)
-            return nullptr;
-    }
-    return fTaken[fTakenNext++];
+    VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
+    return queue != nullptr ? queue->TakeNext() : nullptr;
 }
 
 bool VTask::ExecuteMessages(bool idle)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -497,6 +498,66 @@ TEST(MessageLoop, AMessageSeesTheMessagesBehindItAsPendingCancelsThemAndRunsTheR
     EXPECT_TRUE(cancelled->IsAborted());
     EXPECT_TRUE(other.Tags().empty());
     EXPECT_EQ(target.Tags(), (std::vector<int>{3}));
+}
+
+TEST(MessageLoop, MessagesATaskHasTakenButNotRunAreSeenCountedAndCancelledFromOtherThreads)
+{
+    // The serving task runs a gate message, then takes what queued up behind
+    // it at once and holds there in the first of those, a blocker, while the
+    // test thread looks at the rest: four messages for a target and a last
+    // one for another.
+    struct Case {
+        const char* name;
+        // Takes the target's messages out of the task's reach; `aborted`
+        // tells whether their senders see them aborted.
+        std::function<void(VTask*, Target*, std::vector<VRefPtr<TagMessage>>&)> take;
+        bool aborted;
+    };
+    const Case cases[] = {
+        {"the task's cancel", [](VTask* task, Target* target, auto&) { task->CancelMessages(target); }, true},
+        {"the manager's cancel", [](VTask*, Target* target, auto&) { VTaskMgr::Get()->CancelMessages(target); }, true},
+        {"removal one by one",
+         [](VTask* task, Target*, std::vector<VRefPtr<TagMessage>>& messages) {
+             VRefPtr<VMessageQueue> queue = AdoptRef(task->RetainMessageQueue());
+             for (VRefPtr<TagMessage>& message : messages)
+                 EXPECT_TRUE(queue->RemoveMessage(message.Get()));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VRefPtr<VTask> server = StartServingTask();
+        std::atomic<bool> gateOpen{false}, blockerRunning{false}, blockerOpen{false};
+        VFunctionMessage::PostFunctionTo(server.Get(), [&] { EXPECT_TRUE(WaitFor([&] { return gateOpen.load(); })); });
+        VFunctionMessage::PostFunctionTo(server.Get(), [&] {
+            blockerRunning = true;
+            EXPECT_TRUE(WaitFor([&] { return blockerOpen.load(); }));
+        });
+        Target target(server.Get()), other(server.Get());
+        std::vector<VRefPtr<TagMessage>> messages;
+        for (int i = 0; i < 4; ++i) {
+            messages.push_back(Tag(i));
+            ASSERT_TRUE(messages.back()->PostTo(&target));
+        }
+        ASSERT_TRUE(Tag(9)->PostTo(&other));
+        gateOpen = true;
+        ASSERT_TRUE(WaitFor([&] { return blockerRunning.load(); }));
+
+        EXPECT_TRUE(server->IsAnyMessagePending());
+        EXPECT_EQ(server->CountMessagesFor(&target), 4);
+        EXPECT_EQ(VTaskMgr::Get()->CountMessagesFor(&target), 4);
+        c.take(server.Get(), &target, messages);
+        EXPECT_EQ(server->CountMessagesFor(&target), 0);
+        EXPECT_EQ(server->CountMessagesFor(&other), 1);
+        for (VRefPtr<TagMessage>& message : messages)
+            EXPECT_EQ(message->IsAborted(), c.aborted);
+
+        blockerOpen = true;
+        EXPECT_TRUE(WaitFor([&] { return other.Tags().size() == 1; }));
+        EXPECT_FALSE(server->IsAnyMessagePending());
+        EXPECT_TRUE(target.Tags().empty());
+        Stop(server.Get());
+    }
 }
 
 TEST(MessageLoop, DueTimesOfDelayedMessagesAre64BitTicks)
