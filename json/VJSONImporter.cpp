@@ -185,6 +185,39 @@ inline int PlainStringRun(const UniChar* inUnits, int inPos, int inEnd)
     return p;
 }
 
+// The position of the first unit at or after inPos that ends a bare word
+// (kEndsWord), or inEnd. Eight units at a time where the processor allows.
+inline int BareWordRun(const UniChar* inUnits, int inPos, int inEnd)
+{
+    int p = inPos;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i comma = _mm_set1_epi16(',');
+    const __m128i colon = _mm_set1_epi16(':');
+    // '[' ']' '{' '}' are 0x5B 0x5D 0x7B 0x7D: with bit 0x20 set, two values.
+    const __m128i lowerCase = _mm_set1_epi16(0x20);
+    const __m128i openBrace = _mm_set1_epi16('{');
+    const __m128i closeBrace = _mm_set1_epi16('}');
+    for (; p + 8 <= inEnd; p += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        __m128i hit = _mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, quote));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, comma));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, colon));
+        const __m128i folded = _mm_or_si128(units, lowerCase);
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(folded, openBrace));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(folded, closeBrace));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return p + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+#endif
+    while (p < inEnd && (inUnits[p] >= 0x80 || !kEndsWord[inUnits[p]]))
+        ++p;
+    return p;
+}
+
 #if defined(__SSE2__)
 // The number of line feeds in a byte mask of eight 16-bit units (each unit
 // sets two bits). Counted in a few shifts: without a population-count
@@ -387,12 +420,9 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     }
     // A bare word, up to a blank (consumed) or a structural character.
     const int start = p - 1;
-    while (p < n) {
+    p = BareWordRun(u, p, n);
+    if (p < n) {
         const UniChar c = u[p];
-        if (c >= 0x80 || !kEndsWord[c]) {
-            ++p;
-            continue;
-        }
         if (c <= 0x20) {
             if constexpr (kMode == kScanText)
                 outText->AppendUniChars(u + start, p - start);
@@ -404,9 +434,6 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
             fPos = p + 1;
             return jsonString;
         }
-        if (c == '"' || c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}')
-            break;
-        ++p;
     }
     if constexpr (kMode == kScanText)
         outText->AppendUniChars(u + start, p - start);
@@ -624,6 +651,112 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     return true;
 }
 
+// The powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads the run of decimal digits from inPos on into ioDigits (the earlier
+// digits shifted up), counting them in ioCount; answers the position after
+// the run. Eight digits at a time where the processor allows; the total may
+// wrap when the run is long, which the caller's count tells.
+inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& ioDigits, int& ioCount)
+{
+    int i = inPos;
+    uint64_t digits = ioDigits;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_set1_epi16('0');
+    const __m128i nine = _mm_set1_epi16(9);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    while (i + 8 <= inEnd) {
+        const __m128i values =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + i)), zero);
+        // A unit below '0' wraps above 9, as one above '9' lies.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(values, nine), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        const __m128i pairs = _mm_madd_epi16(values, tens);  // four two-digit numbers
+        const __m128i quads = _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), hundreds);
+        const uint32_t high = static_cast<uint32_t>(_mm_cvtsi128_si32(quads));
+        const uint32_t low = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4)));
+        digits = digits * 100000000u + high * 10000u + low;
+        i += 8;
+    }
+#endif
+    for (; i < inEnd && IsDigit(inUnits[i]); ++i)
+        digits = digits * 10 + static_cast<unsigned>(inUnits[i] - '0');
+    ioCount += i - inPos;
+    ioDigits = digits;
+    return i;
+}
+
+// Reads the common short number word at once: a plain decimal whose digits,
+// read as one integer, are at most 2^53 and whose power of ten lies within
+// +-22. Both are exact doubles, so the one multiplication or division that
+// joins them rounds once, to the same double as the exact reader gives.
+// False, having stored nothing, for any other word (the exact reader's).
+inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outValue)
+{
+    const UniChar* p = inUnits;
+    const int n = inLength;
+    int i = 0;
+    const bool negative = n > 0 && p[0] == '-';
+    if (negative)
+        i = 1;
+    uint64_t digits = 0;
+    int count = 0;  // digits read into 'digits' (at most 19 fit)
+    if (i < n && p[i] == '0') {
+        ++i;
+        count = 1;
+    } else {
+        i = ReadDigits(p, i, n, digits, count);
+        if (count == 0)
+            return false;
+    }
+    int exponent = 0;
+    if (i < n && p[i] == '.') {
+        const int start = ++i;
+        i = ReadDigits(p, i, n, digits, count);
+        if (i == start)
+            return false;
+        exponent = start - i;
+    }
+    if (count > 19)
+        return false;
+    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
+        ++i;
+        bool below = false;
+        if (i < n && (p[i] == '+' || p[i] == '-')) {
+            below = p[i] == '-';
+            ++i;
+        }
+        const int start = i;
+        int written = 0;
+        for (; i < n && IsDigit(p[i]); ++i) {
+            if (written < 100000)
+                written = written * 10 + static_cast<int>(p[i] - '0');
+        }
+        if (i == start)
+            return false;
+        exponent += below ? -written : written;
+    }
+    if (i != n)
+        return false;
+    double value;
+    if (digits == 0) {
+        value = 0.0;
+    } else {
+        if (digits > (uint64_t{1} << 53) || exponent < -22 || exponent > 22)
+            return false;
+        value = static_cast<double>(digits);
+        if (exponent > 0)
+            value *= kExactPowersOfTen[exponent];
+        else if (exponent < 0)
+            value /= kExactPowersOfTen[-exponent];
+    }
+    outValue = negative ? -value : value;
+    return true;
+}
+
 // Reads a number word of ASCII units the way plat::ReadCNumber does for the
 // plain decimal form: the standard library's exact conversion, kept only
 // when the result is a normal number or an exact zero. The number rule
@@ -722,7 +855,7 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
     }
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
         double number = 0.0;
-        if (ReadPlainNumber(p, n, number)) {
+        if (ReadShortNumber(p, n, number) || ReadPlainNumber(p, n, number)) {
             outValue.SetNumber(number);
             return VE_OK;
         }
