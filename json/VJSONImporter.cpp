@@ -950,39 +950,77 @@ const VString& VJSONImporter::_SharedName(const VString& inName)
     return _SharedName(inName.GetCPointer(), length);
 }
 
+namespace {
+
+// The hash of a property name's units: the length mixed with the first and
+// the last four units (all of a shorter name). Cheap, and names that differ
+// elsewhere only share a pair of slots.
+inline uint32_t NameHash(const UniChar* inUnits, int inLength)
+{
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (inLength >= 4) {
+        std::memcpy(&head, inUnits, sizeof(head));
+        std::memcpy(&tail, inUnits + inLength - 4, sizeof(tail));
+    } else {
+        for (int i = 0; i < inLength; ++i)
+            head = (head << 16) | inUnits[i];
+    }
+    const uint64_t mixed =
+        (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(inLength);
+    return static_cast<uint32_t>(mixed >> 40);
+}
+
+inline bool SameUnits(const VString& inName, const UniChar* inUnits, int inLength)
+{
+    return inName.GetLength() == inLength &&
+           std::memcmp(inName.GetCPointer(), inUnits, static_cast<size_t>(inLength) * sizeof(UniChar)) == 0;
+}
+
+}  // namespace
+
 const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
 {
-    constexpr size_t kSlots = 256;
+    // The table starts small, for the many texts with few names, and grows
+    // while names keep missing, up to a size that holds the names of texts
+    // with a few hundred distinct ones. Each name may stand in either slot
+    // of a pair, so that two names met in turn do not drive each other out.
+    constexpr size_t kFirstSlots = 64;
+    constexpr size_t kMostSlots = 1024;
     if (length == 0 || length > kLongestSharedName) {
         fName.FromUniString(units, length);
         return fName;
     }
-    // The hash mixes the length with the first and the last four units
-    // (all of a shorter name): cheap, and names that differ elsewhere only
-    // share a slot.
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    if (length >= 4) {
-        std::memcpy(&head, units, sizeof(head));
-        std::memcpy(&tail, units + length - 4, sizeof(tail));
-    } else {
-        for (int i = 0; i < length; ++i)
-            head = (head << 16) | units[i];
-    }
-    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(length);
-    const uint32_t hash = static_cast<uint32_t>(mixed >> 40);
+    const uint32_t hash = NameHash(units, length);
     if (fNames.empty())
-        fNames.resize(kSlots);
-    VString& slot = fNames[hash & (kSlots - 1)];
-    if (slot.GetLength() == length) {
-        const UniChar* cached = slot.GetCPointer();
-        int i = 0;
-        while (i < length && cached[i] == units[i])
-            ++i;
-        if (i == length)
-            return slot;
+        fNames.resize(kFirstSlots);
+    size_t first = hash & (fNames.size() - 1);
+    if (SameUnits(fNames[first], units, length))
+        return fNames[first];
+    if (SameUnits(fNames[first ^ 1], units, length))
+        return fNames[first ^ 1];
+    if (++fNameMisses > fNames.size() / 2 && fNames.size() < kMostSlots) {
+        try {
+            std::vector<VString> larger(fNames.size() * 4);
+            for (VString& name : fNames) {
+                if (name.IsEmpty())
+                    continue;
+                const size_t at = NameHash(name.GetCPointer(), name.GetLength()) & (larger.size() - 1);
+                VString& slot = larger[at].IsEmpty() ? larger[at] : larger[at ^ 1];
+                if (slot.IsEmpty())
+                    slot = std::move(name);
+            }
+            fNames.swap(larger);
+            fNameMisses = 0;
+            first = hash & (fNames.size() - 1);
+        } catch (const std::bad_alloc&) {
+            // The table keeps its size.
+        }
     }
-    // A slot whose text objects share is not written over: it gets a new block.
+    // An empty slot of the pair, else the second (the first keeps the name
+    // that came there first). A slot whose text objects share is not
+    // written over: it gets a new block.
+    VString& slot = fNames[first].IsEmpty() ? fNames[first] : fNames[first ^ 1];
     slot.FromUniString(units, length);
     return slot;
 }
@@ -1024,7 +1062,7 @@ void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
 void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 {
     try {
-        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
+        fMembers.emplace_back(inName, std::move(ioMember));
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }

@@ -188,10 +188,12 @@ private:
     // Containers are stored unconnected and the tree connected at the end.
     bool fConnectLater = true;
     int fDepth = 0;
-    // Recently met property names, by a hash of their units; names longer
-    // than kLongestSharedName are not kept.
+    // Recently met property names, by a hash of their units, in pairs of
+    // slots; names longer than kLongestSharedName are not kept.
     static constexpr int kLongestSharedName = 64;
     std::vector<VString> fNames;
+    // Names missed since the table last grew.
+    size_t fNameMisses = 0;
     // A name that is not kept, made for the object that stores it.
     VString fName;
     // The elements and the members of the containers being read, innermost

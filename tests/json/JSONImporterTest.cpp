@@ -537,5 +537,33 @@ TEST(JSONImporter, GeneratedDecimalsEqualTheGeneralReader)
     }
 }
 
+TEST(JSONImporter, ManyNamesAndNamesThatHashAlikeStayTheirOwn)
+{
+    // Hundreds of names, met in turn in several objects, and names that
+    // agree in length, first and last four units: each member keeps its own
+    // name however the reader shares them.
+    struct Case {
+        const char* label;
+        std::vector<std::string> names;
+    };
+    std::vector<std::string> many;
+    std::vector<std::string> alike;
+    for (int i = 0; i < 700; ++i)
+        many.push_back("name" + std::to_string(i));
+    for (char c = 'a'; c <= 'h'; ++c)
+        alike.push_back(std::string("head") + c + "tail");
+    const std::vector<Case> cases = {{"many", many}, {"alike", alike}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string object = "{";
+        for (size_t i = 0; i < c.names.size(); ++i)
+            object += (i > 0 ? ",\"" : "\"") + c.names[i] + "\":" + std::to_string(i);
+        object += "}";
+        const std::string text = "[" + object + "," + object + "," + object + "]";
+        VJSONValue value = Parse(text.c_str());
+        EXPECT_EQ(JSONOf(value), text);
+    }
+}
+
 }  // namespace
 }  // namespace qelt
