@@ -647,7 +647,9 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     VStringBlock::InitCount(block, inLength);
     VInlineString record{inLength, block, inLength};
     ioValue.SetString(record);
-    VStringBlock::Release(record);
+    // The value holds the new block's only reference (no other task has
+    // seen it): the count is set back without an atomic release.
+    VStringBlock::InitCount(block, inLength);
     return true;
 }
 
@@ -1145,7 +1147,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             fCurrentPath.AppendUniChars(keyUnits, keyLength);
             _RecordPathLine((fPos - fLineStart) - keyLength - 2);
         }
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -1176,7 +1178,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         else
             _StoreMember(result, name, member);
         first = false;
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -1279,7 +1281,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
             break;
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;

@@ -114,6 +114,36 @@ private:
     {
         return _Scan<kScanSpan>(&fToken, outIsString, outError);
     }
+    // The scan without text, with the punctuation that mostly follows a
+    // key or a value (after blanks or not) taken inline.
+    JsonToken _ScanPunctuation(VError* outError)
+    {
+        const int start = fPos;
+        int p = start;
+        if (p < fLength && fUnits[p] <= 0x20)
+            p = _SkipBlanks(p);
+        if (p < fLength) {
+            JsonToken token;
+            switch (fUnits[p]) {
+                case ',': token = jsonSeparator; break;
+                case ':': token = jsonAssigne; break;
+                case '}': token = jsonEndObject; break;
+                case ']': token = jsonEndArray; break;
+                default: token = jsonNone; break;
+            }
+            if (token != jsonNone) {
+                fStartToken = start;
+                fPos = p + 1;
+                return token;
+            }
+        }
+        // The full scan goes on after the blanks already counted; the token
+        // still starts before them.
+        fPos = p;
+        const JsonToken token = _Scan<kScanNoText>(nullptr, nullptr, outError);
+        fStartToken = start;
+        return token;
+    }
     // The text of the last span scan (built in fToken when only noted).
     const VString& _SpanText();
     // The scalar rule on the last span scan, reading numbers, literals and
