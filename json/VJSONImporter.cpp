@@ -696,7 +696,9 @@ inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& io
 // +-22. Both are exact doubles, so the one multiplication or division that
 // joins them rounds once, to the same double as the exact reader gives.
 // False, having stored nothing, for any other word (the exact reader's).
-inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outValue)
+// The same from the start of the units up to the first unit that is not
+// part of the number, whose position is stored in outEnd.
+inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
 {
     const UniChar* p = inUnits;
     const int n = inLength;
@@ -741,8 +743,7 @@ inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outVal
             return false;
         exponent += below ? -written : written;
     }
-    if (i != n)
-        return false;
+    outEnd = i;
     double value;
     if (digits == 0) {
         value = 0.0;
@@ -756,6 +757,16 @@ inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outVal
             value /= kExactPowersOfTen[-exponent];
     }
     outValue = negative ? -value : value;
+    return true;
+}
+
+inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outValue)
+{
+    int end = 0;
+    double value = 0.0;
+    if (!ReadShortNumberPrefix(inUnits, inLength, value, end) || end != inLength)
+        return false;
+    outValue = value;
     return true;
 }
 
@@ -876,6 +887,35 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
         return VE_OK;
     }
     return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+}
+
+bool VJSONImporter::_ReadShortNumberAt(int inPos, double& outNumber)
+{
+    double number = 0.0;
+    int length = 0;
+    if (!ReadShortNumberPrefix(fUnits + inPos, fLength - inPos, number, length))
+        return false;
+    // The number is the whole bare word only when a unit that ends words
+    // (or the end of the text) follows it.
+    const int end = inPos + length;
+    if (end < fLength) {
+        const UniChar c = fUnits[end];
+        if (c >= 0x80 || !kEndsWord[c])
+            return false;
+        if (c <= 0x20) {
+            _CountLineEnd(c, end);
+            fPos = end + 1;  // a blank that ends a word is consumed with it
+        } else {
+            fPos = end;
+        }
+    } else {
+        fPos = end;
+    }
+    fSpanBegin = inPos;
+    fSpanLength = length;
+    fSpanDecoded = false;
+    outNumber = number;
+    return true;
 }
 
 VError VJSONImporter::_ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString)
@@ -1158,12 +1198,20 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
         VJSONValue member(JSON_undefined);
         bool isString = false;
-        token = _ScanSpan(&isString, &scanError);
-        if (scanError != VE_OK) {
-            error = scanError;
-            break;
+        double number = 0.0;
+        const int valueStart = fPos;
+        if (fConnectLater && _ScanShortNumber(number)) {
+            fStartToken = valueStart;
+            member.SetNumber(number);
+        } else {
+            token = _ScanSpan(&isString, &scanError);
+            fStartToken = valueStart;
+            if (scanError != VE_OK) {
+                error = scanError;
+                break;
+            }
+            error = _ParseValue(member, kExpectValue, token, isString);
         }
-        error = _ParseValue(member, kExpectValue, token, isString);
         if (paths)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
@@ -1224,8 +1272,23 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
         bool isString = false;
         VError scanError = VE_OK;
-        JsonToken token = _ScanSpan(&isString, &scanError);
-        if (scanError != VE_OK) {
+        JsonToken token = jsonNone;
+        double number = 0.0;
+        const int tokenStart = fPos;
+        // Elements that are short numbers are read in the pass that finds
+        // their end (where no path is recorded for them).
+        const bool numberRead = fConnectLater && !paths && _ScanShortNumber(number);
+        if (!numberRead) {
+            token = _ScanSpan(&isString, &scanError);
+        }
+        fStartToken = tokenStart;
+        if (numberRead) {
+            try {
+                fElements.emplace_back(number);
+            } catch (const std::bad_alloc&) {
+                // Dropped, as a store that runs out of memory drops it.
+            }
+        } else if (scanError != VE_OK) {
             error = scanError;
         } else if (token == jsonEndArray) {
             if (count() > 0) {

@@ -144,6 +144,24 @@ private:
         fStartToken = start;
         return token;
     }
+    // Reads the next token in place when it is a bare word that is a number
+    // of the common short form (ReadShortNumber), as the span scan and the
+    // scalar rule would; otherwise passes only the blanks before it.
+    bool _ScanShortNumber(double& outNumber)
+    {
+        int p = fPos;
+        if (p < fLength && fUnits[p] <= 0x20) {
+            // The blanks are passed (and their line ends counted) once,
+            // whatever comes after them.
+            p = _SkipBlanks(p);
+            fPos = p;
+        }
+        if (p >= fLength || (fUnits[p] != '-' && static_cast<unsigned>(fUnits[p] - '0') > 9u))
+            return false;
+        return _ReadShortNumberAt(p, outNumber);
+    }
+    // The same from the unit at inPos, a '-' or a digit after the blanks.
+    bool _ReadShortNumberAt(int inPos, double& outNumber);
     // The text of the last span scan (built in fToken when only noted).
     const VString& _SpanText();
     // The scalar rule on the last span scan, reading numbers, literals and

@@ -155,6 +155,12 @@ TEST(JSONImporter, ReportsLineAndPositionOfTheFailingToken)
         {"\n\n  [1,\n   2,]", 4, 6, 553},
         {"\"abc", 1, 1, 552},
         {"[\"a\nb\", x y]", 2, 5, 551},
+        // numbers ended by a line end, then a token that does not belong
+        {"[1\n 2]", 2, 2, 551},
+        {"[-1.5e3\r\n,\r\n01]", 3, 2, 551},
+        {"{\"a\":12\n\"b\":1}", 2, 1, 551},
+        {"[1,2.5e", 1, 4, 551},
+        {"[1", 1, 3, 554},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -247,6 +253,15 @@ TEST(JSONImporter, RecordsPathsAndLinesOfMembers)
     ASSERT_EQ(lines.Parse(value), VE_OK);
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("k"))), "{\"line\":2,\"offset\":2}");
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":3,\"offset\":0}");
+
+    // Line ends that end a number (LF, CR LF, CR alone) are counted once.
+    VJSONImporter numbers(VString("{\"a\":1\n,\"b\":-2.5\r\n,\"c\":[3\r,4],\"d\":5e1\n}"), 0x8);
+    ASSERT_EQ(numbers.Parse(value), VE_OK);
+    EXPECT_EQ(JSONOf(value), "{\"a\":1,\"b\":-2.5,\"c\":[3,4],\"d\":50}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("b"))), "{\"line\":2,\"offset\":1}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("c[1]"))), "{\"line\":4,\"offset\":1}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("d"))), "{\"line\":4,\"offset\":4}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":5,\"offset\":0}");
 }
 
 TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
