@@ -1104,7 +1104,12 @@ void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
 void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 {
     try {
+#if defined(__cpp_aggregate_paren_init)
+        // Made in place, without a temporary entry to move and destroy.
         fMembers.emplace_back(inName, std::move(ioMember));
+#else
+        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
+#endif
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }
