@@ -527,11 +527,12 @@ TEST(JSONImporter, GeneratedDecimalsEqualTheGeneralReader)
         std::string word = (next() % 3 == 0) ? "-" : "";
         const int point = static_cast<int>(next() % (mantissa.size() + 1));
         if (point > 0 && point < static_cast<int>(mantissa.size()))
-            word += mantissa.substr(0, static_cast<size_t>(point)) + "." + mantissa.substr(static_cast<size_t>(point));
-        else
-            word += mantissa;
-        if (next() % 2 == 0)
-            word += "e" + std::to_string(static_cast<int>(next() % 61) - 30);
+            mantissa.insert(static_cast<size_t>(point), 1, '.');
+        word += mantissa;
+        if (next() % 2 == 0) {
+            word += 'e';
+            word += std::to_string(static_cast<int>(next() % 61) - 30);
+        }
         words.push_back(word);
     }
     std::string text = "[";
