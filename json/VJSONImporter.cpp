@@ -185,6 +185,39 @@ inline int PlainStringRun(const UniChar* inUnits, int inPos, int inEnd)
     return p;
 }
 
+// The position of the first unit at or after inPos that ends a bare word
+// (kEndsWord), or inEnd. Eight units at a time where the processor allows.
+inline int BareWordRun(const UniChar* inUnits, int inPos, int inEnd)
+{
+    int p = inPos;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i comma = _mm_set1_epi16(',');
+    const __m128i colon = _mm_set1_epi16(':');
+    // '[' ']' '{' '}' are 0x5B 0x5D 0x7B 0x7D: with bit 0x20 set, two values.
+    const __m128i lowerCase = _mm_set1_epi16(0x20);
+    const __m128i openBrace = _mm_set1_epi16('{');
+    const __m128i closeBrace = _mm_set1_epi16('}');
+    for (; p + 8 <= inEnd; p += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        __m128i hit = _mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, quote));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, comma));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, colon));
+        const __m128i folded = _mm_or_si128(units, lowerCase);
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(folded, openBrace));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi16(folded, closeBrace));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return p + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+    }
+#endif
+    while (p < inEnd && (inUnits[p] >= 0x80 || !kEndsWord[inUnits[p]]))
+        ++p;
+    return p;
+}
+
 #if defined(__SSE2__)
 // The number of line feeds in a byte mask of eight 16-bit units (each unit
 // sets two bits). Counted in a few shifts: without a population-count
@@ -387,12 +420,9 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     }
     // A bare word, up to a blank (consumed) or a structural character.
     const int start = p - 1;
-    while (p < n) {
+    p = BareWordRun(u, p, n);
+    if (p < n) {
         const UniChar c = u[p];
-        if (c >= 0x80 || !kEndsWord[c]) {
-            ++p;
-            continue;
-        }
         if (c <= 0x20) {
             if constexpr (kMode == kScanText)
                 outText->AppendUniChars(u + start, p - start);
@@ -404,9 +434,6 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
             fPos = p + 1;
             return jsonString;
         }
-        if (c == '"' || c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}')
-            break;
-        ++p;
     }
     if constexpr (kMode == kScanText)
         outText->AppendUniChars(u + start, p - start);
@@ -620,7 +647,126 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     VStringBlock::InitCount(block, inLength);
     VInlineString record{inLength, block, inLength};
     ioValue.SetString(record);
-    VStringBlock::Release(record);
+    // The value holds the new block's only reference (no other task has
+    // seen it): the count is set back without an atomic release.
+    VStringBlock::InitCount(block, inLength);
+    return true;
+}
+
+// The powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads the run of decimal digits from inPos on into ioDigits (the earlier
+// digits shifted up), counting them in ioCount; answers the position after
+// the run. Eight digits at a time where the processor allows; the total may
+// wrap when the run is long, which the caller's count tells.
+inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& ioDigits, int& ioCount)
+{
+    int i = inPos;
+    uint64_t digits = ioDigits;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_set1_epi16('0');
+    const __m128i nine = _mm_set1_epi16(9);
+    const __m128i tens = _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    while (i + 8 <= inEnd) {
+        const __m128i values =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + i)), zero);
+        // A unit below '0' wraps above 9, as one above '9' lies.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(values, nine), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        const __m128i pairs = _mm_madd_epi16(values, tens);  // four two-digit numbers
+        const __m128i quads = _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), hundreds);
+        const uint32_t high = static_cast<uint32_t>(_mm_cvtsi128_si32(quads));
+        const uint32_t low = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(quads, 4)));
+        digits = digits * 100000000u + high * 10000u + low;
+        i += 8;
+    }
+#endif
+    for (; i < inEnd && IsDigit(inUnits[i]); ++i)
+        digits = digits * 10 + static_cast<unsigned>(inUnits[i] - '0');
+    ioCount += i - inPos;
+    ioDigits = digits;
+    return i;
+}
+
+// Reads the common short number word at once: a plain decimal whose digits,
+// read as one integer, are at most 2^53 and whose power of ten lies within
+// +-22. Both are exact doubles, so the one multiplication or division that
+// joins them rounds once, to the same double as the exact reader gives.
+// False, having stored nothing, for any other word (the exact reader's).
+// The same from the start of the units up to the first unit that is not
+// part of the number, whose position is stored in outEnd.
+inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
+{
+    const UniChar* p = inUnits;
+    const int n = inLength;
+    int i = 0;
+    const bool negative = n > 0 && p[0] == '-';
+    if (negative)
+        i = 1;
+    uint64_t digits = 0;
+    int count = 0;  // digits read into 'digits' (at most 19 fit)
+    if (i < n && p[i] == '0') {
+        ++i;
+        count = 1;
+    } else {
+        i = ReadDigits(p, i, n, digits, count);
+        if (count == 0)
+            return false;
+    }
+    int exponent = 0;
+    if (i < n && p[i] == '.') {
+        const int start = ++i;
+        i = ReadDigits(p, i, n, digits, count);
+        if (i == start)
+            return false;
+        exponent = start - i;
+    }
+    if (count > 19)
+        return false;
+    if (i < n && (p[i] == 'e' || p[i] == 'E')) {
+        ++i;
+        bool below = false;
+        if (i < n && (p[i] == '+' || p[i] == '-')) {
+            below = p[i] == '-';
+            ++i;
+        }
+        const int start = i;
+        int written = 0;
+        for (; i < n && IsDigit(p[i]); ++i) {
+            if (written < 100000)
+                written = written * 10 + static_cast<int>(p[i] - '0');
+        }
+        if (i == start)
+            return false;
+        exponent += below ? -written : written;
+    }
+    outEnd = i;
+    double value;
+    if (digits == 0) {
+        value = 0.0;
+    } else {
+        if (digits > (uint64_t{1} << 53) || exponent < -22 || exponent > 22)
+            return false;
+        value = static_cast<double>(digits);
+        if (exponent > 0)
+            value *= kExactPowersOfTen[exponent];
+        else if (exponent < 0)
+            value /= kExactPowersOfTen[-exponent];
+    }
+    outValue = negative ? -value : value;
+    return true;
+}
+
+inline bool ReadShortNumber(const UniChar* inUnits, int inLength, double& outValue)
+{
+    int end = 0;
+    double value = 0.0;
+    if (!ReadShortNumberPrefix(inUnits, inLength, value, end) || end != inLength)
+        return false;
+    outValue = value;
     return true;
 }
 
@@ -722,7 +868,7 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
     }
     if (n > 0 && (p[0] == '-' || IsDigit(p[0]))) {
         double number = 0.0;
-        if (ReadPlainNumber(p, n, number)) {
+        if (ReadShortNumber(p, n, number) || ReadPlainNumber(p, n, number)) {
             outValue.SetNumber(number);
             return VE_OK;
         }
@@ -741,6 +887,35 @@ VError VJSONImporter::_SpanToValue(bool inIsString, VJSONValue& outValue, const 
         return VE_OK;
     }
     return _StringToValue(_SpanText(), inIsString, outValue, inExpected);
+}
+
+bool VJSONImporter::_ReadShortNumberAt(int inPos, double& outNumber)
+{
+    double number = 0.0;
+    int length = 0;
+    if (!ReadShortNumberPrefix(fUnits + inPos, fLength - inPos, number, length))
+        return false;
+    // The number is the whole bare word only when a unit that ends words
+    // (or the end of the text) follows it.
+    const int end = inPos + length;
+    if (end < fLength) {
+        const UniChar c = fUnits[end];
+        if (c >= 0x80 || !kEndsWord[c])
+            return false;
+        if (c <= 0x20) {
+            _CountLineEnd(c, end);
+            fPos = end + 1;  // a blank that ends a word is consumed with it
+        } else {
+            fPos = end;
+        }
+    } else {
+        fPos = end;
+    }
+    fSpanBegin = inPos;
+    fSpanLength = length;
+    fSpanDecoded = false;
+    outNumber = number;
+    return true;
 }
 
 VError VJSONImporter::_ParseValue(VJSONValue& ioValue, const char* inExpected, JsonToken inFirst, bool inIsString)
@@ -817,39 +992,77 @@ const VString& VJSONImporter::_SharedName(const VString& inName)
     return _SharedName(inName.GetCPointer(), length);
 }
 
+namespace {
+
+// The hash of a property name's units: the length mixed with the first and
+// the last four units (all of a shorter name). Cheap, and names that differ
+// elsewhere only share a pair of slots.
+inline uint32_t NameHash(const UniChar* inUnits, int inLength)
+{
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (inLength >= 4) {
+        std::memcpy(&head, inUnits, sizeof(head));
+        std::memcpy(&tail, inUnits + inLength - 4, sizeof(tail));
+    } else {
+        for (int i = 0; i < inLength; ++i)
+            head = (head << 16) | inUnits[i];
+    }
+    const uint64_t mixed =
+        (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(inLength);
+    return static_cast<uint32_t>(mixed >> 40);
+}
+
+inline bool SameUnits(const VString& inName, const UniChar* inUnits, int inLength)
+{
+    return inName.GetLength() == inLength &&
+           std::memcmp(inName.GetCPointer(), inUnits, static_cast<size_t>(inLength) * sizeof(UniChar)) == 0;
+}
+
+}  // namespace
+
 const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
 {
-    constexpr size_t kSlots = 256;
+    // The table starts small, for the many texts with few names, and grows
+    // while names keep missing, up to a size that holds the names of texts
+    // with a few hundred distinct ones. Each name may stand in either slot
+    // of a pair, so that two names met in turn do not drive each other out.
+    constexpr size_t kFirstSlots = 64;
+    constexpr size_t kMostSlots = 1024;
     if (length == 0 || length > kLongestSharedName) {
         fName.FromUniString(units, length);
         return fName;
     }
-    // The hash mixes the length with the first and the last four units
-    // (all of a shorter name): cheap, and names that differ elsewhere only
-    // share a slot.
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    if (length >= 4) {
-        std::memcpy(&head, units, sizeof(head));
-        std::memcpy(&tail, units + length - 4, sizeof(tail));
-    } else {
-        for (int i = 0; i < length; ++i)
-            head = (head << 16) | units[i];
-    }
-    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ static_cast<uint64_t>(length);
-    const uint32_t hash = static_cast<uint32_t>(mixed >> 40);
+    const uint32_t hash = NameHash(units, length);
     if (fNames.empty())
-        fNames.resize(kSlots);
-    VString& slot = fNames[hash & (kSlots - 1)];
-    if (slot.GetLength() == length) {
-        const UniChar* cached = slot.GetCPointer();
-        int i = 0;
-        while (i < length && cached[i] == units[i])
-            ++i;
-        if (i == length)
-            return slot;
+        fNames.resize(kFirstSlots);
+    size_t first = hash & (fNames.size() - 1);
+    if (SameUnits(fNames[first], units, length))
+        return fNames[first];
+    if (SameUnits(fNames[first ^ 1], units, length))
+        return fNames[first ^ 1];
+    if (++fNameMisses > fNames.size() / 2 && fNames.size() < kMostSlots) {
+        try {
+            std::vector<VString> larger(fNames.size() * 4);
+            for (VString& name : fNames) {
+                if (name.IsEmpty())
+                    continue;
+                const size_t at = NameHash(name.GetCPointer(), name.GetLength()) & (larger.size() - 1);
+                VString& slot = larger[at].IsEmpty() ? larger[at] : larger[at ^ 1];
+                if (slot.IsEmpty())
+                    slot = std::move(name);
+            }
+            fNames.swap(larger);
+            fNameMisses = 0;
+            first = hash & (fNames.size() - 1);
+        } catch (const std::bad_alloc&) {
+            // The table keeps its size.
+        }
     }
-    // A slot whose text objects share is not written over: it gets a new block.
+    // An empty slot of the pair, else the second (the first keeps the name
+    // that came there first). A slot whose text objects share is not
+    // written over: it gets a new block.
+    VString& slot = fNames[first].IsEmpty() ? fNames[first] : fNames[first ^ 1];
     slot.FromUniString(units, length);
     return slot;
 }
@@ -891,7 +1104,12 @@ void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
 void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 {
     try {
+#if defined(__cpp_aggregate_paren_init)
+        // Made in place, without a temporary entry to move and destroy.
+        fMembers.emplace_back(inName, std::move(ioMember));
+#else
         fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
+#endif
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }
@@ -974,7 +1192,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             fCurrentPath.AppendUniChars(keyUnits, keyLength);
             _RecordPathLine((fPos - fLineStart) - keyLength - 2);
         }
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -985,12 +1203,20 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
         VJSONValue member(JSON_undefined);
         bool isString = false;
-        token = _ScanSpan(&isString, &scanError);
-        if (scanError != VE_OK) {
-            error = scanError;
-            break;
+        double number = 0.0;
+        const int valueStart = fPos;
+        if (fConnectLater && _ScanShortNumber(number)) {
+            fStartToken = valueStart;
+            member.SetNumber(number);
+        } else {
+            token = _ScanSpan(&isString, &scanError);
+            fStartToken = valueStart;
+            if (scanError != VE_OK) {
+                error = scanError;
+                break;
+            }
+            error = _ParseValue(member, kExpectValue, token, isString);
         }
-        error = _ParseValue(member, kExpectValue, token, isString);
         if (paths)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
@@ -1005,7 +1231,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         else
             _StoreMember(result, name, member);
         first = false;
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -1051,8 +1277,23 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
         bool isString = false;
         VError scanError = VE_OK;
-        JsonToken token = _ScanSpan(&isString, &scanError);
-        if (scanError != VE_OK) {
+        JsonToken token = jsonNone;
+        double number = 0.0;
+        const int tokenStart = fPos;
+        // Elements that are short numbers are read in the pass that finds
+        // their end (where no path is recorded for them).
+        const bool numberRead = fConnectLater && !paths && _ScanShortNumber(number);
+        if (!numberRead) {
+            token = _ScanSpan(&isString, &scanError);
+        }
+        fStartToken = tokenStart;
+        if (numberRead) {
+            try {
+                fElements.emplace_back(number);
+            } catch (const std::bad_alloc&) {
+                // Dropped, as a store that runs out of memory drops it.
+            }
+        } else if (scanError != VE_OK) {
             error = scanError;
         } else if (token == jsonEndArray) {
             if (count() > 0) {
@@ -1108,7 +1349,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             fCurrentPath.FromString(savedPath);
         if (error != VE_OK)
             break;
-        token = GetNextJSONToken(&scanError);
+        token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
             error = scanError;
             break;

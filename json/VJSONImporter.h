@@ -114,6 +114,54 @@ private:
     {
         return _Scan<kScanSpan>(&fToken, outIsString, outError);
     }
+    // The scan without text, with the punctuation that mostly follows a
+    // key or a value (after blanks or not) taken inline.
+    JsonToken _ScanPunctuation(VError* outError)
+    {
+        const int start = fPos;
+        int p = start;
+        if (p < fLength && fUnits[p] <= 0x20)
+            p = _SkipBlanks(p);
+        if (p < fLength) {
+            JsonToken token;
+            switch (fUnits[p]) {
+                case ',': token = jsonSeparator; break;
+                case ':': token = jsonAssigne; break;
+                case '}': token = jsonEndObject; break;
+                case ']': token = jsonEndArray; break;
+                default: token = jsonNone; break;
+            }
+            if (token != jsonNone) {
+                fStartToken = start;
+                fPos = p + 1;
+                return token;
+            }
+        }
+        // The full scan goes on after the blanks already counted; the token
+        // still starts before them.
+        fPos = p;
+        const JsonToken token = _Scan<kScanNoText>(nullptr, nullptr, outError);
+        fStartToken = start;
+        return token;
+    }
+    // Reads the next token in place when it is a bare word that is a number
+    // of the common short form (ReadShortNumber), as the span scan and the
+    // scalar rule would; otherwise passes only the blanks before it.
+    bool _ScanShortNumber(double& outNumber)
+    {
+        int p = fPos;
+        if (p < fLength && fUnits[p] <= 0x20) {
+            // The blanks are passed (and their line ends counted) once,
+            // whatever comes after them.
+            p = _SkipBlanks(p);
+            fPos = p;
+        }
+        if (p >= fLength || (fUnits[p] != '-' && static_cast<unsigned>(fUnits[p] - '0') > 9u))
+            return false;
+        return _ReadShortNumberAt(p, outNumber);
+    }
+    // The same from the unit at inPos, a '-' or a digit after the blanks.
+    bool _ReadShortNumberAt(int inPos, double& outNumber);
     // The text of the last span scan (built in fToken when only noted).
     const VString& _SpanText();
     // The scalar rule on the last span scan, reading numbers, literals and
@@ -188,10 +236,12 @@ private:
     // Containers are stored unconnected and the tree connected at the end.
     bool fConnectLater = true;
     int fDepth = 0;
-    // Recently met property names, by a hash of their units; names longer
-    // than kLongestSharedName are not kept.
+    // Recently met property names, by a hash of their units, in pairs of
+    // slots; names longer than kLongestSharedName are not kept.
     static constexpr int kLongestSharedName = 64;
     std::vector<VString> fNames;
+    // Names missed since the table last grew.
+    size_t fNameMisses = 0;
     // A name that is not kept, made for the object that stores it.
     VString fName;
     // The elements and the members of the containers being read, innermost

@@ -155,6 +155,12 @@ TEST(JSONImporter, ReportsLineAndPositionOfTheFailingToken)
         {"\n\n  [1,\n   2,]", 4, 6, 553},
         {"\"abc", 1, 1, 552},
         {"[\"a\nb\", x y]", 2, 5, 551},
+        // numbers ended by a line end, then a token that does not belong
+        {"[1\n 2]", 2, 2, 551},
+        {"[-1.5e3\r\n,\r\n01]", 3, 2, 551},
+        {"{\"a\":12\n\"b\":1}", 2, 1, 551},
+        {"[1,2.5e", 1, 4, 551},
+        {"[1", 1, 3, 554},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -247,6 +253,15 @@ TEST(JSONImporter, RecordsPathsAndLinesOfMembers)
     ASSERT_EQ(lines.Parse(value), VE_OK);
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("k"))), "{\"line\":2,\"offset\":2}");
     EXPECT_EQ(JSONOf(lines.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":3,\"offset\":0}");
+
+    // Line ends that end a number (LF, CR LF, CR alone) are counted once.
+    VJSONImporter numbers(VString("{\"a\":1\n,\"b\":-2.5\r\n,\"c\":[3\r,4],\"d\":5e1\n}"), 0x8);
+    ASSERT_EQ(numbers.Parse(value), VE_OK);
+    EXPECT_EQ(JSONOf(value), "{\"a\":1,\"b\":-2.5,\"c\":[3,4],\"d\":50}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("b"))), "{\"line\":2,\"offset\":1}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("c[1]"))), "{\"line\":4,\"offset\":1}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("d"))), "{\"line\":4,\"offset\":4}");
+    EXPECT_EQ(JSONOf(numbers.GetPathsLines()->GetProperty(VString("}"))), "{\"line\":5,\"offset\":0}");
 }
 
 TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
@@ -463,7 +478,16 @@ TEST(JSONImporter, NumbersReadFromTheTextEqualTheGeneralReader)
     const char* words[] = {"0", "-0", "7", "-12", "0.5", "-0.25e1", "1e5", "1E+5", "2e-3", "123456789012345678",
                            "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
                            "0.1", "3.141592653589793238462643383279", "1e308", "1e309", "-1e400", "1e-307",
-                           "2.2250738585072014e-308", "4.9e-324", "1e-400", "0e-999", "0.000", "-", "-.5"};
+                           "2.2250738585072014e-308", "4.9e-324", "1e-400", "0e-999", "0.000", "-", "-.5",
+                           // around the exact short form: 2^53 and one above, powers of ten up to
+                           // 22 and beyond, 19 and 20 digits, digits that the point and the
+                           // exponent move together, leading zeros, the long digit runs
+                           "9007199254740992", "9007199254740993", "-9007199254740993", "9007199254740992e22",
+                           "9007199254740993e-22", "1e22", "1e23", "-1e-22", "1e-23", "123456789e-22",
+                           "1234567890123456789", "12345678901234567890", "18446744073709551616",
+                           "0.30000000000000004", "-65.613616999999977", "-65.61361699999997", "12.5e-3",
+                           "0.0000000000000000000000012345", "0.00000000000000000000", "1e+022", "1e0000000022",
+                           "4.35", "8.3e-5", "12345678.12345678", "1234567812345678e-8", "99999999"};
     for (const char* word : words) {
         SCOPED_TRACE(word);
         VJSONValue value(JSON_undefined);
@@ -477,6 +501,83 @@ TEST(JSONImporter, NumbersReadFromTheTextEqualTheGeneralReader)
             EXPECT_EQ(got, expected);
             EXPECT_EQ(std::signbit(got), std::signbit(expected));
         }
+    }
+}
+
+TEST(JSONImporter, GeneratedDecimalsEqualTheGeneralReader)
+{
+    // Decimals of 1 to 20 digits, the point anywhere and exponents around
+    // the range a double holds powers of ten exactly in, read inside one
+    // array, each the same double as the general reader gives its word.
+    uint64_t state = 0x243F6A8885A308D3ull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    std::vector<std::string> words;
+    for (int i = 0; i < 4000; ++i) {
+        const int digits = 1 + static_cast<int>(next() % 20);
+        std::string mantissa;
+        for (int d = 0; d < digits; ++d)
+            mantissa += static_cast<char>('0' + next() % 10);
+        if (mantissa.size() > 1 && mantissa[0] == '0')
+            mantissa[0] = '1';
+        std::string word = (next() % 3 == 0) ? "-" : "";
+        const int point = static_cast<int>(next() % (mantissa.size() + 1));
+        if (point > 0 && point < static_cast<int>(mantissa.size()))
+            mantissa.insert(static_cast<size_t>(point), 1, '.');
+        word += mantissa;
+        if (next() % 2 == 0) {
+            word += 'e';
+            word += std::to_string(static_cast<int>(next() % 61) - 30);
+        }
+        words.push_back(word);
+    }
+    std::string text = "[";
+    for (const std::string& word : words)
+        text += (text.size() > 1 ? "," : "") + word;
+    text += "]";
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(VString(text.c_str()), value, 0), VE_OK);
+    VJSONArray* array = value.GetArray();
+    ASSERT_NE(array, nullptr);
+    ASSERT_EQ(array->GetCount(), words.size());
+    for (size_t i = 0; i < words.size(); ++i) {
+        VJSONValue element(JSON_undefined);
+        ASSERT_TRUE(array->GetAt(i, element));
+        const double expected = VString(words[i].c_str()).GetReal();
+        EXPECT_EQ(element.GetNumber(), expected) << words[i];
+        EXPECT_EQ(std::signbit(element.GetNumber()), std::signbit(expected)) << words[i];
+    }
+}
+
+TEST(JSONImporter, ManyNamesAndNamesThatHashAlikeStayTheirOwn)
+{
+    // Hundreds of names, met in turn in several objects, and names that
+    // agree in length, first and last four units: each member keeps its own
+    // name however the reader shares them.
+    struct Case {
+        const char* label;
+        std::vector<std::string> names;
+    };
+    std::vector<std::string> many;
+    std::vector<std::string> alike;
+    for (int i = 0; i < 700; ++i)
+        many.push_back("name" + std::to_string(i));
+    for (char c = 'a'; c <= 'h'; ++c)
+        alike.push_back(std::string("head") + c + "tail");
+    const std::vector<Case> cases = {{"many", many}, {"alike", alike}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string object = "{";
+        for (size_t i = 0; i < c.names.size(); ++i)
+            object += (i > 0 ? ",\"" : "\"") + c.names[i] + "\":" + std::to_string(i);
+        object += "}";
+        const std::string text = "[" + object + "," + object + "," + object + "]";
+        VJSONValue value = Parse(text.c_str());
+        EXPECT_EQ(JSONOf(value), text);
     }
 }
 
