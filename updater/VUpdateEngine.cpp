@@ -32,7 +32,7 @@ bool VUpdateEngine::Init(unsigned int inFlags)
 {
     bool ok = VProcessIPC::Init(inFlags);
     if (ok) {
-        _PrepareTextFormatsAhead();
+        _PrepareTextFormatsAhead();  // already started by the command line, as a rule
         _InitLocalizationManager();
     }
     return ok;
@@ -195,6 +195,12 @@ int VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
     FixFolderPathSpec(logDir, FPS_POSIX, fLogFolder);
     if (!clientInfo.IsEmpty())
         fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX);
+    // The run goes on: the helper thread of the first log line starts now,
+    // before the start-up goes on to the sleep notifier, whose thread loads
+    // the system bus library. While the loader adds that library and its
+    // own libraries, it holds the lock that every new thread's start takes:
+    // a thread started then waits until the loading is done.
+    _PrepareTextFormatsAhead();
     return 0;
 }
 
