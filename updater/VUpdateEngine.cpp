@@ -16,6 +16,7 @@
 #include "runtime/VLog4jMsgFileLogger.h"
 #include "runtime/VTask.h"
 #include "xml/VLocalizationManager.h"
+#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
@@ -24,8 +25,13 @@ VUpdateEngine::VUpdateEngine() = default;
 VUpdateEngine::~VUpdateEngine()
 {
     _WaitForTextFormats();
+    _WaitForXMLAhead();
     ReleaseRefCountable(fLocalizationManager);
     fLocalizationManager = nullptr;
+    if (fXMLStartedAhead) {
+        fXMLStartedAhead = false;
+        VXMLParser::DeInit();
+    }
 }
 
 bool VUpdateEngine::Init(unsigned int inFlags)
@@ -33,7 +39,11 @@ bool VUpdateEngine::Init(unsigned int inFlags)
     bool ok = VProcessIPC::Init(inFlags);
     if (ok) {
         _PrepareTextFormatsAhead();  // already started by the command line, as a rule
-        _InitLocalizationManager();
+        // Nothing reads a localised text before the run's first log line:
+        // the manager is made after it (_LoadLocalizationAfterFirstLine),
+        // and the XML library it parses with starts meanwhile.
+        fLocalizationPending = true;
+        _StartXMLAhead();
     }
     return ok;
 }
