@@ -43,7 +43,7 @@ bool VUpdateEngine::Init(unsigned int inFlags)
         // the manager is made after it (_LoadLocalizationAfterFirstLine),
         // and the XML library it parses with starts meanwhile.
         fLocalizationPending = true;
-        _StartXMLAhead();
+        _StartXMLAhead();  // already started by the command line, as a rule
     }
     return ok;
 }
@@ -205,12 +205,14 @@ int VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
     FixFolderPathSpec(logDir, FPS_POSIX, fLogFolder);
     if (!clientInfo.IsEmpty())
         fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX);
-    // The run goes on: the helper thread of the first log line starts now,
-    // before the start-up goes on to the sleep notifier, whose thread loads
-    // the system bus library. While the loader adds that library and its
-    // own libraries, it holds the lock that every new thread's start takes:
-    // a thread started then waits until the loading is done.
+    // The run goes on: the helper threads of the first log line and of the
+    // XML library start now, before the start-up goes on to the sleep
+    // notifier, whose thread loads the system bus library. While the loader
+    // adds that library and its own libraries, it holds the lock that every
+    // new thread's start takes: a thread started then waits until the
+    // loading is done.
     _PrepareTextFormatsAhead();
+    _StartXMLAhead();
     return 0;
 }
 
