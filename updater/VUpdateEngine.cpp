@@ -36,7 +36,9 @@ VUpdateEngine::~VUpdateEngine()
 
 bool VUpdateEngine::Init(unsigned int inFlags)
 {
+    fStartingUp = true;
     bool ok = VProcessIPC::Init(inFlags);
+    fStartingUp = false;
     if (ok) {
         _PrepareTextFormatsAhead();  // already started by the command line, as a rule
         // Nothing reads a localised text before the run's first log line:
@@ -210,9 +212,12 @@ int VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
     // notifier, whose thread loads the system bus library. While the loader
     // adds that library and its own libraries, it holds the lock that every
     // new thread's start takes: a thread started then waits until the
-    // loading is done.
-    _PrepareTextFormatsAhead();
-    _StartXMLAhead();
+    // loading is done. Only the updater's own start-up starts them: a hook
+    // called from elsewhere has no run to prepare.
+    if (fStartingUp) {
+        _PrepareTextFormatsAhead();
+        _StartXMLAhead();
+    }
     return 0;
 }
 

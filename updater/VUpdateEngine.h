@@ -104,6 +104,7 @@ private:
     std::thread fXMLAhead;
     bool fXMLStartedAhead = false;
     bool fLocalizationPending = false;
+    bool fStartingUp = false;  // inside Init: the command-line hook may start the helpers
 };
 
 // The process's whole life: memory manager, start-up, run, exit status.
