@@ -129,14 +129,32 @@ bool IsProcessMainThread()
 
 namespace {
 
+// A thread's stack stays where it is for the thread's life, so it is asked
+// for once per thread: for the process's first thread the system reads the
+// whole /proc/self/maps to find it, and the task manager's start-up asks for
+// its size and top separately.
+struct StackBounds {
+    void* low = nullptr;
+    size_t size = 0;
+    bool known = false;
+};
+
 bool CurrentStackBounds(void*& low, size_t& size)
 {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0)
-        return false;
-    bool ok = pthread_attr_getstack(&attr, &low, &size) == 0;
-    pthread_attr_destroy(&attr);
-    return ok;
+    thread_local StackBounds bounds;
+    if (!bounds.known) {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0)
+            return false;
+        bool ok = pthread_attr_getstack(&attr, &bounds.low, &bounds.size) == 0;
+        pthread_attr_destroy(&attr);
+        if (!ok)
+            return false;
+        bounds.known = true;
+    }
+    low = bounds.low;
+    size = bounds.size;
+    return true;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "runtime/VLog4jMsgFileLogger.h"
 #include "runtime/VTask.h"
 #include "xml/VLocalizationManager.h"
+#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
@@ -24,16 +25,27 @@ VUpdateEngine::VUpdateEngine() = default;
 VUpdateEngine::~VUpdateEngine()
 {
     _WaitForTextFormats();
+    _WaitForXMLAhead();
     ReleaseRefCountable(fLocalizationManager);
     fLocalizationManager = nullptr;
+    if (fXMLStartedAhead) {
+        fXMLStartedAhead = false;
+        VXMLParser::DeInit();
+    }
 }
 
 bool VUpdateEngine::Init(unsigned int inFlags)
 {
+    fStartingUp = true;
     bool ok = VProcessIPC::Init(inFlags);
+    fStartingUp = false;
     if (ok) {
-        _PrepareTextFormatsAhead();
-        _InitLocalizationManager();
+        _PrepareTextFormatsAhead();  // already started by the command line, as a rule
+        // Nothing reads a localised text before the run's first log line:
+        // the manager is made after it (_LoadLocalizationAfterFirstLine),
+        // and the XML library it parses with starts meanwhile.
+        fLocalizationPending = true;
+        _StartXMLAhead();  // already started by the command line, as a rule
     }
     return ok;
 }
@@ -195,6 +207,17 @@ int VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
     FixFolderPathSpec(logDir, FPS_POSIX, fLogFolder);
     if (!clientInfo.IsEmpty())
         fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX);
+    // The run goes on: the helper threads of the first log line and of the
+    // XML library start now, before the start-up goes on to the sleep
+    // notifier, whose thread loads the system bus library. While the loader
+    // adds that library and its own libraries, it holds the lock that every
+    // new thread's start takes: a thread started then waits until the
+    // loading is done. Only the updater's own start-up starts them: a hook
+    // called from elsewhere has no run to prepare.
+    if (fStartingUp) {
+        _PrepareTextFormatsAhead();
+        _StartXMLAhead();
+    }
     return 0;
 }
 

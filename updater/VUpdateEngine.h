@@ -30,7 +30,9 @@ public:
     ~VUpdateEngine() override;
 
     // The process start-up, the command line and the signals, then the
-    // localisation manager of the bundle's language.
+    // localisation manager of the bundle's language: the XML library starts
+    // on a helper thread now, and the manager loads the bundle's files once
+    // the run's first log line is written (nothing is localised before).
     bool Init(unsigned int inFlags) override;
 
     // Whether the run hook started (a quit asked before it leaves it unrun).
@@ -58,6 +60,9 @@ protected:
 
 private:
     bool _InitLocalizationManager();
+    void _LoadLocalizationAfterFirstLine();
+    void _StartXMLAhead();
+    void _WaitForXMLAhead();
     void _PrepareTextFormatsAhead();
     void _WaitForTextFormats();
     bool _InitLog();
@@ -89,9 +94,17 @@ private:
     qelt::VFilePath fRestartParameters;
     bool fRestartHeadless = false;
     bool fRunHookStarted = false;
-    // Makes the collator and the date formats of the log's first line while
-    // the localisation files load; joined before that line.
+    // Makes the date formats of the log's first line while the start-up
+    // ends; joined before that line.
     std::thread fTextFormatsAhead;
+    // Starts the XML library (most of it is building its tables) while the
+    // run writes its first log line; joined before the localisation files
+    // load. The library stays started until the destructor when the thread
+    // started it, so that the loading finds it ready.
+    std::thread fXMLAhead;
+    bool fXMLStartedAhead = false;
+    bool fLocalizationPending = false;
+    bool fStartingUp = false;  // inside Init: the command-line hook may start the helpers
 };
 
 // The process's whole life: memory manager, start-up, run, exit status.

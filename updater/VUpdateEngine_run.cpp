@@ -26,6 +26,7 @@
 #include "values/VValueBag.h"
 #include "xml/VLocalizationManager.h"
 #include "xml/VUTIManager.h"
+#include "xml/VXMLParser.h"
 
 using namespace qelt;
 
@@ -52,13 +53,10 @@ bool VUpdateEngine::_InitLocalizationManager()
     return true;
 }
 
-// The localisation files load on the main task: the XML library starts,
-// each file's extension is matched and the files are parsed. Meanwhile a
-// helper thread makes, in the main task's locale, what comes next: the
-// collator of comparisons without diacritics (the extension matches) and
-// the short date and time formats of the log's first line, whose data ICU
-// reads once per process and keeps. The main task uses or remakes them as
-// before; without a thread it makes them itself.
+// While the start-up ends and the run opens its log, a helper thread makes,
+// in the main task's locale, the short date and time formats of the log's
+// first line, whose data ICU reads once per process and keeps. The main task
+// uses or remakes them as before; without a thread it makes them itself.
 void VUpdateEngine::_PrepareTextFormatsAhead()
 {
     VIntlMgr* intl = GetCurrentTaskIntlMgr();
@@ -66,10 +64,6 @@ void VUpdateEngine::_PrepareTextFormatsAhead()
         return;
     try {
         fTextFormatsAhead = std::thread([intl] {
-            if (VCollator* collator = intl->GetCollator()) {
-                const UniChar dot = '.';
-                (void)collator->FindString(&dot, 1, &dot, 1, false, nullptr);
-            }
             VTime now;
             VTime::Now(now);
             VString text;
@@ -84,6 +78,55 @@ void VUpdateEngine::_WaitForTextFormats()
 {
     if (fTextFormatsAhead.joinable())
         fTextFormatsAhead.join();
+}
+
+// Starting the XML library is mostly building its tables, several times the
+// work of everything else before the first log line; it involves no task of
+// the toolbox. A thread that cannot be made leaves it to the localisation
+// manager, on the main task, as a library that failed to start would. The
+// same thread then makes, in the main task's locale, the collator of
+// comparisons without diacritics that the localisation files' extension
+// matches use next.
+void VUpdateEngine::_StartXMLAhead()
+{
+    if (fXMLAhead.joinable() || fXMLStartedAhead)
+        return;
+    VIntlMgr* intl = GetCurrentTaskIntlMgr();
+    try {
+        fXMLAhead = std::thread([this, intl] {
+            try {
+                fXMLStartedAhead = VXMLParser::Init();
+            } catch (...) {
+                fXMLStartedAhead = false;
+            }
+            if (VCollator* collator = intl != nullptr ? intl->GetCollator() : nullptr) {
+                const UniChar dot = '.';
+                (void)collator->FindString(&dot, 1, &dot, 1, false, nullptr);
+            }
+        });
+    } catch (const std::system_error&) {
+    }
+}
+
+void VUpdateEngine::_WaitForXMLAhead()
+{
+    if (fXMLAhead.joinable())
+        fXMLAhead.join();
+}
+
+// The localisation manager is made as the start-up would have made it, once
+// the XML library is started. What its loading raises is dropped, as the run
+// step drops what the start-up left (a missing or unreadable localisation
+// file leaves the built-in texts), so that it does not count as an error of
+// the update.
+void VUpdateEngine::_LoadLocalizationAfterFirstLine()
+{
+    if (!fLocalizationPending)
+        return;
+    fLocalizationPending = false;
+    _WaitForXMLAhead();
+    StErrorContextInstaller dropped(false, true);
+    _InitLocalizationManager();
 }
 
 bool VUpdateEngine::_InitLog()
@@ -193,6 +236,7 @@ void VUpdateEngine::DoRun()
     VString time;
     VString date = NowForTheLog(time);
     LogInfo("Updater starting - %S - %S", &date, &time);
+    _LoadLocalizationAfterFirstLine();
 
     if (context->IsEmpty())
         _ApplyUpdate();

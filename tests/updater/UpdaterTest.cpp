@@ -276,6 +276,30 @@ TEST_F(UpdaterRun, ReplacesTheBundleRelaunchesItAndTrashesTheOldOne)
     }
 }
 
+// The localisation files load after the first log line, inside the run: a
+// file that cannot be read leaves the built-in texts, as at start-up, and is
+// no error of the update.
+TEST_F(UpdaterRun, ALocalisationFileThatCannotBeReadIsNoErrorOfTheUpdate)
+{
+    const fs::path updater = fRoot / "Updater.app";
+    fs::copy(QELT_UPDATER_APP, updater, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const fs::path xliff = updater / "Contents/Resources/en.lproj/Updater.xlf";
+    ASSERT_TRUE(fs::exists(xliff));
+    WriteFile(xliff, "<?xml version=\"1.0\"?>\n<xliff><file><body><trans-unit");
+    fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
+    fs::path upToDate = MakeSample(fRoot / "Download/Sample.app", "2.0");
+
+    RunResult run = RunProgram((updater / "Contents/MacOS/Updater").string(),
+                               {"--pid=-1", "--log-dir=" + fLogs.string(), outdated.string(), upToDate.string()});
+    EXPECT_EQ(run.status, 0) << run.err << LogText();
+    EXPECT_EQ(RelaunchedOutput(), "2.0\n");
+    const std::string log = LogText();
+    const size_t first = log.find("Updater starting - ");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("Update successful - ", first), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+}
+
 TEST_F(UpdaterRun, TellsTheCallerOnceAndWaitsForItToQuit)
 {
     fs::path outdated = MakeSample(fApps / "Sample.app", "1.0");
