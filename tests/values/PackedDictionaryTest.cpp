@@ -35,6 +35,18 @@ void AppendLongs(AttrDict& dict, int count)
     }
 }
 
+// Writes the dictionary to a memory stream and reads it back into outBack.
+void RoundTripThroughStream(const AttrDict& inDict, AttrDict& outBack)
+{
+    VPtrStream out;
+    ASSERT_EQ(out.OpenWriting(), VE_OK);
+    ASSERT_EQ(inDict.WriteToStream(&out, true), VE_OK);
+    ASSERT_EQ(out.CloseWriting(), VE_OK);
+    VConstPtrStream in(out.GetDataPtr(), out.GetDataSize());
+    ASSERT_EQ(in.OpenReading(), VE_OK);
+    ASSERT_EQ(outBack.ReadFromStream(&in), VE_OK);
+}
+
 }  // namespace
 
 TEST(PackedDictionary, RecordsAreRewrittenInPlaceWhenTheSizeHolds)
@@ -217,14 +229,10 @@ TEST(PackedDictionary, KeysSharingOneHashAreFoundAfterRemovalAndStreaming)
     EXPECT_TRUE(dict.HasIndex());
 
     // An index read back from a stream carries no hashes: they are rebuilt.
-    VPtrStream out;
-    ASSERT_EQ(out.OpenWriting(), VE_OK);
-    ASSERT_EQ(dict.WriteToStream(&out, true), VE_OK);
-    ASSERT_EQ(out.CloseWriting(), VE_OK);
-    VConstPtrStream in(out.GetDataPtr(), out.GetDataSize());
-    ASSERT_EQ(in.OpenReading(), VE_OK);
     AttrDict back;
-    ASSERT_EQ(back.ReadFromStream(&in), VE_OK);
+    RoundTripThroughStream(dict, back);
+    if (::testing::Test::HasFatalFailure())
+        return;
     EXPECT_TRUE(back.HasIndex());
     expectAll(back, 3, "read back");
 }
@@ -329,14 +337,10 @@ TEST(PackedDictionary, SmallDictionariesFindEveryKeyAfterEachChange)
     AttrDict copy;
     copy = dict;
     check(copy, "copy");
-    VPtrStream out;
-    ASSERT_EQ(out.OpenWriting(), VE_OK);
-    ASSERT_EQ(dict.WriteToStream(&out, true), VE_OK);
-    ASSERT_EQ(out.CloseWriting(), VE_OK);
-    VConstPtrStream in(out.GetDataPtr(), out.GetDataSize());
-    ASSERT_EQ(in.OpenReading(), VE_OK);
     AttrDict back;
-    ASSERT_EQ(back.ReadFromStream(&in), VE_OK);
+    RoundTripThroughStream(dict, back);
+    if (::testing::Test::HasFatalFailure())
+        return;
     check(back, "read back");
 
     dict.ClearAll();
