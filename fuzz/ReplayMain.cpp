@@ -1,13 +1,16 @@
-// Runs the target once on every file of the folders (or files) given on the
-// command line, in name order, so that ctest replays each corpus.
+// The replay program: "fuzz_replay TARGET PATH..." runs the named target once
+// on every file of the folders (or files) given after it, in name order, so
+// that ctest replays each corpus.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "FuzzReplayTable.h"
 #include "fuzz/FuzzSupport.h"
 
 // As in the test programs: a request the allocator cannot serve answers null.
@@ -16,8 +19,21 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 int main(int argc, char** argv)
 {
     namespace fs = std::filesystem;
+    int (*entry)(const uint8_t*, size_t) = nullptr;
+    if (argc > 1) {
+        for (const auto& target : qelt::fuzz::kReplayTargets)
+            if (std::strcmp(target.fName, argv[1]) == 0)
+                entry = target.fEntry;
+    }
+    if (entry == nullptr) {
+        std::fprintf(stderr, "replay: usage: %s TARGET PATH...; targets:", argv[0]);
+        for (const auto& target : qelt::fuzz::kReplayTargets)
+            std::fprintf(stderr, " %s", target.fName);
+        std::fprintf(stderr, "\n");
+        return 1;
+    }
     std::vector<fs::path> files;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 2; i < argc; ++i) {
         fs::path arg(argv[i]);
         std::error_code ec;
         if (fs::is_directory(arg, ec)) {
@@ -44,7 +60,7 @@ int main(int argc, char** argv)
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::printf("replay: %s (%zu bytes)\n", path.filename().c_str(), bytes.size());
         std::fflush(stdout);
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        entry(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
     qelt::fuzz::Shutdown();
     std::printf("replay: %zu inputs ran\n", files.size());
