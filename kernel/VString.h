@@ -566,7 +566,7 @@ public:
     }
 
 private:
-    UniChar fInlineExtra[N];
+    [[maybe_unused]] UniChar fInlineExtra[N];  // the inline buffer runs on into this room
 };
 
 // The string of a four-character code: its four bytes, first character
@@ -577,7 +577,7 @@ public:
     ~VOsTypeString() override = default;
 
 private:
-    UniChar fInlineExtra[4];
+    [[maybe_unused]] UniChar fInlineExtra[4];  // the inline buffer runs on into this room
 };
 
 using VStr4 = VStr<4>;
