@@ -6,8 +6,6 @@ namespace qelt {
 
 VCppMemMgr* VObject::sCppMemMgr = nullptr;
 
-VObject::~VObject() = default;
-
 CharSet VObject::DebugDump(char* /*buffer*/, int& size) const
 {
     size = 0;

@@ -14,7 +14,9 @@ public:
     VObject() = default;
     VObject(const VObject&) = default;
     VObject& operator=(const VObject&) = default;
-    virtual ~VObject();
+    // Empty and written here, so that destroying any of the many small
+    // objects (JSON values, strings) calls nothing for its root class.
+    virtual ~VObject() = default;
 
     // Writes a description of the object into buffer, whose capacity in
     // bytes the caller passes in size; sets size to the number of bytes
