@@ -495,12 +495,13 @@ bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
 
 VJSONValue* VJSONObject::_PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld)
 {
-    VJSONValue* found = fProperties.FindValue(inName);
-    if (found == nullptr)
-        return &fProperties.Append(inName, std::move(ioValue)).fValue;
-    outOld = std::move(*found);
-    *found = std::move(ioValue);
-    return found;
+    bool appended = false;
+    VJSONValue& stored = fProperties.FindOrAppend(inName, std::move(ioValue), appended);
+    if (!appended) {
+        outOld = std::move(stored);
+        stored = std::move(ioValue);
+    }
+    return &stored;
 }
 
 bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
@@ -572,11 +573,11 @@ bool VJSONObject::_StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inC
     }
     for (size_t i = 0; i < inCount; ++i) {
         try {
-            VJSONValue* stored = fProperties.FindValue(ioMembers[i].fName);
-            if (stored != nullptr)
+            bool appended = false;
+            VJSONValue* stored =
+                &fProperties.FindOrAppend(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue), appended);
+            if (!appended)
                 *stored = std::move(ioMembers[i].fValue);
-            else
-                stored = &fProperties.Append(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue)).fValue;
             // Only containers raise the unjoined mark, and a new object
             // has no stamp to spread.
             if (stored->IsObject() || stored->IsArray())

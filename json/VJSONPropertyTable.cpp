@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "json/VJSONObject.h"
@@ -10,7 +11,29 @@ namespace qelt {
 
 uint32_t VJSONPropertyTable::_Hash(const VString& inName)
 {
-    return static_cast<uint32_t>(VJSONPropertyNameHash()(inName));
+    const int length = inName.GetLength();
+    const UniChar* units = inName.GetCPointer();
+    uint64_t head = 0;
+    uint64_t middle = 0;
+    uint64_t tail = 0;
+    if (length >= 4) {
+        std::memcpy(&head, units, sizeof(head));
+        std::memcpy(&middle, units + (length - 4) / 2, sizeof(middle));
+        std::memcpy(&tail, units + length - 4, sizeof(tail));
+    } else {
+        for (int i = 0; i < length; ++i)
+            head = (head << 16) | units[i];
+    }
+    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (middle * 0xC2B2AE3D27D4EB4Full) ^
+                     ((tail + static_cast<uint64_t>(length)) * 0x165667B19E3779F9ull);
+    // A product's high bits depend on all the bits of its run, its low bits
+    // only on the run's low bits (the last unit of a run would not reach
+    // the slot number: keys that differ in their last digit would share
+    // slots). Folding the high half down and multiplying once more spreads
+    // every unit over the bits the index uses.
+    mixed ^= mixed >> 32;
+    mixed *= 0xD6E8FEB86659FD93ull;
+    return static_cast<uint32_t>(mixed >> 32);
 }
 
 bool VJSONPropertyTable::_SameName(const VString& inA, const VString& inB)
@@ -38,9 +61,14 @@ size_t VJSONPropertyTable::Find(const VString& inName) const
         }
         return kNotFound;
     }
+    return _FindIndexed(inName, _Hash(inName));
+}
+
+size_t VJSONPropertyTable::_FindIndexed(const VString& inName, uint32_t inHash) const
+{
     const size_t mask = fIndex[0] - 1;
     const uint32_t* slots = fIndex + 1;
-    for (size_t slot = _Hash(inName) & mask;; slot = (slot + 1) & mask) {
+    for (size_t slot = inHash & mask;; slot = (slot + 1) & mask) {
         const uint32_t held = slots[slot];
         if (held == 0)
             return kNotFound;
@@ -105,6 +133,51 @@ VJSONPropertyEntry& VJSONPropertyTable::Append(const VString& inName, VJSONValue
 
 VJSONPropertyEntry& VJSONPropertyTable::Append(VString&& ioName, VJSONValue&& ioValue)
 {
+    return _Append(std::move(ioName), std::move(ioValue), nullptr);
+}
+
+template <class Name>
+VJSONValue& VJSONPropertyTable::_FindOrAppend(Name&& ioName, VJSONValue&& ioValue, bool& outAppended)
+{
+    // A name passed to be moved goes in as it is, so that a failure to grow
+    // leaves it with the caller, as Append does.
+    auto append = [&](const uint32_t* inHash) -> VJSONValue& {
+        if constexpr (std::is_lvalue_reference_v<Name>)
+            return _Append(VString(ioName), std::move(ioValue), inHash).fValue;
+        else
+            return _Append(std::move(ioName), std::move(ioValue), inHash).fValue;
+    };
+    outAppended = false;
+    if (fIndex == nullptr) {
+        for (uint32_t i = 0; i < fCount; ++i) {
+            if (_SameName(fEntries[i].fName, ioName))
+                return fEntries[i].fValue;
+        }
+        VJSONValue& stored = append(nullptr);
+        outAppended = true;
+        return stored;
+    }
+    const uint32_t hash = _Hash(ioName);
+    const size_t position = _FindIndexed(ioName, hash);
+    if (position != kNotFound)
+        return fEntries[position].fValue;
+    VJSONValue& stored = append(&hash);
+    outAppended = true;
+    return stored;
+}
+
+VJSONValue& VJSONPropertyTable::FindOrAppend(const VString& inName, VJSONValue&& ioValue, bool& outAppended)
+{
+    return _FindOrAppend(inName, std::move(ioValue), outAppended);
+}
+
+VJSONValue& VJSONPropertyTable::FindOrAppend(VString&& ioName, VJSONValue&& ioValue, bool& outAppended)
+{
+    return _FindOrAppend(std::move(ioName), std::move(ioValue), outAppended);
+}
+
+VJSONPropertyEntry& VJSONPropertyTable::_Append(VString&& ioName, VJSONValue&& ioValue, const uint32_t* inHash)
+{
     const size_t count = fCount;
     // The index grows before the entry goes in, so that a failure to grow
     // leaves the table as it was.
@@ -119,7 +192,7 @@ VJSONPropertyEntry& VJSONPropertyTable::Append(VString&& ioName, VJSONValue&& io
     VJSONPropertyEntry* entry = new (&fEntries[count]) VJSONPropertyEntry{std::move(ioName), std::move(ioValue)};
     fCount = static_cast<uint32_t>(newCount);
     if (fIndex != nullptr)
-        _Place(fIndex, _Hash(entry->fName), static_cast<uint32_t>(count));
+        _Place(fIndex, inHash != nullptr ? *inHash : _Hash(entry->fName), static_cast<uint32_t>(count));
     return *entry;
 }
 

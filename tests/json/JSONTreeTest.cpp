@@ -358,9 +358,8 @@ TEST_F(JSONTreeTest, AnObjectEmptiedAndFilledAgainAcrossTheIndexThresholdFindsEa
 
 TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
 {
-    // Names longer than 16 units that differ only in the middle hash alike
-    // (the name hash reads the first and last 8 units): the index must tell
-    // them apart by their text.
+    // Names that differ only in the middle, or only in their last unit, may
+    // share index slots: the index must tell them apart by their text.
     std::vector<std::string> names;
     for (int i = 0; i < 40; ++i) {
         std::string name("abcdefgh-");
@@ -372,6 +371,8 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
         name.append(std::to_string(i));
         names.push_back(name);
     }
+    for (int i = 0; i < 20; ++i)
+        names.push_back(std::to_string(138586300 + i));
     VJSONValue value(JSON_object);
     VJSONObject* object = value.GetObject();
     for (size_t i = 0; i < names.size(); ++i)
@@ -381,6 +382,7 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
         EXPECT_EQ(object->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i)) << names[i];
     EXPECT_FALSE(object->HasOwnProperty(VString("abcdefgh-0999-ijklmnop")));
     EXPECT_FALSE(object->HasOwnProperty(VString("k40")));
+    EXPECT_FALSE(object->HasOwnProperty(VString("138586320")));
     EXPECT_TRUE(object->GetProperty(VString("")).IsUndefined());
 
     // Every other member goes; the rest are still found at their values, the
@@ -410,6 +412,31 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(imported.GetObject()->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i));
     EXPECT_TRUE(imported.GetObject()->DeepEqualTo(imported.GetObject(), VCompareOptions()));
+}
+
+TEST_F(JSONTreeTest, ANameReadAgainReplacesTheValueInItsFirstPlaceInSmallAndLargeObjects)
+{
+    // The importer stores an object's members in one go; a repeated name
+    // must find its first entry whether the object is scanned or indexed.
+    struct Case {
+        const char* fText;
+        const char* fExpected;
+    };
+    const Case cases[] = {
+        {R"({"a":1,"b":2,"a":3})", R"({"a":3,"b":2})"},
+        {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"a":9})",
+         R"({"a":9,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
+        {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9,"j":10,"h":11,"i":12,"k":13})",
+         R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":11,"i":12,"j":10,"k":13})"},
+        {R"({"100001":1,"100002":2,"100003":3,"100004":4,"100005":5,"100006":6,"100007":7,"100008":8,)"
+         R"("100009":9,"100001":10,"100009":11})",
+         R"({"100001":10,"100002":2,"100003":3,"100004":4,"100005":5,"100006":6,"100007":7,"100008":8,)"
+         R"("100009":11})"},
+    };
+    for (const Case& c : cases) {
+        VJSONValue imported = ImportTree(c.fText);
+        EXPECT_EQ(TextOf(imported), c.fExpected) << c.fText;
+    }
 }
 
 }  // namespace
