@@ -9,28 +9,59 @@
 
 namespace qelt {
 
-uint32_t VJSONPropertyTable::_Hash(const VString& inName)
+namespace {
+
+// Four UTF-16 units as one 64-bit word.
+inline uint64_t LoadFourUnits(const UniChar* inUnits)
+{
+    uint64_t word;
+    std::memcpy(&word, inUnits, sizeof(word));
+    return word;
+}
+
+// Folds a word into a lane: the product carries each bit of the word up to
+// the high bits, the rotation brings those back down for the next word.
+inline uint64_t Mix(uint64_t inLane, uint64_t inWord, uint64_t inFactor)
+{
+    const uint64_t product = (inLane ^ inWord) * inFactor;
+    return (product << 31) | (product >> 33);
+}
+
+}  // namespace
+
+uint32_t VJSONPropertyTable::Hash(const VString& inName)
 {
     const int length = inName.GetLength();
     const UniChar* units = inName.GetCPointer();
-    uint64_t head = 0;
-    uint64_t middle = 0;
-    uint64_t tail = 0;
-    if (length >= 4) {
-        std::memcpy(&head, units, sizeof(head));
-        std::memcpy(&middle, units + (length - 4) / 2, sizeof(middle));
-        std::memcpy(&tail, units + length - 4, sizeof(tail));
-    } else {
-        for (int i = 0; i < length; ++i)
-            head = (head << 16) | units[i];
+    uint64_t first = static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull;
+    uint64_t second = 0xC2B2AE3D27D4EB4Full;
+    int i = 0;
+    // Every unit counts, four at a time in two independent lanes: names that
+    // objects share often differ in a single unit anywhere (a digit in the
+    // middle of "item_0012_name"), and names that left units out would
+    // share slots, which a text could also do on purpose to make every
+    // look-up walk the whole table.
+    for (; i + 8 <= length; i += 8) {
+        first = Mix(first, LoadFourUnits(units + i), 0x165667B19E3779F9ull);
+        second = Mix(second, LoadFourUnits(units + i + 4), 0xD6E8FEB86659FD93ull);
     }
-    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (middle * 0xC2B2AE3D27D4EB4Full) ^
-                     ((tail + static_cast<uint64_t>(length)) * 0x165667B19E3779F9ull);
-    // A product's high bits depend on all the bits of its run, its low bits
-    // only on the run's low bits (the last unit of a run would not reach
-    // the slot number: keys that differ in their last digit would share
-    // slots). Folding the high half down and multiplying once more spreads
-    // every unit over the bits the index uses.
+    if (i + 4 <= length) {
+        first = Mix(first, LoadFourUnits(units + i), 0x165667B19E3779F9ull);
+        i += 4;
+    }
+    if (i < length) {
+        // The one to three units left: the last four units again when the
+        // name has them, else the short name's units packed.
+        uint64_t word = 0;
+        if (length >= 4) {
+            word = LoadFourUnits(units + length - 4);
+        } else {
+            for (int j = 0; j < length; ++j)
+                word = (word << 16) | units[j];
+        }
+        second = Mix(second, word, 0xD6E8FEB86659FD93ull);
+    }
+    uint64_t mixed = first ^ second;
     mixed ^= mixed >> 32;
     mixed *= 0xD6E8FEB86659FD93ull;
     return static_cast<uint32_t>(mixed >> 32);
@@ -61,7 +92,7 @@ size_t VJSONPropertyTable::Find(const VString& inName) const
         }
         return kNotFound;
     }
-    return _FindIndexed(inName, _Hash(inName));
+    return _FindIndexed(inName, Hash(inName));
 }
 
 size_t VJSONPropertyTable::_FindIndexed(const VString& inName, uint32_t inHash) const
@@ -100,7 +131,7 @@ uint32_t* VJSONPropertyTable::_NewIndex(const VJSONPropertyEntry* inEntries, siz
     index[0] = static_cast<uint32_t>(slots);
     std::memset(index + 1, 0, slots * sizeof(uint32_t));
     for (size_t i = 0; i < inPresent; ++i)
-        _Place(index, _Hash(inEntries[i].fName), static_cast<uint32_t>(i));
+        _Place(index, Hash(inEntries[i].fName), static_cast<uint32_t>(i));
     return index;
 }
 
@@ -157,7 +188,7 @@ VJSONValue& VJSONPropertyTable::_FindOrAppend(Name&& ioName, VJSONValue&& ioValu
         outAppended = true;
         return stored;
     }
-    const uint32_t hash = _Hash(ioName);
+    const uint32_t hash = Hash(ioName);
     const size_t position = _FindIndexed(ioName, hash);
     if (position != kNotFound)
         return fEntries[position].fValue;
@@ -192,7 +223,7 @@ VJSONPropertyEntry& VJSONPropertyTable::_Append(VString&& ioName, VJSONValue&& i
     VJSONPropertyEntry* entry = new (&fEntries[count]) VJSONPropertyEntry{std::move(ioName), std::move(ioValue)};
     fCount = static_cast<uint32_t>(newCount);
     if (fIndex != nullptr)
-        _Place(fIndex, inHash != nullptr ? *inHash : _Hash(entry->fName), static_cast<uint32_t>(count));
+        _Place(fIndex, inHash != nullptr ? *inHash : Hash(entry->fName), static_cast<uint32_t>(count));
     return *entry;
 }
 

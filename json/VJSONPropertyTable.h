@@ -26,6 +26,8 @@ public:
     // Objects with at most this many properties are searched by a scan.
     static constexpr size_t kIndexThreshold = 8;
     static constexpr size_t kNotFound = static_cast<size_t>(-1);
+    // The index's hash of a name; every unit of the name counts.
+    static uint32_t Hash(const VString& inName);
 
     VJSONPropertyTable() = default;
     ~VJSONPropertyTable();
@@ -73,11 +75,6 @@ public:
     void Swap(VJSONPropertyTable& ioOther) noexcept;
 
 private:
-    // The index's hash of a name: its length and three runs of four units
-    // (the first, the middle and the last), which tell apart the names
-    // objects share (that differ in length, at one end or in the middle)
-    // at the cost of three independent multiplications.
-    static uint32_t _Hash(const VString& inName);
     // The position of the name in an indexed table, its hash given.
     size_t _FindIndexed(const VString& inName, uint32_t inHash) const;
     // Appends with the name's hash when already known (inHash null: hashed

@@ -356,6 +356,38 @@ TEST_F(JSONTreeTest, AnObjectEmptiedAndFilledAgainAcrossTheIndexThresholdFindsEa
     }
 }
 
+TEST(JSONPropertyTableHash, EveryUnitOfANameReachesTheIndexSlot)
+{
+    // Names that differ in one unit, wherever it stands, must not share the
+    // index's slots: otherwise a text of such names (made on purpose, or
+    // just numbered keys) turns every look-up into a walk of the table.
+    // The slot is the hash's low bits; 12 of them already tell apart the
+    // names of a 4096-member object.
+    const uint32_t mask = 0xFFF;
+    for (int length = 1; length <= 40; ++length) {
+        std::u16string base(static_cast<size_t>(length), u'a');
+        for (int i = 0; i < length; ++i)
+            base[static_cast<size_t>(i)] = static_cast<char16_t>(u'a' + i % 26);
+        const uint32_t baseSlot =
+            VJSONPropertyTable::Hash(VString(reinterpret_cast<const UniChar*>(base.c_str()))) & mask;
+        int sameSlot = 0;
+        for (int at = 0; at < length; ++at) {
+            for (char16_t unit : {u'0', u'7', u'Z', u'\u00e9'}) {
+                std::u16string changed = base;
+                changed[static_cast<size_t>(at)] = unit;
+                if (changed == base)
+                    continue;
+                const uint32_t slot =
+                    VJSONPropertyTable::Hash(VString(reinterpret_cast<const UniChar*>(changed.c_str()))) & mask;
+                if (slot == baseSlot)
+                    ++sameSlot;
+            }
+        }
+        // By chance alone about one change in 4096 lands on the same slot.
+        EXPECT_LE(sameSlot, 1) << "length " << length;
+    }
+}
+
 TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
 {
     // Names that differ only in the middle, or only in their last unit, may
