@@ -61,21 +61,8 @@ void UncountLink(VJSONGraph* inGraph, const VJSONValue& inValue)
 
 size_t VJSONPropertyNameHash::operator()(const VString& inName) const
 {
-    const int length = inName.GetLength();
-    if (length <= 0)
-        return 0;
-    const UniChar* units = inName.GetCPointer();
-    uint32_t hash = static_cast<uint32_t>(length);
-    if (length <= 16) {
-        for (int i = 0; i < length; ++i)
-            hash = hash * 257u + units[i];
-    } else {
-        for (int i = 0; i < 8; ++i)
-            hash = hash * 257u + units[i];
-        for (int i = length - 8; i < length; ++i)
-            hash = hash * 257u + units[i];
-    }
-    return hash;
+    // The member index's hash: every unit of the name counts.
+    return VJSONPropertyTable::Hash(inName);
 }
 
 bool VJSONPropertyNameEqual::operator()(const VString& inA, const VString& inB) const
