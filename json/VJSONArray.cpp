@@ -1,6 +1,7 @@
 #include "json/VJSONArray.h"
 
 #include <climits>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -402,6 +403,25 @@ bool VJSONArray::_PushAllUnconnected(VJSONValue* ioValues, size_t inCount)
 {
     if (fStorageLocker != nullptr || fGraph != nullptr)
         return false;
+    if (fValues.empty() && fStamp == nullptr) {
+        // A new array, as the importer hands it over: the list is made at
+        // its exact size with the values moved in one run (moves do not
+        // throw: a failure to allocate leaves the values with the caller).
+        try {
+            std::vector<VJSONValue> values(std::make_move_iterator(ioValues),
+                                           std::make_move_iterator(ioValues + inCount));
+            fValues.swap(values);
+        } catch (const std::exception&) {
+            return true;  // dropped, as Push drops what it cannot append
+        }
+        unsigned char mark = fUnjoined;
+        for (const VJSONValue& value : fValues) {
+            if (value.IsObject() || value.IsArray())
+                VJSONGraph::_NoteUnconnected(mark, value);
+        }
+        fUnjoined = mark;
+        return true;
+    }
     try {
         fValues.reserve(fValues.size() + inCount);
     } catch (const std::exception&) {

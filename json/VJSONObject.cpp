@@ -61,21 +61,8 @@ void UncountLink(VJSONGraph* inGraph, const VJSONValue& inValue)
 
 size_t VJSONPropertyNameHash::operator()(const VString& inName) const
 {
-    const int length = inName.GetLength();
-    if (length <= 0)
-        return 0;
-    const UniChar* units = inName.GetCPointer();
-    uint32_t hash = static_cast<uint32_t>(length);
-    if (length <= 16) {
-        for (int i = 0; i < length; ++i)
-            hash = hash * 257u + units[i];
-    } else {
-        for (int i = 0; i < 8; ++i)
-            hash = hash * 257u + units[i];
-        for (int i = length - 8; i < length; ++i)
-            hash = hash * 257u + units[i];
-    }
-    return hash;
+    // The member index's hash: every unit of the name counts.
+    return VJSONPropertyTable::Hash(inName);
 }
 
 bool VJSONPropertyNameEqual::operator()(const VString& inA, const VString& inB) const
@@ -495,12 +482,13 @@ bool VJSONObject::_JoinStorage(const VJSONValue& inValue)
 
 VJSONValue* VJSONObject::_PutEntry(const VString& inName, VJSONValue&& ioValue, VJSONValue& outOld)
 {
-    VJSONValue* found = fProperties.FindValue(inName);
-    if (found == nullptr)
-        return &fProperties.Append(inName, std::move(ioValue)).fValue;
-    outOld = std::move(*found);
-    *found = std::move(ioValue);
-    return found;
+    bool appended = false;
+    VJSONValue& stored = fProperties.FindOrAppend(inName, std::move(ioValue), appended);
+    if (!appended) {
+        outOld = std::move(stored);
+        stored = std::move(ioValue);
+    }
+    return &stored;
 }
 
 bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
@@ -572,11 +560,11 @@ bool VJSONObject::_StoreAllUnconnected(VJSONPropertyEntry* ioMembers, size_t inC
     }
     for (size_t i = 0; i < inCount; ++i) {
         try {
-            VJSONValue* stored = fProperties.FindValue(ioMembers[i].fName);
-            if (stored != nullptr)
+            bool appended = false;
+            VJSONValue* stored =
+                &fProperties.FindOrAppend(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue), appended);
+            if (!appended)
                 *stored = std::move(ioMembers[i].fValue);
-            else
-                stored = &fProperties.Append(std::move(ioMembers[i].fName), std::move(ioMembers[i].fValue)).fValue;
             // Only containers raise the unjoined mark, and a new object
             // has no stamp to spread.
             if (stored->IsObject() || stored->IsArray())

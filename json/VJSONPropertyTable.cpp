@@ -2,15 +2,69 @@
 
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "json/VJSONObject.h"
 
 namespace qelt {
 
-uint32_t VJSONPropertyTable::_Hash(const VString& inName)
+namespace {
+
+// Four UTF-16 units as one 64-bit word.
+inline uint64_t LoadFourUnits(const UniChar* inUnits)
 {
-    return static_cast<uint32_t>(VJSONPropertyNameHash()(inName));
+    uint64_t word;
+    std::memcpy(&word, inUnits, sizeof(word));
+    return word;
+}
+
+// Folds a word into a lane: the product carries each bit of the word up to
+// the high bits, the rotation brings those back down for the next word.
+inline uint64_t Mix(uint64_t inLane, uint64_t inWord, uint64_t inFactor)
+{
+    const uint64_t product = (inLane ^ inWord) * inFactor;
+    return (product << 31) | (product >> 33);
+}
+
+}  // namespace
+
+uint32_t VJSONPropertyTable::Hash(const VString& inName)
+{
+    const int length = inName.GetLength();
+    const UniChar* units = inName.GetCPointer();
+    uint64_t first = static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull;
+    uint64_t second = 0xC2B2AE3D27D4EB4Full;
+    int i = 0;
+    // Every unit counts, four at a time in two independent lanes: names that
+    // objects share often differ in a single unit anywhere (a digit in the
+    // middle of "item_0012_name"), and names that left units out would
+    // share slots, which a text could also do on purpose to make every
+    // look-up walk the whole table.
+    for (; i + 8 <= length; i += 8) {
+        first = Mix(first, LoadFourUnits(units + i), 0x165667B19E3779F9ull);
+        second = Mix(second, LoadFourUnits(units + i + 4), 0xD6E8FEB86659FD93ull);
+    }
+    if (i + 4 <= length) {
+        first = Mix(first, LoadFourUnits(units + i), 0x165667B19E3779F9ull);
+        i += 4;
+    }
+    if (i < length) {
+        // The one to three units left: the last four units again when the
+        // name has them, else the short name's units packed.
+        uint64_t word = 0;
+        if (length >= 4) {
+            word = LoadFourUnits(units + length - 4);
+        } else {
+            for (int j = 0; j < length; ++j)
+                word = (word << 16) | units[j];
+        }
+        second = Mix(second, word, 0xD6E8FEB86659FD93ull);
+    }
+    uint64_t mixed = first ^ second;
+    mixed ^= mixed >> 32;
+    mixed *= 0xD6E8FEB86659FD93ull;
+    return static_cast<uint32_t>(mixed >> 32);
 }
 
 bool VJSONPropertyTable::_SameName(const VString& inA, const VString& inB)
@@ -38,9 +92,14 @@ size_t VJSONPropertyTable::Find(const VString& inName) const
         }
         return kNotFound;
     }
+    return _FindIndexed(inName, Hash(inName));
+}
+
+size_t VJSONPropertyTable::_FindIndexed(const VString& inName, uint32_t inHash) const
+{
     const size_t mask = fIndex[0] - 1;
     const uint32_t* slots = fIndex + 1;
-    for (size_t slot = _Hash(inName) & mask;; slot = (slot + 1) & mask) {
+    for (size_t slot = inHash & mask;; slot = (slot + 1) & mask) {
         const uint32_t held = slots[slot];
         if (held == 0)
             return kNotFound;
@@ -72,7 +131,7 @@ uint32_t* VJSONPropertyTable::_NewIndex(const VJSONPropertyEntry* inEntries, siz
     index[0] = static_cast<uint32_t>(slots);
     std::memset(index + 1, 0, slots * sizeof(uint32_t));
     for (size_t i = 0; i < inPresent; ++i)
-        _Place(index, _Hash(inEntries[i].fName), static_cast<uint32_t>(i));
+        _Place(index, Hash(inEntries[i].fName), static_cast<uint32_t>(i));
     return index;
 }
 
@@ -105,6 +164,51 @@ VJSONPropertyEntry& VJSONPropertyTable::Append(const VString& inName, VJSONValue
 
 VJSONPropertyEntry& VJSONPropertyTable::Append(VString&& ioName, VJSONValue&& ioValue)
 {
+    return _Append(std::move(ioName), std::move(ioValue), nullptr);
+}
+
+template <class Name>
+VJSONValue& VJSONPropertyTable::_FindOrAppend(Name&& ioName, VJSONValue&& ioValue, bool& outAppended)
+{
+    // A name passed to be moved goes in as it is, so that a failure to grow
+    // leaves it with the caller, as Append does.
+    auto append = [&](const uint32_t* inHash) -> VJSONValue& {
+        if constexpr (std::is_lvalue_reference_v<Name>)
+            return _Append(VString(ioName), std::move(ioValue), inHash).fValue;
+        else
+            return _Append(std::move(ioName), std::move(ioValue), inHash).fValue;
+    };
+    outAppended = false;
+    if (fIndex == nullptr) {
+        for (uint32_t i = 0; i < fCount; ++i) {
+            if (_SameName(fEntries[i].fName, ioName))
+                return fEntries[i].fValue;
+        }
+        VJSONValue& stored = append(nullptr);
+        outAppended = true;
+        return stored;
+    }
+    const uint32_t hash = Hash(ioName);
+    const size_t position = _FindIndexed(ioName, hash);
+    if (position != kNotFound)
+        return fEntries[position].fValue;
+    VJSONValue& stored = append(&hash);
+    outAppended = true;
+    return stored;
+}
+
+VJSONValue& VJSONPropertyTable::FindOrAppend(const VString& inName, VJSONValue&& ioValue, bool& outAppended)
+{
+    return _FindOrAppend(inName, std::move(ioValue), outAppended);
+}
+
+VJSONValue& VJSONPropertyTable::FindOrAppend(VString&& ioName, VJSONValue&& ioValue, bool& outAppended)
+{
+    return _FindOrAppend(std::move(ioName), std::move(ioValue), outAppended);
+}
+
+VJSONPropertyEntry& VJSONPropertyTable::_Append(VString&& ioName, VJSONValue&& ioValue, const uint32_t* inHash)
+{
     const size_t count = fCount;
     // The index grows before the entry goes in, so that a failure to grow
     // leaves the table as it was.
@@ -119,7 +223,7 @@ VJSONPropertyEntry& VJSONPropertyTable::Append(VString&& ioName, VJSONValue&& io
     VJSONPropertyEntry* entry = new (&fEntries[count]) VJSONPropertyEntry{std::move(ioName), std::move(ioValue)};
     fCount = static_cast<uint32_t>(newCount);
     if (fIndex != nullptr)
-        _Place(fIndex, _Hash(entry->fName), static_cast<uint32_t>(count));
+        _Place(fIndex, inHash != nullptr ? *inHash : Hash(entry->fName), static_cast<uint32_t>(count));
     return *entry;
 }
 

@@ -26,6 +26,8 @@ public:
     // Objects with at most this many properties are searched by a scan.
     static constexpr size_t kIndexThreshold = 8;
     static constexpr size_t kNotFound = static_cast<size_t>(-1);
+    // The index's hash of a name; every unit of the name counts.
+    static uint32_t Hash(const VString& inName);
 
     VJSONPropertyTable() = default;
     ~VJSONPropertyTable();
@@ -58,6 +60,12 @@ public:
     // the table unchanged (the value is then left as it was).
     VJSONPropertyEntry& Append(const VString& inName, VJSONValue&& ioValue);
     VJSONPropertyEntry& Append(VString&& ioName, VJSONValue&& ioValue);
+    // The stored value of the name when the table has it (outAppended
+    // false, ioValue untouched); otherwise the name is appended with the
+    // value moved in (outAppended true). One lookup, the name hashed at
+    // most once. Throws std::bad_alloc as Append does.
+    VJSONValue& FindOrAppend(const VString& inName, VJSONValue&& ioValue, bool& outAppended);
+    VJSONValue& FindOrAppend(VString&& ioName, VJSONValue&& ioValue, bool& outAppended);
     // Makes room for inCount entries in all, the index included, so that
     // appending up to that many allocates nothing more.
     void Reserve(size_t inCount);
@@ -67,7 +75,13 @@ public:
     void Swap(VJSONPropertyTable& ioOther) noexcept;
 
 private:
-    static uint32_t _Hash(const VString& inName);
+    // The position of the name in an indexed table, its hash given.
+    size_t _FindIndexed(const VString& inName, uint32_t inHash) const;
+    // Appends with the name's hash when already known (inHash null: hashed
+    // here if the table is or becomes indexed).
+    VJSONPropertyEntry& _Append(VString&& ioName, VJSONValue&& ioValue, const uint32_t* inHash);
+    template <class Name>
+    VJSONValue& _FindOrAppend(Name&& ioName, VJSONValue&& ioValue, bool& outAppended);
     static bool _SameName(const VString& inA, const VString& inB);
     // The index of a table of inCount entries placed in new memory (null at
     // or below the threshold); throws std::bad_alloc.

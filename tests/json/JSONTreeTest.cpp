@@ -356,11 +356,42 @@ TEST_F(JSONTreeTest, AnObjectEmptiedAndFilledAgainAcrossTheIndexThresholdFindsEa
     }
 }
 
+TEST(JSONPropertyTableHash, EveryUnitOfANameReachesTheIndexSlot)
+{
+    // Names that differ in one unit, wherever it stands, must not share the
+    // index's slots: otherwise a text of such names (made on purpose, or
+    // just numbered keys) turns every look-up into a walk of the table.
+    // The slot is the hash's low bits; 12 of them already tell apart the
+    // names of a 4096-member object.
+    const uint32_t mask = 0xFFF;
+    for (int length = 1; length <= 40; ++length) {
+        std::u16string base(static_cast<size_t>(length), u'a');
+        for (int i = 0; i < length; ++i)
+            base[static_cast<size_t>(i)] = static_cast<char16_t>(u'a' + i % 26);
+        const uint32_t baseSlot =
+            VJSONPropertyTable::Hash(VString(reinterpret_cast<const UniChar*>(base.c_str()))) & mask;
+        int sameSlot = 0;
+        for (int at = 0; at < length; ++at) {
+            for (char16_t unit : {u'0', u'7', u'Z', u'\u00e9'}) {
+                std::u16string changed = base;
+                changed[static_cast<size_t>(at)] = unit;
+                if (changed == base)
+                    continue;
+                const uint32_t slot =
+                    VJSONPropertyTable::Hash(VString(reinterpret_cast<const UniChar*>(changed.c_str()))) & mask;
+                if (slot == baseSlot)
+                    ++sameSlot;
+            }
+        }
+        // By chance alone about one change in 4096 lands on the same slot.
+        EXPECT_LE(sameSlot, 1) << "length " << length;
+    }
+}
+
 TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
 {
-    // Names longer than 16 units that differ only in the middle hash alike
-    // (the name hash reads the first and last 8 units): the index must tell
-    // them apart by their text.
+    // Names that differ only in the middle, or only in their last unit, may
+    // share index slots: the index must tell them apart by their text.
     std::vector<std::string> names;
     for (int i = 0; i < 40; ++i) {
         std::string name("abcdefgh-");
@@ -372,6 +403,8 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
         name.append(std::to_string(i));
         names.push_back(name);
     }
+    for (int i = 0; i < 20; ++i)
+        names.push_back(std::to_string(138586300 + i));
     VJSONValue value(JSON_object);
     VJSONObject* object = value.GetObject();
     for (size_t i = 0; i < names.size(); ++i)
@@ -381,6 +414,7 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
         EXPECT_EQ(object->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i)) << names[i];
     EXPECT_FALSE(object->HasOwnProperty(VString("abcdefgh-0999-ijklmnop")));
     EXPECT_FALSE(object->HasOwnProperty(VString("k40")));
+    EXPECT_FALSE(object->HasOwnProperty(VString("138586320")));
     EXPECT_TRUE(object->GetProperty(VString("")).IsUndefined());
 
     // Every other member goes; the rest are still found at their values, the
@@ -410,6 +444,31 @@ TEST_F(JSONTreeTest, ALargeObjectFindsEveryMemberThroughItsIndex)
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(imported.GetObject()->GetProperty(VString(names[i].c_str())).GetNumber(), static_cast<double>(i));
     EXPECT_TRUE(imported.GetObject()->DeepEqualTo(imported.GetObject(), VCompareOptions()));
+}
+
+TEST_F(JSONTreeTest, ANameReadAgainReplacesTheValueInItsFirstPlaceInSmallAndLargeObjects)
+{
+    // The importer stores an object's members in one go; a repeated name
+    // must find its first entry whether the object is scanned or indexed.
+    struct Case {
+        const char* fText;
+        const char* fExpected;
+    };
+    const Case cases[] = {
+        {R"({"a":1,"b":2,"a":3})", R"({"a":3,"b":2})"},
+        {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"a":9})",
+         R"({"a":9,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
+        {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9,"j":10,"h":11,"i":12,"k":13})",
+         R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":11,"i":12,"j":10,"k":13})"},
+        {R"({"100001":1,"100002":2,"100003":3,"100004":4,"100005":5,"100006":6,"100007":7,"100008":8,)"
+         R"("100009":9,"100001":10,"100009":11})",
+         R"({"100001":10,"100002":2,"100003":3,"100004":4,"100005":5,"100006":6,"100007":7,"100008":8,)"
+         R"("100009":11})"},
+    };
+    for (const Case& c : cases) {
+        VJSONValue imported = ImportTree(c.fText);
+        EXPECT_EQ(TextOf(imported), c.fExpected) << c.fText;
+    }
 }
 
 }  // namespace
