@@ -218,16 +218,51 @@ inline int BareWordRun(const UniChar* inUnits, int inPos, int inEnd)
     return p;
 }
 
-#if defined(__SSE2__)
-// The number of line feeds in a byte mask of eight 16-bit units (each unit
-// sets two bits). Counted in a few shifts: without a population-count
-// instruction in the target, the builtin becomes a library call.
-inline int LineFeedsInMask(unsigned inMask)
+// Counts the line ends among the units whose bits are set in inMask (bit i
+// for the unit at inPos + i, each an LF or a CR), as _CountLineEnd does: a
+// CR counts only when no LF follows it.
+inline void CountLineEnds(const UniChar* inUnits, int inLength, int inPos, unsigned inMask, int& ioLine,
+                          int& ioLineStart)
 {
-    unsigned bits = inMask & 0x5555u;  // one bit per unit
-    bits = (bits & 0x3333u) + ((bits >> 2) & 0x3333u);
-    bits = (bits & 0x0F0Fu) + ((bits >> 4) & 0x0F0Fu);
-    return static_cast<int>((bits & 0xFFu) + (bits >> 8));
+    for (; inMask != 0; inMask &= inMask - 1u) {
+        const int at = inPos + __builtin_ctz(inMask);
+        if (inUnits[at] == '\n' || at + 1 >= inLength || inUnits[at + 1] != '\n') {
+            ++ioLine;
+            ioLineStart = at + 1;
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// Passes blank units sixteen at a time from inPos on, counting line ends;
+// answers the position of the first unit above U+0020, or the first
+// position from which fewer than sixteen units remain.
+inline int SkipBlanks16(const UniChar* inUnits, int inLength, int inPos, int& ioLine, int& ioLineStart)
+{
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    int p = inPos;
+    while (p + 16 <= inLength) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p + 8));
+        const __m128i blankLow = _mm_cmpeq_epi16(_mm_subs_epu16(low, space), _mm_setzero_si128());
+        const __m128i blankHigh = _mm_cmpeq_epi16(_mm_subs_epu16(high, space), _mm_setzero_si128());
+        const __m128i endLow = _mm_or_si128(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(low, cr));
+        const __m128i endHigh = _mm_or_si128(_mm_cmpeq_epi16(high, lf), _mm_cmpeq_epi16(high, cr));
+        // Each 16-bit lane is all ones or zero: packing keeps one byte of it.
+        const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(blankLow, blankHigh)));
+        unsigned lineEnds = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(endLow, endHigh)));
+        const unsigned others = ~blanks & 0xFFFFu;
+        const int count = others != 0 ? __builtin_ctz(others) : 16;
+        if (count < 16)
+            lineEnds &= (1u << count) - 1u;
+        CountLineEnds(inUnits, inLength, p, lineEnds, ioLine, ioLineStart);
+        p += count;
+        if (count < 16)
+            return p;
+    }
+    return p;
 }
 #endif
 
@@ -240,31 +275,14 @@ int VJSONImporter::_SkipBlanks(int inPos)
     int p = inPos;
     if (p < n && u[p] > 0x20)
         return p;  // most tokens follow the one before without a blank
+    if (p + 1 < n && u[p] == ' ' && u[p + 1] > 0x20)
+        return p + 1;  // the single space after a colon or a comma
 #if defined(__SSE2__)
-    // Eight units at a time while no CR is in sight (a CR counts only when
-    // no LF follows, which the unit-by-unit loop below settles).
-    const __m128i space = _mm_set1_epi16(0x20);
-    const __m128i lf = _mm_set1_epi16('\n');
-    const __m128i cr = _mm_set1_epi16('\r');
-    while (p + 8 <= n) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + p));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, cr)) != 0)
-            break;
-        const unsigned blanks =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128())));
-        const unsigned others = ~blanks & 0xFFFFu;
-        const int count = others != 0 ? (__builtin_ctz(others) >> 1) : 8;
-        unsigned lines = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, lf)));
-        if (count < 8)
-            lines &= (1u << (2 * count)) - 1u;
-        if (lines != 0) {
-            fLine += LineFeedsInMask(lines);
-            fLineStart = p + ((31 - __builtin_clz(lines)) >> 1) + 1;
-        }
-        p += count;
-        if (count < 8)
-            return p;
-    }
+    // The line ends of a run are few (one, as a rule) and counted one by
+    // one, exactly as the unit loop below counts them.
+    p = SkipBlanks16(u, n, p, fLine, fLineStart);
+    if (p + 16 <= n)
+        return p;
 #endif
     while (p < n && u[p] <= 0x20) {
         if (u[p] == '\n' || u[p] == '\r')
