@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -1031,10 +1032,33 @@ inline uint32_t NameHash(const UniChar* inUnits, int inLength)
     return static_cast<uint32_t>(mixed >> 40);
 }
 
+// Whether the kept name has exactly these units. Names are short: four
+// units at a time, the last four overlapping the ones before, instead of a
+// library call.
 inline bool SameUnits(const VString& inName, const UniChar* inUnits, int inLength)
 {
-    return inName.GetLength() == inLength &&
-           std::memcmp(inName.GetCPointer(), inUnits, static_cast<size_t>(inLength) * sizeof(UniChar)) == 0;
+    if (inName.GetLength() != inLength)
+        return false;
+    const UniChar* kept = inName.GetCPointer();
+    if (inLength < 4) {
+        for (int i = 0; i < inLength; ++i) {
+            if (kept[i] != inUnits[i])
+                return false;
+        }
+        return true;
+    }
+    auto sameFour = [&](int inAt) {
+        uint64_t a;
+        uint64_t b;
+        std::memcpy(&a, kept + inAt, sizeof(a));
+        std::memcpy(&b, inUnits + inAt, sizeof(b));
+        return a == b;
+    };
+    for (int i = 0; i + 4 < inLength; i += 4) {
+        if (!sameFour(i))
+            return false;
+    }
+    return sameFour(inLength - 4);
 }
 
 }  // namespace
@@ -1168,10 +1192,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     const size_t base = fMembers.size();
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
-    VString savedPath;
-    // A key with escapes is kept decoded here; a plain one is read from the
-    // input once its value has been read.
-    VString decodedKey;
+    // The path before this object's key (option 0x8 only) and a key with
+    // escapes, decoded (a plain one is read from the input once its value
+    // has been read): made only when needed, most objects have neither.
+    std::optional<VString> savedPath;
+    if (paths)
+        savedPath.emplace();
+    std::optional<VString> decodedKey;
     bool binaryName = false;
     bool first = true;
     for (;;) {
@@ -1200,11 +1227,14 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         const bool keyDecoded = fSpanDecoded;
         const int keyBegin = fSpanBegin;
         const int keyLength = keyDecoded ? fToken.GetLength() : fSpanLength;
-        if (keyDecoded)
-            decodedKey.FromString(fToken);
+        if (keyDecoded) {
+            if (!decodedKey)
+                decodedKey.emplace();
+            decodedKey->FromString(fToken);
+        }
         if (paths) {
-            savedPath.FromString(fCurrentPath);
-            const UniChar* keyUnits = keyDecoded ? decodedKey.GetCPointer() : fUnits + keyBegin;
+            savedPath->FromString(fCurrentPath);
+            const UniChar* keyUnits = keyDecoded ? decodedKey->GetCPointer() : fUnits + keyBegin;
             if (!fCurrentPath.IsEmpty() && !(keyLength > 0 && keyUnits[0] == '['))
                 fCurrentPath.AppendUniChar('.');
             fCurrentPath.AppendUniChars(keyUnits, keyLength);
@@ -1236,10 +1266,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             error = _ParseValue(member, kExpectValue, token, isString);
         }
         if (paths)
-            fCurrentPath.FromString(savedPath);
+            fCurrentPath.FromString(*savedPath);
         if (error != VE_OK)
             break;
-        const VString& name = keyDecoded ? _SharedName(decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
+        const VString& name = keyDecoded ? _SharedName(*decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
         if (name.GetLength() == sBinaryObjectName.GetLength() &&
             std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
                         static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
@@ -1283,11 +1313,13 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
     auto count = [&] { return fConnectLater ? fElements.size() - base : array->GetCount(); };
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
-    VString savedPath;
+    std::optional<VString> savedPath;  // option 0x8 only
+    if (paths)
+        savedPath.emplace();
     int index = 0;
     for (;;) {
         if (paths) {
-            savedPath.FromString(fCurrentPath);
+            savedPath->FromString(fCurrentPath);
             fCurrentPath.AppendUniChar('[');
             fCurrentPath.AppendLong(index);
             fCurrentPath.AppendUniChar(']');
@@ -1319,7 +1351,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                 error = _ThrowErrorExtraComma(sBracket);
             }
             if (paths)
-                fCurrentPath.FromString(savedPath);
+                fCurrentPath.FromString(*savedPath);
             break;
         } else if (token == jsonBeginObject || token == jsonBeginArray || token == jsonString) {
             if (paths) {
@@ -1364,7 +1396,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                                             count() == 0 ? kExpectFirstElement : kExpectValue);
         }
         if (paths)
-            fCurrentPath.FromString(savedPath);
+            fCurrentPath.FromString(*savedPath);
         if (error != VE_OK)
             break;
         token = _ScanPunctuation(&scanError);
