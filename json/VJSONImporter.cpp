@@ -464,6 +464,25 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     return jsonString;
 }
 
+inline bool VJSONImporter::_ScanPlainString()
+{
+    int p = fPos;
+    if (p < fLength && fUnits[p] <= 0x20) {
+        p = _SkipBlanks(p);
+        fPos = p;
+    }
+    if (p >= fLength || fUnits[p] != '"')
+        return false;
+    const int end = PlainStringRun(fUnits, p + 1, fLength);
+    if (end >= fLength || fUnits[end] != '"')
+        return false;
+    fSpanBegin = p + 1;
+    fSpanLength = end - (p + 1);
+    fSpanDecoded = false;
+    fPos = end + 1;
+    return true;
+}
+
 VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VString& outText, bool* outIsString, VError* outError)
 {
     return _Scan<kScanText>(&outText, outIsString, outError);
@@ -1202,9 +1221,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     bool binaryName = false;
     bool first = true;
     for (;;) {
-        bool quoted = false;
+        bool quoted = true;
         VError scanError = VE_OK;
-        JsonToken token = _ScanSpan(&quoted, &scanError);
+        const int keyStart = fPos;
+        JsonToken token = jsonString;
+        if (!_ScanPlainString())
+            token = _ScanSpan(&quoted, &scanError);
+        fStartToken = keyStart;
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -1256,6 +1279,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         if (fConnectLater && _ScanShortNumber(number)) {
             fStartToken = valueStart;
             member.SetNumber(number);
+        } else if (_ScanPlainString()) {
+            // A plain string is its own value (never an object to expand).
+            fStartToken = valueStart;
+            error = _SpanToValue(true, member, kExpectValue);
+            if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
+                member.SetUndefined();
         } else {
             token = _ScanSpan(&isString, &scanError);
             fStartToken = valueStart;
@@ -1334,7 +1363,12 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         // their end (where no path is recorded for them).
         const bool numberRead = fConnectLater && !paths && _ScanShortNumber(number);
         if (!numberRead) {
-            token = _ScanSpan(&isString, &scanError);
+            if (_ScanPlainString()) {
+                token = jsonString;
+                isString = true;
+            } else {
+                token = _ScanSpan(&isString, &scanError);
+            }
         }
         fStartToken = tokenStart;
         if (numberRead) {

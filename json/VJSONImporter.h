@@ -160,6 +160,12 @@ private:
             return false;
         return _ReadShortNumberAt(p, outNumber);
     }
+    // Reads the next token in place when it is a quoted string whose units
+    // are its text unchanged (no escape, zero unit or line end in it), as the
+    // span scan would, and answers true; otherwise passes only the blanks
+    // before it (their line ends counted once) and leaves the token to the
+    // span scan. The token's start is the caller's to set.
+    inline bool _ScanPlainString();
     // The same from the unit at inPos, a '-' or a digit after the blanks.
     bool _ReadShortNumberAt(int inPos, double& outNumber);
     // The text of the last span scan (built in fToken when only noted).
