@@ -1084,6 +1084,20 @@ inline bool SameUnits(const VString& inName, const UniChar* inUnits, int inLengt
 
 const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
 {
+    // A name met before is found in its pair of slots; the rest, rarely
+    // taken, is a call of its own.
+    if (length > 0 && length <= kLongestSharedName && !fNames.empty()) {
+        const size_t first = NameHash(units, length) & (fNames.size() - 1);
+        if (SameUnits(fNames[first], units, length))
+            return fNames[first];
+        if (SameUnits(fNames[first ^ 1], units, length))
+            return fNames[first ^ 1];
+    }
+    return _NewSharedName(units, length);
+}
+
+const VString& VJSONImporter::_NewSharedName(const UniChar* units, int length)
+{
     // The table starts small, for the many texts with few names, and grows
     // while names keep missing, up to a size that holds the names of texts
     // with a few hundred distinct ones. Each name may stand in either slot
@@ -1171,6 +1185,29 @@ void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 #else
         fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
 #endif
+    } catch (const std::bad_alloc&) {
+        // Dropped, as a store that runs out of memory drops it.
+    }
+}
+
+void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, double inNumber)
+{
+    auto stack = [&](VJSONValue&& ioValue) {
+#if defined(__cpp_aggregate_paren_init)
+        fMembers.emplace_back(inName, std::move(ioValue));
+#else
+        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
+#endif
+    };
+    try {
+        if (inIsString) {
+            stack(VJSONValue(JSON_undefined));
+            // Never fails for a quoted string; only dates make it other
+            // than a string.
+            _SpanToValue(true, fMembers.back().fValue, kExpectValue);
+        } else {
+            stack(VJSONValue(inNumber));
+        }
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }
@@ -1272,41 +1309,61 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             error = _ThrowErrorInvalidToken(_GetStartTokenFirstChar(), kExpectColon);
             break;
         }
-        VJSONValue member(JSON_undefined);
-        bool isString = false;
+        // The shared name (read once the value is), noting the member that
+        // carries a value's binary form.
+        auto memberName = [&]() -> const VString& {
+            const VString& name =
+                keyDecoded ? _SharedName(*decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
+            if (name.GetLength() == sBinaryObjectName.GetLength() &&
+                std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
+                            static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
+                binaryName = true;
+            return name;
+        };
         double number = 0.0;
         const int valueStart = fPos;
-        if (fConnectLater && _ScanShortNumber(number)) {
-            fStartToken = valueStart;
-            member.SetNumber(number);
-        } else if (_ScanPlainString()) {
-            // A plain string is its own value (never an object to expand).
-            fStartToken = valueStart;
-            error = _SpanToValue(true, member, kExpectValue);
-            if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
-                member.SetUndefined();
-        } else {
-            token = _ScanSpan(&isString, &scanError);
-            fStartToken = valueStart;
-            if (scanError != VE_OK) {
-                error = scanError;
-                break;
-            }
-            error = _ParseValue(member, kExpectValue, token, isString);
+        // A short number or a plain string is made in its place on the
+        // member stack; any other value is read into a member first.
+        bool scalarNumber = false;
+        bool scalarString = false;
+        if (fConnectLater) {
+            scalarNumber = _ScanShortNumber(number);
+            if (!scalarNumber)
+                scalarString = _ScanPlainString();
         }
-        if (paths)
-            fCurrentPath.FromString(*savedPath);
-        if (error != VE_OK)
-            break;
-        const VString& name = keyDecoded ? _SharedName(*decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
-        if (name.GetLength() == sBinaryObjectName.GetLength() &&
-            std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
-                        static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
-            binaryName = true;
-        if (fConnectLater)
-            _StackMember(name, member);
-        else
-            _StoreMember(result, name, member);
+        if (scalarNumber || scalarString) {
+            fStartToken = valueStart;
+            if (paths)
+                fCurrentPath.FromString(*savedPath);
+            _StackScalarMember(memberName(), scalarString, number);
+        } else {
+            VJSONValue member(JSON_undefined);
+            bool isString = false;
+            if (!fConnectLater && _ScanPlainString()) {
+                // A plain string is its own value (never an object to expand).
+                fStartToken = valueStart;
+                error = _SpanToValue(true, member, kExpectValue);
+                if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
+                    member.SetUndefined();
+            } else {
+                token = _ScanSpan(&isString, &scanError);
+                fStartToken = valueStart;
+                if (scanError != VE_OK) {
+                    error = scanError;
+                    break;
+                }
+                error = _ParseValue(member, kExpectValue, token, isString);
+            }
+            if (paths)
+                fCurrentPath.FromString(*savedPath);
+            if (error != VE_OK)
+                break;
+            const VString& name = memberName();
+            if (fConnectLater)
+                _StackMember(name, member);
+            else
+                _StoreMember(result, name, member);
+        }
         first = false;
         token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {

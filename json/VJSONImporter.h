@@ -203,6 +203,9 @@ private:
     // that its list is allocated once, at its final size.
     void _StackElement(VJSONValue& ioElement);
     void _StackMember(const VString& inName, VJSONValue& ioMember);
+    // Stacks a member whose value is the last short number read (inNumber)
+    // or the last span scan's plain string, made in its place.
+    void _StackScalarMember(const VString& inName, bool inIsString, double inNumber);
     // Moves what was stacked from inBase on into the container and takes it
     // off the stack.
     void _UnstackElements(VJSONValue& ioArray, size_t inBase);
@@ -211,6 +214,9 @@ private:
     // share, so that a name met again is stored without a copy of its units.
     const VString& _SharedName(const VString& inName);
     const VString& _SharedName(const UniChar* inUnits, int inLength);
+    // The same for a name not found at once: looks again, keeps it or
+    // makes it, growing the table while names keep missing.
+    const VString& _NewSharedName(const UniChar* inUnits, int inLength);
     // Records a member or element under the current path (option 0x8).
     void _RecordPathLine(int inOffset);
 
