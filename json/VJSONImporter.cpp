@@ -276,8 +276,6 @@ int VJSONImporter::_SkipBlanks(int inPos)
     int p = inPos;
     if (p < n && u[p] > 0x20)
         return p;  // most tokens follow the one before without a blank
-    if (p + 1 < n && u[p] == ' ' && u[p + 1] > 0x20)
-        return p + 1;  // the single space after a colon or a comma
 #if defined(__SSE2__)
     // The line ends of a run are few (one, as a rule) and counted one by
     // one, exactly as the unit loop below counts them.
@@ -310,7 +308,7 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     const int n = fLength;
     int p = fPos;
     if (p < n && u[p] <= 0x20)
-        p = _SkipBlanks(p);
+        p = _PassBlanks(p);
     if (p >= n) {
         fPos = p;
         return jsonNone;
@@ -468,7 +466,7 @@ inline bool VJSONImporter::_ScanPlainString()
 {
     int p = fPos;
     if (p < fLength && fUnits[p] <= 0x20) {
-        p = _SkipBlanks(p);
+        p = _PassBlanks(p);
         fPos = p;
     }
     if (p >= fLength || fUnits[p] != '"')

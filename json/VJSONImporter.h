@@ -121,7 +121,7 @@ private:
         const int start = fPos;
         int p = start;
         if (p < fLength && fUnits[p] <= 0x20)
-            p = _SkipBlanks(p);
+            p = _PassBlanks(p);
         if (p < fLength) {
             JsonToken token;
             switch (fUnits[p]) {
@@ -153,7 +153,7 @@ private:
         if (p < fLength && fUnits[p] <= 0x20) {
             // The blanks are passed (and their line ends counted) once,
             // whatever comes after them.
-            p = _SkipBlanks(p);
+            p = _PassBlanks(p);
             fPos = p;
         }
         if (p >= fLength || (fUnits[p] != '-' && static_cast<unsigned>(fUnits[p] - '0') > 9u))
@@ -176,6 +176,14 @@ private:
     // Passes the blanks from inPos on, counting line ends; answers the
     // position of the first unit above U+0020 (or the end).
     int _SkipBlanks(int inPos);
+    // The same from a blank at inPos, taking the single space after a colon
+    // or a comma without a call.
+    int _PassBlanks(int inPos)
+    {
+        if (fUnits[inPos] == ' ' && inPos + 1 < fLength && fUnits[inPos + 1] > 0x20)
+            return inPos + 1;
+        return _SkipBlanks(inPos);
+    }
     // Passes a line end at the unit's position (CR counts only when no LF follows).
     void _CountLineEnd(UniChar inUnit, int inPosition)
     {
