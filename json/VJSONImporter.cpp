@@ -1344,7 +1344,9 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
                 if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
                     member.SetUndefined();
             } else {
-                token = _ScanSpan(&isString, &scanError);
+                token = _ScanOpening();
+                if (token == jsonNone)
+                    token = _ScanSpan(&isString, &scanError);
                 fStartToken = valueStart;
                 if (scanError != VE_OK) {
                     error = scanError;
@@ -1418,7 +1420,12 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         // their end (where no path is recorded for them).
         const bool numberRead = fConnectLater && !paths && _ScanShortNumber(number);
         if (!numberRead) {
-            if (_ScanPlainString()) {
+            // A container or a plain string is taken at once; anything else
+            // goes to the general scanner after the blanks.
+            token = _ScanOpening();
+            if (token != jsonNone) {
+                // The container is read below.
+            } else if (_ScanPlainString()) {
                 token = jsonString;
                 isString = true;
             } else {

@@ -160,6 +160,22 @@ private:
             return false;
         return _ReadShortNumberAt(p, outNumber);
     }
+    // Passes the blanks before the next token (their line ends counted
+    // once) and takes it when it opens an object or an array, answering
+    // its kind; otherwise answers jsonNone, the position at the token.
+    JsonToken _ScanOpening()
+    {
+        int p = fPos;
+        if (p < fLength && fUnits[p] <= 0x20) {
+            p = _PassBlanks(p);
+            fPos = p;
+        }
+        if (p < fLength && (fUnits[p] == '{' || fUnits[p] == '[')) {
+            fPos = p + 1;
+            return fUnits[p] == '{' ? jsonBeginObject : jsonBeginArray;
+        }
+        return jsonNone;
+    }
     // Reads the next token in place when it is a quoted string whose units
     // are its text unchanged (no escape, zero unit or line end in it), as the
     // span scan would, and answers true; otherwise passes only the blanks
