@@ -1197,9 +1197,11 @@ void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, d
         fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
 #endif
     };
+    bool stacked = false;
     try {
         if (inIsString) {
             stack(VJSONValue(JSON_undefined));
+            stacked = true;
             // Never fails for a quoted string; only dates make it other
             // than a string.
             _SpanToValue(true, fMembers.back().fValue, kExpectValue);
@@ -1207,7 +1209,9 @@ void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, d
             stack(VJSONValue(inNumber));
         }
     } catch (const std::bad_alloc&) {
-        // Dropped, as a store that runs out of memory drops it.
+        // Dropped whole, as a store that runs out of memory drops it.
+        if (stacked)
+            fMembers.pop_back();
     }
 }
 
