@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -218,16 +219,51 @@ inline int BareWordRun(const UniChar* inUnits, int inPos, int inEnd)
     return p;
 }
 
-#if defined(__SSE2__)
-// The number of line feeds in a byte mask of eight 16-bit units (each unit
-// sets two bits). Counted in a few shifts: without a population-count
-// instruction in the target, the builtin becomes a library call.
-inline int LineFeedsInMask(unsigned inMask)
+// Counts the line ends among the units whose bits are set in inMask (bit i
+// for the unit at inPos + i, each an LF or a CR), as _CountLineEnd does: a
+// CR counts only when no LF follows it.
+inline void CountLineEnds(const UniChar* inUnits, int inLength, int inPos, unsigned inMask, int& ioLine,
+                          int& ioLineStart)
 {
-    unsigned bits = inMask & 0x5555u;  // one bit per unit
-    bits = (bits & 0x3333u) + ((bits >> 2) & 0x3333u);
-    bits = (bits & 0x0F0Fu) + ((bits >> 4) & 0x0F0Fu);
-    return static_cast<int>((bits & 0xFFu) + (bits >> 8));
+    for (; inMask != 0; inMask &= inMask - 1u) {
+        const int at = inPos + __builtin_ctz(inMask);
+        if (inUnits[at] == '\n' || at + 1 >= inLength || inUnits[at + 1] != '\n') {
+            ++ioLine;
+            ioLineStart = at + 1;
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// Passes blank units sixteen at a time from inPos on, counting line ends;
+// answers the position of the first unit above U+0020, or the first
+// position from which fewer than sixteen units remain.
+inline int SkipBlanks16(const UniChar* inUnits, int inLength, int inPos, int& ioLine, int& ioLineStart)
+{
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    int p = inPos;
+    while (p + 16 <= inLength) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p + 8));
+        const __m128i blankLow = _mm_cmpeq_epi16(_mm_subs_epu16(low, space), _mm_setzero_si128());
+        const __m128i blankHigh = _mm_cmpeq_epi16(_mm_subs_epu16(high, space), _mm_setzero_si128());
+        const __m128i endLow = _mm_or_si128(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(low, cr));
+        const __m128i endHigh = _mm_or_si128(_mm_cmpeq_epi16(high, lf), _mm_cmpeq_epi16(high, cr));
+        // Each 16-bit lane is all ones or zero: packing keeps one byte of it.
+        const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(blankLow, blankHigh)));
+        unsigned lineEnds = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(endLow, endHigh)));
+        const unsigned others = ~blanks & 0xFFFFu;
+        const int count = others != 0 ? __builtin_ctz(others) : 16;
+        if (count < 16)
+            lineEnds &= (1u << count) - 1u;
+        CountLineEnds(inUnits, inLength, p, lineEnds, ioLine, ioLineStart);
+        p += count;
+        if (count < 16)
+            return p;
+    }
+    return p;
 }
 #endif
 
@@ -241,30 +277,11 @@ int VJSONImporter::_SkipBlanks(int inPos)
     if (p < n && u[p] > 0x20)
         return p;  // most tokens follow the one before without a blank
 #if defined(__SSE2__)
-    // Eight units at a time while no CR is in sight (a CR counts only when
-    // no LF follows, which the unit-by-unit loop below settles).
-    const __m128i space = _mm_set1_epi16(0x20);
-    const __m128i lf = _mm_set1_epi16('\n');
-    const __m128i cr = _mm_set1_epi16('\r');
-    while (p + 8 <= n) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + p));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(units, cr)) != 0)
-            break;
-        const unsigned blanks =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(units, space), _mm_setzero_si128())));
-        const unsigned others = ~blanks & 0xFFFFu;
-        const int count = others != 0 ? (__builtin_ctz(others) >> 1) : 8;
-        unsigned lines = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, lf)));
-        if (count < 8)
-            lines &= (1u << (2 * count)) - 1u;
-        if (lines != 0) {
-            fLine += LineFeedsInMask(lines);
-            fLineStart = p + ((31 - __builtin_clz(lines)) >> 1) + 1;
-        }
-        p += count;
-        if (count < 8)
-            return p;
-    }
+    // The line ends of a run are few (one, as a rule) and counted one by
+    // one, exactly as the unit loop below counts them.
+    p = SkipBlanks16(u, n, p, fLine, fLineStart);
+    if (p + 16 <= n)
+        return p;
 #endif
     while (p < n && u[p] <= 0x20) {
         if (u[p] == '\n' || u[p] == '\r')
@@ -291,7 +308,7 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     const int n = fLength;
     int p = fPos;
     if (p < n && u[p] <= 0x20)
-        p = _SkipBlanks(p);
+        p = _PassBlanks(p);
     if (p >= n) {
         fPos = p;
         return jsonNone;
@@ -443,6 +460,25 @@ VJSONImporter::JsonToken VJSONImporter::_Scan(VString* outText, bool* outIsStrin
     }
     fPos = p;
     return jsonString;
+}
+
+inline bool VJSONImporter::_ScanPlainString()
+{
+    int p = fPos;
+    if (p < fLength && fUnits[p] <= 0x20) {
+        p = _PassBlanks(p);
+        fPos = p;
+    }
+    if (p >= fLength || fUnits[p] != '"')
+        return false;
+    const int end = PlainStringRun(fUnits, p + 1, fLength);
+    if (end >= fLength || fUnits[end] != '"')
+        return false;
+    fSpanBegin = p + 1;
+    fSpanLength = end - (p + 1);
+    fSpanDecoded = false;
+    fPos = end + 1;
+    return true;
 }
 
 VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VString& outText, bool* outIsString, VError* outError)
@@ -1013,15 +1049,52 @@ inline uint32_t NameHash(const UniChar* inUnits, int inLength)
     return static_cast<uint32_t>(mixed >> 40);
 }
 
+// Whether the kept name has exactly these units. Names are short: four
+// units at a time, the last four overlapping the ones before, instead of a
+// library call.
 inline bool SameUnits(const VString& inName, const UniChar* inUnits, int inLength)
 {
-    return inName.GetLength() == inLength &&
-           std::memcmp(inName.GetCPointer(), inUnits, static_cast<size_t>(inLength) * sizeof(UniChar)) == 0;
+    if (inName.GetLength() != inLength)
+        return false;
+    const UniChar* kept = inName.GetCPointer();
+    if (inLength < 4) {
+        for (int i = 0; i < inLength; ++i) {
+            if (kept[i] != inUnits[i])
+                return false;
+        }
+        return true;
+    }
+    auto sameFour = [&](int inAt) {
+        uint64_t a;
+        uint64_t b;
+        std::memcpy(&a, kept + inAt, sizeof(a));
+        std::memcpy(&b, inUnits + inAt, sizeof(b));
+        return a == b;
+    };
+    for (int i = 0; i + 4 < inLength; i += 4) {
+        if (!sameFour(i))
+            return false;
+    }
+    return sameFour(inLength - 4);
 }
 
 }  // namespace
 
 const VString& VJSONImporter::_SharedName(const UniChar* units, int length)
+{
+    // A name met before is found in its pair of slots; the rest, rarely
+    // taken, is a call of its own.
+    if (length > 0 && length <= kLongestSharedName && !fNames.empty()) {
+        const size_t first = NameHash(units, length) & (fNames.size() - 1);
+        if (SameUnits(fNames[first], units, length))
+            return fNames[first];
+        if (SameUnits(fNames[first ^ 1], units, length))
+            return fNames[first ^ 1];
+    }
+    return _NewSharedName(units, length);
+}
+
+const VString& VJSONImporter::_NewSharedName(const UniChar* units, int length)
 {
     // The table starts small, for the many texts with few names, and grows
     // while names keep missing, up to a size that holds the names of texts
@@ -1115,6 +1188,33 @@ void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
     }
 }
 
+void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, double inNumber)
+{
+    auto stack = [&](VJSONValue&& ioValue) {
+#if defined(__cpp_aggregate_paren_init)
+        fMembers.emplace_back(inName, std::move(ioValue));
+#else
+        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
+#endif
+    };
+    bool stacked = false;
+    try {
+        if (inIsString) {
+            stack(VJSONValue(JSON_undefined));
+            stacked = true;
+            // Never fails for a quoted string; only dates make it other
+            // than a string.
+            _SpanToValue(true, fMembers.back().fValue, kExpectValue);
+        } else {
+            stack(VJSONValue(inNumber));
+        }
+    } catch (const std::bad_alloc&) {
+        // Dropped whole, as a store that runs out of memory drops it.
+        if (stacked)
+            fMembers.pop_back();
+    }
+}
+
 void VJSONImporter::_UnstackMembers(VJSONValue& ioObject, size_t inBase)
 {
     const size_t count = fMembers.size() - inBase;
@@ -1150,16 +1250,23 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
     const size_t base = fMembers.size();
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
-    VString savedPath;
-    // A key with escapes is kept decoded here; a plain one is read from the
-    // input once its value has been read.
-    VString decodedKey;
+    // The path before this object's key (option 0x8 only) and a key with
+    // escapes, decoded (a plain one is read from the input once its value
+    // has been read): made only when needed, most objects have neither.
+    std::optional<VString> savedPath;
+    if (paths)
+        savedPath.emplace();
+    std::optional<VString> decodedKey;
     bool binaryName = false;
     bool first = true;
     for (;;) {
-        bool quoted = false;
+        bool quoted = true;
         VError scanError = VE_OK;
-        JsonToken token = _ScanSpan(&quoted, &scanError);
+        const int keyStart = fPos;
+        JsonToken token = jsonString;
+        if (!_ScanPlainString())
+            token = _ScanSpan(&quoted, &scanError);
+        fStartToken = keyStart;
         if (scanError != VE_OK) {
             error = scanError;
             break;
@@ -1182,11 +1289,14 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         const bool keyDecoded = fSpanDecoded;
         const int keyBegin = fSpanBegin;
         const int keyLength = keyDecoded ? fToken.GetLength() : fSpanLength;
-        if (keyDecoded)
-            decodedKey.FromString(fToken);
+        if (keyDecoded) {
+            if (!decodedKey)
+                decodedKey.emplace();
+            decodedKey->FromString(fToken);
+        }
         if (paths) {
-            savedPath.FromString(fCurrentPath);
-            const UniChar* keyUnits = keyDecoded ? decodedKey.GetCPointer() : fUnits + keyBegin;
+            savedPath->FromString(fCurrentPath);
+            const UniChar* keyUnits = keyDecoded ? decodedKey->GetCPointer() : fUnits + keyBegin;
             if (!fCurrentPath.IsEmpty() && !(keyLength > 0 && keyUnits[0] == '['))
                 fCurrentPath.AppendUniChar('.');
             fCurrentPath.AppendUniChars(keyUnits, keyLength);
@@ -1201,35 +1311,63 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             error = _ThrowErrorInvalidToken(_GetStartTokenFirstChar(), kExpectColon);
             break;
         }
-        VJSONValue member(JSON_undefined);
-        bool isString = false;
+        // The shared name (read once the value is), noting the member that
+        // carries a value's binary form.
+        auto memberName = [&]() -> const VString& {
+            const VString& name =
+                keyDecoded ? _SharedName(*decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
+            if (name.GetLength() == sBinaryObjectName.GetLength() &&
+                std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
+                            static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
+                binaryName = true;
+            return name;
+        };
         double number = 0.0;
         const int valueStart = fPos;
-        if (fConnectLater && _ScanShortNumber(number)) {
-            fStartToken = valueStart;
-            member.SetNumber(number);
-        } else {
-            token = _ScanSpan(&isString, &scanError);
-            fStartToken = valueStart;
-            if (scanError != VE_OK) {
-                error = scanError;
-                break;
-            }
-            error = _ParseValue(member, kExpectValue, token, isString);
+        // A short number or a plain string is made in its place on the
+        // member stack; any other value is read into a member first.
+        bool scalarNumber = false;
+        bool scalarString = false;
+        if (fConnectLater) {
+            scalarNumber = _ScanShortNumber(number);
+            if (!scalarNumber)
+                scalarString = _ScanPlainString();
         }
-        if (paths)
-            fCurrentPath.FromString(savedPath);
-        if (error != VE_OK)
-            break;
-        const VString& name = keyDecoded ? _SharedName(decodedKey) : _SharedName(fUnits + keyBegin, keyLength);
-        if (name.GetLength() == sBinaryObjectName.GetLength() &&
-            std::memcmp(name.GetCPointer(), sBinaryObjectName.GetCPointer(),
-                        static_cast<size_t>(name.GetLength()) * sizeof(UniChar)) == 0)
-            binaryName = true;
-        if (fConnectLater)
-            _StackMember(name, member);
-        else
-            _StoreMember(result, name, member);
+        if (scalarNumber || scalarString) {
+            fStartToken = valueStart;
+            if (paths)
+                fCurrentPath.FromString(*savedPath);
+            _StackScalarMember(memberName(), scalarString, number);
+        } else {
+            VJSONValue member(JSON_undefined);
+            bool isString = false;
+            if (!fConnectLater && _ScanPlainString()) {
+                // A plain string is its own value (never an object to expand).
+                fStartToken = valueStart;
+                error = _SpanToValue(true, member, kExpectValue);
+                if (error != VE_OK && (fOptions & kJSONImportUndefinedOnError) != 0)
+                    member.SetUndefined();
+            } else {
+                token = _ScanOpening();
+                if (token == jsonNone)
+                    token = _ScanSpan(&isString, &scanError);
+                fStartToken = valueStart;
+                if (scanError != VE_OK) {
+                    error = scanError;
+                    break;
+                }
+                error = _ParseValue(member, kExpectValue, token, isString);
+            }
+            if (paths)
+                fCurrentPath.FromString(*savedPath);
+            if (error != VE_OK)
+                break;
+            const VString& name = memberName();
+            if (fConnectLater)
+                _StackMember(name, member);
+            else
+                _StoreMember(result, name, member);
+        }
         first = false;
         token = _ScanPunctuation(&scanError);
         if (scanError != VE_OK) {
@@ -1265,11 +1403,13 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
     auto count = [&] { return fConnectLater ? fElements.size() - base : array->GetCount(); };
     VError error = VE_OK;
     const bool paths = fPathsLines != nullptr;
-    VString savedPath;
+    std::optional<VString> savedPath;  // option 0x8 only
+    if (paths)
+        savedPath.emplace();
     int index = 0;
     for (;;) {
         if (paths) {
-            savedPath.FromString(fCurrentPath);
+            savedPath->FromString(fCurrentPath);
             fCurrentPath.AppendUniChar('[');
             fCurrentPath.AppendLong(index);
             fCurrentPath.AppendUniChar(']');
@@ -1284,7 +1424,17 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         // their end (where no path is recorded for them).
         const bool numberRead = fConnectLater && !paths && _ScanShortNumber(number);
         if (!numberRead) {
-            token = _ScanSpan(&isString, &scanError);
+            // A container or a plain string is taken at once; anything else
+            // goes to the general scanner after the blanks.
+            token = _ScanOpening();
+            if (token != jsonNone) {
+                // The container is read below.
+            } else if (_ScanPlainString()) {
+                token = jsonString;
+                isString = true;
+            } else {
+                token = _ScanSpan(&isString, &scanError);
+            }
         }
         fStartToken = tokenStart;
         if (numberRead) {
@@ -1301,7 +1451,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                 error = _ThrowErrorExtraComma(sBracket);
             }
             if (paths)
-                fCurrentPath.FromString(savedPath);
+                fCurrentPath.FromString(*savedPath);
             break;
         } else if (token == jsonBeginObject || token == jsonBeginArray || token == jsonString) {
             if (paths) {
@@ -1346,7 +1496,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
                                             count() == 0 ? kExpectFirstElement : kExpectValue);
         }
         if (paths)
-            fCurrentPath.FromString(savedPath);
+            fCurrentPath.FromString(*savedPath);
         if (error != VE_OK)
             break;
         token = _ScanPunctuation(&scanError);

@@ -121,7 +121,7 @@ private:
         const int start = fPos;
         int p = start;
         if (p < fLength && fUnits[p] <= 0x20)
-            p = _SkipBlanks(p);
+            p = _PassBlanks(p);
         if (p < fLength) {
             JsonToken token;
             switch (fUnits[p]) {
@@ -153,13 +153,35 @@ private:
         if (p < fLength && fUnits[p] <= 0x20) {
             // The blanks are passed (and their line ends counted) once,
             // whatever comes after them.
-            p = _SkipBlanks(p);
+            p = _PassBlanks(p);
             fPos = p;
         }
         if (p >= fLength || (fUnits[p] != '-' && static_cast<unsigned>(fUnits[p] - '0') > 9u))
             return false;
         return _ReadShortNumberAt(p, outNumber);
     }
+    // Passes the blanks before the next token (their line ends counted
+    // once) and takes it when it opens an object or an array, answering
+    // its kind; otherwise answers jsonNone, the position at the token.
+    JsonToken _ScanOpening()
+    {
+        int p = fPos;
+        if (p < fLength && fUnits[p] <= 0x20) {
+            p = _PassBlanks(p);
+            fPos = p;
+        }
+        if (p < fLength && (fUnits[p] == '{' || fUnits[p] == '[')) {
+            fPos = p + 1;
+            return fUnits[p] == '{' ? jsonBeginObject : jsonBeginArray;
+        }
+        return jsonNone;
+    }
+    // Reads the next token in place when it is a quoted string whose units
+    // are its text unchanged (no escape, zero unit or line end in it), as the
+    // span scan would, and answers true; otherwise passes only the blanks
+    // before it (their line ends counted once) and leaves the token to the
+    // span scan. The token's start is the caller's to set.
+    inline bool _ScanPlainString();
     // The same from the unit at inPos, a '-' or a digit after the blanks.
     bool _ReadShortNumberAt(int inPos, double& outNumber);
     // The text of the last span scan (built in fToken when only noted).
@@ -170,6 +192,14 @@ private:
     // Passes the blanks from inPos on, counting line ends; answers the
     // position of the first unit above U+0020 (or the end).
     int _SkipBlanks(int inPos);
+    // The same from a blank at inPos, taking the single space after a colon
+    // or a comma without a call.
+    int _PassBlanks(int inPos)
+    {
+        if (fUnits[inPos] == ' ' && inPos + 1 < fLength && fUnits[inPos + 1] > 0x20)
+            return inPos + 1;
+        return _SkipBlanks(inPos);
+    }
     // Passes a line end at the unit's position (CR counts only when no LF follows).
     void _CountLineEnd(UniChar inUnit, int inPosition)
     {
@@ -197,6 +227,9 @@ private:
     // that its list is allocated once, at its final size.
     void _StackElement(VJSONValue& ioElement);
     void _StackMember(const VString& inName, VJSONValue& ioMember);
+    // Stacks a member whose value is the last short number read (inNumber)
+    // or the last span scan's plain string, made in its place.
+    void _StackScalarMember(const VString& inName, bool inIsString, double inNumber);
     // Moves what was stacked from inBase on into the container and takes it
     // off the stack.
     void _UnstackElements(VJSONValue& ioArray, size_t inBase);
@@ -205,6 +238,9 @@ private:
     // share, so that a name met again is stored without a copy of its units.
     const VString& _SharedName(const VString& inName);
     const VString& _SharedName(const UniChar* inUnits, int inLength);
+    // The same for a name not found at once: looks again, keeps it or
+    // makes it, growing the table while names keep missing.
+    const VString& _NewSharedName(const UniChar* inUnits, int inLength);
     // Records a member or element under the current path (option 0x8).
     void _RecordPathLine(int inOffset);
 

@@ -310,6 +310,51 @@ TEST(JSONImporter, LinesAreCountedThroughLongBlankRunsWhateverTheLineEnds)
     EXPECT_EQ(JSONOf(paths->GetProperty(VString("}"))), entry(line + 3, 0));
 }
 
+TEST(JSONImporter, ALineEndAnywhereInABlankRunIsCountedOnce)
+{
+    // A run of blanks (spaces and tabs) before the closing brace, of every
+    // length up to 80, with a line end of each kind at every place in it:
+    // the run starts and ends at every offset of the scanner's steps and at
+    // every distance from the end of the text. The line and the column of
+    // the brace ("}") show whether each line end was counted exactly once;
+    // the line ends after the brace are never read.
+    const char* ends[] = {"", "\n", "\r", "\r\n", "\n\r", "\r\r", "\n\n"};
+    for (size_t length = 0; length <= 80; ++length) {
+        for (const char* end : ends) {
+            for (size_t at = 0; at <= length; ++at) {
+                std::string run;
+                for (size_t k = 0; k < length; ++k)
+                    run += k % 5 == 3 ? '\t' : ' ';
+                run.insert(at, end);
+                const std::string text = "{\"a\":1" + run + "}\n\r\n";
+                const size_t brace = text.size() - 4;
+                int line = 1;
+                size_t lineStart = 0;
+                for (size_t k = 0; k < brace; ++k) {
+                    if (text[k] == '\n' || (text[k] == '\r' && text[k + 1] != '\n')) {
+                        ++line;
+                        lineStart = k + 1;
+                    }
+                }
+                std::string expected("{\"line\":");
+                expected += std::to_string(line);
+                expected += ",\"offset\":";
+                expected += std::to_string(brace - lineStart);
+                expected += "}";
+                VJSONImporter importer(VString(text.c_str()), kJSONImportPathsAndLines);
+                VJSONValue value(JSON_undefined);
+                ASSERT_EQ(importer.Parse(value), VE_OK);
+                const std::string got = JSONOf(importer.GetPathsLines()->GetProperty(VString("}")));
+                if (got != expected) {
+                    ADD_FAILURE() << "run of " << length << " blanks, line end " << ::testing::PrintToString(end)
+                                  << " at " << at << ": " << got << " instead of " << expected;
+                    return;
+                }
+            }
+        }
+    }
+}
+
 TEST(JSONImporter, SharedImportPutsEveryContainerUnderOneLocker)
 {
     VJSONValue value(JSON_undefined);
