@@ -52,9 +52,14 @@ public:
             bits = 0;
         } else if (inExponent > kMaxExponent) {
             bits = kInfinityBits;
-        } else if (inDigits <= (uint64_t{1} << 53) && inExponent >= 0 && inExponent <= 22) {
-            // Both factors are exact doubles: one rounding, the right one.
-            const double value = static_cast<double>(inDigits) * kExactPowersOfTen[inExponent];
+        } else if (inDigits <= (uint64_t{1} << 53) && inExponent >= -22 && inExponent <= 22) {
+            // The digits and the power of ten are exact doubles: the one
+            // multiplication or division rounds once, the right way.
+            double value = static_cast<double>(inDigits);
+            if (inExponent >= 0)
+                value *= kExactPowersOfTen[inExponent];
+            else
+                value /= kExactPowersOfTen[-inExponent];
             outValue = inNegative ? -value : value;
             return true;
         } else {
@@ -72,21 +77,18 @@ public:
             // 54 bits of r2: the 53 of the result and the one below them.
             const int top = static_cast<int>(r2 >> 63);
             const int below = 9 + top;
-            const uint64_t rest = r2 & ((uint64_t{1} << below) - 1);
-            // Up to 5^55 the entry is exact, and so is R.
-            const bool exact = inExponent >= 0 && inExponent <= kLastExactPower;
+            const uint64_t half = uint64_t{1} << below;
+            const uint64_t fraction = r2 & ((half << 1) - 1);  // the bit below the result and the rest of r2
             uint64_t mantissa = r2 >> below;
-            if ((mantissa & 1) == 0) {
-                // Within 2^64 under the halfway point above?
-                if (!exact && rest == (uint64_t{1} << below) - 1 && r1 == ~uint64_t{0})
+            if ((fraction == half && (r1 | r0) == 0) || (fraction == half - 1 && r1 == ~uint64_t{0})) [[unlikely]] {
+                // On a halfway point, or less than 2^64 under one. Up to
+                // 5^55 the entry is exact, and so is R: a tie goes to the
+                // even neighbour, what lies under it is rounded down.
+                if (inExponent < 0 || inExponent > kLastExactPower)
                     return false;
-                mantissa >>= 1;
-            } else if (rest == 0 && r1 == 0 && r0 == 0) {
-                if (!exact)
-                    return false;  // on a halfway point, or just under the true value
-                mantissa = (mantissa >> 1) + ((mantissa >> 1) & 1);  // a tie goes to the even neighbour
+                mantissa = fraction == half ? (mantissa >> 1) + ((mantissa >> 1) & 1) : mantissa >> 1;
             } else {
-                mantissa = (mantissa >> 1) + 1;
+                mantissa = (mantissa + 1) >> 1;  // adds the bit below the result
             }
             // The mantissa's lowest bit weighs 2^(138 + top) in R, and R
             // weighs 2^(b + e - shift).

@@ -695,7 +695,7 @@ inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& io
 // the conversion declines (the exact reader's). The word runs from the
 // start of the units up to the first unit that is not part of the number,
 // whose position is stored in outEnd.
-inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
+[[gnu::always_inline]] inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
 {
     const UniChar* p = inUnits;
     const int n = inLength;
