@@ -1,6 +1,9 @@
 // The double nearest to a decimal number held as an integer of at most 19
-// digits and a power of ten, in one pass of integer arithmetic.
+// digits and a power of ten, without the exact reader in all but rare cases.
 //
+// Digits within 2^53 and a power within 10^+-22 are both exact doubles, and
+// the one multiplication or division that joins them rounds once, rightly
+// (and costs less than what follows). Otherwise:
 // digits x 10^e = digits x 5^e x 2^e. For every e from kMinExponent to
 // kMaxExponent a table holds 5^e as a 128-bit integer T with its top bit set
 // and a binary exponent b, 5^e = (T + f) x 2^b with 0 <= f < 1 (T is exact
