@@ -694,8 +694,10 @@ inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& io
 // False, having stored nothing, for any other word and for the rare number
 // the conversion declines (the exact reader's). The word runs from the
 // start of the units up to the first unit that is not part of the number,
-// whose position is stored in outEnd.
-[[gnu::always_inline]] inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
+// whose position is stored in outEnd. Always inlined: as a call it costs
+// about 27 more instructions a number.
+[[gnu::always_inline]] inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue,
+                                                         int& outEnd)
 {
     const UniChar* p = inUnits;
     const int n = inLength;
