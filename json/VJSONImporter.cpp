@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "json/VDecimalToDouble.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONBinaryImporter.h"
 #include "json/VJSONGraph.h"
@@ -689,10 +690,6 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     return true;
 }
 
-// The powers of ten that a double holds exactly.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // Reads the run of decimal digits from inPos on into ioDigits (the earlier
 // digits shifted up), counting them in ioCount; answers the position after
 // the run. Eight digits at a time where the processor allows; the total may
@@ -727,14 +724,16 @@ inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& io
     return i;
 }
 
-// Reads the common short number word at once: a plain decimal whose digits,
-// read as one integer, are at most 2^53 and whose power of ten lies within
-// +-22. Both are exact doubles, so the one multiplication or division that
-// joins them rounds once, to the same double as the exact reader gives.
-// False, having stored nothing, for any other word (the exact reader's).
-// The same from the start of the units up to the first unit that is not
-// part of the number, whose position is stored in outEnd.
-inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue, int& outEnd)
+// Reads the common number word in one pass: a plain decimal of at most 19
+// significant digits, read as one integer and joined to its power of ten
+// by VDecimalToDouble, which gives the same double as the exact reader.
+// False, having stored nothing, for any other word and for the rare number
+// the conversion declines (the exact reader's). The word runs from the
+// start of the units up to the first unit that is not part of the number,
+// whose position is stored in outEnd. Always inlined: as a call it costs
+// about 27 more instructions a number.
+[[gnu::always_inline]] inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& outValue,
+                                                         int& outEnd)
 {
     const UniChar* p = inUnits;
     const int n = inLength;
@@ -745,8 +744,7 @@ inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& 
     uint64_t digits = 0;
     int count = 0;  // digits read into 'digits' (at most 19 fit)
     if (i < n && p[i] == '0') {
-        ++i;
-        count = 1;
+        ++i;  // adds nothing to 'digits'
     } else {
         i = ReadDigits(p, i, n, digits, count);
         if (count == 0)
@@ -755,6 +753,11 @@ inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& 
     int exponent = 0;
     if (i < n && p[i] == '.') {
         const int start = ++i;
+        if (digits == 0) {
+            // Zeros before the first significant digit only move the point.
+            while (i < n && p[i] == '0')
+                ++i;
+        }
         i = ReadDigits(p, i, n, digits, count);
         if (i == start)
             return false;
@@ -779,20 +782,9 @@ inline bool ReadShortNumberPrefix(const UniChar* inUnits, int inLength, double& 
             return false;
         exponent += below ? -written : written;
     }
+    if (!VDecimalToDouble::Convert(digits, exponent, negative, outValue))
+        return false;
     outEnd = i;
-    double value;
-    if (digits == 0) {
-        value = 0.0;
-    } else {
-        if (digits > (uint64_t{1} << 53) || exponent < -22 || exponent > 22)
-            return false;
-        value = static_cast<double>(digits);
-        if (exponent > 0)
-            value *= kExactPowersOfTen[exponent];
-        else if (exponent < 0)
-            value /= kExactPowersOfTen[-exponent];
-    }
-    outValue = negative ? -value : value;
     return true;
 }
 
