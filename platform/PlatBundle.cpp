@@ -392,10 +392,17 @@ bool ReadPlistFileText(const std::string& path, std::string& outText)
 // The main bundle's Info.plist, read once for the whole run (the memory
 // manager, the process object and the component manager all ask for it at
 // start-up). It is parsed both ways that ReadPlistFile offers, so that each
-// getter answers exactly what a reading of its own would have.
+// getter answers exactly what a reading of its own would have; the parse
+// with arrays only when an array is first asked for (the localisations,
+// after the start-up), from the text kept since the reading.
 struct MainBundlePlist {
+    bool read = false;
+    std::string text;
     bool valuesOK = false;
     PlistValues values;
+};
+
+struct MainBundlePlistArrays {
     bool arraysOK = false;
     PlistValues valuesBesideArrays;
     PlistArrays arrays;
@@ -405,15 +412,26 @@ const MainBundlePlist& GetMainBundlePlist()
 {
     static const MainBundlePlist sPlist = [] {
         MainBundlePlist plist;
-        std::string text;
         const std::string path = GetMainBundleInfoPlistPath();
-        if (path.empty() || !ReadPlistFileText(path, text))
+        if (path.empty() || !ReadPlistFileText(path, plist.text))
             return plist;
-        plist.valuesOK = ParsePlistText(text, plist.values);
-        plist.arraysOK = ParsePlistText(text, plist.valuesBesideArrays, &plist.arrays);
+        plist.read = true;
+        plist.valuesOK = ParsePlistText(plist.text, plist.values);
         return plist;
     }();
     return sPlist;
+}
+
+const MainBundlePlistArrays& GetMainBundlePlistArrays()
+{
+    static const MainBundlePlistArrays sArrays = [] {
+        MainBundlePlistArrays arrays;
+        const MainBundlePlist& plist = GetMainBundlePlist();
+        if (plist.read)
+            arrays.arraysOK = ParsePlistText(plist.text, arrays.valuesBesideArrays, &arrays.arrays);
+        return arrays;
+    }();
+    return sArrays;
 }
 
 }  // namespace
@@ -497,7 +515,7 @@ std::string GetApplicationName()
 bool GetMainBundleInfoStrings(const std::string& key, std::vector<std::string>& outStrings)
 {
     outStrings.clear();
-    const MainBundlePlist& plist = GetMainBundlePlist();
+    const MainBundlePlistArrays& plist = GetMainBundlePlistArrays();
     if (!plist.arraysOK)
         return false;
     auto found = plist.arrays.find(key);

@@ -16,8 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace qelt::plat {
@@ -263,12 +261,33 @@ std::string XdgFolder(const char* name, const char* fallback)
 
 // A folder of the user-dirs.dirs file of the XDG configuration folder
 // (key "XDG_DOCUMENTS_DIR" and the like), else the home folder and `fallback`.
+// The whole text of a file, links followed; empty when it cannot be read.
+// Read with the system's calls rather than a file stream: the process's
+// start-up reads this file, and the first stream of a process sets up the
+// C++ library's locale machinery, which nothing else here needs.
+std::string TextOfFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 std::string XdgUserFolder(const char* key, const char* fallback)
 {
-    std::ifstream in(XdgFolder("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs");
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string folder = UserFolderFromDirsText(text.str(), key, HomeFolder());
+    const std::string text = TextOfFile(XdgFolder("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs");
+    std::string folder = UserFolderFromDirsText(text, key, HomeFolder());
     return folder.empty() ? HomeFolder() + "/" + fallback : folder;
 }
 
@@ -292,10 +311,13 @@ int MakeFolderWithParents(const std::string& path)
 
 std::string UserFolderFromDirsText(const std::string& text, const char* key, const std::string& home)
 {
-    std::istringstream in(text);
-    std::string line;
     std::string prefix = std::string(key) + "=\"";
-    while (std::getline(in, line)) {
+    for (size_t start = 0; start < text.size();) {
+        size_t lineEnd = text.find('\n', start);
+        if (lineEnd == std::string::npos)
+            lineEnd = text.size();
+        const std::string line = text.substr(start, lineEnd - start);
+        start = lineEnd + 1;
         if (line.compare(0, prefix.size(), prefix) != 0)
             continue;
         size_t end = line.find('"', prefix.size());

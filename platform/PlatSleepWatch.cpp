@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -30,13 +32,51 @@ int SignalCallback(sd_bus_message* inMessage, void* inUserData, SystemBusError*)
     return 0;
 }
 
+// The process-wide hold on the watchers' connections.
+struct ConnectionHold {
+    std::mutex lock;
+    std::condition_variable released;
+    bool held = false;
+};
+
+ConnectionHold& TheHold()
+{
+    static ConnectionHold hold;
+    return hold;
+}
+
 }  // namespace
+
+void HoldSleepWatchConnections()
+{
+    ConnectionHold& hold = TheHold();
+    std::lock_guard<std::mutex> locked(hold.lock);
+    hold.held = true;
+}
+
+void ReleaseSleepWatchConnections()
+{
+    ConnectionHold& hold = TheHold();
+    {
+        std::lock_guard<std::mutex> locked(hold.lock);
+        if (!hold.held)
+            return;
+        hold.held = false;
+    }
+    hold.released.notify_all();
+}
 
 SleepWatcher::SleepWatcher(std::function<void(bool)> inHandler) : fHandler(std::move(inHandler)) {}
 
 SleepWatcher::~SleepWatcher()
 {
     if (fThread.joinable()) {
+        ConnectionHold& hold = TheHold();
+        {
+            std::lock_guard<std::mutex> locked(hold.lock);
+            fEnding = true;
+        }
+        hold.released.notify_all();
         char byte = 0;
         ssize_t n = ::write(fStop[1], &byte, 1);
         (void)n;
@@ -64,13 +104,21 @@ int SleepWatcher::Start(std::function<void(const std::string&)> inTrouble)
         return -1;
     try {
         fThread = std::thread([this, trouble = std::move(inTrouble)] {
-            if (_Connect(trouble))
+            if (_WaitUntilReleased() && _Connect(trouble))
                 _Run();
         });
     } catch (const std::system_error&) {
         return -1;
     }
     return 0;
+}
+
+bool SleepWatcher::_WaitUntilReleased()
+{
+    ConnectionHold& hold = TheHold();
+    std::unique_lock<std::mutex> locked(hold.lock);
+    hold.released.wait(locked, [&] { return !hold.held || fEnding; });
+    return !fEnding;
 }
 
 bool SleepWatcher::_Connect(const std::function<void(const std::string&)>& inTrouble)

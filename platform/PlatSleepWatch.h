@@ -9,7 +9,9 @@
 // Loading the bus library (libsystemd and the six libraries it brings) and
 // connecting to the bus take longer than the rest of a program's start-up:
 // both are done on the watcher's thread, so that starting costs the caller
-// one thread.
+// one thread. A program whose first moments count can also hold that
+// loading back until they are over (HoldSleepWatchConnections): the
+// loader's mappings and page-table changes then do not run beside them.
 #pragma once
 
 #include <atomic>
@@ -35,8 +37,9 @@ public:
     SleepWatcher& operator=(const SleepWatcher&) = delete;
 
     // Starts the watcher's thread, which loads the bus library, connects
-    // and watches; 0, or -1 when the thread cannot be started. Without a
-    // system bus nothing is announced, and that is no trouble. When the bus
+    // and watches (once connections are no longer held back); 0, or -1 when
+    // the thread cannot be started. Without a system bus nothing is
+    // announced, and that is no trouble. When the bus
     // library cannot be loaded, or the bus is there but the signal cannot
     // be watched, the thread calls inTrouble (when given) with the reason
     // and ends. Starting again does nothing.
@@ -55,6 +58,9 @@ private:
     // the signal is watched.
     bool _Connect(const std::function<void(const std::string&)>& inTrouble);
     void _Run();
+    // Waits while the connections are held back: true when the thread may
+    // connect, false when the watcher is being destroyed meanwhile.
+    bool _WaitUntilReleased();
 
     std::function<void(bool)> fHandler;
     const SystemBusLibrary* fLibrary = nullptr;  // set once the library is loaded
@@ -63,7 +69,15 @@ private:
     int fInhibitor = -1;
     int fStop[2] = {-1, -1};
     std::atomic<bool> fListening{false};
+    bool fEnding = false;  // guarded by the hold's lock
     std::thread fThread;
 };
+
+// Holds back, process-wide, the loading and connecting of every watcher
+// that has not connected yet, until the release: such a watcher has its
+// thread, which waits. Releasing lets the waiting watchers go on; a watcher
+// destroyed while it waits ends without connecting.
+void HoldSleepWatchConnections();
+void ReleaseSleepWatchConnections();
 
 }  // namespace qelt::plat

@@ -2,6 +2,7 @@
 
 #include "platform/PlatMemory.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/mman.h>
@@ -12,9 +13,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+
+// Where the process's first thread's stack stood when the program started;
+// kept by the dynamic loader.
+extern "C" void* __libc_stack_end;
 
 namespace qelt::plat {
 
@@ -139,9 +146,69 @@ struct StackBounds {
     bool known = false;
 };
 
+// The process's first thread: its stack is the mapping that holds the
+// start-up's stack end, as long as the soft limit allows without reaching
+// the mapping below it; the same reckoning as the thread library's, which
+// reads the same table through a formatted-input stream line by line, at a
+// tenth of the start-up's own instructions.
+bool FirstThreadStackBounds(void*& low, size_t& size)
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_STACK, &limit) != 0)
+        return false;
+    const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string maps;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        maps.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+
+    const uintptr_t page = PageSize();
+    const uintptr_t stackEnd = reinterpret_cast<uintptr_t>(__libc_stack_end);
+    const uintptr_t top = (stackEnd & ~(page - 1)) + page;
+    uintptr_t lastTo = 0;
+    for (size_t at = 0; at < maps.size();) {
+        size_t lineEnd = maps.find('\n', at);
+        if (lineEnd == std::string::npos)
+            lineEnd = maps.size();
+        const char* line = maps.c_str() + at;
+        at = lineEnd + 1;
+        char* dash = nullptr;
+        errno = 0;
+        const uintptr_t from = std::strtoull(line, &dash, 16);
+        if (errno != 0 || dash == line || *dash != '-')
+            continue;
+        char* after = nullptr;
+        const uintptr_t to = std::strtoull(dash + 1, &after, 16);
+        if (errno != 0 || after == dash + 1)
+            continue;
+        if (from <= stackEnd && stackEnd < to) {
+            uintptr_t bytes = static_cast<uintptr_t>(limit.rlim_cur) - (to - top);
+            bytes &= ~(page - 1);
+            if (bytes > top - lastTo)
+                bytes = top - lastTo;
+            low = reinterpret_cast<void*>(top - bytes);
+            size = static_cast<size_t>(bytes);
+            return true;
+        }
+        lastTo = to;
+    }
+    return false;
+}
+
 bool CurrentStackBounds(void*& low, size_t& size)
 {
     thread_local StackBounds bounds;
+    if (!bounds.known && IsProcessMainThread() && FirstThreadStackBounds(bounds.low, bounds.size))
+        bounds.known = true;
     if (!bounds.known) {
         pthread_attr_t attr;
         if (pthread_getattr_np(pthread_self(), &attr) != 0)

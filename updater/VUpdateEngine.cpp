@@ -11,6 +11,7 @@
 #include "kernel/VObject.h"
 #include "platform/PlatBundle.h"
 #include "platform/PlatRealPath.h"
+#include "platform/PlatSleepWatch.h"
 #include "process/VCommandLineParser.h"
 #include "runtime/ILogger.h"
 #include "runtime/VLog4jMsgFileLogger.h"
@@ -24,6 +25,7 @@ VUpdateEngine::VUpdateEngine() = default;
 
 VUpdateEngine::~VUpdateEngine()
 {
+    plat::ReleaseSleepWatchConnections();
     _WaitForTextFormats();
     _WaitForXMLAhead();
     ReleaseRefCountable(fLocalizationManager);
@@ -37,6 +39,10 @@ VUpdateEngine::~VUpdateEngine()
 bool VUpdateEngine::Init(unsigned int inFlags)
 {
     fStartingUp = true;
+    // The sleep notifier that the start-up makes loads the bus library and
+    // connects only once the run's first log line is written: the loader's
+    // mappings beside that line's work made it come about a third later.
+    plat::HoldSleepWatchConnections();
     bool ok = VProcessIPC::Init(inFlags);
     fStartingUp = false;
     if (ok) {

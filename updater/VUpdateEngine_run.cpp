@@ -15,6 +15,7 @@
 #include "kernel/VSystem.h"
 #include "platform/PlatBundle.h"
 #include "platform/PlatFile.h"
+#include "platform/PlatSleepWatch.h"
 #include "process/VComponentManager.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
@@ -236,6 +237,7 @@ void VUpdateEngine::DoRun()
     VString time;
     VString date = NowForTheLog(time);
     LogInfo("Updater starting - %S - %S", &date, &time);
+    plat::ReleaseSleepWatchConnections();
     _LoadLocalizationAfterFirstLine();
 
     if (context->IsEmpty())

@@ -130,14 +130,33 @@ void XMacIntlMgr::FormatVTime(const VTime& inTime, VString& outText, plat::PlatD
     SetFromU16(outText, inFormatter->Format(AbsoluteMilliseconds(year, month, day, hour, minute, second)));
 }
 
+bool XMacIntlMgr::_FormatWithStyles(double inMilliseconds, EDateFormatterStyle inDateStyle,
+                                    EDateFormatterStyle inTimeStyle, bool inGMT, VString& outText) const
+{
+    // A style out of range formats as none.
+    int date = inDateStyle > eDateStyleNone && inDateStyle < kStyleCount ? inDateStyle : eDateStyleNone;
+    int time = inTimeStyle > eDateStyleNone && inTimeStyle < kStyleCount ? inTimeStyle : eDateStyleNone;
+    plat::PlatLocale* locale = GetCFLocaleRef();
+    std::lock_guard<std::mutex> guard(fFormattersLock);
+    std::unique_ptr<plat::PlatDateFormatter>& formatter = fStyleFormatters[date][time];
+    if (!formatter)
+        formatter.reset(plat::PlatDateFormatter::Create(locale, date, time));
+    if (!formatter)
+        return false;
+    // Set on every use: the system's time zone is read afresh each time.
+    formatter->SetGMT(inGMT);
+    SetFromU16(outText, formatter->Format(inMilliseconds));
+    return true;
+}
+
 void XMacIntlMgr::FormatVTime(const VTime& inTime, VString& outText, EDateFormatterStyle inDateStyle,
                               EDateFormatterStyle inTimeStyle, bool inUTC) const
 {
-    std::unique_ptr<plat::PlatDateFormatter> formatter(
-        plat::PlatDateFormatter::Create(GetCFLocaleRef(), inDateStyle, inTimeStyle));
-    if (!formatter)
-        return;
-    FormatVTime(inTime, outText, formatter.get(), inUTC);
+    short year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+    inTime.GetUTCTime(year, month, day, hour, minute, second, millisecond);
+    // Without a formatter the output keeps its text.
+    _FormatWithStyles(AbsoluteMilliseconds(year, month, day, hour, minute, second), inDateStyle, inTimeStyle, inUTC,
+                      outText);
 }
 
 void XMacIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outText, const VString& inTemplate,
@@ -156,14 +175,9 @@ void XMacIntlMgr::FormatVDuration(const VDuration& inDuration, VString& outText,
     outText.Clear();
     int days = 0, hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
     inDuration.GetDuration(days, hours, minutes, seconds, milliseconds);
-    std::unique_ptr<plat::PlatDateFormatter> formatter(
-        plat::PlatDateFormatter::Create(GetCFLocaleRef(), inDateStyle, inTimeStyle));
-    if (!formatter)
-        return;
     // The duration's own clock time, shown in GMT.
-    formatter->SetGMT(true);
     double ms = (static_cast<double>(days) * 86400.0 + hours * 3600.0 + minutes * 60.0 + seconds) * 1000.0;
-    SetFromU16(outText, formatter->Format(ms));
+    _FormatWithStyles(ms, inDateStyle, inTimeStyle, true, outText);
 }
 
 void XMacIntlMgr::FormatDate(const VTime& inTime, VString& outText, EOSFormats inFormat, bool inUTC) const

@@ -3,6 +3,7 @@
 // date formatter, the calendar names and case mapping.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,6 +85,12 @@ public:
     bool LoadCalendarSymbols() const;
 
 private:
+    // Formats an instant (milliseconds since 1970 UTC) with the manager's
+    // formatter of the two styles, made on first use and kept; false, with
+    // the output untouched, when no formatter can be made.
+    bool _FormatWithStyles(double inMilliseconds, EDateFormatterStyle inDateStyle, EDateFormatterStyle inTimeStyle,
+                           bool inGMT, VString& outText) const;
+
     unsigned int fDialect;
     mutable std::mutex fLock;  // guards the lazy locale and names
     mutable plat::PlatLocale* fLocale = nullptr;
@@ -93,6 +100,12 @@ private:
     mutable std::vector<std::u16string> fMonthNames;
     mutable std::vector<std::u16string> fShortWeekDayNames;
     mutable std::vector<std::u16string> fShortMonthNames;
+    // The formatters of each pair of styles (none to full), made once: a
+    // formatter costs far more to make than to use. A formatter is not safe
+    // for use by two threads at once, so each use holds the lock.
+    static constexpr int kStyleCount = eDateStyleFull + 1;
+    mutable std::mutex fFormattersLock;
+    mutable std::unique_ptr<plat::PlatDateFormatter> fStyleFormatters[kStyleCount][kStyleCount];
 };
 
 }  // namespace qelt

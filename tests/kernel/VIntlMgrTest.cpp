@@ -362,6 +362,55 @@ TEST(VIntlMgr, PlatformFormatting)
     EXPECT_TRUE(name.IsEmpty());
 }
 
+// A manager keeps its formatters: the same style pair used for a time in the
+// system's zone and for a duration in GMT, and by several threads at once,
+// gives each caller its own right text.
+TEST(VIntlMgr, KeptFormattersGiveTheSameTexts)
+{
+    Manager fr(1036, 1036);
+    struct Case {
+        int day, hour, minute;
+        std::u16string date, time;
+    } cases[] = {
+        {5, 7, 8, u"05/03/2024", u"07:08"},
+        {31, 23, 59, u"31/03/2024", u"23:59"},
+        {1, 0, 0, u"01/03/2024", u"00:00"},
+    };
+    VDuration d;
+    d.SetDuration(0, 1, 30, 0, 0);
+    VString out;
+    for (int round = 0; round < 2; ++round) {
+        for (const Case& c : cases) {
+            VTime t;
+            t.FromUTCTime(2024, 3, c.day, c.hour, c.minute, 0, 0);
+            fr->FormatTime(t, out, eOS_SHORT_FORMAT, true);
+            EXPECT_EQ(U16(out), c.time);
+            fr->FormatDuration(d, out, eOS_SHORT_FORMAT);
+            EXPECT_EQ(U16(out), u"01:30");
+        }
+    }
+
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] {
+            VString text;
+            for (int i = 0; i < 300; ++i) {
+                const Case& c = cases[(i + k) % 3];
+                VTime t;
+                t.FromUTCTime(2024, 3, c.day, c.hour, c.minute, 0, 0);
+                fr->FormatDate(t, text, eOS_SHORT_FORMAT, true);
+                wrong[k] += U16(text) != c.date;
+                fr->FormatTime(t, text, eOS_SHORT_FORMAT, true);
+                wrong[k] += U16(text) != c.time;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
 TEST(VIntlMgr, NamesAreMadeOnceUnderConcurrentUse)
 {
     Manager m(1031, 1031);

@@ -200,6 +200,40 @@ TEST(PlatFolders, SystemFoldersFollowTheEnvironment)
     EXPECT_EQ(out, config + "/");
 }
 
+// The user's folders file, line by line: only a line that begins with the
+// key and a quote counts, the first such line decides, and what it names
+// must be $HOME, under $HOME or a full path.
+TEST(PlatFolders, UserFoldersFileNamesAFolderOnlyInItsOwnForms)
+{
+    struct Case {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n", "/home/u/Papers"},
+        {"# comment\n\nXDG_DOCUMENTS_DIR=\"$HOME\"", "/home/u"},
+        {"XDG_DESKTOP_DIR=\"/d\"\nXDG_DOCUMENTS_DIR=\"/srv/docs\"", "/srv/docs"},
+        {"XDG_DOCUMENTS_DIR=\"Papers\"\nXDG_DOCUMENTS_DIR=\"/later\"\n", ""},
+        {"XDG_DOCUMENTS_DIR=\"/unterminated\nXDG_DOCUMENTS_DIR=\"/later\"\n", ""},
+        {" XDG_DOCUMENTS_DIR=\"/indented\"\n", ""},
+        {"XDG_DOCUMENTS_DIRS=\"/longer\"\n", ""},
+        {"XDG_DOCUMENTS_DIR=/unquoted\n", ""},
+        {"", ""},
+        {"\n\n", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(UserFolderFromDirsText(c.text, "XDG_DOCUMENTS_DIR", "/home/u"), c.expected) << c.text;
+
+    // The file is read through a link to it too, as dotfile managers keep it.
+    std::string config = qelt::test::MakeTempFolder("xdgconfiglink");
+    std::ofstream(config + "/kept") << "XDG_DOCUMENTS_DIR=\"$HOME/Linked\"\n";
+    ASSERT_EQ(symlink("kept", (config + "/user-dirs.dirs").c_str()), 0);
+    qelt::test::StEnvironmentVariable configHome("XDG_CONFIG_HOME", config.c_str());
+    std::string out;
+    EXPECT_EQ(GetSystemFolderPath(1, true, out), 0);
+    EXPECT_EQ(out, std::string(getenv("HOME")) + "/Linked/");
+}
+
 TEST(PlatFolders, WatcherCoalescesFolderKeysAndSeesRootLoss)
 {
     std::string parent = qelt::test::MakeTempFolder("watch");

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/PlatSleepWatch.h"
@@ -68,6 +74,115 @@ TEST(PlatSleepWatch, AWatcherDestroyedRightAfterItsStartEndsItsThread)
         EXPECT_EQ(watcher.Start(), 0);
         EXPECT_EQ(announced, 0);
     }
+}
+
+// A stand-in for the system bus: a listening socket that the bus library is
+// sent to (DBUS_SYSTEM_BUS_ADDRESS), so that a test sees when a watcher
+// connects. It answers nothing; hanging up ends the watcher's connection.
+class FakeSystemBus {
+public:
+    FakeSystemBus()
+    {
+        char folder[] = "/tmp/qelt-bus-XXXXXX";
+        if (::mkdtemp(folder) == nullptr)
+            return;
+        fFolder = folder;
+        fPath = fFolder + "/socket";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, fPath.c_str(), sizeof(address.sun_path) - 1);
+        fListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fListener < 0 || ::bind(fListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(fListener, 4) != 0)
+            return;
+        if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) {
+            fOldAddress = old;
+            fHadAddress = true;
+        }
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + fPath).c_str(), 1);
+        fReady = true;
+    }
+    ~FakeSystemBus()
+    {
+        if (fReady) {
+            if (fHadAddress)
+                ::setenv("DBUS_SYSTEM_BUS_ADDRESS", fOldAddress.c_str(), 1);
+            else
+                ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        }
+        if (fListener >= 0)
+            ::close(fListener);
+        if (!fPath.empty())
+            ::unlink(fPath.c_str());
+        if (!fFolder.empty())
+            ::rmdir(fFolder.c_str());
+    }
+    FakeSystemBus(const FakeSystemBus&) = delete;
+    FakeSystemBus& operator=(const FakeSystemBus&) = delete;
+
+    bool IsReady() const { return fReady; }
+
+    // Whether a watcher connects within the time; the connection is then
+    // hung up.
+    bool Connected(int inMilliseconds)
+    {
+        pollfd waiting{fListener, POLLIN, 0};
+        if (::poll(&waiting, 1, inMilliseconds) != 1)
+            return false;
+        const int client = ::accept4(fListener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0)
+            ::close(client);
+        return client >= 0;
+    }
+
+private:
+    std::string fFolder;
+    std::string fPath;
+    std::string fOldAddress;
+    bool fHadAddress = false;
+    int fListener = -1;
+    bool fReady = false;
+};
+
+// The hold is process-wide: a test that fails still releases it.
+struct StHeldConnections {
+    StHeldConnections() { HoldSleepWatchConnections(); }
+    ~StHeldConnections() { ReleaseSleepWatchConnections(); }
+    StHeldConnections(const StHeldConnections&) = delete;
+    StHeldConnections& operator=(const StHeldConnections&) = delete;
+};
+
+// A program may hold the watchers' loading and connecting back while its
+// first moments last: the watcher's thread waits, connects once released,
+// and a watcher destroyed while it waits ends without connecting at all.
+TEST(PlatSleepWatch, AHeldWatcherConnectsOnlyOnceReleased)
+{
+    if (::dlopen("libsystemd.so.0", RTLD_LAZY | RTLD_LOCAL) == nullptr)
+        GTEST_SKIP() << "this machine has no libsystemd";
+    FakeSystemBus bus;
+    ASSERT_TRUE(bus.IsReady());
+    StHeldConnections held;
+    SleepWatcher watcher([](bool) {});
+    ASSERT_EQ(watcher.Start(), 0);
+    EXPECT_FALSE(bus.Connected(300)) << "connected while held back";
+    ReleaseSleepWatchConnections();
+    EXPECT_TRUE(bus.Connected(10000)) << "no connection after the release";
+}
+
+TEST(PlatSleepWatch, AWatcherDestroyedWhileHeldEndsWithoutConnecting)
+{
+    if (::dlopen("libsystemd.so.0", RTLD_LAZY | RTLD_LOCAL) == nullptr)
+        GTEST_SKIP() << "this machine has no libsystemd";
+    FakeSystemBus bus;
+    ASSERT_TRUE(bus.IsReady());
+    {
+        StHeldConnections held;
+        for (int i = 0; i < 3; ++i) {
+            SleepWatcher watcher([](bool) {});
+            EXPECT_EQ(watcher.Start(), 0);
+        }
+    }
+    EXPECT_FALSE(bus.Connected(300)) << "a destroyed watcher connected once released";
 }
 
 }  // namespace
