@@ -456,6 +456,25 @@ int ReadSmallFile(const char* path, size_t maxSize, std::string& outText)
     return result;
 }
 
+std::string ReadWholeFile(const char* path)
+{
+    std::string text;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 int ReadLinkText(const char* path, std::string& outText)
 {
     outText.clear();

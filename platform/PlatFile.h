@@ -108,6 +108,11 @@ int ReadLinkText(const char* path, std::string& outText);
 // (ELOOP): EFBIG when it holds more than maxSize bytes, EINVAL when it is
 // not a regular file.
 int ReadSmallFile(const char* path, size_t maxSize, std::string& outText);
+// The whole content of a file, links followed, read with the system's calls
+// (no file stream: the first stream of a process sets up the C++ library's
+// locale machinery, which start-up code does not need); empty when the file
+// cannot be opened or read.
+std::string ReadWholeFile(const char* path);
 // Makes a symbolic link at linkPath holding `text`; an existing file at
 // linkPath is replaced by the final rename, never removed first.
 int MakeLinkReplacing(const char* text, const char* linkPath);

@@ -262,31 +262,9 @@ std::string XdgFolder(const char* name, const char* fallback)
 // A folder of the user-dirs.dirs file of the XDG configuration folder
 // (key "XDG_DOCUMENTS_DIR" and the like), else the home folder and `fallback`.
 // The whole text of a file, links followed; empty when it cannot be read.
-// Read with the system's calls rather than a file stream: the process's
-// start-up reads this file, and the first stream of a process sets up the
-// C++ library's locale machinery, which nothing else here needs.
-std::string TextOfFile(const std::string& path)
-{
-    std::string text;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return text;
-}
-
 std::string XdgUserFolder(const char* key, const char* fallback)
 {
-    const std::string text = TextOfFile(XdgFolder("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs");
+    const std::string text = ReadWholeFile((XdgFolder("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs").c_str());
     std::string folder = UserFolderFromDirsText(text, key, HomeFolder());
     return folder.empty() ? HomeFolder() + "/" + fallback : folder;
 }

@@ -1,5 +1,6 @@
 #include "platform/PlatThreads.h"
 
+#include "platform/PlatFile.h"
 #include "platform/PlatMemory.h"
 
 #include <fcntl.h>
@@ -156,20 +157,9 @@ bool FirstThreadStackBounds(void*& low, size_t& size)
     rlimit limit;
     if (getrlimit(RLIMIT_STACK, &limit) != 0)
         return false;
-    const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const std::string maps = ReadWholeFile("/proc/self/maps");
+    if (maps.empty())
         return false;
-    std::string maps;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        maps.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
 
     const uintptr_t page = PageSize();
     const uintptr_t stackEnd = reinterpret_cast<uintptr_t>(__libc_stack_end);
