@@ -1,5 +1,7 @@
 #include "platform/PlatMemory.h"
 
+#include "platform/PlatFile.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -102,20 +104,9 @@ bool QueryRegion(const void* address, size_t& size, unsigned& state, const void*
     size = 0;
     state = 0;
     base = nullptr;
-    int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const std::string maps = ReadWholeFile("/proc/self/maps");
+    if (maps.empty())
         return false;
-    std::string maps;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        maps.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
 
     // Lines are "start-end perms ...", in increasing address order.
     uintptr_t target = reinterpret_cast<uintptr_t>(address);
