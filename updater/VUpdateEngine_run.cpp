@@ -237,6 +237,12 @@ void VUpdateEngine::DoRun()
     VString time;
     VString date = NowForTheLog(time);
     LogInfo("Updater starting - %S - %S", &date, &time);
+    // The first line goes into the file from here, before anything else
+    // runs: handed to the logger's task, it waited for that task's turn
+    // behind the sleep notifier's and the XML library's threads. What is
+    // logged later still goes through the task, after it.
+    if (ILogger* logger = GetLogger())
+        logger->Flush();
     plat::ReleaseSleepWatchConnections();
     _LoadLocalizationAfterFirstLine();
 
