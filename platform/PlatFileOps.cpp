@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <sched.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -25,6 +24,7 @@
 
 #include "platform/PlatFaults.h"
 #include "platform/PlatFile.h"
+#include "platform/PlatThreads.h"
 
 namespace qelt::plat {
 
@@ -318,10 +318,7 @@ private:
     // locks, not the cores, set the pace).
     static size_t HelperCount()
     {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
-        return static_cast<size_t>(std::clamp(cores - 1, 0, kMaxHelpers));
+        return static_cast<size_t>(std::clamp(UsableProcessorCount() - 1, 0, kMaxHelpers));
     }
 
     void Record(int err)

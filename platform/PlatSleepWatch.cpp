@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/PlatSystemBus.h"
 
@@ -32,11 +33,15 @@ int SignalCallback(sd_bus_message* inMessage, void* inUserData, SystemBusError*)
     return 0;
 }
 
-// The process-wide hold on the watchers' connections.
+// The process-wide hold on the watchers' connections. A watcher started
+// while it lasts gets its thread only at the release: a thread that would
+// only wait costs its start, its stack and the memory arena of its first
+// allocation in the moments the hold protects.
 struct ConnectionHold {
     std::mutex lock;
     std::condition_variable released;
     bool held = false;
+    std::vector<SleepWatcher*> waiting;  // started while held, no thread yet
 };
 
 ConnectionHold& TheHold()
@@ -58,10 +63,17 @@ void ReleaseSleepWatchConnections()
 {
     ConnectionHold& hold = TheHold();
     {
+        // Under the lock: a watcher being destroyed either has left the
+        // list or finds its thread started, and stops it.
         std::lock_guard<std::mutex> locked(hold.lock);
         if (!hold.held)
             return;
         hold.held = false;
+        for (SleepWatcher* watcher : hold.waiting) {
+            if (!watcher->_StartThread() && watcher->fTrouble)
+                watcher->fTrouble("the watcher's thread cannot be started");
+        }
+        hold.waiting.clear();
     }
     hold.released.notify_all();
 }
@@ -70,12 +82,15 @@ SleepWatcher::SleepWatcher(std::function<void(bool)> inHandler) : fHandler(std::
 
 SleepWatcher::~SleepWatcher()
 {
-    if (fThread.joinable()) {
-        ConnectionHold& hold = TheHold();
-        {
-            std::lock_guard<std::mutex> locked(hold.lock);
-            fEnding = true;
-        }
+    ConnectionHold& hold = TheHold();
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> locked(hold.lock);
+        std::erase(hold.waiting, this);
+        fEnding = true;
+        started = fThread.joinable();
+    }
+    if (started) {
         hold.released.notify_all();
         char byte = 0;
         ssize_t n = ::write(fStop[1], &byte, 1);
@@ -98,19 +113,31 @@ SleepWatcher::~SleepWatcher()
 
 int SleepWatcher::Start(std::function<void(const std::string&)> inTrouble)
 {
-    if (fThread.joinable())
-        return 0;
+    ConnectionHold& hold = TheHold();
+    std::lock_guard<std::mutex> locked(hold.lock);
+    if (fStop[0] >= 0)
+        return 0;  // started already, or waiting for the release
     if (::pipe2(fStop, O_CLOEXEC) != 0)
         return -1;
+    fTrouble = std::move(inTrouble);
+    if (hold.held) {
+        hold.waiting.push_back(this);
+        return 0;
+    }
+    return _StartThread() ? 0 : -1;
+}
+
+bool SleepWatcher::_StartThread()
+{
     try {
-        fThread = std::thread([this, trouble = std::move(inTrouble)] {
-            if (_WaitUntilReleased() && _Connect(trouble))
+        fThread = std::thread([this] {
+            if (_WaitUntilReleased() && _Connect(fTrouble))
                 _Run();
         });
     } catch (const std::system_error&) {
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 bool SleepWatcher::_WaitUntilReleased()

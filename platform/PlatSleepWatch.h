@@ -37,8 +37,8 @@ public:
     SleepWatcher& operator=(const SleepWatcher&) = delete;
 
     // Starts the watcher's thread, which loads the bus library, connects
-    // and watches (once connections are no longer held back); 0, or -1 when
-    // the thread cannot be started. Without a system bus nothing is
+    // and watches (while connections are held back, the thread starts at
+    // the release); 0, or -1 when the thread cannot be started. Without a system bus nothing is
     // announced, and that is no trouble. When the bus
     // library cannot be loaded, or the bus is there but the signal cannot
     // be watched, the thread calls inTrouble (when given) with the reason
@@ -61,6 +61,9 @@ private:
     // Waits while the connections are held back: true when the thread may
     // connect, false when the watcher is being destroyed meanwhile.
     bool _WaitUntilReleased();
+    // Starts the thread (under the hold's lock); false when it cannot be.
+    bool _StartThread();
+    friend void ReleaseSleepWatchConnections();
 
     std::function<void(bool)> fHandler;
     const SystemBusLibrary* fLibrary = nullptr;  // set once the library is loaded
@@ -70,13 +73,16 @@ private:
     int fStop[2] = {-1, -1};
     std::atomic<bool> fListening{false};
     bool fEnding = false;  // guarded by the hold's lock
+    std::function<void(const std::string&)> fTrouble;  // set before the thread starts
     std::thread fThread;
 };
 
 // Holds back, process-wide, the loading and connecting of every watcher
-// that has not connected yet, until the release: such a watcher has its
-// thread, which waits. Releasing lets the waiting watchers go on; a watcher
-// destroyed while it waits ends without connecting.
+// that has not connected yet, until the release. A watcher started while
+// held gets its thread at the release (a thread that cannot be started then
+// is reported to its inTrouble); one whose thread was running already waits
+// on it. Releasing lets the waiting watchers go on; a watcher destroyed
+// while it waits ends without connecting.
 void HoldSleepWatchConnections();
 void ReleaseSleepWatchConnections();
 

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -270,6 +271,16 @@ std::string GetCurrentThreadName()
     if (pthread_getname_np(pthread_self(), buffer, sizeof(buffer)) != 0)
         return std::string();
     return std::string(buffer);
+}
+
+int UsableProcessorCount()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
 }
 
 void ThreadSleep(int milliseconds)

@@ -73,6 +73,11 @@ int SetCurrentThreadName(const char* name, size_t length);
 // The calling thread's name ("" when it cannot be read).
 std::string GetCurrentThreadName();
 
+// How many processors the calling thread may run on (its affinity), at
+// least 1: with one, work handed to another thread runs in turn with the
+// caller's, never beside it.
+int UsableProcessorCount();
+
 // Sleeps the calling thread for `milliseconds` of the monotonic clock (returns
 // at once for 0 or less), resuming after signal interruptions.
 void ThreadSleep(int milliseconds);

@@ -61,6 +61,7 @@ protected:
 private:
     bool _InitLocalizationManager();
     void _LoadLocalizationAfterFirstLine();
+    bool _HelpersRunAlongside();
     void _StartXMLAhead();
     void _WaitForXMLAhead();
     void _PrepareTextFormatsAhead();
@@ -104,6 +105,7 @@ private:
     std::thread fXMLAhead;
     bool fXMLStartedAhead = false;
     bool fLocalizationPending = false;
+    int fHelpersAlongside = -1;  // _HelpersRunAlongside's answer, once known
     bool fStartingUp = false;  // inside Init: the command-line hook may start the helpers
 };
 

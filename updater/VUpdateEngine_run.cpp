@@ -16,6 +16,7 @@
 #include "platform/PlatBundle.h"
 #include "platform/PlatFile.h"
 #include "platform/PlatSleepWatch.h"
+#include "platform/PlatThreads.h"
 #include "process/VComponentManager.h"
 #include "runtime/VErrorBase.h"
 #include "runtime/VErrorContext.h"
@@ -54,6 +55,18 @@ bool VUpdateEngine::_InitLocalizationManager()
     return true;
 }
 
+// Whether the helper threads below can run beside the main task. On a
+// single processor a helper's work runs in turn with the main task's, before
+// the first log line as much as after it, and the thread adds its own cost
+// (its start, its stack, the memory arena its first allocation makes): the
+// main task then does the same work itself, where it is needed.
+bool VUpdateEngine::_HelpersRunAlongside()
+{
+    if (fHelpersAlongside < 0)
+        fHelpersAlongside = plat::UsableProcessorCount() > 1 ? 1 : 0;
+    return fHelpersAlongside > 0;
+}
+
 // While the start-up ends and the run opens its log, a helper thread makes,
 // in the main task's locale, the short date and time formats of the log's
 // first line, whose data ICU reads once per process and keeps. The main task
@@ -61,7 +74,7 @@ bool VUpdateEngine::_InitLocalizationManager()
 void VUpdateEngine::_PrepareTextFormatsAhead()
 {
     VIntlMgr* intl = GetCurrentTaskIntlMgr();
-    if (intl == nullptr || fTextFormatsAhead.joinable())
+    if (intl == nullptr || fTextFormatsAhead.joinable() || !_HelpersRunAlongside())
         return;
     try {
         fTextFormatsAhead = std::thread([intl] {
@@ -90,7 +103,7 @@ void VUpdateEngine::_WaitForTextFormats()
 // matches use next.
 void VUpdateEngine::_StartXMLAhead()
 {
-    if (fXMLAhead.joinable() || fXMLStartedAhead)
+    if (fXMLAhead.joinable() || fXMLStartedAhead || !_HelpersRunAlongside())
         return;
     VIntlMgr* intl = GetCurrentTaskIntlMgr();
     try {
@@ -237,6 +250,12 @@ void VUpdateEngine::DoRun()
     VString time;
     VString date = NowForTheLog(time);
     LogInfo("Updater starting - %S - %S", &date, &time);
+    // The first line goes into the file from here, before anything else
+    // runs: handed to the logger's task, it waited for that task's turn
+    // behind the sleep notifier's and the XML library's threads. What is
+    // logged later still goes through the task, after it.
+    if (ILogger* logger = GetLogger())
+        logger->Flush();
     plat::ReleaseSleepWatchConnections();
     _LoadLocalizationAfterFirstLine();
 

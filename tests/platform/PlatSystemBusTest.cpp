@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -167,6 +168,47 @@ TEST(PlatSleepWatch, AHeldWatcherConnectsOnlyOnceReleased)
     EXPECT_FALSE(bus.Connected(300)) << "connected while held back";
     ReleaseSleepWatchConnections();
     EXPECT_TRUE(bus.Connected(10000)) << "no connection after the release";
+}
+
+// The threads of this process.
+int ThreadCount()
+{
+    int count = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks)) {
+            if (entry->d_name[0] != '.')
+                ++count;
+        }
+        ::closedir(tasks);
+    }
+    return count;
+}
+
+// While the hold lasts a started watcher has no thread at all (its cost is
+// what the hold keeps out of a program's first moments); its thread starts
+// at the release, and one started after the release starts at once.
+TEST(PlatSleepWatch, AWatcherStartedWhileHeldGetsItsThreadAtTheRelease)
+{
+    if (::dlopen("libsystemd.so.0", RTLD_LAZY | RTLD_LOCAL) == nullptr)
+        GTEST_SKIP() << "this machine has no libsystemd";
+    FakeSystemBus bus;
+    ASSERT_TRUE(bus.IsReady());
+    StHeldConnections held;
+    const int before = ThreadCount();
+    ASSERT_GT(before, 0);
+    SleepWatcher watcher([](bool) {});
+    ASSERT_EQ(watcher.Start(), 0);
+    EXPECT_EQ(watcher.Start(), 0) << "starting again does nothing";
+    EXPECT_EQ(ThreadCount(), before) << "a thread while held back";
+    ReleaseSleepWatchConnections();
+    EXPECT_EQ(ThreadCount(), before + 1) << "no thread after the release";
+
+    // Counted before the bus hangs up on the first one, which ends its thread.
+    SleepWatcher late([](bool) {});
+    ASSERT_EQ(late.Start(), 0);
+    EXPECT_EQ(ThreadCount(), before + 2) << "a watcher started after the release has no thread";
+    EXPECT_TRUE(bus.Connected(10000)) << "no connection after the release";
+    EXPECT_TRUE(bus.Connected(10000)) << "the watcher started after the release did not connect";
 }
 
 TEST(PlatSleepWatch, AWatcherDestroyedWhileHeldEndsWithoutConnecting)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <cstddef>
 #include <thread>
@@ -49,6 +50,33 @@ TEST(PlatThreads, StackBoundsAreTheThreadLibrarysOnEveryThread)
         EXPECT_EQ(CurrentThreadStackSize(), own.size);
     });
     other.join();
+}
+
+// The count is the calling thread's affinity, which a program started
+// with taskset or in a pinned container has narrowed: a thread pinned to one
+// processor counts one, whatever the machine has.
+TEST(PlatThreads, UsableProcessorsAreTheCallingThreadsAffinity)
+{
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(UsableProcessorCount(), CPU_COUNT(&all));
+    int pinned = 0;
+    std::thread other([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &all)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        if (::sched_setaffinity(0, sizeof one, &one) == 0)
+            pinned = UsableProcessorCount();
+    });
+    other.join();
+    EXPECT_EQ(pinned, 1);
+    EXPECT_EQ(UsableProcessorCount(), CPU_COUNT(&all)) << "another thread's affinity changed this one's count";
 }
 
 }  // namespace
