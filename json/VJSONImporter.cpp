@@ -250,16 +250,28 @@ inline int SkipBlanks16(const UniChar* inUnits, int inLength, int inPos, int& io
         const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p + 8));
         const __m128i blankLow = _mm_cmpeq_epi16(_mm_subs_epu16(low, space), _mm_setzero_si128());
         const __m128i blankHigh = _mm_cmpeq_epi16(_mm_subs_epu16(high, space), _mm_setzero_si128());
-        const __m128i endLow = _mm_or_si128(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(low, cr));
-        const __m128i endHigh = _mm_or_si128(_mm_cmpeq_epi16(high, lf), _mm_cmpeq_epi16(high, cr));
         // Each 16-bit lane is all ones or zero: packing keeps one byte of it.
         const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(blankLow, blankHigh)));
-        unsigned lineEnds = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(endLow, endHigh)));
+        unsigned lfs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(high, lf))));
+        unsigned crs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(low, cr), _mm_cmpeq_epi16(high, cr))));
         const unsigned others = ~blanks & 0xFFFFu;
         const int count = others != 0 ? __builtin_ctz(others) : 16;
-        if (count < 16)
-            lineEnds &= (1u << count) - 1u;
-        CountLineEnds(inUnits, inLength, p, lineEnds, ioLine, ioLineStart);
+        if (count < 16) {
+            lfs &= (1u << count) - 1u;
+            crs &= (1u << count) - 1u;
+        }
+        if (crs == 0 && (lfs & (lfs - 1u)) == 0) {
+            // No CR and at most one LF, as in indented text: the LF, if
+            // any, counts, without a look back at the units.
+            if (lfs != 0) {
+                ++ioLine;
+                ioLineStart = p + __builtin_ctz(lfs) + 1;
+            }
+        } else {
+            CountLineEnds(inUnits, inLength, p, lfs | crs, ioLine, ioLineStart);
+        }
         p += count;
         if (count < 16)
             return p;
