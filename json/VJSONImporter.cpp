@@ -694,11 +694,8 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     std::memcpy(block, inUnits, static_cast<size_t>(inLength) * sizeof(UniChar));
     block[inLength] = 0;
     VStringBlock::InitCount(block, inLength);
-    VInlineString record{inLength, block, inLength};
-    ioValue.SetString(record);
-    // The value holds the new block's only reference (no other task has
-    // seen it): the count is set back without an atomic release.
-    VStringBlock::InitCount(block, inLength);
+    // The value takes the new block's only count.
+    ioValue._AdoptString(VInlineString{inLength, block, inLength});
     return true;
 }
 

@@ -478,6 +478,45 @@ TEST(JSONImporter, ANameSharedByTheObjectsOfAnImportStaysTheSameForEach)
     EXPECT_EQ(ToStd(name), "Namechanged");
 }
 
+// The count of the block a string holds.
+unsigned int BlockCount(const VString& inString)
+{
+    return VStringBlock::GetCount(const_cast<UniChar*>(inString.GetCPointer()), inString.GetCapacity());
+}
+
+// The name of the first member of the object.
+VString FirstName(const VJSONValue& inObject)
+{
+    VJSONPropertyIterator it(inObject.GetObject());
+    return it.IsValid() ? it.GetName() : VString();
+}
+
+TEST(JSONImporter, AStringValueHoldsOneCountOfItsBlockAndACopyOutlivesTheTree)
+{
+    // Plain strings (read in place), strings with escapes (decoded first)
+    // and strings as elements and as members.
+    const char* texts[] = {R"(["a plain string value"])", R"(["with an escape\n here"])",
+                           R"({"m":"a plain string value"})", R"({"m":"with \u0041n escape"})"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        VJSONValue value = Parse(text);
+        VJSONValue string(JSON_undefined);
+        if (value.IsArray())
+            ASSERT_TRUE(value.GetArray()->GetAt(0, string));
+        else
+            string = value.GetObject()->GetOwnProperty(VString("m"));
+        ASSERT_TRUE(string.IsString());
+        VString copy;
+        string.GetString(copy);
+        const std::string expected = ToStd(copy);
+        string.SetUndefined();
+        EXPECT_EQ(BlockCount(copy), 2u);
+        value.SetUndefined();
+        EXPECT_EQ(BlockCount(copy), 1u);
+        EXPECT_EQ(ToStd(copy), expected);
+    }
+}
+
 TEST(JSONImporter, ContainersNestedEveryWayKeepTheirMembersInOrderAndANameReadTwiceKeepsItsFirstPlace)
 {
     // An array's elements and an object's members are held aside until the
