@@ -1178,12 +1178,11 @@ void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
 void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 {
     try {
-#if defined(__cpp_aggregate_paren_init)
         // Made in place, without a temporary entry to move and destroy.
-        fMembers.emplace_back(inName, std::move(ioMember));
-#else
-        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
-#endif
+        if (_IsKeptName(inName))
+            fMembers.emplace_back(inName, VString::LocalShareTag{}, std::move(ioMember));
+        else
+            fMembers.emplace_back(inName, std::move(ioMember));
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }
@@ -1191,12 +1190,12 @@ void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 
 void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, double inNumber)
 {
+    const bool kept = _IsKeptName(inName);
     auto stack = [&](VJSONValue&& ioValue) {
-#if defined(__cpp_aggregate_paren_init)
-        fMembers.emplace_back(inName, std::move(ioValue));
-#else
-        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
-#endif
+        if (kept)
+            fMembers.emplace_back(inName, VString::LocalShareTag{}, std::move(ioValue));
+        else
+            fMembers.emplace_back(inName, std::move(ioValue));
     };
     bool stacked = false;
     try {
@@ -1524,6 +1523,11 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
 {
     // The containers of the tree come from one region, freed in bulk.
     VJSONRegion::StScope region;
+    // The kept names are counted plainly while a tree is read (_IsKeptName):
+    // names kept from an earlier parse may be in a tree the caller has
+    // handed to another thread since, so they are dropped.
+    fNames.clear();
+    fNameMisses = 0;
     bool isString = false;
     VError scanError = VE_OK;
     JsonToken token = _ScanSpan(&isString, &scanError);

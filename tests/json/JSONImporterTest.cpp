@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json/json.h"
@@ -491,6 +492,41 @@ VString FirstName(const VJSONValue& inObject)
     return it.IsValid() ? it.GetName() : VString();
 }
 
+TEST(JSONImporter, ANameSharedByTheMembersOfAnImportCountsEachHolderAndOutlivesTheTree)
+{
+    // "name" names four members, read every way a member is: a number, a
+    // string, a container and a member of an inner object. Each holds one
+    // count of the shared block, so a copy kept by the caller is the fifth
+    // and, once the tree is gone, the only one, on whatever thread the
+    // tree went.
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(
+                  VString(R"([{"name":1},{"name":"x"},{"name":[{"name":true}]}, {"other":[]}])"), value, 0),
+              VE_OK);
+    VJSONValue first(JSON_undefined);
+    ASSERT_TRUE(value.GetArray()->GetAt(0, first));
+    const VString name = FirstName(first);
+    ASSERT_EQ(ToStd(name), "name");
+    EXPECT_EQ(BlockCount(name), 5u);
+    first.SetUndefined();
+    // Copies made on two threads at once while the tree is released on one
+    // of them: the count still comes back to exactly the caller's own.
+    std::thread other([&value, &name] {
+        for (int i = 0; i < 2000; ++i) {
+            const VString copy(name);
+            EXPECT_EQ(copy.GetCPointer(), name.GetCPointer());
+        }
+        value.SetUndefined();
+    });
+    for (int i = 0; i < 2000; ++i) {
+        const VString copy(name);
+        EXPECT_EQ(copy.GetCPointer(), name.GetCPointer());
+    }
+    other.join();
+    EXPECT_EQ(BlockCount(name), 1u);
+    EXPECT_EQ(ToStd(name), "name");
+}
+
 TEST(JSONImporter, AStringValueHoldsOneCountOfItsBlockAndACopyOutlivesTheTree)
 {
     // Plain strings (read in place), strings with escapes (decoded first)
@@ -515,6 +551,30 @@ TEST(JSONImporter, AStringValueHoldsOneCountOfItsBlockAndACopyOutlivesTheTree)
         EXPECT_EQ(BlockCount(copy), 1u);
         EXPECT_EQ(ToStd(copy), expected);
     }
+}
+
+TEST(JSONImporter, ATreeReadBeforeAnotherByTheSameImporterKeepsExactCounts)
+{
+    // The second value read by one importer does not count its names into
+    // the blocks of the first tree, which the caller may have handed on.
+    VJSONImporter importer(VString(R"({"key":1} {"key":2} {"key":3})"), 0);
+    VJSONValue a(JSON_undefined);
+    VJSONValue b(JSON_undefined);
+    ASSERT_EQ(importer.Parse(a), VE_OK);
+    const VString fromA = FirstName(a);
+    ASSERT_EQ(importer.Parse(b), VE_OK);
+    const VString fromB = FirstName(b);
+    EXPECT_EQ(ToStd(fromA), "key");
+    EXPECT_EQ(ToStd(fromB), "key");
+    EXPECT_NE(fromA.GetCPointer(), fromB.GetCPointer());
+    a.SetUndefined();
+    EXPECT_EQ(BlockCount(fromA), 1u);
+    b.SetUndefined();
+    VJSONValue c(JSON_undefined);
+    ASSERT_EQ(importer.Parse(c), VE_OK);
+    EXPECT_EQ(JSONOf(c), R"({"key":3})");
+    // Only the copy, once the importer has dropped the names it kept.
+    EXPECT_EQ(BlockCount(fromB), 1u);
 }
 
 TEST(JSONImporter, ContainersNestedEveryWayKeepTheirMembersInOrderAndANameReadTwiceKeepsItsFirstPlace)
