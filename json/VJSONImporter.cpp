@@ -250,16 +250,28 @@ inline int SkipBlanks16(const UniChar* inUnits, int inLength, int inPos, int& io
         const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + p + 8));
         const __m128i blankLow = _mm_cmpeq_epi16(_mm_subs_epu16(low, space), _mm_setzero_si128());
         const __m128i blankHigh = _mm_cmpeq_epi16(_mm_subs_epu16(high, space), _mm_setzero_si128());
-        const __m128i endLow = _mm_or_si128(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(low, cr));
-        const __m128i endHigh = _mm_or_si128(_mm_cmpeq_epi16(high, lf), _mm_cmpeq_epi16(high, cr));
         // Each 16-bit lane is all ones or zero: packing keeps one byte of it.
         const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(blankLow, blankHigh)));
-        unsigned lineEnds = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(endLow, endHigh)));
+        unsigned lfs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(low, lf), _mm_cmpeq_epi16(high, lf))));
+        unsigned crs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(low, cr), _mm_cmpeq_epi16(high, cr))));
         const unsigned others = ~blanks & 0xFFFFu;
         const int count = others != 0 ? __builtin_ctz(others) : 16;
-        if (count < 16)
-            lineEnds &= (1u << count) - 1u;
-        CountLineEnds(inUnits, inLength, p, lineEnds, ioLine, ioLineStart);
+        if (count < 16) {
+            lfs &= (1u << count) - 1u;
+            crs &= (1u << count) - 1u;
+        }
+        if (crs == 0 && (lfs & (lfs - 1u)) == 0) {
+            // No CR and at most one LF, as in indented text: the LF, if
+            // any, counts, without a look back at the units.
+            if (lfs != 0) {
+                ++ioLine;
+                ioLineStart = p + __builtin_ctz(lfs) + 1;
+            }
+        } else {
+            CountLineEnds(inUnits, inLength, p, lfs | crs, ioLine, ioLineStart);
+        }
         p += count;
         if (count < 16)
             return p;
@@ -682,11 +694,8 @@ bool SetStringUnits(VJSONValue& ioValue, const UniChar* inUnits, int inLength)
     std::memcpy(block, inUnits, static_cast<size_t>(inLength) * sizeof(UniChar));
     block[inLength] = 0;
     VStringBlock::InitCount(block, inLength);
-    VInlineString record{inLength, block, inLength};
-    ioValue.SetString(record);
-    // The value holds the new block's only reference (no other task has
-    // seen it): the count is set back without an atomic release.
-    VStringBlock::InitCount(block, inLength);
+    // The value takes the new block's only count.
+    ioValue._AdoptString(VInlineString{inLength, block, inLength});
     return true;
 }
 
@@ -1169,12 +1178,11 @@ void VJSONImporter::_UnstackElements(VJSONValue& ioArray, size_t inBase)
 void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 {
     try {
-#if defined(__cpp_aggregate_paren_init)
         // Made in place, without a temporary entry to move and destroy.
-        fMembers.emplace_back(inName, std::move(ioMember));
-#else
-        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioMember)});
-#endif
+        if (_IsKeptName(inName))
+            fMembers.emplace_back(inName, VString::LocalShareTag{}, std::move(ioMember));
+        else
+            fMembers.emplace_back(inName, std::move(ioMember));
     } catch (const std::bad_alloc&) {
         // Dropped, as a store that runs out of memory drops it.
     }
@@ -1182,12 +1190,12 @@ void VJSONImporter::_StackMember(const VString& inName, VJSONValue& ioMember)
 
 void VJSONImporter::_StackScalarMember(const VString& inName, bool inIsString, double inNumber)
 {
+    const bool kept = _IsKeptName(inName);
     auto stack = [&](VJSONValue&& ioValue) {
-#if defined(__cpp_aggregate_paren_init)
-        fMembers.emplace_back(inName, std::move(ioValue));
-#else
-        fMembers.push_back(VJSONPropertyEntry{inName, std::move(ioValue)});
-#endif
+        if (kept)
+            fMembers.emplace_back(inName, VString::LocalShareTag{}, std::move(ioValue));
+        else
+            fMembers.emplace_back(inName, std::move(ioValue));
     };
     bool stacked = false;
     try {
@@ -1515,6 +1523,11 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
 {
     // The containers of the tree come from one region, freed in bulk.
     VJSONRegion::StScope region;
+    // The kept names are counted plainly while a tree is read (_IsKeptName):
+    // names kept from an earlier parse may be in a tree the caller has
+    // handed to another thread since, so they are dropped.
+    fNames.clear();
+    fNameMisses = 0;
     bool isString = false;
     VError scanError = VE_OK;
     JsonToken token = _ScanSpan(&isString, &scanError);

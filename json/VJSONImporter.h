@@ -241,6 +241,16 @@ private:
     // The same for a name not found at once: looks again, keeps it or
     // makes it, growing the table while names keep missing.
     const VString& _NewSharedName(const UniChar* inUnits, int inLength);
+    // Whether the name is one of the kept names (fNames). Their blocks are
+    // made by this parse and reach no other thread before the tree is
+    // handed out, so the members share them with a plain count
+    // (VString::LocalShareTag) instead of a locked one per member.
+    bool _IsKeptName(const VString& inName) const
+    {
+        const auto at = reinterpret_cast<uintptr_t>(&inName);
+        const auto first = reinterpret_cast<uintptr_t>(fNames.data());
+        return at - first < fNames.size() * sizeof(VString);
+    }
     // Records a member or element under the current path (option 0x8).
     void _RecordPathLine(int inOffset);
 

@@ -17,6 +17,17 @@
 namespace qelt {
 
 struct VJSONPropertyEntry {
+    VJSONPropertyEntry(const VString& inName, VJSONValue&& ioValue) : fName(inName), fValue(std::move(ioValue)) {}
+    VJSONPropertyEntry(VString&& ioName, VJSONValue&& ioValue) noexcept
+        : fName(std::move(ioName)), fValue(std::move(ioValue))
+    {
+    }
+    // The name's block shared with a plain count (VString::LocalShareTag).
+    VJSONPropertyEntry(const VString& inName, VString::LocalShareTag inTag, VJSONValue&& ioValue)
+        : fName(inName, inTag), fValue(std::move(ioValue))
+    {
+    }
+
     VString fName;
     VJSONValue fValue;
 };

@@ -336,6 +336,19 @@ void VJSONValue::SetString(const VInlineString& inString)
     fString.fTag = NewStringTag();
 }
 
+void VJSONValue::_AdoptString(const VInlineString& inString)
+{
+    if (fType == JSON_string) {
+        VStringBlock::Release(fString.fRecord);
+        fString.fRecord = inString;
+        return;
+    }
+    _ReleasePayload();
+    fType = JSON_string;
+    fString.fRecord = inString;
+    fString.fTag = NewStringTag();
+}
+
 void VJSONValue::SetObject(VJSONObject* inObject)
 {
     if (inObject == nullptr) {

@@ -121,6 +121,10 @@ public:
     }
     void SetString(const VString& inString);
     void SetString(const VInlineString& inString);
+    // SetString of a record whose count the caller owns and hands over (a
+    // block it has just made): the value keeps that count instead of
+    // taking one of its own while the caller lets go of its own.
+    void _AdoptString(const VInlineString& inString);
     void SetObject(VJSONObject* inObject);
     void SetArray(VJSONArray* inArray);
     void SetTime(const VTime& inTime);

@@ -104,6 +104,22 @@ VString::VString(const VString& inString) : VValueSingle(inString), fString(fInl
     }
 }
 
+VString::VString(const VString& inString, LocalShareTag)
+    : VValueSingle(inString), fString(fInlineBuffer), fLength(0), fMaxLength(0), fInlineCapacity(0)
+{
+    fFlags = static_cast<unsigned char>((inString.fFlags & kFlagNull) | kFlagDirty);
+    fInlineBuffer[0] = 0;
+    if (inString._IsShareable()) {
+        fString = inString._ShareBlockLocal();
+        fLength = inString.fLength;
+        fMaxLength = inString.fMaxLength;
+    } else if (!inString.IsNull() && inString.fLength > 0 && _ReallocBuffer(inString.fLength, false)) {
+        CopyUnits(fString, inString.fString, inString.fLength);
+        fLength = inString.fLength;
+        fString[fLength] = 0;
+    }
+}
+
 VString::VString(VString&& ioString) noexcept
     : VValueSingle(ioString), fString(fInlineBuffer), fLength(0), fMaxLength(0), fInlineCapacity(0)
 {

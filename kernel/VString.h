@@ -68,6 +68,12 @@ public:
     explicit VString(bool inNull);
     VString(const VString& inString);
     VString(VString&& ioString) noexcept;
+    // A copy whose share of the block is counted with a plain increment
+    // (VStringBlock::RetainLocal), for a string whose block no other thread
+    // can reach meanwhile, such as the names an importer makes before it
+    // hands its tree out. Otherwise as the copy above.
+    struct LocalShareTag {};
+    VString(const VString& inString, LocalShareTag);
     // Wraps a caller's zero-terminated buffer without copying; the string
     // never writes into it (the first change copies the text).
     VString(UniChar* inBuffer, unsigned long inByteSize);
@@ -486,6 +492,13 @@ protected:
         if (mark.load(std::memory_order_relaxed))
             mark.store(false, std::memory_order_relaxed);
         VStringBlock::Retain(fString, fMaxLength);
+        return fString;
+    }
+    // The same for a block that no other thread can reach (RetainLocal).
+    UniChar* _ShareBlockLocal() const
+    {
+        fBlockUnshared = false;
+        VStringBlock::RetainLocal(fString, fMaxLength);
         return fString;
     }
     // True when the buffer may be handed to another holder by count.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json/json.h"
@@ -476,6 +477,104 @@ TEST(JSONImporter, ANameSharedByTheObjectsOfAnImportStaysTheSameForEach)
     second.GetObject()->SetProperty(VString("renamed"), VJSONValue(2.0));
     EXPECT_EQ(JSONOf(value), "[{\"name\":1},{\"renamed\":2},{\"name\":3}]");
     EXPECT_EQ(ToStd(name), "Namechanged");
+}
+
+// The count of the block a string holds.
+unsigned int BlockCount(const VString& inString)
+{
+    return VStringBlock::GetCount(const_cast<UniChar*>(inString.GetCPointer()), inString.GetCapacity());
+}
+
+// The name of the first member of the object.
+VString FirstName(const VJSONValue& inObject)
+{
+    VJSONPropertyIterator it(inObject.GetObject());
+    return it.IsValid() ? it.GetName() : VString();
+}
+
+TEST(JSONImporter, ANameSharedByTheMembersOfAnImportCountsEachHolderAndOutlivesTheTree)
+{
+    // "name" names four members, read every way a member is: a number, a
+    // string, a container and a member of an inner object. Each holds one
+    // count of the shared block, so a copy kept by the caller is the fifth
+    // and, once the tree is gone, the only one, on whatever thread the
+    // tree went.
+    VJSONValue value(JSON_undefined);
+    ASSERT_EQ(VJSONImporter::ParseString(
+                  VString(R"([{"name":1},{"name":"x"},{"name":[{"name":true}]}, {"other":[]}])"), value, 0),
+              VE_OK);
+    VJSONValue first(JSON_undefined);
+    ASSERT_TRUE(value.GetArray()->GetAt(0, first));
+    const VString name = FirstName(first);
+    ASSERT_EQ(ToStd(name), "name");
+    EXPECT_EQ(BlockCount(name), 5u);
+    first.SetUndefined();
+    // Copies made on two threads at once while the tree is released on one
+    // of them: the count still comes back to exactly the caller's own.
+    std::thread other([&value, &name] {
+        for (int i = 0; i < 2000; ++i) {
+            const VString copy(name);
+            EXPECT_EQ(copy.GetCPointer(), name.GetCPointer());
+        }
+        value.SetUndefined();
+    });
+    for (int i = 0; i < 2000; ++i) {
+        const VString copy(name);
+        EXPECT_EQ(copy.GetCPointer(), name.GetCPointer());
+    }
+    other.join();
+    EXPECT_EQ(BlockCount(name), 1u);
+    EXPECT_EQ(ToStd(name), "name");
+}
+
+TEST(JSONImporter, AStringValueHoldsOneCountOfItsBlockAndACopyOutlivesTheTree)
+{
+    // Plain strings (read in place), strings with escapes (decoded first)
+    // and strings as elements and as members.
+    const char* texts[] = {R"(["a plain string value"])", R"(["with an escape\n here"])",
+                           R"({"m":"a plain string value"})", R"({"m":"with \u0041n escape"})"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        VJSONValue value = Parse(text);
+        VJSONValue string(JSON_undefined);
+        if (value.IsArray())
+            ASSERT_TRUE(value.GetArray()->GetAt(0, string));
+        else
+            string = value.GetObject()->GetOwnProperty(VString("m"));
+        ASSERT_TRUE(string.IsString());
+        VString copy;
+        string.GetString(copy);
+        const std::string expected = ToStd(copy);
+        string.SetUndefined();
+        EXPECT_EQ(BlockCount(copy), 2u);
+        value.SetUndefined();
+        EXPECT_EQ(BlockCount(copy), 1u);
+        EXPECT_EQ(ToStd(copy), expected);
+    }
+}
+
+TEST(JSONImporter, ATreeReadBeforeAnotherByTheSameImporterKeepsExactCounts)
+{
+    // The second value read by one importer does not count its names into
+    // the blocks of the first tree, which the caller may have handed on.
+    VJSONImporter importer(VString(R"({"key":1} {"key":2} {"key":3})"), 0);
+    VJSONValue a(JSON_undefined);
+    VJSONValue b(JSON_undefined);
+    ASSERT_EQ(importer.Parse(a), VE_OK);
+    const VString fromA = FirstName(a);
+    ASSERT_EQ(importer.Parse(b), VE_OK);
+    const VString fromB = FirstName(b);
+    EXPECT_EQ(ToStd(fromA), "key");
+    EXPECT_EQ(ToStd(fromB), "key");
+    EXPECT_NE(fromA.GetCPointer(), fromB.GetCPointer());
+    a.SetUndefined();
+    EXPECT_EQ(BlockCount(fromA), 1u);
+    b.SetUndefined();
+    VJSONValue c(JSON_undefined);
+    ASSERT_EQ(importer.Parse(c), VE_OK);
+    EXPECT_EQ(JSONOf(c), R"({"key":3})");
+    // Only the copy, once the importer has dropped the names it kept.
+    EXPECT_EQ(BlockCount(fromB), 1u);
 }
 
 TEST(JSONImporter, ContainersNestedEveryWayKeepTheirMembersInOrderAndANameReadTwiceKeepsItsFirstPlace)
