@@ -716,8 +716,15 @@ inline int ReadDigits(const UniChar* inUnits, int inPos, int inEnd, uint64_t& io
         const __m128i values =
             _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + i)), zero);
         // A unit below '0' wraps above 9, as one above '9' lies.
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(values, nine), _mm_setzero_si128())) != 0xFFFF)
-            break;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(values, nine), _mm_setzero_si128())) != 0xFFFF) {
+            // A unit of the block ends the run: the digits before it are
+            // read one by one without testing for the text's end.
+            for (unsigned d; (d = static_cast<unsigned>(inUnits[i]) - '0') <= 9u; ++i)
+                digits = digits * 10 + d;
+            ioCount += i - inPos;
+            ioDigits = digits;
+            return i;
+        }
         const __m128i pairs = _mm_madd_epi16(values, tens);  // four two-digit numbers
         const __m128i quads = _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), hundreds);
         const uint32_t high = static_cast<uint32_t>(_mm_cvtsi128_si32(quads));

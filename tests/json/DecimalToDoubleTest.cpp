@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "json/VDecimalToDouble.h"
 #include "json/json.h"
@@ -158,6 +159,81 @@ TEST(DecimalToDouble, EdgeCasesReadAsTheExactReaderReadsThem)
             ASSERT_TRUE(array.GetArray()->GetAt(i, element));
             EXPECT_EQ(std::bit_cast<uint64_t>(element.GetNumber()), std::bit_cast<uint64_t>(expected));
         }
+    }
+}
+
+TEST(DecimalToDouble, DigitRunsOfEveryLengthReadAsTheGeneralReaderReadsThem)
+{
+    // The importer reads a number's digits eight units at a time while
+    // eight units remain in the text, and the rest one by one: integer and
+    // fraction parts of every length from 1 to 21 digits (0 to 21 for the
+    // fraction), with and without sign, exponent and leading zeros after
+    // the point, each read where the text ends with it, followed by more
+    // than eight units in an array and as a member's value.
+    uint64_t state = 0x13198A2E03707344ull;
+    auto digitRun = [&state](int inLength, bool inNonZeroFirst) {
+        std::string run;
+        for (int d = 0; d < inLength; ++d) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            run += static_cast<char>('0' + state % 10);
+        }
+        if (inNonZeroFirst && !run.empty() && run[0] == '0')
+            run[0] = '7';
+        return run;
+    };
+    std::vector<std::string> words;
+    for (int integer = 1; integer <= 21; ++integer) {
+        for (int fraction = 0; fraction <= 21; ++fraction) {
+            std::string word;
+            if ((integer + fraction) % 2 == 0)
+                word += '-';
+            word += digitRun(integer, true);
+            if (fraction > 0) {
+                word += '.';
+                word += digitRun(fraction, false);
+            }
+            if ((integer + fraction) % 5 == 0)
+                word += "e-7";
+            words.push_back(word);
+        }
+    }
+    for (int zeros = 0; zeros <= 20; ++zeros) {
+        for (int fraction : {1, 7, 8, 9, 16, 17, 19, 20}) {
+            std::string word = zeros % 2 == 0 ? "-0." : "0.";
+            word.append(static_cast<size_t>(zeros), '0');
+            word += digitRun(fraction, true);
+            words.push_back(word);
+        }
+    }
+    for (const std::string& word : words) {
+        SCOPED_TRACE(word);
+        const uint64_t expected = std::bit_cast<uint64_t>(VString(word.c_str()).GetReal());
+        VJSONValue alone(JSON_undefined);
+        ASSERT_EQ(VJSONImporter::ParseString(VString(word.c_str()), alone, 0), VE_OK);
+        ASSERT_TRUE(alone.IsNumber());
+        EXPECT_EQ(std::bit_cast<uint64_t>(alone.GetNumber()), expected);
+        VJSONValue array(JSON_undefined);
+        std::string inArray = "[";
+        inArray += word;
+        inArray += ',';
+        inArray += word;
+        inArray += ", \"padding of sixteen\"]";
+        ASSERT_EQ(VJSONImporter::ParseString(VString(inArray.c_str()), array, 0), VE_OK);
+        ASSERT_NE(array.GetArray(), nullptr);
+        for (size_t i = 0; i < 2; ++i) {
+            VJSONValue element(JSON_undefined);
+            ASSERT_TRUE(array.GetArray()->GetAt(i, element));
+            EXPECT_EQ(std::bit_cast<uint64_t>(element.GetNumber()), expected);
+        }
+        VJSONValue object(JSON_undefined);
+        std::string inObject = "{\"a\":";
+        inObject += word;
+        inObject += ",\"b\":\"padding of sixteen\"}";
+        ASSERT_EQ(VJSONImporter::ParseString(VString(inObject.c_str()), object, 0), VE_OK);
+        ASSERT_NE(object.GetObject(), nullptr);
+        EXPECT_EQ(std::bit_cast<uint64_t>(object.GetObject()->GetOwnProperty(VString("a")).GetNumber()), expected);
     }
 }
 
