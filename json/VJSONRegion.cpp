@@ -7,8 +7,10 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #define QELT_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define QELT_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
 #else
 #define QELT_POISON(address, size) ((void)(address), (void)(size))
+#define QELT_UNPOISON(address, size) ((void)(address), (void)(size))
 #endif
 
 namespace qelt {
@@ -22,8 +24,16 @@ namespace {
 // (a block holds at most kLargestBlock / 16 objects).
 constexpr int32_t kCarving = int32_t{1} << 30;
 
+// Block sizes are powers of two from kFirstBlock to kLargestBlock; a block
+// knows its size by its class (log2 of its size over kFirstBlock).
+constexpr size_t kFirstBlock = 2048;
+constexpr size_t kLargestBlock = 64 * 1024;
+constexpr int kClasses = 6;
+static_assert(kFirstBlock << (kClasses - 1) == kLargestBlock);
+
 struct Block {
     std::atomic<int32_t> fHolders{kCarving};  // the live objects (see kCarving)
+    uint8_t fClass = 0;
 };
 
 // Each object is preceded by its tag; objects are 8-byte aligned (the
@@ -31,28 +41,134 @@ struct Block {
 constexpr size_t kTagSize = 8;
 constexpr size_t kHeaderSize = 8;
 static_assert(sizeof(Block) <= kHeaderSize);
-// A first block is small, for the many imports of a few containers; each
-// next one is twice as large, up to kLargestBlock.
-constexpr size_t kFirstBlock = 2048;
-constexpr size_t kLargestBlock = 64 * 1024;
+
+size_t ClassSize(int inClass) { return kFirstBlock << inClass; }
 
 struct Region {
     Block* fBlock = nullptr;
     char* fNext = nullptr;
     char* fEnd = nullptr;
-    size_t fNextSize = kFirstBlock;
+    int fNextClass = 0;   // each next block is twice as large, up to kLargestBlock
     int32_t fCarved = 0;  // the objects carved from fBlock so far
 };
 
 thread_local Region* tRegion = nullptr;
 
-// Lowers the block's count by inCount; the last holder frees the block.
+// ---------------------------------------------------------------------------
+// The blocks a thread let go, kept for its next imports. Given back, they
+// are merged by the allocator, and a free run at the top of its heap is
+// handed back to the system and faulted in again, page by page, by the next
+// import (for a tree of a few megabytes that costs more than the import).
+// The allocator trims only from the top, so the blocks kept are the highest
+// ones let go: below them, the blocks given back stay with the allocator,
+// which hands them out again. A thread keeps at most kKeptLargest blocks of
+// the largest size and one of each smaller size (the first blocks of every
+// import); the rest go back.
+
+constexpr uint32_t kKeptLargest = 32;  // 2 MB
+static_assert(kKeptLargest * kLargestBlock + (kLargestBlock - kFirstBlock) == VJSONRegion::kMostKeptBytes);
+
+// Trivially destructible, so that it stays usable after the thread's
+// destructors have run; fClosed then sends every block to the allocator.
+struct BlockCache {
+    void* fSmall[kClasses - 1];     // one of each smaller class, or null
+    void* fLargest[kKeptLargest];     // the first fLargestCount are kept
+    uint32_t fLargestCount;
+    bool fClosed;
+};
+
+thread_local BlockCache tCache;
+
+void DeleteBlock(void* inMemory) noexcept { ::operator delete(inMemory); }
+
+// Gives the thread's blocks back when the thread ends.
+struct BlockCacheCloser {
+    ~BlockCacheCloser()
+    {
+        BlockCache& cache = tCache;
+        cache.fClosed = true;
+        for (int i = 0; i < kClasses - 1; ++i) {
+            if (void* block = cache.fSmall[i]) {
+                cache.fSmall[i] = nullptr;
+                QELT_UNPOISON(block, ClassSize(i));
+                DeleteBlock(block);
+            }
+        }
+        while (cache.fLargestCount > 0) {
+            void* block = cache.fLargest[--cache.fLargestCount];
+            QELT_UNPOISON(block, kLargestBlock);
+            DeleteBlock(block);
+        }
+    }
+};
+
+thread_local BlockCacheCloser tCacheCloser;
+
+// Keeps a block that no object holds any more, or frees it.
+void RetireBlock(Block* inBlock) noexcept
+{
+    const int blockClass = inBlock->fClass;
+    inBlock->~Block();
+    void* memory = inBlock;
+    BlockCache& cache = tCache;
+    if (cache.fClosed) {
+        DeleteBlock(memory);
+        return;
+    }
+    (void)&tCacheCloser;  // constructed with the thread's first kept block
+    if (blockClass < kClasses - 1) {
+        if (cache.fSmall[blockClass] != nullptr) {
+            DeleteBlock(memory);
+            return;
+        }
+        cache.fSmall[blockClass] = memory;
+    } else if (cache.fLargestCount < kKeptLargest) {
+        cache.fLargest[cache.fLargestCount++] = memory;
+    } else {
+        // Full: the lowest of the kept blocks and this one goes back.
+        auto address = [](const void* inBlock) { return reinterpret_cast<uintptr_t>(inBlock); };
+        uint32_t lowest = 0;
+        for (uint32_t i = 1; i < kKeptLargest; ++i) {
+            if (address(cache.fLargest[i]) < address(cache.fLargest[lowest]))
+                lowest = i;
+        }
+        if (address(memory) < address(cache.fLargest[lowest])) {
+            DeleteBlock(memory);
+            return;
+        }
+        void* given = cache.fLargest[lowest];
+        cache.fLargest[lowest] = memory;
+        QELT_UNPOISON(given, kLargestBlock);
+        DeleteBlock(given);
+    }
+    QELT_POISON(memory, ClassSize(blockClass));
+}
+
+// A block of the class, kept or new; throws std::bad_alloc.
+Block* NewBlock(int inClass)
+{
+    BlockCache& cache = tCache;
+    void* memory = nullptr;
+    if (inClass < kClasses - 1) {
+        memory = cache.fSmall[inClass];
+        cache.fSmall[inClass] = nullptr;
+    } else if (cache.fLargestCount > 0) {
+        memory = cache.fLargest[--cache.fLargestCount];
+    }
+    if (memory != nullptr)
+        QELT_UNPOISON(memory, ClassSize(inClass));
+    else
+        memory = ::operator new(ClassSize(inClass));
+    Block* block = new (memory) Block();
+    block->fClass = static_cast<uint8_t>(inClass);
+    return block;
+}
+
+// Lowers the block's count by inCount; the last holder retires the block.
 void Drop(Block* inBlock, int32_t inCount) noexcept
 {
-    if (inBlock->fHolders.fetch_sub(inCount, std::memory_order_acq_rel) == inCount) {
-        inBlock->~Block();
-        ::operator delete(static_cast<void*>(inBlock));
-    }
+    if (inBlock->fHolders.fetch_sub(inCount, std::memory_order_acq_rel) == inCount)
+        RetireBlock(inBlock);
 }
 
 size_t RoundUp(size_t inSize) { return (inSize + 7) & ~static_cast<size_t>(7); }
@@ -101,23 +217,33 @@ void* VJSONRegion::Allocate(size_t inSize)
     }
     if (region->fBlock == nullptr || static_cast<size_t>(region->fEnd - region->fNext) < size) {
         // The next size, or larger for a list that would not fit in it.
-        size_t blockSize = region->fNextSize;
-        while (blockSize < kHeaderSize + size)
-            blockSize *= 2;
-        char* memory = static_cast<char*>(::operator new(blockSize));
+        int blockClass = region->fNextClass;
+        while (ClassSize(blockClass) < kHeaderSize + size)
+            ++blockClass;
+        Block* block = NewBlock(blockClass);
         if (region->fBlock != nullptr)
             StopCarving(region);
-        region->fBlock = new (memory) Block();
-        region->fNext = memory + kHeaderSize;
-        region->fEnd = memory + blockSize;
-        if (blockSize < kLargestBlock)
-            region->fNextSize = blockSize * 2;
+        region->fBlock = block;
+        region->fNext = reinterpret_cast<char*>(block) + kHeaderSize;
+        region->fEnd = reinterpret_cast<char*>(block) + ClassSize(blockClass);
+        region->fNextClass = blockClass < kClasses - 1 ? blockClass + 1 : blockClass;
     }
     char* memory = region->fNext;
     region->fNext += size;
     ++region->fCarved;
     *reinterpret_cast<Block**>(memory) = region->fBlock;
     return memory + kTagSize;
+}
+
+size_t VJSONRegion::_KeptBytes() noexcept
+{
+    const BlockCache& cache = tCache;
+    size_t bytes = cache.fLargestCount * kLargestBlock;
+    for (int i = 0; i < kClasses - 1; ++i) {
+        if (cache.fSmall[i] != nullptr)
+            bytes += ClassSize(i);
+    }
+    return bytes;
 }
 
 void* VJSONRegion::AllocateOrNull(size_t inSize) noexcept

@@ -12,7 +12,9 @@
 // the tree it was read in (retained by a caller) keeps its block, and the
 // rest of the block is freed with it. Containers made outside an import
 // take the ordinary heap, behind a null tag. The lists of an object's
-// members are allocated the same way (VJSONRegionAllocator).
+// members and of an array's elements are allocated the same way
+// (VJSONRegionAllocator). A block no object holds any more is kept by the
+// thread that let it go, up to kMostKeptBytes, for its next imports.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +45,11 @@ public:
     static void* AllocateOrNull(size_t inSize) noexcept;
     // inSize, the object's, may be 0 when not known.
     static void Free(void* inObject, size_t inSize) noexcept;
+
+    // The most a thread keeps of the blocks it let go, and what the calling
+    // thread keeps now (given back when the thread ends).
+    static constexpr size_t kMostKeptBytes = 2 * 1024 * 1024 + 62 * 1024;
+    static size_t _KeptBytes() noexcept;
 };
 
 // The allocator of the lists an imported container keeps (VJSONRegion's
