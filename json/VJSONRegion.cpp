@@ -81,24 +81,29 @@ thread_local BlockCache tCache;
 
 void DeleteBlock(void* inMemory) noexcept { ::operator delete(inMemory); }
 
+// Gives the kept blocks back to the allocator.
+void GiveBack(BlockCache& ioCache) noexcept
+{
+    for (int i = 0; i < kClasses - 1; ++i) {
+        if (void* block = ioCache.fSmall[i]) {
+            ioCache.fSmall[i] = nullptr;
+            QELT_UNPOISON(block, ClassSize(i));
+            DeleteBlock(block);
+        }
+    }
+    while (ioCache.fLargestCount > 0) {
+        void* block = ioCache.fLargest[--ioCache.fLargestCount];
+        QELT_UNPOISON(block, kLargestBlock);
+        DeleteBlock(block);
+    }
+}
+
 // Gives the thread's blocks back when the thread ends.
 struct BlockCacheCloser {
     ~BlockCacheCloser()
     {
-        BlockCache& cache = tCache;
-        cache.fClosed = true;
-        for (int i = 0; i < kClasses - 1; ++i) {
-            if (void* block = cache.fSmall[i]) {
-                cache.fSmall[i] = nullptr;
-                QELT_UNPOISON(block, ClassSize(i));
-                DeleteBlock(block);
-            }
-        }
-        while (cache.fLargestCount > 0) {
-            void* block = cache.fLargest[--cache.fLargestCount];
-            QELT_UNPOISON(block, kLargestBlock);
-            DeleteBlock(block);
-        }
+        tCache.fClosed = true;
+        GiveBack(tCache);
     }
 };
 
@@ -245,6 +250,8 @@ size_t VJSONRegion::_KeptBytes() noexcept
     }
     return bytes;
 }
+
+void VJSONRegion::_GiveBackKept() noexcept { GiveBack(tCache); }
 
 void* VJSONRegion::AllocateOrNull(size_t inSize) noexcept
 {

@@ -50,6 +50,9 @@ public:
     // thread keeps now (given back when the thread ends).
     static constexpr size_t kMostKeptBytes = 2 * 1024 * 1024 + 62 * 1024;
     static size_t _KeptBytes() noexcept;
+    // Gives what the calling thread keeps back to the allocator now (for
+    // measurements of memory).
+    static void _GiveBackKept() noexcept;
 };
 
 // The allocator of the lists an imported container keeps (VJSONRegion's
