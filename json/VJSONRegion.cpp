@@ -190,6 +190,8 @@ void StopCarving(Region* ioRegion) noexcept
 
 }  // namespace
 
+constinit thread_local VJSONRegion::Pending VJSONRegion::sPending{nullptr, 0, 0};
+
 VJSONRegion::StScope::StScope()
 {
     if (tRegion == nullptr) {
@@ -274,7 +276,29 @@ void VJSONRegion::Free(void* inObject, size_t inSize) noexcept
     }
     // The slot is never given again.
     QELT_POISON(memory, kTagSize + inSize);
-    Drop(block, 1);
+    Pending& pending = sPending;
+    if (pending.fDepth == 0) {
+        Drop(block, 1);
+        return;
+    }
+    if (pending.fBlock == block) {
+        ++pending.fCount;
+        return;
+    }
+    if (pending.fBlock != nullptr)
+        Drop(static_cast<Block*>(pending.fBlock), pending.fCount);
+    pending.fBlock = block;
+    pending.fCount = 1;
+}
+
+void VJSONRegion::_SettlePending() noexcept
+{
+    Pending& pending = sPending;
+    Block* block = static_cast<Block*>(pending.fBlock);
+    const int32_t count = pending.fCount;
+    pending.fBlock = nullptr;
+    pending.fCount = 0;
+    Drop(block, count);
 }
 
 }  // namespace qelt

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 namespace qelt {
@@ -37,6 +38,25 @@ public:
         bool fOpened = false;
     };
 
+    // While one lives on a thread, the objects the thread frees from region
+    // blocks lower their block's count together: once for each run of
+    // objects of one block, when an object of another block comes or the
+    // outermost one ends. A tree's teardown frees its containers and lists
+    // block after block, and a locked operation for each object was the
+    // most of its cost. Whoever lowers a count to zero still frees the
+    // block, on whatever thread; the block only goes a little later.
+    class StTeardown {
+    public:
+        StTeardown() noexcept { ++sPending.fDepth; }
+        ~StTeardown()
+        {
+            if (--sPending.fDepth == 0 && sPending.fBlock != nullptr)
+                _SettlePending();
+        }
+        StTeardown(const StTeardown&) = delete;
+        StTeardown& operator=(const StTeardown&) = delete;
+    };
+
     // The allocation and the release of a container (its operator new and
     // sized delete), for types aligned to at most 8 bytes. Allocate throws
     // std::bad_alloc.
@@ -53,6 +73,17 @@ public:
     // Gives what the calling thread keeps back to the allocator now (for
     // measurements of memory).
     static void _GiveBackKept() noexcept;
+
+private:
+    // The frees not yet counted in their block (see StTeardown).
+    struct Pending {
+        void* fBlock;
+        int32_t fCount;
+        int32_t fDepth;  // the StTeardown scopes open on the thread
+    };
+    static constinit thread_local Pending sPending;
+    // Lowers the pending block's count by the frees pending.
+    static void _SettlePending() noexcept;
 };
 
 // The allocator of the lists an imported container keeps (VJSONRegion's
