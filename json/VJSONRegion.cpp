@@ -36,23 +36,12 @@ struct Block {
     uint8_t fClass = 0;
 };
 
-// Each object is preceded by its tag; objects are 8-byte aligned (the
-// containers ask no more).
-constexpr size_t kTagSize = 8;
+// Objects are 8-byte aligned (the containers ask no more), each behind its
+// tag (VJSONRegion::kTagSize).
 constexpr size_t kHeaderSize = 8;
 static_assert(sizeof(Block) <= kHeaderSize);
 
 size_t ClassSize(int inClass) { return kFirstBlock << inClass; }
-
-struct Region {
-    Block* fBlock = nullptr;
-    char* fNext = nullptr;
-    char* fEnd = nullptr;
-    int fNextClass = 0;   // each next block is twice as large, up to kLargestBlock
-    int32_t fCarved = 0;  // the objects carved from fBlock so far
-};
-
-thread_local Region* tRegion = nullptr;
 
 // ---------------------------------------------------------------------------
 // The blocks a thread let go, kept for its next imports. Given back, they
@@ -180,22 +169,27 @@ size_t RoundUp(size_t inSize) { return (inSize + 7) & ~static_cast<size_t>(7); }
 
 // The region stops carving from its block: the count becomes the number of
 // objects carved from it still alive.
-void StopCarving(Region* ioRegion) noexcept
+void StopCarving(void*& ioBlock, char*& ioNext, char*& ioEnd, int32_t& ioCarved) noexcept
 {
-    QELT_POISON(ioRegion->fNext, static_cast<size_t>(ioRegion->fEnd - ioRegion->fNext));
-    Drop(ioRegion->fBlock, kCarving - ioRegion->fCarved);
-    ioRegion->fBlock = nullptr;
-    ioRegion->fCarved = 0;
+    QELT_POISON(ioNext, static_cast<size_t>(ioEnd - ioNext));
+    Drop(static_cast<Block*>(ioBlock), kCarving - ioCarved);
+    ioBlock = nullptr;
+    ioNext = nullptr;
+    ioEnd = nullptr;
+    ioCarved = 0;
 }
 
 }  // namespace
 
+constinit thread_local VJSONRegion::Carving VJSONRegion::sCarving{nullptr, nullptr, nullptr, 0, 0, false};
 constinit thread_local VJSONRegion::Pending VJSONRegion::sPending{nullptr, 0, 0};
 
 VJSONRegion::StScope::StScope()
 {
-    if (tRegion == nullptr) {
-        tRegion = new Region();
+    Carving& carving = sCarving;
+    if (!carving.fOpen) {
+        carving.fOpen = true;
+        carving.fNextClass = 0;
         fOpened = true;
     }
 }
@@ -204,41 +198,40 @@ VJSONRegion::StScope::~StScope()
 {
     if (!fOpened)
         return;
-    Region* region = tRegion;
-    tRegion = nullptr;
-    if (region->fBlock != nullptr)
-        StopCarving(region);
-    delete region;
+    Carving& carving = sCarving;
+    carving.fOpen = false;
+    if (carving.fBlock != nullptr)
+        StopCarving(carving.fBlock, carving.fNext, carving.fEnd, carving.fCarved);
 }
 
-void* VJSONRegion::Allocate(size_t inSize)
+void* VJSONRegion::_AllocateElsewhere(size_t inSize)
 {
+    static_assert(kMostCarved + kTagSize == kLargestBlock / 4);
     if (inSize > kLargestBlock * 1024 * 1024)
         throw std::bad_alloc();  // no container asks as much; the sums below stay in range
     const size_t size = kTagSize + RoundUp(inSize);
-    Region* region = tRegion;
-    if (region == nullptr || size > kLargestBlock / 4) {
+    Carving& carving = sCarving;
+    if (!carving.fOpen || size > kLargestBlock / 4) {
         char* memory = static_cast<char*>(::operator new(size));
         *reinterpret_cast<Block**>(memory) = nullptr;
         return memory + kTagSize;
     }
-    if (region->fBlock == nullptr || static_cast<size_t>(region->fEnd - region->fNext) < size) {
-        // The next size, or larger for a list that would not fit in it.
-        int blockClass = region->fNextClass;
-        while (ClassSize(blockClass) < kHeaderSize + size)
-            ++blockClass;
-        Block* block = NewBlock(blockClass);
-        if (region->fBlock != nullptr)
-            StopCarving(region);
-        region->fBlock = block;
-        region->fNext = reinterpret_cast<char*>(block) + kHeaderSize;
-        region->fEnd = reinterpret_cast<char*>(block) + ClassSize(blockClass);
-        region->fNextClass = blockClass < kClasses - 1 ? blockClass + 1 : blockClass;
-    }
-    char* memory = region->fNext;
-    region->fNext += size;
-    ++region->fCarved;
-    *reinterpret_cast<Block**>(memory) = region->fBlock;
+    // The block has no room left for the object (or there is none yet): the
+    // next size, or larger for a list that would not fit in it.
+    int blockClass = carving.fNextClass;
+    while (ClassSize(blockClass) < kHeaderSize + size)
+        ++blockClass;
+    Block* block = NewBlock(blockClass);
+    if (carving.fBlock != nullptr)
+        StopCarving(carving.fBlock, carving.fNext, carving.fEnd, carving.fCarved);
+    carving.fBlock = block;
+    carving.fNext = reinterpret_cast<char*>(block) + kHeaderSize;
+    carving.fEnd = reinterpret_cast<char*>(block) + ClassSize(blockClass);
+    carving.fNextClass = blockClass < kClasses - 1 ? blockClass + 1 : blockClass;
+    char* memory = carving.fNext;
+    carving.fNext += size;
+    ++carving.fCarved;
+    *reinterpret_cast<Block**>(memory) = block;
     return memory + kTagSize;
 }
 
@@ -264,7 +257,7 @@ void* VJSONRegion::AllocateOrNull(size_t inSize) noexcept
     }
 }
 
-void VJSONRegion::Free(void* inObject, size_t inSize) noexcept
+void VJSONRegion::_FreeElsewhere(void* inObject, size_t inSize) noexcept
 {
     if (inObject == nullptr)
         return;

@@ -59,12 +59,40 @@ public:
 
     // The allocation and the release of a container (its operator new and
     // sized delete), for types aligned to at most 8 bytes. Allocate throws
-    // std::bad_alloc.
-    static void* Allocate(size_t inSize);
+    // std::bad_alloc. The common cases, an object carved from the block a
+    // region carves from and a free during a teardown, are written here.
+    static void* Allocate(size_t inSize)
+    {
+        Carving& carving = sCarving;
+        if (inSize <= kMostCarved) {
+            const size_t size = kTagSize + ((inSize + 7) & ~static_cast<size_t>(7));
+            if (static_cast<size_t>(carving.fEnd - carving.fNext) >= size) {
+                char* memory = carving.fNext;
+                carving.fNext = memory + size;
+                ++carving.fCarved;
+                *reinterpret_cast<void**>(memory) = carving.fBlock;
+                return memory + kTagSize;
+            }
+        }
+        return _AllocateElsewhere(inSize);
+    }
     // Allocate answering null instead of throwing.
     static void* AllocateOrNull(size_t inSize) noexcept;
     // inSize, the object's, may be 0 when not known.
-    static void Free(void* inObject, size_t inSize) noexcept;
+    static void Free(void* inObject, size_t inSize) noexcept
+    {
+#if !defined(__SANITIZE_ADDRESS__)  // there, every freed slot is poisoned
+        if (inObject != nullptr) {
+            void* block = *reinterpret_cast<void**>(static_cast<char*>(inObject) - kTagSize);
+            Pending& pending = sPending;
+            if (block == pending.fBlock && block != nullptr && pending.fDepth != 0) {
+                ++pending.fCount;
+                return;
+            }
+        }
+#endif
+        _FreeElsewhere(inObject, inSize);
+    }
 
     // The most a thread keeps of the blocks it let go, and what the calling
     // thread keeps now (given back when the thread ends).
@@ -75,6 +103,23 @@ public:
     static void _GiveBackKept() noexcept;
 
 private:
+    // Each object is preceded by its tag; a size above kMostCarved is taken
+    // from the ordinary heap even during an import.
+    static constexpr size_t kTagSize = 8;
+    static constexpr size_t kMostCarved = 16 * 1024 - kTagSize;
+
+    // The thread's open region: the block it carves from, and the free room
+    // left in it (none, fNext and fEnd null, without an open region or
+    // before its first block).
+    struct Carving {
+        char* fNext;
+        char* fEnd;
+        void* fBlock;
+        int32_t fCarved;     // the objects carved from fBlock so far
+        int32_t fNextClass;  // the size class of the next block
+        bool fOpen;
+    };
+    static constinit thread_local Carving sCarving;
     // The frees not yet counted in their block (see StTeardown).
     struct Pending {
         void* fBlock;
@@ -84,6 +129,10 @@ private:
     static constinit thread_local Pending sPending;
     // Lowers the pending block's count by the frees pending.
     static void _SettlePending() noexcept;
+    // Allocate and Free for the other cases: a new block, the ordinary
+    // heap, an object of another block than the pending one.
+    static void* _AllocateElsewhere(size_t inSize);
+    static void _FreeElsewhere(void* inObject, size_t inSize) noexcept;
 };
 
 // The allocator of the lists an imported container keeps (VJSONRegion's
