@@ -49,7 +49,8 @@ void UncountLink(VJSONGraph* inGraph, const VJSONValue& inValue)
 }
 
 // Destroys the values from the last to the first.
-void DestroyLastFirst(std::vector<VJSONValue>& ioValues)
+template <class List>
+void DestroyLastFirst(List& ioValues)
 {
     while (!ioValues.empty())
         ioValues.pop_back();
@@ -108,7 +109,7 @@ VJSONArray::~VJSONArray()
         stamp->Release();
     }
     CountMonitoredTask(-1);
-    std::vector<VJSONValue> values;
+    ValueList values;
     values.swap(fValues);
     DestroyLastFirst(values);
 }
@@ -258,7 +259,7 @@ void VJSONArray::DisconnectAll(size_t inFrom) { _UncountFrom(inFrom); }
 void VJSONArray::ClearFromGraph()
 {
     _UncountFrom(0);
-    std::vector<VJSONValue> values;
+    ValueList values;
     values.swap(fValues);
     DestroyLastFirst(values);
 }
@@ -408,8 +409,7 @@ bool VJSONArray::_PushAllUnconnected(VJSONValue* ioValues, size_t inCount)
         // its exact size with the values moved in one run (moves do not
         // throw: a failure to allocate leaves the values with the caller).
         try {
-            std::vector<VJSONValue> values(std::make_move_iterator(ioValues),
-                                           std::make_move_iterator(ioValues + inCount));
+            ValueList values(std::make_move_iterator(ioValues), std::make_move_iterator(ioValues + inCount));
             fValues.swap(values);
         } catch (const std::exception&) {
             return true;  // dropped, as Push drops what it cannot append
@@ -544,7 +544,7 @@ void VJSONArray::Clear()
     }
     if (fStorageLocker == nullptr && fStamp != nullptr)
         fStamp->Increment();
-    std::vector<VJSONValue> removed;
+    ValueList removed;
     removed.swap(fValues);
     for (const VJSONValue& value : removed)
         _DropFromGraph(value);
@@ -567,19 +567,24 @@ bool VJSONArray::SwapValues(std::vector<VJSONValue>& ioValues)
                 return false;
         }
     }
-    std::vector<VJSONValue> incoming;
+    ValueList incoming;
+    std::vector<VJSONValue> previous;
     try {
         incoming.reserve(ioValues.size());
+        previous.reserve(fValues.size());
     } catch (const std::exception&) {
         return false;
     }
     if (fStamp != nullptr)
         fStamp->Increment();
     // The current elements leave the array and its graph's counts, and go
-    // back to the caller; the new ones are appended and connected one by one.
+    // back to the caller (moved, their stamps kept); the new ones are
+    // appended and connected one by one.
     _UncountFrom(0);
-    std::vector<VJSONValue> previous;
-    previous.swap(fValues);
+    for (VJSONValue& value : fValues)
+        previous.push_back(std::move(value));
+    ValueList emptied;
+    emptied.swap(fValues);
     fValues.swap(incoming);
     for (const VJSONValue& value : ioValues) {
         fValues.push_back(value);

@@ -33,6 +33,10 @@ public:
 
 class VJSONArray : public VObject, public IRefCountable {
 public:
+    // The list of elements: in the region of the import that made the
+    // array, as the array itself (VJSONRegion), else on the ordinary heap.
+    using ValueList = std::vector<VJSONValue, VJSONRegionAllocator<VJSONValue>>;
+
     // An empty array; the locker is retained (the array is then shared).
     explicit VJSONArray(VStorageLocker* inLocker = nullptr);
     // With inShared, the array gets a new storage locker of its own.
@@ -65,7 +69,7 @@ public:
     uint32_t GetStampAt(size_t inIndex) const;
     // The elements where they are stored, without lock: only for an array
     // without storage locker, read by the task that holds it.
-    const std::vector<VJSONValue>& _GetValues() const { return fValues; }
+    const ValueList& _GetValues() const { return fValues; }
 
     // ---- Changing -------------------------------------------------------
     bool Push(const VJSONValue& inValue);
@@ -146,7 +150,7 @@ private:
     void _StoreAt(size_t inIndex, const VJSONValue& inValue);
     bool _SetAtShared(size_t inIndex, const VJSONValue& inValue);
 
-    std::vector<VJSONValue> fValues;
+    ValueList fValues;
     VJSONGraph* fGraph = nullptr;
     int32_t fInternalCount = 0;
     // Whether the array holds links not yet counted in a graph

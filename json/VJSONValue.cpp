@@ -10,6 +10,7 @@
 
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONRegion.h"
 #include "kernel/VBoolean.h"
 #include "kernel/VCompareOptions.h"
 #include "kernel/VReal.h"
@@ -197,15 +198,21 @@ void VJSONValue::_ReleasePayload()
         case JSON_object: {
             VJSONObject* object = fObject;
             fObject = nullptr;
-            if (object != nullptr)
+            if (object != nullptr) {
+                // What the release frees, the tree under the object
+                // included, is counted down block by block.
+                VJSONRegion::StTeardown teardown;
                 object->Release();
+            }
             break;
         }
         case JSON_array: {
             VJSONArray* array = fArray;
             fArray = nullptr;
-            if (array != nullptr)
+            if (array != nullptr) {
+                VJSONRegion::StTeardown teardown;
                 array->Release();
+            }
             break;
         }
         default:

@@ -423,7 +423,7 @@ VError VJSONWriter::_Array(const VJSONArray* inArray)
     for (size_t i = 0;; ++i) {
         const VJSONValue* item;
         if (!shared) {
-            const std::vector<VJSONValue>& values = inArray->_GetValues();
+            const VJSONArray::ValueList& values = inArray->_GetValues();
             if (i >= values.size())
                 break;
             item = &values[i];

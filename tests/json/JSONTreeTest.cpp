@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -53,6 +54,25 @@ std::vector<std::string> OrderOf(const VJSONObject* inObject)
         names.push_back(test::ToStd(it.GetName()));
     }
     return names;
+}
+
+// The text of an array of inCount pairs [i,i+1]: its tree takes more memory
+// than a thread keeps of the blocks it lets go.
+std::string PairsText(int inCount)
+{
+    std::string text = "[";
+    for (int i = 0; i < inCount; ++i)
+        text.append(i == 0 ? "[" : ",[").append(std::to_string(i)).append(",").append(std::to_string(i + 1)).append("]");
+    text.append("]");
+    return text;
+}
+
+// Built by appending, which the optimised build's string checks accept.
+std::string PairText(int inFirst)
+{
+    std::string text("[");
+    text.append(std::to_string(inFirst)).append(",").append(std::to_string(inFirst + 1)).append("]");
+    return text;
 }
 
 class JSONTreeTest : public ::testing::Test {
@@ -199,6 +219,134 @@ TEST_F(JSONTreeTest, ContainersDroppedWhileTheImportRunsLeaveTheirNeighboursWhol
         for (const VJSONValue& item : kept)
             EXPECT_EQ(TextOf(item.GetObject()->GetProperty(VString("k"))), c.fKept);
     }
+}
+
+TEST_F(JSONTreeTest, BlocksLetGoAreKeptByTheThreadAndReusedByItsNextImport)
+{
+    // On a thread of its own, which keeps nothing at first and gives back
+    // what it keeps when it ends (LeakSanitizer checks that).
+    std::thread([] {
+        EXPECT_EQ(VJSONRegion::_KeptBytes(), 0u);
+        constexpr int kCount = 40000;
+        const std::string text = PairsText(kCount);
+        std::string whole;
+        VJSONValue pair;
+        {
+            VJSONValue root = ImportTree(text.c_str());
+            ASSERT_TRUE(root.IsArray());
+            whole = TextOf(root);
+            pair = root.GetArray()->GetAt(kCount / 2);
+        }
+        // The tree is gone but for one pair: the thread keeps as many of its
+        // blocks as it may.
+        const size_t kept = VJSONRegion::_KeptBytes();
+        EXPECT_GT(kept, VJSONRegion::kMostKeptBytes / 2);
+        EXPECT_LE(kept, VJSONRegion::kMostKeptBytes);
+        {
+            // The next import takes them all again; what it makes, and the
+            // pair kept from the first import, read whole.
+            VJSONValue again = ImportTree(text.c_str());
+            EXPECT_EQ(VJSONRegion::_KeptBytes(), 0u);
+            EXPECT_EQ(TextOf(again), whole);
+            EXPECT_EQ(TextOf(pair), PairText(kCount / 2));
+        }
+        pair = VJSONValue(JSON_null);
+        EXPECT_GT(VJSONRegion::_KeptBytes(), 0u);
+        EXPECT_LE(VJSONRegion::_KeptBytes(), VJSONRegion::kMostKeptBytes);
+        // A small import reuses a kept block.
+        const size_t before = VJSONRegion::_KeptBytes();
+        VJSONValue small = ImportTree("[[1,2]]");
+        EXPECT_LT(VJSONRegion::_KeptBytes(), before);
+        EXPECT_EQ(TextOf(small), "[[1,2]]");
+    }).join();
+}
+
+TEST_F(JSONTreeTest, ATreeLetGoOnAnotherThreadWhileItsImporterGoesOnKeepsWhatIsHeld)
+{
+    // One thread imports and hands the tree to another, which lets it go
+    // while the first imports again; containers taken from the tree before
+    // it went read whole on either thread until they go too.
+    constexpr int kCount = 20000;
+    const std::string text = PairsText(kCount);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        VJSONValue root = ImportTree(text.c_str());
+        ASSERT_TRUE(root.IsArray());
+        std::vector<VJSONValue> taken;
+        for (int i : {0, kCount / 2, kCount - 1})
+            taken.push_back(root.GetArray()->GetAt(static_cast<size_t>(i)));
+        VJSONValue takenThere = root.GetArray()->GetAt(kCount / 3);
+        size_t keptThere = 0;
+        std::thread other([&root, &takenThere, &keptThere, &text] {
+            root = VJSONValue(JSON_null);
+            EXPECT_EQ(TextOf(takenThere), PairText(kCount / 3));
+            takenThere = VJSONValue(JSON_null);
+            keptThere = VJSONRegion::_KeptBytes();
+            // This thread's own import starts from the blocks it kept.
+            VJSONValue own = ImportTree(text.c_str());
+            EXPECT_EQ(TextOf(own.GetArray()->GetAt(7)), PairText(7));
+        });
+        VJSONValue meanwhile = ImportTree(text.c_str());
+        EXPECT_EQ(TextOf(meanwhile.GetArray()->GetAt(kCount - 1)), PairText(kCount - 1));
+        other.join();
+        EXPECT_GT(keptThere, 0u);
+        const int indexes[] = {0, kCount / 2, kCount - 1};
+        for (size_t k = 0; k < taken.size(); ++k)
+            EXPECT_EQ(TextOf(taken[k]), PairText(indexes[k]));
+    }
+}
+
+TEST_F(JSONTreeTest, ContainersOfOneImportLetGoOnTwoThreadsAtOnceAreEachFreedOnce)
+{
+    // Every other pair goes to each thread, so that both let go of
+    // containers of the same blocks at the same time, each counting its
+    // frees down at the end of its teardown: a block freed twice or never
+    // is reported by AddressSanitizer or LeakSanitizer.
+    constexpr int kCount = 20000;
+    const std::string text = PairsText(kCount);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        VJSONValue lists[2] = {VJSONValue(JSON_array), VJSONValue(JSON_array)};
+        {
+            VJSONValue root = ImportTree(text.c_str());
+            ASSERT_TRUE(root.IsArray());
+            std::vector<VJSONValue> values;
+            root.GetArray()->GetValues(values);
+            std::vector<VJSONValue> halves[2];
+            for (size_t i = 0; i < values.size(); ++i)
+                halves[i % 2].push_back(values[i]);
+            for (int k = 0; k < 2; ++k)
+                lists[k].GetArray()->SwapValues(halves[k]);
+        }
+        std::thread threads[2];
+        for (int k = 0; k < 2; ++k) {
+            threads[k] = std::thread([&lists, k] {
+                EXPECT_EQ(TextOf(lists[k].GetArray()->GetAt(1)), PairText(2 + k));
+                lists[k] = VJSONValue(JSON_null);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+}
+
+TEST_F(JSONTreeTest, ATreeHoldingContainersOfAnotherImportLetsBothGoWhole)
+{
+    // The teardown of one tree frees containers of two imports in turns;
+    // the other import's tree, still held, reads whole afterwards.
+    constexpr int kCount = 5000;
+    VJSONValue first = ImportTree(PairsText(kCount).c_str());
+    VJSONValue second = ImportTree(PairsText(kCount).c_str());
+    ASSERT_TRUE(first.IsArray() && second.IsArray());
+    const std::string secondText = TextOf(second);
+    VJSONValue mixed(JSON_array);
+    for (int i = 0; i < kCount; ++i) {
+        mixed.GetArray()->Push(first.GetArray()->GetAt(static_cast<size_t>(i)));
+        mixed.GetArray()->Push(second.GetArray()->GetAt(static_cast<size_t>(i)));
+    }
+    first = VJSONValue(JSON_null);
+    mixed = VJSONValue(JSON_null);
+    EXPECT_EQ(TextOf(second), secondText);
 }
 
 TEST_F(JSONTreeTest, ACycleMadeAfterAnImportIsStillFreed)
