@@ -173,6 +173,23 @@ std::string ReadText(const std::string& path)
     return all.str();
 }
 
+cpu_set_t FirstUsableProcessorOnly()
+{
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    if (::sched_getaffinity(0, sizeof all, &all) != 0)
+        return one;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    }
+    return one;
+}
+
 std::u16string Units(const VString& inText)
 {
     return std::u16string(reinterpret_cast<const char16_t*>(inText.GetCPointer()),

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <chrono>
 #include <cstdio>
@@ -147,6 +148,10 @@ private:
 // A file's whole content, written (replacing it) or read ("" when missing).
 void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);
+
+// The first processor of the calling thread's affinity, as a set of one,
+// for tests that pin a thread (and what it starts) to a single processor.
+cpu_set_t FirstUsableProcessorOnly();
 
 // Texts in tests: the UTF-16 units of a text; a text made of UTF-16 units
 // (S(u"...")) or of UTF-8 bytes (S("...")); an ASCII view of a text for

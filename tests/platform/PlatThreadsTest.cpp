@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <thread>
 
+#include "TestSupport.h"
+
 namespace qelt::plat {
 namespace {
 
@@ -63,14 +65,7 @@ TEST(PlatThreads, UsableProcessorsAreTheCallingThreadsAffinity)
     EXPECT_EQ(UsableProcessorCount(), CPU_COUNT(&all));
     int pinned = 0;
     std::thread other([&] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &all)) {
-                CPU_SET(cpu, &one);
-                break;
-            }
-        }
+        const cpu_set_t one = test::FirstUsableProcessorOnly();
         if (::sched_setaffinity(0, sizeof one, &one) == 0)
             pinned = UsableProcessorCount();
     });

@@ -768,14 +768,7 @@ TEST_F(UpdaterRun, OnOneProcessorTheLogAndTheNoticeAreTheSameAsOnSeveral)
     cpu_set_t all;
     CPU_ZERO(&all);
     ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &all)) {
-            CPU_SET(cpu, &one);
-            break;
-        }
-    }
+    const cpu_set_t one = qelt::test::FirstUsableProcessorOnly();
     auto told = [this](const cpu_set_t& inProcessors) {
         fs::remove_all(fLogs);
         fs::remove_all(fApps);
