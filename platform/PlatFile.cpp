@@ -456,14 +456,14 @@ int ReadSmallFile(const char* path, size_t maxSize, std::string& outText)
     return result;
 }
 
-std::string ReadWholeFile(const char* path)
+std::string ReadWholeFile(const char* path, size_t inCap)
 {
     std::string text;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return text;
     char buffer[4096];
-    for (;;) {
+    while (text.size() < inCap) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;

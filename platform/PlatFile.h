@@ -111,8 +111,9 @@ int ReadSmallFile(const char* path, size_t maxSize, std::string& outText);
 // The whole content of a file, links followed, read with the system's calls
 // (no file stream: the first stream of a process sets up the C++ library's
 // locale machinery, which start-up code does not need); empty when the file
-// cannot be opened or read.
-std::string ReadWholeFile(const char* path);
+// cannot be opened or read. With inCap, reading stops once at least inCap
+// bytes are in (for files of /proc, whose size is not known ahead).
+std::string ReadWholeFile(const char* path, size_t inCap = static_cast<size_t>(-1));
 // Makes a symbolic link at linkPath holding `text`; an existing file at
 // linkPath is replaced by the final rename, never removed first.
 int MakeLinkReplacing(const char* text, const char* linkPath);

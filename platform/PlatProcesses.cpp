@@ -1,5 +1,7 @@
 #include "platform/PlatProcesses.h"
 
+#include "platform/PlatFile.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -31,23 +33,11 @@ int PidFromName(const char* name)
     return static_cast<int>(value);
 }
 
-// Reads a small file of /proc whole (at most cap bytes); false when it cannot.
+// Reads a small file of /proc whole (at most about cap bytes); false when
+// it cannot, or holds nothing.
 bool ReadSmallFile(const char* path, std::string& out, size_t cap)
 {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char buffer[1024];
-    while (out.size() < cap) {
-        ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    out = ReadWholeFile(path, cap);
     return !out.empty();
 }
 
