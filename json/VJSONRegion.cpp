@@ -165,8 +165,6 @@ void Drop(Block* inBlock, int32_t inCount) noexcept
         RetireBlock(inBlock);
 }
 
-size_t RoundUp(size_t inSize) { return (inSize + 7) & ~static_cast<size_t>(7); }
-
 // The region stops carving from its block: the count becomes the number of
 // objects carved from it still alive.
 void StopCarving(void*& ioBlock, char*& ioNext, char*& ioEnd, int32_t& ioCarved) noexcept
@@ -209,7 +207,7 @@ void* VJSONRegion::_AllocateElsewhere(size_t inSize)
     static_assert(kMostCarved + kTagSize == kLargestBlock / 4);
     if (inSize > kLargestBlock * 1024 * 1024)
         throw std::bad_alloc();  // no container asks as much; the sums below stay in range
-    const size_t size = kTagSize + RoundUp(inSize);
+    const size_t size = _SlotSize(inSize);
     Carving& carving = sCarving;
     if (!carving.fOpen || size > kLargestBlock / 4) {
         char* memory = static_cast<char*>(::operator new(size));

@@ -65,7 +65,7 @@ public:
     {
         Carving& carving = sCarving;
         if (inSize <= kMostCarved) {
-            const size_t size = kTagSize + ((inSize + 7) & ~static_cast<size_t>(7));
+            const size_t size = _SlotSize(inSize);
             if (static_cast<size_t>(carving.fEnd - carving.fNext) >= size) {
                 char* memory = carving.fNext;
                 carving.fNext = memory + size;
@@ -107,6 +107,9 @@ private:
     // from the ordinary heap even during an import.
     static constexpr size_t kTagSize = 8;
     static constexpr size_t kMostCarved = 16 * 1024 - kTagSize;
+    // The room an object of inSize bytes takes in a block: its tag, then the
+    // object rounded up to 8 bytes.
+    static constexpr size_t _SlotSize(size_t inSize) { return kTagSize + ((inSize + 7) & ~static_cast<size_t>(7)); }
 
     // The thread's open region: the block it carves from, and the free room
     // left in it (none, fNext and fEnd null, without an open region or
